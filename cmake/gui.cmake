@@ -1,0 +1,52 @@
+# The Qt player: library zirrafon_gui (playback + ui + platform), the zirrafon
+# executable (app), and the Qt-based tests.
+find_package(Qt6 REQUIRED COMPONENTS Widgets Multimedia Test)
+
+set(CMAKE_AUTOMOC ON)
+set(CMAKE_AUTORCC ON)
+
+file(GLOB GUI_SOURCES CONFIGURE_DEPENDS
+  src/platform/*.cpp src/platform/*.h
+  src/playback/*.cpp src/playback/*.h
+  src/ui/*.cpp src/ui/*.h)
+# Resources (built-in skin, icons). A static library's resources must be
+# registered with Q_INIT_RESOURCE by the code that uses them.
+file(GLOB GUI_RESOURCES CONFIGURE_DEPENDS assets/*.qrc)
+add_library(zirrafon_gui STATIC ${GUI_SOURCES} ${GUI_RESOURCES})
+target_link_libraries(zirrafon_gui PUBLIC zirrafon_emu Qt6::Widgets Qt6::Multimedia)
+target_compile_options(zirrafon_gui PRIVATE ${ZIRRAFON_WARNINGS})
+
+file(GLOB APP_SOURCES CONFIGURE_DEPENDS src/app/*.cpp src/app/*.h)
+if(APP_SOURCES)
+  add_executable(zirrafon ${APP_SOURCES})
+  target_link_libraries(zirrafon PRIVATE zirrafon_gui)
+  target_compile_options(zirrafon PRIVATE ${ZIRRAFON_WARNINGS})
+  install(TARGETS zirrafon RUNTIME DESTINATION bin)
+endif()
+
+# Offscreen widget tests: real widgets, simulated input, messages captured.
+file(GLOB UI_TESTS CONFIGURE_DEPENDS tests/ui/*.cpp tests/ui/*.h)
+if(UI_TESTS)
+  add_executable(test_ui ${UI_TESTS})
+  target_link_libraries(test_ui PRIVATE zirrafon_gui Qt6::Test GTest::gtest)
+  target_compile_options(test_ui PRIVATE ${ZIRRAFON_WARNINGS})
+  target_compile_definitions(test_ui PRIVATE ${ZIRRAFON_TEST_DEFINES})
+  gtest_discover_tests(test_ui DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS gui ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endif()
+
+# End-to-end tests: the real binaries under Xvfb with a PulseAudio null sink
+# (scripts/e2e-bed sets the environment up).
+file(GLOB E2E_TESTS CONFIGURE_DEPENDS tests/e2e/*.cpp tests/e2e/*.h)
+if(E2E_TESTS)
+  add_executable(test_e2e ${E2E_TESTS})
+  target_link_libraries(test_e2e PRIVATE zirrafon_gui Qt6::Test GTest::gtest)
+  target_compile_options(test_e2e PRIVATE ${ZIRRAFON_WARNINGS})
+  target_compile_definitions(test_e2e PRIVATE ${ZIRRAFON_TEST_DEFINES})
+  foreach(_dep zirrafon zirrafon-render)
+    if(TARGET ${_dep})
+      add_dependencies(test_e2e ${_dep})
+    endif()
+  endforeach()
+  gtest_discover_tests(test_e2e DISCOVERY_TIMEOUT 60 PROPERTIES LABELS e2e RUN_SERIAL TRUE)
+endif()

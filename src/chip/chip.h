@@ -1,0 +1,132 @@
+// The sound chip engine: one AY-3-8910 / YM2149F register file with its tone,
+// noise and envelope generators, the ZX Spectrum beeper, the decoding of the
+// Spectrum 128 and Amstrad CPC ports, the synthesizer that turns chip ticks into
+// 44,100 Hz stereo PCM, and the frame loop that runs the Z80 to fill a buffer.
+//
+// Everything works on one `SoundEngine` (a Z80 plus a chip); there are no
+// globals, so several engines can render at once on several threads.
+#pragma once
+
+#include "z80/z80.h"
+
+#include <cstdint>
+
+class SoundEngine;
+struct ChipState;
+
+using OutHandlerFn = void (*)(SoundEngine&, uint16_t port, uint8_t value);
+using EnvelopeStepFn = void (*)(ChipState&);
+
+constexpr int BufferValues = 32640;  // 16-bit values per output buffer (16320 stereo frames)
+constexpr int DefaultChipMode = 2;   // "AY-3-8910 ABC Stereo"
+constexpr int VolumeZoneHeight = 39; // full volume, in pixels of the volume bar
+
+// Timing constants (32.32 chip ticks per T-state, 16.16 chip ticks per output
+// frame): nearest integers to 2^32 * ticks/s / 3494400 and 65536 * ticks/s / 44100.
+constexpr uint64_t SpectrumTicksPerTState = 0x103D6BD7;  // 1,773,400 Hz chip / 8
+constexpr uint32_t SpectrumTicksPerSample = 0x506D2;
+constexpr uint64_t CpcTicksPerTState = 0x9285285;  // 1,000,000 Hz chip / 8
+constexpr uint32_t CpcTicksPerSample = 0x2D5A0;
+
+struct ChipState {
+    // Register file
+    uint8_t Regs[14]{};
+    uint8_t SelectedRegister = 0;
+    uint8_t ToneOn[3]{1, 1, 1};
+    uint8_t NoiseOn[3]{1, 1, 1};
+    uint8_t FixedVolume[3]{1, 1, 1};
+
+    // Generators
+    uint16_t ToneCounter[3]{};
+    uint8_t ToneOutput[3]{};
+    uint16_t NoiseCounter = 0;
+    uint32_t NoiseShift = 0xFFFF;
+    uint32_t EnvelopeCounter = 0;
+    int16_t EnvelopePosition = 0;
+    uint8_t EnvelopeFlag = 0;
+    EnvelopeStepFn EnvelopeStep = nullptr;
+
+    // Port decoding
+    OutHandlerFn OutHandler = nullptr;
+    uint8_t PpiLatch = 0;
+    uint8_t PpiControl = 0;
+
+    // Beeper
+    int32_t BeeperSetting = 16384;
+    int32_t BeeperAmplitude = -16384;
+    int32_t BeeperLevel = 0;
+    int32_t BeeperNewLevel = 0;
+
+    // Deferred change
+    uint8_t BufferFull = 0;
+    uint8_t BeeperPending = 0;
+    uint8_t WritePending = 0;
+    int32_t PendingRegister = 0;
+    int32_t PendingValue = 0;
+
+    // Synthesis
+    int32_t LastSynthTState = 0;
+    uint32_t TickFraction = 0;
+    uint32_t TicksToRender = 0;
+    uint32_t TicksRendered = 0;
+    int32_t TicksInSample = 0;
+    int32_t SumLeft = 0, SumRight = 0;
+    uint32_t SampleBoundary = 0;
+    int16_t* OutputBuffer = nullptr;
+    uint16_t OutputCount = 0;
+    uint64_t TicksPerTState = SpectrumTicksPerTState;
+    uint32_t TicksPerSample = SpectrumTicksPerSample;
+    int32_t VolumeTable[3][2][32]{};  // [channel A,B,C][left,right][level]
+};
+
+// One emulated machine: the Z80 and the chip it drives. The Z80's OUT and IN
+// land here.
+class SoundEngine final : public Z80Ports {
+  public:
+    SoundEngine();
+    SoundEngine(const SoundEngine&) = delete;
+    SoundEngine& operator=(const SoundEngine&) = delete;
+
+    void Out(uint16_t port, uint8_t value) override { Chip.OutHandler(*this, port, value); }
+    uint8_t In(uint16_t port) override;
+
+    Z80State Z80;
+    ChipState Chip;
+};
+
+// Register writes and port decoding
+void WriteRegister(ChipState& c, int reg, int value);
+void OutAuto(SoundEngine& e, uint16_t port, uint8_t value);
+void OutSpectrum(SoundEngine& e, uint16_t port, uint8_t value);
+void OutCpc(SoundEngine& e, uint16_t port, uint8_t value);
+uint8_t InPort(const ChipState& c, uint16_t port);
+// Start of a song's playback: chip state afresh, Spectrum timing, `OutAuto`.
+void ResetSoundChip(SoundEngine& e, int16_t* firstBuffer);
+// The whole engine start state of a playback: `ResetSoundChip` plus the Z80's
+// interrupt state, references and T-state counter.
+void StartPlayback(SoundEngine& e, int16_t* firstBuffer);
+
+// Generators
+void StepGenerators(ChipState& c);
+void EnvelopeDecaySilent(ChipState& c);
+void EnvelopeAttackSilent(ChipState& c);
+void EnvelopeSawDown(ChipState& c);
+void EnvelopeTriangleDown(ChipState& c);
+void EnvelopeDecayHigh(ChipState& c);
+void EnvelopeSawUp(ChipState& c);
+void EnvelopeAttackHigh(ChipState& c);
+void EnvelopeTriangleUp(ChipState& c);
+extern const EnvelopeStepFn EnvelopeShapes[16];
+
+// Synthesizer
+void Synthesizer(SoundEngine& e);
+void RenderTicks(ChipState& c);
+void MixTick(ChipState& c);
+// Builds the volume tables for chip mode 0..13 at volume 0..height and
+// recomputes `BeeperAmplitude`.
+void SetChipAndChannels(ChipState& c, int mode, int volume, int height = VolumeZoneHeight);
+// -Round(setting * (2^(volume/height) - 1)), halves to even.
+int32_t ComputeBeeperAmplitude(int32_t setting, int volume, int height = VolumeZoneHeight);
+
+// Frame loop: fills `OutputBuffer` with exactly `BufferValues` values.
+void MakeBuffer(SoundEngine& e);

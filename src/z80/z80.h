@@ -1,0 +1,143 @@
+// The emulated Z80 processor: register set, 64 KiB memory, interrupt state and
+// the one-instruction step.
+//
+// What this core is, and where it knowingly differs from a real Z80:
+// - There is no machine around it: no ROM, no paging, no contention, no video.
+//   Devices are reached only through the two port calls of `Z80Ports`.
+// - There is no IFF2: RETN/RETI leave `IFF1` alone and LD A,I / LD A,R copy
+//   `IFF1` into P/V.
+// - Bits 5 and 3 of F are never copied from a result; they are cleared or kept
+//   as each flag rule says.
+// - Several T-state counts and ED-page effects depart from the Zilog manual on
+//   purpose (OUT (n),A is 12 T, BIT b,(HL) 15 T, DD/FD CB BIT 23 T, IN r,(C)
+//   keeps F, RLD/RRD clear A's upper nibble, INI/IND/INIR/INDR do nothing, ...).
+//   Song player code was tuned against exactly this behaviour, so it is kept.
+// - A word access at 0xFFFF takes its high byte from `MirrorByte`, the byte
+//   that follows memory, instead of wrapping to 0x0000.
+#pragma once
+
+#include <cstdint>
+
+// The devices behind the Z80's IN and OUT instructions. The sound chip engine
+// implements it; tests use a fake.
+class Z80Ports {
+  public:
+    virtual void Out(uint16_t port, uint8_t value) = 0;
+    virtual uint8_t In(uint16_t port) = 0;
+
+  protected:
+    ~Z80Ports() = default;
+};
+
+// BC, DE and HL of one bank, each pair low byte first: L, H, E, D, C, B.
+struct RegisterBank {
+    uint8_t L, H, E, D, C, B;
+};
+
+// F then A, so that the pair read as a little-endian word is AF.
+struct AFPair {
+    uint8_t F, A;
+};
+
+// Flag bits of F.
+enum : uint8_t {
+    FlagC = 0x01,
+    FlagN = 0x02,
+    FlagPV = 0x04,
+    Flag3 = 0x08,
+    FlagH = 0x10,
+    Flag5 = 0x20,
+    FlagZ = 0x40,
+    FlagS = 0x80,
+};
+
+constexpr int32_t FrameTStates = 69888;  // T-states per 50 Hz frame
+constexpr int32_t InterruptWindow = 21;  // the interrupt line is active for T < 21
+
+struct Z80State {
+    int32_t TStates = 0;  // T-states elapsed in the current frame
+    RegisterBank* Bank;   // the bank of BC, DE, HL in use
+    AFPair* AFRef;        // the A/F pair in use
+    uint16_t SP = 0;
+    uint16_t PC = 0;
+    uint8_t R = 0;  // refresh register, all 8 bits as LD A,R reads them
+    uint8_t I = 0;
+    uint16_t IX = 0;
+    uint16_t IY = 0;
+    RegisterBank BankStore1{}, BankStore2{};
+    AFPair AFStore1{}, AFStore2{};
+    RegisterBank* AltBank;  // BC', DE', HL'
+    AFPair* AltAFRef;       // AF'
+    uint8_t IFF1 = 0;       // the only interrupt flip-flop
+    uint8_t EIDelay = 0;    // skip the next interrupt check (set by EI and DD DD)
+    int32_t IM = 0;
+    uint8_t RBit7 = 0;          // bit 7 of R, untouched by the refresh count
+    Z80Ports* Ports = nullptr;  // where OUT and IN go
+
+    // 64 KiB of RAM followed by `MirrorByte` (index 0x10000), so that a word
+    // access at 0xFFFF needs no special case: its high byte is simply the next
+    // array element.
+    alignas(64) uint8_t Memory[0x10000 + 1]{};
+
+    uint8_t& MirrorByte() { return Memory[0x10000]; }
+    uint8_t MirrorByte() const { return Memory[0x10000]; }
+
+    // Program start: the references point at store 1 (main) and store 2 (alt).
+    Z80State() { ResetReferences(); }
+    // A copy refers to its own stores, whichever way the original was swapped.
+    Z80State(const Z80State& other);
+    Z80State& operator=(const Z80State& other);
+
+    void ResetReferences() {
+        Bank = &BankStore1;
+        AltBank = &BankStore2;
+        AFRef = &AFStore1;
+        AltAFRef = &AFStore2;
+    }
+};
+
+// 16-bit memory access, little-endian; at 0xFFFF the high byte is `MirrorByte`.
+inline uint16_t ReadWord(const Z80State& s, uint16_t a) {
+    return static_cast<uint16_t>(s.Memory[a] | (s.Memory[a + 1] << 8));
+}
+inline void WriteWord(Z80State& s, uint16_t a, uint16_t v) {
+    s.Memory[a] = static_cast<uint8_t>(v);
+    s.Memory[a + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+// R := ((R + 1) AND 0x7F) OR RBit7
+inline void RefreshIncrement(Z80State& s) {
+    s.R = static_cast<uint8_t>(((s.R + 1) & 0x7F) | s.RBit7);
+}
+
+// Handler signatures of the five dispatch pages.
+using MainHandler = int32_t (*)(Z80State&);
+using IndexHandler = int32_t (*)(Z80State&, uint16_t& index);
+using IndexCBHandler = int32_t (*)(Z80State&, uint16_t address);
+
+// The five dispatch tables, 1280 entries in this order, every entry a
+// different handler.
+struct DispatchTables {
+    IndexCBHandler IndexCBTable[256];
+    IndexHandler IndexTable[256];
+    MainHandler CBTable[256];
+    MainHandler EDTable[256];
+    MainHandler MainTable[256];
+};
+extern const DispatchTables Tables;
+
+// Runs the instruction at PC (prefixes included) and returns its T-states.
+// Does not count the opcode fetch in R and does not add to TStates: the
+// frame loop does both.
+inline int32_t ExecuteInstruction(Z80State& s) {
+    const uint8_t op = s.Memory[s.PC];
+    s.PC = static_cast<uint16_t>(s.PC + 1);
+    return Tables.MainTable[op](s);
+}
+
+// Interrupt acceptance: IFF1 := 0, push PC, then IM 2 takes the vector at
+// I*256+255 (18 T), modes 0 and 1 jump to 0x0038 (12 T). Returns the T-states.
+int32_t AcceptInterrupt(Z80State& s);
+
+// Start of playback: T-states 0, store 1 main again, interrupts off, IM 0.
+void ResetForPlayback(Z80State& s);
