@@ -16,6 +16,7 @@
 //   that follows memory, instead of wrapping to 0x0000.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 // The devices behind the Z80's IN and OUT instructions. The sound chip engine
@@ -126,13 +127,23 @@ struct DispatchTables {
 };
 extern const DispatchTables Tables;
 
-// Runs the instruction at PC (prefixes included) and returns its T-states.
+// The unprefixed handlers once more, as the step calls them: entry n performs
+// exactly what MainTable entry n performs (both are built from one definition),
+// but also takes the PC after the opcode as an argument (s.PC holds it too).
+// Passing it in a register spares every instruction a round trip of PC
+// through memory between the step and the handler.
+using MainStepHandler = int32_t (*)(Z80State&, uint16_t pc);
+extern const std::array<MainStepHandler, 256> MainStepTable;
+
+// Runs the instruction at PC (prefixes included) and returns its T-states:
+// reads the opcode, PC := PC + 1, runs the handler of that opcode.
 // Does not count the opcode fetch in R and does not add to TStates: the
 // frame loop does both.
 inline int32_t ExecuteInstruction(Z80State& s) {
     const uint8_t op = s.Memory[s.PC];
-    s.PC = static_cast<uint16_t>(s.PC + 1);
-    return Tables.MainTable[op](s);
+    const auto pc = static_cast<uint16_t>(s.PC + 1);
+    s.PC = pc;
+    return MainStepTable[op](s, pc);
 }
 
 // Interrupt acceptance: IFF1 := 0, push PC, then IM 2 takes the vector at
