@@ -23,9 +23,9 @@ constexpr int VolumeZoneHeight = 39; // full volume, in pixels of the volume bar
 
 // Timing constants (32.32 chip ticks per T-state, 16.16 chip ticks per output
 // frame): nearest integers to 2^32 * ticks/s / 3494400 and 65536 * ticks/s / 44100.
-constexpr uint64_t SpectrumTicksPerTState = 0x103D6BD7;  // 1,773,400 Hz chip / 8
+constexpr uint64_t SpectrumTicksPerTState = 0x103D6BD7; // 1,773,400 Hz chip / 8
 constexpr uint32_t SpectrumTicksPerSample = 0x506D2;
-constexpr uint64_t CpcTicksPerTState = 0x9285285;  // 1,000,000 Hz chip / 8
+constexpr uint64_t CpcTicksPerTState = 0x9285285; // 1,000,000 Hz chip / 8
 constexpr uint32_t CpcTicksPerSample = 0x2D5A0;
 
 struct ChipState {
@@ -76,7 +76,12 @@ struct ChipState {
     uint16_t OutputCount = 0;
     uint64_t TicksPerTState = SpectrumTicksPerTState;
     uint32_t TicksPerSample = SpectrumTicksPerSample;
-    int32_t VolumeTable[3][2][32]{};  // [channel A,B,C][left,right][level]
+    int32_t VolumeTable[3][2][32]{}; // [channel A,B,C][left,right][level]
+
+    // Renderer choice, not part of a song's state (ResetSoundChip keeps it):
+    // 0 sums runs of unchanging ticks at once, 1 steps tick by tick. Both give
+    // the same samples and the same state.
+    uint8_t TickByTick = 0;
 };
 
 // One emulated machine: the Z80 and the chip it drives. The Z80's OUT and IN
@@ -120,7 +125,12 @@ extern const EnvelopeStepFn EnvelopeShapes[16];
 
 // Synthesizer
 void Synthesizer(SoundEngine& e);
-void RenderTicks(ChipState& c);
+void RenderTicks(ChipState& c); // one of the two below, by `TickByTick`
+// The definition: `StepGenerators` and `MixTick` once per chip tick.
+void RenderTicksReference(ChipState& c);
+// The same result, summing runs of ticks in which no generator output that is
+// heard changes.
+void RenderTicksFast(ChipState& c);
 void MixTick(ChipState& c);
 // Builds the volume tables for chip mode 0..13 at volume 0..height and
 // recomputes `BeeperAmplitude`.
@@ -130,3 +140,10 @@ int32_t ComputeBeeperAmplitude(int32_t setting, int volume, int height = VolumeZ
 
 // Frame loop: fills `OutputBuffer` with exactly `BufferValues` values.
 void MakeBuffer(SoundEngine& e);
+// The start of `MakeBuffer`: `OutputCount` = 0, then the rest of a span that
+// did not fit the previous buffer and the changes deferred meanwhile. False when
+// that rest filled this buffer too (the changes stay pending).
+bool BeginBuffer(SoundEngine& e);
+// One pass of the frame loop: refresh count, interrupt or one instruction,
+// frame end with its rendering.
+void FramePass(SoundEngine& e);

@@ -1,0 +1,50 @@
+// The frame loop: runs the Z80 instruction by instruction, raises the 50 Hz
+// maskable interrupt at the start of every frame of 69888 T-states, renders
+// the sound at every frame end, and stops when the output buffer holds its
+// 32640 values.
+//
+// Where this differs from the hardware, on purpose: the interrupt line is
+// active for the first 21 T-states of a frame and is not latched, acceptance
+// costs 12 T-states (IM 0 and 1) or 18 (IM 2), and there is no contention;
+// Spectrum and CPC songs alike run at 69888 T-states per 50 Hz frame.
+#include "chip/chip.h"
+
+bool BeginBuffer(SoundEngine& e) {
+    ChipState& c = e.Chip;
+    c.OutputCount = 0;
+    if (c.BufferFull) {
+        Synthesizer(e);
+        if (c.BufferFull) return false; // the rest filled this buffer too
+        if (c.BeeperPending) {
+            c.BeeperPending = 0;
+            c.BeeperLevel = c.BeeperNewLevel;
+        }
+        if (c.WritePending) {
+            c.WritePending = 0;
+            WriteRegister(c, c.PendingRegister, c.PendingValue);
+        }
+    }
+    return true;
+}
+
+void FramePass(SoundEngine& e) {
+    Z80State& z = e.Z80;
+    ChipState& c = e.Chip;
+    RefreshIncrement(z);
+    if (z.IFF1 && !z.EIDelay && z.TStates < InterruptWindow) {
+        z.TStates += AcceptInterrupt(z);
+    } else {
+        z.EIDelay = 0;
+        z.TStates += ExecuteInstruction(z);
+    }
+    if (z.TStates >= FrameTStates) {
+        z.TStates -= FrameTStates;
+        c.LastSynthTState -= FrameTStates; // the span still to render keeps its length
+        if (c.OutputCount < BufferValues && z.TStates != c.LastSynthTState) Synthesizer(e);
+    }
+}
+
+void MakeBuffer(SoundEngine& e) {
+    if (!BeginBuffer(e)) return;
+    while (e.Chip.OutputCount < BufferValues) FramePass(e);
+}

@@ -1,0 +1,182 @@
+// Inline pieces shared by the generators and both renderers: one chip tick of
+// the tone, noise and envelope generators, the mix of one tick, and the closed
+// forms that advance the generators over many ticks at once.
+//
+// The closed forms must agree exactly with stepping tick by tick (the renderers
+// are compared sample for sample and state for state in the tests).
+#pragma once
+
+#include "chip/chip.h"
+
+#include <cstdint>
+
+namespace chip_detail {
+
+inline uint32_t TonePeriod(const ChipState& c, int ch) {
+    return c.Regs[2 * ch] | (c.Regs[2 * ch + 1] << 8);
+}
+inline uint32_t EnvelopePeriod(const ChipState& c) { return c.Regs[11] | (c.Regs[12] << 8); }
+// The noise counter compares against 2 x R6 on even counts only.
+inline uint32_t NoiseLimit(const ChipState& c) { return 2u * c.Regs[6]; }
+
+// One shift of the 17-bit noise register: feedback NOT (bit 16 XOR bit 13).
+inline uint32_t NoiseShiftOnce(uint32_t s) {
+    return ((s << 1) & 0x1FFFF) | (~((s >> 16) ^ (s >> 13)) & 1);
+}
+
+// k shifts at once (1 <= k <= 14). The taps are three stages apart, so the k
+// new bits all depend on bits of the old value only: shift i (0-based) feeds
+// NOT (old bit 16-i XOR old bit 13-i) and that bit ends at position k-1-i.
+inline uint32_t NoiseShiftBlock(uint32_t s, int k) {
+    const uint32_t fresh = ~((s >> (17 - k)) ^ (s >> (14 - k))) & ((1u << k) - 1);
+    return ((s << k) & 0x1FFFF) | fresh;
+}
+
+inline uint32_t NoiseShiftMany(uint32_t s, uint64_t n) {
+    while (n >= 14) {
+        s = NoiseShiftBlock(s, 14);
+        n -= 14;
+    }
+    if (n > 0) s = NoiseShiftBlock(s, static_cast<int>(n));
+    return s;
+}
+
+// One chip tick of all generators.
+inline void StepGeneratorsInline(ChipState& c) {
+    for (int ch = 0; ch < 3; ++ch) {
+        c.ToneCounter[ch] = static_cast<uint16_t>(c.ToneCounter[ch] + 1);
+        if (c.ToneCounter[ch] >= TonePeriod(c, ch)) {
+            c.ToneCounter[ch] = 0;
+            c.ToneOutput[ch] ^= 1;
+        }
+    }
+    c.NoiseCounter = static_cast<uint16_t>(c.NoiseCounter + 1);
+    if ((c.NoiseCounter & 1) == 0 && c.NoiseCounter >= NoiseLimit(c)) {
+        c.NoiseCounter = 0;
+        c.NoiseShift = NoiseShiftOnce(c.NoiseShift);
+    }
+    if (c.EnvelopeCounter == 0) c.EnvelopeStep(c);
+    c.EnvelopeCounter += 1;
+    if (c.EnvelopeCounter >= EnvelopePeriod(c)) c.EnvelopeCounter = 0;
+}
+
+// The volume-table index a channel plays at: 2v+1 for a fixed amplitude v, the
+// envelope position otherwise. The position is 0..31 whenever a tick is mixed;
+// the mask only keeps a broken state from reading outside the table.
+inline int LevelIndex(const ChipState& c, int ch) {
+    return c.FixedVolume[ch] ? 2 * (c.Regs[8 + ch] & 0x0F) + 1
+                             : static_cast<int>(static_cast<uint16_t>(c.EnvelopePosition) & 31);
+}
+
+// What one tick adds to the left and right sums with the state as it is.
+inline void MixLevel(const ChipState& c, int32_t& left, int32_t& right) {
+    left = c.BeeperLevel;
+    right = c.BeeperLevel;
+    const uint32_t noise = (c.NoiseShift >> 16) & 1;
+    for (int ch = 0; ch < 3; ++ch) {
+        if ((!c.ToneOn[ch] || c.ToneOutput[ch]) && (!c.NoiseOn[ch] || noise)) {
+            const int i = LevelIndex(c, ch);
+            left += c.VolumeTable[ch][0][i];
+            right += c.VolumeTable[ch][1][i];
+        }
+    }
+}
+
+// Ticks until the tone of channel ch next flips (>= 1), with period p.
+inline uint32_t TicksToToneFlip(uint32_t counter, uint32_t p) {
+    return counter + 1 >= p ? 1 : p - counter;
+}
+
+// Ticks until the next noise shift (>= 1): the first even count at or above
+// both the limit and counter + 1.
+inline uint32_t TicksToNoiseShift(uint32_t counter, uint32_t limit) {
+    uint32_t m = counter + 1 > limit ? counter + 1 : limit;
+    m += m & 1;
+    return m - counter;
+}
+// Ticks between shifts once the counter has restarted from 0.
+inline uint32_t NoiseSpacing(uint32_t limit) { return limit > 2 ? limit : 2; }
+
+// Ticks until the envelope counter next wraps to 0 (>= 1).
+inline uint32_t TicksToEnvelopeWrap(uint32_t counter, uint32_t e) {
+    return counter + 1 >= e ? 1 : e - counter;
+}
+// Ticks until the next envelope step (>= 1): the step comes in the tick that
+// starts with the counter at 0.
+inline uint32_t TicksToEnvelopeStep(uint32_t counter, uint32_t e) {
+    return counter == 0 ? 1 : TicksToEnvelopeWrap(counter, e) + 1;
+}
+
+// True when further envelope steps change nothing: a one-shot shape that has
+// finished.
+inline bool EnvelopeHolds(const ChipState& c) {
+    return c.EnvelopeFlag == 0 &&
+           (c.EnvelopeStep == EnvelopeDecaySilent || c.EnvelopeStep == EnvelopeAttackSilent ||
+            c.EnvelopeStep == EnvelopeDecayHigh || c.EnvelopeStep == EnvelopeAttackHigh);
+}
+
+// Each generator advanced by n ticks in closed form, exactly as n calls of
+// `StepGeneratorsInline` would advance it. The generators are independent of
+// one another, so they may be advanced separately and in any order.
+inline void AdvanceTone(ChipState& c, int ch, uint32_t n) {
+    const uint32_t p = TonePeriod(c, ch);
+    const uint32_t first = TicksToToneFlip(c.ToneCounter[ch], p);
+    if (n < first) {
+        c.ToneCounter[ch] = static_cast<uint16_t>(c.ToneCounter[ch] + n);
+    } else if (n == first) {
+        c.ToneOutput[ch] ^= 1;
+        c.ToneCounter[ch] = 0;
+    } else {
+        const uint32_t spacing = p > 1 ? p : 1;
+        const uint32_t rest = n - first;
+        c.ToneOutput[ch] ^= (1 + rest / spacing) & 1;
+        c.ToneCounter[ch] = static_cast<uint16_t>(rest % spacing);
+    }
+}
+
+inline void AdvanceNoise(ChipState& c, uint32_t n) {
+    const uint32_t limit = NoiseLimit(c);
+    const uint32_t first = TicksToNoiseShift(c.NoiseCounter, limit);
+    if (n < first) {
+        c.NoiseCounter = static_cast<uint16_t>(c.NoiseCounter + n);
+    } else if (n == first) {
+        c.NoiseShift = NoiseShiftOnce(c.NoiseShift);
+        c.NoiseCounter = 0;
+    } else {
+        const uint32_t spacing = NoiseSpacing(limit);
+        const uint32_t rest = n - first;
+        c.NoiseShift = NoiseShiftMany(c.NoiseShift, 1 + rest / spacing);
+        c.NoiseCounter = static_cast<uint16_t>(rest % spacing);
+    }
+}
+
+inline void AdvanceEnvelope(ChipState& c, uint32_t n) {
+    if (n == 0) return;
+    const uint32_t e = EnvelopePeriod(c);
+    const uint32_t spacing = e > 1 ? e : 1;
+    // A step comes in every tick that starts with the counter at 0: the first
+    // tick if it is 0 now, then the tick after each wrap.
+    const uint32_t wrap = TicksToEnvelopeWrap(c.EnvelopeCounter, e);
+    uint32_t steps = c.EnvelopeCounter == 0 ? 1 : 0;
+    if (n < wrap) {
+        c.EnvelopeCounter += n;
+    } else {
+        if (n > wrap) steps += 1 + (n - wrap - 1) / spacing;
+        c.EnvelopeCounter = n == wrap ? 0 : (n - wrap) % spacing;
+    }
+    if (steps == 0 || EnvelopeHolds(c)) return;
+    // Every shape is periodic in 64 steps once it has taken its first step,
+    // and a one-shot shape holds after at most 33 steps; so steps beyond
+    // 34 + 64k repeat a cycle and can be dropped.
+    if (steps > 97) steps = 34 + (steps - 34) % 64;
+    for (uint32_t i = 0; i < steps; ++i) c.EnvelopeStep(c);
+}
+
+inline void AdvanceGenerators(ChipState& c, uint32_t n) {
+    if (n == 0) return;
+    for (int ch = 0; ch < 3; ++ch) AdvanceTone(c, ch, n);
+    AdvanceNoise(c, n);
+    AdvanceEnvelope(c, n);
+}
+
+} // namespace chip_detail
