@@ -31,7 +31,7 @@ class SongFileHandle {
     SongFileHandle(const SongFileHandle&) = delete;
     SongFileHandle& operator=(const SongFileHandle&) = delete;
 
-    void Open(const std::string& name);  // throws SongIOError
+    void Open(const std::string& name); // throws SongIOError
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
     uint64_t Size() const { return size_; }
@@ -47,9 +47,9 @@ class SongFileHandle {
 };
 
 struct TAYBlock {
-    uint16_t Address = 0;  // never 0
-    uint16_t Length = 0;   // cut to the address space and to the file
-    uint32_t Offset = 0;   // absolute file position of the first byte
+    uint16_t Address = 0; // never 0
+    uint16_t Length = 0;  // cut to the address space and to the file
+    uint32_t Offset = 0;  // absolute file position of the first byte
 };
 
 struct TAYSong {
@@ -83,7 +83,7 @@ struct TAYMHeader {
 // The open song file and its song list (fields of the main window in the
 // player; the headless renderer owns one of its own).
 struct SongList {
-    uint8_t FileKind = 0;  // 0 = AY, 1 = AYM
+    uint8_t FileKind = 0; // 0 = AY, 1 = AYM
     bool FileOpen = false;
     SongFileHandle SongFile;
     int32_t CurrentSong = 0;

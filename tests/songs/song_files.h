@@ -1,0 +1,271 @@
+// Builders of small ".ay" and ".aym" files for the song-file tests, and a
+// temporary folder to put them in.
+#pragma once
+
+#include "songs/songs.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <strings.h>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "zirrafon-songs-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    std::string Path(const std::string& name) const { return (path_ / name).string(); }
+    std::string Write(const std::string& name, const Bytes& bytes) const {
+        const std::string file = Path(name);
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        return file;
+    }
+
+  private:
+    std::filesystem::path path_;
+};
+
+inline Bytes ReadFileBytes(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// --- AY ---------------------------------------------------------------------------
+
+struct AYBlockPlan {
+    uint16_t Address = 0; // 0 writes an entry that ends the table early
+    uint16_t Length = 0;  // as declared in the table
+    Bytes Data;           // what the file holds for it
+    int PointerShift = 0; // added to the data pointer
+};
+
+struct AYSongPlan {
+    std::string Name;
+    uint8_t HiReg = 0, LoReg = 0;
+    uint16_t Stack = 0, Init = 0, Interrupt = 0, Length = 0, Fade = 0;
+    std::vector<AYBlockPlan> Blocks;
+};
+
+struct AYFilePlan {
+    std::string Id = "ZXAYEMUL";
+    std::string Author, Misc;
+    uint8_t FirstSong = 0;
+    std::vector<AYSongPlan> Songs;
+    // Reversed: every structure after the data it points to, so that all
+    // pointers but the header's point backwards.
+    bool Reversed = false;
+};
+
+inline Bytes BuildAY(const AYFilePlan& plan) {
+    struct Section {
+        Bytes Content;
+        size_t At = 0;
+    };
+    const size_t n = plan.Songs.size();
+    const auto text = [](const std::string& s) {
+        Bytes b(s.begin(), s.end());
+        b.push_back(0);
+        return Section{b};
+    };
+    Section header{Bytes(20)}, author = text(plan.Author), misc = text(plan.Misc),
+                               table{Bytes(4 * n)};
+    std::vector<Section> names, records, points, blockTables;
+    std::vector<std::vector<Section>> data(n);
+    for (size_t i = 0; i < n; ++i) {
+        const AYSongPlan& s = plan.Songs[i];
+        names.push_back(text(s.Name));
+        records.push_back(
+            {Bytes{0, 1, 2, 3, uint8_t(s.Length >> 8), uint8_t(s.Length), uint8_t(s.Fade >> 8),
+                   uint8_t(s.Fade), s.HiReg, s.LoReg, 0, 0, 0, 0}});
+        points.push_back({Bytes{uint8_t(s.Stack >> 8), uint8_t(s.Stack), uint8_t(s.Init >> 8),
+                                uint8_t(s.Init), uint8_t(s.Interrupt >> 8), uint8_t(s.Interrupt)}});
+        blockTables.push_back({Bytes(6 * s.Blocks.size() + 2)});
+        for (const AYBlockPlan& b : s.Blocks) data[i].push_back({b.Data});
+    }
+
+    std::vector<Section*> order{&header};
+    const auto add = [&order](std::vector<Section>& v) {
+        for (Section& s : v) order.push_back(&s);
+    };
+    const auto addData = [&] {
+        for (auto& song : data) add(song);
+    };
+    const auto addStrings = [&] {
+        order.push_back(&author);
+        order.push_back(&misc);
+        add(names);
+    };
+    if (plan.Reversed) {
+        addData();
+        addStrings();
+        add(points);
+        add(blockTables);
+        add(records);
+        order.push_back(&table);
+    } else {
+        order.push_back(&table);
+        add(records);
+        add(points);
+        add(blockTables);
+        addStrings();
+        addData();
+    }
+    Bytes file;
+    for (Section* s : order) {
+        s->At = file.size();
+        file.insert(file.end(), s->Content.begin(), s->Content.end());
+    }
+    const auto put16 = [&file](size_t at, int value) {
+        file[at] = uint8_t(value >> 8);
+        file[at + 1] = uint8_t(value);
+    };
+    const auto pointer = [&](size_t field, size_t target, int shift = 0) {
+        const long delta = long(target) - long(field) + shift;
+        if (delta < -32768 || delta > 32767) throw std::logic_error("pointer out of reach");
+        put16(field, int(delta));
+    };
+    std::copy(plan.Id.begin(), plan.Id.end(), file.begin());
+    file[16] = uint8_t(n - 1);
+    file[17] = plan.FirstSong;
+    pointer(12, author.At);
+    pointer(14, misc.At);
+    pointer(18, table.At);
+    for (size_t i = 0; i < n; ++i) {
+        pointer(table.At + 4 * i, names[i].At);
+        pointer(table.At + 4 * i + 2, records[i].At);
+        pointer(records[i].At + 10, points[i].At);
+        pointer(records[i].At + 12, blockTables[i].At);
+        for (size_t j = 0; j < plan.Songs[i].Blocks.size(); ++j) {
+            const AYBlockPlan& b = plan.Songs[i].Blocks[j];
+            const size_t entry = blockTables[i].At + 6 * j;
+            put16(entry, b.Address);
+            put16(entry + 2, b.Length);
+            pointer(entry + 4, data[i][j].At, b.PointerShift);
+        }
+    }
+    return file;
+}
+
+// --- AYM --------------------------------------------------------------------------
+
+struct AYMBlockPlan {
+    uint16_t Address = 0;
+    uint16_t Length = 0; // as declared
+    Bytes Data;          // may be shorter than Length at the end of the file
+};
+
+struct AYMFilePlan {
+    std::string Id = "AYM0";
+    std::string Name, Author; // padded with blanks to 28 and 16 bytes
+    uint16_t Init = 0, Play = 0;
+    uint8_t First = 0, Last = 0, Start = 0, Slot = 1;
+    uint8_t Registers[12]{}; // F A C B E D L H IXl IXh IYl IYh
+    std::vector<AYMBlockPlan> Blocks;
+};
+
+inline Bytes BuildAYM(const AYMFilePlan& plan) {
+    Bytes file(69, ' ');
+    std::copy(plan.Id.begin(), plan.Id.end(), file.begin());
+    std::copy(plan.Name.begin(), plan.Name.end(), file.begin() + 4);
+    std::copy(plan.Author.begin(), plan.Author.end(), file.begin() + 32);
+    const uint8_t tail[] = {uint8_t(plan.Init), uint8_t(plan.Init >> 8),
+                            uint8_t(plan.Play), uint8_t(plan.Play >> 8),
+                            plan.First,         plan.Last,
+                            plan.Start,         plan.Slot};
+    std::copy(std::begin(tail), std::end(tail), file.begin() + 48);
+    std::copy(std::begin(plan.Registers), std::end(plan.Registers), file.begin() + 56);
+    file[68] = uint8_t(plan.Blocks.size());
+    for (const AYMBlockPlan& b : plan.Blocks) {
+        const uint8_t h[] = {uint8_t(b.Address), uint8_t(b.Address >> 8), uint8_t(b.Length),
+                             uint8_t(b.Length >> 8)};
+        file.insert(file.end(), std::begin(h), std::end(h));
+        file.insert(file.end(), b.Data.begin(), b.Data.end());
+    }
+    return file;
+}
+
+// Collects the format messages of a reader.
+struct MessageLog {
+    std::vector<std::string> Texts;
+    FormatErrorSink Sink() {
+        return [this](const std::string& t) { Texts.push_back(t); };
+    }
+};
+
+// The SongIOError text of `f()`, or "" when it does not throw one.
+template <typename F> std::string IOErrorOf(F&& f) {
+    try {
+        f();
+    } catch (const SongIOError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// --- rendering ------------------------------------------------------------------------
+
+inline bool IsAYMName(const std::string& file) {
+    return file.size() >= 4 && strcasecmp(file.c_str() + file.size() - 4, ".aym") == 0;
+}
+
+// Opens `file` by its extension; false when the reader refuses it.
+inline bool OpenSong(SongList& list, SoundEngine& engine, const std::string& file) {
+    return IsAYMName(file) ? OpenAYMFile(list, file, nullptr, engine)
+                           : OpenAYFile(list, file, nullptr);
+}
+
+inline void LoadSong(SongList& list, SoundEngine& engine, int song) {
+    if (list.FileKind == 1)
+        LoadAYMSong(list, engine, song);
+    else
+        LoadAYSong(list, engine, song);
+}
+
+// Opens `file`, starts `song` on `engine` as the player does and fills
+// `buffer` once. Returns false when the reader refuses the file.
+inline bool StartSong(SongList& list, SoundEngine& engine, const std::string& file, int song,
+                      std::vector<int16_t>& buffer) {
+    if (!OpenSong(list, engine, file)) return false;
+    LoadSong(list, engine, song);
+    buffer.assign(BufferValues, 0);
+    StartPlayback(engine, buffer.data());
+    MakeBuffer(engine);
+    return true;
+}
+
+// The first `frames` stereo frames of a song, straight from the engine.
+inline std::vector<int16_t> RenderDirect(const std::string& file, int song, size_t frames,
+                                         int chipMode = DefaultChipMode) {
+    SongList list;
+    auto engine = std::make_unique<SoundEngine>();
+    SetChipAndChannels(engine->Chip, chipMode, VolumeZoneHeight);
+    std::vector<int16_t> buffer, out;
+    if (!StartSong(list, *engine, file, song, buffer)) throw std::runtime_error("refused: " + file);
+    for (;;) {
+        out.insert(out.end(), buffer.begin(), buffer.end());
+        if (out.size() >= 2 * frames) break;
+        engine->Chip.OutputBuffer = buffer.data();
+        MakeBuffer(*engine);
+    }
+    out.resize(2 * frames);
+    return out;
+}
