@@ -52,28 +52,28 @@ enum : uint8_t {
     FlagS = 0x80,
 };
 
-constexpr int32_t FrameTStates = 69888;  // T-states per 50 Hz frame
-constexpr int32_t InterruptWindow = 21;  // the interrupt line is active for T < 21
+constexpr int32_t FrameTStates = 69888; // T-states per 50 Hz frame
+constexpr int32_t InterruptWindow = 21; // the interrupt line is active for T < 21
 
 struct Z80State {
-    int32_t TStates = 0;  // T-states elapsed in the current frame
-    RegisterBank* Bank;   // the bank of BC, DE, HL in use
-    AFPair* AFRef;        // the A/F pair in use
+    int32_t TStates = 0; // T-states elapsed in the current frame
+    RegisterBank* Bank;  // the bank of BC, DE, HL in use
+    AFPair* AFRef;       // the A/F pair in use
     uint16_t SP = 0;
     uint16_t PC = 0;
-    uint8_t R = 0;  // refresh register, all 8 bits as LD A,R reads them
+    uint8_t R = 0; // refresh register, all 8 bits as LD A,R reads them
     uint8_t I = 0;
     uint16_t IX = 0;
     uint16_t IY = 0;
     RegisterBank BankStore1{}, BankStore2{};
     AFPair AFStore1{}, AFStore2{};
-    RegisterBank* AltBank;  // BC', DE', HL'
-    AFPair* AltAFRef;       // AF'
-    uint8_t IFF1 = 0;       // the only interrupt flip-flop
-    uint8_t EIDelay = 0;    // skip the next interrupt check (set by EI and DD DD)
+    RegisterBank* AltBank; // BC', DE', HL'
+    AFPair* AltAFRef;      // AF'
+    uint8_t IFF1 = 0;      // the only interrupt flip-flop
+    uint8_t EIDelay = 0;   // skip the next interrupt check (set by EI and DD DD)
     int32_t IM = 0;
-    uint8_t RBit7 = 0;          // bit 7 of R, untouched by the refresh count
-    Z80Ports* Ports = nullptr;  // where OUT and IN go
+    uint8_t RBit7 = 0;         // bit 7 of R, untouched by the refresh count
+    Z80Ports* Ports = nullptr; // where OUT and IN go
 
     // 64 KiB of RAM followed by `MirrorByte` (index 0x10000), so that a word
     // access at 0xFFFF needs no special case: its high byte is simply the next
