@@ -14,6 +14,11 @@ file(GLOB GUI_SOURCES CONFIGURE_DEPENDS
 file(GLOB GUI_RESOURCES CONFIGURE_DEPENDS assets/*.qrc)
 add_library(zirrafon_gui STATIC ${GUI_SOURCES} ${GUI_RESOURCES})
 target_link_libraries(zirrafon_gui PUBLIC zirrafon_emu Qt6::Widgets Qt6::Multimedia)
+# File-type association (src/platform/association.*) edits the user's
+# mimeapps.list with GLib's GKeyFile.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0)
+target_link_libraries(zirrafon_gui PRIVATE PkgConfig::GLIB)
 target_compile_options(zirrafon_gui PRIVATE ${ZIRRAFON_WARNINGS})
 
 file(GLOB APP_SOURCES CONFIGURE_DEPENDS src/app/*.cpp src/app/*.h)
@@ -50,3 +55,6 @@ if(E2E_TESTS)
   endforeach()
   gtest_discover_tests(test_e2e DISCOVERY_TIMEOUT 60 PROPERTIES LABELS e2e RUN_SERIAL TRUE)
 endif()
+
+# Installation layout and the Debian package.
+include(cmake/install.cmake OPTIONAL)

@@ -1,0 +1,54 @@
+// Program entry of the player. One player runs per user session: a start that
+// finds a player running hands its arguments over to it and ends; otherwise
+// this start becomes the player. It makes the main window and the hidden
+// Parameters dialog, listens for later starts, delivers the stored
+// "Startup" options and then its own command line as two batches, shows the
+// window and runs until the window closes.
+//
+// Before anything else, relative file names on the command line (and the
+// path of "/p") are made absolute against the folder the program was started
+// in: the player works in its own folder, and a hand-over carries the names to
+// another process (see AbsoluteArguments in platform/single_instance.h for
+// how an option and an absolute file name are told apart).
+#include "platform/single_instance.h"
+#include "ui/form1.h"
+#include "ui/form2.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+
+int main(int argc, char* argv[]) {
+    QStringList given;
+    for (int i = 1; i < argc; ++i) given << QFile::decodeName(argv[i]);
+    const QStringList arguments = AbsoluteArguments(given, QDir::currentPath());
+
+    // A player is running: hand over and end. Without arguments it is not
+    // contacted at all; a hand-over that cannot be made ends quietly too.
+    {
+        InstanceConnection player;
+        if (player.Connect(InstanceServerPath())) {
+            QList<QByteArray> bytes;
+            for (const QString& argument : arguments) bytes << QFile::encodeName(argument);
+            HandOver(player, bytes);
+            return 0;
+        }
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));
+    QDir::setCurrent(QCoreApplication::applicationDirPath());
+
+    TForm1 form;
+    new TForm2(&form); // hidden; owned by the main window, which keeps it as Form2
+
+    InstanceServer server([&form](int wParam, int lParam) {
+        form.CommandLineInterpreter(wParam, lParam);
+    });
+    server.Abandoned = [&form] { form.AbandonHandOver(); };
+    server.Listen(); // without it this player still works, it only takes no hand-overs
+
+    form.CheckCommandLineAndReg(arguments);
+    form.show();
+    return app.exec();
+}

@@ -1,0 +1,271 @@
+// The real wave-out device on Qt Multimedia's QAudioSink (PulseAudio or
+// PipeWire underneath), push mode.
+//
+// The sink's own buffer is asked to be 130,560 bytes (0.74 s, the two player
+// buffers) so that a stall of the GUI thread of a few hundred milliseconds does
+// not starve the sound server. A 5 ms timer on the GUI thread moves queued
+// buffers into the sink as far as `bytesFree()` allows; a buffer whose last
+// byte has been handed over is done, and its completion notice is posted to
+// the window. While paused nothing is handed over and nothing completes.
+//
+// A sound server lost while playing (the sink stops with a fatal error) hands
+// every queued buffer back at once; queueing them again then fails with
+// "The connection to the audio output device was lost", so the player reports
+// the loss and the buffers drop out of the cycle. Stop still works.
+#include "platform/waveout.h"
+
+#include <QAudioFormat>
+#include <QAudioSink>
+#include <QCoreApplication>
+#include <QIODevice>
+#include <QMediaDevices>
+#include <QPointer>
+#include <QTimer>
+#include <algorithm>
+
+QString WaveErrorText(WaveResult code) {
+    switch (code) {
+    case WaveNoError: return QStringLiteral("The operation completed successfully");
+    case WaveErrorNoDevice: return QStringLiteral("No audio output device is available");
+    case WaveErrorOpenFailed: return QStringLiteral("The audio output device could not be opened");
+    case WaveErrorNotOpen: return QStringLiteral("The audio output device is not open");
+    case WaveErrorInvalidBuffer: return QStringLiteral("The sound buffer is not valid");
+    case WaveErrorDeviceLost:
+        return QStringLiteral("The connection to the audio output device was lost");
+    case WaveErrorWriteFailed:
+        return QStringLiteral("The audio output device did not accept the sound data");
+    case WaveErrorBadFormat:
+        return QStringLiteral(
+            "The audio output device does not support 44,100 Hz 16-bit stereo sound");
+    case WaveErrorStillPlaying:
+        return QStringLiteral("Sound buffers are still queued on the audio output device");
+    case WaveErrorUnprepared: return QStringLiteral("The sound buffer was not prepared");
+    default: return QStringLiteral("Unknown audio output error %1").arg(code);
+    }
+}
+
+namespace {
+
+constexpr qsizetype SinkBufferBytes = 130560; // two player buffers, 0.74 s
+constexpr int PumpIntervalMs = 5;
+
+class AudioSinkWaveOut final : public WaveOutDevice {
+  public:
+    AudioSinkWaveOut() {
+        pump_.setTimerType(Qt::PreciseTimer);
+        pump_.setInterval(PumpIntervalMs);
+        QObject::connect(&pump_, &QTimer::timeout, [this] { Pump(); });
+    }
+    ~AudioSinkWaveOut() override { Shut(); }
+
+    WaveResult Open(QObject* notify) override {
+        if (sink_) return WaveErrorOpenFailed;
+        const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+        if (device.isNull()) return WaveErrorNoDevice;
+        QAudioFormat format;
+        format.setSampleRate(WaveSampleRate);
+        format.setChannelCount(WaveChannels);
+        format.setSampleFormat(QAudioFormat::Int16);
+        if (!device.isFormatSupported(format)) return WaveErrorBadFormat;
+
+        sink_ = std::make_unique<QAudioSink>(device, format);
+        sink_->setBufferSize(SinkBufferBytes);
+        QObject::connect(sink_.get(), &QAudioSink::stateChanged,
+                         [this](QAudio::State state) { SinkStateChanged(state); });
+        io_ = sink_->start();
+        if (io_ == nullptr) {
+            const WaveResult result = sink_->error() == QAudio::NoError
+                                          ? WaveErrorOpenFailed
+                                          : FromQtError(sink_->error());
+            DisposeSink();
+            return result;
+        }
+        notify_ = notify;
+        paused_ = false;
+        lost_ = false;
+        pump_.start();
+        return WaveNoError;
+    }
+
+    WaveResult PrepareHeader(WaveHeader& header) override {
+        if (!sink_) return WaveErrorNotOpen;
+        if (header.Data == nullptr || header.BufferLength == 0 ||
+            header.BufferLength % WaveBytesPerFrame != 0)
+            return WaveErrorInvalidBuffer;
+        header.Flags |= WaveHeaderPrepared;
+        return WaveNoError;
+    }
+
+    WaveResult UnprepareHeader(WaveHeader& header) override {
+        if (!sink_) return WaveErrorNotOpen;
+        if (header.Flags & WaveHeaderInQueue) return WaveErrorStillPlaying;
+        header.Flags &= ~uint32_t{WaveHeaderPrepared};
+        return WaveNoError;
+    }
+
+    WaveResult Write(WaveHeader& header) override {
+        if (!sink_) return WaveErrorNotOpen;
+        if (!(header.Flags & WaveHeaderPrepared)) return WaveErrorUnprepared;
+        if (header.Flags & WaveHeaderInQueue) return WaveErrorStillPlaying;
+        if (lost_) return WaveErrorDeviceLost;
+        if (io_ == nullptr) {
+            // The stream was reset: a reset sink must be started afresh.
+            io_ = sink_->start();
+            if (io_ == nullptr) return FromQtError(sink_->error());
+            if (paused_) sink_->suspend();
+        }
+        header.Flags = (header.Flags & ~uint32_t{WaveHeaderDone}) | WaveHeaderInQueue;
+        header.Next = nullptr;
+        header.BytesHanded = 0;
+        if (tail_ != nullptr)
+            tail_->Next = &header;
+        else
+            head_ = &header;
+        tail_ = &header;
+        Pump();
+        return WaveNoError;
+    }
+
+    WaveResult Reset() override {
+        if (!sink_) return WaveErrorNotOpen;
+        // reset() drops what the sink still holds and stops the stream; the
+        // next Write starts it again.
+        resetting_ = true;
+        sink_->reset();
+        resetting_ = false;
+        io_ = nullptr;
+        paused_ = false;
+        HandBackAll();
+        return WaveNoError;
+    }
+
+    WaveResult Pause() override {
+        if (!sink_) return WaveErrorNotOpen;
+        if (lost_) return WaveErrorDeviceLost;
+        paused_ = true;
+        if (io_ != nullptr) sink_->suspend();
+        return WaveNoError;
+    }
+
+    WaveResult Restart() override {
+        if (!sink_) return WaveErrorNotOpen;
+        if (lost_) return WaveErrorDeviceLost;
+        if (!paused_) return WaveNoError;
+        paused_ = false;
+        if (io_ != nullptr) sink_->resume();
+        Pump();
+        return WaveNoError;
+    }
+
+    WaveResult Close() override {
+        if (!sink_) return WaveErrorNotOpen;
+        if (head_ != nullptr) return WaveErrorStillPlaying;
+        Shut();
+        return WaveNoError;
+    }
+
+    QString ErrorText(WaveResult code) const override { return WaveErrorText(code); }
+
+  private:
+    static WaveResult FromQtError(QAudio::Error error) {
+        switch (error) {
+        case QAudio::NoError: return WaveNoError;
+        case QAudio::OpenError: return WaveErrorOpenFailed;
+        case QAudio::IOError: return WaveErrorWriteFailed;
+        case QAudio::UnderrunError: return WaveNoError;
+        case QAudio::FatalError: return WaveErrorDeviceLost;
+        }
+        return WaveErrorUnspecified;
+    }
+
+    // Hands queued data to the sink as far as it has room, in whole frames.
+    void Pump() {
+        if (io_ == nullptr || paused_ || lost_) return;
+        while (head_ != nullptr) {
+            WaveHeader& h = *head_;
+            qsizetype room = sink_->bytesFree();
+            room -= room % WaveBytesPerFrame;
+            if (room <= 0) return;
+            const qsizetype left = qsizetype{h.BufferLength} - h.BytesHanded;
+            const char* from = reinterpret_cast<const char*>(h.Data) + h.BytesHanded;
+            const qint64 written = io_->write(from, std::min(room, left));
+            if (written <= 0) return;
+            h.BytesHanded += static_cast<uint32_t>(written);
+            if (h.BytesHanded < h.BufferLength) return;
+            head_ = h.Next;
+            if (head_ == nullptr) tail_ = nullptr;
+            Complete(h);
+        }
+    }
+
+    void Complete(WaveHeader& h) {
+        h.Next = nullptr;
+        h.Flags = (h.Flags & ~uint32_t{WaveHeaderInQueue}) | WaveHeaderDone;
+        if (notify_) QCoreApplication::postEvent(notify_, new WaveDoneEvent(&h));
+    }
+
+    void HandBackAll() {
+        while (head_ != nullptr) {
+            WaveHeader& h = *head_;
+            head_ = h.Next;
+            Complete(h);
+        }
+        tail_ = nullptr;
+    }
+
+    void SinkStateChanged(QAudio::State state) {
+        if (resetting_ || state != QAudio::StoppedState || !sink_) return;
+        if (sink_->error() != QAudio::FatalError && sink_->error() != QAudio::IOError) return;
+        lost_ = true;
+        io_ = nullptr;
+        HandBackAll();
+    }
+
+    // QAudioSink's destructor (Qt 6.4, PulseAudio) runs the event loop while it
+    // waits for the server. Deleting it in the middle of a player operation
+    // would let other events (a refill, a key) run inside that operation, so
+    // it is deleted later, from the event loop itself.
+    void DisposeSink() {
+        QAudioSink* sink = sink_.release();
+        sink->disconnect();
+        if (QCoreApplication::instance() != nullptr)
+            sink->deleteLater();
+        else
+            delete sink;
+    }
+
+    // Closes the stream, whatever is queued; queued headers are forgotten.
+    void Shut() {
+        pump_.stop();
+        if (sink_) {
+            sink_->disconnect();
+            sink_->stop();
+            DisposeSink();
+        }
+        for (WaveHeader* h = head_; h != nullptr;) {
+            WaveHeader* next = h->Next;
+            h->Next = nullptr;
+            h->Flags &= ~uint32_t{WaveHeaderInQueue};
+            h = next;
+        }
+        head_ = tail_ = nullptr;
+        io_ = nullptr;
+        notify_ = nullptr;
+    }
+
+    std::unique_ptr<QAudioSink> sink_;
+    QIODevice* io_ = nullptr; // owned by the sink; null while stopped
+    QPointer<QObject> notify_;
+    QTimer pump_;
+    WaveHeader* head_ = nullptr;
+    WaveHeader* tail_ = nullptr;
+    bool paused_ = false;
+    bool lost_ = false;
+    bool resetting_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<WaveOutDevice> CreateAudioSinkWaveOut() {
+    return std::make_unique<AudioSinkWaveOut>();
+}

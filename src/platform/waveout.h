@@ -1,0 +1,106 @@
+// The wave-out layer: an audio output that plays queued 16-bit stereo buffers
+// at 44,100 Hz and hands each buffer back when it is done with it, through a
+// completion notice posted to the owning window's thread.
+//
+// `WaveOutDevice` is the interface the player works against (open, prepare and
+// unprepare a header, queue a buffer, reset, pause, restart, close, and the
+// readable text of a failure code). `CreateAudioSinkWaveOut` gives the real
+// device on Qt Multimedia's QAudioSink; tests use a fake.
+//
+// Where the real device differs from a classic wave-out driver: a buffer is
+// "done" as soon as its last byte has been handed to the audio sink (which then
+// still holds up to about 0.74 s of sound), not when it has been heard. The
+// two-buffer cycle and all call orders stay the same.
+#pragma once
+
+#include <QEvent>
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// Result of a device call: 0 on success, otherwise one of the codes below.
+using WaveResult = int;
+
+enum WaveResultCode : WaveResult {
+    WaveNoError = 0,
+    WaveErrorUnspecified = 1,
+    WaveErrorNoDevice = 2,   // no audio output device (no sound server)
+    WaveErrorOpenFailed = 4, // the device refused to open the stream
+    WaveErrorNotOpen = 5,    // the device is not open
+    WaveErrorInvalidBuffer = 11,
+    WaveErrorDeviceLost = 12,  // the sound server went away while playing
+    WaveErrorWriteFailed = 13, // the sink did not take the data
+    WaveErrorBadFormat = 32,   // 44,100 Hz 16-bit stereo not supported
+    WaveErrorStillPlaying = 33,
+    WaveErrorUnprepared = 34,
+};
+
+// Header flag bits.
+enum WaveHeaderFlag : uint32_t {
+    WaveHeaderDone = 0x01,     // handed back by the device
+    WaveHeaderPrepared = 0x02, // prepared for the device
+    WaveHeaderInQueue = 0x10,  // queued on the device
+};
+
+// One buffer as the device sees it. The owner fills `Data`, `BufferLength`
+// (bytes), `Flags` (0) and `Loops` (0) before preparing it; the rest belongs to
+// the device while the buffer is queued (an intrusive queue link, so queueing
+// never allocates).
+struct WaveHeader {
+    const int16_t* Data = nullptr;
+    uint32_t BufferLength = 0;
+    uint32_t Flags = 0;
+    uint32_t Loops = 0;
+    WaveHeader* Next = nullptr;
+    uint32_t BytesHanded = 0;
+};
+
+// The completion notice: posted to the window given at open for every buffer
+// the device hands back (played, or returned by a reset). The number keeps the
+// classic completion message's number for recognition.
+constexpr QEvent::Type WaveDoneEventType = static_cast<QEvent::Type>(QEvent::User + 0x3BD);
+
+class WaveDoneEvent final : public QEvent {
+  public:
+    explicit WaveDoneEvent(WaveHeader* header) : QEvent(WaveDoneEventType), Header(header) {}
+    WaveHeader* Header;
+};
+
+// Output format, fixed: PCM, 2 channels, 44,100 frames per second, signed
+// 16-bit, left first.
+constexpr int WaveSampleRate = 44100;
+constexpr int WaveChannels = 2;
+constexpr int WaveBytesPerFrame = 4;
+
+class WaveOutDevice {
+  public:
+    virtual ~WaveOutDevice() = default;
+
+    // Opens the default output in the fixed format; completion notices go to
+    // `notify` (on its thread) as `WaveDoneEvent`.
+    virtual WaveResult Open(QObject* notify) = 0;
+    virtual WaveResult PrepareHeader(WaveHeader& header) = 0;
+    virtual WaveResult UnprepareHeader(WaveHeader& header) = 0;
+    // Queues a prepared buffer behind those already queued.
+    virtual WaveResult Write(WaveHeader& header) = 0;
+    // Stops output at once and hands every queued buffer back (each with its
+    // completion notice); ends a pause.
+    virtual WaveResult Reset() = 0;
+    virtual WaveResult Pause() = 0;
+    virtual WaveResult Restart() = 0;
+    // Fails with WaveErrorStillPlaying while buffers are queued.
+    virtual WaveResult Close() = 0;
+    // The readable text of a failure code (what the user is shown).
+    virtual QString ErrorText(WaveResult code) const = 0;
+};
+
+using WaveOutFactory = std::function<std::unique_ptr<WaveOutDevice>()>;
+
+// The real device: Qt Multimedia's QAudioSink on the default output, in push
+// mode, fed from a short timer on the calling (GUI) thread.
+std::unique_ptr<WaveOutDevice> CreateAudioSinkWaveOut();
+
+// Texts of the codes above, shared by the real device and the fakes.
+QString WaveErrorText(WaveResult code);

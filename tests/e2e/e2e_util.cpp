@@ -1,0 +1,250 @@
+// Recording, rendering and comparing for the end-to-end tests.
+#include "e2e_util.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+#include <QThread>
+#include <cstring>
+
+namespace e2e {
+
+QString BedSink() {
+    if (qEnvironmentVariableIsEmpty("PULSE_SERVER")) return QString();
+    return qEnvironmentVariable("ZIRRAFON_E2E_SINK");
+}
+
+QString DemoFile(const char* name) {
+    return QStringLiteral(ZIRRAFON_SOURCE_DIR "/assets/demo/") + QString::fromLatin1(name);
+}
+
+QString BinaryPath(const char* name) {
+    return QStringLiteral(ZIRRAFON_BINARY_DIR "/") + QString::fromLatin1(name);
+}
+
+namespace {
+
+std::vector<int16_t> Values(const QByteArray& bytes) {
+    std::vector<int16_t> v(static_cast<size_t>(bytes.size()) / 2);
+    std::memcpy(v.data(), bytes.constData(), v.size() * 2);
+    return v;
+}
+
+// The "data" chunk of a RIFF/WAVE file.
+std::optional<QByteArray> WavData(const QByteArray& wav) {
+    if (wav.size() < 12 || !wav.startsWith("RIFF") || wav.mid(8, 4) != "WAVE") return std::nullopt;
+    qsizetype pos = 12;
+    while (pos + 8 <= wav.size()) {
+        const QByteArray id = wav.mid(pos, 4);
+        uint32_t size;
+        std::memcpy(&size, wav.constData() + pos + 4, 4);
+        if (id == "data") return wav.mid(pos + 8, size);
+        pos += 8 + size + (size & 1);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+Recording::Recording() = default;
+
+Recording::~Recording() {
+    if (parec_.state() != QProcess::NotRunning) Stop();
+}
+
+bool Recording::Start(std::string& error) {
+    QTemporaryFile tmp(QDir::tempPath() + QStringLiteral("/zirrafon-e2e-rec-XXXXXX.raw"));
+    tmp.setAutoRemove(false);
+    if (!tmp.open()) {
+        error = "cannot make a temporary file";
+        return false;
+    }
+    file_ = QFileInfo(tmp).absoluteFilePath();
+    tmp.close();
+    parec_.setStandardOutputFile(file_);
+    parec_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    parec_.start(QStringLiteral("parec"),
+                 {QStringLiteral("--device=%1.monitor").arg(BedSink()),
+                  QStringLiteral("--format=s16le"), QStringLiteral("--rate=44100"),
+                  QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=20")});
+    if (!parec_.waitForStarted(5000)) {
+        error = "parec did not start";
+        return false;
+    }
+    // The bed keeps a silent stream playing, so the monitor delivers at once.
+    QElapsedTimer t;
+    t.start();
+    while (QFileInfo(file_).size() < 8820) {
+        if (t.elapsed() > 5000 || parec_.state() == QProcess::NotRunning) {
+            error = "parec records nothing from " + BedSink().toStdString() + ".monitor";
+            return false;
+        }
+        QCoreApplication::processEvents();
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+std::vector<int16_t> Recording::Stop() {
+    if (parec_.state() != QProcess::NotRunning) {
+        parec_.terminate();
+        if (!parec_.waitForFinished(5000)) parec_.kill();
+        parec_.waitForFinished(1000);
+    }
+    QFile f(file_);
+    std::vector<int16_t> v;
+    if (f.open(QIODevice::ReadOnly)) v = Values(f.readAll());
+    f.remove();
+    return v;
+}
+
+std::vector<int16_t> Render(const QString& file, int song, double seconds, std::string& error) {
+    QTemporaryFile out(QDir::tempPath() + QStringLiteral("/zirrafon-e2e-ref-XXXXXX.wav"));
+    if (!out.open()) {
+        error = "cannot make a temporary file";
+        return {};
+    }
+    QProcess render;
+    render.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    render.start(BinaryPath("zirrafon-render"),
+                 {QStringLiteral("-o"), out.fileName(), QStringLiteral("-s"), QString::number(song),
+                  QStringLiteral("-t"), QString::number(seconds), QStringLiteral("--fade"),
+                  QStringLiteral("0"), file});
+    if (!render.waitForFinished(60000) || render.exitCode() != 0) {
+        error = "zirrafon-render failed for " + file.toStdString();
+        return {};
+    }
+    const std::optional<QByteArray> data = WavData(out.readAll());
+    if (!data) {
+        error = "zirrafon-render wrote no WAV data";
+        return {};
+    }
+    return Values(*data);
+}
+
+PrivateSoundServer::~PrivateSoundServer() {
+    Kill();
+    if (!dir_.isEmpty()) QDir(dir_).removeRecursively();
+}
+
+QProcessEnvironment PrivateSoundServer::Environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir_ + QStringLiteral("/xdg"));
+    env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), dir_ + QStringLiteral("/pulse"));
+    env.insert(QStringLiteral("PULSE_STATE_PATH"), dir_ + QStringLiteral("/state"));
+    env.insert(QStringLiteral("PULSE_SERVER"), server_);
+    return env;
+}
+
+bool PrivateSoundServer::Start(std::string& error) {
+    const QString base =
+        QDir::tempPath() +
+        QStringLiteral("/zirrafon-e2e-server-%1").arg(QCoreApplication::applicationPid());
+    QDir(base).removeRecursively();
+    for (const char* sub : {"xdg", "pulse", "state"}) {
+        if (!QDir().mkpath(base + QLatin1Char('/') + QLatin1String(sub))) {
+            error = "cannot make " + base.toStdString();
+            return false;
+        }
+        QFile::setPermissions(base + QLatin1Char('/') + QLatin1String(sub),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                  QFileDevice::ExeOwner);
+    }
+    dir_ = base;
+    server_ = QStringLiteral("unix:") + base + QStringLiteral("/pulse/native");
+    QProcess daemon;
+    daemon.setProcessEnvironment(Environment());
+    daemon.setProcessChannelMode(QProcess::MergedChannels);
+    daemon.start(QStringLiteral("pulseaudio"),
+                 {QStringLiteral("--daemonize=yes"), QStringLiteral("--exit-idle-time=-1"),
+                  QStringLiteral("-n"),
+                  QStringLiteral("--load=module-native-protocol-unix socket=%1/pulse/native "
+                                 "auth-anonymous=1")
+                      .arg(base),
+                  QStringLiteral("--load=module-null-sink sink_name=zirrafon_private "
+                                 "format=s16le rate=44100 channels=2 norewinds=1")});
+    if (!daemon.waitForFinished(10000) || daemon.exitCode() != 0) {
+        error = "pulseaudio did not start: " + daemon.readAll().toStdString();
+        return false;
+    }
+    running_ = true;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 10000) {
+        QProcess info;
+        info.setProcessEnvironment(Environment());
+        info.start(QStringLiteral("pactl"), {QStringLiteral("info")});
+        if (info.waitForFinished(5000) && info.exitCode() == 0) return true;
+        QThread::msleep(100);
+    }
+    error = "the private sound server does not answer";
+    return false;
+}
+
+void PrivateSoundServer::Kill() {
+    if (!running_) return;
+    running_ = false;
+    QProcess kill;
+    kill.setProcessEnvironment(Environment());
+    kill.start(QStringLiteral("pulseaudio"), {QStringLiteral("--kill")});
+    kill.waitForFinished(10000);
+    // --kill only signals; wait until the socket is gone.
+    QElapsedTimer t;
+    t.start();
+    while (QFileInfo::exists(dir_ + QStringLiteral("/pulse/native")) && t.elapsed() < 5000)
+        QThread::msleep(50);
+}
+
+std::optional<size_t> FirstNonZero(const std::vector<int16_t>& v, size_t from) {
+    for (size_t i = from; i < v.size(); ++i)
+        if (v[i] != 0) return i;
+    return std::nullopt;
+}
+
+std::optional<size_t> LastNonZero(const std::vector<int16_t>& v) {
+    for (size_t i = v.size(); i > 0; --i)
+        if (v[i - 1] != 0) return i - 1;
+    return std::nullopt;
+}
+
+std::string CompareAligned(const std::vector<int16_t>& recorded,
+                           const std::vector<int16_t>& rendered, size_t count, bool allowGap,
+                           size_t* gapValues) {
+    const std::optional<size_t> a = FirstNonZero(recorded);
+    const std::optional<size_t> k = FirstNonZero(rendered);
+    if (!a) return "the recording is silent";
+    if (!k) return "the rendering is silent";
+    if (*a < *k) return "the recording starts sooner than the song could";
+    if ((*a - *k) % 2 != 0) return "the recording is not aligned to whole frames";
+    if (*k + count > rendered.size()) return "the rendering is too short for the comparison";
+    size_t offset = *a - *k; // recording index = rendering index + offset
+    bool gapUsed = false;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t r = i + offset;
+        if (r >= recorded.size())
+            return "the recording ends after " + std::to_string(i) + " of " +
+                   std::to_string(count) + " compared values";
+        if (recorded[r] == rendered[i]) continue;
+        if (allowGap && !gapUsed && recorded[r] == 0) {
+            // A pause: the rest of the song follows the recording's silence.
+            const std::optional<size_t> resume = FirstNonZero(recorded, r);
+            if (!resume) return "the recording stays silent after the pause";
+            if ((*resume - r) % 2 != 0) return "the pause is not a whole number of frames";
+            offset += *resume - r;
+            if (gapValues != nullptr) *gapValues = *resume - r;
+            gapUsed = true;
+            --i;
+            continue;
+        }
+        return "value " + std::to_string(i) + " of the song (frame " + std::to_string(i / 2) +
+               ") differs: recorded " + std::to_string(recorded[r]) + ", rendered " +
+               std::to_string(rendered[i]) + (gapUsed ? " (after the pause)" : "");
+    }
+    if (allowGap && !gapUsed) return "the recording has no pause";
+    return std::string();
+}
+
+} // namespace e2e

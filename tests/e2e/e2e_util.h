@@ -1,0 +1,80 @@
+// Helpers of the end-to-end tests: recording the bed's null sink, rendering the
+// same song with zirrafon-render, and comparing the two sample for sample.
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+constexpr int Rate = 44100;
+constexpr int ValuesPerSecond = 2 * Rate;
+
+// The sink the bed records from, or empty when the bed is not there.
+QString BedSink();
+// Skips the calling test when the bed's environment is missing.
+#define E2E_REQUIRE_BED()                                                                          \
+    do {                                                                                           \
+        if (::e2e::BedSink().isEmpty())                                                            \
+            GTEST_SKIP() << "the end-to-end bed is not running (source scripts/e2e-bed)";          \
+    } while (0)
+
+QString DemoFile(const char* name); // assets/demo/NAME
+QString BinaryPath(const char* name);
+
+// Records the sink's monitor into memory while alive.
+class Recording {
+  public:
+    Recording();
+    ~Recording();
+    // Starts parec and waits until the monitor delivers data.
+    bool Start(std::string& error);
+    // Stops parec and returns the 16-bit values recorded.
+    std::vector<int16_t> Stop();
+
+  private:
+    QProcess parec_;
+    QString file_;
+};
+
+// Renders song `song` (counted from 1) of `file` for `seconds` without fade.
+std::vector<int16_t> Render(const QString& file, int song, double seconds, std::string& error);
+
+std::optional<size_t> FirstNonZero(const std::vector<int16_t>& v, size_t from = 0);
+std::optional<size_t> LastNonZero(const std::vector<int16_t>& v);
+
+// Compares `count` values of the recording with the rendering after aligning
+// the first nonzero value of each. Empty on success, else what differed.
+// With `allowGap`, one run of silence in the recording (a pause) is skipped:
+// where the recording falls silent and the rendering does not, the
+// comparison resumes at the recording's next nonzero value.
+std::string CompareAligned(const std::vector<int16_t>& recorded,
+                           const std::vector<int16_t>& rendered, size_t count,
+                           bool allowGap = false, size_t* gapValues = nullptr);
+
+// A second, short-lived sound server with one null sink, for tests that must
+// take a server away (the bed's own server stays for the other tests).
+class PrivateSoundServer {
+  public:
+    ~PrivateSoundServer();
+    bool Start(std::string& error);
+    void Kill();
+    QString Server() const { return server_; } // value for PULSE_SERVER
+    QProcessEnvironment Environment() const;   // the environment that reaches it
+
+  private:
+    QString dir_;
+    QString server_;
+    bool running_ = false;
+};
+
+// Registers the tests that run only in a child process started by another test.
+void RegisterChildTests();
+
+} // namespace e2e

@@ -1,0 +1,100 @@
+// A wave-out device for tests: records every call in order, can fail any call
+// with a given code, and hands buffers back (completion notices) when the test
+// says so or when it is reset, like a real device.
+#pragma once
+
+#include "platform/waveout.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Shared by every device the factory makes, so that one test sees the calls of
+// all playback starts.
+class FakeWaveOutDriver {
+  public:
+    std::vector<std::string> Calls;             // "Open", "Prepare H1", "Write H2", "Reset", ...
+    std::map<std::string, WaveResult> Failures; // call text -> code it fails with
+    std::map<const WaveHeader*, std::string> Names;
+    std::vector<WaveHeader*> Queue; // written and not yet handed back
+    QPointer<QObject> Target;
+    int Devices = 0; // devices made
+    int Alive = 0;   // devices not yet destroyed
+
+    // Names the two headers of a window in the call log.
+    template <typename Form> void Watch(Form& form) {
+        Names[&form.Header1] = "H1";
+        Names[&form.Header2] = "H2";
+    }
+    void FailOn(const std::string& call, WaveResult code) { Failures[call] = code; }
+
+    // Hands a queued buffer back, as the device does when it has played it.
+    void Complete(WaveHeader* header) {
+        std::erase(Queue, header);
+        if (Target) QCoreApplication::postEvent(Target, new WaveDoneEvent(header));
+    }
+
+    static QString TextOf(WaveResult code) { return QStringLiteral("fake error %1").arg(code); }
+
+    WaveOutFactory Factory();
+
+    WaveResult Record(const std::string& call) {
+        Calls.push_back(call);
+        const auto it = Failures.find(call);
+        return it == Failures.end() ? WaveNoError : it->second;
+    }
+    std::string Name(const WaveHeader& h) const {
+        const auto it = Names.find(&h);
+        return it == Names.end() ? std::string("H?") : it->second;
+    }
+};
+
+class FakeWaveOut final : public WaveOutDevice {
+  public:
+    explicit FakeWaveOut(FakeWaveOutDriver& driver) : d_(driver) {
+        ++d_.Devices;
+        ++d_.Alive;
+    }
+    ~FakeWaveOut() override { --d_.Alive; }
+
+    WaveResult Open(QObject* notify) override {
+        const WaveResult r = d_.Record("Open");
+        if (r == WaveNoError) d_.Target = notify;
+        return r;
+    }
+    WaveResult PrepareHeader(WaveHeader& h) override {
+        const WaveResult r = d_.Record("Prepare " + d_.Name(h));
+        if (r == WaveNoError) h.Flags |= WaveHeaderPrepared;
+        return r;
+    }
+    WaveResult UnprepareHeader(WaveHeader& h) override {
+        const WaveResult r = d_.Record("Unprepare " + d_.Name(h));
+        if (r == WaveNoError) h.Flags &= ~uint32_t{WaveHeaderPrepared};
+        return r;
+    }
+    WaveResult Write(WaveHeader& h) override {
+        const WaveResult r = d_.Record("Write " + d_.Name(h));
+        if (r == WaveNoError) d_.Queue.push_back(&h);
+        return r;
+    }
+    WaveResult Reset() override {
+        const WaveResult r = d_.Record("Reset");
+        if (r == WaveNoError)
+            while (!d_.Queue.empty()) d_.Complete(d_.Queue.front());
+        return r;
+    }
+    WaveResult Pause() override { return d_.Record("Pause"); }
+    WaveResult Restart() override { return d_.Record("Restart"); }
+    WaveResult Close() override { return d_.Record("Close"); }
+    QString ErrorText(WaveResult code) const override { return FakeWaveOutDriver::TextOf(code); }
+
+  private:
+    FakeWaveOutDriver& d_;
+};
+
+inline WaveOutFactory FakeWaveOutDriver::Factory() {
+    return [this] { return std::make_unique<FakeWaveOut>(*this); };
+}
