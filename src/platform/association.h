@@ -1,0 +1,164 @@
+// File-type association of ".ay" and ".aym" files with the player on a
+// freedesktop.org desktop (the operations behind the "AY" and "AYM" boxes of
+// the Parameters dialog).
+//
+// What stands for what:
+//   the file type "Zirrafon Audio File" -> the desktop entry
+//       $XDG_DATA_HOME/applications/zirrafon.desktop (its Exec line is the
+//       open command) and the MIME definitions
+//       $XDG_DATA_HOME/mime/packages/zirrafon.xml, whose comment
+//       "AY/YM Audio File" is the type's description and whose icon name is
+//       the file-type icon;
+//   the extension keys ".ay", ".aym" -> the MIME types audio/x-zxay and
+//       audio/x-aym (shared-mime-info defines neither);
+//   an extension's default value -> the type's entry in the group
+//       [Default Applications] of $XDG_CONFIG_HOME/mimeapps.list;
+//   the value "Before Zirrafon" -> the type's entry in our own group
+//       [Before Zirrafon] of the same file (mimeapps.list has no place for
+//       values of our own per type).
+// mimeapps.list belongs to the user and to every other program: it is edited
+// with GLib's GKeyFile, keeping comments, translations, other groups and other
+// keys, and written back through a temporary file and a rename (through a
+// symbolic link to its target). A file that does not parse is never
+// rewritten: the error is reported instead.
+//
+// Where it knowingly differs from the registry original:
+// - The Exec line quotes the program path only when the path needs it (blank,
+//   quote, "$" and the other characters the desktop entry format reserves);
+//   xdg-mime and other shell-based tools take the first word of Exec as the
+//   program and do not undo quotes, so a path that is always quoted would make
+//   `xdg-mime query default` disagree with the dialog. The open-command check
+//   compares with exactly the form written, apart from letter case.
+// - A default written as a list ("a.desktop;b.desktop;") counts as ours when
+//   its first entry is zirrafon.desktop, the entry the desktop actually uses;
+//   unassociating removes only that first entry and keeps the rest.
+// - The desktop entry claims (MimeType=) exactly the types that are
+//   associated: associating adds the type, unassociating takes it out. The
+//   desktop opens a file with any program that claims its type when no
+//   default is set, so an entry claiming both types would open ".aym" files
+//   with the player while the "AYM" box is clear. The installed entry
+//   (assets/zirrafon.desktop) claims both, as a packaged player does; the
+//   per-user entry, once written, takes its place for this user.
+// - The icon is named, not taken from the program file: "zirrafon" for the
+//   program and "zirrafon-audio-file" for the file type, found in the icon
+//   theme when the package installed them (otherwise the desktop shows its
+//   generic audio icon).
+// - After writing the MIME definitions and the desktop entry the desktop's
+//   caches are refreshed with update-mime-database and
+//   update-desktop-database. A tool that is not installed is skipped (there
+//   is then no cache to refresh); a tool that fails is reported.
+//
+// Notes for the Parameters dialog (`TForm2`), which owns one `FileAssociation`
+// made with the running program's path (QCoreApplication::applicationFilePath())
+// and an error sink that shows `RegError`: caption
+// "Ошибка работы с реестром #" + code, text = the system text passed in.
+//   FormShow:
+//       Association.RegPathOk = Association.CheckRegPath();
+//       AyAssociated = Association.CheckRegistration(".ay");
+//       AymAssociated = Association.CheckRegistration(".aym");
+//       then tick CheckBox1/CheckBox2 from the two flags.
+//   CheckBox1Click (".ay", AyAssociated); CheckBox2Click (".aym", AymAssociated):
+//       box ticked:  if (!flag) { Association.CreateZirrafonPath();
+//                                 flag = Association.RegisterFile(ext); }
+//       box cleared: if (flag) flag = Association.UnRegisterFile(ext); // false
+//       The box keeps the state the user gave it even when registering fails.
+//   Button4Click ("Remove parameters"), after the settings are removed:
+//       Association.UnRegisterFile(".ay"); Association.UnRegisterFile(".aym");
+//       AyAssociated = AymAssociated = false; clear both boxes.
+//   The desktop entry and the MIME definitions are never removed, not even by
+//   "Remove parameters", just as the file type stays.
+#pragma once
+
+#include <functional>
+#include <string>
+
+class FileAssociation {
+  public:
+    // Receives every error: `code` is the errno value, `systemText` the
+    // system's text for it (with the file or tool concerned where that helps).
+    using ErrorSink = std::function<void(int code, const std::string& systemText)>;
+
+    // Where the per-user desktop data lives.
+    struct Folders {
+        std::string DataHome;   // $XDG_DATA_HOME, default ~/.local/share
+        std::string ConfigHome; // $XDG_CONFIG_HOME, default ~/.config
+    };
+
+    // The folders named by the environment now (a relative or empty variable
+    // counts as unset, as the base directory rules say).
+    static Folders FoldersFromEnvironment();
+
+    // `programPath` is the full path of the program the desktop entry runs.
+    FileAssociation(std::string programPath, Folders folders, ErrorSink onError);
+    FileAssociation(std::string programPath, ErrorSink onError)
+        : FileAssociation(std::move(programPath), FoldersFromEnvironment(), std::move(onError)) {}
+
+    // True when the desktop entry runs this program; set by the caller from
+    // `CheckRegPath` and by `CreateZirrafonPath` on success. While false,
+    // `CheckRegistration` answers false without reading anything.
+    bool RegPathOk = false;
+
+    // The desktop entry's Exec line runs this program: equal, apart from
+    // letter case, to `ExecLine()`. A missing entry is silently false.
+    bool CheckRegPath();
+
+    // The extension's MIME type has zirrafon.desktop as its default
+    // application in mimeapps.list. False without reading when `RegPathOk`
+    // is false; false for an extension other than ".ay" and ".aym".
+    bool CheckRegistration(const std::string& extension);
+
+    // Writes (or refreshes) the MIME definitions and the desktop entry for
+    // this program (keeping the types the entry claimed), refreshes the
+    // desktop's caches, and sets `RegPathOk` when the desktop entry was
+    // written. Returns `RegPathOk`.
+    bool CreateZirrafonPath();
+
+    // Makes zirrafon.desktop the default application of the extension's MIME
+    // type (and lets the desktop entry claim the type), keeping the previous
+    // default in [Before Zirrafon] unless it is ours or empty. True on
+    // success.
+    bool RegisterFile(const std::string& extension);
+
+    // Takes the type out of the desktop entry's claims and restores the
+    // default kept in [Before Zirrafon] (dropping that entry); without one,
+    // removes our default. Groups this leaves empty are removed,
+    // and mimeapps.list itself when nothing is left in it. Always false (the
+    // extension is no longer associated).
+    bool UnRegisterFile(const std::string& extension);
+
+    // ---- Names and places ------------------------------------------------
+    static constexpr const char* DesktopId = "zirrafon.desktop";
+    static constexpr const char* TypeDescription = "AY/YM Audio File";
+    static constexpr const char* AppIcon = "zirrafon";
+    static constexpr const char* FileIcon = "zirrafon-audio-file";
+    static constexpr const char* DefaultGroup = "Default Applications";
+    static constexpr const char* BeforeGroup = "Before Zirrafon";
+
+    // ".ay" -> "audio/x-zxay", ".aym" -> "audio/x-aym", else "".
+    static std::string MimeTypeOf(const std::string& extension);
+
+    // The MIME definitions, exactly as written (the installed copy in
+    // assets/zirrafon-mime.xml has the same text).
+    static std::string MimeDefinitions();
+
+    // The Exec value for `programPath`: the path, quoted and escaped when the
+    // desktop entry format requires it, with "%" doubled, then " %f".
+    static std::string ExecLine(const std::string& programPath);
+
+    const std::string& ProgramPath() const { return ProgramFile; }
+    std::string DesktopEntryPath() const;
+    std::string MimePackagePath() const;
+    std::string MimeAppsPath() const;
+
+  private:
+    std::string ProgramFile;
+    Folders Dirs;
+    ErrorSink OnError;
+
+    void Report(int code, const std::string& what) const;
+    // Adds the MIME type to the desktop entry's MimeType list or takes it
+    // out; false (reported) when the entry cannot be read or written.
+    bool SetTypeClaim(const std::string& mime, bool claim);
+    // Runs a cache tool on `folder` when it is installed; reports a failure.
+    void RunCacheTool(const char* tool, const std::string& folder) const;
+};

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build folder into a scratch folder, unpacks
+# it there and checks what it holds: the control fields, every installed file,
+# the desktop entry (desktop-file-validate), the MIME definitions (a MIME
+# database built from them knows *.ay and *.aym) and the absence of
+# maintainer scripts. Usage: check_deb.sh BUILD_DIR SCRATCH_DIR
+set -euo pipefail
+build=$1
+scratch=$2
+rm -rf "$scratch"
+mkdir -p "$scratch"
+
+passed=0
+failed=0
+check() { # description, command...
+  local what=$1
+  shift
+  if "$@" >>"$scratch/checks.log" 2>&1; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $what" >&2
+  fi
+}
+
+if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1; then
+  cat "$scratch/cpack.log" >&2
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+debs=("$scratch"/out/zirrafon_1.0.0_*.deb)
+deb=${debs[0]}
+[ -f "$deb" ] || { echo "no zirrafon_1.0.0 package in $scratch/out" >&2; echo "0 passed, 1 failed"; exit 1; }
+echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
+
+field() { dpkg-deb -f "$deb" "$1"; }
+check "Package is zirrafon" test "$(field Package)" = zirrafon
+check "Version is 1.0.0" test "$(field Version)" = 1.0.0
+check "Section is sound" test "$(field Section)" = sound
+check "Maintainer" test "$(field Maintainer)" = "Zirrafon project"
+depends=$(field Depends)
+echo "Depends: $depends"
+for lib in libqt6widgets6 libqt6multimedia6 libc6 qt6-qpa-plugins; do
+  check "Depends names $lib" grep -q "$lib" <<<"$depends"
+done
+
+# The desktop's caches are refreshed by triggers: no maintainer scripts.
+mkdir -p "$scratch/control"
+dpkg-deb -e "$deb" "$scratch/control"
+for script in preinst postinst prerm postrm; do
+  check "no $script" test ! -e "$scratch/control/$script"
+done
+
+root=$scratch/root
+dpkg-deb -x "$deb" "$root"
+files=(
+  usr/bin/zirrafon
+  usr/bin/zirrafon-render
+  usr/share/applications/zirrafon.desktop
+  usr/share/mime/packages/zirrafon.xml
+  usr/share/doc/zirrafon/README.md
+  usr/share/icons/hicolor/scalable/apps/zirrafon.svg
+  usr/share/icons/hicolor/scalable/mimetypes/zirrafon-audio-file.svg
+)
+for size in 16 32 48 64 128 256; do
+  files+=("usr/share/icons/hicolor/${size}x${size}/apps/zirrafon.png"
+          "usr/share/icons/hicolor/${size}x${size}/mimetypes/zirrafon-audio-file.png")
+done
+for f in "${files[@]}"; do
+  check "$f installed" test -s "$root/$f"
+done
+check "zirrafon is executable" test -x "$root/usr/bin/zirrafon"
+check "zirrafon-render is executable" test -x "$root/usr/bin/zirrafon-render"
+check "nothing outside /usr" test "$(ls "$root")" = usr
+
+entry=$root/usr/share/applications/zirrafon.desktop
+check "desktop-file-validate" desktop-file-validate "$entry"
+check "Exec runs zirrafon from the PATH" grep -qx 'Exec=zirrafon %f' "$entry"
+check "entry handles both types" grep -qx 'MimeType=audio/x-zxay;audio/x-aym;' "$entry"
+
+mime=$scratch/mime
+mkdir -p "$mime/packages"
+cp "$root/usr/share/mime/packages/zirrafon.xml" "$mime/packages/"
+check "update-mime-database accepts the definitions" update-mime-database "$mime"
+check "*.ay is audio/x-zxay" grep -q ':audio/x-zxay:\*\.ay$' "$mime/globs2"
+check "*.aym is audio/x-aym" grep -q ':audio/x-aym:\*\.aym$' "$mime/globs2"
+check "the type's description" grep -q '<comment>AY/YM Audio File</comment>' "$mime/audio/x-zxay.xml"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
