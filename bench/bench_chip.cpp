@@ -1,14 +1,19 @@
 // Sound chip engine throughput: whole buffers made by `MakeBuffer` for three
 // small Z80 songs (a tone song with arpeggios, an envelope bass line, a
-// noise-heavy drum part), each with the fast renderer and with the
-// tick-by-tick definition. Reports seconds of sound per second of CPU time
-// ("x_realtime") and the time of one 370 ms buffer (the iteration time).
+// noise-heavy drum part) and for the first song of each real ".ay" file in the
+// shared test data, each with the fast renderer and with the tick-by-tick
+// definition. Reports seconds of sound per second of CPU time ("x_realtime")
+// and the time of one 370 ms buffer (the iteration time).
 #include "chip/chip.h"
+#include "songs/songs.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -136,17 +141,21 @@ struct Machine {
     }
 };
 
-void RunSong(benchmark::State& state, const std::vector<Frame>& song) {
-    Machine m(song, state.range(0) != 0);
+void Measure(benchmark::State& state, SoundEngine& engine) {
     for (auto _ : state) {
-        MakeBuffer(*m.Engine);
-        benchmark::DoNotOptimize(m.Buffer.data());
+        MakeBuffer(engine);
+        benchmark::DoNotOptimize(engine.Chip.OutputBuffer);
         benchmark::ClobberMemory();
     }
     const double secondsPerBuffer = BufferValues / 2 / 44100.0;
     state.counters["x_realtime"] =
         benchmark::Counter(secondsPerBuffer, benchmark::Counter::kIsIterationInvariantRate);
     state.SetLabel(state.range(0) ? "tick by tick" : "fast");
+}
+
+void RunSong(benchmark::State& state, const std::vector<Frame>& song) {
+    Machine m(song, state.range(0) != 0);
+    Measure(state, *m.Engine);
 }
 
 void BM_ToneSong(benchmark::State& state) { RunSong(state, ToneSong()); }
@@ -157,6 +166,42 @@ BENCHMARK(BM_ToneSong)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_EnvelopeBassSong)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_NoiseSong)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
+// The first song of a real file, measured after its first 10 seconds.
+void RealSong(benchmark::State& state, const std::string& fileName) {
+    SongList list;
+    std::string error;
+    if (!OpenAYFile(list, fileName, [&](const std::string& text) { error = text; })) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    auto engine = std::make_unique<SoundEngine>();
+    std::vector<int16_t> buffer(BufferValues);
+    LoadAYSong(list, *engine, 0);
+    StartPlayback(*engine, buffer.data());
+    engine->Chip.TickByTick = state.range(0) ? 1 : 0;
+    for (int i = 0; i < 27; ++i) MakeBuffer(*engine);
+    Measure(state, *engine);
+}
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    std::vector<std::filesystem::path> files;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(ZIRRAFON_TESTDATA_DIR "/ay", ec))
+        files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    for (const auto& path : files) {
+        const std::string file = path.string();
+        benchmark::RegisterBenchmark(("BM_RealSong/" + path.stem().string()).c_str(),
+                                     [file](benchmark::State& state) { RealSong(state, file); })
+            ->Arg(0)
+            ->Arg(1)
+            ->Unit(benchmark::kMicrosecond);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -120,6 +120,11 @@ inline bool EnvelopeHolds(const ChipState& c) {
 // one another, so they may be advanced separately and in any order.
 inline void AdvanceTone(ChipState& c, int ch, uint32_t n) {
     const uint32_t p = TonePeriod(c, ch);
+    if (p <= 1) { // a flip on every tick (the usual state of an unused channel)
+        c.ToneOutput[ch] ^= n & 1;
+        if (n > 0) c.ToneCounter[ch] = 0;
+        return;
+    }
     const uint32_t first = TicksToToneFlip(c.ToneCounter[ch], p);
     if (n < first) {
         c.ToneCounter[ch] = static_cast<uint16_t>(c.ToneCounter[ch] + n);
@@ -145,8 +150,13 @@ inline void AdvanceNoise(ChipState& c, uint32_t n) {
     } else {
         const uint32_t spacing = NoiseSpacing(limit);
         const uint32_t rest = n - first;
-        c.NoiseShift = NoiseShiftMany(c.NoiseShift, 1 + rest / spacing);
-        c.NoiseCounter = static_cast<uint16_t>(rest % spacing);
+        if (spacing == 2) { // noise periods 0 and 1
+            c.NoiseShift = NoiseShiftMany(c.NoiseShift, 1 + (rest >> 1));
+            c.NoiseCounter = static_cast<uint16_t>(rest & 1);
+        } else {
+            c.NoiseShift = NoiseShiftMany(c.NoiseShift, 1 + rest / spacing);
+            c.NoiseCounter = static_cast<uint16_t>(rest % spacing);
+        }
     }
 }
 
@@ -158,7 +168,10 @@ inline void AdvanceEnvelope(ChipState& c, uint32_t n) {
     // tick if it is 0 now, then the tick after each wrap.
     const uint32_t wrap = TicksToEnvelopeWrap(c.EnvelopeCounter, e);
     uint32_t steps = c.EnvelopeCounter == 0 ? 1 : 0;
-    if (n < wrap) {
+    if (spacing == 1) { // envelope periods 0 and 1: the counter wraps on every tick
+        steps += n - 1;
+        c.EnvelopeCounter = 0;
+    } else if (n < wrap) {
         c.EnvelopeCounter += n;
     } else {
         if (n > wrap) steps += 1 + (n - wrap - 1) / spacing;

@@ -27,10 +27,10 @@ using namespace chip_detail;
 
 namespace {
 
-// Output levels of the chips' 4-bit (AY-3-8910) and 5-bit (YM2149F) volume
-// DACs, normalised to 65535 at full level: the level tables long used for these
-// chips in emulation, from measurements of real chips. YM levels 0 and 1 are
-// both silent.
+// Output level of each volume step, normalised to 65535 at full level: the
+// player's fixed level data, following the chips' roughly logarithmic DACs
+// (16 steps on the AY-3-8910; 32 on the YM2149F, whose two lowest are both
+// silent).
 constexpr int32_t AYLevel[16] = {0,     836,   1212,  1773,  2619,  3875,  5397,  8823,
                                  10392, 16706, 23339, 29292, 36969, 46421, 55195, 65535};
 constexpr int32_t YMLevel[32] = {0,     0,     248,   450,   670,   826,   1010,  1239,
@@ -40,9 +40,8 @@ constexpr int32_t YMLevel[32] = {0,     0,     248,   450,   670,   826,   1010,
 
 // Pan weights (left, right) of channels A, B, C for layouts 0 Mono, 1 ABC,
 // 2 ACB, 3 BAC, 4 BCA, 5 CAB, 6 CBA: full weight 255 on the channel's own side,
-// 170 on both sides for the centre channel. -1 marks the weight g of a side
-// channel on the far side (85 for the AY-3-8910, 13 for the YM2149F, whose
-// stereo boards separated the sides more).
+// 170 on both sides for the centre channel. -1 marks g, the weight of a side
+// channel on the far side: 85 for the AY-3-8910, 13 for the YM2149F.
 constexpr int PanWeights[7][3][2] = {
     {{255, 255}, {255, 255}, {255, 255}}, {{255, -1}, {170, 170}, {-1, 255}},
     {{255, -1}, {-1, 255}, {170, 170}},   {{170, 170}, {255, -1}, {-1, 255}},
@@ -99,7 +98,16 @@ inline int32_t DivideSum(int32_t sum, int32_t ticks) {
 struct SampleDivider {
     uint64_t Divisor;
     uint64_t Reciprocal;
-    explicit SampleDivider(uint32_t d) : Divisor(d), Reciprocal(d ? UINT64_MAX / d + 1 : 0) {}
+    explicit SampleDivider(uint32_t d) : Divisor(d), Reciprocal(ReciprocalOf(d)) {}
+    // The two machines' divisors are known in advance; a division costs more
+    // than rendering a short span.
+    static uint64_t ReciprocalOf(uint32_t d) {
+        constexpr uint64_t Spectrum = UINT64_MAX / SpectrumTicksPerSample + 1;
+        constexpr uint64_t Cpc = UINT64_MAX / CpcTicksPerSample + 1;
+        if (d == SpectrumTicksPerSample) return Spectrum;
+        if (d == CpcTicksPerSample) return Cpc;
+        return d ? UINT64_MAX / d + 1 : 0;
+    }
     uint64_t Divide(uint64_t x) const {
         if (x < (1ull << 40) && Divisor < (1u << 20))
             return static_cast<uint64_t>((static_cast<unsigned __int128>(x) * Reciprocal) >> 64);
@@ -141,44 +149,43 @@ inline bool RenderOneTick(ChipState& c) {
     return false;
 }
 
-// Which generators can be heard with the registers and tables as they are.
-// A channel is silent when it plays a fixed level whose entries are 0 on both
-// sides; the tone of a channel that is not silent is heard when it is
+// Bits of a hearing mask: the tones of A, B, C, the noise, the envelope.
+enum : uint32_t { HearNoise = 1u << 3, HearEnvelope = 1u << 4 };
+
+// The generators that can be heard with the registers and tables as they
+// are. A channel is silent when it plays a fixed level whose entries are 0 on
+// both sides; the tone of a channel that is not silent is heard when it is
 // enabled, the noise when some such channel enables it, the envelope when a
 // channel follows it. Nothing of this changes within one span.
-struct Hearing {
-    bool Tone[3];
-    bool Noise;
-    bool Envelope;
-};
-
-Hearing WhatIsHeard(const ChipState& c) {
-    Hearing h{};
+uint32_t WhatIsHeard(const ChipState& c) {
+    uint32_t heard = 0;
     for (int ch = 0; ch < 3; ++ch) {
         bool sounds = true;
         if (c.FixedVolume[ch]) {
             const int i = LevelIndex(c, ch);
             sounds = (c.VolumeTable[ch][0][i] | c.VolumeTable[ch][1][i]) != 0;
         } else {
-            h.Envelope = true;
+            heard |= HearEnvelope;
         }
-        h.Tone[ch] = sounds && c.ToneOn[ch];
-        h.Noise |= sounds && c.NoiseOn[ch];
+        if (sounds && c.ToneOn[ch]) heard |= 1u << ch;
+        if (sounds && c.NoiseOn[ch]) heard |= HearNoise;
     }
-    return h;
+    return heard;
 }
 
 // Ticks until the first tick in which something that is heard may change:
 // a tone flip, a noise shift that changes the noise output, an envelope step
 // of a shape that has not come to rest. At least 1; UINT32_MAX for never.
-uint32_t TicksToAudibleChange(const ChipState& c, const Hearing& h) {
+// `toFlip` receives each heard tone's ticks to its next flip.
+uint32_t TicksToAudibleChange(const ChipState& c, uint32_t heard, const uint32_t period[3],
+                              uint32_t toFlip[3]) {
     uint32_t k = UINT32_MAX;
     for (int ch = 0; ch < 3; ++ch) {
-        if (!h.Tone[ch]) continue;
-        const uint32_t t = TicksToToneFlip(c.ToneCounter[ch], TonePeriod(c, ch));
-        if (t < k) k = t;
+        if (!(heard & (1u << ch))) continue;
+        toFlip[ch] = TicksToToneFlip(c.ToneCounter[ch], period[ch]);
+        if (toFlip[ch] < k) k = toFlip[ch];
     }
-    if (h.Noise) {
+    if (heard & HearNoise) {
         // After j shifts the output is the present bit 16 - j; find the first
         // shift (at most 16 ahead) whose output differs from the present one.
         const uint32_t s = c.NoiseShift;
@@ -189,21 +196,37 @@ uint32_t TicksToAudibleChange(const ChipState& c, const Hearing& h) {
             TicksToNoiseShift(c.NoiseCounter, limit) + (shifts - 1) * NoiseSpacing(limit);
         if (t < k) k = t;
     }
-    if (h.Envelope && !EnvelopeHolds(c)) {
+    if ((heard & HearEnvelope) && !EnvelopeHolds(c)) {
         const uint32_t t = TicksToEnvelopeStep(c.EnvelopeCounter, EnvelopePeriod(c));
         if (t < k) k = t;
     }
     return k;
 }
 
-// Advances the generators that are heard (or, with `Heard` false, those that
-// are not) by n ticks.
-template <bool Heard> inline void AdvanceSome(ChipState& c, const Hearing& h, uint32_t n) {
+// Advances the heard generators by n ticks, n not beyond the next change:
+// a heard tone either counts on or flips in the last of the n ticks.
+inline void AdvanceHeard(ChipState& c, uint32_t heard, const uint32_t toFlip[3], uint32_t n) {
+    if (n == 0) return;
+    for (int ch = 0; ch < 3; ++ch) {
+        if (!(heard & (1u << ch))) continue;
+        if (n == toFlip[ch]) {
+            c.ToneOutput[ch] ^= 1;
+            c.ToneCounter[ch] = 0;
+        } else {
+            c.ToneCounter[ch] = static_cast<uint16_t>(c.ToneCounter[ch] + n);
+        }
+    }
+    if (heard & HearNoise) AdvanceNoise(c, n);
+    if (heard & HearEnvelope) AdvanceEnvelope(c, n);
+}
+
+// Advances the generators named in the mask by n ticks.
+inline void AdvanceSome(ChipState& c, uint32_t which, uint32_t n) {
     if (n == 0) return;
     for (int ch = 0; ch < 3; ++ch)
-        if (h.Tone[ch] == Heard) AdvanceTone(c, ch, n);
-    if (h.Noise == Heard) AdvanceNoise(c, n);
-    if (h.Envelope == Heard) AdvanceEnvelope(c, n);
+        if (which & (1u << ch)) AdvanceTone(c, ch, n);
+    if (which & HearNoise) AdvanceNoise(c, n);
+    if (which & HearEnvelope) AdvanceEnvelope(c, n);
 }
 
 // n ticks all at the mix (left, right), closing frames as they fill. Leaves
@@ -314,8 +337,11 @@ void RenderTicksReference(ChipState& c) {
 }
 
 void RenderTicksFast(ChipState& c) {
-    const Hearing heard = WhatIsHeard(c);
+    const uint32_t heard = WhatIsHeard(c);
+    constexpr uint32_t All = 7 | HearNoise | HearEnvelope;
     const SampleDivider divider(c.TicksPerSample);
+    const uint32_t period[3] = {TonePeriod(c, 0), TonePeriod(c, 1), TonePeriod(c, 2)};
+    uint32_t toFlip[3] = {0, 0, 0};
     // The generators that are heard are stepped run by run; those nobody
     // hears catch up once, at the end, by all the ticks rendered.
     uint32_t rendered = 0;
@@ -324,7 +350,7 @@ void RenderTicksFast(ChipState& c) {
     uint32_t stepped = 0;
     while (c.TicksRendered < c.TicksToRender) {
         const uint32_t remaining = c.TicksToRender - c.TicksRendered;
-        const uint32_t change = TicksToAudibleChange(c, heard);
+        const uint32_t change = TicksToAudibleChange(c, heard, period, toFlip);
         const uint32_t quiet = change - 1 < remaining - stepped ? change - 1 : remaining - stepped;
         const uint32_t n = stepped + quiet;
         uint32_t done = 0;
@@ -336,15 +362,15 @@ void RenderTicksFast(ChipState& c) {
             rendered += done;
         }
         if (full || c.TicksRendered >= c.TicksToRender) {
-            AdvanceSome<true>(c, heard, done - stepped);
+            AdvanceHeard(c, heard, toFlip, done - stepped);
             break;
         }
         // On through the tick in which something heard changes: it opens
         // the next run.
-        AdvanceSome<true>(c, heard, done - stepped + 1);
+        AdvanceHeard(c, heard, toFlip, done - stepped + 1);
         stepped = 1;
     }
-    AdvanceSome<false>(c, heard, rendered);
+    AdvanceSome(c, All & ~heard, rendered);
 }
 
 void RenderTicks(ChipState& c) {

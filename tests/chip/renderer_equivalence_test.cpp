@@ -1,11 +1,16 @@
 // The fast renderer against the tick-by-tick definition: random register
-// programs rendered by both must give the same samples and the same state.
+// programs and real songs rendered by both must give the same samples and the
+// same state.
 #include "chip/generators_inline.h"
 #include "chip_test_util.h"
+#include "songs/songs.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <random>
+#include <string>
 #include <vector>
 
 using chiptest::Rig;
@@ -206,7 +211,7 @@ void RunProgram(unsigned seed) {
 } // namespace
 
 TEST(RendererEquivalence, RandomRegisterPrograms) {
-    for (unsigned seed = 1; seed <= 160; ++seed) {
+    for (unsigned seed = 1; seed <= 120; ++seed) {
         RunProgram(seed);
         if (HasFatalFailure()) return;
     }
@@ -215,7 +220,7 @@ TEST(RendererEquivalence, RandomRegisterPrograms) {
 TEST(RendererEquivalence, ClosedFormAdvanceMatchesTickSteps) {
     std::mt19937 rng(7);
     auto pick = [&](uint32_t n) { return rng() % n; };
-    for (int trial = 0; trial < 3000; ++trial) {
+    for (int trial = 0; trial < 1500; ++trial) {
         Rig a;
         ChipState& c = a.C();
         for (int r = 0; r < 14; ++r) WriteRegister(c, r, RandomValue(rng, r));
@@ -229,9 +234,37 @@ TEST(RendererEquivalence, ClosedFormAdvanceMatchesTickSteps) {
         c.EnvelopeCounter = pick(3) == 0 ? pick(70000) : pick(60);
         for (uint32_t s = pick(80); s > 0; --s) c.EnvelopeStep(c);
         ChipState stepped = c;
-        const uint32_t n = pick(4) == 0 ? pick(300000) : pick(200);
+        const uint32_t n = pick(8) == 0 ? pick(100000) : pick(200);
         for (uint32_t i = 0; i < n; ++i) StepGenerators(stepped);
         chip_detail::AdvanceGenerators(c, n);
         ASSERT_TRUE(SameState(stepped, c)) << "trial " << trial << " n " << n;
     }
+}
+
+TEST(RendererEquivalence, RealSongs) {
+    namespace fs = std::filesystem;
+    int songs = 0;
+    for (const auto& entry : fs::directory_iterator(ZIRRAFON_TESTDATA_DIR "/ay")) {
+        SongList list;
+        const std::string name = entry.path().string();
+        ASSERT_TRUE(OpenAYFile(list, name, [](const std::string&) {})) << name;
+        for (int song = 0; song < std::min(list.SongCount, 2); ++song) {
+            Rig ref, fast;
+            ref.C().TickByTick = 1;
+            for (Rig* r : {&ref, &fast}) {
+                LoadAYSong(list, r->E(), song);
+                StartPlayback(r->E(), r->Buffer1.data());
+            }
+            for (int b = 0; b < 6; ++b) {
+                for (Rig* r : {&ref, &fast}) {
+                    r->C().OutputBuffer = r->Buffer1.data();
+                    MakeBuffer(r->E());
+                }
+                ASSERT_EQ(ref.Buffer1, fast.Buffer1) << name << " song " << song << " buffer " << b;
+                ASSERT_TRUE(SameState(ref.C(), fast.C())) << name << " song " << song;
+            }
+            ++songs;
+        }
+    }
+    EXPECT_GE(songs, 7);
 }
