@@ -42,9 +42,8 @@ int main(int argc, char* argv[]) {
     TForm1 form;
     new TForm2(&form); // hidden; owned by the main window, which keeps it as Form2
 
-    InstanceServer server([&form](int wParam, int lParam) {
-        form.CommandLineInterpreter(wParam, lParam);
-    });
+    InstanceServer server(
+        [&form](int wParam, int lParam) { form.CommandLineInterpreter(wParam, lParam); });
     server.Abandoned = [&form] { form.AbandonHandOver(); };
     server.Listen(); // without it this player still works, it only takes no hand-overs
 

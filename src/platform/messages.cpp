@@ -45,6 +45,11 @@ void ShowMessage(QWidget* owner, const QString& text, const QString& caption, Me
     case MessageIcon::Information: boxIcon = QMessageBox::Information; break;
     case MessageIcon::Error: boxIcon = QMessageBox::Critical; break;
     }
-    QMessageBox box(boxIcon, caption, text, QMessageBox::Ok, owner);
+    // Lines of a message may be separated by a carriage return alone (the
+    // About box's are); Qt's labels break lines only at a line feed.
+    QString shown = text;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"))
+        .replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QMessageBox box(boxIcon, caption, shown, QMessageBox::Ok, owner);
     box.exec();
 }

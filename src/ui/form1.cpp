@@ -1,6 +1,5 @@
-// The main window `TForm1`: creation, the wave output cycle, the user-level
-// playback actions and, for now, a plain face that prints the texts and
-// numbers the skin will show.
+// The main window `TForm1`: the wave output cycle and the user-level playback
+// actions (the skinned face, mouse, keys and drops are in form1_face.cpp).
 //
 // Where it knowingly differs from a classic wave-out player:
 // - The completion notice is a posted Qt event; `StopPlaying` removes the
@@ -21,8 +20,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QPaintEvent>
-#include <QPainter>
 #include <sys/resource.h>
 
 namespace {
@@ -33,11 +30,6 @@ std::string LocalFileName(const QString& name) { return QFile::encodeName(name).
 
 QString SongText(const std::string& bytes) {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-// "007", "042", "123": at least three digits.
-QString ThreeDigits(int32_t value) {
-    return QStringLiteral("%1").arg(value, 3, 10, QLatin1Char('0'));
 }
 
 } // namespace
@@ -68,14 +60,7 @@ TForm1::TForm1(WaveOutFactory waveOutFactory, QWidget* parent)
         QStringLiteral("All supported files|*.ay;*.aym|.AY files|*.ay|.AYM files|*.aym");
     OpenDialog1.InitialDir = QCoreApplication::applicationDirPath();
 
-    // The engine's constructor points the register references at their stores
-    // and sets the beeper defaults; the volume tables follow the chip mode.
-    Engine->Chip.BeeperSetting = 16384;
-    Engine->Chip.BeeperAmplitude = -16384;
-    PriorityClass = NormalPriorityClass;
-    Volume = VolumeZoneHeight;
-    ChipMode = DefaultChipMode;
-    SetChipAndChannels(Engine->Chip, ChipMode, Volume);
+    FormCreate();
 }
 
 TForm1::~TForm1() {
@@ -85,6 +70,7 @@ TForm1::~TForm1() {
         WaveOut.reset();
     }
     QCoreApplication::removePostedEvents(this, WaveDoneEventType);
+    FormDestroy();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -283,7 +269,7 @@ void TForm1::PlaySong() {
         LoadAYSong(List, *Engine, List.CurrentSong);
         // Each AY song shows its own name; an AYM file keeps the file's name.
         TitleLabelText = SongText(List.SongNames[static_cast<size_t>(List.CurrentSong)]);
-        PaintLabels();
+        PaintTitleLabel();
     } else {
         LoadAYMSong(List, *Engine, List.CurrentSong);
     }
@@ -304,30 +290,4 @@ void TForm1::NextButtonAction() {
     if (List.CurrentSong == List.SongCount - 1) return;
     ++List.CurrentSong;
     PlayButtonAction();
-}
-
-// ---- Plain face ------------------------------------------------------------------------
-
-void TForm1::PaintLabels() { repaint(); }
-
-void TForm1::PrintNumber(int /*which*/) { repaint(); }
-
-void TForm1::paintEvent(QPaintEvent* /*event*/) {
-    QPainter painter(this);
-    painter.fillRect(rect(), palette().window());
-    const QRect area = rect().adjusted(6, 6, -6, -6);
-    const int line = area.height() / 5;
-    const QString lines[] = {
-        AuthorLabelText,
-        MiscLabelText,
-        TitleLabelText,
-        QStringLiteral("%1 / %2").arg(ThreeDigits(SongNumberShown), ThreeDigits(SongCountShown)),
-    };
-    int y = area.top();
-    for (const QString& text : lines) {
-        painter.drawText(QRect(area.left(), y, area.width(), line),
-                         Qt::AlignLeft | Qt::AlignVCenter,
-                         painter.fontMetrics().elidedText(text, Qt::ElideRight, area.width()));
-        y += line;
-    }
 }

@@ -7,26 +7,35 @@
 // completion notices arrive as events, and `wmdone` refills the returned
 // buffer by running the emulation.
 //
-// The window's face is still a plain one that prints the texts and numbers;
-// the skin, zones, mouse and keys are added around the player parts, which
-// are grouped below so that the face only needs `PaintLabels`,
-// `PrintNumber` and the actions.
+// The window's face is the skin (ui/skin.h): a borderless 240x152 window whose
+// back buffer `SkinBitmap` the zones paint into; mouse presses, drags and
+// releases go to the zones, keys map to the actions and the volume, and files
+// dropped on the window are played (form1_face.cpp). The player parts reach
+// the face only through `PaintLabels`, `PaintTitleLabel` and `PrintNumber`.
 #pragma once
 
 #include "platform/opendialog.h"
-#include "platform/waveout.h"
 #include "platform/single_instance.h" // start-up options and hand-over
+#include "platform/waveout.h"
 #include "songs/songs.h"
+#include "ui/skin.h"
 
-#include <QString>
+#include <QPoint>
 #include <QPointer> // start-up options and hand-over
+#include <QString>
+#include <QUrl>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
 
 class QCloseEvent;
+class QDragEnterEvent;
+class QDropEvent;
 class QEvent;
+class QKeyEvent;
+class QMouseEvent;
 class QPaintEvent;
+class QShowEvent;
 class TForm2; // the Parameters dialog (form2.h)
 
 // Process priority classes as the settings store them.
@@ -97,10 +106,46 @@ class TForm1 : public QWidget {
     void NextButtonAction();
 
     // ---- Face hooks ------------------------------------------------------------------
-    // Shows the three label texts at once.
+    // Shows the three label texts at once, each from its first character.
     void PaintLabels();
-    // Shows the song number (1) or the song count (2) at once.
+    // Shows the title label's text at once (an AY song start names its song).
+    void PaintTitleLabel();
+    // Shows the song number (1) or the song count (2) at once: three digits
+    // from the skin's digit strip at (48 * which, 104).
     void PrintNumber(int which);
+
+    // ---- The skinned face (form1_face.cpp) ----------------------------------------------
+    // The skin: `SkinBitmap` (the back buffer), the font, digit and volume
+    // images and every zone. Made by FormCreate, freed by FormDestroy.
+    std::unique_ptr<Skin> FaceSkin;
+    TLabelZone* AuthorLabel = nullptr; // the zones of the face, owned by FaceSkin
+    TLabelZone* MiscLabel = nullptr;
+    TLabelZone* TitleLabel = nullptr;
+    TMoveZone* TitleZone = nullptr;  // drags the window
+    TMoveZone* VolumeZone = nullptr; // sets and drags the volume
+    QPoint LastPress;                // the last mouse press, for the double click
+
+    // Sound settings, skin and zones, volume 39, drops; called by the constructor.
+    void FormCreate();
+    // Frees the zones and images; called by the destructor.
+    void FormDestroy();
+    // The mouse as the face sees it: `buttons` is the state after the event,
+    // `secondPress` marks the second press of a double click.
+    void FormMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons,
+                       Qt::KeyboardModifiers modifiers, bool secondPress, int x, int y);
+    void FormMouseMove(Qt::MouseButtons buttons, int x, int y);
+    void FormMouseUp(int x, int y);
+    void FormDblClick();
+    // Volume keys act on every press, auto-repeat included.
+    void FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
+    // Action keys act once, when the key is released.
+    void FormKeyUp(int key, Qt::KeyboardModifiers modifiers);
+    // Shows `Volume` in the volume bar and applies it to the sound.
+    void DrawVolume();
+    // The About box.
+    void ShowAbout();
+    // Files dropped on the window: stops, then plays the first local file.
+    void DropFiles(const QList<QUrl>& urls);
 
     // ---- Start-up options and hand-over (form1_commands.cpp) --------------------
     // The Parameters dialog; set when it is made, right after this window.
@@ -138,6 +183,15 @@ class TForm1 : public QWidget {
     void closeEvent(QCloseEvent* event) override;
     void customEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     // Shows a failed device call; false when, while the box was open, another
@@ -149,6 +203,7 @@ class TForm1 : public QWidget {
     void OpenAndPlayFile(const QString& fileName);
     void PlaySong();
     template <typename Body> void ReportingIOErrors(Body body);
+    bool CentredOnce = false; // placed in the centre of the screen at the first show
 };
 
 // The extension of a file name as the player compares it: from the last "."

@@ -1,0 +1,402 @@
+// The main window's face: the skin as the window's back buffer, the routing of
+// mouse presses, drags and releases to the zones, the keys, the song number,
+// song count and volume bar, the About box and files dropped on the window.
+//
+// Where it knowingly differs from the classic skinned player:
+// - There is no device context held for the window's life: a direct paint
+//   updates the back buffer `SkinBitmap` and asks Qt to repaint that rectangle.
+// - The keys are Qt keys: the arrow keys and the letters wherever the keyboard
+//   layout puts them, the numeric-pad digits only with the numeric pad's
+//   marker (so the digits of the main row do nothing, as before).
+// - Qt reports an auto-repeated key as a release followed by a press; the
+//   releases of auto-repeat are ignored, so an action runs once per key press
+//   while the volume keys still repeat.
+// - A drop is acted on right after the drag has ended, not inside it, so the
+//   program the files came from is never held up by a message box; dropped
+//   names keep their full path, however long.
+// - Song files are opened read-only by the song readers themselves, and the
+//   program entry makes the program's folder the current one before the
+//   window exists, so creation has nothing to do for either.
+#include "platform/messages.h"
+#include "ui/form1.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStringList>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int FaceWidth = 240;
+constexpr int FaceHeight = 152;
+
+// The label and move zones of the face; the button zones come with every
+// skin load (ui/skin.cpp).
+struct ZoneRect {
+    int Left, Top, Right, Bottom;
+};
+constexpr ZoneRect AuthorRect{48, 32, 232, 48};
+constexpr ZoneRect MiscRect{48, 56, 232, 72};
+constexpr ZoneRect TitleRect{48, 80, 232, 96};
+constexpr ZoneRect TitleBarRect{0, 0, 240, 26};
+constexpr ZoneRect VolumeBarRect{217, 104, 231, 143};
+
+// Where the song number (which = 1) and the song count (which = 2) are drawn:
+// x = 48 * which, y = NumberTop, three 8x16 digits.
+constexpr int NumberTop = 104;
+constexpr int DigitWidth = 8;
+constexpr int DigitHeight = 16;
+
+constexpr Qt::KeyboardModifiers ShiftCtrlAlt =
+    Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
+
+std::string LabelBytes(const QString& text) { return text.toLatin1().toStdString(); }
+
+// Runs a zone's action from a copy: the action may load a new skin, which
+// frees the zone (and its stored action) while it runs.
+void RunAction(const std::function<void()>& action) {
+    if (const std::function<void()> run = action) run();
+}
+
+bool HasLocalFile(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls()) return false;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) return true;
+    return false;
+}
+
+} // namespace
+
+// ---- Creation and destruction -------------------------------------------------------
+
+void TForm1::FormCreate() {
+    // No frame and no caption bar: the skin is the whole face. The window takes
+    // every key itself (it has no children that could take them first).
+    setWindowFlag(Qt::FramelessWindowHint);
+    setFixedSize(FaceWidth, FaceHeight);
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+
+    // The player state and the sample buffers exist already (member
+    // initialisers); the engine points the register references at their stores.
+    Engine->Chip.BeeperAmplitude = -16384;
+    Engine->Chip.BeeperSetting = 16384;
+    PriorityClass = NormalPriorityClass; // the process priority itself stays as it is
+
+    SkinButtonActions actions;
+    actions.Close = [this] { close(); };
+    actions.Minimize = [this] { showMinimized(); };
+    actions.Open = [this] { OpenButtonAction(); };
+    actions.Play = [this] { PlayButtonAction(); };
+    actions.Stop = [this] { StopButtonAction(); };
+    actions.Pause = [this] { PauseButtonAction(); };
+    actions.Previous = [this] { PrevButtonAction(); };
+    actions.Next = [this] { NextButtonAction(); };
+    actions.Parameters = [this] { ShowParameters(); };
+    actions.About = [this] { ShowAbout(); };
+    FaceSkin = std::make_unique<Skin>(std::move(actions), [this](const QRect& r) { update(r); });
+    const auto addLabel = [this](const ZoneRect& r) {
+        return FaceSkin->AddLabelZone(r.Left, r.Top, r.Right, r.Bottom);
+    };
+    AuthorLabel = addLabel(AuthorRect);
+    MiscLabel = addLabel(MiscRect);
+    TitleLabel = addLabel(TitleRect);
+    FaceSkin->LoadSkin(-1, QString());
+    const ZoneRect& t = TitleBarRect;
+    TitleZone = FaceSkin->AddMoveZone(
+        t.Left, t.Top, t.Right, t.Bottom,
+        TitleDragRoutine([this](int dx, int dy) { move(pos() + QPoint(dx, dy)); }));
+    const ZoneRect& v = VolumeBarRect;
+    VolumeZone = FaceSkin->AddMoveZone(v.Left, v.Top, v.Right, v.Bottom,
+                                       VolumeDragRoutine(Volume, [this] { DrawVolume(); }));
+    SkinLoader = [this](int mode, const QString& path) { return FaceSkin->LoadSkin(mode, path); };
+
+    Volume = VolumeZoneHeight;
+    ChipMode = DefaultChipMode;
+    SetChipAndChannels(Engine->Chip, ChipMode, Volume);
+
+    setAcceptDrops(true);
+}
+
+void TForm1::FormDestroy() {
+    // The skin frees the move zones, then the label zones, then the button
+    // zones with the strips, then the back buffer.
+    SkinLoader = nullptr;
+    AuthorLabel = MiscLabel = TitleLabel = nullptr;
+    TitleZone = VolumeZone = nullptr;
+    FaceSkin.reset();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    if (!CentredOnce && !event->spontaneous()) {
+        CentredOnce = true;
+        if (const QScreen* s = screen()) {
+            const QRect g = s->geometry();
+            move(g.left() + (g.width() - width()) / 2, g.top() + (g.height() - height()) / 2);
+        }
+    }
+    QWidget::showEvent(event);
+}
+
+// ---- Painting ---------------------------------------------------------------------------
+
+void TForm1::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    if (!FaceSkin) {
+        painter.fillRect(rect(), Qt::black);
+        return;
+    }
+    FaceSkin->PaintZones();
+    const QImage& face = FaceSkin->SkinBitmap;
+    // A skin smaller than the face leaves the rest undefined; show it black.
+    if (face.width() < width() || face.height() < height()) painter.fillRect(rect(), Qt::black);
+    painter.drawImage(QPoint(0, 0), face, rect());
+}
+
+void TForm1::PaintLabels() {
+    if (!FaceSkin) return;
+    AuthorLabel->SetText(LabelBytes(AuthorLabelText));
+    MiscLabel->SetText(LabelBytes(MiscLabelText));
+    TitleLabel->SetText(LabelBytes(TitleLabelText));
+    AuthorLabel->Paint(true);
+    MiscLabel->Paint(true);
+    TitleLabel->Paint(true);
+}
+
+void TForm1::PaintTitleLabel() {
+    if (!FaceSkin) return;
+    TitleLabel->SetText(LabelBytes(TitleLabelText));
+    TitleLabel->Paint(true);
+}
+
+void TForm1::PrintNumber(int which) {
+    if (!FaceSkin) return;
+    const int32_t value = which == 1 ? SongNumberShown : SongCountShown;
+    QString text = QString::number(value);
+    if (value < 100) text.prepend(QLatin1Char('0'));
+    if (value < 10) text.prepend(QLatin1Char('0'));
+    const int left = 48 * which;
+    int x = left;
+    for (qsizetype i = 0; i < 3 && i < text.size(); ++i) {
+        const int d = text[i].digitValue();
+        if (d >= 0)
+            FaceSkin->CopyToBuffer(FaceSkin->DigitStrip,
+                                   QRect(DigitWidth * d, 0, DigitWidth, DigitHeight),
+                                   QPoint(x, NumberTop));
+        x += DigitWidth;
+    }
+    FaceSkin->UpdateScreen(QRect(left, NumberTop, 3 * DigitWidth, DigitHeight));
+}
+
+void TForm1::DrawVolume() {
+    if (!FaceSkin) return;
+    const int height = VolumeZone->Bottom - VolumeZone->Top; // 39
+    const int lit = std::clamp(Volume, 0, height);
+    const int width = VolumeZone->Right - VolumeZone->Left;
+    // The lit part grows from the bottom; above it the bar's background colour.
+    FaceSkin->CopyToBuffer(FaceSkin->VolumeImage, QRect(0, height - lit, width, lit),
+                           QPoint(VolumeZone->Left, VolumeZone->Bottom - lit));
+    FaceSkin->FillBuffer(QRect(VolumeZone->Left, VolumeZone->Top, width, height - lit),
+                         FaceSkin->SkinBrush);
+    FaceSkin->UpdateScreen(QRect(VolumeZone->Left, VolumeZone->Top, width, height));
+    SetChipAndChannels(Engine->Chip, ChipMode, Volume);
+}
+
+void TForm1::ShowAbout() {
+    const QStringList lines = {
+        QStringLiteral("Zirrafon"),
+        QStringLiteral("An AY and AYM files player"),
+        QStringLiteral("Version 1.0"),
+        QStringLiteral("Z80 and sound chip emulation: Zirrafon project"),
+        QStringLiteral("Skin and icons: Zirrafon project"),
+        QStringLiteral("Demo tune and beeper piece: Zirrafon project"),
+        QStringLiteral("Sound output through Qt Multimedia"),
+        QStringLiteral("Built with Qt 6"),
+    };
+    ShowMessage(this, lines.join(QLatin1Char('\r')), QStringLiteral("About program"),
+                MessageIcon::None);
+}
+
+// ---- Mouse ---------------------------------------------------------------------------------
+
+void TForm1::FormMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons,
+                           Qt::KeyboardModifiers modifiers, bool secondPress, int x, int y) {
+    LastPress = QPoint(x, y);
+    if (!FaceSkin) return;
+    // Exactly the left button, without Shift, Ctrl or Alt, and not the second
+    // press of a double click.
+    if (button != Qt::LeftButton || buttons != Qt::LeftButton || (modifiers & ShiftCtrlAlt) ||
+        secondPress)
+        return;
+
+    if (VolumeZone->HitTest(x, y)) {
+        Volume = VolumeZone->Bottom - y;
+        DrawVolume();
+    }
+    if (TButtonZone* b = FaceSkin->ButtonZones.FindAt(x, y)) {
+        b->Captured = true;
+        b->Press();
+        return;
+    }
+    if (TMoveZone* m = FaceSkin->MoveZones.FindAt(x, y)) {
+        m->Dragging = true;
+        m->LastX = x;
+        m->LastY = y;
+        return;
+    }
+    if (TLabelZone* l = FaceSkin->LabelZones.FindAt(x, y)) {
+        l->Dragging = true;
+        l->LastX = x;
+    }
+}
+
+void TForm1::FormMouseMove(Qt::MouseButtons buttons, int x, int y) {
+    if (!FaceSkin || !(buttons & Qt::LeftButton)) return;
+    if (TButtonZone* b =
+            FaceSkin->ButtonZones.Find([](const TButtonZone& z) { return z.Captured; })) {
+        if (b->HitTest(x, y))
+            b->Press();
+        else
+            b->Release();
+        return;
+    }
+    if (TMoveZone* m = FaceSkin->MoveZones.Find([](const TMoveZone& z) { return z.Dragging; })) {
+        m->PreviousX = m->LastX;
+        m->PreviousY = m->LastY;
+        m->LastX = x;
+        m->LastY = y;
+        m->CallDrag();
+        return;
+    }
+    if (TLabelZone* l = FaceSkin->LabelZones.Find([](const TLabelZone& z) { return z.Dragging; })) {
+        l->PreviousX = l->LastX;
+        l->LastX = x;
+        l->Scroll();
+    }
+}
+
+void TForm1::FormMouseUp(int x, int y) {
+    if (!FaceSkin) return;
+    if (TButtonZone* b =
+            FaceSkin->ButtonZones.Find([](const TButtonZone& z) { return z.Captured; })) {
+        b->Captured = false;
+        b->Release();
+        if (b->HitTest(x, y)) RunAction(b->Action);
+        return;
+    }
+    FaceSkin->MoveZones.ForEach([](TMoveZone& z) { z.Dragging = false; });
+    FaceSkin->LabelZones.ForEach([](TLabelZone& z) { z.Dragging = false; });
+}
+
+void TForm1::FormDblClick() {
+    if (!FaceSkin) return;
+    if (TButtonZone* b = FaceSkin->ButtonZones.FindAt(LastPress.x(), LastPress.y())) {
+        b->Captured = false;
+        b->Release();
+        RunAction(b->Action);
+    }
+}
+
+void TForm1::mousePressEvent(QMouseEvent* event) {
+    const QPoint p = event->position().toPoint();
+    FormMouseDown(event->button(), event->buttons(), event->modifiers(), false, p.x(), p.y());
+}
+
+// The double click comes before the second press, which captures nothing: a
+// double click on a button runs its action once for the first click and once
+// for the double click.
+void TForm1::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) FormDblClick();
+    const QPoint p = event->position().toPoint();
+    FormMouseDown(event->button(), event->buttons(), event->modifiers(), true, p.x(), p.y());
+}
+
+void TForm1::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint p = event->position().toPoint();
+    FormMouseMove(event->buttons(), p.x(), p.y());
+}
+
+void TForm1::mouseReleaseEvent(QMouseEvent* event) {
+    const QPoint p = event->position().toPoint();
+    FormMouseUp(p.x(), p.y());
+}
+
+// ---- Keys ------------------------------------------------------------------------------------
+
+void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+    if (!FaceSkin || (modifiers & ShiftCtrlAlt)) return;
+    const bool keypad = modifiers & Qt::KeypadModifier;
+    if (key == Qt::Key_Up || (keypad && key == Qt::Key_8)) {
+        if (Volume < VolumeZone->Bottom - VolumeZone->Top) {
+            ++Volume;
+            DrawVolume();
+        }
+    } else if (key == Qt::Key_Down || (keypad && key == Qt::Key_2)) {
+        if (Volume > 0) {
+            --Volume;
+            DrawVolume();
+        }
+    }
+}
+
+void TForm1::FormKeyUp(int key, Qt::KeyboardModifiers modifiers) {
+    const Qt::KeyboardModifiers held = modifiers & ShiftCtrlAlt;
+    if (held == Qt::ControlModifier) {
+        if (key == Qt::Key_P) ShowParameters();
+        return;
+    }
+    if (held) return;
+    const bool keypad = modifiers & Qt::KeypadModifier;
+    if (key == Qt::Key_Z || (keypad && key == Qt::Key_4))
+        PrevButtonAction();
+    else if (key == Qt::Key_X || (keypad && key == Qt::Key_5))
+        PlayButtonAction();
+    else if (key == Qt::Key_C || (keypad && key == Qt::Key_6))
+        NextButtonAction();
+    else if (key == Qt::Key_V)
+        PauseButtonAction();
+    else if (key == Qt::Key_B)
+        StopButtonAction();
+    else if (key == Qt::Key_L || (keypad && key == Qt::Key_0))
+        OpenButtonAction();
+    else if (key == Qt::Key_F1)
+        ShowAbout();
+}
+
+void TForm1::keyPressEvent(QKeyEvent* event) { FormKeyDown(event->key(), event->modifiers()); }
+
+void TForm1::keyReleaseEvent(QKeyEvent* event) {
+    if (event->isAutoRepeat()) return;
+    FormKeyUp(event->key(), event->modifiers());
+}
+
+// ---- Dropped files ----------------------------------------------------------------------------
+
+void TForm1::DropFiles(const QList<QUrl>& urls) {
+    StopPlaying();
+    for (const QUrl& url : urls)
+        if (url.isLocalFile()) {
+            OpenAndPlay(url.toLocalFile());
+            return;
+        }
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    if (HasLocalFile(event->mimeData())) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    if (!HasLocalFile(event->mimeData())) return;
+    event->acceptProposedAction();
+    QTimer::singleShot(0, this, [this, urls = event->mimeData()->urls()] { DropFiles(urls); });
+}

@@ -1,0 +1,229 @@
+// The real player program on the bed's X server: started on the demo song, its
+// window is photographed from the X server's root window and compared with the
+// skin bitmap (size, place, artwork, labels and numbers drawn with the skin's
+// own font and digits), while the bed's null sink records what it plays.
+#include "e2e_util.h"
+#include "songs/songs.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+
+namespace {
+
+using e2e::ValuesPerSecond;
+
+// Where a copy of the last screenshot is left for a person to look at.
+constexpr const char* ScreenshotCopy = "/tmp/zirrafon-face-e2e.png";
+
+QImage SkinFile() {
+    return QImage(QStringLiteral(ZIRRAFON_SOURCE_DIR "/assets/skin/skin.bmp"))
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+QImage Region(const QImage& image, int x, int y, int w, int h) {
+    return image.copy(x, y, w, h).convertToFormat(QImage::Format_RGB32);
+}
+
+// Empty when equal, else the first pixel that differs.
+std::string Differ(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return "the sizes differ";
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if ((a.pixel(x, y) & 0xFFFFFF) != (b.pixel(x, y) & 0xFFFFFF))
+                return "pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") differs";
+    return std::string();
+}
+
+// A 184x16 label showing `text` from its first character in the skin's font.
+QImage ExpectedLabel(const QImage& skin, const std::string& text) {
+    QImage label(184, 16, QImage::Format_RGB32);
+    label.fill(skin.pixel(231, 47));
+    int x = 1;
+    for (unsigned char byte : text) {
+        if (x >= 184) break;
+        int code = byte >= 128 ? byte - 128 : byte;
+        if (code < 32) code = 32;
+        const int gx = code >= 122 ? 192 + 8 * (code - 122) : 8 * ((code - 32) % 30);
+        const int gy = code >= 122 ? 152 : 168 + 16 * ((code - 32) / 30);
+        for (int row = 0; row < 16; ++row)
+            for (int col = 0; col < 8 && x + col < 184; ++col)
+                label.setPixel(x + col, row, skin.pixel(gx + col, gy + row));
+        x += 8;
+    }
+    return label;
+}
+
+QImage ExpectedDigits(const QImage& skin, const char* digits) {
+    QImage out(24, 16, QImage::Format_RGB32);
+    for (int i = 0; i < 3; ++i)
+        for (int row = 0; row < 16; ++row)
+            for (int col = 0; col < 8; ++col)
+                out.setPixel(8 * i + col, row,
+                             skin.pixel(48 + 8 * (digits[i] - '0') + col, 80 + row));
+    return out;
+}
+
+// The player window's place and size as the X server has it.
+struct WindowPlace {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool viewable = false;
+};
+
+std::optional<WindowPlace> FindWindow(const QString& caption) {
+    QProcess info;
+    info.start(QStringLiteral("xwininfo"), {QStringLiteral("-name"), caption});
+    if (!info.waitForFinished(5000) || info.exitCode() != 0) return std::nullopt;
+    const QString out = QString::fromLocal8Bit(info.readAllStandardOutput());
+    auto field = [&](const char* name) {
+        const QRegularExpression re(QStringLiteral("%1:\\s*(-?\\d+)").arg(QLatin1String(name)));
+        const QRegularExpressionMatch m = re.match(out);
+        return m.hasMatch() ? m.captured(1).toInt() : -1;
+    };
+    WindowPlace place;
+    place.x = field("Absolute upper-left X");
+    place.y = field("Absolute upper-left Y");
+    place.width = field("Width");
+    place.height = field("Height");
+    place.viewable = out.contains(QStringLiteral("IsViewable"));
+    return place;
+}
+
+// The whole screen as the X server shows it, taken by ImageMagick's import.
+QImage Screenshot(const QString& file, std::string& error) {
+    const QString import = QStandardPaths::findExecutable(QStringLiteral("import"));
+    if (import.isEmpty()) {
+        error = "ImageMagick's import is not installed (scripts/setup installs it)";
+        return QImage();
+    }
+    QFile::remove(file);
+    QProcess shot;
+    shot.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    shot.start(import,
+               {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("png:") + file});
+    if (!shot.waitForFinished(20000) || shot.exitCode() != 0) {
+        error = "import failed";
+        return QImage();
+    }
+    QImage image(file);
+    if (image.isNull()) error = "the screenshot cannot be read";
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
+    E2E_REQUIRE_BED();
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) GTEST_SKIP() << "no X server";
+    const QString song = e2e::DemoFile("demo.ay");
+    const QImage skin = SkinFile();
+    ASSERT_EQ(skin.size(), QSize(240, 216));
+
+    // What the labels must show: the file's texts as the song reader gives them.
+    SongList list;
+    ASSERT_TRUE(OpenAYFile(list, QFile::encodeName(song).toStdString(), [](const std::string&) {}));
+    ASSERT_EQ(list.SongCount, 3);
+
+    // A session of its own: no stored options, no other player to hand over to.
+    QTemporaryDir session;
+    ASSERT_TRUE(session.isValid());
+    for (const char* sub : {"runtime", "config"}) {
+        QDir().mkpath(session.filePath(QLatin1String(sub)));
+        QFile::setPermissions(session.filePath(QLatin1String(sub)), QFileDevice::ReadOwner |
+                                                                        QFileDevice::WriteOwner |
+                                                                        QFileDevice::ExeOwner);
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), session.filePath(QStringLiteral("runtime")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), session.filePath(QStringLiteral("config")));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+
+    e2e::Recording recording;
+    std::string error;
+    ASSERT_TRUE(recording.Start(error)) << error;
+    QProcess player;
+    player.setProcessEnvironment(env);
+    player.setProcessChannelMode(QProcess::ForwardedChannels);
+    player.start(e2e::BinaryPath("zirrafon"), {song});
+    ASSERT_TRUE(player.waitForStarted(5000));
+
+    std::optional<WindowPlace> place;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 10000) {
+        place = FindWindow(QStringLiteral("Zirrafon v1.0"));
+        if (place && place->viewable) break;
+        QTest::qWait(100);
+    }
+    ASSERT_TRUE(place && place->viewable) << "the player's window did not appear";
+    EXPECT_EQ(place->width, 240);
+    EXPECT_EQ(place->height, 152);
+
+    // The face is painted once the song has been opened; take pictures until
+    // the author label shows the text (or give up after a few seconds).
+    const QImage author = ExpectedLabel(skin, list.AuthorText);
+    const QString shotFile = session.filePath(QStringLiteral("screen.png"));
+    QImage screen, window;
+    clock.restart();
+    do {
+        QTest::qWait(300);
+        screen = Screenshot(shotFile, error);
+        ASSERT_FALSE(screen.isNull()) << error;
+        window = Region(screen, place->x, place->y, 240, 152);
+    } while (!Differ(Region(window, 48, 32, 184, 16), author).empty() && clock.elapsed() < 8000);
+    QFile::remove(QString::fromLatin1(ScreenshotCopy));
+    window.save(QString::fromLatin1(ScreenshotCopy));
+    std::printf("screenshot of the window: %s (screen %dx%d, window at %d,%d)\n", ScreenshotCopy,
+                screen.width(), screen.height(), place->x, place->y);
+
+    // Centred on the screen, borderless: exactly the face's 240x152.
+    EXPECT_EQ(place->x, (screen.width() - 240) / 2);
+    EXPECT_EQ(place->y, (screen.height() - 152) / 2);
+
+    // The artwork: title bar with its lettering, close and minimize buttons;
+    // the captions left of the labels; the About and Parameters buttons and
+    // the captions between the numbers; the playback buttons and the volume
+    // bar at full level.
+    EXPECT_EQ(Differ(Region(window, 0, 0, 240, 32), Region(skin, 0, 0, 240, 32)), "") << "title";
+    EXPECT_EQ(Differ(Region(window, 0, 32, 48, 72), Region(skin, 0, 32, 48, 72)), "")
+        << "label captions";
+    EXPECT_EQ(Differ(Region(window, 120, 100, 120, 28), Region(skin, 120, 100, 120, 28)), "")
+        << "About, Parameters and volume";
+    EXPECT_EQ(Differ(Region(window, 0, 124, 240, 28), Region(skin, 0, 124, 240, 28)), "")
+        << "playback buttons";
+
+    // The texts and numbers of the file, in the skin's font and digits.
+    EXPECT_EQ(Differ(Region(window, 48, 32, 184, 16), author), "") << "author label";
+    EXPECT_EQ(Differ(Region(window, 48, 56, 184, 16), ExpectedLabel(skin, list.MiscText)), "")
+        << "misc label";
+    EXPECT_EQ(Differ(Region(window, 48, 80, 184, 16), ExpectedLabel(skin, list.SongNames[0])), "")
+        << "title label";
+    EXPECT_EQ(Differ(Region(window, 48, 104, 24, 16), ExpectedDigits(skin, "001")), "");
+    EXPECT_EQ(Differ(Region(window, 96, 104, 24, 16), ExpectedDigits(skin, "003")), "");
+
+    // And it plays: the sink heard the first song, sample for sample.
+    QTest::qWait(1500);
+    EXPECT_EQ(player.state(), QProcess::Running);
+    player.terminate();
+    if (!player.waitForFinished(5000)) player.kill();
+    const std::vector<int16_t> recorded = recording.Stop();
+    const auto first = e2e::FirstNonZero(recorded);
+    ASSERT_TRUE(first.has_value()) << "nothing was heard";
+    size_t nonZero = 0;
+    for (int16_t v : recorded) nonZero += v != 0;
+    std::printf("recorded %zu values, %zu of them nonzero\n", recorded.size(), nonZero);
+    const std::vector<int16_t> rendered = e2e::Render(song, 1, 4, error);
+    ASSERT_FALSE(rendered.empty()) << error;
+    EXPECT_EQ(e2e::CompareAligned(recorded, rendered, ValuesPerSecond), "");
+}
+
+} // namespace

@@ -1,0 +1,131 @@
+// A player for the tests of the start-up options and the Parameters dialog:
+// the main window on a fake wave device with its hidden dialog, a real skin
+// behind `SkinLoader`, every message box captured, and throwaway XDG folders
+// (configuration, data, runtime) plus a trace file, so nothing of the user's
+// is read or written.
+#pragma once
+
+#include "fake_wave_out.h"
+#include "platform/messages.h"
+#include "ui/form1.h"
+#include "ui/form2.h"
+#include "ui/skin.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <utility>
+#include <vector>
+
+// Sets an environment variable for its lifetime.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment(const char* name, const QString& value)
+        : Name(name), Had(qEnvironmentVariableIsSet(name)), Old(qgetenv(name)) {
+        qputenv(name, QFile::encodeName(value));
+    }
+    ~ScopedEnvironment() {
+        if (Had)
+            qputenv(Name, Old);
+        else
+            qunsetenv(Name);
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+  private:
+    const char* Name;
+    bool Had;
+    QByteArray Old;
+};
+
+inline QString MakeFolder(const QString& path) {
+    QDir().mkpath(path);
+    QFile::setPermissions(path,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return path;
+}
+
+class PlayerBed {
+  public:
+    QTemporaryDir Root;
+    ScopedEnvironment Config{"XDG_CONFIG_HOME", MakeFolder(Root.filePath("config"))};
+    ScopedEnvironment Data{"XDG_DATA_HOME", MakeFolder(Root.filePath("data"))};
+    ScopedEnvironment Runtime{"XDG_RUNTIME_DIR", MakeFolder(Root.filePath("runtime"))};
+    ScopedEnvironment TraceFile{"ZIRRAFON_TRACE", Root.filePath("trace.txt")};
+
+    FakeWaveOutDriver Driver;
+    MessageRecorder Messages;
+    Skin FaceSkin;
+    std::vector<std::pair<int, QString>> SkinLoads; // (mode, path) of each load asked for
+    std::unique_ptr<TForm1> Form;
+    TForm2* Dialog = nullptr;
+
+    PlayerBed() {
+        Messages.Install();
+        MakePlayer();
+    }
+    ~PlayerBed() {
+        if (Form) Form->SetPriority(NormalPriorityClass);
+    }
+
+    // A new main window and dialog, as a new start makes them.
+    void MakePlayer() {
+        if (Form) Form->SetPriority(NormalPriorityClass);
+        Form.reset();
+        Form = std::make_unique<TForm1>(Driver.Factory());
+        Driver.Watch(*Form);
+        Form->SkinLoader = [this](int mode, const QString& path) {
+            SkinLoads.emplace_back(mode, path);
+            return FaceSkin.LoadSkin(mode, path);
+        };
+        Dialog = new TForm2(Form.get());
+    }
+
+    QString ConfigHome() const { return Root.filePath("config"); }
+    QString SettingsFile() const { return ConfigHome() + "/Ostrowind/Zirrafon.conf"; }
+
+    // The lines the player traced so far.
+    QStringList Trace() const {
+        QFile file(Root.filePath("trace.txt"));
+        if (!file.open(QIODevice::ReadOnly)) return {};
+        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    QStringList TraceStarting(const QString& prefix) const {
+        QStringList lines;
+        for (const QString& line : Trace())
+            if (line.startsWith(prefix)) lines << line;
+        return lines;
+    }
+
+    // A local batch of the given arguments.
+    void Batch(const QStringList& arguments) {
+        Form->CommandLineInterpreter(0, 1);
+        for (const QString& a : arguments) Form->DeliverArgument(QFile::encodeName(a));
+        Form->CommandLineInterpreter(0, 0);
+    }
+
+    // A readable skin bitmap of the skin layout's size.
+    QString WriteSkin(const QString& name) const {
+        QImage image(240, 216, QImage::Format_RGB32);
+        image.fill(QColor(10, 120, 200));
+        const QString path = Root.filePath(name);
+        EXPECT_TRUE(image.save(path, "BMP"));
+        return path;
+    }
+
+    std::string MessageList() const {
+        std::string out;
+        for (const auto& m : Messages.Messages)
+            out += m.Caption.toStdString() + ": " + m.Text.toStdString() + "\n";
+        return out;
+    }
+};
+
+inline QString DemoSong(const char* name) {
+    return QStringLiteral(ZIRRAFON_SOURCE_DIR "/assets/demo/") + QLatin1String(name);
+}

@@ -1,0 +1,462 @@
+// The start-up: splitting the stored option string, making arguments
+// absolute, the options of a batch and the files it names, the stored batch
+// before the command line, and the hand-over between two starts through the
+// real socket and shared area (the sender runs on a thread of its own, as it
+// would in its own process).
+#include "platform/settings.h"
+#include "platform/single_instance.h"
+#include "player_bed.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSharedMemory>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Tokens = QList<QByteArray>;
+
+// ---- Splitting "Startup" ---------------------------------------------------------
+
+TEST(SplitStartupOptions, SplitsAtBlanksAndKeepsQuotedBlanks) {
+    EXPECT_EQ(SplitStartupOptions(R"(/hYMABC /u8000 /rh /p"/home/u/My Skins/a.bmp")"),
+              (Tokens{"/hYMABC", "/u8000", "/rh", "/p/home/u/My Skins/a.bmp"}));
+    // Quotes anywhere in a token, dropped; each one switches.
+    EXPECT_EQ(SplitStartupOptions(R"(/p"a b"c" "d x)"), (Tokens{"/pa bc d", "x"}));
+    EXPECT_EQ(SplitStartupOptions(R"(""a)"), (Tokens{"a"}));
+    // Tabs and other control characters separate like blanks.
+    EXPECT_EQ(SplitStartupOptions("a\tb\x01"
+                                  "c"),
+              (Tokens{"a", "b", "c"}));
+}
+
+TEST(SplitStartupOptions, ConsecutiveAndLeadingSeparatorsGiveEmptyTokens) {
+    // As saved when only the beeper level differs from its default.
+    EXPECT_EQ(SplitStartupOptions(" /u8000"), (Tokens{"", "/u8000"}));
+    EXPECT_EQ(SplitStartupOptions("a  b"), (Tokens{"a", "", "b"}));
+    EXPECT_EQ(SplitStartupOptions("a "), (Tokens{"a", ""}));
+    EXPECT_EQ(SplitStartupOptions(""), (Tokens{""}));
+}
+
+TEST(SplitStartupOptions, AnOpenQuoteRunsToTheEndAndANulEndsAToken) {
+    EXPECT_EQ(SplitStartupOptions(R"(/u1 /p"a b)"), (Tokens{"/u1", "/pa b"}));
+    // A NUL separates like a blank; inside quotes it ends the token.
+    EXPECT_EQ(SplitStartupOptions(QByteArray("ab\0cd e", 7)), (Tokens{"ab", "cd", "e"}));
+    EXPECT_EQ(SplitStartupOptions(QByteArray("\"a\0b\" c", 7)), (Tokens{"a", "c"}));
+}
+
+// ---- Making arguments absolute ------------------------------------------------------
+
+TEST(AbsoluteArguments, RelativeNamesAndSkinPathsBecomeAbsolute) {
+    QTemporaryDir dir;
+    const QString start = dir.path();
+    QFile existing(dir.filePath("song.ay"));
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    const QString abs = QFileInfo(existing).absoluteFilePath();
+
+    const QStringList result =
+        AbsoluteArguments({"song.ay", "../up.ay", "/hYMACB", "/u8000", "/rh", "/p", "/pskin.bmp",
+                           "/Pskins/x.bmp", "/p/abs/skin.bmp", abs, "/nowhere/x.ay", ""},
+                          start);
+    EXPECT_EQ(result,
+              (QStringList{start + "/song.ay", start + "/../up.ay", "/hYMACB", "/u8000", "/rh",
+                           "/p", "/p" + start + "/skin.bmp", "/P" + start + "/skins/x.bmp",
+                           "/p/abs/skin.bmp", abs, "/nowhere/x.ay", ""}));
+}
+
+// ---- The hand-over area -----------------------------------------------------------------
+
+class AreaTest : public ::testing::Test {
+  protected:
+    QTemporaryDir Root;
+    ScopedEnvironment Runtime{"XDG_RUNTIME_DIR", MakeFolder(Root.filePath("runtime"))};
+
+    // An area of `size` bytes filled with `fill`, held by this test.
+    void Hold(QSharedMemory& area, int size, char fill) {
+        area.setNativeKey(HandOverAreaKey());
+        ASSERT_TRUE(area.create(size)) << area.errorString().toStdString();
+        std::memset(area.data(), fill, static_cast<size_t>(size));
+    }
+};
+
+TEST_F(AreaTest, TheReceiverStopsAtTheNulAndNeverReadsPastTheArea) {
+    {
+        QSharedMemory area;
+        Hold(area, HandOverAreaSize, 'x');
+        HandOverArea receiver;
+        ASSERT_TRUE(receiver.Open());
+        EXPECT_EQ(receiver.Text(), QByteArray(260, 'x')); // no NUL: 260 characters
+        static_cast<char*>(area.data())[5] = '\0';
+        EXPECT_EQ(receiver.Text(), QByteArray("xxxxx"));
+        receiver.Close();
+        EXPECT_FALSE(receiver.IsOpen());
+        EXPECT_EQ(receiver.Text(), QByteArray());
+    }
+    {
+        QSharedMemory small; // a foreign area smaller than ours
+        Hold(small, 100, 'y');
+        HandOverArea receiver;
+        ASSERT_TRUE(receiver.Open());
+        EXPECT_EQ(receiver.Text(), QByteArray(100, 'y'));
+    }
+    HandOverArea none;
+    EXPECT_FALSE(none.Open());
+}
+
+TEST_F(AreaTest, ASenderCutsAt260BytesButNotInsideACharacter) {
+    EXPECT_EQ(CutForHandOver(QByteArray(300, 'a')), QByteArray(260, 'a'));
+    EXPECT_EQ(CutForHandOver(QByteArray(260, 'a')), QByteArray(260, 'a'));
+    const QByteArray accented = QByteArray(259, 'a') + "\xC3\xA9" + "bbb"; // 'é' at 259..260
+    EXPECT_EQ(CutForHandOver(accented), QByteArray(259, 'a'));
+    const QByteArray garbage = QByteArray(255, 'a') + QByteArray(45, '\x80');
+    EXPECT_EQ(CutForHandOver(garbage).size(), 260);
+
+    HandOverSender sender;
+    ASSERT_EQ(sender.Create(), HandOverSender::Result::Created);
+    sender.Write(QByteArray(300, 'z'));
+    HandOverArea receiver;
+    ASSERT_TRUE(receiver.Open());
+    EXPECT_EQ(receiver.Text(), QByteArray(260, 'z'));
+    sender.Write("short");
+    EXPECT_EQ(receiver.Text(), QByteArray("short"));
+    receiver.Close();
+    sender.Release();
+    EXPECT_FALSE(receiver.Open()); // the last one out destroys it
+}
+
+TEST_F(AreaTest, AnAreaInUseMakesTheSenderGiveUpAndAStaleOneIsRecovered) {
+    {
+        QSharedMemory inUse; // a hand-over in progress
+        Hold(inUse, HandOverAreaSize, 0);
+        HandOverSender sender;
+        EXPECT_EQ(sender.Create(), HandOverSender::Result::Busy);
+    }
+    // An area that nobody is attached to, as a start that crashed leaves it.
+    // QSharedMemory keys a System V segment with ftok(key file, 'Q').
+    const QByteArray keyFile = QFile::encodeName(HandOverAreaKey());
+    QFile key(HandOverAreaKey());
+    ASSERT_TRUE(key.open(QIODevice::WriteOnly));
+    key.close();
+    const key_t ipcKey = ftok(keyFile.constData(), 'Q');
+    ASSERT_NE(ipcKey, -1);
+    const int stale = shmget(ipcKey, HandOverAreaSize, IPC_CREAT | IPC_EXCL | 0600);
+    ASSERT_GE(stale, 0) << std::strerror(errno);
+    {
+        QSharedMemory probe;
+        probe.setNativeKey(HandOverAreaKey());
+        EXPECT_FALSE(probe.create(HandOverAreaSize)); // what a start meets
+        EXPECT_EQ(probe.error(), QSharedMemory::AlreadyExists);
+    }
+    HandOverSender sender;
+    EXPECT_EQ(sender.Create(), HandOverSender::Result::Created);
+    sender.Release();
+    shmid_ds info{};
+    EXPECT_NE(shmctl(stale, IPC_STAT, &info), 0) << "the stale segment is still there";
+}
+
+// ---- Options and files of a batch ------------------------------------------------------
+
+class Options : public ::testing::Test {
+  protected:
+    PlayerBed bed;
+    TForm1& form() { return *bed.Form; }
+    TForm2& dialog() { return *bed.Dialog; }
+};
+
+TEST_F(Options, ChipModeNamesInAnyLetterCase) {
+    bed.Batch({"/hymacb"});
+    EXPECT_EQ(form().ChipMode, 5);
+    EXPECT_EQ(dialog().ComboBox1->currentIndex(), 5);
+    ChipState expected;
+    SetChipAndChannels(expected, 5, form().Volume);
+    EXPECT_EQ(std::memcmp(expected.VolumeTable, form().Engine->Chip.VolumeTable,
+                          sizeof expected.VolumeTable),
+              0);
+
+    bed.Batch({"/HAYABC"});
+    EXPECT_EQ(form().ChipMode, 2);
+    EXPECT_EQ(dialog().ComboBox1->currentIndex(), 2);
+
+    // Unknown names, and names hidden past the 31 characters considered.
+    bed.Batch({"/hYM", "/hYMACBX", "/h", "/hYMACB" + QString(30, 'x')});
+    EXPECT_EQ(form().ChipMode, 2);
+    bed.Batch({"/hYMCBA" + QString(24, ' ')}); // 31 characters: not a name either
+    EXPECT_EQ(form().ChipMode, 2);
+    EXPECT_EQ(bed.TraceStarting("chip"), (QStringList{"chip 5", "chip 2"}));
+    EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
+}
+
+TEST_F(Options, BeeperLevelInRangeOnly) {
+    form().Volume = 20;
+    for (const char* bad : {"/u40000", "/u-1", "/uabc", "/u", "/u32769", "/u1e3"}) {
+        bed.Batch({bad});
+        EXPECT_EQ(form().Engine->Chip.BeeperSetting, 16384) << bad;
+        EXPECT_EQ(form().Engine->Chip.BeeperAmplitude, -16384) << bad;
+    }
+    EXPECT_TRUE(dialog().Edit1->text().isEmpty());
+
+    bed.Batch({"/u8000"});
+    EXPECT_EQ(form().Engine->Chip.BeeperSetting, 8000);
+    EXPECT_EQ(form().Engine->Chip.BeeperAmplitude, ComputeBeeperAmplitude(8000, 20));
+    EXPECT_NE(ComputeBeeperAmplitude(8000, 20), -8000);
+    EXPECT_EQ(dialog().Edit1->text(), "8000");
+
+    bed.Batch({"/U0"});
+    EXPECT_EQ(form().Engine->Chip.BeeperSetting, 0);
+    EXPECT_EQ(form().Engine->Chip.BeeperAmplitude, 0); // silent
+    EXPECT_EQ(dialog().Edit1->text(), "0");
+
+    bed.Batch({"/u32768"});
+    EXPECT_EQ(form().Engine->Chip.BeeperSetting, 32768);
+}
+
+TEST_F(Options, PriorityTakesExactlyOneLetter) {
+    bed.Batch({"/rH"});
+    EXPECT_EQ(form().PriorityClass, HighPriorityClass);
+    EXPECT_TRUE(dialog().RadioButton2->isChecked());
+    bed.Batch({"/rnormal", "/rx", "/r"});
+    EXPECT_EQ(form().PriorityClass, HighPriorityClass);
+    bed.Batch({"/rn"});
+    EXPECT_EQ(form().PriorityClass, NormalPriorityClass);
+    EXPECT_TRUE(dialog().RadioButton1->isChecked());
+    EXPECT_FALSE(dialog().RadioButton2->isChecked());
+}
+
+TEST_F(Options, SkinFileAndTheBuiltInSkin) {
+    const QString skin = bed.WriteSkin("blue skin.bmp");
+    bed.Batch({"/p" + skin});
+    EXPECT_EQ(dialog().Edit2->text(), skin);
+    EXPECT_EQ(bed.FaceSkin.SkinBitmap.pixelColor(10, 10), QColor(10, 120, 200));
+
+    // A file that cannot be loaded changes nothing.
+    bed.Batch({"/p" + bed.Root.filePath("missing.bmp"), "/p" + DemoSong("demo.ay")});
+    EXPECT_EQ(dialog().Edit2->text(), skin);
+    EXPECT_EQ(bed.FaceSkin.SkinBitmap.pixelColor(10, 10), QColor(10, 120, 200));
+
+    // "/p" alone: the built-in skin, and the dialog's skin field empties.
+    bed.Batch({"/p"});
+    EXPECT_TRUE(dialog().Edit2->text().isEmpty());
+    EXPECT_NE(bed.FaceSkin.SkinBitmap.pixelColor(10, 10), QColor(10, 120, 200));
+    ASSERT_EQ(bed.SkinLoads.size(), 4u);
+    EXPECT_EQ(bed.SkinLoads.back(), std::make_pair(0, QString()));
+    EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
+}
+
+TEST_F(Options, OtherSlashArgumentsAreIgnored) {
+    bed.Batch({"/", "/x", "/zzz", "/?"});
+    EXPECT_EQ(form().ChipMode, 2);
+    EXPECT_EQ(form().Engine->Chip.BeeperSetting, 16384);
+    EXPECT_TRUE(bed.SkinLoads.empty());
+    EXPECT_TRUE(bed.TraceStarting("play").isEmpty());
+}
+
+TEST_F(Options, TheLastExistingFileOfABatchPlays) {
+    bed.Batch({DemoSong("demo.ay"), bed.Root.filePath("missing.ay"), DemoSong("demo.aym"), ""});
+    EXPECT_EQ(bed.TraceStarting("play"), QStringList{"play " + DemoSong("demo.aym")});
+    EXPECT_TRUE(form().Playing);
+    EXPECT_EQ(form().SongCountShown, 1); // demo.aym has one song, demo.ay three
+
+    // A file in the batch stops what plays at once; the end plays it.
+    bed.Form->CommandLineInterpreter(0, 1);
+    bed.Form->DeliverArgument(QFile::encodeName(DemoSong("demo.ay")));
+    EXPECT_FALSE(form().Playing);
+    bed.Form->CommandLineInterpreter(0, 0);
+    EXPECT_TRUE(form().Playing);
+    EXPECT_EQ(form().SongCountShown, 3);
+
+    // Names of nothing: no stop, nothing played.
+    bed.Batch({bed.Root.filePath("missing.ay"), bed.Root.path()});
+    EXPECT_TRUE(form().Playing);
+    EXPECT_EQ(bed.TraceStarting("play").size(), 2);
+    EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
+}
+
+TEST_F(Options, AnExistingAbsoluteFileIsAFileEvenWhenItLooksLikeAnOption) {
+    // Needs a writable folder whose path begins with an option letter, such
+    // as /home/... or /root.
+    const QString home = QDir::homePath();
+    if (home.size() < 2 || !QStringLiteral("hurpHURP").contains(home[1]) ||
+        !QFileInfo(home).isWritable())
+        GTEST_SKIP() << "no writable folder under /h, /u, /r or /p here";
+    QTemporaryDir dir(home + "/zirrafon-test-XXXXXX");
+    ASSERT_TRUE(dir.isValid());
+    const QString song = dir.filePath("song.aym");
+    ASSERT_TRUE(QFile::copy(DemoSong("demo.aym"), song));
+    bed.Batch({song});
+    EXPECT_EQ(bed.TraceStarting("play"), QStringList{"play " + song});
+    EXPECT_EQ(form().ChipMode, 2);
+    EXPECT_EQ(AbsoluteArguments({song}, "/"), QStringList{song});
+}
+
+TEST_F(Options, StoredOptionsComeFirstAndTheCommandLineOverridesThem) {
+    SettingsStore store;
+    ASSERT_TRUE(store.OpenForWriting());
+    ASSERT_TRUE(store.WriteStartup(R"( /u8000 /hYMBAC ")" + DemoSong("demo.ay") + R"(")"));
+    bed.Form->CheckCommandLineAndReg({"/hYMACB", DemoSong("demo.aym")});
+    EXPECT_EQ(bed.Trace(), (QStringList{
+                               "begin 1",
+                               "arg ",
+                               "arg /u8000",
+                               "beeper 8000",
+                               "arg /hYMBAC",
+                               "chip 7",
+                               "arg " + DemoSong("demo.ay"),
+                               "file " + DemoSong("demo.ay"),
+                               "end 0",
+                               "play " + DemoSong("demo.ay"),
+                               "begin 1",
+                               "arg /hYMACB",
+                               "chip 5",
+                               "arg " + DemoSong("demo.aym"),
+                               "file " + DemoSong("demo.aym"),
+                               "end 0",
+                               "play " + DemoSong("demo.aym"),
+                           }));
+    EXPECT_EQ(form().ChipMode, 5);
+    EXPECT_EQ(form().Engine->Chip.BeeperSetting, 8000);
+    EXPECT_EQ(form().SongCountShown, 1);
+}
+
+TEST_F(Options, NoStoredOptionsAndNoArgumentsMeanNoBatch) {
+    bed.Form->CheckCommandLineAndReg({});
+    EXPECT_TRUE(bed.Trace().isEmpty());
+    // An unreadable settings file is skipped silently.
+    QDir().mkpath(bed.SettingsFile()); // a folder where the file belongs
+    bed.Form->CheckCommandLineAndReg({"/u5"});
+    EXPECT_EQ(bed.Trace(), (QStringList{"begin 1", "arg /u5", "beeper 5", "end 0"}));
+    EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
+}
+
+// ---- Hand-over between two starts ---------------------------------------------------------
+
+class HandOverTest : public ::testing::Test {
+  protected:
+    PlayerBed bed;
+    InstanceServer server{[this](int w, int l) { bed.Form->CommandLineInterpreter(w, l); }};
+
+    void SetUp() override {
+        server.Abandoned = [this] { bed.Form->AbandonHandOver(); };
+        ASSERT_TRUE(server.Listen());
+        EXPECT_EQ(server.ServerPath(), InstanceServerPath());
+    }
+
+    // Runs `sender` on a thread of its own while this thread serves the player.
+    template <typename Sender> void Run(Sender sender) {
+        std::atomic<bool> done{false};
+        std::thread thread([&] {
+            sender();
+            done = true;
+        });
+        QElapsedTimer clock;
+        clock.start();
+        while (!done && clock.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        thread.join();
+        QCoreApplication::processEvents();
+    }
+
+    HandOverOutcome Send(const QList<QByteArray>& arguments) {
+        HandOverOutcome outcome = HandOverOutcome::PlayerLost;
+        Run([&] {
+            InstanceConnection connection;
+            if (connection.Connect(InstanceServerPath())) outcome = HandOver(connection, arguments);
+        });
+        return outcome;
+    }
+};
+
+TEST_F(HandOverTest, OptionsAndTheLastFileArriveAndLongArgumentsAreCut) {
+    const QByteArray longArgument = "/x" + QByteArray(298, 'L');
+    EXPECT_EQ(Send({"/hymacb", QFile::encodeName(DemoSong("demo.ay")), longArgument,
+                    QFile::encodeName(DemoSong("demo.aym"))}),
+              HandOverOutcome::Delivered);
+    EXPECT_EQ(bed.Form->ChipMode, 5);
+    EXPECT_EQ(bed.Dialog->ComboBox1->currentIndex(), 5);
+    EXPECT_EQ(bed.TraceStarting("play"), QStringList{"play " + DemoSong("demo.aym")});
+    EXPECT_TRUE(bed.TraceStarting("arg ").contains("arg /x" + QString(258, 'L')));
+    EXPECT_EQ(bed.Trace().first(), "begin 2");
+    EXPECT_EQ(bed.Trace().at(bed.Trace().size() - 2), "end 3");
+    EXPECT_FALSE(bed.Form->Area.IsOpen());
+
+    // The area is gone, so the next start hands over as well.
+    EXPECT_EQ(Send({"/u100"}), HandOverOutcome::Delivered);
+    EXPECT_EQ(bed.Form->Engine->Chip.BeeperSetting, 100);
+    EXPECT_EQ(bed.Dialog->Edit1->text(), "100");
+    EXPECT_EQ(Send({}), HandOverOutcome::NothingToSend);
+    EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
+}
+
+TEST_F(HandOverTest, AnotherHandOverInProgressMeansNothingIsSent) {
+    QSharedMemory inProgress;
+    inProgress.setNativeKey(HandOverAreaKey());
+    ASSERT_TRUE(inProgress.create(HandOverAreaSize));
+    EXPECT_EQ(Send({"/hYMACB"}), HandOverOutcome::AreaBusy);
+    EXPECT_EQ(bed.Form->ChipMode, 2);
+    EXPECT_TRUE(bed.Trace().isEmpty());
+}
+
+TEST_F(HandOverTest, ASenderThatDiesMidwayDoesNotKeepTheAreaBusy) {
+    Run([] {
+        HandOverSender area;
+        ASSERT_EQ(area.Create(), HandOverSender::Result::Created);
+        InstanceConnection connection;
+        ASSERT_TRUE(connection.Connect(InstanceServerPath()));
+        ASSERT_TRUE(connection.Send(0, Batch::BeginHandOver));
+        area.Write(QFile::encodeName(DemoSong("demo.ay")));
+        ASSERT_TRUE(connection.Send(1, 0));
+        // Gone without the end message, and without detaching first.
+        connection.Disconnect();
+        QThread::msleep(100);
+        area.Release();
+    });
+    QTest::qWait(100);
+    EXPECT_EQ(bed.Trace().last(), "abandoned");
+    EXPECT_FALSE(bed.Form->Area.IsOpen());
+    EXPECT_TRUE(bed.TraceStarting("play").isEmpty());
+
+    EXPECT_EQ(Send({QFile::encodeName(DemoSong("demo.aym"))}), HandOverOutcome::Delivered);
+    EXPECT_EQ(bed.TraceStarting("play"), QStringList{"play " + DemoSong("demo.aym")});
+}
+
+TEST_F(HandOverTest, ASocketNobodyAnswersOnIsReplaced) {
+    const QString path = bed.Root.filePath("runtime/stale-socket");
+    // A socket file of a player that was killed: bound, never answered on.
+    {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, QFile::encodeName(path).constData(),
+                     sizeof address.sun_path - 1);
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ::close(fd); // bound, never listened: connections are refused
+    }
+    ASSERT_TRUE(QFileInfo::exists(path));
+    InstanceConnection probe;
+    EXPECT_FALSE(probe.Connect(path));
+    InstanceServer second{[](int, int) {}};
+    EXPECT_TRUE(second.Listen(path));
+    EXPECT_TRUE(probe.Connect(path));
+    // A server that answers is never replaced.
+    InstanceServer third{[](int, int) {}};
+    EXPECT_FALSE(third.Listen(path));
+    EXPECT_TRUE(probe.Connect(path));
+}
+
+} // namespace
