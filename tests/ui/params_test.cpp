@@ -171,6 +171,27 @@ TEST_F(Params, ShowingReadsTheLevelAndTheAssociationsWithoutSideEffects) {
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
 
+TEST_F(Params, AMovedProgramShowsClearedBoxesUntilABoxIsTickedAgain) {
+    // The types were associated while the program lived somewhere else.
+    FileAssociation before("/opt/old place/zirrafon", [](int, const std::string&) {});
+    ASSERT_TRUE(before.CreateZirrafonPath());
+    ASSERT_TRUE(before.RegisterFile(".ay"));
+    ASSERT_TRUE(before.RegisterFile(".aym"));
+
+    dialog().show();
+    EXPECT_FALSE(dialog().Association.RegPathOk);
+    EXPECT_FALSE(dialog().CheckBox1->isChecked());
+    EXPECT_FALSE(dialog().CheckBox2->isChecked());
+
+    // Ticking rewrites the open command for the program where it is now.
+    dialog().CheckBox1->click();
+    EXPECT_TRUE(dialog().AyAssociated);
+    EXPECT_TRUE(OwnAssociation().CheckRegPath());
+    EXPECT_FALSE(before.CheckRegPath());
+    dialog().hide();
+    EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
+}
+
 // ---- What the controls do -----------------------------------------------------------
 
 TEST_F(Params, TheChipListChangesTheSoundAtOnce) {
