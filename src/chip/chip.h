@@ -78,6 +78,24 @@ struct ChipState {
     uint32_t TicksPerSample = SpectrumTicksPerSample;
     int32_t VolumeTable[3][2][32]{}; // [channel A,B,C][left,right][level]
 
+    // What the fast renderer derives from R7..R10 and the volume tables, kept
+    // between spans (a derived copy, not part of a song's state): rebuilt when
+    // R7..R10 differ from `Plan.Registers` or `TableVersion` from
+    // `Plan.Tables`. `SetChipAndChannels` counts its rebuilds of the tables in
+    // `TableVersion`; code that changes `VolumeTable` by other means must
+    // count too.
+    uint32_t TableVersion = 1;
+    struct RenderPlan {
+        uint32_t Registers = 0; // R7..R10, little-endian
+        uint32_t Tables = 0;    // `TableVersion` at the build; 0 = never built
+        uint32_t Heard = 0;     // the generators that can be heard
+        // What each channel adds while it sounds, for a fixed level; and the
+        // sum of the channels that sound all the time at a fixed level.
+        int32_t FixedLeft[3]{}, FixedRight[3]{};
+        int32_t SteadyLeft = 0, SteadyRight = 0;
+        uint8_t ToneOff[3]{}, NoiseOff[3]{}; // 1 when the mixer bit disables it
+    } Plan;
+
     // Renderer choice, not part of a song's state (ResetSoundChip keeps it):
     // 0 sums runs of unchanging ticks at once, 1 steps tick by tick. Both give
     // the same samples and the same state.

@@ -44,7 +44,18 @@ void FramePass(SoundEngine& e) {
     }
 }
 
+// The same passes as FramePass, with the Z80 running uninterrupted between
+// two frame ends or until an OUT fills the buffer.
 void MakeBuffer(SoundEngine& e) {
     if (!BeginBuffer(e)) return;
-    while (e.Chip.OutputCount < BufferValues) FramePass(e);
+    Z80State& z = e.Z80;
+    ChipState& c = e.Chip;
+    while (c.OutputCount < BufferValues) {
+        RunPasses(z, c.OutputCount, BufferValues);
+        if (z.TStates >= FrameTStates) {
+            z.TStates -= FrameTStates;
+            c.LastSynthTState -= FrameTStates; // the span still to render keeps its length
+            if (c.OutputCount < BufferValues && z.TStates != c.LastSynthTState) Synthesizer(e);
+        }
+    }
 }

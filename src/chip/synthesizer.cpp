@@ -86,7 +86,9 @@ inline int32_t DivideSum(int32_t sum, int32_t ticks) {
         (1ull << 32) / 7 + 1,
         (1ull << 32) / 8 + 1,
     };
-    if (ticks < 1 || ticks > 8 || sum >= (1 << 29) || sum <= -(1 << 29)) return sum / ticks;
+    if (static_cast<uint32_t>(ticks - 1) >= 8 ||
+        static_cast<uint32_t>(sum) + ((1u << 29) - 1) >= (1u << 30) - 1)
+        return sum / ticks;
     const uint64_t magnitude = static_cast<uint64_t>(sum < 0 ? -sum : sum);
     const int32_t q = static_cast<int32_t>((magnitude * Reciprocal[ticks]) >> 32);
     return sum < 0 ? -q : q;
@@ -173,152 +175,156 @@ uint32_t WhatIsHeard(const ChipState& c) {
     return heard;
 }
 
-// Ticks until the first tick in which something that is heard may change:
-// a tone flip, a noise shift that changes the noise output, an envelope step
-// of a shape that has not come to rest. At least 1; UINT32_MAX for never.
-// `toFlip` receives each heard tone's ticks to its next flip.
-uint32_t TicksToAudibleChange(const ChipState& c, uint32_t heard, const uint32_t period[3],
-                              uint32_t toFlip[3]) {
-    uint32_t k = UINT32_MAX;
-    for (int ch = 0; ch < 3; ++ch) {
-        if (!(heard & (1u << ch))) continue;
-        toFlip[ch] = TicksToToneFlip(c.ToneCounter[ch], period[ch]);
-        if (toFlip[ch] < k) k = toFlip[ch];
-    }
-    if (heard & HearNoise) {
-        // After j shifts the output is the present bit 16 - j; find the first
-        // shift (at most 16 ahead) whose output differs from the present one.
-        const uint32_t s = c.NoiseShift;
-        const uint32_t differ = (s ^ ((s >> 16) & 1 ? 0xFFFFu : 0u)) & 0xFFFF;
-        const uint32_t shifts = differ ? 16 - (31 - __builtin_clz(differ)) : 16;
-        const uint32_t limit = NoiseLimit(c);
-        const uint32_t t =
-            TicksToNoiseShift(c.NoiseCounter, limit) + (shifts - 1) * NoiseSpacing(limit);
-        if (t < k) k = t;
-    }
-    if ((heard & HearEnvelope) && !EnvelopeHolds(c)) {
-        const uint32_t t = TicksToEnvelopeStep(c.EnvelopeCounter, EnvelopePeriod(c));
-        if (t < k) k = t;
-    }
-    return k;
-}
+// The output side of the fast renderer, held in locals while a span renders
+// (stores into the buffer would otherwise force the counts to be re-read),
+// written back by `Store`.
+struct FrameWriter {
+    int16_t* Buffer;
+    uint32_t Count;
+    uint32_t Boundary;
+    int32_t InSample;
+    int32_t SumL, SumR;
+    uint32_t PerSample;
 
-// Advances the heard generators by n ticks, n not beyond the next change:
-// a heard tone either counts on or flips in the last of the n ticks.
-inline void AdvanceHeard(ChipState& c, uint32_t heard, const uint32_t toFlip[3], uint32_t n) {
-    if (n == 0) return;
-    for (int ch = 0; ch < 3; ++ch) {
-        if (!(heard & (1u << ch))) continue;
-        if (n == toFlip[ch]) {
-            c.ToneOutput[ch] ^= 1;
-            c.ToneCounter[ch] = 0;
-        } else {
-            c.ToneCounter[ch] = static_cast<uint16_t>(c.ToneCounter[ch] + n);
+    explicit FrameWriter(const ChipState& c)
+        : Buffer(c.OutputBuffer), Count(c.OutputCount), Boundary(c.SampleBoundary),
+          InSample(c.TicksInSample), SumL(c.SumLeft), SumR(c.SumRight),
+          PerSample(c.TicksPerSample) {}
+
+    void Store(ChipState& c) const {
+        c.OutputCount = static_cast<uint16_t>(Count);
+        c.SampleBoundary = Boundary;
+        c.TicksInSample = InSample;
+        c.SumLeft = SumL;
+        c.SumRight = SumR;
+    }
+
+    bool Full() const { return Count >= BufferValues; }
+
+    // Closes the open frame with the given values; the upper half of the
+    // boundary is left owing the next frame's ticks (16-bit arithmetic).
+    void Emit(int32_t left, int32_t right) {
+        const uint32_t b = Boundary + PerSample;
+        const uint16_t owed = static_cast<uint16_t>((b >> 16) - static_cast<uint32_t>(InSample));
+        Boundary = (b & 0xFFFF) | (static_cast<uint32_t>(owed) << 16);
+        Buffer[Count] = static_cast<int16_t>(left);
+        Buffer[Count + 1] = static_cast<int16_t>(right);
+        Count += 2;
+        SumL = 0;
+        SumR = 0;
+        InSample = 0;
+    }
+
+    // k >= 1 ticks all at the mix (left, right), closing frames as they fill.
+    // Returns the ticks taken: fewer than k only when the buffer filled.
+    uint32_t Run(int32_t left, int32_t right, uint32_t k) {
+        uint32_t taken = 0;
+        if (InSample > 0) {
+            // Finish the frame that earlier ticks began.
+            int32_t need = static_cast<int32_t>(Boundary >> 16) - InSample;
+            if (need < 1) need = 1;
+            if (static_cast<uint32_t>(need) > k) {
+                SumL += left * static_cast<int32_t>(k);
+                SumR += right * static_cast<int32_t>(k);
+                InSample += static_cast<int32_t>(k);
+                return k;
+            }
+            SumL += left * need;
+            SumR += right * need;
+            InSample += need;
+            taken = static_cast<uint32_t>(need);
+            Emit(DivideSum(SumL, InSample), DivideSum(SumR, InSample));
+            if (Full()) return taken;
         }
-    }
-    if (heard & HearNoise) AdvanceNoise(c, n);
-    if (heard & HearEnvelope) AdvanceEnvelope(c, n);
-}
-
-// Advances the generators named in the mask by n ticks.
-inline void AdvanceSome(ChipState& c, uint32_t which, uint32_t n) {
-    if (n == 0) return;
-    for (int ch = 0; ch < 3; ++ch)
-        if (which & (1u << ch)) AdvanceTone(c, ch, n);
-    if (which & HearNoise) AdvanceNoise(c, n);
-    if (which & HearEnvelope) AdvanceEnvelope(c, n);
-}
-
-// n ticks all at the mix (left, right), closing frames as they fill. Leaves
-// the generators alone (the caller advances them by `done`). True when the
-// buffer filled; `done` says how many of the n ticks went in.
-bool RenderRun(ChipState& c, const SampleDivider& divider, int32_t left, int32_t right, uint32_t n,
-               uint32_t& done) {
-    done = 0;
-    if (c.TicksInSample > 0) {
-        // Finish the frame that earlier ticks began.
-        int32_t need = static_cast<int32_t>(c.SampleBoundary >> 16) - c.TicksInSample;
-        if (need < 1) need = 1;
-        if (static_cast<uint32_t>(need) > n) {
-            c.SumLeft += left * static_cast<int32_t>(n);
-            c.SumRight += right * static_cast<int32_t>(n);
-            c.TicksInSample += static_cast<int32_t>(n);
-            c.TicksRendered += n;
-            done = n;
-            return false;
-        }
-        c.SumLeft += left * need;
-        c.SumRight += right * need;
-        c.TicksInSample += need;
-        c.TicksRendered += need;
-        done = need;
-        n -= need;
-        if (EmitFrame(c, DivideSum(c.SumLeft, c.TicksInSample),
-                      DivideSum(c.SumRight, c.TicksInSample)))
-            return true;
-    }
-    // Whole frames: the average of equal ticks is the tick itself.
-    uint32_t whole = 0;
-    bool full = false;
-    const uint32_t owed = c.SampleBoundary >> 16;
-    if (owed >= 1 && owed <= n && c.TicksPerSample >= 0x10000) {
-        // Closing a frame adds TicksPerSample to SampleBoundary and takes the
-        // frame's ticks off the upper half, so the lower half accumulates the
-        // fraction and frame k after this one is owed the carries out of it.
-        // Hence the ticks of F frames from here are
-        //   owed + floor((f0 + (F - 1) x TicksPerSample) / 65536),
-        // f0 the lower half now: solve for the most frames that fit n.
-        const uint64_t perSample = c.TicksPerSample;
-        const uint64_t f0 = c.SampleBoundary & 0xFFFF;
-        uint64_t frames = 1 + divider.Divide((static_cast<uint64_t>(n - owed + 1) << 16) - f0 - 1);
-        const uint64_t room = (BufferValues - c.OutputCount) / 2;
-        if (frames > room) frames = room;
-        const uint64_t before = f0 + (frames - 1) * perSample; // after frames - 1 of them
-        const uint64_t after = before + perSample;
-        whole = owed + static_cast<uint32_t>(before >> 16);
-        c.SampleBoundary =
-            static_cast<uint32_t>((((after >> 16) - (before >> 16)) << 16) | (after & 0xFFFF));
+        // Whole frames: the average of equal ticks is the tick itself.
+        uint32_t rest = k - taken;
         const uint32_t pair = static_cast<uint16_t>(left) | (static_cast<uint32_t>(right) << 16);
-        const uint64_t twoPairs = pair | (static_cast<uint64_t>(pair) << 32);
-        int16_t* out = c.OutputBuffer + c.OutputCount;
-        uint64_t i = 0;
-        for (; i + 2 <= frames; i += 2) std::memcpy(out + 2 * i, &twoPairs, sizeof twoPairs);
-        if (i < frames) std::memcpy(out + 2 * i, &pair, sizeof pair);
-        c.OutputCount = static_cast<uint16_t>(c.OutputCount + 2 * frames);
-        full = c.OutputCount >= BufferValues;
-    } else {
-        // The general rule frame by frame (only a state that the reset never
-        // makes gets here).
-        for (;;) {
-            uint32_t ticks = c.SampleBoundary >> 16;
-            if (ticks < 1) ticks = 1;
-            if (ticks > n - whole) break;
-            whole += ticks;
-            c.SampleBoundary += c.TicksPerSample;
-            c.SampleBoundary -= ticks << 16;
-            c.OutputBuffer[c.OutputCount] = static_cast<int16_t>(left);
-            c.OutputBuffer[c.OutputCount + 1] = static_cast<int16_t>(right);
-            c.OutputCount = static_cast<uint16_t>(c.OutputCount + 2);
-            if (c.OutputCount >= BufferValues) {
-                full = true;
-                break;
+        const uint32_t owedNow = Boundary >> 16;
+        if (rest >= 64 && owedNow >= 1 && owedNow <= rest && PerSample >= 0x10000) {
+            // Closing a frame adds PerSample to the boundary and takes the
+            // frame's ticks off its upper half, so the lower half accumulates
+            // the fraction and frame j after this one is owed the carries out
+            // of it. Hence the ticks of F frames from here are
+            //   owed + floor((f0 + (F - 1) x PerSample) / 65536),
+            // f0 the lower half now: solve for the most frames that fit.
+            const SampleDivider divider(PerSample);
+            const uint64_t perSample = PerSample;
+            const uint64_t f0 = Boundary & 0xFFFF;
+            uint64_t frames =
+                1 + divider.Divide((static_cast<uint64_t>(rest - owedNow + 1) << 16) - f0 - 1);
+            const uint64_t room = (BufferValues - Count) / 2;
+            if (frames > room) frames = room;
+            const uint64_t before = f0 + (frames - 1) * perSample; // after frames - 1 of them
+            const uint64_t after = before + perSample;
+            const uint32_t whole = owedNow + static_cast<uint32_t>(before >> 16);
+            Boundary =
+                static_cast<uint32_t>((((after >> 16) - (before >> 16)) << 16) | (after & 0xFFFF));
+            const uint64_t twoPairs = pair | (static_cast<uint64_t>(pair) << 32);
+            int16_t* out = Buffer + Count;
+            uint64_t i = 0;
+            for (; i + 2 <= frames; i += 2) std::memcpy(out + 2 * i, &twoPairs, sizeof twoPairs);
+            if (i < frames) std::memcpy(out + 2 * i, &pair, sizeof pair);
+            Count += static_cast<uint32_t>(2 * frames);
+            rest -= whole;
+            taken += whole;
+            if (Full()) return taken;
+        } else {
+            for (;;) {
+                uint32_t owed = Boundary >> 16;
+                if (owed < 1) owed = 1;
+                if (owed > rest) break;
+                rest -= owed;
+                taken += owed;
+                Boundary += PerSample;
+                Boundary -= owed << 16;
+                std::memcpy(Buffer + Count, &pair, sizeof pair);
+                Count += 2;
+                if (Full()) return taken;
             }
         }
+        // The start of a frame that later ticks finish.
+        SumL = left * static_cast<int32_t>(rest);
+        SumR = right * static_cast<int32_t>(rest);
+        InSample = static_cast<int32_t>(rest);
+        return taken + rest;
     }
-    n -= whole;
-    c.TicksRendered += whole;
-    done += whole;
-    if (full) {
-        if (c.TicksRendered < c.TicksToRender) c.BufferFull = 1;
-        return true;
+};
+
+// Ticks from a noise shift to the shift that changes the noise output: after
+// j shifts the output is the present bit 16 - j, so the first bit below bit
+// 16 that differs from it tells (16 at most; a change that comes later is
+// then only looked at again).
+inline uint32_t ShiftsToNoiseChange(uint32_t s) {
+    const uint32_t differ = (s ^ ((s >> 16) & 1 ? 0xFFFFu : 0u)) & 0xFFFF;
+    return differ ? 16 - (31 - static_cast<uint32_t>(__builtin_clz(differ))) : 16;
+}
+
+constexpr uint32_t Never = UINT32_MAX;
+
+// The plan for the registers and tables as they are, rebuilt when stale.
+const ChipState::RenderPlan& PlanFor(ChipState& c) {
+    uint32_t registers;
+    std::memcpy(&registers, &c.Regs[7], sizeof registers);
+    ChipState::RenderPlan& p = c.Plan;
+    if (p.Registers == registers && p.Tables == c.TableVersion) return p;
+    p.Registers = registers;
+    p.Tables = c.TableVersion;
+    p.Heard = WhatIsHeard(c);
+    p.SteadyLeft = p.SteadyRight = 0;
+    for (int ch = 0; ch < 3; ++ch) {
+        p.ToneOff[ch] = c.ToneOn[ch] ? 0 : 1;
+        p.NoiseOff[ch] = c.NoiseOn[ch] ? 0 : 1;
+        p.FixedLeft[ch] = p.FixedRight[ch] = 0;
+        if (!c.FixedVolume[ch]) continue;
+        const int i = LevelIndex(c, ch);
+        p.FixedLeft[ch] = c.VolumeTable[ch][0][i];
+        p.FixedRight[ch] = c.VolumeTable[ch][1][i];
+        if (p.ToneOff[ch] && p.NoiseOff[ch]) {
+            p.SteadyLeft += p.FixedLeft[ch];
+            p.SteadyRight += p.FixedRight[ch];
+        }
     }
-    // The start of a frame that later ticks finish.
-    c.SumLeft = left * static_cast<int32_t>(n);
-    c.SumRight = right * static_cast<int32_t>(n);
-    c.TicksInSample = static_cast<int32_t>(n);
-    c.TicksRendered += n;
-    done += n;
-    return false;
+    return p;
 }
 
 } // namespace
@@ -336,41 +342,142 @@ void RenderTicksReference(ChipState& c) {
     }
 }
 
+// Event by event: the span is cut at every tick in which a generator that is
+// heard changes its output (a tone flip, a noise shift that changes the noise
+// bit, an envelope step); the ticks between two such cuts all mix alike and go
+// into the frames as one run. Tick indices below count from 1, the first tick
+// of the span; a change "at" tick t is mixed into tick t. Heard outputs are
+// kept in the state as they change; the counters of every generator are
+// brought to the span's end once, in closed form.
 void RenderTicksFast(ChipState& c) {
-    const uint32_t heard = WhatIsHeard(c);
-    constexpr uint32_t All = 7 | HearNoise | HearEnvelope;
-    const SampleDivider divider(c.TicksPerSample);
-    const uint32_t period[3] = {TonePeriod(c, 0), TonePeriod(c, 1), TonePeriod(c, 2)};
-    uint32_t toFlip[3] = {0, 0, 0};
-    // The generators that are heard are stepped run by run; those nobody
-    // hears catch up once, at the end, by all the ticks rendered.
-    uint32_t rendered = 0;
-    // 1 when the generators heard have already been stepped through the
-    // first tick of the next run (the tick in which they changed).
-    uint32_t stepped = 0;
-    while (c.TicksRendered < c.TicksToRender) {
-        const uint32_t remaining = c.TicksToRender - c.TicksRendered;
-        const uint32_t change = TicksToAudibleChange(c, heard, period, toFlip);
-        const uint32_t quiet = change - 1 < remaining - stepped ? change - 1 : remaining - stepped;
-        const uint32_t n = stepped + quiet;
-        uint32_t done = 0;
-        bool full = false;
-        if (n > 0) {
-            int32_t left, right;
-            MixLevel(c, left, right);
-            full = RenderRun(c, divider, left, right, n, done);
-            rendered += done;
-        }
-        if (full || c.TicksRendered >= c.TicksToRender) {
-            AdvanceHeard(c, heard, toFlip, done - stepped);
-            break;
-        }
-        // On through the tick in which something heard changes: it opens
-        // the next run.
-        AdvanceHeard(c, heard, toFlip, done - stepped + 1);
-        stepped = 1;
+    if (c.TicksRendered >= c.TicksToRender) return;
+    const uint32_t total = c.TicksToRender - c.TicksRendered;
+    const ChipState::RenderPlan& plan = PlanFor(c);
+    const uint32_t heard = plan.Heard;
+    FrameWriter w(c);
+
+    if (heard == 0) {
+        // Nothing that changes is heard (the usual state while only the
+        // beeper plays): one run at one mix, generators in closed form.
+        const uint32_t pos =
+            w.Run(c.BeeperLevel + plan.SteadyLeft, c.BeeperLevel + plan.SteadyRight, total);
+        w.Store(c);
+        c.TicksRendered += pos;
+        if (w.Full() && c.TicksRendered < c.TicksToRender) c.BufferFull = 1;
+        AdvanceGenerators(c, pos);
+        return;
     }
-    AdvanceSome(c, All & ~heard, rendered);
+
+    // Per channel: what it adds when it sounds, and the enables as masks.
+    int32_t volL[3], volR[3];
+    const uint8_t* const toneOff = plan.ToneOff;
+    const uint8_t* const noiseOff = plan.NoiseOff;
+    for (int ch = 0; ch < 3; ++ch) {
+        if (c.FixedVolume[ch]) {
+            volL[ch] = plan.FixedLeft[ch];
+            volR[ch] = plan.FixedRight[ch];
+        } else {
+            const int i = LevelIndex(c, ch);
+            volL[ch] = c.VolumeTable[ch][0][i];
+            volR[ch] = c.VolumeTable[ch][1][i];
+        }
+    }
+
+    // The tick of each heard generator's next change, and its spacing.
+    uint32_t toneAt[3] = {Never, Never, Never}, toneSpacing[3] = {1, 1, 1};
+    uint32_t lastFlip[3] = {0, 0, 0};
+    for (int ch = 0; ch < 3; ++ch) {
+        if (!(heard & (1u << ch))) continue;
+        const uint32_t p = TonePeriod(c, ch);
+        toneAt[ch] = TicksToToneFlip(c.ToneCounter[ch], p);
+        toneSpacing[ch] = p > 1 ? p : 1;
+    }
+    const uint32_t noiseLimit = NoiseLimit(c);
+    const uint32_t noiseSpacing = NoiseSpacing(noiseLimit);
+    uint32_t noiseAt = Never, noiseShifts = 0, lastNoise = 0;
+    if (heard & HearNoise) {
+        noiseShifts = ShiftsToNoiseChange(c.NoiseShift);
+        noiseAt = TicksToNoiseShift(c.NoiseCounter, noiseLimit) + (noiseShifts - 1) * noiseSpacing;
+    }
+    const uint32_t envelopePeriod = EnvelopePeriod(c);
+    const uint32_t envelopeSpacing = envelopePeriod > 1 ? envelopePeriod : 1;
+    uint32_t envelopeAt = Never, lastStep = 0;
+    if ((heard & HearEnvelope) && !EnvelopeHolds(c))
+        envelopeAt = TicksToEnvelopeStep(c.EnvelopeCounter, envelopePeriod);
+
+    uint32_t pos = 0; // ticks rendered
+    for (;;) {
+        const uint32_t noise = (c.NoiseShift >> 16) & 1;
+        int32_t left = c.BeeperLevel, right = c.BeeperLevel;
+        for (int ch = 0; ch < 3; ++ch) {
+            if ((c.ToneOutput[ch] | toneOff[ch]) & (noise | noiseOff[ch])) {
+                left += volL[ch];
+                right += volR[ch];
+            }
+        }
+        uint32_t next = toneAt[0];
+        if (toneAt[1] < next) next = toneAt[1];
+        if (toneAt[2] < next) next = toneAt[2];
+        if (noiseAt < next) next = noiseAt;
+        if (envelopeAt < next) next = envelopeAt;
+        const uint32_t end = next - 1 < total ? next - 1 : total;
+        if (end > pos) {
+            const uint32_t k = end - pos;
+            pos += w.Run(left, right, k);
+        }
+        if (pos >= total || w.Full()) break;
+        // Tick pos + 1 = next: the changes due in it.
+        for (int ch = 0; ch < 3; ++ch) {
+            if (toneAt[ch] == next) {
+                c.ToneOutput[ch] ^= 1;
+                lastFlip[ch] = next;
+                toneAt[ch] += toneSpacing[ch];
+            }
+        }
+        if (noiseAt == next) {
+            c.NoiseShift = NoiseShiftMany(c.NoiseShift, noiseShifts);
+            lastNoise = next;
+            noiseShifts = ShiftsToNoiseChange(c.NoiseShift);
+            noiseAt = next + noiseShifts * noiseSpacing;
+        }
+        if (envelopeAt == next) {
+            c.EnvelopeStep(c);
+            lastStep = next;
+            envelopeAt = EnvelopeHolds(c) ? Never : next + envelopeSpacing;
+            for (int ch = 0; ch < 3; ++ch) {
+                if (c.FixedVolume[ch]) continue;
+                const int i = LevelIndex(c, ch);
+                volL[ch] = c.VolumeTable[ch][0][i];
+                volR[ch] = c.VolumeTable[ch][1][i];
+            }
+        }
+    }
+
+    // The counters at the end of what was rendered. After the last change of
+    // a heard generator its counter stood at 0 (the envelope's at 1, or 0 for
+    // periods 0 and 1), and nothing heard changed since.
+    w.Store(c);
+    c.TicksRendered += pos;
+    if (w.Full() && c.TicksRendered < c.TicksToRender) c.BufferFull = 1;
+    for (int ch = 0; ch < 3; ++ch) {
+        if (!(heard & (1u << ch)))
+            AdvanceTone(c, ch, pos);
+        else
+            c.ToneCounter[ch] =
+                static_cast<uint16_t>(lastFlip[ch] ? pos - lastFlip[ch] : c.ToneCounter[ch] + pos);
+    }
+    if (lastNoise) {
+        c.NoiseCounter = 0;
+        AdvanceNoise(c, pos - lastNoise);
+    } else {
+        AdvanceNoise(c, pos);
+    }
+    if (lastStep) {
+        c.EnvelopeCounter = envelopePeriod > 1 ? 1 : 0;
+        AdvanceEnvelope(c, pos - lastStep);
+    } else {
+        AdvanceEnvelope(c, pos);
+    }
 }
 
 void RenderTicks(ChipState& c) {
@@ -402,7 +509,10 @@ void Synthesizer(SoundEngine& e) {
             return;
         }
     }
-    RenderTicks(c);
+    if (c.TickByTick)
+        RenderTicksReference(c);
+    else
+        RenderTicksFast(c);
 }
 
 int32_t ComputeBeeperAmplitude(int32_t setting, int volume, int height) {
@@ -443,4 +553,5 @@ void SetChipAndChannels(ChipState& c, int mode, int volume, int height) {
             for (int i = 0; i < 32; ++i) entry[i] = ScaleByVolume(entry[i], f);
         }
     c.BeeperAmplitude = -ScaleByVolume(c.BeeperSetting, f);
+    if (++c.TableVersion == 0) c.TableVersion = 1; // 0 marks a plan never built
 }

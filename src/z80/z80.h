@@ -146,6 +146,17 @@ inline int32_t ExecuteInstruction(Z80State& s) {
     return MainStepTable[op](s, pc);
 }
 
+// Passes of the frame loop back to back, each the refresh count and then
+// either the interrupt (IFF1 set, EIDelay clear, TStates < InterruptWindow)
+// or, after clearing EIDelay, one instruction (as ExecuteInstruction) whose
+// T-states are added to TStates. Stops after the pass that brings TStates to
+// FrameTStates or beyond (which it leaves for the caller to bring back) or
+// after which `watch` is at least `limit` (a count that the port calls of the
+// instructions advance). Runs at least one pass. Meanwhile TStates in the
+// state is current whenever an instruction can look at it (HALT, port calls,
+// prefixed instructions) and R on every instruction.
+void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit);
+
 // Interrupt acceptance: IFF1 := 0, push PC, then IM 2 takes the vector at
 // I*256+255 (18 T), modes 0 and 1 jump to 0x0038 (12 T). Returns the T-states.
 int32_t AcceptInterrupt(Z80State& s);

@@ -1,0 +1,145 @@
+// MakeBuffer runs the Z80 through RunPasses, which keeps the refresh register
+// and the T-state counter in locals and dispatches the unprefixed page by a
+// switch. It must leave the processor, the chip and the samples exactly as the
+// plain FramePass loop does, for real songs and for code that reaches every
+// place where RunPasses hands its locals over (prefixes, LD R,A, port
+// instructions, HALT, interrupts in IM 2).
+#include "chip_test_util.h"
+#include "songs/songs.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <string>
+
+using chiptest::Asm;
+using chiptest::Rig;
+
+namespace {
+
+// The definition: BeginBuffer, then FramePass until the buffer is full.
+void MakeBufferByPasses(SoundEngine& e) {
+    if (!BeginBuffer(e)) return;
+    while (e.Chip.OutputCount < BufferValues) FramePass(e);
+}
+
+std::string Z80Difference(const Z80State& a, const Z80State& b) {
+    std::ostringstream out;
+#define ZF_CHECK(x)                                                                                \
+    if (!(a.x == b.x)) out << #x << ": " << +a.x << " vs " << +b.x << "; ";
+    ZF_CHECK(TStates);
+    ZF_CHECK(PC);
+    ZF_CHECK(SP);
+    ZF_CHECK(R);
+    ZF_CHECK(RBit7);
+    ZF_CHECK(I);
+    ZF_CHECK(IX);
+    ZF_CHECK(IY);
+    ZF_CHECK(IFF1);
+    ZF_CHECK(EIDelay);
+    ZF_CHECK(IM);
+    ZF_CHECK(AFRef->A);
+    ZF_CHECK(AFRef->F);
+    ZF_CHECK(AltAFRef->A);
+    ZF_CHECK(AltAFRef->F);
+    ZF_CHECK(Bank->B);
+    ZF_CHECK(Bank->C);
+    ZF_CHECK(Bank->D);
+    ZF_CHECK(Bank->E);
+    ZF_CHECK(Bank->H);
+    ZF_CHECK(Bank->L);
+    ZF_CHECK(AltBank->B);
+    ZF_CHECK(AltBank->C);
+    ZF_CHECK(AltBank->H);
+    ZF_CHECK(AltBank->L);
+#undef ZF_CHECK
+    if ((a.Bank == &a.BankStore1) != (b.Bank == &b.BankStore1)) out << "Bank; ";
+    if ((a.AFRef == &a.AFStore1) != (b.AFRef == &b.AFStore1)) out << "AFRef; ";
+    if (std::memcmp(a.Memory, b.Memory, sizeof a.Memory) != 0) out << "Memory; ";
+    return out.str();
+}
+
+// Both engines, buffer by buffer: same samples, same processor, same chip
+// timing and output position.
+void ExpectSameRuns(Rig& byPasses, Rig& run, int buffers, const std::string& what) {
+    for (int b = 0; b < buffers; ++b) {
+        MakeBufferByPasses(byPasses.E());
+        MakeBuffer(run.E());
+        ASSERT_EQ(byPasses.Buffer1, run.Buffer1) << what << " buffer " << b;
+        ASSERT_EQ(Z80Difference(byPasses.Z(), run.Z()), "") << what << " buffer " << b;
+        const ChipState& p = byPasses.C();
+        const ChipState& r = run.C();
+        ASSERT_EQ(p.LastSynthTState, r.LastSynthTState) << what << " buffer " << b;
+        ASSERT_EQ(p.TickFraction, r.TickFraction) << what << " buffer " << b;
+        ASSERT_EQ(p.BufferFull, r.BufferFull) << what << " buffer " << b;
+        ASSERT_EQ(0, std::memcmp(p.Regs, r.Regs, sizeof p.Regs)) << what << " buffer " << b;
+        ASSERT_EQ(p.OutHandler, r.OutHandler) << what << " buffer " << b;
+    }
+}
+
+} // namespace
+
+TEST(RunPasses, RealSongsRunAsPassByPass) {
+    namespace fs = std::filesystem;
+    int songs = 0;
+    for (const auto& entry : fs::directory_iterator(ZIRRAFON_TESTDATA_DIR "/ay")) {
+        SongList list;
+        const std::string name = entry.path().string();
+        ASSERT_TRUE(OpenAYFile(list, name, [](const std::string&) {})) << name;
+        for (int song = 0; song < std::min(list.SongCount, 2); ++song) {
+            Rig byPasses, run;
+            for (Rig* r : {&byPasses, &run}) {
+                LoadAYSong(list, r->E(), song);
+                StartPlayback(r->E(), r->Buffer1.data());
+            }
+            ExpectSameRuns(byPasses, run, 4, name + " song " + std::to_string(song));
+            if (HasFatalFailure()) return;
+            ++songs;
+        }
+    }
+    EXPECT_GE(songs, 7);
+}
+
+TEST(RunPasses, PrefixesRefreshPortsHaltAndImTwo) {
+    Rig byPasses, run;
+    for (Rig* r : {&byPasses, &run}) {
+        Z80State& z = r->Z();
+        // IM 2 vector at 0x3BFF -> handler at 0x0200: beeper toggle, a chip
+        // write, IN, EI, RET.
+        z.Memory[0x3BFF] = 0x00;
+        z.Memory[0x3C00] = 0x02;
+        Asm h(0x0200);
+        h.Bytes({0xF5, 0xC5})                 // PUSH AF; PUSH BC
+            .Bytes({0xED, 0x5F})              // LD A,R
+            .OutNA(0xFE)                      // beeper from bit 4 of R
+            .SpectrumWrite(8, 0x0C)           // channel A at a fixed level
+            .InAN(0xFE)                       // IN A,(0xFE)
+            .Bytes({0xC1, 0xF1, 0xFB, 0xC9}); // POP BC; POP AF; EI; RET
+        h.LoadInto(z);
+        Asm m(0x0100);
+        m.Di().LdSp(0xF000).LdA(0x3B).LdAI().Im2();
+        m.LdA(0x85).Bytes({0xED, 0x4F}); // LD R,A: sets bit 7 of R
+        m.SpectrumWrite(7, 0x3E).SpectrumWrite(0, 0x40);
+        m.Ei();
+        const uint16_t loop = m.Here();
+        m.Bytes({0xDD, 0xDD, 0x21, 0x34, 0x12}) // DD DD LD IX,nn
+            .Bytes({0xFD, 0xCB, 0x01, 0x06})    // RLC (IY+1)
+            .Bytes({0xCB, 0x07})                // RLC A
+            .Bytes({0xED, 0x5F})                // LD A,R
+            .OutNA(0xFE)                        // beeper
+            .LdB(0x20)
+            .Bytes({0x10, 0xFE}) // DJNZ $
+            .LdBC(0x00FE)
+            .Bytes({0xED, 0x79}) // OUT (C),A
+            .Bytes({0xED, 0x78}) // IN A,(C)
+            .Halt()
+            .Jp(loop);
+        m.LoadInto(z);
+        z.PC = 0x0100;
+        z.IY = 0x9000;
+    }
+    ExpectSameRuns(byPasses, run, 3, "hand-written program");
+}
