@@ -218,7 +218,7 @@ void TForm1::ShowAbout() {
         QStringLiteral("An AY and AYM files player"),
         QStringLiteral("Version 1.0"),
         QStringLiteral("Z80 and sound chip emulation: Zirrafon project"),
-        QStringLiteral("Skin and icons: Zirrafon project"),
+        QStringLiteral("Skin and icons: Zirrafon project, font Terminus (OFL)"),
         QStringLiteral("Demo tune and beeper piece: Zirrafon project"),
         QStringLiteral("Sound output through Qt Multimedia"),
         QStringLiteral("Built with Qt 6"),
