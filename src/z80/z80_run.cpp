@@ -3,16 +3,217 @@
 // switch whose cases are the page's handler bodies themselves. Each case is
 // the same body (MainBody) that MainStepTable's entry runs, so an instruction
 // does exactly what the table step does; what is saved is the call and return
-// of every instruction, and the table load.
+// of every instruction, and the table load. Delay loops that touch neither
+// memory nor ports run whole rounds in one step, leaving the processor exactly
+// as their passes would (see RunDelayLoop).
 #include "z80/z80_main_page.h"
+
+#include <algorithm>
 
 #if defined(__GNUC__)
 #define Z80_FLATTEN __attribute__((flatten))
 #else
 #define Z80_FLATTEN
 #endif
+#if defined(__GNUC__)
+#define Z80_NOINLINE __attribute__((noinline))
+#else
+#define Z80_NOINLINE
+#endif
 
 using namespace z80core;
+
+namespace {
+
+// ---- delay loops in one step -------------------------------------------------
+// Beeper players wait between two OUTs in loops that touch neither memory nor
+// ports: DJNZ $, DEC r / JR NZ (or JP NZ) back to the DEC, DEC rr / LD A,hi /
+// OR lo / JR NZ (or JP NZ), and two such counter blocks that jump to each
+// other. Nothing outside the processor can see their passes, so whole rounds
+// of them run at once, up to the last round that ends before the frame end
+// and that leaves every counter above zero; the rounds near the frame end and
+// the exit run pass by pass as usual. Rounds run at once only where no
+// interrupt can come in between (interrupts off, or the window already past).
+
+// One counter block: where its counter lives, what its passes do to F, and
+// where its taken branch goes.
+struct CounterBlock {
+    uint8_t* Low = nullptr;   // the 8-bit counter, or the low byte of the pair
+    uint8_t* High = nullptr;  // the high byte of the pair (DEC rr blocks)
+    uint8_t* Copy = nullptr;  // the byte the block loads into A (DEC rr blocks)
+    uint8_t* Other = nullptr; // the byte the block ORs into A (DEC rr blocks)
+    uint8_t Reads = 0;        // register bytes read before written: bit n = operand field n
+    uint8_t Writes = 0;       // register bytes written
+    uint8_t KeepF = 0xFF;     // the bits of F that the block keeps
+    int32_t Passes = 0;       // instructions per round
+    int32_t TStates = 0;      // T-states per round, branch taken
+    uint16_t Target = 0;      // where the taken branch goes
+    bool Word = false;        // a DEC rr block
+};
+
+uint8_t* RegisterByte(Z80State& s, int field) {
+    switch (field) {
+    case 0: return &s.Bank->B;
+    case 1: return &s.Bank->C;
+    case 2: return &s.Bank->D;
+    case 3: return &s.Bank->E;
+    case 4: return &s.Bank->H;
+    case 5: return &s.Bank->L;
+    default: return &s.AFRef->A;
+    }
+}
+
+// The NZ branch that closes a block at `a`: JR NZ,e (12 T taken) or JP NZ,nn
+// (10 T). Returns its taken T-states and sets `target`, or 0.
+int32_t NZBranch(const Z80State& s, uint16_t a, uint16_t& target) {
+    if (s.Memory[a] == 0x20) {
+        target = static_cast<uint16_t>(a + 2 + static_cast<int8_t>(s.Memory[a + 1]));
+        return 12;
+    }
+    if (s.Memory[a] == 0xC2) {
+        target = ReadWord(s, static_cast<uint16_t>(a + 1));
+        return 10;
+    }
+    return 0;
+}
+
+// Recognises the counter block at `a`. Blocks that would run past 0xFFFF are
+// left to the step.
+bool ReadBlock(Z80State& s, uint16_t a, CounterBlock& b) {
+    if (a > 0xFFF0) return false;
+    const uint8_t op = s.Memory[a];
+    if (op == 0x10) { // DJNZ e
+        b = CounterBlock{};
+        b.Low = &s.Bank->B;
+        b.Reads = b.Writes = 1 << 0;
+        b.Passes = 1;
+        b.TStates = 13;
+        b.Target = static_cast<uint16_t>(a + 2 + static_cast<int8_t>(s.Memory[a + 1]));
+        return true;
+    }
+    if ((op & 0xC7) == 0x05 && op != 0x35) { // DEC r
+        const int field = (op >> 3) & 7;
+        uint16_t target = 0;
+        const int32_t branch = NZBranch(s, static_cast<uint16_t>(a + 1), target);
+        if (branch == 0) return false;
+        b = CounterBlock{};
+        b.Low = RegisterByte(s, field);
+        b.Reads = b.Writes = static_cast<uint8_t>(1 << field);
+        b.KeepF = FlagC;
+        b.Passes = 2;
+        b.TStates = 4 + branch;
+        b.Target = target;
+        return true;
+    }
+    if (op == 0x0B || op == 0x1B || op == 0x2B) { // DEC rr; LD A,hi; OR lo (or lo/hi)
+        const int hi = (op >> 4) * 2, lo = hi + 1;
+        const uint8_t ld = s.Memory[a + 1], orOp = s.Memory[a + 2];
+        int copy;
+        if (ld == 0x78 + hi && orOp == 0xB0 + lo)
+            copy = hi;
+        else if (ld == 0x78 + lo && orOp == 0xB0 + hi)
+            copy = lo;
+        else
+            return false;
+        uint16_t target = 0;
+        const int32_t branch = NZBranch(s, static_cast<uint16_t>(a + 3), target);
+        if (branch == 0) return false;
+        b = CounterBlock{};
+        b.Low = RegisterByte(s, lo);
+        b.High = RegisterByte(s, hi);
+        b.Copy = RegisterByte(s, copy);
+        b.Other = RegisterByte(s, copy == hi ? lo : hi);
+        b.Reads = static_cast<uint8_t>((1 << hi) | (1 << lo));
+        b.Writes = static_cast<uint8_t>(b.Reads | (1 << 7)); // A is loaded before it is read
+        b.KeepF = KeepBits53;
+        b.Passes = 4;
+        b.TStates = 14 + branch;
+        b.Target = target;
+        b.Word = true;
+        return true;
+    }
+    return false;
+}
+
+// The counter's value, 0 counting as a full turn.
+int32_t Count(const CounterBlock& b) {
+    if (b.Word) {
+        const int32_t v = *b.Low | (*b.High << 8);
+        return v == 0 ? 0x10000 : v;
+    }
+    return *b.Low == 0 ? 0x100 : *b.Low;
+}
+
+// Runs `rounds` rounds of the block on its registers and F.
+void RunRounds(Z80State& s, const CounterBlock& b, int32_t rounds) {
+    uint8_t& f = s.AFRef->F;
+    if (b.Word) {
+        const auto v = static_cast<uint16_t>((*b.Low | (*b.High << 8)) - rounds);
+        *b.Low = static_cast<uint8_t>(v);
+        *b.High = static_cast<uint8_t>(v >> 8);
+        s.AFRef->A = static_cast<uint8_t>(*b.Copy | *b.Other);
+        f = static_cast<uint8_t>((f & b.KeepF) | SZPTable[s.AFRef->A]);
+    } else {
+        *b.Low = static_cast<uint8_t>(*b.Low - rounds);
+        if (b.KeepF != 0xFF) f = static_cast<uint8_t>((f & b.KeepF) | DecTable[*b.Low]);
+    }
+}
+
+// When the instruction at `a`, whose pass has begun at `t` (refresh counted,
+// no interrupt taken, none possible in the passes that follow: see
+// MayOpenDelayLoop), opens a delay loop, runs as many whole rounds as can run
+// unseen and returns their T-states, with PC back at `a` and R advanced by
+// the passes after this one. Otherwise returns 0 and changes nothing.
+int32_t RunDelayLoop(Z80State& s, uint16_t a, int32_t t) {
+    CounterBlock first, second;
+    if (!ReadBlock(s, a, first)) return 0;
+    int32_t passes = first.Passes, tRound = first.TStates;
+    int32_t rounds = Count(first) - 1;
+    const bool pair = first.Target != a;
+    if (pair) {
+        if (!ReadBlock(s, first.Target, second) || second.Target != a ||
+            (first.Reads & second.Writes) != 0 || (second.Reads & first.Writes) != 0)
+            return 0;
+        passes += second.Passes;
+        tRound += second.TStates;
+        rounds = std::min(rounds, Count(second) - 1);
+    }
+    // Every round must end before the frame end.
+    rounds = std::min(rounds, (FrameTStates - 1 - t) / tRound);
+    if (rounds <= 0) return 0;
+    RunRounds(s, first, rounds);
+    if (pair) RunRounds(s, second, rounds);
+    s.PC = a;
+    s.R = static_cast<uint8_t>(((s.R + passes * rounds - 1) & 0x7F) | (s.R & 0x80));
+    return tRound * rounds;
+}
+
+// Whole rounds of the delay loop that the instruction `op` opens, or else
+// that one instruction as the table step runs it.
+Z80_NOINLINE int32_t DelayLoopOrStep(Z80State& s, uint8_t op, uint16_t pc, int32_t t) {
+    if (const int32_t rounds = RunDelayLoop(s, static_cast<uint16_t>(pc - 1), t)) return rounds;
+    return MainStepTable[op](s, pc);
+}
+
+// The cheap test in front of RunDelayLoop, made on every DJNZ, DEC r and
+// DEC rr: DJNZ and DEC r open a loop only when they branch back to
+// themselves, DEC rr only when LD A,r follows. The loop's next pass begins
+// at least 4 T-states on: past the window, or with interrupts off, no pass of
+// the loop can take the interrupt.
+template <int Op> inline bool MayOpenDelayLoop(const Z80State& s, uint16_t pc, int32_t t) {
+    const uint8_t next = s.Memory[pc];
+    bool shape;
+    if constexpr (Op == 0x10)
+        shape = next == 0xFE;
+    else if constexpr ((Op & 0x0F) == 0x0B)
+        shape = (next & 0xF8) == 0x78;
+    else
+        shape = (next == 0x20 && s.Memory[static_cast<uint16_t>(pc + 1)] == 0xFD) ||
+                (next == 0xC2 && ReadWord(s, static_cast<uint16_t>(pc + 1)) == pc - 1);
+    return shape && (!s.IFF1 || t >= InterruptWindow - 4);
+}
+
+} // namespace
 
 // The refresh register and the T-state counter live in locals here, so that
 // no pass waits for the previous one's store of them to reach memory. R is
@@ -40,6 +241,11 @@ Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
     case n:                                                                                        \
         t += MainBody<n>(s, pc);                                                                   \
         break;
+#define Z80_LOOP(n)                                                                                \
+    case n:                                                                                        \
+        if (MayOpenDelayLoop<n>(s, pc, t)) goto delayLoop;                                         \
+        t += MainBody<n>(s, pc);                                                                   \
+        break;
 #define Z80_RELOAD(n)                                                                              \
     case n:                                                                                        \
         s.TStates = t;                                                                             \
@@ -53,31 +259,31 @@ Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
                 Z80_CASE(0x02)
                 Z80_CASE(0x03)
                 Z80_CASE(0x04)
-                Z80_CASE(0x05)
+                Z80_LOOP(0x05)
                 Z80_CASE(0x06)
                 Z80_CASE(0x07)
                 Z80_CASE(0x08)
                 Z80_CASE(0x09)
                 Z80_CASE(0x0A)
-                Z80_CASE(0x0B)
+                Z80_LOOP(0x0B)
                 Z80_CASE(0x0C)
-                Z80_CASE(0x0D)
+                Z80_LOOP(0x0D)
                 Z80_CASE(0x0E)
                 Z80_CASE(0x0F)
-                Z80_CASE(0x10)
+                Z80_LOOP(0x10)
                 Z80_CASE(0x11)
                 Z80_CASE(0x12)
                 Z80_CASE(0x13)
                 Z80_CASE(0x14)
-                Z80_CASE(0x15)
+                Z80_LOOP(0x15)
                 Z80_CASE(0x16)
                 Z80_CASE(0x17)
                 Z80_CASE(0x18)
                 Z80_CASE(0x19)
                 Z80_CASE(0x1A)
-                Z80_CASE(0x1B)
+                Z80_LOOP(0x1B)
                 Z80_CASE(0x1C)
-                Z80_CASE(0x1D)
+                Z80_LOOP(0x1D)
                 Z80_CASE(0x1E)
                 Z80_CASE(0x1F)
                 Z80_CASE(0x20)
@@ -85,15 +291,15 @@ Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
                 Z80_CASE(0x22)
                 Z80_CASE(0x23)
                 Z80_CASE(0x24)
-                Z80_CASE(0x25)
+                Z80_LOOP(0x25)
                 Z80_CASE(0x26)
                 Z80_CASE(0x27)
                 Z80_CASE(0x28)
                 Z80_CASE(0x29)
                 Z80_CASE(0x2A)
-                Z80_CASE(0x2B)
+                Z80_LOOP(0x2B)
                 Z80_CASE(0x2C)
-                Z80_CASE(0x2D)
+                Z80_LOOP(0x2D)
                 Z80_CASE(0x2E)
                 Z80_CASE(0x2F)
                 Z80_CASE(0x30)
@@ -109,7 +315,7 @@ Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
                 Z80_CASE(0x3A)
                 Z80_CASE(0x3B)
                 Z80_CASE(0x3C)
-                Z80_CASE(0x3D)
+                Z80_LOOP(0x3D)
                 Z80_CASE(0x3E)
                 Z80_CASE(0x3F)
                 Z80_CASE(0x40)
@@ -305,9 +511,17 @@ Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
                 Z80_CASE(0xFE)
                 Z80_CASE(0xFF)
 #undef Z80_RELOAD
+#undef Z80_LOOP
 #undef Z80_CASE
             }
+            goto passDone;
+        delayLoop:
+            // One place for the rare call, so that the hot cases keep their
+            // registers across none.
+            t += DelayLoopOrStep(s, op, pc, t);
+            r = s.R;
         }
+    passDone:
         if (t >= FrameTStates || watch >= limit) {
             s.TStates = t;
             return;

@@ -1,0 +1,312 @@
+// RunPasses runs whole rounds of delay loops (DJNZ $, DEC r / JR NZ or JP NZ,
+// DEC rr / LD A,r / OR r / JR NZ or JP NZ, and two counter blocks jumping to
+// each other) in one step. These tests hold it to the pass-by-pass run:
+// random starting states run through both, with the processor compared after
+// every OUT and at every frame end, and the rendered samples of programs and
+// of real beeper songs compared buffer by buffer.
+#include "chip_test_util.h"
+#include "songs/songs.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using chiptest::Rig;
+
+namespace {
+
+// The definition: BeginBuffer, then FramePass until the buffer is full.
+void MakeBufferByPasses(SoundEngine& e) {
+    if (!BeginBuffer(e)) return;
+    while (e.Chip.OutputCount < BufferValues) FramePass(e);
+}
+
+// Every register, flip-flop and memory byte that differs.
+std::string Difference(const Z80State& a, const Z80State& b) {
+    std::ostringstream out;
+#define DL_CHECK(x)                                                                                \
+    if (!(a.x == b.x)) out << #x << ": " << +a.x << " vs " << +b.x << "; ";
+    DL_CHECK(TStates);
+    DL_CHECK(PC);
+    DL_CHECK(SP);
+    DL_CHECK(R);
+    DL_CHECK(RBit7);
+    DL_CHECK(I);
+    DL_CHECK(IX);
+    DL_CHECK(IY);
+    DL_CHECK(IFF1);
+    DL_CHECK(EIDelay);
+    DL_CHECK(IM);
+    DL_CHECK(AFRef->A);
+    DL_CHECK(AFRef->F);
+    DL_CHECK(AltAFRef->A);
+    DL_CHECK(AltAFRef->F);
+    for (uint8_t RegisterBank::*bank : {&RegisterBank::B, &RegisterBank::C, &RegisterBank::D,
+                                        &RegisterBank::E, &RegisterBank::H, &RegisterBank::L}) {
+        if (a.Bank->*bank != b.Bank->*bank) out << "main register; ";
+        if (a.AltBank->*bank != b.AltBank->*bank) out << "alternate register; ";
+    }
+#undef DL_CHECK
+    if (std::memcmp(a.Memory, b.Memory, sizeof a.Memory) != 0) out << "Memory; ";
+    return out.str();
+}
+
+// Counts the processor's OUTs, so that a run can stop right after each one.
+class CountingPorts : public Z80Ports {
+  public:
+    uint16_t Outs = 0;
+    void Out(uint16_t, uint8_t) override { ++Outs; }
+    uint8_t In(uint16_t) override { return 0xFF; }
+};
+
+// One pass as the frame loop makes it, without a chip behind it.
+void Pass(Z80State& s) {
+    RefreshIncrement(s);
+    if (s.IFF1 && !s.EIDelay && s.TStates < InterruptWindow) {
+        s.TStates += AcceptInterrupt(s);
+    } else {
+        s.EIDelay = 0;
+        s.TStates += ExecuteInstruction(s);
+    }
+}
+
+// Writes the loop (one of the recognised shapes, or a near miss) at `loop`,
+// followed by code that makes the exit visible: LD A,R and the flags out to
+// the beeper port, then fresh counters from `counts` and back to the loop.
+struct Program {
+    std::vector<uint8_t> Code;
+    uint16_t Origin;
+    uint16_t Here() const { return static_cast<uint16_t>(Origin + Code.size()); }
+    void Put(std::initializer_list<uint8_t> b) {
+        for (uint8_t v : b) Code.push_back(v);
+    }
+    void Word(uint16_t w) { Put({static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8)}); }
+};
+
+void WriteExit(Program& p, std::mt19937& rng, uint16_t loop) {
+    p.Put({0xF5, 0xE1, 0x7D, 0xD3, 0xFE}); // PUSH AF; POP HL; LD A,L; OUT (0xFE),A
+    p.Put({0xED, 0x5F, 0xD3, 0xFE});       // LD A,R; OUT (0xFE),A
+    auto count = [&rng]() -> uint16_t {
+        switch (rng() % 4) {
+        case 0: return static_cast<uint16_t>(rng() % 3);
+        case 1: return static_cast<uint16_t>(rng() % 256);
+        case 2: return static_cast<uint16_t>(rng() % 4000);
+        default: return static_cast<uint16_t>(rng());
+        }
+    };
+    p.Put({0x01}), p.Word(count());             // LD BC,nn
+    p.Put({0x11}), p.Word(count());             // LD DE,nn
+    p.Put({0x21}), p.Word(count());             // LD HL,nn
+    p.Put({0x3E, static_cast<uint8_t>(rng())}); // LD A,n
+    if (rng() % 2) p.Put({0x37});               // SCF: a carry for the loop to keep or clear
+    p.Put({0xC3}), p.Word(loop);                // JP loop
+}
+
+// A block that counts down and branches back (NZ) to `to`, or JR/JP to be
+// patched by the caller when `to` is not yet known. Returns the offset of the
+// branch's operand.
+size_t WriteBlock(Program& p, std::mt19937& rng, int kind, int reg, bool jp, uint16_t to) {
+    if (kind == 0) { // DJNZ
+        p.Put({0x10, 0});
+        p.Code.back() = static_cast<uint8_t>(to - p.Here());
+        return p.Code.size() - 1;
+    }
+    if (kind == 1) { // DEC r
+        p.Put({static_cast<uint8_t>(0x05 | (reg << 3))});
+    } else { // DEC rr; LD A,hi; OR lo (or the other way round)
+        const int hi = reg * 2, lo = hi + 1;
+        const bool swap = rng() % 2;
+        p.Put({static_cast<uint8_t>(0x0B | (reg << 4)),
+               static_cast<uint8_t>(0x78 + (swap ? lo : hi)),
+               static_cast<uint8_t>(0xB0 + (swap ? hi : lo))});
+    }
+    if (jp) {
+        p.Put({0xC2}), p.Word(to);
+        return p.Code.size() - 2;
+    }
+    p.Put({0x20, 0});
+    p.Code.back() = static_cast<uint8_t>(to - p.Here());
+    return p.Code.size() - 1;
+}
+
+Program MakeProgram(std::mt19937& rng, uint16_t loop) {
+    Program p{{}, loop};
+    const int shape = static_cast<int>(rng() % 6);
+    const bool jp = rng() % 2;
+    const int reg8[] = {0, 1, 2, 3, 4, 5, 7};
+    if (shape == 0) { // DJNZ $
+        WriteBlock(p, rng, 0, 0, false, loop);
+    } else if (shape == 1) { // DEC r / JR NZ or JP NZ to itself
+        WriteBlock(p, rng, 1, reg8[rng() % 7], jp, loop);
+    } else if (shape == 2) { // DEC rr / LD A / OR / NZ to itself
+        WriteBlock(p, rng, 2, static_cast<int>(rng() % 3), jp, loop);
+    } else { // two blocks that jump to each other, with an exit after each
+        const int first = shape == 3 ? 2 : static_cast<int>(rng() % 3);
+        const int second = shape == 3 ? 2 : static_cast<int>(rng() % 3);
+        const int r1 = first == 1 ? reg8[rng() % 7] : static_cast<int>(rng() % 3);
+        const int r2 = second == 1 ? reg8[rng() % 7] : static_cast<int>(rng() % 3);
+        // DJNZ reaches only 127 bytes on: keep the second block close.
+        const size_t patch = WriteBlock(p, rng, first, r1, first != 0 && jp, loop);
+        p.Put({0x18, 0x00}); // counted out: JR to the second exit, patched below
+        const size_t toExit = p.Code.size() - 1;
+        const uint16_t secondAt = p.Here();
+        if (first != 0 && jp) {
+            p.Code[patch] = static_cast<uint8_t>(secondAt);
+            p.Code[patch + 1] = static_cast<uint8_t>(secondAt >> 8);
+        } else {
+            p.Code[patch] = static_cast<uint8_t>(secondAt - (loop + patch + 1));
+        }
+        WriteBlock(p, rng, second, r2, rng() % 2, loop);
+        WriteExit(p, rng, loop);
+        p.Code[toExit] = static_cast<uint8_t>(p.Here() - (loop + toExit + 1));
+    }
+    WriteExit(p, rng, loop);
+    return p;
+}
+
+// A random starting state around the program: counters of every size, F, R
+// with either bit 7, T-states near both ends of the frame, interrupts on or
+// off, EI just run or not, IM 1 or IM 2 (both reach the same handler, which
+// makes the interrupt visible on the beeper port).
+void Prepare(Z80State& z, std::mt19937& rng, const Program& p) {
+    for (size_t i = 0; i < p.Code.size(); ++i)
+        z.Memory[static_cast<uint16_t>(p.Origin + i)] = p.Code[i];
+    const uint8_t handler[] = {0xF5, 0xED, 0x5F, 0xD3, 0xFE, 0xF1, 0xFB, 0xC9};
+    std::memcpy(&z.Memory[0x0038], handler, sizeof handler);
+    if (rng() % 3 == 0) z.Memory[0x0038 + 6] = 0x00; // no EI: the interrupts stop
+    z.I = 0x3B;
+    z.Memory[0x3BFF] = 0x38;
+    z.Memory[0x3C00] = 0x00;
+    z.IM = rng() % 2 ? 1 : 2;
+    z.SP = 0xF000;
+    z.PC = p.Origin;
+    auto small = [&rng]() { return static_cast<uint8_t>(rng() % 2 ? rng() % 3 : rng()); };
+    z.Bank->B = small(), z.Bank->C = small(), z.Bank->D = small();
+    z.Bank->E = small(), z.Bank->H = small(), z.Bank->L = small();
+    z.AFRef->A = small();
+    z.AFRef->F = static_cast<uint8_t>(rng());
+    z.RBit7 = rng() % 2 ? 0x80 : 0;
+    z.R = static_cast<uint8_t>((rng() & 0x7F) | z.RBit7);
+    switch (rng() % 5) {
+    case 0: z.TStates = static_cast<int32_t>(rng() % 30); break;
+    case 1: z.TStates = InterruptWindow - 11 + static_cast<int32_t>(rng() % 11); break;
+    case 2: z.TStates = FrameTStates - 1 - static_cast<int32_t>(rng() % 400); break;
+    default: z.TStates = static_cast<int32_t>(rng() % FrameTStates);
+    }
+    z.IFF1 = rng() % 2;
+    z.EIDelay = rng() % 2;
+}
+
+} // namespace
+
+// Runs `start` through RunPasses and pass by pass, stopping after every OUT
+// and at every frame end, and compares the whole processor at each stop.
+void ExpectSameStops(const Z80State& start, int stops, const std::string& what) {
+    auto fast = std::make_unique<Z80State>(start);
+    auto slow = std::make_unique<Z80State>(start);
+    CountingPorts fastPorts, slowPorts;
+    fast->Ports = &fastPorts;
+    slow->Ports = &slowPorts;
+    for (int stop = 0; stop < stops; ++stop) {
+        const auto limit = static_cast<uint16_t>(fastPorts.Outs + 1);
+        RunPasses(*fast, fastPorts.Outs, limit);
+        do Pass(*slow);
+        while (slow->TStates < FrameTStates && slowPorts.Outs < limit);
+        for (Z80State* z : {fast.get(), slow.get()})
+            if (z->TStates >= FrameTStates) z->TStates -= FrameTStates;
+        ASSERT_EQ(Difference(*slow, *fast), "") << what << " stop " << stop;
+        ASSERT_EQ(slowPorts.Outs, fastPorts.Outs) << what << " stop " << stop;
+    }
+}
+
+TEST(DelayLoops, RandomStatesStopAfterEveryOutAsPassByPass) {
+    std::mt19937 rng(20261207);
+    for (int round = 0; round < 600; ++round) {
+        auto start = std::make_unique<Z80State>();
+        const Program p = MakeProgram(rng, static_cast<uint16_t>(0x4000 + rng() % 0xA000));
+        Prepare(*start, rng, p);
+        ExpectSameStops(*start, 40, "round " + std::to_string(round));
+        if (HasFatalFailure()) return;
+    }
+}
+
+// A loop entered just before the interrupt window closes: the interrupt may
+// still come between two of its passes, and must come at the same pass.
+TEST(DelayLoops, LoopsEnteredAtTheWindowEdgeTakeTheInterruptInTime) {
+    std::mt19937 rng(99);
+    for (int shape = 0; shape < 60; ++shape) {
+        const Program p = MakeProgram(rng, 0x8000);
+        for (int t = 0; t < InterruptWindow + 4; ++t) {
+            for (uint8_t eiDelay : {0, 1}) {
+                auto start = std::make_unique<Z80State>();
+                Prepare(*start, rng, p);
+                start->TStates = t;
+                start->IFF1 = 1;
+                start->EIDelay = eiDelay;
+                for (uint8_t* counter :
+                     {&start->Bank->B, &start->Bank->C, &start->Bank->D, &start->Bank->E,
+                      &start->Bank->H, &start->Bank->L, &start->AFRef->A})
+                    *counter = 5;
+                ExpectSameStops(*start, 3,
+                                "shape " + std::to_string(shape) + " T " + std::to_string(t));
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+
+TEST(DelayLoops, RandomProgramsRenderAsPassByPass) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 24; ++round) {
+        Rig byPasses, run;
+        const Program p = MakeProgram(rng, static_cast<uint16_t>(0x8000 + rng() % 0x1000));
+        const auto seed = static_cast<unsigned>(rng());
+        for (Rig* r : {&byPasses, &run}) {
+            std::mt19937 same(seed);
+            Prepare(r->Z(), same, p);
+            r->Z().Ports = &r->E();
+        }
+        for (int b = 0; b < 3; ++b) {
+            MakeBufferByPasses(byPasses.E());
+            MakeBuffer(run.E());
+            ASSERT_EQ(byPasses.Buffer1, run.Buffer1) << "round " << round << " buffer " << b;
+            ASSERT_EQ(Difference(byPasses.Z(), run.Z()), "") << "round " << round;
+            ASSERT_EQ(byPasses.C().LastSynthTState, run.C().LastSynthTState) << "round " << round;
+        }
+    }
+}
+
+// The beeper songs that spend their time in such loops, long enough to reach
+// the loops of their later parts.
+TEST(DelayLoops, BeeperSongsRenderAsPassByPass) {
+    const struct {
+        const char* File;
+        int Song;
+    } songs[] = {
+        {ZIRRAFON_TESTDATA_DIR "/ay/Beeper_Demo_part_1.ay", 0},
+        {ZIRRAFON_TESTDATA_DIR "/ay/TerraCresta.ay", 0},
+        {ZIRRAFON_TESTDATA_DIR "/ay/Alien8.AY", 0},
+        {ZIRRAFON_SOURCE_DIR "/assets/demo/demo.ay", 2},
+    };
+    for (const auto& song : songs) {
+        SongList list;
+        ASSERT_TRUE(OpenAYFile(list, song.File, [](const std::string&) {})) << song.File;
+        Rig byPasses, run;
+        for (Rig* r : {&byPasses, &run}) {
+            LoadAYSong(list, r->E(), song.Song);
+            StartPlayback(r->E(), r->Buffer1.data());
+        }
+        for (int b = 0; b < 40; ++b) {
+            MakeBufferByPasses(byPasses.E());
+            MakeBuffer(run.E());
+            ASSERT_EQ(byPasses.Buffer1, run.Buffer1) << song.File << " buffer " << b;
+            ASSERT_EQ(Difference(byPasses.Z(), run.Z()), "") << song.File << " buffer " << b;
+        }
+    }
+}
