@@ -141,6 +141,14 @@ inline void AdvanceTone(ChipState& c, int ch, uint32_t n) {
 
 inline void AdvanceNoise(ChipState& c, uint32_t n) {
     const uint32_t limit = NoiseLimit(c);
+    if (limit <= 2 && c.NoiseCounter <= 1) {
+        // Noise periods 0 and 1 from a counter below 2: a shift on every
+        // second tick, whenever the counter reaches 2.
+        const uint64_t t = static_cast<uint64_t>(c.NoiseCounter) + n;
+        c.NoiseShift = NoiseShiftMany(c.NoiseShift, t >> 1);
+        c.NoiseCounter = static_cast<uint16_t>(t & 1);
+        return;
+    }
     const uint32_t first = TicksToNoiseShift(c.NoiseCounter, limit);
     if (n < first) {
         c.NoiseCounter = static_cast<uint16_t>(c.NoiseCounter + n);
@@ -166,16 +174,18 @@ inline void AdvanceEnvelope(ChipState& c, uint32_t n) {
     const uint32_t spacing = e > 1 ? e : 1;
     // A step comes in every tick that starts with the counter at 0: the first
     // tick if it is 0 now, then the tick after each wrap.
-    const uint32_t wrap = TicksToEnvelopeWrap(c.EnvelopeCounter, e);
     uint32_t steps = c.EnvelopeCounter == 0 ? 1 : 0;
     if (spacing == 1) { // envelope periods 0 and 1: the counter wraps on every tick
         steps += n - 1;
         c.EnvelopeCounter = 0;
-    } else if (n < wrap) {
-        c.EnvelopeCounter += n;
     } else {
-        if (n > wrap) steps += 1 + (n - wrap - 1) / spacing;
-        c.EnvelopeCounter = n == wrap ? 0 : (n - wrap) % spacing;
+        const uint32_t wrap = TicksToEnvelopeWrap(c.EnvelopeCounter, e);
+        if (n < wrap) {
+            c.EnvelopeCounter += n;
+        } else {
+            if (n > wrap) steps += 1 + (n - wrap - 1) / spacing;
+            c.EnvelopeCounter = n == wrap ? 0 : (n - wrap) % spacing;
+        }
     }
     if (steps == 0 || EnvelopeHolds(c)) return;
     // Every shape is periodic in 64 steps once it has taken its first step,
@@ -187,7 +197,17 @@ inline void AdvanceEnvelope(ChipState& c, uint32_t n) {
 
 inline void AdvanceGenerators(ChipState& c, uint32_t n) {
     if (n == 0) return;
-    for (int ch = 0; ch < 3; ++ch) AdvanceTone(c, ch, n);
+    if ((c.Regs[0] | c.Regs[2] | c.Regs[4]) <= 1 && (c.Regs[1] | c.Regs[3] | c.Regs[5]) == 0) {
+        // Every tone period 0 or 1 (a chip the song has not set up, as while
+        // a beeper song plays): all tones flip on every tick.
+        const uint8_t flip = static_cast<uint8_t>(n & 1);
+        for (int ch = 0; ch < 3; ++ch) {
+            c.ToneOutput[ch] ^= flip;
+            c.ToneCounter[ch] = 0;
+        }
+    } else {
+        for (int ch = 0; ch < 3; ++ch) AdvanceTone(c, ch, n);
+    }
     AdvanceNoise(c, n);
     AdvanceEnvelope(c, n);
 }

@@ -301,8 +301,12 @@ inline uint32_t ShiftsToNoiseChange(uint32_t s) {
 
 constexpr uint32_t Never = UINT32_MAX;
 
+// Spans up to this many ticks render frame by frame; longer ones may fill
+// many frames, which `FrameWriter::Run` writes at once.
+constexpr uint32_t ShortSpan = 64;
+
 // The plan for the registers and tables as they are, rebuilt when stale.
-const ChipState::RenderPlan& PlanFor(ChipState& c) {
+[[gnu::always_inline]] inline const ChipState::RenderPlan& PlanFor(ChipState& c) {
     uint32_t registers;
     std::memcpy(&registers, &c.Regs[7], sizeof registers);
     ChipState::RenderPlan& p = c.Plan;
@@ -342,31 +346,85 @@ void RenderTicksReference(ChipState& c) {
     }
 }
 
+namespace {
+
+// A span in which nothing that changes is heard (the usual state while only
+// the beeper plays): every tick mixes the same, so the span only adds that
+// level to the open frame and closes frames as they fill; the generators are
+// then brought to the span's end in closed form. Beeper songs render a few
+// ticks per OUT, so this stays small: spans long enough to fill many frames go
+// through `FrameWriter::Run`, which writes whole frames at once.
+inline void RenderUnheard(ChipState& c, const ChipState::RenderPlan& plan, uint32_t total) {
+    const int32_t left = c.BeeperLevel + plan.SteadyLeft;
+    const int32_t right = c.BeeperLevel + plan.SteadyRight;
+    uint32_t pos;
+    if (total <= ShortSpan) {
+        int32_t in = c.TicksInSample;
+        int32_t sumL = c.SumLeft, sumR = c.SumRight;
+        if (in <= 0) { // a frame not yet begun holds nothing
+            in = 0;
+            sumL = sumR = 0;
+        }
+        uint32_t boundary = c.SampleBoundary;
+        uint32_t count = c.OutputCount;
+        uint32_t rest = total;
+        for (;;) {
+            int32_t need = static_cast<int32_t>(boundary >> 16) - in;
+            if (need < 1) need = 1;
+            if (static_cast<uint32_t>(need) > rest) {
+                // The rest of the span stays in the open frame.
+                sumL += left * static_cast<int32_t>(rest);
+                sumR += right * static_cast<int32_t>(rest);
+                in += static_cast<int32_t>(rest);
+                rest = 0;
+                break;
+            }
+            // The frame fills: its average, then the boundary owes the next
+            // frame's ticks (16-bit arithmetic, as a frame closed tick by tick).
+            const int32_t ticks = in + need;
+            const int32_t outL = DivideSum(sumL + left * need, ticks);
+            const int32_t outR = DivideSum(sumR + right * need, ticks);
+            rest -= static_cast<uint32_t>(need);
+            const uint32_t b = boundary + c.TicksPerSample;
+            const uint16_t owed = static_cast<uint16_t>((b >> 16) - static_cast<uint32_t>(ticks));
+            boundary = (b & 0xFFFF) | (static_cast<uint32_t>(owed) << 16);
+            c.OutputBuffer[count] = static_cast<int16_t>(outL);
+            c.OutputBuffer[count + 1] = static_cast<int16_t>(outR);
+            count += 2;
+            sumL = sumR = 0;
+            in = 0;
+            if (count >= BufferValues) break;
+        }
+        c.SumLeft = sumL;
+        c.SumRight = sumR;
+        c.TicksInSample = in;
+        c.SampleBoundary = boundary;
+        c.OutputCount = static_cast<uint16_t>(count);
+        pos = total - rest;
+        c.TicksRendered += pos;
+        if (rest) c.BufferFull = 1;
+    } else {
+        FrameWriter w(c);
+        pos = w.Run(left, right, total);
+        w.Store(c);
+        c.TicksRendered += pos;
+        if (w.Full() && c.TicksRendered < c.TicksToRender) c.BufferFull = 1;
+    }
+    AdvanceGenerators(c, pos);
+}
+
 // Event by event: the span is cut at every tick in which a generator that is
 // heard changes its output (a tone flip, a noise shift that changes the noise
 // bit, an envelope step); the ticks between two such cuts all mix alike and go
 // into the frames as one run. Tick indices below count from 1, the first tick
 // of the span; a change "at" tick t is mixed into tick t. Heard outputs are
 // kept in the state as they change; the counters of every generator are
-// brought to the span's end once, in closed form.
-void RenderTicksFast(ChipState& c) {
-    if (c.TicksRendered >= c.TicksToRender) return;
-    const uint32_t total = c.TicksToRender - c.TicksRendered;
-    const ChipState::RenderPlan& plan = PlanFor(c);
+// brought to the span's end once, in closed form. Kept out of line so that
+// the short spans above do not pay for its set-up.
+[[gnu::noinline]] void RenderEvents(ChipState& c, const ChipState::RenderPlan& plan,
+                                    uint32_t total) {
     const uint32_t heard = plan.Heard;
     FrameWriter w(c);
-
-    if (heard == 0) {
-        // Nothing that changes is heard (the usual state while only the
-        // beeper plays): one run at one mix, generators in closed form.
-        const uint32_t pos =
-            w.Run(c.BeeperLevel + plan.SteadyLeft, c.BeeperLevel + plan.SteadyRight, total);
-        w.Store(c);
-        c.TicksRendered += pos;
-        if (w.Full() && c.TicksRendered < c.TicksToRender) c.BufferFull = 1;
-        AdvanceGenerators(c, pos);
-        return;
-    }
 
     // Per channel: what it adds when it sounds, and the enables as masks.
     int32_t volL[3], volR[3];
@@ -480,6 +538,22 @@ void RenderTicksFast(ChipState& c) {
     }
 }
 
+// The fast renderer, shared by `RenderTicksFast` and `Synthesizer` (which
+// would otherwise pay a second call for every short span).
+inline void RenderFast(ChipState& c) {
+    if (c.TicksRendered >= c.TicksToRender) return;
+    const uint32_t total = c.TicksToRender - c.TicksRendered;
+    const ChipState::RenderPlan& plan = PlanFor(c);
+    if (plan.Heard == 0)
+        RenderUnheard(c, plan, total);
+    else
+        RenderEvents(c, plan, total);
+}
+
+} // namespace
+
+void RenderTicksFast(ChipState& c) { RenderFast(c); }
+
 void RenderTicks(ChipState& c) {
     if (c.TickByTick)
         RenderTicksReference(c);
@@ -512,7 +586,7 @@ void Synthesizer(SoundEngine& e) {
     if (c.TickByTick)
         RenderTicksReference(c);
     else
-        RenderTicksFast(c);
+        RenderFast(c);
 }
 
 int32_t ComputeBeeperAmplitude(int32_t setting, int volume, int height) {

@@ -1,0 +1,241 @@
+// Beeper songs render a few chip ticks before every OUT. These tests drive the
+// fast renderer with such short spans (beeper toggles every few dozen
+// T-states, on a silent chip and on a sounding one) and compare every sample
+// and the whole generator and synthesis state with the tick-by-tick renderer
+// after each OUT; and check the closed-form advance of generators whose
+// periods are 0 or 1 against single steps.
+#include "chip/generators_inline.h"
+#include "chip_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+using chiptest::Rig;
+
+namespace {
+
+::testing::AssertionResult SameGenerators(const ChipState& a, const ChipState& b) {
+#define ZF_SAME(field)                                                                             \
+    if (!(a.field == b.field))                                                                     \
+        return ::testing::AssertionFailure() << #field << ": " << +a.field << " vs " << +b.field;
+    for (int ch = 0; ch < 3; ++ch) {
+        ZF_SAME(ToneCounter[ch]);
+        ZF_SAME(ToneOutput[ch]);
+    }
+    ZF_SAME(NoiseCounter);
+    ZF_SAME(NoiseShift);
+    ZF_SAME(EnvelopeCounter);
+    ZF_SAME(EnvelopePosition);
+    ZF_SAME(EnvelopeFlag);
+    if (a.EnvelopeStep != b.EnvelopeStep) return ::testing::AssertionFailure() << "EnvelopeStep";
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult SameState(const ChipState& a, const ChipState& b) {
+    const auto generators = SameGenerators(a, b);
+    if (!generators) return generators;
+    ZF_SAME(BeeperLevel);
+    ZF_SAME(BeeperNewLevel);
+    ZF_SAME(BufferFull);
+    ZF_SAME(BeeperPending);
+    ZF_SAME(WritePending);
+    ZF_SAME(LastSynthTState);
+    ZF_SAME(TickFraction);
+    ZF_SAME(TicksToRender);
+    ZF_SAME(TicksRendered);
+    ZF_SAME(TicksInSample);
+    ZF_SAME(SumLeft);
+    ZF_SAME(SumRight);
+    ZF_SAME(SampleBoundary);
+    ZF_SAME(OutputCount);
+#undef ZF_SAME
+    return ::testing::AssertionSuccess();
+}
+
+// A reference renderer and a fast one fed the same OUTs; full buffers are
+// collected and the next one begun as the frame loop would.
+struct Pair {
+    Rig Ref, Fast;
+    std::vector<int16_t> RefOut, FastOut;
+    int32_t T = 0;
+
+    Pair() { Ref.C().TickByTick = 1; }
+
+    template <typename F> void Both(F f) {
+        f(Ref);
+        f(Fast);
+    }
+
+    void Collect() {
+        while (Ref.C().OutputCount >= BufferValues || Fast.C().OutputCount >= BufferValues) {
+            RefOut.insert(RefOut.end(), Ref.C().OutputBuffer, Ref.C().OutputBuffer + BufferValues);
+            FastOut.insert(FastOut.end(), Fast.C().OutputBuffer,
+                           Fast.C().OutputBuffer + BufferValues);
+            Both([](Rig& r) {
+                r.C().OutputBuffer =
+                    r.C().OutputBuffer == r.Buffer1.data() ? r.Buffer2.data() : r.Buffer1.data();
+                BeginBuffer(r.E());
+            });
+        }
+    }
+
+    // Moves time on by dt T-states, rendering at the frame end when one is
+    // crossed (as the frame loop does).
+    void Advance(int32_t dt) {
+        T += dt;
+        if (T < FrameTStates) return;
+        T -= FrameTStates;
+        Both([&](Rig& r) {
+            r.Z().TStates = T;
+            r.C().LastSynthTState -= FrameTStates;
+            if (r.C().OutputCount < BufferValues && T != r.C().LastSynthTState) Synthesizer(r.E());
+        });
+        Collect();
+    }
+
+    void Out(uint16_t port, uint8_t value) {
+        Both([&](Rig& r) { r.OutAt(T, port, value); });
+        Collect();
+    }
+
+    void Write(int reg, uint8_t value) {
+        Both([&](Rig& r) { r.WriteSpectrum(T, reg, value); });
+        Collect();
+    }
+};
+
+// Beeper toggles with gaps of 4..160 T-states (0 to about 80 ticks: mostly
+// spans inside one output frame, some that close one or several), now and
+// then a longer span; the chip set up by `setUp`. Returns the distinct
+// sample values seen, so that a caller can check the beeper was heard.
+void ToggleBeeper(unsigned seed, int outs, void (*setUp)(Pair&, std::mt19937&),
+                  std::vector<int16_t>* seen) {
+    std::mt19937 rng(seed);
+    Pair p;
+    // Start near the end of a buffer so that buffer ends fall inside spans.
+    const uint16_t start = static_cast<uint16_t>(BufferValues - 2 * (1 + rng() % 4000));
+    p.Both([&](Rig& r) { r.C().OutputCount = start; });
+    setUp(p, rng);
+    uint8_t level = 0;
+    for (int i = 0; i < outs; ++i) {
+        p.Advance(rng() % 64 == 0 ? static_cast<int32_t>(rng() % 3000)
+                                  : 4 + static_cast<int32_t>(rng() % 157));
+        level ^= 0x10;
+        p.Out(0x00FE, level);
+        ASSERT_TRUE(SameState(p.Ref.C(), p.Fast.C())) << "seed " << seed << " out " << i;
+    }
+    p.Both([&](Rig& r) { r.RenderTo(p.T); });
+    p.Collect();
+    ASSERT_TRUE(SameState(p.Ref.C(), p.Fast.C())) << "seed " << seed;
+    ASSERT_FALSE(p.RefOut.empty()) << "seed " << seed; // a buffer end was crossed
+    ASSERT_EQ(p.RefOut, p.FastOut) << "seed " << seed;
+    const int16_t* ref = p.Ref.C().OutputBuffer;
+    const int16_t* fast = p.Fast.C().OutputBuffer;
+    ASSERT_EQ(std::vector<int16_t>(ref, ref + p.Ref.C().OutputCount),
+              std::vector<int16_t>(fast, fast + p.Fast.C().OutputCount))
+        << "seed " << seed;
+    if (seen) {
+        for (int16_t v : p.RefOut)
+            if (seen->size() < 64 && std::find(seen->begin(), seen->end(), v) == seen->end())
+                seen->push_back(v);
+    }
+}
+
+} // namespace
+
+TEST(BeeperSpans, SilentChipMatchesTickByTick) {
+    // A chip the song never wrote: every period 0, every level 0.
+    std::vector<int16_t> seen;
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        ToggleBeeper(
+            seed, 40000, [](Pair&, std::mt19937&) {}, &seen);
+        if (HasFatalFailure()) return;
+    }
+    // Both beeper levels and the averages of frames that hold both.
+    EXPECT_GT(seen.size(), 2u);
+    EXPECT_NE(std::find(seen.begin(), seen.end(), 0), seen.end());
+    EXPECT_NE(std::find(seen.begin(), seen.end(), -16384), seen.end());
+}
+
+TEST(BeeperSpans, SilentGeneratorsStillAdvanceExactly) {
+    // Nothing is heard, but the generators run: small and large periods, a
+    // noise counter left high by a long period, an envelope that keeps
+    // stepping, and fixed levels with tone and noise off (a steady level).
+    for (unsigned seed = 11; seed <= 18; ++seed) {
+        ToggleBeeper(
+            seed, 20000,
+            [](Pair& p, std::mt19937& rng) {
+                p.Write(6, 31); // noise counter climbs while R6 is large
+                p.Advance(2000);
+                p.Write(6, static_cast<uint8_t>(rng() % 2));
+                for (int reg = 0; reg < 6; ++reg)
+                    p.Write(reg, reg % 2 ? 0 : static_cast<uint8_t>(rng() % 2));
+                if (rng() % 2) p.Write(2, 7); // one tone with a longer period
+                p.Write(11, static_cast<uint8_t>(rng() % 3));
+                p.Write(13, static_cast<uint8_t>(8 + rng() % 8)); // repeating shapes
+                // Channels A and B silent by level; C steady at level 9 or
+                // silent, tone and noise off.
+                const bool steady = rng() % 2;
+                p.Write(7, steady ? 0x24 : static_cast<uint8_t>(rng()));
+                p.Write(8, 0);
+                p.Write(9, 0);
+                p.Write(10, steady ? 9 : 0);
+            },
+            nullptr);
+        if (HasFatalFailure()) return;
+    }
+}
+
+TEST(BeeperSpans, SoundingChipMatchesTickByTick) {
+    // Tones, noise and envelope heard while the beeper toggles.
+    for (unsigned seed = 21; seed <= 26; ++seed) {
+        ToggleBeeper(
+            seed, 20000,
+            [](Pair& p, std::mt19937& rng) {
+                for (int reg = 0; reg < 6; ++reg)
+                    p.Write(reg, reg % 2 ? static_cast<uint8_t>(rng() % 2)
+                                         : static_cast<uint8_t>(rng() % 40));
+                p.Write(6, static_cast<uint8_t>(rng() % 4));
+                p.Write(7, static_cast<uint8_t>(rng() & 0x3F));
+                p.Write(8, 15);
+                p.Write(9, 0x10); // follows the envelope
+                p.Write(10, static_cast<uint8_t>(rng() % 16));
+                p.Write(11, static_cast<uint8_t>(1 + rng() % 20));
+                p.Write(13, static_cast<uint8_t>(8 + rng() % 8));
+            },
+            nullptr);
+        if (HasFatalFailure()) return;
+    }
+}
+
+TEST(BeeperSpans, FastPeriodsAdvanceLikeSingleSteps) {
+    // Tone periods 0 and 1 and noise periods 0 and 1, from any counters: the
+    // closed forms against tick-by-tick steps.
+    std::mt19937 rng(5);
+    for (int trial = 0; trial < 3000; ++trial) {
+        Rig a;
+        ChipState& c = a.C();
+        for (int reg = 0; reg < 6; ++reg) WriteRegister(c, reg, reg % 2 || rng() % 2 ? 0 : 1);
+        if (trial % 5 == 0) WriteRegister(c, 2 * static_cast<int>(rng() % 3), 2 + rng() % 9);
+        WriteRegister(c, 6, static_cast<int>(rng() % 2));
+        WriteRegister(c, 11, static_cast<int>(rng() % 3));
+        WriteRegister(c, 13, static_cast<int>(rng() % 16));
+        for (int ch = 0; ch < 3; ++ch) {
+            c.ToneCounter[ch] = static_cast<uint16_t>(rng() % 2 ? rng() % 2 : rng() % 300);
+            c.ToneOutput[ch] = static_cast<uint8_t>(rng() % 2);
+        }
+        c.NoiseCounter = static_cast<uint16_t>(rng() % 2 ? rng() % 2 : rng() % 70);
+        do c.NoiseShift = rng() % 0x20000;
+        while (c.NoiseShift == 0x1FFFF);
+        c.EnvelopeCounter = rng() % 4;
+        ChipState stepped = c;
+        const uint32_t n = rng() % 8 == 0 ? rng() % 5000 : rng() % 70;
+        for (uint32_t i = 0; i < n; ++i) StepGenerators(stepped);
+        chip_detail::AdvanceGenerators(c, n);
+        ASSERT_TRUE(SameGenerators(stepped, c)) << "trial " << trial << " n " << n;
+    }
+}
