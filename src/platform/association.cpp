@@ -212,16 +212,16 @@ struct MimeAppsList {
     std::string Original; // the text as read
 };
 
-// Loads the user's mimeapps.list; a missing file is an empty list. False (with
-// the error code and text) when it cannot be read or does not parse: such a
-// file is never written back.
-bool LoadMimeApps(const std::string& path, MimeAppsList& list, int& code, std::string& what) {
+// Loads the user's mimeapps.list; a missing file is an empty list. False,
+// after telling `report` the error code and text, when it cannot be read or
+// does not parse: such a file is never written back.
+template <typename Report>
+bool LoadMimeApps(const std::string& path, MimeAppsList& list, Report report) {
     std::string text;
     int error = ReadWholeFile(path, text);
     if (error == ENOENT || error == ENOTDIR) return true;
     if (error != 0) {
-        code = error;
-        what = path;
+        report(error, path);
         return false;
     }
     list.Existed = true;
@@ -232,8 +232,7 @@ bool LoadMimeApps(const std::string& path, MimeAppsList& list, int& code, std::s
             static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS),
             &parseError)) {
         ErrorPtr owner(parseError);
-        code = EINVAL;
-        what = path + ": " + parseError->message;
+        report(EINVAL, path + ": " + parseError->message);
         return false;
     }
     return true;
@@ -363,12 +362,7 @@ bool FileAssociation::CheckRegistration(const std::string& extension) {
     const std::string mime = MimeTypeOf(extension);
     if (mime.empty()) return false;
     MimeAppsList list;
-    int code = 0;
-    std::string what;
-    if (!LoadMimeApps(MimeAppsPath(), list, code, what)) {
-        Report(code, what);
-        return false;
-    }
+    if (!LoadMimeApps(MimeAppsPath(), list, ReportTo())) return false;
     bool present = false;
     std::string value = ValueOf(list.File.get(), DefaultGroup, mime, present);
     return present && IsOurs(value);
@@ -468,12 +462,7 @@ bool FileAssociation::RegisterFile(const std::string& extension) {
         return false;
     }
     MimeAppsList list;
-    int code = 0;
-    std::string what;
-    if (!LoadMimeApps(MimeAppsPath(), list, code, what)) {
-        Report(code, what);
-        return false;
-    }
+    if (!LoadMimeApps(MimeAppsPath(), list, ReportTo())) return false;
     if (!SetTypeClaim(mime, true)) return false;
     GKeyFile* file = list.File.get();
     bool present = false;
@@ -498,12 +487,7 @@ bool FileAssociation::UnRegisterFile(const std::string& extension) {
         return false;
     }
     MimeAppsList list;
-    int code = 0;
-    std::string what;
-    if (!LoadMimeApps(MimeAppsPath(), list, code, what)) {
-        Report(code, what);
-        return false;
-    }
+    if (!LoadMimeApps(MimeAppsPath(), list, ReportTo())) return false;
     SetTypeClaim(mime, false);
     if (!list.Existed) return false;
     GKeyFile* file = list.File.get();

@@ -156,6 +156,10 @@ class FileAssociation {
     ErrorSink OnError;
 
     void Report(int code, const std::string& what) const;
+    // `Report` as a callable for the file helpers.
+    auto ReportTo() const {
+        return [this](int code, const std::string& what) { Report(code, what); };
+    }
     // Adds the MIME type to the desktop entry's MimeType list or takes it
     // out; false (reported) when the entry cannot be read or written.
     bool SetTypeClaim(const std::string& mime, bool claim);
