@@ -5,7 +5,7 @@
 // after each OUT; and check the closed-form advance of generators whose
 // periods are 0 or 1 against single steps.
 #include "chip/generators_inline.h"
-#include "chip_test_util.h"
+#include "renderer_pair.h"
 
 #include <gtest/gtest.h>
 
@@ -15,73 +15,14 @@
 #include <vector>
 
 using chiptest::Rig;
+using chiptest::SameGenerators;
+using chiptest::SameState;
 
 namespace {
 
-::testing::AssertionResult SameGenerators(const ChipState& a, const ChipState& b) {
-#define ZF_SAME(field)                                                                             \
-    if (!(a.field == b.field))                                                                     \
-        return ::testing::AssertionFailure() << #field << ": " << +a.field << " vs " << +b.field;
-    for (int ch = 0; ch < 3; ++ch) {
-        ZF_SAME(ToneCounter[ch]);
-        ZF_SAME(ToneOutput[ch]);
-    }
-    ZF_SAME(NoiseCounter);
-    ZF_SAME(NoiseShift);
-    ZF_SAME(EnvelopeCounter);
-    ZF_SAME(EnvelopePosition);
-    ZF_SAME(EnvelopeFlag);
-    if (a.EnvelopeStep != b.EnvelopeStep) return ::testing::AssertionFailure() << "EnvelopeStep";
-    return ::testing::AssertionSuccess();
-}
-
-::testing::AssertionResult SameState(const ChipState& a, const ChipState& b) {
-    const auto generators = SameGenerators(a, b);
-    if (!generators) return generators;
-    ZF_SAME(BeeperLevel);
-    ZF_SAME(BeeperNewLevel);
-    ZF_SAME(BufferFull);
-    ZF_SAME(BeeperPending);
-    ZF_SAME(WritePending);
-    ZF_SAME(LastSynthTState);
-    ZF_SAME(TickFraction);
-    ZF_SAME(TicksToRender);
-    ZF_SAME(TicksRendered);
-    ZF_SAME(TicksInSample);
-    ZF_SAME(SumLeft);
-    ZF_SAME(SumRight);
-    ZF_SAME(SampleBoundary);
-    ZF_SAME(OutputCount);
-#undef ZF_SAME
-    return ::testing::AssertionSuccess();
-}
-
-// A reference renderer and a fast one fed the same OUTs; full buffers are
-// collected and the next one begun as the frame loop would.
-struct Pair {
-    Rig Ref, Fast;
-    std::vector<int16_t> RefOut, FastOut;
+// The renderer pair on a running clock, rendering at each frame end.
+struct Pair : chiptest::RendererPair {
     int32_t T = 0;
-
-    Pair() { Ref.C().TickByTick = 1; }
-
-    template <typename F> void Both(F f) {
-        f(Ref);
-        f(Fast);
-    }
-
-    void Collect() {
-        while (Ref.C().OutputCount >= BufferValues || Fast.C().OutputCount >= BufferValues) {
-            RefOut.insert(RefOut.end(), Ref.C().OutputBuffer, Ref.C().OutputBuffer + BufferValues);
-            FastOut.insert(FastOut.end(), Fast.C().OutputBuffer,
-                           Fast.C().OutputBuffer + BufferValues);
-            Both([](Rig& r) {
-                r.C().OutputBuffer =
-                    r.C().OutputBuffer == r.Buffer1.data() ? r.Buffer2.data() : r.Buffer1.data();
-                BeginBuffer(r.E());
-            });
-        }
-    }
 
     // Moves time on by dt T-states, rendering at the frame end when one is
     // crossed (as the frame loop does).
@@ -94,17 +35,17 @@ struct Pair {
             r.C().LastSynthTState -= FrameTStates;
             if (r.C().OutputCount < BufferValues && T != r.C().LastSynthTState) Synthesizer(r.E());
         });
-        Collect();
+        CollectFullBuffers();
     }
 
     void Out(uint16_t port, uint8_t value) {
         Both([&](Rig& r) { r.OutAt(T, port, value); });
-        Collect();
+        CollectFullBuffers();
     }
 
     void Write(int reg, uint8_t value) {
         Both([&](Rig& r) { r.WriteSpectrum(T, reg, value); });
-        Collect();
+        CollectFullBuffers();
     }
 };
 
@@ -129,7 +70,7 @@ void ToggleBeeper(unsigned seed, int outs, void (*setUp)(Pair&, std::mt19937&),
         ASSERT_TRUE(SameState(p.Ref.C(), p.Fast.C())) << "seed " << seed << " out " << i;
     }
     p.Both([&](Rig& r) { r.RenderTo(p.T); });
-    p.Collect();
+    p.CollectFullBuffers();
     ASSERT_TRUE(SameState(p.Ref.C(), p.Fast.C())) << "seed " << seed;
     ASSERT_FALSE(p.RefOut.empty()) << "seed " << seed; // a buffer end was crossed
     ASSERT_EQ(p.RefOut, p.FastOut) << "seed " << seed;

@@ -2,7 +2,7 @@
 // programs and real songs rendered by both must give the same samples and the
 // same state.
 #include "chip/generators_inline.h"
-#include "chip_test_util.h"
+#include "renderer_pair.h"
 #include "songs/songs.h"
 
 #include <gtest/gtest.h>
@@ -14,54 +14,9 @@
 #include <vector>
 
 using chiptest::Rig;
+using chiptest::SameState;
 
 namespace {
-
-::testing::AssertionResult SameState(const ChipState& a, const ChipState& b) {
-#define ZF_SAME(field)                                                                             \
-    if (!(a.field == b.field))                                                                     \
-        return ::testing::AssertionFailure() << #field << ": " << +a.field << " vs " << +b.field;
-#define ZF_SAME3(field)                                                                            \
-    for (int i = 0; i < 3; ++i) ZF_SAME(field[i])
-    for (int r = 0; r < 14; ++r) ZF_SAME(Regs[r]);
-    ZF_SAME(SelectedRegister);
-    ZF_SAME3(ToneOn);
-    ZF_SAME3(NoiseOn);
-    ZF_SAME3(FixedVolume);
-    ZF_SAME3(ToneCounter);
-    ZF_SAME3(ToneOutput);
-    ZF_SAME(NoiseCounter);
-    ZF_SAME(NoiseShift);
-    ZF_SAME(EnvelopeCounter);
-    ZF_SAME(EnvelopePosition);
-    ZF_SAME(EnvelopeFlag);
-    if (a.EnvelopeStep != b.EnvelopeStep) return ::testing::AssertionFailure() << "EnvelopeStep";
-    if (a.OutHandler != b.OutHandler) return ::testing::AssertionFailure() << "OutHandler";
-    ZF_SAME(PpiLatch);
-    ZF_SAME(PpiControl);
-    ZF_SAME(BeeperAmplitude);
-    ZF_SAME(BeeperLevel);
-    ZF_SAME(BeeperNewLevel);
-    ZF_SAME(BufferFull);
-    ZF_SAME(BeeperPending);
-    ZF_SAME(WritePending);
-    ZF_SAME(PendingRegister);
-    ZF_SAME(PendingValue);
-    ZF_SAME(LastSynthTState);
-    ZF_SAME(TickFraction);
-    ZF_SAME(TicksToRender);
-    ZF_SAME(TicksRendered);
-    ZF_SAME(TicksInSample);
-    ZF_SAME(SumLeft);
-    ZF_SAME(SumRight);
-    ZF_SAME(SampleBoundary);
-    ZF_SAME(OutputCount);
-    ZF_SAME(TicksPerTState);
-    ZF_SAME(TicksPerSample);
-#undef ZF_SAME3
-#undef ZF_SAME
-    return ::testing::AssertionSuccess();
-}
 
 // Register values that reach the interesting corners: periods 0, 1 and the
 // largest, tiny envelope periods, every shape and mixer setting.
@@ -93,17 +48,8 @@ uint8_t RandomValue(std::mt19937& rng, int reg) {
     }
 }
 
-struct Pair {
-    Rig Ref, Fast;
+struct Pair : chiptest::RendererPair {
     bool Cpc = false;
-    std::vector<int16_t> RefOut, FastOut;
-
-    Pair() { Ref.C().TickByTick = 1; }
-
-    template <typename F> void Both(F f) {
-        f(Ref);
-        f(Fast);
-    }
 
     void Write(int32_t t, int reg, uint8_t value) {
         if (!Cpc) {
@@ -116,21 +62,6 @@ struct Pair {
                 r.OutAt(t, 0xF400, value);
                 r.OutAt(t, 0xF600, 0x80);
                 r.OutAt(t, 0xF600, 0x00);
-            });
-        }
-    }
-
-    // Moves to a fresh buffer whenever the current one is full, keeping
-    // what both renderers wrote.
-    void CollectFullBuffers() {
-        while (Ref.C().OutputCount >= BufferValues || Fast.C().OutputCount >= BufferValues) {
-            RefOut.insert(RefOut.end(), Ref.C().OutputBuffer, Ref.C().OutputBuffer + BufferValues);
-            FastOut.insert(FastOut.end(), Fast.C().OutputBuffer,
-                           Fast.C().OutputBuffer + BufferValues);
-            Both([](Rig& r) {
-                r.C().OutputBuffer =
-                    r.C().OutputBuffer == r.Buffer1.data() ? r.Buffer2.data() : r.Buffer1.data();
-                BeginBuffer(r.E());
             });
         }
     }
