@@ -112,6 +112,7 @@ class SoundEngine final : public Z80Ports {
 
     void Out(uint16_t port, uint8_t value) override { Chip.OutHandler(*this, port, value); }
     uint8_t In(uint16_t port) override;
+    bool SteadyInput() const override { return true; } // the chip's registers, or 0xFF
 
     Z80State Z80;
     ChipState Chip;

@@ -25,6 +25,10 @@ class Z80Ports {
   public:
     virtual void Out(uint16_t port, uint8_t value) = 0;
     virtual uint8_t In(uint16_t port) = 0;
+    // True when what IN reads depends only on the port and on what OUT wrote
+    // before, not on time or on how often it is read. Then a loop that only
+    // reads may run many rounds at once (see RunPasses).
+    virtual bool SteadyInput() const { return false; }
 
   protected:
     ~Z80Ports() = default;
@@ -74,6 +78,15 @@ struct Z80State {
     int32_t IM = 0;
     uint8_t RBit7 = 0;         // bit 7 of R, untouched by the refresh count
     Z80Ports* Ports = nullptr; // where OUT and IN go
+
+    // Where the last IN of RunPasses was and the registers it left: a loop
+    // that comes back to the same IN with the same registers may be idle.
+    // Only a hint for RunPasses; not part of the processor's state.
+    struct InputProbe {
+        uint16_t Address = 0;
+        bool Valid = false;
+        uint8_t Registers[32]{};
+    } Probe;
 
     // 64 KiB of RAM followed by `MirrorByte` (index 0x10000), so that a word
     // access at 0xFFFF needs no special case: its high byte is simply the next
@@ -155,6 +168,11 @@ inline int32_t ExecuteInstruction(Z80State& s) {
 // instructions advance). Runs at least one pass. Meanwhile TStates in the
 // state is current whenever an instruction can look at it (HALT, port calls,
 // prefixed instructions) and R on every instruction.
+//
+// Idle loops (a round that only reads ports and memory and leaves every
+// register as it found it, when the ports' input is steady) run their rounds
+// up to near the frame end at once; the processor is then exactly as those
+// passes would leave it.
 void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit);
 
 // Interrupt acceptance: IFF1 := 0, push PC, then IM 2 takes the vector at

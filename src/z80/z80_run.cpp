@@ -195,6 +195,122 @@ Z80_NOINLINE int32_t DelayLoopOrStep(Z80State& s, uint8_t op, uint16_t pc, int32
     return MainStepTable[op](s, pc);
 }
 
+// ---- idle loops around IN ---------------------------------------------------
+// Game code often waits for a key while its interrupt plays the music: IN,
+// test, jump back, over and over until the next interrupt. When a round of
+// such a loop writes neither memory nor ports, does not look at R, and leaves
+// every register as it found it, and the ports read the same whatever the
+// time, every further round is that same round again: only the T-states and
+// the refresh count move on. Such rounds run at once up to the last one that
+// ends well before the frame end (no interrupt can come in between, as the
+// window is past), and the rest run pass by pass as usual.
+//
+// The trigger is an IN reached again with the same registers as the IN
+// before it; one round is then run pass by pass, each instruction checked
+// before it runs, and only a round that meets the conditions is repeated.
+
+constexpr int32_t IdleRoundPasses = 32; // the longest round looked at
+constexpr int32_t LongestPass = 23;     // T-states of the longest instruction
+
+void TakeRegisters(const Z80State& s, uint8_t (&out)[32]) {
+    const RegisterBank* banks[2] = {&s.BankStore1, &s.BankStore2};
+    int n = 0;
+    for (const RegisterBank* b : banks) {
+        out[n++] = b->B, out[n++] = b->C, out[n++] = b->D;
+        out[n++] = b->E, out[n++] = b->H, out[n++] = b->L;
+    }
+    out[n++] = s.AFStore1.A, out[n++] = s.AFStore1.F;
+    out[n++] = s.AFStore2.A, out[n++] = s.AFStore2.F;
+    out[n++] = s.Bank == &s.BankStore1, out[n++] = s.AFRef == &s.AFStore1;
+    for (const uint16_t w : {s.SP, s.IX, s.IY, s.PC}) {
+        out[n++] = static_cast<uint8_t>(w);
+        out[n++] = static_cast<uint8_t>(w >> 8);
+    }
+    out[n++] = s.I, out[n++] = s.IFF1, out[n++] = s.EIDelay;
+    out[n++] = static_cast<uint8_t>(s.IM), out[n++] = s.RBit7;
+    while (n < 32) out[n++] = 0;
+}
+
+// True for an IN r,(C) after the ED prefix.
+constexpr bool IsInputC(uint8_t op2) { return (op2 & 0xC7) == 0x40; }
+
+// The instruction at `a` writes neither memory nor a port, does not touch R
+// and does not halt. Index instructions are left out altogether.
+bool ReadsOnly(const Z80State& s, uint16_t a) {
+    const uint8_t op = s.Memory[a];
+    const uint8_t op2 = s.Memory[static_cast<uint16_t>(a + 1)];
+    switch (op) {
+    case 0x02:
+    case 0x12:
+    case 0x22:
+    case 0x32: // LD (rr),A / LD (nn),HL / LD (nn),A
+    case 0x34:
+    case 0x35:
+    case 0x36: // INC/DEC/LD (HL)
+    case 0x76:
+    case 0xD3:
+    case 0xE3: // HALT, OUT (n),A, EX (SP),HL
+    case 0xDD:
+    case 0xFD:
+    case 0xCD: // index prefixes, CALL
+        return false;
+    case 0xCB: // BIT b,(HL) reads; the other (HL) forms write
+        return (op2 & 7) != 6 || (op2 >> 6) == 1;
+    case 0xED: return IsInputC(op2);
+    default: break;
+    }
+    if (op >= 0x70 && op <= 0x77) return false; // LD (HL),r
+    if ((op & 0xCF) == 0xC5) return false;      // PUSH
+    if ((op & 0xC7) == 0xC4) return false;      // CALL cc
+    if ((op & 0xC7) == 0xC7) return false;      // RST
+    return true;
+}
+
+// The IN at pc - 1 (opcode `op`, IN A,(n) or the ED prefix of IN r,(C)),
+// then, when it closes an idle round, that round pass by pass and all but
+// the last whole rounds before the frame end at once. Called with TStates and
+// R current; leaves them current and returns 0 (everything is in TStates).
+Z80_NOINLINE int32_t InputOrIdleLoop(Z80State& s, uint8_t op, uint16_t pc) {
+    const auto at = static_cast<uint16_t>(pc - 1);
+    s.TStates += MainStepTable[op](s, pc);
+    if (s.Ports == nullptr || !s.Ports->SteadyInput()) return 0;
+    uint8_t regs[32];
+    TakeRegisters(s, regs);
+    Z80State::InputProbe& probe = s.Probe;
+    const bool again =
+        probe.Valid && probe.Address == at && std::equal(regs, regs + 32, probe.Registers);
+    probe.Valid = true;
+    probe.Address = at;
+    std::copy(regs, regs + 32, probe.Registers);
+    // The round looked at must end before the frame end and start past the
+    // interrupt window.
+    if (!again || s.TStates < InterruptWindow ||
+        s.TStates > FrameTStates - 1 - 2 * IdleRoundPasses * LongestPass)
+        return 0;
+    const int32_t start = s.TStates;
+    const uint8_t r0 = s.R;
+    for (int32_t n = 0; n < IdleRoundPasses; ++n) {
+        const uint16_t a = s.PC;
+        if (!ReadsOnly(s, a)) return 0;
+        RefreshIncrement(s);
+        s.EIDelay = 0;
+        s.TStates += ExecuteInstruction(s);
+        if (a != at) continue;
+        uint8_t now[32];
+        TakeRegisters(s, now);
+        if (!std::equal(now, now + 32, regs)) return 0;
+        const int32_t round = s.TStates - start;
+        const int32_t rounds = (FrameTStates - 1 - s.TStates) / round - 1;
+        if (rounds > 0) {
+            const int32_t refreshes = (s.R - r0) & 0x7F;
+            s.TStates += rounds * round;
+            s.R = static_cast<uint8_t>(((s.R + rounds * refreshes) & 0x7F) | (s.R & 0x80));
+        }
+        return 0;
+    }
+    return 0;
+}
+
 // The cheap test in front of RunDelayLoop, made on every DJNZ, DEC r and
 // DEC rr: DJNZ and DEC r open a loop only when they branch back to
 // themselves, DEC rr only when LD A,r follows. The loop's next pass begins
@@ -473,7 +589,8 @@ Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
                 Z80_CASE(0xD8)
                 Z80_CASE(0xD9)
                 Z80_CASE(0xDA)
-                Z80_RELOAD(0xDB)
+            case 0xDB:
+                goto input;
                 Z80_CASE(0xDC)
                 Z80_RELOAD(0xDD)
                 Z80_CASE(0xDE)
@@ -491,7 +608,14 @@ Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
                 Z80_CASE(0xEA)
                 Z80_CASE(0xEB)
                 Z80_CASE(0xEC)
-                Z80_RELOAD(0xED)
+            case 0xED:
+                if (IsInputC(s.Memory[pc])) goto input;
+                s.TStates = t;
+                t = MainBody<0xED>(s, pc);
+                t += s.TStates;
+                r = s.R;
+                rBit7 = s.RBit7;
+                break;
                 Z80_CASE(0xEE)
                 Z80_CASE(0xEF)
                 Z80_CASE(0xF0)
@@ -514,6 +638,13 @@ Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
 #undef Z80_LOOP
 #undef Z80_CASE
             }
+            goto passDone;
+        input:
+            s.TStates = t;
+            t = InputOrIdleLoop(s, op, pc);
+            t += s.TStates;
+            r = s.R;
+            rBit7 = s.RBit7;
             goto passDone;
         delayLoop:
             // One place for the rare call, so that the hot cases keep their

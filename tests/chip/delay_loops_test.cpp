@@ -4,6 +4,10 @@
 // random starting states run through both, with the processor compared after
 // every OUT and at every frame end, and the rendered samples of programs and
 // of real beeper songs compared buffer by buffer.
+//
+// It also runs idle loops (rounds around an IN that write nothing and leave
+// every register as they found it) up to near the frame end at once; random
+// loops of that kind, and near misses, are held to the pass-by-pass run too.
 #include "chip_test_util.h"
 #include "songs/songs.h"
 
@@ -63,6 +67,22 @@ class CountingPorts : public Z80Ports {
     uint16_t Outs = 0;
     void Out(uint16_t, uint8_t) override { ++Outs; }
     uint8_t In(uint16_t) override { return 0xFF; }
+};
+
+// Ports whose input is steady, as the chip's is: what IN reads depends on
+// the port and on the OUTs so far. Counts the INs.
+class SteadyPorts : public Z80Ports {
+  public:
+    uint16_t Outs = 0;
+    uint32_t Ins = 0;
+    uint8_t Last = 0;
+    bool Steady = true;
+    void Out(uint16_t, uint8_t v) override { ++Outs, Last = v; }
+    uint8_t In(uint16_t port) override {
+        ++Ins;
+        return static_cast<uint8_t>(0xFF ^ (port & 0x0100) ^ Last ^ (Outs * 37));
+    }
+    bool SteadyInput() const override { return Steady; }
 };
 
 // One pass as the frame loop makes it, without a chip behind it.
@@ -309,4 +329,132 @@ TEST(DelayLoops, BeeperSongsRenderAsPassByPass) {
             ASSERT_EQ(Difference(byPasses.Z(), run.Z()), "") << song.File << " buffer " << b;
         }
     }
+}
+
+namespace {
+
+// A loop around an IN: the IN (IN A,(n) or IN r,(C)), a few instructions that
+// only read, now and then one that writes, looks at R or leaves a register
+// changed, and a branch back that the interrupt handler (INC E; OUT) may
+// end, after which the program OUTs what it has and starts again.
+Program MakeIdleLoop(std::mt19937& rng, uint16_t origin) {
+    Program p{{}, origin};
+    p.Put({0x01, 0xFE, static_cast<uint8_t>(rng() % 4 ? 0xFE : rng())}); // LD BC,port
+    p.Put({0x1E, static_cast<uint8_t>(rng() % 3)});                      // LD E,n
+    const uint16_t loop = p.Here();
+    if (rng() % 2) p.Put({0xFB}); // EI
+    if (rng() % 2)
+        p.Put({0xDB, static_cast<uint8_t>(rng())}); // IN A,(n)
+    else
+        p.Put({0xED, static_cast<uint8_t>(0x40 | (rng() % 8) << 3)}); // IN r,(C)
+    static const std::vector<std::vector<uint8_t>> reads = {
+        {0xAF}, {0xF6, 0xE0}, {0xE6, 0x1F}, {0x3C},       {0xFE, 0x20}, {0x7B}, {0x3A, 0x00, 0x90},
+        {0x7E}, {0xD9},       {0x08},       {0xCB, 0x46}, {0xCB, 0x47}, {0x00}, {0xB3},
+        {0xF3}, {0xFB},
+    };
+    static const std::vector<std::vector<uint8_t>> misses = {
+        {0x32, 0x00, 0x90}, // LD (nn),A
+        {0x34},             // INC (HL)
+        {0xED, 0x5F},       // LD A,R
+        {0xD3, 0xFE},       // OUT (n),A
+        {0xC5, 0xC1},       // PUSH BC; POP BC
+        {0x1C},             // INC E
+        {0xCB, 0x06},       // RLC (HL)
+        {0xDD, 0x7E, 0x00}, // LD A,(IX+0)
+    };
+    const int n = static_cast<int>(rng() % 5);
+    const int miss = rng() % 3 == 0 ? static_cast<int>(rng() % (n + 1)) : -1;
+    for (int i = 0; i <= n; ++i) {
+        const auto& op = i == miss ? misses[rng() % misses.size()] : reads[rng() % reads.size()];
+        for (uint8_t b : op) p.Code.push_back(b);
+    }
+    p.Put({0x7B, 0xB7});                            // LD A,E; OR A
+    const uint8_t branch = rng() % 3 ? 0x28 : 0x18; // JR Z or JR back
+    p.Put({branch, static_cast<uint8_t>(loop - (p.Here() + 2))});
+    p.Put({0xED, 0x5F, 0xD3, 0xFE, 0x1E, 0x00, 0xC3}); // LD A,R; OUT; LD E,0; JP loop
+    p.Word(loop);
+    return p;
+}
+
+} // namespace
+
+TEST(IdleLoops, RandomLoopsStopAfterEveryOutAsPassByPass) {
+    std::mt19937 rng(71207);
+    uint32_t fastIns = 0, slowIns = 0;
+    for (int round = 0; round < 400; ++round) {
+        auto start = std::make_unique<Z80State>();
+        const Program p = MakeIdleLoop(rng, static_cast<uint16_t>(0x4000 + rng() % 0xA000));
+        Prepare(*start, rng, p);
+        // The handler at 0x0038 ends the wait now and then: INC E before its OUT.
+        const uint8_t handler[] = {0xF5, 0x1C, 0xED, 0x5F, 0xD3, 0xFE, 0xF1, 0xFB, 0xC9};
+        std::memcpy(&start->Memory[0x0038], handler, sizeof handler);
+        if (rng() % 2) start->Memory[0x0039] = 0x00; // or never: the loop runs on
+        auto fast = std::make_unique<Z80State>(*start);
+        auto slow = std::make_unique<Z80State>(*start);
+        SteadyPorts fastPorts, slowPorts;
+        fast->Ports = &fastPorts;
+        slow->Ports = &slowPorts;
+        for (int stop = 0; stop < 12; ++stop) {
+            const auto limit = static_cast<uint16_t>(fastPorts.Outs + 1);
+            RunPasses(*fast, fastPorts.Outs, limit);
+            do Pass(*slow);
+            while (slow->TStates < FrameTStates && slowPorts.Outs < limit);
+            for (Z80State* z : {fast.get(), slow.get()})
+                if (z->TStates >= FrameTStates) z->TStates -= FrameTStates;
+            ASSERT_EQ(Difference(*slow, *fast), "") << "round " << round << " stop " << stop;
+            ASSERT_EQ(slowPorts.Outs, fastPorts.Outs) << "round " << round << " stop " << stop;
+        }
+        fastIns += fastPorts.Ins;
+        slowIns += slowPorts.Ins;
+    }
+    // The loops that qualify (about a third of them) ran most of their rounds
+    // at once.
+    EXPECT_LT(fastIns * 2, slowIns);
+}
+
+// A key wait with no key pressed runs to the frame end either way; only
+// ports that promise steady input let its rounds run at once.
+TEST(IdleLoops, OnlySteadyInputSkipsRounds) {
+    // EI; IN A,(0xFE); OR 0xE0; INC A; JR Z,loop
+    const uint8_t wait[] = {0xFB, 0xDB, 0xFE, 0xF6, 0xE0, 0x3C, 0x28, 0xF8};
+    SteadyPorts ports[2];
+    ports[1].Steady = false;
+    std::unique_ptr<Z80State> z[2];
+    for (int i = 0; i < 2; ++i) {
+        z[i] = std::make_unique<Z80State>();
+        std::memcpy(&z[i]->Memory[0x8000], wait, sizeof wait);
+        z[i]->PC = 0x8000;
+        z[i]->TStates = 100;
+        z[i]->Ports = &ports[i];
+        RunPasses(*z[i], ports[i].Outs, 1);
+    }
+    EXPECT_GE(z[0]->TStates, FrameTStates);
+    EXPECT_EQ(Difference(*z[1], *z[0]), "");
+    EXPECT_LT(ports[0].Ins, 8u);
+    EXPECT_GT(ports[1].Ins, 1500u);
+}
+
+// Two INs with the same registers do not make a loop idle when the round
+// between them wrote memory: here the first round clears a flag, and the
+// rounds after it take the other path, which counts in D.
+TEST(IdleLoops, TheRoundAfterAWritingRoundIsCheckedOnItsOwn) {
+    // loop: IN A,(0xFE); LD A,(0x9000); OR A; JR Z,p; XOR A; LD (0x9000),A;
+    //       JR loop; p: INC D; JR loop
+    const uint8_t code[] = {0xDB, 0xFE, 0x3A, 0x00, 0x90, 0xB7, 0x28, 0x06, 0xAF,
+                            0x32, 0x00, 0x90, 0x18, 0xF2, 0x14, 0x18, 0xEF};
+    auto fast = std::make_unique<Z80State>();
+    std::memcpy(&fast->Memory[0x8000], code, sizeof code);
+    fast->Memory[0x9000] = 1;
+    fast->PC = 0x8000;
+    fast->TStates = 100;
+    fast->AFRef->F = 0x44; // as XOR A leaves it, so that the first two INs match
+    auto slow = std::make_unique<Z80State>(*fast);
+    SteadyPorts fastPorts, slowPorts;
+    fast->Ports = &fastPorts;
+    slow->Ports = &slowPorts;
+    RunPasses(*fast, fastPorts.Outs, 1);
+    do Pass(*slow);
+    while (slow->TStates < FrameTStates);
+    EXPECT_EQ(Difference(*slow, *fast), "");
+    EXPECT_NE(fast->Bank->D, 0);
 }
