@@ -45,6 +45,12 @@ struct ChipState {
     int16_t EnvelopePosition = 0;
     uint8_t EnvelopeFlag = 0;
     EnvelopeStepFn EnvelopeStep = nullptr;
+    // Ticks the generators have yet to be advanced by. Spans in which no
+    // generator is heard (a beeper song's) only count their ticks here; the
+    // generators catch up in closed form before anything uses them (a
+    // register write, a span in which they are heard, the end of a buffer).
+    // `SettleGenerators` brings them up to date.
+    uint32_t UnheardTicks = 0;
 
     // Port decoding
     OutHandlerFn OutHandler = nullptr;
@@ -132,6 +138,8 @@ void StartPlayback(SoundEngine& e, int16_t* firstBuffer);
 
 // Generators
 void StepGenerators(ChipState& c);
+// Advances the generators by `UnheardTicks` (see there).
+void SettleGenerators(ChipState& c);
 void EnvelopeDecaySilent(ChipState& c);
 void EnvelopeAttackSilent(ChipState& c);
 void EnvelopeSawDown(ChipState& c);

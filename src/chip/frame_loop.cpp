@@ -47,9 +47,12 @@ void FramePass(SoundEngine& e) {
 // The same passes as FramePass, with the Z80 running uninterrupted between
 // two frame ends or until an OUT fills the buffer.
 void MakeBuffer(SoundEngine& e) {
-    if (!BeginBuffer(e)) return;
-    Z80State& z = e.Z80;
     ChipState& c = e.Chip;
+    if (!BeginBuffer(e)) {
+        SettleGenerators(c);
+        return;
+    }
+    Z80State& z = e.Z80;
     while (c.OutputCount < BufferValues) {
         RunPasses(z, c.OutputCount, BufferValues);
         if (z.TStates >= FrameTStates) {
@@ -58,4 +61,5 @@ void MakeBuffer(SoundEngine& e) {
             if (c.OutputCount < BufferValues && z.TStates != c.LastSynthTState) Synthesizer(e);
         }
     }
+    SettleGenerators(c); // the state between buffers is the whole state
 }

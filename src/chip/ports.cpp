@@ -40,9 +40,17 @@ void RenderAndWrite(SoundEngine& e, int reg, uint8_t value) {
 
 // The ULA's port (any even port): bit 4 drives the beeper.
 void BeeperWrite(SoundEngine& e, uint8_t value) {
-    Synthesizer(e);
     ChipState& c = e.Chip;
-    c.BeeperNewLevel = (value & 0x10) ? c.BeeperAmplitude : 0;
+    const int32_t level = (value & 0x10) ? c.BeeperAmplitude : 0;
+    if (level == c.BeeperLevel && !c.BufferFull && !c.BeeperPending) {
+        // Nothing audible changes: the span up to here renders with the next
+        // change, to the same samples. Beeper players write every few dozen
+        // T-states, about half the time the level they already have.
+        c.BeeperNewLevel = level;
+        return;
+    }
+    Synthesizer(e);
+    c.BeeperNewLevel = level;
     if (c.BufferFull)
         c.BeeperPending = 1;
     else
@@ -89,6 +97,7 @@ uint8_t SoundEngine::In(uint16_t port) { return InPort(Chip, port); }
 
 void WriteRegister(ChipState& c, int reg, int value) {
     if (reg < 0 || reg >= 14) return;
+    SettleGenerators(c); // their closed forms read the periods as they were
     const uint8_t v = static_cast<uint8_t>(value) & RegisterMask[reg];
     c.Regs[reg] = v;
     if (reg == 7) {
@@ -182,6 +191,7 @@ void ResetSoundChip(SoundEngine& e, int16_t* firstBuffer) {
     }
     c.NoiseCounter = 0;
     c.NoiseShift = 0xFFFF;
+    c.UnheardTicks = 0;
     c.BufferFull = 0;
     c.BeeperPending = 0;
     c.WritePending = 0;

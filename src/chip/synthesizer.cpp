@@ -340,7 +340,14 @@ void MixTick(ChipState& c) {
     c.SumRight += right;
 }
 
+void SettleGenerators(ChipState& c) {
+    if (c.UnheardTicks == 0) return;
+    AdvanceGenerators(c, c.UnheardTicks);
+    c.UnheardTicks = 0;
+}
+
 void RenderTicksReference(ChipState& c) {
+    SettleGenerators(c);
     while (c.TicksRendered < c.TicksToRender) {
         if (RenderOneTick(c)) return;
     }
@@ -410,51 +417,78 @@ inline void RenderUnheard(ChipState& c, const ChipState::RenderPlan& plan, uint3
         c.TicksRendered += pos;
         if (w.Full() && c.TicksRendered < c.TicksToRender) c.BufferFull = 1;
     }
-    AdvanceGenerators(c, pos);
+    // The generators catch up later, all at once.
+    c.UnheardTicks += pos;
+    if (c.UnheardTicks >= 0x40000000) SettleGenerators(c);
 }
 
 // Event by event: the span is cut at every tick in which a generator that is
 // heard changes its output (a tone flip, a noise shift that changes the noise
 // bit, an envelope step); the ticks between two such cuts all mix alike and go
 // into the frames as one run. Tick indices below count from 1, the first tick
-// of the span; a change "at" tick t is mixed into tick t. Heard outputs are
-// kept in the state as they change; the counters of every generator are
-// brought to the span's end once, in closed form. Kept out of line so that
-// the short spans above do not pay for its set-up.
+// of the span; a change "at" tick t is mixed into tick t. The outputs of the
+// heard generators are kept in locals as they change; the counters of every
+// generator are brought to the span's end once, in closed form. Kept out of
+// line so that the short spans above do not pay for its set-up.
+//
+// The loop is the renderer's hottest code. A tick's mix is looked up by
+// which channels sound (bit n for channel n, bit 3 for the beeper's level
+// which is added outside), and the tone flips due at a tick are found and
+// taken without branches, since which of them comes next is as good as random.
 [[gnu::noinline]] void RenderEvents(ChipState& c, const ChipState::RenderPlan& plan,
                                     uint32_t total) {
     const uint32_t heard = plan.Heard;
     FrameWriter w(c);
 
-    // Per channel: what it adds when it sounds, and the enables as masks.
-    int32_t volL[3], volR[3];
-    const uint8_t* const toneOff = plan.ToneOff;
-    const uint8_t* const noiseOff = plan.NoiseOff;
+    // A channel sounds in a tick when (tone output | tone off) & (noise bit |
+    // noise off); as masks of the three channels.
+    uint32_t toneBits = 0, toneOffBits = 0, noiseOffBits = 0;
     for (int ch = 0; ch < 3; ++ch) {
-        if (c.FixedVolume[ch]) {
-            volL[ch] = plan.FixedLeft[ch];
-            volR[ch] = plan.FixedRight[ch];
-        } else {
-            const int i = LevelIndex(c, ch);
-            volL[ch] = c.VolumeTable[ch][0][i];
-            volR[ch] = c.VolumeTable[ch][1][i];
-        }
+        toneBits |= static_cast<uint32_t>(c.ToneOutput[ch] & 1) << ch;
+        toneOffBits |= static_cast<uint32_t>(plan.ToneOff[ch]) << ch;
+        noiseOffBits |= static_cast<uint32_t>(plan.NoiseOff[ch]) << ch;
     }
+    // What the channels that sound add, for each mask; rebuilt when the
+    // envelope steps.
+    int32_t mixL[8], mixR[8];
+    const auto buildMix = [&]() {
+        int32_t volL[3], volR[3];
+        for (int ch = 0; ch < 3; ++ch) {
+            if (c.FixedVolume[ch]) {
+                volL[ch] = plan.FixedLeft[ch];
+                volR[ch] = plan.FixedRight[ch];
+            } else {
+                const int i = LevelIndex(c, ch);
+                volL[ch] = c.VolumeTable[ch][0][i];
+                volR[ch] = c.VolumeTable[ch][1][i];
+            }
+        }
+        for (int m = 0; m < 8; ++m) {
+            mixL[m] = c.BeeperLevel + (m & 1 ? volL[0] : 0) + (m & 2 ? volL[1] : 0) +
+                      (m & 4 ? volL[2] : 0);
+            mixR[m] = c.BeeperLevel + (m & 1 ? volR[0] : 0) + (m & 2 ? volR[1] : 0) +
+                      (m & 4 ? volR[2] : 0);
+        }
+    };
+    buildMix();
 
     // The tick of each heard generator's next change, and its spacing.
     uint32_t toneAt[3] = {Never, Never, Never}, toneSpacing[3] = {1, 1, 1};
-    uint32_t lastFlip[3] = {0, 0, 0};
     for (int ch = 0; ch < 3; ++ch) {
         if (!(heard & (1u << ch))) continue;
         const uint32_t p = TonePeriod(c, ch);
         toneAt[ch] = TicksToToneFlip(c.ToneCounter[ch], p);
         toneSpacing[ch] = p > 1 ? p : 1;
     }
+    uint32_t toneAt0 = toneAt[0], toneAt1 = toneAt[1], toneAt2 = toneAt[2];
+    const uint32_t spacing0 = toneSpacing[0], spacing1 = toneSpacing[1], spacing2 = toneSpacing[2];
+    uint32_t flipped = 0; // the channels whose tone flipped in the span
     const uint32_t noiseLimit = NoiseLimit(c);
     const uint32_t noiseSpacing = NoiseSpacing(noiseLimit);
+    uint32_t noiseShift = c.NoiseShift;
     uint32_t noiseAt = Never, noiseShifts = 0, lastNoise = 0;
     if (heard & HearNoise) {
-        noiseShifts = ShiftsToNoiseChange(c.NoiseShift);
+        noiseShifts = ShiftsToNoiseChange(noiseShift);
         noiseAt = TicksToNoiseShift(c.NoiseCounter, noiseLimit) + (noiseShifts - 1) * noiseSpacing;
     }
     const uint32_t envelopePeriod = EnvelopePeriod(c);
@@ -463,66 +497,84 @@ inline void RenderUnheard(ChipState& c, const ChipState::RenderPlan& plan, uint3
     if ((heard & HearEnvelope) && !EnvelopeHolds(c))
         envelopeAt = TicksToEnvelopeStep(c.EnvelopeCounter, envelopePeriod);
 
-    uint32_t pos = 0; // ticks rendered
+    // The span ends early where the buffer fills. Frames own whole ticks: the
+    // open frame closes after `owed - InSample` more, and the m frames after it
+    // take floor((fraction + m x TicksPerSample) / 65536) together.
+    uint32_t limit = total;
+    {
+        const uint32_t owed = w.Boundary >> 16;
+        const uint64_t room = (BufferValues - w.Count) / 2;
+        const uint64_t fill =
+            owed - static_cast<uint32_t>(w.InSample) +
+            (((w.Boundary & 0xFFFF) + (room - 1) * static_cast<uint64_t>(w.PerSample)) >> 16);
+        if (fill < limit) limit = static_cast<uint32_t>(fill);
+    }
+
+    // A run of ticks at one mix goes out when the mix changes: changes that
+    // cancel in the mix (a tone flip or noise change on a channel that the
+    // other generator keeps silent, an envelope step between two equal
+    // levels) do not cut it.
+    const auto mixOf = [&]() {
+        const uint32_t noiseMask = noiseOffBits | ((0u - ((noiseShift >> 16) & 1)) & 7);
+        return (toneBits | toneOffBits) & noiseMask;
+    };
+    uint32_t sounding = mixOf();
+    int32_t runL = mixL[sounding], runR = mixR[sounding];
+    uint32_t pos = 0; // ticks handed to the frames
     for (;;) {
-        const uint32_t noise = (c.NoiseShift >> 16) & 1;
-        int32_t left = c.BeeperLevel, right = c.BeeperLevel;
-        for (int ch = 0; ch < 3; ++ch) {
-            if ((c.ToneOutput[ch] | toneOff[ch]) & (noise | noiseOff[ch])) {
-                left += volL[ch];
-                right += volR[ch];
-            }
-        }
-        uint32_t next = toneAt[0];
-        if (toneAt[1] < next) next = toneAt[1];
-        if (toneAt[2] < next) next = toneAt[2];
-        if (noiseAt < next) next = noiseAt;
-        if (envelopeAt < next) next = envelopeAt;
-        const uint32_t end = next - 1 < total ? next - 1 : total;
-        if (end > pos) {
-            const uint32_t k = end - pos;
-            pos += w.Run(left, right, k);
-        }
-        if (pos >= total || w.Full()) break;
-        // Tick pos + 1 = next: the changes due in it.
-        for (int ch = 0; ch < 3; ++ch) {
-            if (toneAt[ch] == next) {
-                c.ToneOutput[ch] ^= 1;
-                lastFlip[ch] = next;
-                toneAt[ch] += toneSpacing[ch];
-            }
-        }
+        uint32_t next = toneAt0 < toneAt1 ? toneAt0 : toneAt1;
+        next = toneAt2 < next ? toneAt2 : next;
+        next = noiseAt < next ? noiseAt : next;
+        next = envelopeAt < next ? envelopeAt : next;
+        if (next > limit) break;
+        // The changes due in tick `next`.
+        const uint32_t due = static_cast<uint32_t>(toneAt0 == next) |
+                             static_cast<uint32_t>(toneAt1 == next) << 1 |
+                             static_cast<uint32_t>(toneAt2 == next) << 2;
+        toneBits ^= due;
+        flipped |= due;
+        toneAt0 += due & 1 ? spacing0 : 0;
+        toneAt1 += due & 2 ? spacing1 : 0;
+        toneAt2 += due & 4 ? spacing2 : 0;
         if (noiseAt == next) {
-            c.NoiseShift = NoiseShiftMany(c.NoiseShift, noiseShifts);
+            noiseShift = NoiseShiftMany(noiseShift, noiseShifts);
             lastNoise = next;
-            noiseShifts = ShiftsToNoiseChange(c.NoiseShift);
+            noiseShifts = ShiftsToNoiseChange(noiseShift);
             noiseAt = next + noiseShifts * noiseSpacing;
         }
         if (envelopeAt == next) {
             c.EnvelopeStep(c);
             lastStep = next;
             envelopeAt = EnvelopeHolds(c) ? Never : next + envelopeSpacing;
-            for (int ch = 0; ch < 3; ++ch) {
-                if (c.FixedVolume[ch]) continue;
-                const int i = LevelIndex(c, ch);
-                volL[ch] = c.VolumeTable[ch][0][i];
-                volR[ch] = c.VolumeTable[ch][1][i];
-            }
+            buildMix();
+        }
+        sounding = mixOf();
+        if (mixL[sounding] != runL || mixR[sounding] != runR) {
+            if (next - 1 > pos) pos += w.Run(runL, runR, next - 1 - pos);
+            runL = mixL[sounding];
+            runR = mixR[sounding];
         }
     }
+    if (limit > pos) pos += w.Run(runL, runR, limit - pos);
 
-    // The counters at the end of what was rendered. After the last change of
-    // a heard generator its counter stood at 0 (the envelope's at 1, or 0 for
+    // The counters at the end of what was rendered. A heard tone that flipped
+    // in the span had its counter restart at 0 and is now as far from its
+    // next flip as its next flip tick says; after the last noise shift or
+    // envelope step the counter stood at 0 (the envelope's at 1, or 0 for
     // periods 0 and 1), and nothing heard changed since.
     w.Store(c);
     c.TicksRendered += pos;
     if (w.Full() && c.TicksRendered < c.TicksToRender) c.BufferFull = 1;
+    c.NoiseShift = noiseShift;
+    const uint32_t nextFlip[3] = {toneAt0, toneAt1, toneAt2};
     for (int ch = 0; ch < 3; ++ch) {
+        c.ToneOutput[ch] = static_cast<uint8_t>((toneBits >> ch) & 1);
         if (!(heard & (1u << ch)))
             AdvanceTone(c, ch, pos);
+        else if (flipped & (1u << ch))
+            c.ToneCounter[ch] = static_cast<uint16_t>(toneSpacing[ch] - (nextFlip[ch] - pos));
         else
-            c.ToneCounter[ch] =
-                static_cast<uint16_t>(lastFlip[ch] ? pos - lastFlip[ch] : c.ToneCounter[ch] + pos);
+            c.ToneCounter[ch] = static_cast<uint16_t>(c.ToneCounter[ch] + pos);
     }
     if (lastNoise) {
         c.NoiseCounter = 0;
@@ -544,15 +596,20 @@ inline void RenderFast(ChipState& c) {
     if (c.TicksRendered >= c.TicksToRender) return;
     const uint32_t total = c.TicksToRender - c.TicksRendered;
     const ChipState::RenderPlan& plan = PlanFor(c);
-    if (plan.Heard == 0)
+    if (plan.Heard == 0) {
         RenderUnheard(c, plan, total);
-    else
+    } else {
+        SettleGenerators(c);
         RenderEvents(c, plan, total);
+    }
 }
 
 } // namespace
 
-void RenderTicksFast(ChipState& c) { RenderFast(c); }
+void RenderTicksFast(ChipState& c) {
+    RenderFast(c);
+    SettleGenerators(c);
+}
 
 void RenderTicks(ChipState& c) {
     if (c.TickByTick)
