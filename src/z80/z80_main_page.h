@@ -21,9 +21,9 @@ namespace z80core {
 // rounded up to whole 4-T-state steps, so that the frame ends and the
 // interrupt comes at once; if 4 T-states already reach the interrupt window,
 // only those are taken.
-inline int32_t Halt(Z80State& s, uint16_t pc) {
+inline int32_t Halt(Z80State& s, uint16_t& pc) {
     if (!s.IFF1) {
-        s.PC = static_cast<uint16_t>(pc - 1);
+        pc = static_cast<uint16_t>(pc - 1);
         return 4;
     }
     int32_t t = s.TStates + 4;
@@ -55,11 +55,12 @@ inline void Daa(Z80State& s) {
     af.F = static_cast<uint8_t>(SZPTable[af.A] | h | (af.F & FlagN) | c);
 }
 
-// The instruction of opcode Op. `pc` is the address after the opcode, and
-// s.PC already holds it: a handler that reads operand bytes reads them at pc,
-// pc + 1, ... and stores the final PC once, so that PC passes from the step to
-// the handler in a register instead of through memory.
-template <int Op> inline int32_t MainBody(Z80State& s, uint16_t pc) {
+// The instruction of opcode Op, with PC in `pc` instead of s.PC: on entry
+// the address after the opcode, on return the next instruction's. s.PC is
+// neither read nor written, except around the prefix steps, which take it
+// from s.PC and leave it there; so a loop that runs these bodies can keep PC
+// in a register from one instruction to the next.
+template <int Op> inline int32_t MainBodyPC(Z80State& s, uint16_t& pc) {
     constexpr int x = Op >> 6, y = (Op >> 3) & 7, z = Op & 7, p = y >> 1, q = y & 1;
     uint8_t* const mem = s.Memory;
 
@@ -105,28 +106,28 @@ template <int Op> inline int32_t MainBody(Z80State& s, uint16_t pc) {
             } else if constexpr (y == 2) { // DJNZ e
                 const auto d = static_cast<int8_t>(mem[pc]);
                 if (--s.Bank->B != 0) {
-                    s.PC = static_cast<uint16_t>(pc + 1 + d);
+                    pc = static_cast<uint16_t>(pc + 1 + d);
                     return 13;
                 }
-                s.PC = static_cast<uint16_t>(pc + 1);
+                pc = static_cast<uint16_t>(pc + 1);
                 return 8;
             } else if constexpr (y == 3) { // JR e
                 const auto d = static_cast<int8_t>(mem[pc]);
-                s.PC = static_cast<uint16_t>(pc + 1 + d);
+                pc = static_cast<uint16_t>(pc + 1 + d);
                 return 12;
             } else { // JR cc,e
                 const auto d = static_cast<int8_t>(mem[pc]);
                 if (Condition<y - 4>(s)) {
-                    s.PC = static_cast<uint16_t>(pc + 1 + d);
+                    pc = static_cast<uint16_t>(pc + 1 + d);
                     return 12;
                 }
-                s.PC = static_cast<uint16_t>(pc + 1);
+                pc = static_cast<uint16_t>(pc + 1);
                 return 7;
             }
         } else if constexpr (z == 1) {
             if constexpr (q == 0) { // LD rr,nn
                 const uint16_t nn = ReadWord(s, pc);
-                s.PC = static_cast<uint16_t>(pc + 2);
+                pc = static_cast<uint16_t>(pc + 2);
                 SetPair<p>(s, nn);
                 return 10;
             } else { // ADD HL,rr
@@ -144,7 +145,7 @@ template <int Op> inline int32_t MainBody(Z80State& s, uint16_t pc) {
                 A(s) = mem[DE(s)];
             else {
                 const uint16_t nn = ReadWord(s, pc);
-                s.PC = static_cast<uint16_t>(pc + 2);
+                pc = static_cast<uint16_t>(pc + 2);
                 if constexpr (Op == 0x22) { // LD (nn),HL
                     WriteWord(s, nn, HL(s));
                     return 16;
@@ -175,7 +176,7 @@ template <int Op> inline int32_t MainBody(Z80State& s, uint16_t pc) {
             }
         } else if constexpr (z == 6) { // LD r,n
             const uint8_t n = mem[pc];
-            s.PC = static_cast<uint16_t>(pc + 1);
+            pc = static_cast<uint16_t>(pc + 1);
             if constexpr (y == 6) {
                 mem[HL(s)] = n;
                 return 10;
@@ -213,7 +214,7 @@ template <int Op> inline int32_t MainBody(Z80State& s, uint16_t pc) {
     } else {                    // x == 3
         if constexpr (z == 0) { // RET cc
             if (Condition<y>(s)) {
-                s.PC = Pop(s);
+                pc = Pop(s);
                 return 11;
             }
             return 5;
@@ -226,7 +227,7 @@ template <int Op> inline int32_t MainBody(Z80State& s, uint16_t pc) {
                     SetPair<p>(s, v);
                 return 10;
             } else if constexpr (p == 0) { // RET
-                s.PC = Pop(s);
+                pc = Pop(s);
                 return 10;
             } else if constexpr (p == 1) { // EXX
                 RegisterBank* const t = s.Bank;
@@ -234,7 +235,7 @@ template <int Op> inline int32_t MainBody(Z80State& s, uint16_t pc) {
                 s.AltBank = t;
                 return 4;
             } else if constexpr (p == 2) { // JP (HL)
-                s.PC = HL(s);
+                pc = HL(s);
                 return 4;
             } else { // LD SP,HL
                 s.SP = HL(s);
@@ -242,26 +243,26 @@ template <int Op> inline int32_t MainBody(Z80State& s, uint16_t pc) {
             }
         } else if constexpr (z == 2) { // JP cc,nn
             const uint16_t nn = ReadWord(s, pc);
-            s.PC = Condition<y>(s) ? nn : static_cast<uint16_t>(pc + 2);
+            pc = Condition<y>(s) ? nn : static_cast<uint16_t>(pc + 2);
             return 10;
         } else if constexpr (z == 3) {
             if constexpr (y == 0) { // JP nn
-                s.PC = ReadWord(s, pc);
+                pc = ReadWord(s, pc);
                 return 10;
             } else if constexpr (y == 1) { // CB prefix
                 const uint8_t op = mem[pc];
-                s.PC = static_cast<uint16_t>(pc + 1);
+                pc = static_cast<uint16_t>(pc + 1);
                 RefreshIncrement(s);
                 return Tables.CBTable[op](s);
             } else if constexpr (y == 2) { // OUT (n),A
                 const uint8_t n = mem[pc];
-                s.PC = static_cast<uint16_t>(pc + 1);
+                pc = static_cast<uint16_t>(pc + 1);
                 const uint8_t a = A(s);
                 PortOut(s, static_cast<uint16_t>((a << 8) | n), a);
                 return 12;
             } else if constexpr (y == 3) { // IN A,(n)
                 const uint8_t n = mem[pc];
-                s.PC = static_cast<uint16_t>(pc + 1);
+                pc = static_cast<uint16_t>(pc + 1);
                 A(s) = PortIn(s, static_cast<uint16_t>((A(s) << 8) | n));
                 return 11;
             } else if constexpr (y == 4) { // EX (SP),HL
@@ -287,10 +288,10 @@ template <int Op> inline int32_t MainBody(Z80State& s, uint16_t pc) {
             const auto next = static_cast<uint16_t>(pc + 2);
             if (Condition<y>(s)) {
                 Push(s, next);
-                s.PC = nn;
+                pc = nn;
                 return 17;
             }
-            s.PC = next;
+            pc = next;
             return 10;
         } else if constexpr (z == 5) {
             if constexpr (q == 0) { // PUSH rr (AF for p = 3)
@@ -299,7 +300,7 @@ template <int Op> inline int32_t MainBody(Z80State& s, uint16_t pc) {
             } else if constexpr (p == 0) { // CALL nn
                 const uint16_t nn = ReadWord(s, pc);
                 Push(s, static_cast<uint16_t>(pc + 2));
-                s.PC = nn;
+                pc = nn;
                 return 17;
             } else {
                 // DD, ED, FD prefix: the next opcode selects the handler.
@@ -307,24 +308,34 @@ template <int Op> inline int32_t MainBody(Z80State& s, uint16_t pc) {
                 const auto next = static_cast<uint16_t>(pc + 1);
                 s.PC = next;
                 RefreshIncrement(s);
+                int32_t t;
                 if constexpr (p == 1)
-                    return IndexStepTable[op](s, s.IX, next);
+                    t = IndexStepTable[op](s, s.IX, next);
                 else if constexpr (p == 2)
-                    return EDStepTable[op](s, next);
+                    t = EDStepTable[op](s, next);
                 else
-                    return IndexStepTable[op](s, s.IY, next);
+                    t = IndexStepTable[op](s, s.IY, next);
+                pc = s.PC;
+                return t;
             }
         } else if constexpr (z == 6) { // ALU A,n
             const uint8_t n = mem[pc];
-            s.PC = static_cast<uint16_t>(pc + 1);
+            pc = static_cast<uint16_t>(pc + 1);
             Alu<y>(s, n);
             return 7;
         } else { // RST
             Push(s, pc);
-            s.PC = static_cast<uint16_t>(y * 8);
+            pc = static_cast<uint16_t>(y * 8);
             return 11;
         }
     }
+}
+
+// The same with PC in s.PC as well: the handler of MainStepTable entry Op.
+template <int Op> inline int32_t MainBody(Z80State& s, uint16_t pc) {
+    const int32_t t = MainBodyPC<Op>(s, pc);
+    s.PC = pc;
+    return t;
 }
 
 // The handler of MainTable entry Op.

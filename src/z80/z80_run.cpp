@@ -331,45 +331,48 @@ template <int Op> inline bool MayOpenDelayLoop(const Z80State& s, uint16_t pc, i
 
 } // namespace
 
-// The refresh register and the T-state counter live in locals here, so that
-// no pass waits for the previous one's store of them to reach memory. R is
-// still stored on every pass, before the instruction runs; TStates is stored
-// before the instructions that look at it (HALT, the port instructions, and
-// the prefix steps, whose pages hold the rest of both) and when the run
-// stops. After those, TStates, R and RBit7 are read back, as the prefix steps
-// count R themselves and LD R,A sets it.
+// The refresh register, the T-state counter and PC live in locals here, so
+// that no pass waits for the previous one's store of them to reach memory
+// (PC above all: every instruction's fetch depends on it). They are stored
+// before anything that looks at them in the state: the instructions that
+// read TStates (HALT), the port instructions, the prefix steps (whose pages
+// count R and take PC from the state), the delay and idle loops, interrupt
+// acceptance (PC), and when the run stops; afterwards they are read back, as
+// the prefix steps count R themselves and LD R,A sets it. OUT is the only
+// instruction that advances `watch`, and it is a port instruction, so the
+// watch is looked at after those alone.
 Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
     int32_t t = s.TStates;
     uint8_t r = s.R;
     uint8_t rBit7 = s.RBit7;
+    uint16_t pc = s.PC;
+    const bool once = watch >= limit; // already reached: one pass only
     for (;;) {
         r = static_cast<uint8_t>(((r + 1) & 0x7F) | rBit7);
-        s.R = r;
         if (t < InterruptWindow && s.IFF1 && !s.EIDelay) {
+            s.PC = pc;
             t += AcceptInterrupt(s);
+            pc = s.PC;
         } else {
             s.EIDelay = 0;
-            const uint8_t op = s.Memory[s.PC];
-            const auto pc = static_cast<uint16_t>(s.PC + 1);
-            s.PC = pc;
+            const uint8_t op = s.Memory[pc];
+            pc = static_cast<uint16_t>(pc + 1);
             switch (op) {
 #define Z80_CASE(n)                                                                                \
     case n:                                                                                        \
-        t += MainBody<n>(s, pc);                                                                   \
+        t += MainBodyPC<n>(s, pc);                                                                 \
         break;
 #define Z80_LOOP(n)                                                                                \
     case n:                                                                                        \
         if (MayOpenDelayLoop<n>(s, pc, t)) goto delayLoop;                                         \
-        t += MainBody<n>(s, pc);                                                                   \
+        t += MainBodyPC<n>(s, pc);                                                                 \
         break;
 #define Z80_RELOAD(n)                                                                              \
     case n:                                                                                        \
         s.TStates = t;                                                                             \
+        s.R = r;                                                                                   \
         t = MainBody<n>(s, pc);                                                                    \
-        t += s.TStates;                                                                            \
-        r = s.R;                                                                                   \
-        rBit7 = s.RBit7;                                                                           \
-        break;
+        goto reload;
                 Z80_CASE(0x00)
                 Z80_CASE(0x01)
                 Z80_CASE(0x02)
@@ -611,11 +614,9 @@ Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
             case 0xED:
                 if (IsInputC(s.Memory[pc])) goto input;
                 s.TStates = t;
+                s.R = r;
                 t = MainBody<0xED>(s, pc);
-                t += s.TStates;
-                r = s.R;
-                rBit7 = s.RBit7;
-                break;
+                goto reload;
                 Z80_CASE(0xEE)
                 Z80_CASE(0xEF)
                 Z80_CASE(0xF0)
@@ -639,23 +640,33 @@ Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
 #undef Z80_CASE
             }
             goto passDone;
-        input:
-            s.TStates = t;
-            t = InputOrIdleLoop(s, op, pc);
+        reload:
+            // After an instruction that ran with TStates, R and PC in the state.
+            pc = s.PC;
             t += s.TStates;
             r = s.R;
             rBit7 = s.RBit7;
+            if (watch >= limit) break;
             goto passDone;
+        input:
+            s.PC = pc;
+            s.TStates = t;
+            s.R = r;
+            t = InputOrIdleLoop(s, op, pc);
+            goto reload;
         delayLoop:
             // One place for the rare call, so that the hot cases keep their
             // registers across none.
+            s.PC = pc;
+            s.R = r;
             t += DelayLoopOrStep(s, op, pc, t);
+            pc = s.PC;
             r = s.R;
         }
     passDone:
-        if (t >= FrameTStates || watch >= limit) {
-            s.TStates = t;
-            return;
-        }
+        if (t >= FrameTStates || once) break;
     }
+    s.TStates = t;
+    s.R = r;
+    s.PC = pc;
 }
