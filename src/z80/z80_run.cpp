@@ -1,14 +1,18 @@
 // The frame loop's passes run back to back: the refresh count, then either
-// the interrupt or one instruction, with the unprefixed page dispatched by a
-// switch whose cases are the page's handler bodies themselves. Each case is
-// the same body (MainBody) that MainStepTable's entry runs, so an instruction
-// does exactly what the table step does; what is saved is the call and return
-// of every instruction, and the table load. Delay loops that touch neither
-// memory nor ports run whole rounds in one step, leaving the processor exactly
-// as their passes would (see RunDelayLoop).
+// the interrupt or one instruction, with the unprefixed page dispatched
+// through a table of labels (a GCC and Clang extension) whose targets are the
+// page's handler bodies themselves. Each is the same body (MainBodyPC) that
+// MainStepTable's entry runs, so an instruction does exactly what the table
+// step does; what is saved is the call and return of every instruction, the
+// round trips of PC, R and the T-state count through memory, and one shared
+// jump for all opcodes. Delay loops that touch neither memory nor ports, and
+// idle loops around an IN, run whole rounds in one step, leaving the
+// processor exactly as their passes would (see RunDelayLoop and
+// InputOrIdleLoop).
 #include "z80/z80_main_page.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #if defined(__GNUC__)
 #define Z80_FLATTEN __attribute__((flatten))
@@ -342,331 +346,373 @@ template <int Op> inline bool MayOpenDelayLoop(const Z80State& s, uint16_t pc, i
 // instruction that advances `watch`, and it is a port instruction, so the
 // watch is looked at after those alone.
 Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
+    // Where each opcode's pass continues. Every pass ends with a dispatch of
+    // its own (Z80_NEXT) rather than one shared jump, so that the processor
+    // running us predicts each from the instruction before it.
+    static void* const Dispatch[256] = {
+        &&L_0x00, &&L_0x01, &&L_0x02, &&L_0x03, &&L_0x04, &&L_0x05, &&L_0x06, &&L_0x07, &&L_0x08,
+        &&L_0x09, &&L_0x0A, &&L_0x0B, &&L_0x0C, &&L_0x0D, &&L_0x0E, &&L_0x0F, &&L_0x10, &&L_0x11,
+        &&L_0x12, &&L_0x13, &&L_0x14, &&L_0x15, &&L_0x16, &&L_0x17, &&L_0x18, &&L_0x19, &&L_0x1A,
+        &&L_0x1B, &&L_0x1C, &&L_0x1D, &&L_0x1E, &&L_0x1F, &&L_0x20, &&L_0x21, &&L_0x22, &&L_0x23,
+        &&L_0x24, &&L_0x25, &&L_0x26, &&L_0x27, &&L_0x28, &&L_0x29, &&L_0x2A, &&L_0x2B, &&L_0x2C,
+        &&L_0x2D, &&L_0x2E, &&L_0x2F, &&L_0x30, &&L_0x31, &&L_0x32, &&L_0x33, &&L_0x34, &&L_0x35,
+        &&L_0x36, &&L_0x37, &&L_0x38, &&L_0x39, &&L_0x3A, &&L_0x3B, &&L_0x3C, &&L_0x3D, &&L_0x3E,
+        &&L_0x3F, &&L_0x40, &&L_0x41, &&L_0x42, &&L_0x43, &&L_0x44, &&L_0x45, &&L_0x46, &&L_0x47,
+        &&L_0x48, &&L_0x49, &&L_0x4A, &&L_0x4B, &&L_0x4C, &&L_0x4D, &&L_0x4E, &&L_0x4F, &&L_0x50,
+        &&L_0x51, &&L_0x52, &&L_0x53, &&L_0x54, &&L_0x55, &&L_0x56, &&L_0x57, &&L_0x58, &&L_0x59,
+        &&L_0x5A, &&L_0x5B, &&L_0x5C, &&L_0x5D, &&L_0x5E, &&L_0x5F, &&L_0x60, &&L_0x61, &&L_0x62,
+        &&L_0x63, &&L_0x64, &&L_0x65, &&L_0x66, &&L_0x67, &&L_0x68, &&L_0x69, &&L_0x6A, &&L_0x6B,
+        &&L_0x6C, &&L_0x6D, &&L_0x6E, &&L_0x6F, &&L_0x70, &&L_0x71, &&L_0x72, &&L_0x73, &&L_0x74,
+        &&L_0x75, &&L_0x76, &&L_0x77, &&L_0x78, &&L_0x79, &&L_0x7A, &&L_0x7B, &&L_0x7C, &&L_0x7D,
+        &&L_0x7E, &&L_0x7F, &&L_0x80, &&L_0x81, &&L_0x82, &&L_0x83, &&L_0x84, &&L_0x85, &&L_0x86,
+        &&L_0x87, &&L_0x88, &&L_0x89, &&L_0x8A, &&L_0x8B, &&L_0x8C, &&L_0x8D, &&L_0x8E, &&L_0x8F,
+        &&L_0x90, &&L_0x91, &&L_0x92, &&L_0x93, &&L_0x94, &&L_0x95, &&L_0x96, &&L_0x97, &&L_0x98,
+        &&L_0x99, &&L_0x9A, &&L_0x9B, &&L_0x9C, &&L_0x9D, &&L_0x9E, &&L_0x9F, &&L_0xA0, &&L_0xA1,
+        &&L_0xA2, &&L_0xA3, &&L_0xA4, &&L_0xA5, &&L_0xA6, &&L_0xA7, &&L_0xA8, &&L_0xA9, &&L_0xAA,
+        &&L_0xAB, &&L_0xAC, &&L_0xAD, &&L_0xAE, &&L_0xAF, &&L_0xB0, &&L_0xB1, &&L_0xB2, &&L_0xB3,
+        &&L_0xB4, &&L_0xB5, &&L_0xB6, &&L_0xB7, &&L_0xB8, &&L_0xB9, &&L_0xBA, &&L_0xBB, &&L_0xBC,
+        &&L_0xBD, &&L_0xBE, &&L_0xBF, &&L_0xC0, &&L_0xC1, &&L_0xC2, &&L_0xC3, &&L_0xC4, &&L_0xC5,
+        &&L_0xC6, &&L_0xC7, &&L_0xC8, &&L_0xC9, &&L_0xCA, &&L_0xCB, &&L_0xCC, &&L_0xCD, &&L_0xCE,
+        &&L_0xCF, &&L_0xD0, &&L_0xD1, &&L_0xD2, &&L_0xD3, &&L_0xD4, &&L_0xD5, &&L_0xD6, &&L_0xD7,
+        &&L_0xD8, &&L_0xD9, &&L_0xDA, &&L_0xDB, &&L_0xDC, &&L_0xDD, &&L_0xDE, &&L_0xDF, &&L_0xE0,
+        &&L_0xE1, &&L_0xE2, &&L_0xE3, &&L_0xE4, &&L_0xE5, &&L_0xE6, &&L_0xE7, &&L_0xE8, &&L_0xE9,
+        &&L_0xEA, &&L_0xEB, &&L_0xEC, &&L_0xED, &&L_0xEE, &&L_0xEF, &&L_0xF0, &&L_0xF1, &&L_0xF2,
+        &&L_0xF3, &&L_0xF4, &&L_0xF5, &&L_0xF6, &&L_0xF7, &&L_0xF8, &&L_0xF9, &&L_0xFA, &&L_0xFB,
+        &&L_0xFC, &&L_0xFD, &&L_0xFE, &&L_0xFF,
+    };
     int32_t t = s.TStates;
     uint8_t r = s.R;
     uint8_t rBit7 = s.RBit7;
     uint16_t pc = s.PC;
-    const bool once = watch >= limit; // already reached: one pass only
-    for (;;) {
-        r = static_cast<uint8_t>(((r + 1) & 0x7F) | rBit7);
-        if (t < InterruptWindow && s.IFF1 && !s.EIDelay) {
-            s.PC = pc;
-            t += AcceptInterrupt(s);
-            pc = s.PC;
-        } else {
-            s.EIDelay = 0;
-            const uint8_t op = s.Memory[pc];
-            pc = static_cast<uint16_t>(pc + 1);
-            switch (op) {
+    uint8_t op;
+    // The frame end, or at once when the watch is already reached (one pass).
+    const int32_t stopAt = watch >= limit ? INT32_MIN : FrameTStates;
+
+    // The start of a pass: the refresh count, then the interrupt or the
+    // instruction at PC.
+#define Z80_PASS                                                                                   \
+    r = static_cast<uint8_t>(((r + 1) & 0x7F) | rBit7);                                            \
+    if (t < InterruptWindow && s.IFF1 && !s.EIDelay) goto interrupt;                               \
+    s.EIDelay = 0;                                                                                 \
+    op = s.Memory[pc];                                                                             \
+    pc = static_cast<uint16_t>(pc + 1);                                                            \
+    goto* Dispatch[op];
+    // The end of a pass: stop after the frame end, else the next pass.
+#define Z80_NEXT                                                                                   \
+    if (t >= stopAt) goto stop;                                                                    \
+    Z80_PASS
+
+    Z80_PASS
 #define Z80_CASE(n)                                                                                \
-    case n:                                                                                        \
-        t += MainBodyPC<n>(s, pc);                                                                 \
-        break;
+    L_##n : t += MainBodyPC<n>(s, pc);                                                             \
+    Z80_NEXT
 #define Z80_LOOP(n)                                                                                \
-    case n:                                                                                        \
-        if (MayOpenDelayLoop<n>(s, pc, t)) goto delayLoop;                                         \
-        t += MainBodyPC<n>(s, pc);                                                                 \
-        break;
+    L_##n : if (MayOpenDelayLoop<n>(s, pc, t)) goto delayLoop;                                     \
+    t += MainBodyPC<n>(s, pc);                                                                     \
+    Z80_NEXT
 #define Z80_RELOAD(n)                                                                              \
-    case n:                                                                                        \
-        s.TStates = t;                                                                             \
-        s.R = r;                                                                                   \
-        t = MainBody<n>(s, pc);                                                                    \
-        goto reload;
-                Z80_CASE(0x00)
-                Z80_CASE(0x01)
-                Z80_CASE(0x02)
-                Z80_CASE(0x03)
-                Z80_CASE(0x04)
-                Z80_LOOP(0x05)
-                Z80_CASE(0x06)
-                Z80_CASE(0x07)
-                Z80_CASE(0x08)
-                Z80_CASE(0x09)
-                Z80_CASE(0x0A)
-                Z80_LOOP(0x0B)
-                Z80_CASE(0x0C)
-                Z80_LOOP(0x0D)
-                Z80_CASE(0x0E)
-                Z80_CASE(0x0F)
-                Z80_LOOP(0x10)
-                Z80_CASE(0x11)
-                Z80_CASE(0x12)
-                Z80_CASE(0x13)
-                Z80_CASE(0x14)
-                Z80_LOOP(0x15)
-                Z80_CASE(0x16)
-                Z80_CASE(0x17)
-                Z80_CASE(0x18)
-                Z80_CASE(0x19)
-                Z80_CASE(0x1A)
-                Z80_LOOP(0x1B)
-                Z80_CASE(0x1C)
-                Z80_LOOP(0x1D)
-                Z80_CASE(0x1E)
-                Z80_CASE(0x1F)
-                Z80_CASE(0x20)
-                Z80_CASE(0x21)
-                Z80_CASE(0x22)
-                Z80_CASE(0x23)
-                Z80_CASE(0x24)
-                Z80_LOOP(0x25)
-                Z80_CASE(0x26)
-                Z80_CASE(0x27)
-                Z80_CASE(0x28)
-                Z80_CASE(0x29)
-                Z80_CASE(0x2A)
-                Z80_LOOP(0x2B)
-                Z80_CASE(0x2C)
-                Z80_LOOP(0x2D)
-                Z80_CASE(0x2E)
-                Z80_CASE(0x2F)
-                Z80_CASE(0x30)
-                Z80_CASE(0x31)
-                Z80_CASE(0x32)
-                Z80_CASE(0x33)
-                Z80_CASE(0x34)
-                Z80_CASE(0x35)
-                Z80_CASE(0x36)
-                Z80_CASE(0x37)
-                Z80_CASE(0x38)
-                Z80_CASE(0x39)
-                Z80_CASE(0x3A)
-                Z80_CASE(0x3B)
-                Z80_CASE(0x3C)
-                Z80_LOOP(0x3D)
-                Z80_CASE(0x3E)
-                Z80_CASE(0x3F)
-                Z80_CASE(0x40)
-                Z80_CASE(0x41)
-                Z80_CASE(0x42)
-                Z80_CASE(0x43)
-                Z80_CASE(0x44)
-                Z80_CASE(0x45)
-                Z80_CASE(0x46)
-                Z80_CASE(0x47)
-                Z80_CASE(0x48)
-                Z80_CASE(0x49)
-                Z80_CASE(0x4A)
-                Z80_CASE(0x4B)
-                Z80_CASE(0x4C)
-                Z80_CASE(0x4D)
-                Z80_CASE(0x4E)
-                Z80_CASE(0x4F)
-                Z80_CASE(0x50)
-                Z80_CASE(0x51)
-                Z80_CASE(0x52)
-                Z80_CASE(0x53)
-                Z80_CASE(0x54)
-                Z80_CASE(0x55)
-                Z80_CASE(0x56)
-                Z80_CASE(0x57)
-                Z80_CASE(0x58)
-                Z80_CASE(0x59)
-                Z80_CASE(0x5A)
-                Z80_CASE(0x5B)
-                Z80_CASE(0x5C)
-                Z80_CASE(0x5D)
-                Z80_CASE(0x5E)
-                Z80_CASE(0x5F)
-                Z80_CASE(0x60)
-                Z80_CASE(0x61)
-                Z80_CASE(0x62)
-                Z80_CASE(0x63)
-                Z80_CASE(0x64)
-                Z80_CASE(0x65)
-                Z80_CASE(0x66)
-                Z80_CASE(0x67)
-                Z80_CASE(0x68)
-                Z80_CASE(0x69)
-                Z80_CASE(0x6A)
-                Z80_CASE(0x6B)
-                Z80_CASE(0x6C)
-                Z80_CASE(0x6D)
-                Z80_CASE(0x6E)
-                Z80_CASE(0x6F)
-                Z80_CASE(0x70)
-                Z80_CASE(0x71)
-                Z80_CASE(0x72)
-                Z80_CASE(0x73)
-                Z80_CASE(0x74)
-                Z80_CASE(0x75)
-                Z80_RELOAD(0x76) // HALT reads TStates
-                Z80_CASE(0x77)
-                Z80_CASE(0x78)
-                Z80_CASE(0x79)
-                Z80_CASE(0x7A)
-                Z80_CASE(0x7B)
-                Z80_CASE(0x7C)
-                Z80_CASE(0x7D)
-                Z80_CASE(0x7E)
-                Z80_CASE(0x7F)
-                Z80_CASE(0x80)
-                Z80_CASE(0x81)
-                Z80_CASE(0x82)
-                Z80_CASE(0x83)
-                Z80_CASE(0x84)
-                Z80_CASE(0x85)
-                Z80_CASE(0x86)
-                Z80_CASE(0x87)
-                Z80_CASE(0x88)
-                Z80_CASE(0x89)
-                Z80_CASE(0x8A)
-                Z80_CASE(0x8B)
-                Z80_CASE(0x8C)
-                Z80_CASE(0x8D)
-                Z80_CASE(0x8E)
-                Z80_CASE(0x8F)
-                Z80_CASE(0x90)
-                Z80_CASE(0x91)
-                Z80_CASE(0x92)
-                Z80_CASE(0x93)
-                Z80_CASE(0x94)
-                Z80_CASE(0x95)
-                Z80_CASE(0x96)
-                Z80_CASE(0x97)
-                Z80_CASE(0x98)
-                Z80_CASE(0x99)
-                Z80_CASE(0x9A)
-                Z80_CASE(0x9B)
-                Z80_CASE(0x9C)
-                Z80_CASE(0x9D)
-                Z80_CASE(0x9E)
-                Z80_CASE(0x9F)
-                Z80_CASE(0xA0)
-                Z80_CASE(0xA1)
-                Z80_CASE(0xA2)
-                Z80_CASE(0xA3)
-                Z80_CASE(0xA4)
-                Z80_CASE(0xA5)
-                Z80_CASE(0xA6)
-                Z80_CASE(0xA7)
-                Z80_CASE(0xA8)
-                Z80_CASE(0xA9)
-                Z80_CASE(0xAA)
-                Z80_CASE(0xAB)
-                Z80_CASE(0xAC)
-                Z80_CASE(0xAD)
-                Z80_CASE(0xAE)
-                Z80_CASE(0xAF)
-                Z80_CASE(0xB0)
-                Z80_CASE(0xB1)
-                Z80_CASE(0xB2)
-                Z80_CASE(0xB3)
-                Z80_CASE(0xB4)
-                Z80_CASE(0xB5)
-                Z80_CASE(0xB6)
-                Z80_CASE(0xB7)
-                Z80_CASE(0xB8)
-                Z80_CASE(0xB9)
-                Z80_CASE(0xBA)
-                Z80_CASE(0xBB)
-                Z80_CASE(0xBC)
-                Z80_CASE(0xBD)
-                Z80_CASE(0xBE)
-                Z80_CASE(0xBF)
-                Z80_CASE(0xC0)
-                Z80_CASE(0xC1)
-                Z80_CASE(0xC2)
-                Z80_CASE(0xC3)
-                Z80_CASE(0xC4)
-                Z80_CASE(0xC5)
-                Z80_CASE(0xC6)
-                Z80_CASE(0xC7)
-                Z80_CASE(0xC8)
-                Z80_CASE(0xC9)
-                Z80_CASE(0xCA)
-                Z80_RELOAD(0xCB)
-                Z80_CASE(0xCC)
-                Z80_CASE(0xCD)
-                Z80_CASE(0xCE)
-                Z80_CASE(0xCF)
-                Z80_CASE(0xD0)
-                Z80_CASE(0xD1)
-                Z80_CASE(0xD2)
-                Z80_RELOAD(0xD3)
-                Z80_CASE(0xD4)
-                Z80_CASE(0xD5)
-                Z80_CASE(0xD6)
-                Z80_CASE(0xD7)
-                Z80_CASE(0xD8)
-                Z80_CASE(0xD9)
-                Z80_CASE(0xDA)
-            case 0xDB:
-                goto input;
-                Z80_CASE(0xDC)
-                Z80_RELOAD(0xDD)
-                Z80_CASE(0xDE)
-                Z80_CASE(0xDF)
-                Z80_CASE(0xE0)
-                Z80_CASE(0xE1)
-                Z80_CASE(0xE2)
-                Z80_CASE(0xE3)
-                Z80_CASE(0xE4)
-                Z80_CASE(0xE5)
-                Z80_CASE(0xE6)
-                Z80_CASE(0xE7)
-                Z80_CASE(0xE8)
-                Z80_CASE(0xE9)
-                Z80_CASE(0xEA)
-                Z80_CASE(0xEB)
-                Z80_CASE(0xEC)
-            case 0xED:
-                if (IsInputC(s.Memory[pc])) goto input;
-                s.TStates = t;
-                s.R = r;
-                t = MainBody<0xED>(s, pc);
-                goto reload;
-                Z80_CASE(0xEE)
-                Z80_CASE(0xEF)
-                Z80_CASE(0xF0)
-                Z80_CASE(0xF1)
-                Z80_CASE(0xF2)
-                Z80_CASE(0xF3)
-                Z80_CASE(0xF4)
-                Z80_CASE(0xF5)
-                Z80_CASE(0xF6)
-                Z80_CASE(0xF7)
-                Z80_CASE(0xF8)
-                Z80_CASE(0xF9)
-                Z80_CASE(0xFA)
-                Z80_CASE(0xFB)
-                Z80_CASE(0xFC)
-                Z80_RELOAD(0xFD)
-                Z80_CASE(0xFE)
-                Z80_CASE(0xFF)
+    L_##n : s.TStates = t;                                                                         \
+    s.R = r;                                                                                       \
+    t = MainBody<n>(s, pc);                                                                        \
+    goto reload;
+    Z80_CASE(0x00)
+    Z80_CASE(0x01)
+    Z80_CASE(0x02)
+    Z80_CASE(0x03)
+    Z80_CASE(0x04)
+    Z80_LOOP(0x05)
+    Z80_CASE(0x06)
+    Z80_CASE(0x07)
+    Z80_CASE(0x08)
+    Z80_CASE(0x09)
+    Z80_CASE(0x0A)
+    Z80_LOOP(0x0B)
+    Z80_CASE(0x0C)
+    Z80_LOOP(0x0D)
+    Z80_CASE(0x0E)
+    Z80_CASE(0x0F)
+    Z80_LOOP(0x10)
+    Z80_CASE(0x11)
+    Z80_CASE(0x12)
+    Z80_CASE(0x13)
+    Z80_CASE(0x14)
+    Z80_LOOP(0x15)
+    Z80_CASE(0x16)
+    Z80_CASE(0x17)
+    Z80_CASE(0x18)
+    Z80_CASE(0x19)
+    Z80_CASE(0x1A)
+    Z80_LOOP(0x1B)
+    Z80_CASE(0x1C)
+    Z80_LOOP(0x1D)
+    Z80_CASE(0x1E)
+    Z80_CASE(0x1F)
+    Z80_CASE(0x20)
+    Z80_CASE(0x21)
+    Z80_CASE(0x22)
+    Z80_CASE(0x23)
+    Z80_CASE(0x24)
+    Z80_LOOP(0x25)
+    Z80_CASE(0x26)
+    Z80_CASE(0x27)
+    Z80_CASE(0x28)
+    Z80_CASE(0x29)
+    Z80_CASE(0x2A)
+    Z80_LOOP(0x2B)
+    Z80_CASE(0x2C)
+    Z80_LOOP(0x2D)
+    Z80_CASE(0x2E)
+    Z80_CASE(0x2F)
+    Z80_CASE(0x30)
+    Z80_CASE(0x31)
+    Z80_CASE(0x32)
+    Z80_CASE(0x33)
+    Z80_CASE(0x34)
+    Z80_CASE(0x35)
+    Z80_CASE(0x36)
+    Z80_CASE(0x37)
+    Z80_CASE(0x38)
+    Z80_CASE(0x39)
+    Z80_CASE(0x3A)
+    Z80_CASE(0x3B)
+    Z80_CASE(0x3C)
+    Z80_LOOP(0x3D)
+    Z80_CASE(0x3E)
+    Z80_CASE(0x3F)
+    Z80_CASE(0x40)
+    Z80_CASE(0x41)
+    Z80_CASE(0x42)
+    Z80_CASE(0x43)
+    Z80_CASE(0x44)
+    Z80_CASE(0x45)
+    Z80_CASE(0x46)
+    Z80_CASE(0x47)
+    Z80_CASE(0x48)
+    Z80_CASE(0x49)
+    Z80_CASE(0x4A)
+    Z80_CASE(0x4B)
+    Z80_CASE(0x4C)
+    Z80_CASE(0x4D)
+    Z80_CASE(0x4E)
+    Z80_CASE(0x4F)
+    Z80_CASE(0x50)
+    Z80_CASE(0x51)
+    Z80_CASE(0x52)
+    Z80_CASE(0x53)
+    Z80_CASE(0x54)
+    Z80_CASE(0x55)
+    Z80_CASE(0x56)
+    Z80_CASE(0x57)
+    Z80_CASE(0x58)
+    Z80_CASE(0x59)
+    Z80_CASE(0x5A)
+    Z80_CASE(0x5B)
+    Z80_CASE(0x5C)
+    Z80_CASE(0x5D)
+    Z80_CASE(0x5E)
+    Z80_CASE(0x5F)
+    Z80_CASE(0x60)
+    Z80_CASE(0x61)
+    Z80_CASE(0x62)
+    Z80_CASE(0x63)
+    Z80_CASE(0x64)
+    Z80_CASE(0x65)
+    Z80_CASE(0x66)
+    Z80_CASE(0x67)
+    Z80_CASE(0x68)
+    Z80_CASE(0x69)
+    Z80_CASE(0x6A)
+    Z80_CASE(0x6B)
+    Z80_CASE(0x6C)
+    Z80_CASE(0x6D)
+    Z80_CASE(0x6E)
+    Z80_CASE(0x6F)
+    Z80_CASE(0x70)
+    Z80_CASE(0x71)
+    Z80_CASE(0x72)
+    Z80_CASE(0x73)
+    Z80_CASE(0x74)
+    Z80_CASE(0x75)
+    Z80_RELOAD(0x76) // HALT reads TStates
+    Z80_CASE(0x77)
+    Z80_CASE(0x78)
+    Z80_CASE(0x79)
+    Z80_CASE(0x7A)
+    Z80_CASE(0x7B)
+    Z80_CASE(0x7C)
+    Z80_CASE(0x7D)
+    Z80_CASE(0x7E)
+    Z80_CASE(0x7F)
+    Z80_CASE(0x80)
+    Z80_CASE(0x81)
+    Z80_CASE(0x82)
+    Z80_CASE(0x83)
+    Z80_CASE(0x84)
+    Z80_CASE(0x85)
+    Z80_CASE(0x86)
+    Z80_CASE(0x87)
+    Z80_CASE(0x88)
+    Z80_CASE(0x89)
+    Z80_CASE(0x8A)
+    Z80_CASE(0x8B)
+    Z80_CASE(0x8C)
+    Z80_CASE(0x8D)
+    Z80_CASE(0x8E)
+    Z80_CASE(0x8F)
+    Z80_CASE(0x90)
+    Z80_CASE(0x91)
+    Z80_CASE(0x92)
+    Z80_CASE(0x93)
+    Z80_CASE(0x94)
+    Z80_CASE(0x95)
+    Z80_CASE(0x96)
+    Z80_CASE(0x97)
+    Z80_CASE(0x98)
+    Z80_CASE(0x99)
+    Z80_CASE(0x9A)
+    Z80_CASE(0x9B)
+    Z80_CASE(0x9C)
+    Z80_CASE(0x9D)
+    Z80_CASE(0x9E)
+    Z80_CASE(0x9F)
+    Z80_CASE(0xA0)
+    Z80_CASE(0xA1)
+    Z80_CASE(0xA2)
+    Z80_CASE(0xA3)
+    Z80_CASE(0xA4)
+    Z80_CASE(0xA5)
+    Z80_CASE(0xA6)
+    Z80_CASE(0xA7)
+    Z80_CASE(0xA8)
+    Z80_CASE(0xA9)
+    Z80_CASE(0xAA)
+    Z80_CASE(0xAB)
+    Z80_CASE(0xAC)
+    Z80_CASE(0xAD)
+    Z80_CASE(0xAE)
+    Z80_CASE(0xAF)
+    Z80_CASE(0xB0)
+    Z80_CASE(0xB1)
+    Z80_CASE(0xB2)
+    Z80_CASE(0xB3)
+    Z80_CASE(0xB4)
+    Z80_CASE(0xB5)
+    Z80_CASE(0xB6)
+    Z80_CASE(0xB7)
+    Z80_CASE(0xB8)
+    Z80_CASE(0xB9)
+    Z80_CASE(0xBA)
+    Z80_CASE(0xBB)
+    Z80_CASE(0xBC)
+    Z80_CASE(0xBD)
+    Z80_CASE(0xBE)
+    Z80_CASE(0xBF)
+    Z80_CASE(0xC0)
+    Z80_CASE(0xC1)
+    Z80_CASE(0xC2)
+    Z80_CASE(0xC3)
+    Z80_CASE(0xC4)
+    Z80_CASE(0xC5)
+    Z80_CASE(0xC6)
+    Z80_CASE(0xC7)
+    Z80_CASE(0xC8)
+    Z80_CASE(0xC9)
+    Z80_CASE(0xCA)
+    Z80_RELOAD(0xCB)
+    Z80_CASE(0xCC)
+    Z80_CASE(0xCD)
+    Z80_CASE(0xCE)
+    Z80_CASE(0xCF)
+    Z80_CASE(0xD0)
+    Z80_CASE(0xD1)
+    Z80_CASE(0xD2)
+    Z80_RELOAD(0xD3)
+    Z80_CASE(0xD4)
+    Z80_CASE(0xD5)
+    Z80_CASE(0xD6)
+    Z80_CASE(0xD7)
+    Z80_CASE(0xD8)
+    Z80_CASE(0xD9)
+    Z80_CASE(0xDA)
+L_0xDB:
+    goto input;
+    Z80_CASE(0xDC)
+    Z80_RELOAD(0xDD)
+    Z80_CASE(0xDE)
+    Z80_CASE(0xDF)
+    Z80_CASE(0xE0)
+    Z80_CASE(0xE1)
+    Z80_CASE(0xE2)
+    Z80_CASE(0xE3)
+    Z80_CASE(0xE4)
+    Z80_CASE(0xE5)
+    Z80_CASE(0xE6)
+    Z80_CASE(0xE7)
+    Z80_CASE(0xE8)
+    Z80_CASE(0xE9)
+    Z80_CASE(0xEA)
+    Z80_CASE(0xEB)
+    Z80_CASE(0xEC)
+L_0xED:
+    if (IsInputC(s.Memory[pc])) goto input;
+    s.TStates = t;
+    s.R = r;
+    t = MainBody<0xED>(s, pc);
+    goto reload;
+    Z80_CASE(0xEE)
+    Z80_CASE(0xEF)
+    Z80_CASE(0xF0)
+    Z80_CASE(0xF1)
+    Z80_CASE(0xF2)
+    Z80_CASE(0xF3)
+    Z80_CASE(0xF4)
+    Z80_CASE(0xF5)
+    Z80_CASE(0xF6)
+    Z80_CASE(0xF7)
+    Z80_CASE(0xF8)
+    Z80_CASE(0xF9)
+    Z80_CASE(0xFA)
+    Z80_CASE(0xFB)
+    Z80_CASE(0xFC)
+    Z80_RELOAD(0xFD)
+    Z80_CASE(0xFE)
+    Z80_CASE(0xFF)
 #undef Z80_RELOAD
 #undef Z80_LOOP
 #undef Z80_CASE
-            }
-            goto passDone;
-        reload:
-            // After an instruction that ran with TStates, R and PC in the state.
-            pc = s.PC;
-            t += s.TStates;
-            r = s.R;
-            rBit7 = s.RBit7;
-            if (watch >= limit) break;
-            goto passDone;
-        input:
-            s.PC = pc;
-            s.TStates = t;
-            s.R = r;
-            t = InputOrIdleLoop(s, op, pc);
-            goto reload;
-        delayLoop:
-            // One place for the rare call, so that the hot cases keep their
-            // registers across none.
-            s.PC = pc;
-            s.R = r;
-            t += DelayLoopOrStep(s, op, pc, t);
-            pc = s.PC;
-            r = s.R;
-        }
-    passDone:
-        if (t >= FrameTStates || once) break;
-    }
+
+reload:
+    // After an instruction that ran with TStates, R and PC in the state.
+    pc = s.PC;
+    t += s.TStates;
+    r = s.R;
+    rBit7 = s.RBit7;
+    if (watch >= limit) goto stop;
+    Z80_NEXT
+input:
+    s.PC = pc;
+    s.TStates = t;
+    s.R = r;
+    t = InputOrIdleLoop(s, op, pc);
+    goto reload;
+delayLoop:
+    // One place for the rare call, so that the hot handlers keep their
+    // registers across none.
+    s.PC = pc;
+    s.R = r;
+    t += DelayLoopOrStep(s, op, pc, t);
+    pc = s.PC;
+    r = s.R;
+    Z80_NEXT
+interrupt:
+    s.PC = pc;
+    t += AcceptInterrupt(s);
+    pc = s.PC;
+    Z80_NEXT
+stop:
     s.TStates = t;
     s.R = r;
     s.PC = pc;
+#undef Z80_NEXT
+#undef Z80_PASS
 }
