@@ -218,6 +218,15 @@ struct FrameWriter {
     // k >= 1 ticks all at the mix (left, right), closing frames as they fill.
     // Returns the ticks taken: fewer than k only when the buffer filled.
     uint32_t Run(int32_t left, int32_t right, uint32_t k) {
+        // Most runs end inside the open frame (a frame not yet begun holds
+        // nothing, so adding to its sums is the same as starting them).
+        const int32_t open = static_cast<int32_t>(Boundary >> 16) - InSample;
+        if (static_cast<int64_t>(k) < open) {
+            SumL += left * static_cast<int32_t>(k);
+            SumR += right * static_cast<int32_t>(k);
+            InSample += static_cast<int32_t>(k);
+            return k;
+        }
         uint32_t taken = 0;
         if (InSample > 0) {
             // Finish the frame that earlier ticks began.
@@ -439,6 +448,14 @@ inline void RenderUnheard(ChipState& c, const ChipState::RenderPlan& plan, uint3
                                     uint32_t total) {
     const uint32_t heard = plan.Heard;
     FrameWriter w(c);
+    // Frames are followed below as the frame loop leaves them: the open frame
+    // short of ticks, at least one tick per frame. Any other state (only a
+    // damaged one) goes tick by tick.
+    if (w.InSample < 0 || (w.Boundary >> 16) <= static_cast<uint32_t>(w.InSample) ||
+        w.PerSample < 0x10000) {
+        RenderTicksReference(c);
+        return;
+    }
 
     // A channel sounds in a tick when (tone output | tone off) & (noise bit |
     // noise off); as masks of the three channels.
