@@ -335,14 +335,15 @@ template <int Op> inline bool MayOpenDelayLoop(const Z80State& s, uint16_t pc, i
 
 } // namespace
 
-// The refresh register, the T-state counter and PC live in locals here, so
-// that no pass waits for the previous one's store of them to reach memory
-// (PC above all: every instruction's fetch depends on it). They are stored
-// before anything that looks at them in the state: the instructions that
-// read TStates (HALT), the port instructions, the prefix steps (whose pages
-// count R and take PC from the state), the delay and idle loops, interrupt
-// acceptance (PC), and when the run stops; afterwards they are read back, as
-// the prefix steps count R themselves and LD R,A sets it. OUT is the only
+// The refresh register, the T-state counter, EIDelay and PC live in locals
+// here, so that no pass waits for the previous one's store of them to reach
+// memory (PC above all: every instruction's fetch depends on it). They are
+// stored before anything that looks at them in the state: the instructions
+// that read TStates (HALT), the port instructions, the prefix steps (whose
+// pages count R, take PC from the state and may set EIDelay), the delay and
+// idle loops, interrupt acceptance (PC), and when the run stops; afterwards
+// they are read back, as the prefix steps count R themselves and LD R,A sets
+// it. EI, the one unprefixed instruction that sets EIDelay, sets the local. OUT is the only
 // instruction that advances `watch`, and it is a port instruction, so the
 // watch is looked at after those alone.
 Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
@@ -381,8 +382,9 @@ Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
         &&L_0xFC, &&L_0xFD, &&L_0xFE, &&L_0xFF,
     };
     int32_t t = s.TStates;
-    uint8_t r = s.R;
-    uint8_t rBit7 = s.RBit7;
+    uint32_t r = s.R;        // the refresh count; bits 0-6 are R's
+    uint8_t rBit7 = s.RBit7; // bit 7 of R
+    uint8_t ei = s.EIDelay;  // EIDelay
     uint16_t pc = s.PC;
     uint8_t op;
     // The frame end, or at once when the watch is already reached (one pass).
@@ -391,9 +393,9 @@ Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
     // The start of a pass: the refresh count, then the interrupt or the
     // instruction at PC.
 #define Z80_PASS                                                                                   \
-    r = static_cast<uint8_t>(((r + 1) & 0x7F) | rBit7);                                            \
-    if (t < InterruptWindow && s.IFF1 && !s.EIDelay) goto interrupt;                               \
-    s.EIDelay = 0;                                                                                 \
+    ++r;                                                                                           \
+    if (t < InterruptWindow && s.IFF1 && !ei) goto interrupt;                                      \
+    ei = 0;                                                                                        \
     op = s.Memory[pc];                                                                             \
     pc = static_cast<uint16_t>(pc + 1);                                                            \
     goto* Dispatch[op];
@@ -410,9 +412,12 @@ Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
     L_##n : if (MayOpenDelayLoop<n>(s, pc, t)) goto delayLoop;                                     \
     t += MainBodyPC<n>(s, pc);                                                                     \
     Z80_NEXT
+#define Z80_STORE                                                                                  \
+    s.TStates = t;                                                                                 \
+    s.R = static_cast<uint8_t>((r & 0x7F) | rBit7);                                                \
+    s.EIDelay = ei
 #define Z80_RELOAD(n)                                                                              \
-    L_##n : s.TStates = t;                                                                         \
-    s.R = r;                                                                                       \
+    L_##n : Z80_STORE;                                                                             \
     t = MainBody<n>(s, pc);                                                                        \
     goto reload;
     Z80_CASE(0x00)
@@ -655,8 +660,7 @@ L_0xDB:
     Z80_CASE(0xEC)
 L_0xED:
     if (IsInputC(s.Memory[pc])) goto input;
-    s.TStates = t;
-    s.R = r;
+    Z80_STORE;
     t = MainBody<0xED>(s, pc);
     goto reload;
     Z80_CASE(0xEE)
@@ -672,7 +676,10 @@ L_0xED:
     Z80_CASE(0xF8)
     Z80_CASE(0xF9)
     Z80_CASE(0xFA)
-    Z80_CASE(0xFB)
+L_0xFB: // EI, which holds off the interrupt for one pass
+    t += MainBodyPC<0xFB>(s, pc);
+    ei = 1;
+    Z80_NEXT
     Z80_CASE(0xFC)
     Z80_RELOAD(0xFD)
     Z80_CASE(0xFE)
@@ -682,24 +689,24 @@ L_0xED:
 #undef Z80_CASE
 
 reload:
-    // After an instruction that ran with TStates, R and PC in the state.
+    // After an instruction that ran with TStates, R, EIDelay and PC in the state.
     pc = s.PC;
     t += s.TStates;
     r = s.R;
     rBit7 = s.RBit7;
+    ei = s.EIDelay;
     if (watch >= limit) goto stop;
     Z80_NEXT
 input:
     s.PC = pc;
-    s.TStates = t;
-    s.R = r;
+    Z80_STORE;
     t = InputOrIdleLoop(s, op, pc);
     goto reload;
 delayLoop:
     // One place for the rare call, so that the hot handlers keep their
     // registers across none.
     s.PC = pc;
-    s.R = r;
+    s.R = static_cast<uint8_t>((r & 0x7F) | rBit7);
     t += DelayLoopOrStep(s, op, pc, t);
     pc = s.PC;
     r = s.R;
@@ -710,9 +717,9 @@ interrupt:
     pc = s.PC;
     Z80_NEXT
 stop:
-    s.TStates = t;
-    s.R = r;
     s.PC = pc;
+    Z80_STORE;
+#undef Z80_STORE
 #undef Z80_NEXT
 #undef Z80_PASS
 }
