@@ -465,26 +465,31 @@ inline void RenderUnheard(ChipState& c, const ChipState::RenderPlan& plan, uint3
         toneOffBits |= static_cast<uint32_t>(plan.ToneOff[ch]) << ch;
         noiseOffBits |= static_cast<uint32_t>(plan.NoiseOff[ch]) << ch;
     }
-    // What the channels that sound add, for each mask; rebuilt when the
-    // envelope steps.
-    int32_t mixL[8], mixR[8];
-    const auto buildMix = [&]() {
-        int32_t volL[3], volR[3];
-        for (int ch = 0; ch < 3; ++ch) {
-            if (c.FixedVolume[ch]) {
-                volL[ch] = plan.FixedLeft[ch];
-                volR[ch] = plan.FixedRight[ch];
-            } else {
-                const int i = LevelIndex(c, ch);
-                volL[ch] = c.VolumeTable[ch][0][i];
-                volR[ch] = c.VolumeTable[ch][1][i];
-            }
+    // What the channels that sound add, for each mask; rebuilt when an
+    // envelope step changes the level of a channel that follows it.
+    int32_t volL[3], volR[3];
+    uint32_t enveloped = 0; // the channels that follow the envelope
+    for (int ch = 0; ch < 3; ++ch) {
+        if (c.FixedVolume[ch]) {
+            volL[ch] = plan.FixedLeft[ch];
+            volR[ch] = plan.FixedRight[ch];
+        } else {
+            enveloped |= 1u << ch;
+            const int i = LevelIndex(c, ch);
+            volL[ch] = c.VolumeTable[ch][0][i];
+            volR[ch] = c.VolumeTable[ch][1][i];
         }
-        for (int m = 0; m < 8; ++m) {
-            mixL[m] = c.BeeperLevel + (m & 1 ? volL[0] : 0) + (m & 2 ? volL[1] : 0) +
-                      (m & 4 ? volL[2] : 0);
-            mixR[m] = c.BeeperLevel + (m & 1 ? volR[0] : 0) + (m & 2 ? volR[1] : 0) +
-                      (m & 4 ? volR[2] : 0);
+    }
+    int32_t mixL[8], mixR[8];
+    const int32_t beeper = c.BeeperLevel;
+    const auto buildMix = [&]() {
+        // Each mask adds its highest channel to the mask without it.
+        mixL[0] = beeper;
+        mixR[0] = beeper;
+        for (int m = 1; m < 8; ++m) {
+            const int ch = m >= 4 ? 2 : m >= 2 ? 1 : 0;
+            mixL[m] = mixL[m & ~(1 << ch)] + volL[ch];
+            mixR[m] = mixR[m & ~(1 << ch)] + volR[ch];
         }
     };
     buildMix();
@@ -563,7 +568,18 @@ inline void RenderUnheard(ChipState& c, const ChipState::RenderPlan& plan, uint3
             c.EnvelopeStep(c);
             lastStep = next;
             envelopeAt = EnvelopeHolds(c) ? Never : next + envelopeSpacing;
-            buildMix();
+            // Two neighbouring steps often share a level (the AY-3-8910 has
+            // 16 for the envelope's 32): then the mix stays.
+            const int i = static_cast<int>(static_cast<uint16_t>(c.EnvelopePosition) & 31);
+            bool changed = false;
+            for (int ch = 0; ch < 3; ++ch) {
+                if (!(enveloped & (1u << ch))) continue;
+                const int32_t l = c.VolumeTable[ch][0][i], r = c.VolumeTable[ch][1][i];
+                changed |= l != volL[ch] || r != volR[ch];
+                volL[ch] = l;
+                volR[ch] = r;
+            }
+            if (changed) buildMix();
         }
         sounding = mixOf();
         if (mixL[sounding] != runL || mixR[sounding] != runR) {
