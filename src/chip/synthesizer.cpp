@@ -89,9 +89,10 @@ inline int32_t DivideSum(int32_t sum, int32_t ticks) {
     if (static_cast<uint32_t>(ticks - 1) >= 8 ||
         static_cast<uint32_t>(sum) + ((1u << 29) - 1) >= (1u << 30) - 1)
         return sum / ticks;
-    const uint64_t magnitude = static_cast<uint64_t>(sum < 0 ? -sum : sum);
-    const int32_t q = static_cast<int32_t>((magnitude * Reciprocal[ticks]) >> 32);
-    return sum < 0 ? -q : q;
+    // The product floors; below zero it lands just under the exact quotient
+    // (the reciprocal is rounded up), so one more gives truncation.
+    const int64_t product = static_cast<int64_t>(sum) * static_cast<int64_t>(Reciprocal[ticks]);
+    return static_cast<int32_t>(product >> 32) - (sum >> 31);
 }
 
 // floor(x / TicksPerSample) by a 128-bit multiplication with a rounded-up
