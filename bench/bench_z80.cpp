@@ -280,8 +280,8 @@ void BM_MixedLoad(benchmark::State& state) {
 }
 BENCHMARK(BM_MixedLoad);
 
-// The same load through RunPasses, the frame loop's own runner (locals for R
-// and the T-state counter, the unprefixed page dispatched by a switch).
+// The same load through RunPasses, the frame loop's own runner (PC, R, EIDelay
+// and the T-state counter in locals, every pass ending in its own dispatch).
 void BM_MixedLoadRunPasses(benchmark::State& state) {
     auto z80 = std::make_unique<Z80State>();
     FakePorts ports;

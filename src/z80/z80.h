@@ -165,9 +165,10 @@ inline int32_t ExecuteInstruction(Z80State& s) {
 // T-states are added to TStates. Stops after the pass that brings TStates to
 // FrameTStates or beyond (which it leaves for the caller to bring back) or
 // after which `watch` is at least `limit` (a count that the port calls of the
-// instructions advance). Runs at least one pass. Meanwhile TStates in the
-// state is current whenever an instruction can look at it (HALT, port calls,
-// prefixed instructions) and R on every instruction.
+// instructions advance; only OUT may). Runs at least one pass. Meanwhile PC,
+// R, EIDelay and TStates in the state are current whenever something outside
+// the unprefixed handlers can look at them (HALT, port calls, prefixed
+// instructions, interrupt acceptance) and when it returns.
 //
 // Idle loops (a round that only reads ports and memory and leaves every
 // register as it found it, when the ports' input is steady) run their rounds
