@@ -38,23 +38,31 @@ void RenderAndWrite(SoundEngine& e, int reg, uint8_t value) {
     }
 }
 
+// A beeper level change: render up to it, then change, or keep the change
+// for the next buffer when the rendering filled this one. Out of line, so
+// that the writes that change nothing return without setting up a call.
+[[gnu::noinline]] void BeeperChange(SoundEngine& e, int32_t level) {
+    Synthesizer(e);
+    ChipState& c = e.Chip;
+    c.BeeperNewLevel = level;
+    if (c.BufferFull)
+        c.BeeperPending = 1;
+    else
+        c.BeeperLevel = level;
+}
+
 // The ULA's port (any even port): bit 4 drives the beeper.
-void BeeperWrite(SoundEngine& e, uint8_t value) {
+inline void BeeperWrite(SoundEngine& e, uint8_t value) {
     ChipState& c = e.Chip;
     const int32_t level = (value & 0x10) ? c.BeeperAmplitude : 0;
-    if (level == c.BeeperLevel && !c.BufferFull && !c.BeeperPending) {
+    if (level == c.BeeperLevel && !(c.BufferFull | c.BeeperPending)) {
         // Nothing audible changes: the span up to here renders with the next
         // change, to the same samples. Beeper players write every few dozen
         // T-states, about half the time the level they already have.
         c.BeeperNewLevel = level;
         return;
     }
-    Synthesizer(e);
-    c.BeeperNewLevel = level;
-    if (c.BufferFull)
-        c.BeeperPending = 1;
-    else
-        c.BeeperLevel = c.BeeperNewLevel;
+    BeeperChange(e, level);
 }
 
 // PPI port C, bits 7 and 6: the chip's BDIR and BC1 lines. A function is set
@@ -135,9 +143,12 @@ void OutCpc(SoundEngine& e, uint16_t port, uint8_t value) {
     }
 }
 
-void OutAuto(SoundEngine& e, uint16_t port, uint8_t value) {
+namespace {
+
+// The chip's ports of both machines while the machine is not known yet; the
+// first completed chip write decides it.
+[[gnu::noinline]] void AutoChipPorts(SoundEngine& e, uint16_t port, uint8_t value) {
     ChipState& c = e.Chip;
-    if ((port & 1) == 0) BeeperWrite(e, value);
     const unsigned high = port >> 8;
     if (high == 0xF4) {
         c.PpiLatch = value;
@@ -163,6 +174,15 @@ void OutAuto(SoundEngine& e, uint16_t port, uint8_t value) {
         c.OutHandler = OutSpectrum;
         RenderAndWrite(e, c.SelectedRegister, value);
     }
+}
+
+} // namespace
+
+void OutAuto(SoundEngine& e, uint16_t port, uint8_t value) {
+    if ((port & 1) == 0) BeeperWrite(e, value);
+    // A beeper song's OUTs (port 0xFE) reach none of the chip's ports.
+    const unsigned high = port >> 8;
+    if (high == 0xF4 || high == 0xF6 || (port & 0x8002) == 0x8000) AutoChipPorts(e, port, value);
 }
 
 uint8_t InPort(const ChipState& c, uint16_t port) {

@@ -371,7 +371,8 @@ namespace {
 // then brought to the span's end in closed form. Beeper songs render a few
 // ticks per OUT, so this stays small: spans long enough to fill many frames go
 // through `FrameWriter::Run`, which writes whole frames at once.
-inline void RenderUnheard(ChipState& c, const ChipState::RenderPlan& plan, uint32_t total) {
+[[gnu::always_inline]] inline void RenderUnheard(ChipState& c, const ChipState::RenderPlan& plan,
+                                                 uint32_t total) {
     const int32_t left = c.BeeperLevel + plan.SteadyLeft;
     const int32_t right = c.BeeperLevel + plan.SteadyRight;
     uint32_t pos;
@@ -626,7 +627,7 @@ inline void RenderUnheard(ChipState& c, const ChipState::RenderPlan& plan, uint3
 
 // The fast renderer, shared by `RenderTicksFast` and `Synthesizer` (which
 // would otherwise pay a second call for every short span).
-inline void RenderFast(ChipState& c) {
+[[gnu::always_inline]] inline void RenderFast(ChipState& c) {
     if (c.TicksRendered >= c.TicksToRender) return;
     const uint32_t total = c.TicksToRender - c.TicksRendered;
     const ChipState::RenderPlan& plan = PlanFor(c);
