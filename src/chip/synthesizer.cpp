@@ -230,15 +230,9 @@ struct FrameWriter {
         }
         uint32_t taken = 0;
         if (InSample > 0) {
-            // Finish the frame that earlier ticks began.
-            int32_t need = static_cast<int32_t>(Boundary >> 16) - InSample;
-            if (need < 1) need = 1;
-            if (static_cast<uint32_t>(need) > k) {
-                SumL += left * static_cast<int32_t>(k);
-                SumR += right * static_cast<int32_t>(k);
-                InSample += static_cast<int32_t>(k);
-                return k;
-            }
+            // Finish the frame that earlier ticks began (k covers it, as
+            // above).
+            const int32_t need = open < 1 ? 1 : open;
             SumL += left * need;
             SumR += right * need;
             InSample += need;
@@ -311,10 +305,6 @@ inline uint32_t ShiftsToNoiseChange(uint32_t s) {
 
 constexpr uint32_t Never = UINT32_MAX;
 
-// Spans up to this many ticks render frame by frame; longer ones may fill
-// many frames, which `FrameWriter::Run` writes at once.
-constexpr uint32_t ShortSpan = 64;
-
 // The plan for the registers and tables as they are, rebuilt when stale.
 [[gnu::always_inline]] inline const ChipState::RenderPlan& PlanFor(ChipState& c) {
     uint32_t registers;
@@ -366,68 +356,18 @@ void RenderTicksReference(ChipState& c) {
 namespace {
 
 // A span in which nothing that changes is heard (the usual state while only
-// the beeper plays): every tick mixes the same, so the span only adds that
-// level to the open frame and closes frames as they fill; the generators are
-// then brought to the span's end in closed form. Beeper songs render a few
-// ticks per OUT, so this stays small: spans long enough to fill many frames go
-// through `FrameWriter::Run`, which writes whole frames at once.
+// the beeper plays): every tick mixes the same, so the span is one run of
+// ticks into the frames; the generators only count the ticks and catch up
+// later in closed form.
 [[gnu::always_inline]] inline void RenderUnheard(ChipState& c, const ChipState::RenderPlan& plan,
                                                  uint32_t total) {
     const int32_t left = c.BeeperLevel + plan.SteadyLeft;
     const int32_t right = c.BeeperLevel + plan.SteadyRight;
-    uint32_t pos;
-    if (total <= ShortSpan) {
-        int32_t in = c.TicksInSample;
-        int32_t sumL = c.SumLeft, sumR = c.SumRight;
-        if (in <= 0) { // a frame not yet begun holds nothing
-            in = 0;
-            sumL = sumR = 0;
-        }
-        uint32_t boundary = c.SampleBoundary;
-        uint32_t count = c.OutputCount;
-        uint32_t rest = total;
-        for (;;) {
-            int32_t need = static_cast<int32_t>(boundary >> 16) - in;
-            if (need < 1) need = 1;
-            if (static_cast<uint32_t>(need) > rest) {
-                // The rest of the span stays in the open frame.
-                sumL += left * static_cast<int32_t>(rest);
-                sumR += right * static_cast<int32_t>(rest);
-                in += static_cast<int32_t>(rest);
-                rest = 0;
-                break;
-            }
-            // The frame fills: its average, then the boundary owes the next
-            // frame's ticks (16-bit arithmetic, as a frame closed tick by tick).
-            const int32_t ticks = in + need;
-            const int32_t outL = DivideSum(sumL + left * need, ticks);
-            const int32_t outR = DivideSum(sumR + right * need, ticks);
-            rest -= static_cast<uint32_t>(need);
-            const uint32_t b = boundary + c.TicksPerSample;
-            const uint16_t owed = static_cast<uint16_t>((b >> 16) - static_cast<uint32_t>(ticks));
-            boundary = (b & 0xFFFF) | (static_cast<uint32_t>(owed) << 16);
-            c.OutputBuffer[count] = static_cast<int16_t>(outL);
-            c.OutputBuffer[count + 1] = static_cast<int16_t>(outR);
-            count += 2;
-            sumL = sumR = 0;
-            in = 0;
-            if (count >= BufferValues) break;
-        }
-        c.SumLeft = sumL;
-        c.SumRight = sumR;
-        c.TicksInSample = in;
-        c.SampleBoundary = boundary;
-        c.OutputCount = static_cast<uint16_t>(count);
-        pos = total - rest;
-        c.TicksRendered += pos;
-        if (rest) c.BufferFull = 1;
-    } else {
-        FrameWriter w(c);
-        pos = w.Run(left, right, total);
-        w.Store(c);
-        c.TicksRendered += pos;
-        if (w.Full() && c.TicksRendered < c.TicksToRender) c.BufferFull = 1;
-    }
+    FrameWriter w(c);
+    const uint32_t pos = w.Run(left, right, total);
+    w.Store(c);
+    c.TicksRendered += pos;
+    if (w.Full() && c.TicksRendered < c.TicksToRender) c.BufferFull = 1;
     // The generators catch up later, all at once.
     c.UnheardTicks += pos;
     if (c.UnheardTicks >= 0x40000000) SettleGenerators(c);
