@@ -2,6 +2,7 @@
 // tiny Z80 assembler for the hand-written programs that drive it.
 #pragma once
 
+#include "../z80/z80_state_diff.h"
 #include "chip/chip.h"
 
 #include <cstdint>
@@ -10,6 +11,12 @@
 #include <vector>
 
 namespace chiptest {
+
+// The definition of a buffer: BeginBuffer, then FramePass until it is full.
+inline void MakeBufferByPasses(SoundEngine& e) {
+    if (!BeginBuffer(e)) return;
+    while (e.Chip.OutputCount < BufferValues) FramePass(e);
+}
 
 // An engine reset for playback, with two output buffers.
 struct Rig {

@@ -17,49 +17,13 @@
 #include <initializer_list>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
+using chiptest::MakeBufferByPasses;
 using chiptest::Rig;
 
 namespace {
-
-// The definition: BeginBuffer, then FramePass until the buffer is full.
-void MakeBufferByPasses(SoundEngine& e) {
-    if (!BeginBuffer(e)) return;
-    while (e.Chip.OutputCount < BufferValues) FramePass(e);
-}
-
-// Every register, flip-flop and memory byte that differs.
-std::string Difference(const Z80State& a, const Z80State& b) {
-    std::ostringstream out;
-#define DL_CHECK(x)                                                                                \
-    if (!(a.x == b.x)) out << #x << ": " << +a.x << " vs " << +b.x << "; ";
-    DL_CHECK(TStates);
-    DL_CHECK(PC);
-    DL_CHECK(SP);
-    DL_CHECK(R);
-    DL_CHECK(RBit7);
-    DL_CHECK(I);
-    DL_CHECK(IX);
-    DL_CHECK(IY);
-    DL_CHECK(IFF1);
-    DL_CHECK(EIDelay);
-    DL_CHECK(IM);
-    DL_CHECK(AFRef->A);
-    DL_CHECK(AFRef->F);
-    DL_CHECK(AltAFRef->A);
-    DL_CHECK(AltAFRef->F);
-    for (uint8_t RegisterBank::*bank : {&RegisterBank::B, &RegisterBank::C, &RegisterBank::D,
-                                        &RegisterBank::E, &RegisterBank::H, &RegisterBank::L}) {
-        if (a.Bank->*bank != b.Bank->*bank) out << "main register; ";
-        if (a.AltBank->*bank != b.AltBank->*bank) out << "alternate register; ";
-    }
-#undef DL_CHECK
-    if (std::memcmp(a.Memory, b.Memory, sizeof a.Memory) != 0) out << "Memory; ";
-    return out.str();
-}
 
 // Counts the processor's OUTs, so that a run can stop right after each one.
 class CountingPorts : public Z80Ports {
@@ -241,7 +205,7 @@ void ExpectSameStops(const Z80State& start, int stops, const std::string& what, 
         while (slow->TStates < FrameTStates && slowPorts.Outs < limit);
         for (Z80State* z : {fast.get(), slow.get()})
             if (z->TStates >= FrameTStates) z->TStates -= FrameTStates;
-        ASSERT_EQ(Difference(*slow, *fast), "") << what << " stop " << stop;
+        ASSERT_EQ(z80test::Diff(*slow, *fast), "") << what << " stop " << stop;
         ASSERT_EQ(slowPorts.Outs, fastPorts.Outs) << what << " stop " << stop;
     }
 }
@@ -302,7 +266,7 @@ TEST(DelayLoops, RandomProgramsRenderAsPassByPass) {
             MakeBufferByPasses(byPasses.E());
             MakeBuffer(run.E());
             ASSERT_EQ(byPasses.Buffer1, run.Buffer1) << "round " << round << " buffer " << b;
-            ASSERT_EQ(Difference(byPasses.Z(), run.Z()), "") << "round " << round;
+            ASSERT_EQ(z80test::Diff(byPasses.Z(), run.Z()), "") << "round " << round;
             ASSERT_EQ(byPasses.C().LastSynthTState, run.C().LastSynthTState) << "round " << round;
         }
     }
@@ -332,7 +296,7 @@ TEST(DelayLoops, BeeperSongsRenderAsPassByPass) {
             MakeBufferByPasses(byPasses.E());
             MakeBuffer(run.E());
             ASSERT_EQ(byPasses.Buffer1, run.Buffer1) << song.File << " buffer " << b;
-            ASSERT_EQ(Difference(byPasses.Z(), run.Z()), "") << song.File << " buffer " << b;
+            ASSERT_EQ(z80test::Diff(byPasses.Z(), run.Z()), "") << song.File << " buffer " << b;
         }
     }
 }
@@ -423,7 +387,7 @@ TEST(IdleLoops, OnlySteadyInputSkipsRounds) {
         RunPasses(*z[i], ports[i].Outs, 1);
     }
     EXPECT_GE(z[0]->TStates, FrameTStates);
-    EXPECT_EQ(Difference(*z[1], *z[0]), "");
+    EXPECT_EQ(z80test::Diff(*z[1], *z[0]), "");
     EXPECT_LT(ports[0].Ins, 8u);
     EXPECT_GT(ports[1].Ins, 1500u);
 }
@@ -449,6 +413,6 @@ TEST(IdleLoops, TheRoundAfterAWritingRoundIsCheckedOnItsOwn) {
     RunPasses(*fast, fastPorts.Outs, 1);
     do Pass(*slow);
     while (slow->TStates < FrameTStates);
-    EXPECT_EQ(Difference(*slow, *fast), "");
+    EXPECT_EQ(z80test::Diff(*slow, *fast), "");
     EXPECT_NE(fast->Bank->D, 0);
 }

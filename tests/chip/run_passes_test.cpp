@@ -12,55 +12,13 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <sstream>
 #include <string>
 
 using chiptest::Asm;
+using chiptest::MakeBufferByPasses;
 using chiptest::Rig;
 
 namespace {
-
-// The definition: BeginBuffer, then FramePass until the buffer is full.
-void MakeBufferByPasses(SoundEngine& e) {
-    if (!BeginBuffer(e)) return;
-    while (e.Chip.OutputCount < BufferValues) FramePass(e);
-}
-
-std::string Z80Difference(const Z80State& a, const Z80State& b) {
-    std::ostringstream out;
-#define ZF_CHECK(x)                                                                                \
-    if (!(a.x == b.x)) out << #x << ": " << +a.x << " vs " << +b.x << "; ";
-    ZF_CHECK(TStates);
-    ZF_CHECK(PC);
-    ZF_CHECK(SP);
-    ZF_CHECK(R);
-    ZF_CHECK(RBit7);
-    ZF_CHECK(I);
-    ZF_CHECK(IX);
-    ZF_CHECK(IY);
-    ZF_CHECK(IFF1);
-    ZF_CHECK(EIDelay);
-    ZF_CHECK(IM);
-    ZF_CHECK(AFRef->A);
-    ZF_CHECK(AFRef->F);
-    ZF_CHECK(AltAFRef->A);
-    ZF_CHECK(AltAFRef->F);
-    ZF_CHECK(Bank->B);
-    ZF_CHECK(Bank->C);
-    ZF_CHECK(Bank->D);
-    ZF_CHECK(Bank->E);
-    ZF_CHECK(Bank->H);
-    ZF_CHECK(Bank->L);
-    ZF_CHECK(AltBank->B);
-    ZF_CHECK(AltBank->C);
-    ZF_CHECK(AltBank->H);
-    ZF_CHECK(AltBank->L);
-#undef ZF_CHECK
-    if ((a.Bank == &a.BankStore1) != (b.Bank == &b.BankStore1)) out << "Bank; ";
-    if ((a.AFRef == &a.AFStore1) != (b.AFRef == &b.AFStore1)) out << "AFRef; ";
-    if (std::memcmp(a.Memory, b.Memory, sizeof a.Memory) != 0) out << "Memory; ";
-    return out.str();
-}
 
 // Both engines, buffer by buffer: same samples, same processor, same chip
 // timing and output position.
@@ -69,7 +27,7 @@ void ExpectSameRuns(Rig& byPasses, Rig& run, int buffers, const std::string& wha
         MakeBufferByPasses(byPasses.E());
         MakeBuffer(run.E());
         ASSERT_EQ(byPasses.Buffer1, run.Buffer1) << what << " buffer " << b;
-        ASSERT_EQ(Z80Difference(byPasses.Z(), run.Z()), "") << what << " buffer " << b;
+        ASSERT_EQ(z80test::Diff(byPasses.Z(), run.Z()), "") << what << " buffer " << b;
         const ChipState& p = byPasses.C();
         const ChipState& r = run.C();
         ASSERT_EQ(p.LastSynthTState, r.LastSynthTState) << what << " buffer " << b;
