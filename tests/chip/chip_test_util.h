@@ -1,16 +1,45 @@
-// Helpers for the sound chip tests: a fresh engine with its buffers, and a
-// tiny Z80 assembler for the hand-written programs that drive it.
+// Helpers for the sound chip tests: a fresh engine with its buffers, the
+// pass-by-pass definition of a buffer, the real songs, and a tiny Z80
+// assembler for the hand-written programs that drive it.
 #pragma once
 
-#include "../z80/z80_state_diff.h"
 #include "chip/chip.h"
+#include "songs/songs.h"
 
+#include "../z80/z80_state_diff.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <initializer_list>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace chiptest {
+
+// Calls f(list, fileName, song) for the first `perFile` songs of every real
+// ".ay" file in the shared test data (stopping at a refused file or a fatal failure); returns
+// how many songs it was called for.
+template <typename F> int ForRealSongs(int perFile, F f) {
+    int songs = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(ZIRRAFON_TESTDATA_DIR "/ay")) {
+        SongList list;
+        const std::string name = entry.path().string();
+        if (!OpenAYFile(list, name, [](const std::string&) {})) {
+            ADD_FAILURE() << "refused: " << name;
+            return songs;
+        }
+        for (int song = 0; song < std::min(list.SongCount, perFile); ++song) {
+            f(list, name, song);
+            if (::testing::Test::HasFatalFailure()) return songs;
+            ++songs;
+        }
+    }
+    return songs;
+}
 
 // The definition of a buffer: BeginBuffer, then FramePass until it is full.
 inline void MakeBufferByPasses(SoundEngine& e) {

@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -173,13 +171,8 @@ TEST(RendererEquivalence, ClosedFormAdvanceMatchesTickSteps) {
 }
 
 TEST(RendererEquivalence, RealSongs) {
-    namespace fs = std::filesystem;
-    int songs = 0;
-    for (const auto& entry : fs::directory_iterator(ZIRRAFON_TESTDATA_DIR "/ay")) {
-        SongList list;
-        const std::string name = entry.path().string();
-        ASSERT_TRUE(OpenAYFile(list, name, [](const std::string&) {})) << name;
-        for (int song = 0; song < std::min(list.SongCount, 2); ++song) {
+    const int songs =
+        chiptest::ForRealSongs(2, [](SongList& list, const std::string& name, int song) {
             Rig ref, fast;
             ref.C().TickByTick = 1;
             for (Rig* r : {&ref, &fast}) {
@@ -194,8 +187,6 @@ TEST(RendererEquivalence, RealSongs) {
                 ASSERT_EQ(ref.Buffer1, fast.Buffer1) << name << " song " << song << " buffer " << b;
                 ASSERT_TRUE(SameState(ref.C(), fast.C())) << name << " song " << song;
             }
-            ++songs;
-        }
-    }
+        });
     EXPECT_GE(songs, 7);
 }

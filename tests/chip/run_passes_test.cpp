@@ -9,9 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 using chiptest::Asm;
@@ -41,23 +39,15 @@ void ExpectSameRuns(Rig& byPasses, Rig& run, int buffers, const std::string& wha
 } // namespace
 
 TEST(RunPasses, RealSongsRunAsPassByPass) {
-    namespace fs = std::filesystem;
-    int songs = 0;
-    for (const auto& entry : fs::directory_iterator(ZIRRAFON_TESTDATA_DIR "/ay")) {
-        SongList list;
-        const std::string name = entry.path().string();
-        ASSERT_TRUE(OpenAYFile(list, name, [](const std::string&) {})) << name;
-        for (int song = 0; song < std::min(list.SongCount, 2); ++song) {
+    const int songs =
+        chiptest::ForRealSongs(2, [](SongList& list, const std::string& name, int song) {
             Rig byPasses, run;
             for (Rig* r : {&byPasses, &run}) {
                 LoadAYSong(list, r->E(), song);
                 StartPlayback(r->E(), r->Buffer1.data());
             }
             ExpectSameRuns(byPasses, run, 4, name + " song " + std::to_string(song));
-            if (HasFatalFailure()) return;
-            ++songs;
-        }
-    }
+        });
     EXPECT_GE(songs, 7);
 }
 
