@@ -257,7 +257,9 @@ FrameCount RunFrame(Z80State& s) {
     }
 }
 
-void BM_MixedLoad(benchmark::State& state) {
+// The mixed load, one frame per iteration through `frame`, which runs one
+// frame of the processor and returns its T-states.
+template <typename Frame> void MixedLoad(benchmark::State& state, Frame frame) {
     auto z80 = std::make_unique<Z80State>();
     FakePorts ports;
     z80->Ports = &ports;
@@ -269,41 +271,30 @@ void BM_MixedLoad(benchmark::State& state) {
     RunFrame(*z80);
     const uint16_t ticksBefore = ReadWord(*z80, TicksAddress);
     int64_t tstates = 0;
-    for (auto _ : state) {
-        tstates += RunFrame(*z80).TStates;
-    }
+    for (auto _ : state) tstates += frame(*z80);
     benchmark::DoNotOptimize(ports.Sum);
     if (ReadWord(*z80, TicksAddress) == ticksBefore && state.iterations() > 1)
         state.SkipWithError("the interrupt routine did not run");
     state.counters["T/s"] =
         benchmark::Counter(static_cast<double>(tstates), benchmark::Counter::kIsRate);
 }
+
+void BM_MixedLoad(benchmark::State& state) {
+    MixedLoad(state, [](Z80State& z) { return static_cast<int64_t>(RunFrame(z).TStates); });
+}
 BENCHMARK(BM_MixedLoad);
 
 // The same load through RunPasses, the frame loop's own runner (PC, R, EIDelay
 // and the T-state counter in locals, every pass ending in its own dispatch).
 void BM_MixedLoadRunPasses(benchmark::State& state) {
-    auto z80 = std::make_unique<Z80State>();
-    FakePorts ports;
-    z80->Ports = &ports;
-    LoadMixedProgram(*z80);
-    ResetForPlayback(*z80);
-    RunFrame(*z80);
-    RunFrame(*z80);
-    const uint16_t ticksBefore = ReadWord(*z80, TicksAddress);
-    const uint16_t never = 0; // the watched count: no port call advances it here
-    int64_t tstates = 0;
-    for (auto _ : state) {
-        const int32_t before = z80->TStates;
-        RunPasses(*z80, never, 1);
-        tstates += z80->TStates - before;
-        z80->TStates -= FrameTStates;
-    }
-    benchmark::DoNotOptimize(ports.Sum);
-    if (ReadWord(*z80, TicksAddress) == ticksBefore && state.iterations() > 1)
-        state.SkipWithError("the interrupt routine did not run");
-    state.counters["T/s"] =
-        benchmark::Counter(static_cast<double>(tstates), benchmark::Counter::kIsRate);
+    MixedLoad(state, [](Z80State& z) {
+        const uint16_t never = 0; // the watched count: no port call advances it here
+        const int32_t before = z.TStates;
+        RunPasses(z, never, 1);
+        const int64_t t = z.TStates - before;
+        z.TStates -= FrameTStates;
+        return t;
+    });
 }
 BENCHMARK(BM_MixedLoadRunPasses);
 
