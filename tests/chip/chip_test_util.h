@@ -71,6 +71,16 @@ struct Rig {
         OutAt(t, 0xFFFD, static_cast<uint8_t>(reg));
         OutAt(t, 0xBFFD, value);
     }
+    // CPC select + data write at one instant, each a PPI port A latch and a
+    // bus function strobed through port C.
+    void WriteCpc(int32_t t, int reg, uint8_t value) {
+        OutAt(t, 0xF400, static_cast<uint8_t>(reg));
+        OutAt(t, 0xF600, 0xC0);
+        OutAt(t, 0xF600, 0x00);
+        OutAt(t, 0xF400, value);
+        OutAt(t, 0xF600, 0x80);
+        OutAt(t, 0xF600, 0x00);
+    }
     // Renders up to T-state t.
     void RenderTo(int32_t t) {
         Engine->Z80.TStates = t;

@@ -147,12 +147,7 @@ TEST(CpcPorts, SelectAndWriteThroughThePpi) {
     EXPECT_EQ(c.Regs[7], 0x38);
     EXPECT_EQ(c.PpiControl, 0);
     // A write while R14 is selected is dropped but ends the function.
-    rig.OutAt(0, 0xF400, 14);
-    rig.OutAt(0, 0xF600, 0xC0);
-    rig.OutAt(0, 0xF600, 0x00);
-    rig.OutAt(0, 0xF400, 0x55);
-    rig.OutAt(0, 0xF600, 0x80);
-    rig.OutAt(0, 0xF600, 0x00);
+    rig.WriteCpc(0, 14, 0x55);
     EXPECT_EQ(c.PpiControl, 0);
     // Spectrum ports and the beeper mean nothing to the CPC.
     rig.OutAt(0, 0xFFFD, 1);
@@ -180,12 +175,7 @@ TEST(CpcPorts, ReadRequestEndsAtTheNextInactiveControlWrite) {
     rig.OutAt(0, 0xF600, 0x00);
     EXPECT_EQ(c.PpiControl, 0);
     // Decoding goes on normally afterwards.
-    rig.OutAt(0, 0xF400, 2);
-    rig.OutAt(0, 0xF600, 0xC0);
-    rig.OutAt(0, 0xF600, 0x00);
-    rig.OutAt(0, 0xF400, 0x99);
-    rig.OutAt(0, 0xF600, 0x80);
-    rig.OutAt(0, 0xF600, 0x00);
+    rig.WriteCpc(0, 2, 0x99);
     EXPECT_EQ(c.Regs[2], 0x99);
 }
 

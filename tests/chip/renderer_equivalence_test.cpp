@@ -53,14 +53,7 @@ struct Pair : chiptest::RendererPair {
         if (!Cpc) {
             Both([&](Rig& r) { r.WriteSpectrum(t, reg, value); });
         } else {
-            Both([&](Rig& r) {
-                r.OutAt(t, 0xF400, static_cast<uint8_t>(reg));
-                r.OutAt(t, 0xF600, 0xC0);
-                r.OutAt(t, 0xF600, 0x00);
-                r.OutAt(t, 0xF400, value);
-                r.OutAt(t, 0xF600, 0x80);
-                r.OutAt(t, 0xF600, 0x00);
-            });
+            Both([&](Rig& r) { r.WriteCpc(t, reg, value); });
         }
     }
 };
