@@ -189,6 +189,25 @@ void LoadBusySpectrumProgram(Z80State& z) {
     z.IM = 1;
 }
 
+// Runs `program` (at 0x100, with an EI; RET handler in IM 1) for two full
+// buffers and returns their samples.
+std::vector<int16_t> TwoBuffersOf(Rig& rig, const Asm& program) {
+    Z80State& z = rig.Z();
+    Asm h(0x38);
+    h.Ei().Ret();
+    h.LoadInto(z);
+    program.LoadInto(z);
+    z.PC = 0x100;
+    z.SP = 0x8000;
+    std::vector<int16_t> all;
+    for (int b = 0; b < 2; ++b) {
+        MakeBuffer(rig.E());
+        EXPECT_EQ(rig.C().OutputCount, BufferValues);
+        all.insert(all.end(), rig.Buffer1.begin(), rig.Buffer1.end());
+    }
+    return all;
+}
+
 } // namespace
 
 TEST(MakeBuffer, EveryBufferIsFullAndTheSoundContinuesAcrossThem) {
@@ -216,24 +235,14 @@ TEST(MakeBuffer, EveryBufferIsFullAndTheSoundContinuesAcrossThem) {
 TEST(MakeBuffer, SpectrumToneHasItsPeriodInSamples) {
     Rig rig;
     Z80State& z = rig.Z();
-    Asm h(0x38);
-    h.Ei().Ret();
-    h.LoadInto(z);
     Asm a(0x100);
     a.SpectrumWrite(0, 100).SpectrumWrite(7, 0x3E).SpectrumWrite(8, 15);
     // Read R7 back through the select port, and the ULA port (nothing there).
     a.LdBC(0xFFFD).LdA(7).OutCA().InAC().LdMemFromA(0x9001);
     a.LdA(0x7F).InAN(0xFE).LdMemFromA(0x9002);
     a.Im1().Ei().Halt().JrSelf(1);
-    a.LoadInto(z);
-    z.PC = 0x100;
-    z.SP = 0x8000;
-    std::vector<int16_t> all;
-    for (int b = 0; b < 2; ++b) {
-        MakeBuffer(rig.E());
-        ASSERT_EQ(rig.C().OutputCount, BufferValues);
-        all.insert(all.end(), rig.Buffer1.begin(), rig.Buffer1.end());
-    }
+    const std::vector<int16_t> all = TwoBuffersOf(rig, a);
+    ASSERT_FALSE(HasFailure());
     EXPECT_EQ(z.Memory[0x9001], 0x3E);
     EXPECT_EQ(z.Memory[0x9002], 0xFF);
     // 221675 / 200 = 1108.375 Hz: 39.788 output frames per period.
@@ -249,22 +258,11 @@ TEST(MakeBuffer, SpectrumToneHasItsPeriodInSamples) {
 
 TEST(MakeBuffer, CpcSongIsDetectedAndClockedAtOneMegahertz) {
     Rig rig;
-    Z80State& z = rig.Z();
-    Asm h(0x38);
-    h.Ei().Ret();
-    h.LoadInto(z);
     Asm a(0x100);
     a.CpcWrite(0, 100).CpcWrite(7, 0x3E).CpcWrite(8, 15);
     a.Im1().Ei().Halt().JrSelf(1);
-    a.LoadInto(z);
-    z.PC = 0x100;
-    z.SP = 0x8000;
-    std::vector<int16_t> all;
-    for (int b = 0; b < 2; ++b) {
-        MakeBuffer(rig.E());
-        ASSERT_EQ(rig.C().OutputCount, BufferValues);
-        all.insert(all.end(), rig.Buffer1.begin(), rig.Buffer1.end());
-    }
+    const std::vector<int16_t> all = TwoBuffersOf(rig, a);
+    ASSERT_FALSE(HasFailure());
     const ChipState& c = rig.C();
     EXPECT_EQ(c.OutHandler, OutCpc);
     EXPECT_EQ(c.TicksPerTState, CpcTicksPerTState);
