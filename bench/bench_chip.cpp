@@ -5,7 +5,7 @@
 // definition. Reports seconds of sound per second of CPU time ("x_realtime")
 // and the time of one 370 ms buffer (the iteration time).
 #include "chip/chip.h"
-#include "songs/songs.h"
+#include "songs/session.h"
 
 #include <benchmark/benchmark.h>
 
@@ -168,16 +168,17 @@ BENCHMARK(BM_NoiseSong)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // The first song of a real file, measured after its first 10 seconds.
 void RealSong(benchmark::State& state, const std::string& fileName) {
-    SongList list;
+    SongSession session;
     std::string error;
-    if (!OpenAYFile(list, fileName, [&](const std::string& text) { error = text; })) {
+    if (!session.Open(fileName, KindOfFile(fileName),
+                      [&](const std::string& text) { error = text; })) {
         state.SkipWithError(error.c_str());
         return;
     }
-    auto engine = std::make_unique<SoundEngine>();
+    SoundEngine* engine = session.Engine.get();
     std::vector<int16_t> buffer(BufferValues);
-    LoadAYSong(list, *engine, 0);
-    StartPlayback(*engine, buffer.data());
+    session.LoadSong(0);
+    session.StartPlayback(buffer.data());
     engine->Chip.TickByTick = state.range(0) ? 1 : 0;
     for (int i = 0; i < 27; ++i) MakeBuffer(*engine);
     Measure(state, *engine);

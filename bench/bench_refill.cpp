@@ -12,7 +12,7 @@
 // music, beeper), the demo AYM file, and a real beeper song from the shared
 // test data when it is there.
 #include "chip/chip.h"
-#include "songs/songs.h"
+#include "songs/session.h"
 
 #include <benchmark/benchmark.h>
 
@@ -28,31 +28,24 @@ void Refill(benchmark::State& state, const std::string& file, int song) {
         state.SkipWithError(("missing " + file).c_str());
         return;
     }
-    auto engine = std::make_unique<SoundEngine>();
-    SongList list;
-    const bool aym = file.ends_with(".aym");
+    SongSession session;
     const auto ignore = [](const std::string&) {};
-    if (!(aym ? OpenAYMFile(list, file, ignore, *engine) : OpenAYFile(list, file, ignore))) {
+    if (!session.Open(file, SongKindByExtension(file), ignore)) {
         state.SkipWithError("file refused");
         return;
     }
-    if (aym)
-        LoadAYMSong(list, *engine, song);
-    else
-        LoadAYSong(list, *engine, song);
-    SetChipAndChannels(engine->Chip, DefaultChipMode, VolumeZoneHeight);
+    session.LoadSong(song);
+    SetChipAndChannels(session.Engine->Chip, DefaultChipMode, VolumeZoneHeight);
     std::vector<int16_t> buffer1(BufferValues), buffer2(BufferValues);
-    StartPlayback(*engine, buffer1.data());
+    session.StartPlayback(buffer1.data());
     // The two buffers of the start, then the steady refills alternate.
-    for (auto* b : {&buffer1, &buffer2}) {
-        engine->Chip.OutputBuffer = b->data();
-        MakeBuffer(*engine);
-    }
+    session.FillBuffer(buffer1.data());
+    session.FillBuffer(buffer2.data());
     bool first = true;
     for (auto _ : state) {
-        engine->Chip.OutputBuffer = (first ? buffer1 : buffer2).data();
-        MakeBuffer(*engine);
-        benchmark::DoNotOptimize(engine->Chip.OutputBuffer[BufferValues - 1]);
+        int16_t* buffer = (first ? buffer1 : buffer2).data();
+        session.FillBuffer(buffer);
+        benchmark::DoNotOptimize(buffer[BufferValues - 1]);
         first = !first;
     }
     state.counters["realtime_x"] =

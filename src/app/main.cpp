@@ -1,15 +1,21 @@
 // Program entry of the player. One player runs per user session: a start that
 // finds a player running hands its arguments over to it and ends; otherwise
-// this start becomes the player. It makes the main window and the hidden
-// Parameters dialog, listens for later starts, delivers the stored
-// "Startup" options and then its own command line as two batches, shows the
-// window and runs until the window closes.
+// this start becomes the player. It listens for later starts before anything
+// else is built, makes the main window and the hidden Parameters dialog,
+// delivers the stored "Startup" options and then its own command line as two
+// batches, shows the window and runs until the window closes.
 //
 // Before anything else, relative file names on the command line (and the
 // path of "/p") are made absolute against the folder the program was started
 // in: the player works in its own folder, and a hand-over carries the names to
 // another process (see AbsoluteArguments in platform/single_instance.h for
 // how an option and an absolute file name are told apart).
+//
+// Two starts at the same moment (a file manager starts one per file) must
+// end with one player: the choice between handing over and listening is made
+// under a session-wide lock, and the player listens before its windows
+// exist, so a start that comes meanwhile waits in the socket's backlog.
+#include "app/argument_batches.h"
 #include "platform/single_instance.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
@@ -23,11 +29,14 @@ int main(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) given << QFile::decodeName(argv[i]);
     const QStringList arguments = AbsoluteArguments(given, QDir::currentPath());
 
+    InstanceLock lock;
+    lock.Acquire();
     // A player is running: hand over and end. Without arguments it is not
     // contacted at all; a hand-over that cannot be made ends quietly too.
     {
         InstanceConnection player;
         if (player.Connect(InstanceServerPath())) {
+            lock.Release();
             QList<QByteArray> bytes;
             for (const QString& argument : arguments) bytes << QFile::encodeName(argument);
             HandOver(player, bytes);
@@ -37,17 +46,34 @@ int main(int argc, char* argv[]) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));
-    QDir::setCurrent(QCoreApplication::applicationDirPath());
 
+    TForm1* face = nullptr;
+    ArgumentBatches* batches = nullptr;
+    InstanceServer server([&face](int wParam, int lParam) {
+        if (face) face->CommandLineInterpreter(wParam, lParam);
+    });
+    server.Abandoned = [&batches] {
+        if (batches) batches->AbandonHandOver();
+    };
+    server.Listen(); // without it this player still works, it only takes no hand-overs
+    lock.Release();
+
+    QDir::setCurrent(QCoreApplication::applicationDirPath());
     TForm1 form;
     new TForm2(&form); // hidden; owned by the main window, which keeps it as Form2
+    ArgumentBatches argumentBatches(*form.Playback, [&form](int mode, const QString& path) {
+        return form.ChangeSkin(mode, path);
+    });
+    form.ArgumentBatchHandler = [&argumentBatches](int wParam, int lParam) {
+        argumentBatches.CommandLineInterpreter(wParam, lParam);
+    };
+    face = &form;
+    batches = &argumentBatches;
 
-    InstanceServer server(
-        [&form](int wParam, int lParam) { form.CommandLineInterpreter(wParam, lParam); });
-    server.Abandoned = [&form] { form.AbandonHandOver(); };
-    server.Listen(); // without it this player still works, it only takes no hand-overs
-
-    form.CheckCommandLineAndReg(arguments);
+    argumentBatches.CheckCommandLineAndReg(arguments);
     form.show();
-    return app.exec();
+    const int status = app.exec();
+    face = nullptr;
+    batches = nullptr;
+    return status;
 }

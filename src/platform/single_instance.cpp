@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -117,6 +119,25 @@ void HandOverSender::Write(const QByteArray& argument) {
 void HandOverSender::Release() {
     if (Memory && Memory->isAttached()) Memory->detach();
     Memory.reset();
+}
+
+// ---- The lock of the start-up ---------------------------------------------------
+
+void InstanceLock::Acquire(const QString& serverPath) {
+    Release();
+    const QByteArray path = QFile::encodeName(serverPath + QStringLiteral(".lock"));
+    File = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (File < 0) return;
+    while (::flock(File, LOCK_EX) != 0)
+        if (errno != EINTR) {
+            Release();
+            return;
+        }
+}
+
+void InstanceLock::Release() {
+    if (File >= 0) ::close(File); // closing lets go of the lock
+    File = -1;
 }
 
 // ---- The sender's connection ---------------------------------------------------

@@ -106,6 +106,24 @@ class HandOverSender {
 // start of a UTF-8 character when the cut would split one.
 QByteArray CutForHandOver(const QByteArray& argument);
 
+// The session-wide lock under which a start decides whether it hands over or
+// becomes the player (an flock on a file beside the socket), so that two
+// starts at the same moment never both become players.
+class InstanceLock {
+  public:
+    InstanceLock() = default;
+    ~InstanceLock() { Release(); }
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+
+    // Waits for the lock; without a runtime folder to lock in it goes on unlocked.
+    void Acquire(const QString& serverPath = InstanceServerPath());
+    void Release();
+
+  private:
+    int File = -1;
+};
+
 // A connection to the running player, made without any Qt event machinery
 // (the second start has no application object).
 class InstanceConnection {

@@ -1,27 +1,23 @@
-// The main window, `TForm1`: owner of the player.
+// The main window, `TForm1`: the player's face.
 //
-// It holds the emulated machine (one `SoundEngine` for the whole run), the open
-// song file and its song list, the wave output with its two sample buffers,
-// and the user-level playback actions (open and play, play, stop, pause,
-// previous, next). Everything runs on the GUI thread: the wave device's
-// completion notices arrive as events, and `wmdone` refills the returned
-// buffer by running the emulation.
+// The player itself (engine, song file, buffers, wave device, actions) is a
+// `Player` (playback/player.h) that the window owns; the window maps mouse
+// presses and keys to its actions and shows what its signals report: the
+// three label texts, the song number and count.
 //
-// The window's face is the skin (ui/skin.h): a borderless 240x152 window whose
-// back buffer `SkinBitmap` the zones paint into; mouse presses, drags and
-// releases go to the zones, keys map to the actions and the volume, and files
-// dropped on the window are played (form1_face.cpp). The player parts reach
-// the face only through `PaintLabels`, `PaintTitleLabel` and `PrintNumber`.
+// The face is the skin (ui/skin.h): a borderless 240x152 window whose back
+// buffer `SkinBitmap` the zones paint into; mouse presses, drags and releases
+// go to the zones, keys map to the actions and the volume, and files dropped
+// on the window are played (form1_face.cpp). The face is drawn only through
+// `PaintLabels`, `PaintTitleLabel`, `PrintNumber` and `DrawVolume`.
 #pragma once
 
 #include "platform/opendialog.h"
-#include "platform/single_instance.h" // start-up options and hand-over
-#include "platform/waveout.h"
-#include "songs/songs.h"
+#include "playback/player.h"
 #include "ui/skin.h"
 
 #include <QPoint>
-#include <QPointer> // start-up options and hand-over
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <QWidget>
@@ -38,12 +34,6 @@ class QPaintEvent;
 class QShowEvent;
 class TForm2; // the Parameters dialog (form2.h)
 
-// Process priority classes as the settings store them.
-constexpr int32_t NormalPriorityClass = 0x20;
-constexpr int32_t HighPriorityClass = 0x80;
-
-// The application's title: caption of the general error report.
-inline constexpr const char* ApplicationTitle = "Zirrafon";
 // The main window's caption; it identifies the running player.
 inline constexpr const char* MainWindowCaption = "Zirrafon v1.0";
 
@@ -57,25 +47,9 @@ class TForm1 : public QWidget {
                     QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // ---- The emulated machine and the song file ----------------------------
-    std::unique_ptr<SoundEngine> Engine; // the one Z80 and chip of the run
-    SongList List;                       // FileKind, FileOpen, SongFile, CurrentSong, ...
-
-    // ---- Wave output ---------------------------------------------------------
-    std::unique_ptr<int16_t[]> Buffer1; // BufferValues 16-bit values (65,280 bytes)
-    std::unique_ptr<int16_t[]> Buffer2;
-    WaveHeader Header1;
-    WaveHeader Header2;
-    WaveOutFactory WaveOutMaker;
-    std::unique_ptr<WaveOutDevice> WaveOut; // open while `Playing`
-    uint64_t DeviceGeneration = 0;          // counts device opens and closes
-    bool Playing = false;
-    bool Paused = false;
-    int32_t PriorityClass = NormalPriorityClass;
-
-    // ---- Sound settings --------------------------------------------------------
-    int ChipMode = DefaultChipMode; // 0..13: chip type (even AY, odd YM) and layout
-    int32_t Volume = VolumeZoneHeight;
+    // The player: engine, song file, buffers, wave device, settings, actions.
+    std::unique_ptr<Player> Playback;
+    PlayerSettings& Settings; // the player's
 
     // ---- What the face shows ---------------------------------------------------
     QString AuthorLabelText; // the texts of the author, misc and title labels
@@ -85,25 +59,17 @@ class TForm1 : public QWidget {
     int32_t SongCountShown = 0;
     FileOpenDialog OpenDialog1;
 
-    // ---- Wave output cycle -------------------------------------------------------
-    // Opens the device, resets the engine, fills and queues both buffers.
-    void PlayCurrent();
-    // A buffer came back from the device: refill it and queue it again.
-    void wmdone(WaveHeader* header);
-    // Tears the device down; drops completion notices still queued.
-    void StopPlaying();
-    void SetPriority(int32_t priorityClass);
-    // Closing the window: stop, close the song file, normal priority.
-    void FormClose();
-
-    // ---- User-level playback actions -----------------------------------------------
-    void OpenAndPlay(const QString& fileName);
+    // ---- User-level playback actions (the player's) ---------------------------------
+    void OpenAndPlay(const QString& fileName) { Playback->OpenAndPlay(fileName); }
     void OpenButtonAction();
-    void PlayButtonAction();
-    void StopButtonAction();
-    void PauseButtonAction();
-    void PrevButtonAction();
-    void NextButtonAction();
+    void PlayButtonAction() { Playback->Play(); }
+    void StopButtonAction() { Playback->Stop(); }
+    void PauseButtonAction() { Playback->Pause(); }
+    void PrevButtonAction() { Playback->Previous(); }
+    void NextButtonAction() { Playback->Next(); }
+    void StopPlaying() { Playback->StopPlaying(); }
+    // Closing the window: the player stops, closes its file, normal priority.
+    void FormClose() { Playback->FormClose(); }
 
     // ---- Face hooks ------------------------------------------------------------------
     // Shows the three label texts at once, each from its first character.
@@ -140,14 +106,16 @@ class TForm1 : public QWidget {
     void FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
     // Action keys act once, when the key is released.
     void FormKeyUp(int key, Qt::KeyboardModifiers modifiers);
-    // Shows `Volume` in the volume bar and applies it to the sound.
+    // Shows the settings' `Volume` in the volume bar and applies it to the sound.
     void DrawVolume();
+    // Shows the volume bar only.
+    void PaintVolumeBar();
     // The About box.
     void ShowAbout();
     // Files dropped on the window: stops, then plays the first local file.
     void DropFiles(const QList<QUrl>& urls);
 
-    // ---- Start-up options and hand-over (form1_commands.cpp) --------------------
+    // ---- Start-up options and hand-over --------------------------------------------
     // The Parameters dialog; set when it is made, right after this window.
     QPointer<TForm2> Form2;
     // Loads a skin (mode 0: the built-in one, 1: the BMP file at `path`);
@@ -156,32 +124,17 @@ class TForm1 : public QWidget {
     std::function<bool(int mode, const QString& path)> SkinLoader;
     // `SkinLoader`, and on success both numbers redrawn and the window repainted.
     bool ChangeSkin(int mode, const QString& path);
-    // The `PendingFile` flag and name: the last existing file of a batch.
-    bool PendingFileSet = false;
-    QString PendingFile;
-    // Where the current argument text is: a buffer of a local batch, or the
-    // hand-over area while a hand-over batch is open.
-    enum class ArgumentSource { None, Local, Area };
-    ArgumentSource CurrentArgument = ArgumentSource::None;
-    QByteArray LocalArgument;
-    HandOverArea Area;
-    // The batch messages: (0, 1) / (0, 2) begin, (1, 0) one argument,
-    // (0, 0) / (0, 3) end.
-    void CommandLineInterpreter(int wParam, int lParam);
-    // One argument of a local batch, as the message (1, 0).
-    void DeliverArgument(const QByteArray& argument);
-    // The stored "Startup" options, then `commandLine`, as two local batches.
-    void CheckCommandLineAndReg(const QStringList& commandLine);
-    // A sender went away in the middle of its hand-over: let go of the area.
-    void AbandonHandOver();
+    // The batch messages of the start-up options and of later starts; the
+    // program entry installs the interpreter (app/argument_batches.h).
+    std::function<void(int wParam, int lParam)> ArgumentBatchHandler;
+    void CommandLineInterpreter(int wParam, int lParam) {
+        if (ArgumentBatchHandler) ArgumentBatchHandler(wParam, lParam);
+    }
     // Shows the Parameters dialog modally.
     void ShowParameters();
-    // An option or a file name of a batch.
-    void InterpretArgument(const QString& argument);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
-    void customEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -194,19 +147,5 @@ class TForm1 : public QWidget {
     void dropEvent(QDropEvent* event) override;
 
   private:
-    // Shows a failed device call; false when, while the box was open, another
-    // action closed or replaced the device, which ends the caller's steps.
-    bool ReportWaveError(WaveResult code, const char* caption);
-    void CloseDevice(); // forgets the device after its close
-    // The bodies of the actions; SongIOError passes through them and is
-    // reported once by the action the user started.
-    void OpenAndPlayFile(const QString& fileName);
-    void PlaySong();
-    template <typename Body> void ReportingIOErrors(Body body);
     bool CentredOnce = false; // placed in the centre of the screen at the first show
 };
-
-// The extension of a file name as the player compares it: from the last "."
-// after the last "/" on, without blanks and control characters at either end,
-// in lower case; empty when there is none.
-QString PlayerFileExtension(const QString& fileName);

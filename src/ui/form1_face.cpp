@@ -87,12 +87,8 @@ void TForm1::FormCreate() {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
-    // The player state and the sample buffers exist already (member
-    // initialisers); the engine points the register references at their stores.
-    Engine->Chip.BeeperAmplitude = -16384;
-    Engine->Chip.BeeperSetting = 16384;
-    PriorityClass = NormalPriorityClass; // the process priority itself stays as it is
-
+    // The player, its settings (beeper level 16384, volume 39, chip mode 2,
+    // normal priority class) and the sample buffers exist already.
     SkinButtonActions actions;
     actions.Close = [this] { close(); };
     actions.Minimize = [this] { showMinimized(); };
@@ -117,13 +113,10 @@ void TForm1::FormCreate() {
         t.Left, t.Top, t.Right, t.Bottom,
         TitleDragRoutine([this](int dx, int dy) { move(pos() + QPoint(dx, dy)); }));
     const ZoneRect& v = VolumeBarRect;
-    VolumeZone = FaceSkin->AddMoveZone(v.Left, v.Top, v.Right, v.Bottom,
-                                       VolumeDragRoutine(Volume, [this] { DrawVolume(); }));
+    VolumeZone =
+        FaceSkin->AddMoveZone(v.Left, v.Top, v.Right, v.Bottom,
+                              VolumeDragRoutine(Settings.Volume, [this] { DrawVolume(); }));
     SkinLoader = [this](int mode, const QString& path) { return FaceSkin->LoadSkin(mode, path); };
-
-    Volume = VolumeZoneHeight;
-    ChipMode = DefaultChipMode;
-    SetChipAndChannels(Engine->Chip, ChipMode, Volume);
 
     setAcceptDrops(true);
 }
@@ -200,8 +193,14 @@ void TForm1::PrintNumber(int which) {
 
 void TForm1::DrawVolume() {
     if (!FaceSkin) return;
+    PaintVolumeBar();
+    Settings.ApplyVolume();
+}
+
+void TForm1::PaintVolumeBar() {
+    if (!FaceSkin) return;
     const int height = VolumeZone->Bottom - VolumeZone->Top; // 39
-    const int lit = std::clamp(Volume, 0, height);
+    const int lit = std::clamp(Settings.Volume, 0, height);
     const int width = VolumeZone->Right - VolumeZone->Left;
     // The lit part grows from the bottom; above it the bar's background colour.
     FaceSkin->CopyToBuffer(FaceSkin->VolumeImage, QRect(0, height - lit, width, lit),
@@ -209,7 +208,6 @@ void TForm1::DrawVolume() {
     FaceSkin->FillBuffer(QRect(VolumeZone->Left, VolumeZone->Top, width, height - lit),
                          FaceSkin->SkinBrush);
     FaceSkin->UpdateScreen(QRect(VolumeZone->Left, VolumeZone->Top, width, height));
-    SetChipAndChannels(Engine->Chip, ChipMode, Volume);
 }
 
 void TForm1::ShowAbout() {
@@ -240,7 +238,7 @@ void TForm1::FormMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons,
         return;
 
     if (VolumeZone->HitTest(x, y)) {
-        Volume = VolumeZone->Bottom - y;
+        Settings.Volume = VolumeZone->Bottom - y;
         DrawVolume();
     }
     if (TButtonZone* b = FaceSkin->ButtonZones.FindAt(x, y)) {
@@ -337,13 +335,13 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     if (!FaceSkin || (modifiers & ShiftCtrlAlt)) return;
     const bool keypad = modifiers & Qt::KeypadModifier;
     if (key == Qt::Key_Up || (keypad && key == Qt::Key_8)) {
-        if (Volume < VolumeZone->Bottom - VolumeZone->Top) {
-            ++Volume;
+        if (Settings.Volume < VolumeZone->Bottom - VolumeZone->Top) {
+            ++Settings.Volume;
             DrawVolume();
         }
     } else if (key == Qt::Key_Down || (keypad && key == Qt::Key_2)) {
-        if (Volume > 0) {
-            --Volume;
+        if (Settings.Volume > 0) {
+            --Settings.Volume;
             DrawVolume();
         }
     }

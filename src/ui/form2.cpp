@@ -19,23 +19,6 @@
 
 #include <cstring>
 
-int ChipModeIndex(const QString& name) {
-    for (int i = 0; i < ChipModeCount; ++i)
-        if (name.compare(QLatin1String(ChipModeNames[i]), Qt::CaseInsensitive) == 0) return i;
-    return -1;
-}
-
-QString BuildStartupOptions(int chipMode, int32_t beeperSetting, int32_t priorityClass,
-                            const QString& skinFile) {
-    QString s;
-    if (chipMode != DefaultChipMode && chipMode >= 0 && chipMode < ChipModeCount)
-        s = QStringLiteral("/h") + QLatin1String(ChipModeNames[chipMode]);
-    if (beeperSetting != DefaultBeeperSetting) s += QStringLiteral(" /u%1").arg(beeperSetting);
-    if (priorityClass != NormalPriorityClass) s += QStringLiteral(" /rh");
-    if (!skinFile.isEmpty()) s += QStringLiteral(" /p\"") + skinFile + QLatin1Char('"');
-    return s;
-}
-
 namespace {
 
 template <typename Widget> Widget* Place(Widget* widget, int left, int top, int width, int height) {
@@ -46,7 +29,7 @@ template <typename Widget> Widget* Place(Widget* widget, int left, int top, int 
 } // namespace
 
 TForm2::TForm2(TForm1* form1)
-    : QDialog(form1), Form1(form1),
+    : QDialog(form1), Form1(form1), Settings(form1->Settings),
       Association(QCoreApplication::applicationFilePath().toStdString(),
                   [this](int code, const std::string& text) {
                       RegError(this, code, QString::fromStdString(text));
@@ -128,6 +111,21 @@ TForm2::TForm2(TForm1* form1)
         return chosen.isEmpty() ? QString() : chosen.first();
     };
 
+    // The controls follow the settings whoever changes them (the start-up
+    // options while the dialog is hidden, or the dialog itself).
+    connect(&Settings, &PlayerSettings::ChipModeChanged, this,
+            [this](int mode) { ComboBox1->setCurrentIndex(mode); });
+    connect(&Settings, &PlayerSettings::BeeperSettingChanged, this, [this](int level) {
+        // What the user typed stays as typed when it means this level.
+        bool ok = false;
+        if (Edit1->text().toInt(&ok) != level || !ok) Edit1->setText(QString::number(level));
+    });
+    connect(&Settings, &PlayerSettings::PriorityClassChanged, this, [this](int priorityClass) {
+        (priorityClass == HighPriorityClass ? RadioButton2 : RadioButton1)->setChecked(true);
+    });
+    connect(&Settings, &PlayerSettings::SkinFileChanged, this,
+            [this](const QString& path) { Edit2->setText(path); });
+
     if (Form1) Form1->Form2 = this;
     FormCreate();
 }
@@ -147,7 +145,7 @@ void TForm2::showEvent(QShowEvent* event) {
 }
 
 void TForm2::FormShow() {
-    Edit1->setText(QString::number(Form1->Engine->Chip.BeeperSetting));
+    Edit1->setText(QString::number(Settings.BeeperSetting()));
     Association.RegPathOk = Association.CheckRegPath();
     AyAssociated = Association.CheckRegistration(".ay");
     AymAssociated = Association.CheckRegistration(".aym");
@@ -155,43 +153,35 @@ void TForm2::FormShow() {
     CheckBox2->setChecked(AymAssociated);
 }
 
-void TForm2::ComboBox1Change(int index) {
-    Form1->ChipMode = index;
-    SetChipAndChannels(Form1->Engine->Chip, index, Form1->Volume);
-}
+void TForm2::ComboBox1Change(int index) { Settings.SetChipMode(index); }
 
 void TForm2::Edit1Change(const QString& text) {
     bool ok = false;
     const int level = text.toInt(&ok);
     if (!ok || level < 0 || level > 32768) return; // kept as typed, nothing changes
-    ChipState& chip = Form1->Engine->Chip;
-    chip.BeeperSetting = level;
-    chip.BeeperAmplitude = ComputeBeeperAmplitude(level, Form1->Volume);
+    Settings.SetBeeperSetting(level);
 }
 
-void TForm2::RadioButton1Click() { Form1->SetPriority(NormalPriorityClass); }
+void TForm2::RadioButton1Click() { Form1->Playback->SetPriority(NormalPriorityClass); }
 
-void TForm2::RadioButton2Click() { Form1->SetPriority(HighPriorityClass); }
+void TForm2::RadioButton2Click() { Form1->Playback->SetPriority(HighPriorityClass); }
 
 void TForm2::Button5Click() {
     if (!OpenDialog1.Execute(this)) return;
     const QString path = OpenDialog1.FileName;
-    if (Form1->ChangeSkin(1, path)) Edit2->setText(path);
+    if (Form1->ChangeSkin(1, path)) Settings.SetSkinFile(path);
 }
 
 void TForm2::Button6Click() {
-    if (Edit2->text().isEmpty()) return; // the built-in skin is in use
-    if (Form1->ChangeSkin(0, QString())) Edit2->clear();
+    if (Settings.SkinFile.isEmpty()) return; // the built-in skin is in use
+    if (Form1->ChangeSkin(0, QString())) Settings.SetSkinFile(QString());
 }
 
 void TForm2::Button2Click() {
     Edit1->setText(QString::number(DefaultBeeperSetting));
-    ChipState& chip = Form1->Engine->Chip;
-    chip.BeeperSetting = DefaultBeeperSetting;
-    chip.BeeperAmplitude = -DefaultBeeperSetting;
+    Settings.SetDefaultBeeper();
     ComboBox1->setCurrentIndex(DefaultChipMode);
-    Form1->ChipMode = DefaultChipMode;
-    SetChipAndChannels(chip, DefaultChipMode, Form1->Volume);
+    Settings.SetChipMode(DefaultChipMode);
     RadioButton1->setChecked(true);
     RadioButton1Click();
     Button6Click();
@@ -205,8 +195,8 @@ void TForm2::RemoveOldPaths() { Store().RemoveOldPaths(); }
 
 void TForm2::Button3Click() {
     RemoveOldPaths();
-    const QString options = BuildStartupOptions(Form1->ChipMode, Form1->Engine->Chip.BeeperSetting,
-                                                Form1->PriorityClass, Edit2->text());
+    const QString options = BuildStartupOptions(Settings.ChipMode, Settings.BeeperSetting(),
+                                                Settings.PriorityClass, Settings.SkinFile);
     SettingsStore store = Store();
     if (options.isEmpty()) {
         store.DeleteStartup();

@@ -21,6 +21,7 @@
 #include "platform/association.h"
 #include "platform/opendialog.h"
 #include "platform/settings.h"
+#include "playback/player_settings.h"
 
 #include <QDialog>
 #include <QString>
@@ -35,31 +36,6 @@ class QRadioButton;
 class QShowEvent;
 class TForm1;
 
-// The chip modes by index (the chip list's item index = `ChipMode`): the
-// names of the "/h" option and the entries of the list.
-inline constexpr int ChipModeCount = 14;
-inline constexpr const char* ChipModeNames[ChipModeCount] = {
-    "AYMONO", "YMMONO", "AYABC", "YMABC", "AYACB", "YMACB", "AYBAC",
-    "YMBAC",  "AYBCA",  "YMBCA", "AYCAB", "YMCAB", "AYCBA", "YMCBA",
-};
-inline constexpr const char* ChipModeEntries[ChipModeCount] = {
-    "AY-3-8910 Mono",       "YM2149F Mono",       "AY-3-8910 ABC Stereo", "YM2149F ABC Stereo",
-    "AY-3-8910 ACB Stereo", "YM2149F ACB Stereo", "AY-3-8910 BAC Stereo", "YM2149F BAC Stereo",
-    "AY-3-8910 BCA Stereo", "YM2149F BCA Stereo", "AY-3-8910 CAB Stereo", "YM2149F CAB Stereo",
-    "AY-3-8910 CBA Stereo", "YM2149F CBA Stereo",
-};
-// The index of a chip mode name (letter case does not count), or -1.
-int ChipModeIndex(const QString& name);
-
-inline constexpr int32_t DefaultBeeperSetting = 16384;
-
-// The option string that "Save parameters" stores: "/h" + name unless the
-// mode is 2, " /u" + level unless it is 16384, " /rh" for high priority,
-// " /p" + the quoted skin path unless the built-in skin is in use; empty
-// when everything is at its default.
-QString BuildStartupOptions(int chipMode, int32_t beeperSetting, int32_t priorityClass,
-                            const QString& skinFile);
-
 class TForm2 : public QDialog {
     Q_OBJECT
 
@@ -69,6 +45,7 @@ class TForm2 : public QDialog {
     ~TForm2() override;
 
     TForm1* Form1;
+    PlayerSettings& Settings; // the player's, shared with the main window
 
     QGroupBox* GroupBox1; // "Chip and channels"
     QComboBox* ComboBox1;

@@ -27,7 +27,7 @@ class RealOutput : public ::testing::Test {
         messages.Install();
         form = std::make_unique<TForm1>();
         form->OpenAndPlay(e2e::DemoFile("demo.ay"));
-        ASSERT_TRUE(form->Playing) << Messages();
+        ASSERT_TRUE(form->Playback->Playing) << Messages();
         form->StopButtonAction();
         QTest::qWait(200); // what was heard of the first start has gone
     }
@@ -49,9 +49,9 @@ class RealOutput : public ::testing::Test {
     }
     // Starts song `song` (counted from 1) of the open file.
     void PlaySong(int song) {
-        form->List.CurrentSong = song - 1;
+        form->Playback->List.CurrentSong = song - 1;
         form->PlayButtonAction();
-        ASSERT_TRUE(form->Playing) << Messages();
+        ASSERT_TRUE(form->Playback->Playing) << Messages();
     }
     static std::vector<int16_t> Reference(int song, double seconds) {
         std::string error;
@@ -84,10 +84,10 @@ TEST_F(RealOutput, PauseAndResumeContinueAtTheNextFrame) {
     PlaySong(1);
     QTest::qWait(1200);
     form->PauseButtonAction();
-    ASSERT_TRUE(form->Paused);
+    ASSERT_TRUE(form->Playback->Paused);
     QTest::qWait(800);
     form->PauseButtonAction();
-    ASSERT_FALSE(form->Paused);
+    ASSERT_FALSE(form->Playback->Paused);
     QTest::qWait(1600);
     form->StopButtonAction();
     QTest::qWait(150);
@@ -203,8 +203,8 @@ void NoSoundServerChild::TestBody() {
     EXPECT_EQ(messages.Messages[0].Caption, QStringLiteral("WaveOutOpen"));
     EXPECT_EQ(messages.Messages[0].Text, QStringLiteral("No audio output device is available"));
     EXPECT_EQ(messages.Messages[0].Icon, MessageIcon::None);
-    EXPECT_FALSE(form.Playing);
-    EXPECT_TRUE(form.List.FileOpen);
+    EXPECT_FALSE(form.Playback->Playing);
+    EXPECT_TRUE(form.Playback->List.FileOpen);
     EXPECT_EQ(form.SongCountShown, 3);
 
     // Stop and pause do nothing; play and next try again and say so again.
@@ -218,7 +218,7 @@ void NoSoundServerChild::TestBody() {
     form.OpenAndPlay(e2e::DemoFile("tune.asm.ay"));
     EXPECT_EQ(messages.Messages.size(), 3u);
     EXPECT_EQ(messages.Messages.back().Caption, QStringLiteral("Zirrafon"));
-    EXPECT_FALSE(form.List.FileOpen);
+    EXPECT_FALSE(form.Playback->List.FileOpen);
 }
 
 // A sound server that goes away while a song plays: both buffers come back,
@@ -267,7 +267,7 @@ void LostSoundServerChild::TestBody() {
     messages.Install();
     TForm1 form;
     form.OpenAndPlay(e2e::DemoFile("demo.ay"));
-    ASSERT_TRUE(form.Playing);
+    ASSERT_TRUE(form.Playback->Playing);
     ASSERT_TRUE(messages.Messages.empty()) << messages.Messages[0].Text.toStdString();
     std::printf("CHILD PLAYING\n");
     std::fflush(stdout);
@@ -284,16 +284,16 @@ void LostSoundServerChild::TestBody() {
     captions.sort();
     EXPECT_EQ(captions,
               (QStringList{QStringLiteral("WaveOutWriteN1A"), QStringLiteral("WaveOutWriteN2A")}));
-    EXPECT_TRUE(form.Playing);
+    EXPECT_TRUE(form.Playback->Playing);
 
     // Both buffers are out of the cycle: nothing more happens until stop.
     QTest::qWait(500);
     EXPECT_EQ(messages.Messages.size(), 2u);
     form.StopButtonAction();
-    EXPECT_FALSE(form.Playing);
+    EXPECT_FALSE(form.Playback->Playing);
     EXPECT_EQ(messages.Messages.size(), 2u);
     form.PlayButtonAction();
-    EXPECT_FALSE(form.Playing);
+    EXPECT_FALSE(form.Playback->Playing);
     ASSERT_EQ(messages.Messages.size(), 3u);
     EXPECT_EQ(messages.Messages[2].Caption, QStringLiteral("WaveOutOpen"));
     EXPECT_FALSE(messages.Messages[2].Text.isEmpty());

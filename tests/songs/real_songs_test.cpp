@@ -66,20 +66,20 @@ TEST(RealSongs, EverySongPlaysTenSecondsOnTheSpectrum) {
     constexpr int Buffers = 10 * 44100 / (BufferValues / 2) + 1;
     int chipSongs = 0;
     for (const std::string& file : files) {
-        SongList list;
-        ASSERT_TRUE(OpenAYFile(list, file, nullptr)) << file;
-        for (int song = 0; song < list.SongCount; ++song) {
+        SongSession opened;
+        ASSERT_TRUE(OpenSong(opened, file)) << file;
+        for (int song = 0; song < opened.List.SongCount; ++song) {
             SCOPED_TRACE(Name(file) + " #" + std::to_string(song + 1));
-            auto engine = std::make_unique<SoundEngine>();
+            SongSession session;
+            ASSERT_TRUE(OpenSong(session, file));
+            SoundEngine* engine = session.Engine.get();
             SetChipAndChannels(engine->Chip, DefaultChipMode, VolumeZoneHeight);
-            LoadAYSong(list, *engine, song);
+            session.LoadSong(song);
             std::vector<int16_t> buffer(BufferValues);
-            StartPlayback(*engine, buffer.data());
+            session.StartPlayback(buffer.data());
             bool sound = false;
             for (int i = 0; i < Buffers; ++i) {
-                engine->Chip.OutputBuffer = buffer.data();
-                MakeBuffer(*engine);
-                ASSERT_EQ(engine->Chip.OutputCount, BufferValues);
+                ASSERT_EQ(session.FillBuffer(buffer.data()), uint32_t{BufferValues});
                 sound = sound ||
                         std::any_of(buffer.begin(), buffer.end(), [](int16_t v) { return v != 0; });
             }
@@ -101,17 +101,15 @@ TEST(RealSongs, EverySongPlaysTenSecondsOnTheSpectrum) {
 
 // Opens `file`; when accepted starts its last and first songs and, when
 // `render`, renders a buffer. Only the readers' own errors may occur.
-void OpenAndStart(const std::string& file, bool render, SoundEngine& engine) {
-    SongList list;
+void OpenAndStart(const std::string& file, bool render, SongSession& session) {
     try {
-        if (!OpenSong(list, engine, file)) return;
-        LoadSong(list, engine, list.SongCount - 1);
-        LoadSong(list, engine, list.FirstSong);
+        if (!OpenSong(session, file)) return;
+        session.LoadSong(session.List.SongCount - 1);
+        session.LoadSong(session.List.FirstSong);
         if (render) {
             std::vector<int16_t> buffer(BufferValues);
-            StartPlayback(engine, buffer.data());
-            MakeBuffer(engine);
-            EXPECT_EQ(engine.Chip.OutputCount, BufferValues);
+            session.StartPlayback(buffer.data());
+            EXPECT_EQ(session.FillBuffer(buffer.data()), uint32_t{BufferValues});
         }
     } catch (const SongIOError& e) {
         EXPECT_STRNE(e.what(), "");
@@ -120,7 +118,7 @@ void OpenAndStart(const std::string& file, bool render, SoundEngine& engine) {
 
 TEST(DamagedSongs, EveryTruncationIsAcceptedOrRefusedCleanly) {
     TempDir dir;
-    auto engine = std::make_unique<SoundEngine>();
+    SongSession session; // one engine for all, as the player keeps one
     for (const std::string& source : DamageSources(dir)) {
         SCOPED_TRACE(Name(source));
         const Bytes bytes = ReadFileBytes(source);
@@ -128,7 +126,7 @@ TEST(DamagedSongs, EveryTruncationIsAcceptedOrRefusedCleanly) {
             dir.Write("cut" + std::filesystem::path(source).extension().string(), bytes);
         for (size_t size = bytes.size(); size-- > 0;) {
             ASSERT_EQ(truncate(copy.c_str(), off_t(size)), 0);
-            OpenAndStart(copy, size % 97 == 0, *engine);
+            OpenAndStart(copy, size % 97 == 0, session);
             if (HasFailure()) FAIL() << "cut to " << size << " bytes";
         }
     }
@@ -136,7 +134,7 @@ TEST(DamagedSongs, EveryTruncationIsAcceptedOrRefusedCleanly) {
 
 TEST(DamagedSongs, RandomByteChangesAreAcceptedOrRefusedCleanly) {
     TempDir dir;
-    auto engine = std::make_unique<SoundEngine>();
+    SongSession session;
     std::mt19937 random(20240611);
     for (const std::string& source : DamageSources(dir)) {
         SCOPED_TRACE(Name(source));
@@ -152,7 +150,7 @@ TEST(DamagedSongs, RandomByteChangesAreAcceptedOrRefusedCleanly) {
             }
             const std::string copy =
                 dir.Write("damaged" + std::filesystem::path(source).extension().string(), damaged);
-            OpenAndStart(copy, true, *engine);
+            OpenAndStart(copy, true, session);
             if (HasFailure()) FAIL() << "mutant " << mutant;
         }
     }

@@ -2,7 +2,7 @@
 // temporary folder to put them in.
 #pragma once
 
-#include "songs/songs.h"
+#include "songs/session.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -11,7 +11,6 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <strings.h>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
@@ -221,50 +220,91 @@ template <typename F> std::string IOErrorOf(F&& f) {
     return "";
 }
 
+// --- songs that play a steady tone ------------------------------------------------------
+
+// Z80 code that sets chip channel A to a steady tone of the given period at
+// full volume (Spectrum ports), returns, and is followed by a RET that serves
+// as the interrupt routine.
+inline Bytes ToneCode(uint8_t period) {
+    const uint8_t writes[3][2] = {{0, period}, {7, 0x3E}, {8, 0x0F}};
+    Bytes code;
+    code.reserve(64);
+    for (uint8_t b : {0x01, 0xFD, 0xFF}) code.push_back(b); // LD BC,0xFFFD
+    for (const auto& rv : writes) {
+        // LD B,0xFF; LD A,reg; OUT (C),A; LD B,0xBF; LD A,value; OUT (C),A
+        const uint8_t bytes[12] = {0x06, 0xFF, 0x3E, rv[0], 0xED, 0x79,
+                                   0x06, 0xBF, 0x3E, rv[1], 0xED, 0x79};
+        for (uint8_t b : bytes) code.push_back(b);
+    }
+    code.push_back(0xC9); // RET (end of init)
+    code.push_back(0xC9); // RET (interrupt routine)
+    return code;
+}
+constexpr uint16_t ToneCodeAddress = 0x8000;
+inline uint16_t ToneInterruptAddress() {
+    return static_cast<uint16_t>(ToneCodeAddress + ToneCode(1).size() - 1);
+}
+
+// An AY file by "Test Author" ("Test Misc") of `songCount` songs named
+// "Song 1", "Song 2", ... whose song i plays a tone of period 0x40 + 8 i for
+// `lengths[i]` frames (0: no length given) and fades over `fades[i]`.
+inline Bytes BuildToneAY(int songCount, uint8_t firstSongByte,
+                         const std::vector<uint16_t>& lengths = {},
+                         const std::vector<uint16_t>& fades = {}) {
+    AYFilePlan plan;
+    plan.Author = "Test Author";
+    plan.Misc = "Test Misc";
+    plan.FirstSong = firstSongByte;
+    for (int i = 0; i < songCount; ++i) {
+        AYSongPlan song;
+        song.Name = "Song " + std::to_string(i + 1);
+        song.Stack = 0xF000;
+        song.Init = ToneCodeAddress;
+        song.Interrupt = ToneInterruptAddress();
+        const auto at = static_cast<size_t>(i);
+        song.Length = at < lengths.size() ? lengths[at] : 0;
+        song.Fade = at < fades.size() ? fades[at] : 0;
+        const Bytes code = ToneCode(static_cast<uint8_t>(0x40 + 8 * i));
+        song.Blocks = {{ToneCodeAddress, static_cast<uint16_t>(code.size()), code, 0}};
+        plan.Songs.push_back(song);
+    }
+    return BuildAY(plan);
+}
+
+// An AYM file "AYM Tune" by "AYM Author" whose songs 1..songs all play one tone.
+inline Bytes BuildToneAYM(uint8_t songs, uint8_t startNumber) {
+    AYMFilePlan plan;
+    plan.Name = "AYM Tune";
+    plan.Author = "AYM Author";
+    plan.Init = ToneCodeAddress;
+    plan.Play = ToneInterruptAddress();
+    plan.First = 1;
+    plan.Last = songs;
+    plan.Start = startNumber;
+    const Bytes code = ToneCode(0x30);
+    plan.Blocks = {{ToneCodeAddress, static_cast<uint16_t>(code.size()), code}};
+    return BuildAYM(plan);
+}
+
 // --- rendering ------------------------------------------------------------------------
 
-inline bool IsAYMName(const std::string& file) {
-    return file.size() >= 4 && strcasecmp(file.c_str() + file.size() - 4, ".aym") == 0;
+// Opens `file` by its kind; false when the reader refuses it.
+inline bool OpenSong(SongSession& session, const std::string& file) {
+    return session.Open(file, KindOfFile(file), nullptr);
 }
 
-// Opens `file` by its extension; false when the reader refuses it.
-inline bool OpenSong(SongList& list, SoundEngine& engine, const std::string& file) {
-    return IsAYMName(file) ? OpenAYMFile(list, file, nullptr, engine)
-                           : OpenAYFile(list, file, nullptr);
-}
-
-inline void LoadSong(SongList& list, SoundEngine& engine, int song) {
-    if (list.FileKind == 1)
-        LoadAYMSong(list, engine, song);
-    else
-        LoadAYSong(list, engine, song);
-}
-
-// Opens `file`, starts `song` on `engine` as the player does and fills
-// `buffer` once. Returns false when the reader refuses the file.
-inline bool StartSong(SongList& list, SoundEngine& engine, const std::string& file, int song,
-                      std::vector<int16_t>& buffer) {
-    if (!OpenSong(list, engine, file)) return false;
-    LoadSong(list, engine, song);
-    buffer.assign(BufferValues, 0);
-    StartPlayback(engine, buffer.data());
-    MakeBuffer(engine);
-    return true;
-}
-
-// The first `frames` stereo frames of a song, straight from the engine.
+// The first `frames` stereo frames of a song, straight from a session.
 inline std::vector<int16_t> RenderDirect(const std::string& file, int song, size_t frames,
                                          int chipMode = DefaultChipMode) {
-    SongList list;
-    auto engine = std::make_unique<SoundEngine>();
-    SetChipAndChannels(engine->Chip, chipMode, VolumeZoneHeight);
-    std::vector<int16_t> buffer, out;
-    if (!StartSong(list, *engine, file, song, buffer)) throw std::runtime_error("refused: " + file);
-    for (;;) {
+    SongSession session;
+    SetChipAndChannels(session.Engine->Chip, chipMode, VolumeZoneHeight);
+    if (!OpenSong(session, file)) throw std::runtime_error("refused: " + file);
+    session.LoadSong(song);
+    std::vector<int16_t> buffer(BufferValues), out;
+    session.StartPlayback(buffer.data());
+    while (out.size() < 2 * frames) {
+        session.FillBuffer(buffer.data());
         out.insert(out.end(), buffer.begin(), buffer.end());
-        if (out.size() >= 2 * frames) break;
-        engine->Chip.OutputBuffer = buffer.data();
-        MakeBuffer(*engine);
     }
     out.resize(2 * frames);
     return out;

@@ -127,7 +127,7 @@ class MainWindow : public ::testing::Test {
     void SetUp() override {
         messages.Install();
         form = std::make_unique<TForm1>(driver.Factory());
-        driver.Watch(*form);
+        driver.Watch(*form->Playback);
         form->show();
     }
     void TearDown() override { form.reset(); }
@@ -165,7 +165,7 @@ class MainWindow : public ::testing::Test {
     // Plays the demo and stops it again, with the call log emptied.
     void OpenDemoStopped() {
         form->OpenAndPlay(DemoFile("demo.ay"));
-        ASSERT_TRUE(form->Playing);
+        ASSERT_TRUE(form->Playback->Playing);
         form->StopButtonAction();
         driver.Calls.clear();
     }
@@ -187,9 +187,9 @@ TEST_F(MainWindow, IsABorderlessFixedSkinCentredOnTheScreen) {
     const QRect screen = form->screen()->geometry();
     EXPECT_EQ(form->pos(), QPoint(screen.left() + (screen.width() - 240) / 2,
                                   screen.top() + (screen.height() - 152) / 2));
-    EXPECT_EQ(form->Volume, 39);
-    EXPECT_EQ(form->Engine->Chip.BeeperAmplitude, -16384);
-    EXPECT_EQ(form->PriorityClass, 32);
+    EXPECT_EQ(form->Settings.Volume, 39);
+    EXPECT_EQ(form->Playback->Engine.Chip.BeeperAmplitude, -16384);
+    EXPECT_EQ(form->Settings.PriorityClass, 32);
 
     // Everything but the three (empty) labels is the skin's face; an empty
     // label is its background colour from the first to the last column.
@@ -207,7 +207,7 @@ TEST_F(MainWindow, IsABorderlessFixedSkinCentredOnTheScreen) {
 
 TEST_F(MainWindow, ShowsTheTextsAndNumbersOfTheOpenedFile) {
     form->OpenAndPlay(DemoFile("demo.ay"));
-    ASSERT_TRUE(form->Playing);
+    ASSERT_TRUE(form->Playback->Playing);
     const std::string author = form->AuthorLabelText.toStdString();
     const std::string misc = form->MiscLabelText.toStdString();
     ASSERT_FALSE(author.empty());
@@ -215,16 +215,16 @@ TEST_F(MainWindow, ShowsTheTextsAndNumbersOfTheOpenedFile) {
     QImage shown = Screen();
     EXPECT_TRUE(SamePixels(Region(shown, 48, 32, 184, 16), ExpectedLabel(raw, author)));
     EXPECT_TRUE(SamePixels(Region(shown, 48, 56, 184, 16), ExpectedLabel(raw, misc)));
-    EXPECT_TRUE(
-        SamePixels(Region(shown, 48, 80, 184, 16), ExpectedLabel(raw, form->List.SongNames[0])));
+    EXPECT_TRUE(SamePixels(Region(shown, 48, 80, 184, 16),
+                           ExpectedLabel(raw, form->Playback->List.SongNames[0])));
     EXPECT_TRUE(SamePixels(Region(shown, 48, 104, 24, 16), ExpectedDigits(raw, "001")));
     EXPECT_TRUE(SamePixels(Region(shown, 96, 104, 24, 16), ExpectedDigits(raw, "003")));
 
     // The next song names itself; the author and misc labels stay.
     form->NextButtonAction();
     shown = Screen();
-    EXPECT_TRUE(
-        SamePixels(Region(shown, 48, 80, 184, 16), ExpectedLabel(raw, form->List.SongNames[1])));
+    EXPECT_TRUE(SamePixels(Region(shown, 48, 80, 184, 16),
+                           ExpectedLabel(raw, form->Playback->List.SongNames[1])));
     EXPECT_TRUE(SamePixels(Region(shown, 48, 104, 24, 16), ExpectedDigits(raw, "002")));
     EXPECT_TRUE(SamePixels(Region(shown, 48, 32, 184, 16), ExpectedLabel(raw, author)));
 
@@ -273,13 +273,13 @@ TEST_F(MainWindow, ButtonsWinOverTheTitleBarAndCloseOnlyWhenReleasedInside) {
     Release({60, 40});
     EXPECT_EQ(form->pos(), start);
     EXPECT_TRUE(form->isVisible());
-    EXPECT_TRUE(form->Playing);
+    EXPECT_TRUE(form->Playback->Playing);
 
     // Released inside: the window closes, which stops and closes the file.
     Click(ClosePoint);
     EXPECT_FALSE(form->isVisible());
-    EXPECT_FALSE(form->Playing);
-    EXPECT_FALSE(form->List.FileOpen);
+    EXPECT_FALSE(form->Playback->Playing);
+    EXPECT_FALSE(form->Playback->List.FileOpen);
 }
 
 TEST_F(MainWindow, TheTitleBarDragsTheWindowWithThePointer) {
@@ -315,11 +315,11 @@ TEST_F(MainWindow, APressDraggedOutOfAButtonAndReleasedDoesNothing) {
     EXPECT_TRUE(SamePixels(look(), normal));
     Release({59, 143});
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_FALSE(form->Playing);
+    EXPECT_FALSE(form->Playback->Playing);
     EXPECT_TRUE(SamePixels(look(), normal));
 
     Click(PlayPoint);
-    EXPECT_TRUE(form->Playing);
+    EXPECT_TRUE(form->Playback->Playing);
     EXPECT_TRUE(SamePixels(look(), normal));
 }
 
@@ -348,7 +348,7 @@ TEST_F(MainWindow, ModifiedAndOtherButtonPressesDoNothing) {
     Move({150, 20});
     Release({150, 20});
     EXPECT_EQ(AboutBoxes(), 0);
-    EXPECT_EQ(form->Volume, 39);
+    EXPECT_EQ(form->Settings.Volume, 39);
     EXPECT_EQ(form->pos(), start);
 }
 
@@ -376,19 +376,19 @@ TEST_F(MainWindow, MinimizeAndAboutButtons) {
 ::testing::AssertionResult SoundAtVolume(const TForm1& form, int mode, int volume) {
     auto reference = std::make_unique<SoundEngine>();
     SetChipAndChannels(reference->Chip, mode, volume);
-    if (std::memcmp(reference->Chip.VolumeTable, form.Engine->Chip.VolumeTable,
+    if (std::memcmp(reference->Chip.VolumeTable, form.Playback->Engine.Chip.VolumeTable,
                     sizeof reference->Chip.VolumeTable) != 0)
         return ::testing::AssertionFailure()
                << "the volume tables are not those of volume " << volume;
-    if (reference->Chip.BeeperAmplitude != form.Engine->Chip.BeeperAmplitude)
+    if (reference->Chip.BeeperAmplitude != form.Playback->Engine.Chip.BeeperAmplitude)
         return ::testing::AssertionFailure() << "the beeper level is not that of volume " << volume;
     return ::testing::AssertionSuccess();
 }
 
 TEST_F(MainWindow, AClickInTheVolumeBarSetsTheVolumeAndADragFollowsIt) {
-    form->ChipMode = 5; // the sound follows the chip mode in force
+    form->Settings.ChipMode = 5; // the sound follows the chip mode in force
     Click({224, 142});
-    EXPECT_EQ(form->Volume, 1);
+    EXPECT_EQ(form->Settings.Volume, 1);
     EXPECT_TRUE(SoundAtVolume(*form, 5, 1));
     // One lit row at the bottom, the bar's background colour above it.
     const QImage shown = Screen();
@@ -398,23 +398,23 @@ TEST_F(MainWindow, AClickInTheVolumeBarSetsTheVolumeAndADragFollowsIt) {
     EXPECT_TRUE(SamePixels(Region(shown, 217, 104, 14, 38), unlit));
 
     Click({224, 104});
-    EXPECT_EQ(form->Volume, 39);
+    EXPECT_EQ(form->Settings.Volume, 39);
     EXPECT_TRUE(SamePixels(Region(Screen(), 217, 104, 14, 39), Region(raw, 217, 104, 14, 39)));
 
     Press({224, 120});
-    EXPECT_EQ(form->Volume, 23);
+    EXPECT_EQ(form->Settings.Volume, 23);
     Move({224, 110});
-    EXPECT_EQ(form->Volume, 33);
+    EXPECT_EQ(form->Settings.Volume, 33);
     Move({224, 0}); // far above: stops at 39
-    EXPECT_EQ(form->Volume, 39);
+    EXPECT_EQ(form->Settings.Volume, 39);
     Move({224, 300}); // far below: stops at 0
-    EXPECT_EQ(form->Volume, 0);
+    EXPECT_EQ(form->Settings.Volume, 0);
     EXPECT_TRUE(SoundAtVolume(*form, 5, 0));
     Move({224, 140});
-    EXPECT_EQ(form->Volume, 3);
+    EXPECT_EQ(form->Settings.Volume, 3);
     Release({224, 140});
     Move({224, 104});
-    EXPECT_EQ(form->Volume, 3);
+    EXPECT_EQ(form->Settings.Volume, 3);
     EXPECT_TRUE(SoundAtVolume(*form, 5, 3));
 }
 
@@ -425,34 +425,34 @@ TEST_F(MainWindow, VolumeKeysActOnEveryPressIncludingAutoRepeat) {
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier, true);
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier, true);
     SendKey(form.get(), QEvent::KeyRelease, Qt::Key_Down);
-    EXPECT_EQ(form->Volume, 36);
+    EXPECT_EQ(form->Settings.Volume, 36);
     EXPECT_TRUE(SoundAtVolume(*form, 2, 36));
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_2, Qt::KeypadModifier);
-    EXPECT_EQ(form->Volume, 35);
+    EXPECT_EQ(form->Settings.Volume, 35);
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_8, Qt::KeypadModifier);
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_8); // the main row's 8
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_2);
-    EXPECT_EQ(form->Volume, 36);
+    EXPECT_EQ(form->Settings.Volume, 36);
     for (Qt::KeyboardModifier mod : {Qt::ShiftModifier, Qt::ControlModifier, Qt::AltModifier}) {
         SendKey(form.get(), QEvent::KeyPress, Qt::Key_Up, mod);
         SendKey(form.get(), QEvent::KeyPress, Qt::Key_Down, mod);
     }
-    EXPECT_EQ(form->Volume, 36);
+    EXPECT_EQ(form->Settings.Volume, 36);
 
     for (int i = 0; i < 5; ++i) SendKey(form.get(), QEvent::KeyPress, Qt::Key_Up);
-    EXPECT_EQ(form->Volume, 39);
+    EXPECT_EQ(form->Settings.Volume, 39);
     // At the ends nothing changes and nothing is drawn: a mark in the bar stays.
     const QRect bar(217, 104, 14, 39);
     const QColor mark(255, 0, 255);
     form->FaceSkin->FillBuffer(bar, mark);
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_Up);
-    EXPECT_EQ(form->Volume, 39);
+    EXPECT_EQ(form->Settings.Volume, 39);
     EXPECT_EQ(QColor(Screen().pixel(224, 120)), mark);
     for (int i = 0; i < 45; ++i) SendKey(form.get(), QEvent::KeyPress, Qt::Key_Down);
-    EXPECT_EQ(form->Volume, 0);
+    EXPECT_EQ(form->Settings.Volume, 0);
     form->FaceSkin->FillBuffer(bar, mark);
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_Down);
-    EXPECT_EQ(form->Volume, 0);
+    EXPECT_EQ(form->Settings.Volume, 0);
     EXPECT_EQ(QColor(Screen().pixel(224, 120)), mark);
 }
 
@@ -463,37 +463,37 @@ TEST_F(MainWindow, ActionKeysActOnceWhenReleased) {
         return QString();
     };
     form->OpenAndPlay(DemoFile("demo.ay")); // three songs
-    ASSERT_EQ(form->List.SongCount, 3);
+    ASSERT_EQ(form->Playback->List.SongCount, 3);
 
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_C);
-    EXPECT_EQ(form->List.CurrentSong, 0) << "acted on the press";
+    EXPECT_EQ(form->Playback->List.CurrentSong, 0) << "acted on the press";
     SendKey(form.get(), QEvent::KeyRelease, Qt::Key_C);
-    EXPECT_EQ(form->List.CurrentSong, 1);
+    EXPECT_EQ(form->Playback->List.CurrentSong, 1);
     Tap(form.get(), Qt::Key_6, Qt::KeypadModifier);
-    EXPECT_EQ(form->List.CurrentSong, 2);
+    EXPECT_EQ(form->Playback->List.CurrentSong, 2);
     // A held key repeats as release and press pairs marked as auto-repeat:
     // the action still runs once.
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_Z);
     SendKey(form.get(), QEvent::KeyRelease, Qt::Key_Z, Qt::NoModifier, true);
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_Z, Qt::NoModifier, true);
     SendKey(form.get(), QEvent::KeyRelease, Qt::Key_Z);
-    EXPECT_EQ(form->List.CurrentSong, 1);
+    EXPECT_EQ(form->Playback->List.CurrentSong, 1);
     Tap(form.get(), Qt::Key_4, Qt::KeypadModifier);
-    EXPECT_EQ(form->List.CurrentSong, 0);
+    EXPECT_EQ(form->Playback->List.CurrentSong, 0);
     Tap(form.get(), Qt::Key_4); // the main row's 4
     Tap(form.get(), Qt::Key_6);
-    EXPECT_EQ(form->List.CurrentSong, 0);
+    EXPECT_EQ(form->Playback->List.CurrentSong, 0);
 
     Tap(form.get(), Qt::Key_V);
-    EXPECT_TRUE(form->Paused);
+    EXPECT_TRUE(form->Playback->Paused);
     Tap(form.get(), Qt::Key_B);
-    EXPECT_FALSE(form->Playing);
+    EXPECT_FALSE(form->Playback->Playing);
     Tap(form.get(), Qt::Key_X);
-    EXPECT_TRUE(form->Playing);
-    EXPECT_FALSE(form->Paused);
+    EXPECT_TRUE(form->Playback->Playing);
+    EXPECT_FALSE(form->Playback->Paused);
     form->StopButtonAction();
     Tap(form.get(), Qt::Key_5, Qt::KeypadModifier);
-    EXPECT_TRUE(form->Playing);
+    EXPECT_TRUE(form->Playback->Playing);
 
     Tap(form.get(), Qt::Key_L);
     Tap(form.get(), Qt::Key_0, Qt::KeypadModifier);
@@ -508,10 +508,10 @@ TEST_F(MainWindow, ActionKeysActOnceWhenReleased) {
              {Qt::Key_Z, Qt::Key_X, Qt::Key_C, Qt::Key_V, Qt::Key_B, Qt::Key_L, Qt::Key_F1})
             Tap(form.get(), key, mod);
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_EQ(form->List.CurrentSong, 0);
+    EXPECT_EQ(form->Playback->List.CurrentSong, 0);
     EXPECT_EQ(dialogs, 2);
     EXPECT_EQ(AboutBoxes(), 1);
-    EXPECT_EQ(form->Volume, 39);
+    EXPECT_EQ(form->Settings.Volume, 39);
 }
 
 // The Parameters dialog is modal: it is closed from inside its own event loop.
@@ -560,7 +560,7 @@ TEST_F(MainWindow, ADroppedFileIsPlayedByItsFullPath) {
     ASSERT_TRUE(QFile::copy(DemoFile("demo.aym"), second));
 
     form->OpenAndPlay(second);
-    ASSERT_TRUE(form->Playing);
+    ASSERT_TRUE(form->Playback->Playing);
     driver.Calls.clear();
 
     QMimeData mime;
@@ -575,8 +575,8 @@ TEST_F(MainWindow, ADroppedFileIsPlayedByItsFullPath) {
     QCoreApplication::processEvents();
 
     EXPECT_TRUE(messages.Messages.empty()) << messages.Messages[0].Text.toStdString();
-    EXPECT_TRUE(form->Playing);
-    EXPECT_EQ(form->List.FileKind, 0);
+    EXPECT_TRUE(form->Playback->Playing);
+    EXPECT_EQ(form->Playback->List.FileKind, 0);
     EXPECT_EQ(form->SongCountShown, 3);
     EXPECT_EQ(form->OpenDialog1.InitialDir, deep + QLatin1Char('/'));
     ASSERT_FALSE(driver.Calls.empty());

@@ -3,7 +3,7 @@
 // says so or when it is reset, like a real device.
 #pragma once
 
-#include "platform/waveout.h"
+#include "playback/waveout.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -25,7 +25,7 @@ class FakeWaveOutDriver {
     int Alive = 0;   // devices not yet destroyed
 
     // Names the two headers of a window in the call log.
-    template <typename Form> void Watch(Form& form) {
+    template <typename Owner> void Watch(Owner& form) {
         Names[&form.Header1] = "H1";
         Names[&form.Header2] = "H2";
     }

@@ -155,7 +155,7 @@ TEST_F(Params, ShowingReadsTheLevelAndTheAssociationsWithoutSideEffects) {
     FileAssociation association = OwnAssociation();
     ASSERT_TRUE(association.CreateZirrafonPath());
     ASSERT_TRUE(association.RegisterFile(".ay"));
-    form().Engine->Chip.BeeperSetting = 1234;
+    form().Playback->Engine.Chip.BeeperSetting = 1234;
 
     dialog().show();
     EXPECT_EQ(dialog().Edit1->text(), "1234");
@@ -166,7 +166,7 @@ TEST_F(Params, ShowingReadsTheLevelAndTheAssociationsWithoutSideEffects) {
     EXPECT_FALSE(dialog().CheckBox2->isChecked());
     EXPECT_TRUE(association.CheckRegistration(".ay"));
     EXPECT_FALSE(association.CheckRegistration(".aym"));
-    EXPECT_EQ(form().Engine->Chip.BeeperSetting, 1234);
+    EXPECT_EQ(form().Playback->Engine.Chip.BeeperSetting, 1234);
     dialog().hide();
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
@@ -195,25 +195,25 @@ TEST_F(Params, AMovedProgramShowsClearedBoxesUntilABoxIsTickedAgain) {
 // ---- What the controls do -----------------------------------------------------------
 
 TEST_F(Params, TheChipListChangesTheSoundAtOnce) {
-    form().Volume = 20;
+    form().Settings.Volume = 20;
     dialog().show();
     dialog().ComboBox1->setFocus();
     QTest::keyClick(dialog().ComboBox1, Qt::Key_Down);
     EXPECT_EQ(dialog().ComboBox1->currentIndex(), 3);
-    EXPECT_EQ(form().ChipMode, 3);
+    EXPECT_EQ(form().Settings.ChipMode, 3);
     ChipState expected;
     SetChipAndChannels(expected, 3, 20);
-    EXPECT_EQ(std::memcmp(expected.VolumeTable, form().Engine->Chip.VolumeTable,
+    EXPECT_EQ(std::memcmp(expected.VolumeTable, form().Playback->Engine.Chip.VolumeTable,
                           sizeof expected.VolumeTable),
               0);
     // Set by the program, the list does not act.
     dialog().ComboBox1->setCurrentIndex(9);
-    EXPECT_EQ(form().ChipMode, 3);
+    EXPECT_EQ(form().Settings.ChipMode, 3);
 }
 
 TEST_F(Params, TypedBeeperLevelsInRangeTakeEffect) {
-    form().Volume = 20;
-    ChipState& chip = form().Engine->Chip;
+    form().Settings.Volume = 20;
+    ChipState& chip = form().Playback->Engine.Chip;
     Paste(dialog().Edit1, "40000");
     EXPECT_EQ(chip.BeeperSetting, 16384);
     EXPECT_EQ(dialog().Edit1->text(), "40000"); // the text stays as typed
@@ -233,9 +233,9 @@ TEST_F(Params, TypedBeeperLevelsInRangeTakeEffect) {
 
 TEST_F(Params, PriorityButtons) {
     QTest::mouseClick(dialog().RadioButton2, Qt::LeftButton);
-    EXPECT_EQ(form().PriorityClass, HighPriorityClass);
+    EXPECT_EQ(form().Settings.PriorityClass, HighPriorityClass);
     QTest::mouseClick(dialog().RadioButton1, Qt::LeftButton);
-    EXPECT_EQ(form().PriorityClass, NormalPriorityClass);
+    EXPECT_EQ(form().Settings.PriorityClass, NormalPriorityClass);
 }
 
 TEST_F(Params, LoadAndStandardSkin) {
@@ -268,21 +268,21 @@ TEST_F(Params, LoadAndStandardSkin) {
 TEST_F(Params, DefaultResetsTheSettingsButNotVolumeOrAssociations) {
     const QString skin = bed.WriteSkin("skin.bmp");
     bed.Batch({"/hYMBAC", "/u100", "/rh", "/p" + skin});
-    form().Volume = 20;
+    form().Settings.Volume = 20;
     QTest::mouseClick(dialog().CheckBox1, Qt::LeftButton);
     ASSERT_TRUE(dialog().AyAssociated) << bed.MessageList();
 
     QTest::mouseClick(dialog().Button2, Qt::LeftButton);
     EXPECT_EQ(dialog().Edit1->text(), "16384");
-    EXPECT_EQ(form().Engine->Chip.BeeperSetting, 16384);
-    EXPECT_EQ(form().Engine->Chip.BeeperAmplitude, ComputeBeeperAmplitude(16384, 20));
+    EXPECT_EQ(form().Playback->Engine.Chip.BeeperSetting, 16384);
+    EXPECT_EQ(form().Playback->Engine.Chip.BeeperAmplitude, ComputeBeeperAmplitude(16384, 20));
     EXPECT_EQ(dialog().ComboBox1->currentIndex(), 2);
-    EXPECT_EQ(form().ChipMode, 2);
+    EXPECT_EQ(form().Settings.ChipMode, 2);
     EXPECT_TRUE(dialog().RadioButton1->isChecked());
-    EXPECT_EQ(form().PriorityClass, NormalPriorityClass);
+    EXPECT_EQ(form().Settings.PriorityClass, NormalPriorityClass);
     EXPECT_TRUE(dialog().Edit2->text().isEmpty());
     EXPECT_EQ(bed.SkinLoads.back(), std::make_pair(0, QString()));
-    EXPECT_EQ(form().Volume, 20);
+    EXPECT_EQ(form().Settings.Volume, 20);
     EXPECT_TRUE(dialog().CheckBox1->isChecked());
     EXPECT_TRUE(dialog().AyAssociated);
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
@@ -302,19 +302,19 @@ TEST_F(Params, SavedStringsAndTheirWayBack) {
 
     // A new start applies them again.
     bed.MakePlayer();
-    bed.Form->CheckCommandLineAndReg({});
-    EXPECT_EQ(bed.Form->ChipMode, 3);
+    bed.Batches->CheckCommandLineAndReg({});
+    EXPECT_EQ(bed.Form->Settings.ChipMode, 3);
     EXPECT_EQ(bed.Dialog->ComboBox1->currentIndex(), 3);
-    EXPECT_EQ(bed.Form->Engine->Chip.BeeperSetting, 8000);
-    EXPECT_EQ(bed.Form->PriorityClass, HighPriorityClass);
+    EXPECT_EQ(bed.Form->Playback->Engine.Chip.BeeperSetting, 8000);
+    EXPECT_EQ(bed.Form->Settings.PriorityClass, HighPriorityClass);
     EXPECT_TRUE(bed.Dialog->RadioButton2->isChecked());
     EXPECT_EQ(bed.Dialog->Edit2->text(), skin);
 
     // Only the level differs: a leading blank.
-    bed.Form->SetPriority(NormalPriorityClass);
+    bed.Form->Playback->SetPriority(NormalPriorityClass);
     bed.Dialog->RadioButton1->setChecked(true);
-    bed.Form->ChipMode = 2;
-    bed.Dialog->Edit2->clear();
+    bed.Form->Settings.SetChipMode(2);
+    bed.Form->Settings.SetSkinFile(QString());
     QTest::mouseClick(bed.Dialog->Button3, Qt::LeftButton);
     EXPECT_EQ(Stored().toString(), " /u8000");
 

@@ -1,6 +1,7 @@
 // The player's wave output cycle and playback actions on a fake wave device:
 // the order of the device calls, what every failing call shows and leaves
 // behind, the refill cycle, pause and stop, and opening files by extension.
+#include "../songs/song_files.h"
 #include "fake_wave_out.h"
 #include "platform/messages.h"
 #include "platform/opendialog.h"
@@ -21,138 +22,6 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-// ---- Song files built for the tests ------------------------------------------------
-
-// Z80 code that sets chip channel A to a steady tone of the given period at
-// full volume (Spectrum ports), returns, and is followed by a RET that serves
-// as the interrupt routine.
-std::vector<uint8_t> ToneCode(uint8_t period) {
-    const uint8_t writes[3][2] = {{0, period}, {7, 0x3E}, {8, 0x0F}};
-    std::vector<uint8_t> code;
-    code.reserve(64);
-    for (uint8_t b : {0x01, 0xFD, 0xFF}) code.push_back(b); // LD BC,0xFFFD
-    for (const auto& rv : writes) {
-        // LD B,0xFF; LD A,reg; OUT (C),A; LD B,0xBF; LD A,value; OUT (C),A
-        const uint8_t bytes[12] = {0x06, 0xFF, 0x3E, rv[0], 0xED, 0x79,
-                                   0x06, 0xBF, 0x3E, rv[1], 0xED, 0x79};
-        for (uint8_t b : bytes) code.push_back(b);
-    }
-    code.push_back(0xC9); // RET (end of init)
-    code.push_back(0xC9); // RET (interrupt routine)
-    return code;
-}
-constexpr uint16_t CodeAddress = 0x8000;
-uint16_t InterruptAddress() { return static_cast<uint16_t>(CodeAddress + ToneCode(1).size() - 1); }
-
-struct ByteWriter {
-    std::vector<uint8_t> v;
-    size_t Pos() const { return v.size(); }
-    void U8(uint8_t b) { v.push_back(b); }
-    void BE16(uint16_t w) {
-        v.push_back(static_cast<uint8_t>(w >> 8));
-        v.push_back(static_cast<uint8_t>(w));
-    }
-    void LE16(uint16_t w) {
-        v.push_back(static_cast<uint8_t>(w));
-        v.push_back(static_cast<uint8_t>(w >> 8));
-    }
-    void Str(const std::string& s) {
-        v.insert(v.end(), s.begin(), s.end());
-        v.push_back(0);
-    }
-    void Bytes(const std::vector<uint8_t>& b) { v.insert(v.end(), b.begin(), b.end()); }
-    // Relative pointer in the field at `field`, pointing at `target`.
-    void Point(size_t field, size_t target) {
-        const auto rel = static_cast<uint16_t>(static_cast<int>(target) - static_cast<int>(field));
-        v[field] = static_cast<uint8_t>(rel >> 8);
-        v[field + 1] = static_cast<uint8_t>(rel);
-    }
-};
-
-// An AY file of `songCount` songs (count byte = songCount - 1) whose song i
-// plays a tone of period 0x40 + 8 i. `distinctSongs` limits how many song
-// records are written; the remaining table entries share the last one.
-std::vector<uint8_t> MakeAY(int songCount, uint8_t firstSongByte, int distinctSongs = 8,
-                            uint16_t blockLength = 0) {
-    distinctSongs = std::min(distinctSongs, songCount);
-    ByteWriter w;
-    w.Bytes({'Z', 'X', 'A', 'Y', 'E', 'M', 'U', 'L', 0, 0, 0, 0});
-    const size_t authorField = w.Pos();
-    w.BE16(0);
-    const size_t miscField = w.Pos();
-    w.BE16(0);
-    w.U8(static_cast<uint8_t>(songCount - 1));
-    w.U8(firstSongByte);
-    const size_t tableField = w.Pos();
-    w.BE16(0);
-    const size_t table = w.Pos();
-    w.Point(tableField, table);
-    for (int i = 0; i < songCount; ++i) w.Bytes({0, 0, 0, 0});
-    w.Point(authorField, w.Pos());
-    w.Str("Test Author");
-    w.Point(miscField, w.Pos());
-    w.Str("Test Misc");
-    std::vector<size_t> names, records;
-    for (int i = 0; i < distinctSongs; ++i) {
-        names.push_back(w.Pos());
-        w.Str("Song " + std::to_string(i + 1));
-        records.push_back(w.Pos());
-        w.Bytes({0, 1, 2, 3});
-        w.BE16(0); // length
-        w.BE16(0); // fade
-        w.U8(0);
-        w.U8(0);
-        const size_t pointsField = w.Pos();
-        w.BE16(0);
-        const size_t blocksField = w.Pos();
-        w.BE16(0);
-        w.Point(pointsField, w.Pos());
-        w.BE16(0xF000);             // stack
-        w.BE16(CodeAddress);        // init
-        w.BE16(InterruptAddress()); // interrupt
-        w.Point(blocksField, w.Pos());
-        const std::vector<uint8_t> code = ToneCode(static_cast<uint8_t>(0x40 + 8 * i));
-        w.BE16(CodeAddress);
-        w.BE16(blockLength != 0 ? blockLength : static_cast<uint16_t>(code.size()));
-        const size_t dataField = w.Pos();
-        w.BE16(0);
-        w.BE16(0); // end of the block table
-        w.Point(dataField, w.Pos());
-        w.Bytes(code);
-    }
-    for (int i = 0; i < songCount; ++i) {
-        const int r = std::min(i, distinctSongs - 1);
-        w.Point(table + 4 * i, names[r]);
-        w.Point(table + 4 * i + 2, records[r]);
-    }
-    return w.v;
-}
-
-// An AYM file whose songs (numbers 1..songs) all play one tone.
-std::vector<uint8_t> MakeAYM(uint8_t songs, uint8_t startNumber) {
-    ByteWriter w;
-    w.Bytes({'A', 'Y', 'M', '0'});
-    std::string name = "AYM Tune";
-    name.resize(28, ' ');
-    std::string author = "AYM Author";
-    author.resize(16, ' ');
-    w.Bytes(std::vector<uint8_t>(name.begin(), name.end()));
-    w.Bytes(std::vector<uint8_t>(author.begin(), author.end()));
-    w.LE16(CodeAddress);
-    w.LE16(InterruptAddress());
-    w.U8(1);
-    w.U8(songs);
-    w.U8(startNumber);
-    w.U8(1); // song number into A
-    for (int i = 0; i < 12; ++i) w.U8(0);
-    w.U8(1); // one block
-    const std::vector<uint8_t> code = ToneCode(0x30);
-    w.LE16(CodeAddress);
-    w.LE16(static_cast<uint16_t>(code.size()));
-    w.Bytes(code);
-    return w.v;
-}
-
 // ---- Fixture --------------------------------------------------------------------------
 
 class Playback : public ::testing::Test {
@@ -160,11 +29,27 @@ class Playback : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         messages.Install();
-        form = std::make_unique<TForm1>(driver.Factory());
-        driver.Watch(*form);
+        player = std::make_unique<Player>(driver.Factory());
+        driver.Watch(*player);
+        // What a face would show.
+        QObject::connect(player.get(), &Player::FileOpened, [this](const QString& name) {
+            shown.InitialDir = name.left(name.lastIndexOf(QLatin1Char('/')) + 1);
+        });
+        QObject::connect(player.get(), &Player::LabelsChanged,
+                         [this](const QString& author, const QString& misc, const QString& title) {
+                             shown.AuthorLabelText = author;
+                             shown.MiscLabelText = misc;
+                             shown.TitleLabelText = title;
+                         });
+        QObject::connect(player.get(), &Player::TitleChanged,
+                         [this](const QString& title) { shown.TitleLabelText = title; });
+        QObject::connect(player.get(), &Player::SongCountChanged,
+                         [this](int count) { shown.SongCountShown = count; });
+        QObject::connect(player.get(), &Player::SongNumberChanged,
+                         [this](int number) { shown.SongNumberShown = number; });
     }
     void TearDown() override {
-        form.reset();
+        player.reset();
         EXPECT_EQ(driver.Alive, 0) << "a wave device was left behind";
     }
 
@@ -175,12 +60,12 @@ class Playback : public ::testing::Test {
         f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
         return path;
     }
-    QString DefaultSong() { return File("tune.ay", MakeAY(3, 0)); }
+    QString DefaultSong() { return File("tune.ay", BuildToneAY(3, 0)); }
 
     // Opens and plays `path`, then forgets the calls and messages so far.
     void StartFresh(const QString& path) {
-        form->OpenAndPlay(path);
-        ASSERT_TRUE(form->Playing);
+        player->OpenAndPlay(path);
+        ASSERT_TRUE(player->Playing);
         ASSERT_TRUE(messages.Messages.empty()) << messages.Messages[0].Text.toStdString();
         driver.Calls.clear();
     }
@@ -193,19 +78,15 @@ class Playback : public ::testing::Test {
 
     // The buffers a fresh engine renders for song `index` of `path`, in order.
     static std::vector<std::vector<int16_t>> Reference(const QString& path, int index, int count) {
-        auto engine = std::make_unique<SoundEngine>();
-        SongList list;
-        EXPECT_TRUE(
-            OpenAYFile(list, QFile::encodeName(path).toStdString(), [](const std::string&) {}));
-        LoadAYSong(list, *engine, index);
-        SetChipAndChannels(engine->Chip, DefaultChipMode, VolumeZoneHeight);
+        SongSession session;
+        const std::string name = QFile::encodeName(path).toStdString();
+        EXPECT_TRUE(session.Open(name, SongKind::AY, [](const std::string&) {}));
+        session.LoadSong(index);
+        SetChipAndChannels(session.Engine->Chip, DefaultChipMode, VolumeZoneHeight);
         std::vector<std::vector<int16_t>> out(static_cast<size_t>(count),
                                               std::vector<int16_t>(BufferValues));
-        StartPlayback(*engine, out[0].data());
-        for (auto& b : out) {
-            engine->Chip.OutputBuffer = b.data();
-            MakeBuffer(*engine);
-        }
+        session.StartPlayback(out[0].data());
+        for (auto& b : out) session.FillBuffer(b.data());
         return out;
     }
     static std::vector<int16_t> Contents(const std::unique_ptr<int16_t[]>& buffer) {
@@ -215,27 +96,31 @@ class Playback : public ::testing::Test {
     QTemporaryDir dir;
     FakeWaveOutDriver driver;
     MessageRecorder messages;
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<Player> player;
+    struct {
+        int SongNumberShown = 0, SongCountShown = 0;
+        QString AuthorLabelText, MiscLabelText, TitleLabelText, InitialDir;
+    } shown;
 };
 
 // ---- The cycle ------------------------------------------------------------------------------
 
 TEST_F(Playback, StartQueuesBothBuffersInOrderWithTheSongsFirstSound) {
     const QString path = DefaultSong();
-    form->OpenAndPlay(path);
+    player->OpenAndPlay(path);
     EXPECT_EQ(driver.Calls, (Calls{"Open", "Prepare H1", "Write H1", "Prepare H2", "Write H2"}));
-    EXPECT_TRUE(form->Playing);
-    EXPECT_FALSE(form->Paused);
+    EXPECT_TRUE(player->Playing);
+    EXPECT_FALSE(player->Paused);
     EXPECT_TRUE(messages.Messages.empty());
-    EXPECT_EQ(form->Header1.Data, form->Buffer1.get());
-    EXPECT_EQ(form->Header2.Data, form->Buffer2.get());
-    EXPECT_EQ(form->Header1.BufferLength, 65280u);
-    EXPECT_EQ(form->Header2.BufferLength, 65280u);
-    EXPECT_EQ(form->Header1.Loops, 0u);
+    EXPECT_EQ(player->Header1.Data, player->Buffer1.get());
+    EXPECT_EQ(player->Header2.Data, player->Buffer2.get());
+    EXPECT_EQ(player->Header1.BufferLength, 65280u);
+    EXPECT_EQ(player->Header2.BufferLength, 65280u);
+    EXPECT_EQ(player->Header1.Loops, 0u);
 
     const auto ref = Reference(path, 0, 4);
-    EXPECT_EQ(Contents(form->Buffer1), ref[0]);
-    EXPECT_EQ(Contents(form->Buffer2), ref[1]);
+    EXPECT_EQ(Contents(player->Buffer1), ref[0]);
+    EXPECT_EQ(Contents(player->Buffer2), ref[1]);
     EXPECT_NE(ref[0], std::vector<int16_t>(BufferValues, ref[0][0])) << "the test song is silent";
 }
 
@@ -243,98 +128,98 @@ TEST_F(Playback, EachCompletionRefillsOnlyItsOwnBufferAndContinuesTheSong) {
     const QString path = DefaultSong();
     StartFresh(path);
     const auto ref = Reference(path, 0, 4);
-    const std::vector<int16_t> before2 = Contents(form->Buffer2);
+    const std::vector<int16_t> before2 = Contents(player->Buffer2);
 
-    driver.Complete(&form->Header1);
+    driver.Complete(&player->Header1);
     Deliver();
     EXPECT_EQ(driver.Calls, (Calls{"Write H1"}));
-    EXPECT_EQ(Contents(form->Buffer1), ref[2]);
-    EXPECT_EQ(Contents(form->Buffer2), before2);
+    EXPECT_EQ(Contents(player->Buffer1), ref[2]);
+    EXPECT_EQ(Contents(player->Buffer2), before2);
 
     driver.Calls.clear();
-    std::fill_n(form->Buffer1.get(), BufferValues, int16_t{0x5A5A});
-    driver.Complete(&form->Header2);
+    std::fill_n(player->Buffer1.get(), BufferValues, int16_t{0x5A5A});
+    driver.Complete(&player->Header2);
     Deliver();
     EXPECT_EQ(driver.Calls, (Calls{"Write H2"}));
-    EXPECT_EQ(Contents(form->Buffer2), ref[3]);
-    EXPECT_EQ(Contents(form->Buffer1), std::vector<int16_t>(BufferValues, 0x5A5A));
+    EXPECT_EQ(Contents(player->Buffer2), ref[3]);
+    EXPECT_EQ(Contents(player->Buffer1), std::vector<int16_t>(BufferValues, 0x5A5A));
 }
 
 TEST_F(Playback, StopTearsDownInOrderAndDropsQueuedCompletions) {
     StartFresh(DefaultSong());
-    driver.Complete(&form->Header1); // played, notice not yet delivered
-    form->StopButtonAction();
+    driver.Complete(&player->Header1); // played, notice not yet delivered
+    player->Stop();
     EXPECT_EQ(driver.Calls, (Calls{"Reset", "Unprepare H1", "Unprepare H2", "Close"}));
-    EXPECT_FALSE(form->Playing);
+    EXPECT_FALSE(player->Playing);
     EXPECT_EQ(driver.Alive, 0);
 
     // The notice posted before the stop and those the reset posted never refill.
-    const std::vector<int16_t> before1 = Contents(form->Buffer1);
+    const std::vector<int16_t> before1 = Contents(player->Buffer1);
     driver.Calls.clear();
     Deliver();
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_EQ(Contents(form->Buffer1), before1);
+    EXPECT_EQ(Contents(player->Buffer1), before1);
 
     // A second stop does nothing; the file stays open for play.
-    form->StopButtonAction();
+    player->Stop();
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_TRUE(form->List.FileOpen);
-    form->PlayButtonAction();
-    EXPECT_TRUE(form->Playing);
+    EXPECT_TRUE(player->List.FileOpen);
+    player->Play();
+    EXPECT_TRUE(player->Playing);
     EXPECT_EQ(driver.Calls.front(), "Open");
 }
 
 TEST_F(Playback, ANoticeOfTheOldPlaybackNeverRefillsTheNewOne) {
     StartFresh(DefaultSong());
-    driver.Complete(&form->Header1); // played, notice not yet delivered
-    form->PlayButtonAction();        // stop and start again at once
+    driver.Complete(&player->Header1); // played, notice not yet delivered
+    player->Play();                    // stop and start again at once
     Deliver();
     EXPECT_EQ(driver.Calls, (Calls{"Reset", "Unprepare H1", "Unprepare H2", "Close", "Open",
                                    "Prepare H1", "Write H1", "Prepare H2", "Write H2"}));
 }
 
 TEST_F(Playback, PauseTogglesAndStopWhilePausedKeepsPausedUntilTheNextStart) {
-    form->PauseButtonAction(); // nothing playing: nothing happens
+    player->Pause(); // nothing playing: nothing happens
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_FALSE(form->Paused);
+    EXPECT_FALSE(player->Paused);
 
     StartFresh(DefaultSong());
-    form->PauseButtonAction();
-    EXPECT_TRUE(form->Paused);
-    form->PauseButtonAction();
-    EXPECT_FALSE(form->Paused);
-    form->PauseButtonAction();
+    player->Pause();
+    EXPECT_TRUE(player->Paused);
+    player->Pause();
+    EXPECT_FALSE(player->Paused);
+    player->Pause();
     EXPECT_EQ(driver.Calls, (Calls{"Pause", "Restart", "Pause"}));
 
     driver.Calls.clear();
-    form->StopButtonAction();
-    EXPECT_FALSE(form->Playing);
-    EXPECT_TRUE(form->Paused);
-    form->PauseButtonAction(); // not playing: no device call, still paused
+    player->Stop();
+    EXPECT_FALSE(player->Playing);
+    EXPECT_TRUE(player->Paused);
+    player->Pause(); // not playing: no device call, still paused
     EXPECT_EQ(driver.Calls, (Calls{"Reset", "Unprepare H1", "Unprepare H2", "Close"}));
-    EXPECT_TRUE(form->Paused);
+    EXPECT_TRUE(player->Paused);
 
-    form->PlayButtonAction();
-    EXPECT_TRUE(form->Playing);
-    EXPECT_FALSE(form->Paused);
+    player->Play();
+    EXPECT_TRUE(player->Playing);
+    EXPECT_FALSE(player->Paused);
 }
 
 TEST_F(Playback, PlayWhilePausedRestartsTheSongFromItsBeginningUnpaused) {
     const QString path = DefaultSong();
     StartFresh(path);
-    driver.Complete(&form->Header1);
+    driver.Complete(&player->Header1);
     Deliver(); // the song has moved on by a buffer
-    form->PauseButtonAction();
+    player->Pause();
     driver.Calls.clear();
 
-    form->PlayButtonAction();
+    player->Play();
     EXPECT_EQ(driver.Calls, (Calls{"Reset", "Unprepare H1", "Unprepare H2", "Close", "Open",
                                    "Prepare H1", "Write H1", "Prepare H2", "Write H2"}));
-    EXPECT_TRUE(form->Playing);
-    EXPECT_FALSE(form->Paused);
+    EXPECT_TRUE(player->Playing);
+    EXPECT_FALSE(player->Paused);
     const auto ref = Reference(path, 0, 2);
-    EXPECT_EQ(Contents(form->Buffer1), ref[0]);
-    EXPECT_EQ(Contents(form->Buffer2), ref[1]);
+    EXPECT_EQ(Contents(player->Buffer1), ref[0]);
+    EXPECT_EQ(Contents(player->Buffer2), ref[1]);
 }
 
 // ---- Failures of the device ------------------------------------------------------------------
@@ -353,29 +238,28 @@ TEST_P(StartFailures, ShowTheCallAndLeaveTheRightState) {
     const QString path = DefaultSong();
     for (size_t i = 0; i < f.failing.size(); ++i)
         driver.FailOn(f.failing[i], static_cast<WaveResult>(40 + i));
-    form->OpenAndPlay(path);
+    player->OpenAndPlay(path);
     EXPECT_EQ(driver.Calls, f.calls);
     EXPECT_EQ(Captions(), f.captions);
     for (size_t i = 0; i < messages.Messages.size(); ++i) {
         const auto& m = messages.Messages[i];
         EXPECT_EQ(m.Text, FakeWaveOutDriver::TextOf(static_cast<WaveResult>(40 + i)));
         EXPECT_EQ(m.Icon, MessageIcon::None);
-        EXPECT_EQ(m.Owner, form.get());
     }
-    EXPECT_EQ(form->Playing, f.playing);
-    EXPECT_FALSE(form->Paused);
+    EXPECT_EQ(player->Playing, f.playing);
+    EXPECT_FALSE(player->Paused);
     EXPECT_EQ(driver.Alive, f.playing ? 1 : 0);
-    EXPECT_EQ(form->SongNumberShown, 1);
+    EXPECT_EQ(shown.SongNumberShown, 1);
 
     // Without playback, stop and pause touch nothing; the user may start again.
     if (!f.playing) {
         driver.Calls.clear();
-        form->StopButtonAction();
-        form->PauseButtonAction();
+        player->Stop();
+        player->Pause();
         EXPECT_TRUE(driver.Calls.empty());
         driver.Failures.clear();
-        form->PlayButtonAction();
-        EXPECT_TRUE(form->Playing);
+        player->Play();
+        EXPECT_TRUE(player->Playing);
     }
 }
 
@@ -427,27 +311,27 @@ TEST_F(Playback, AnActionWhileAFailureIsShownEndsTheInterruptedOne) {
     ActingHandler handler;
     handler.Install();
     driver.FailOn("Prepare H2", 81);
-    handler.Action = [&] { form->StopButtonAction(); };
-    form->OpenAndPlay(DefaultSong());
+    handler.Action = [&] { player->Stop(); };
+    player->OpenAndPlay(DefaultSong());
     EXPECT_EQ(driver.Calls, (Calls{"Open", "Prepare H1", "Write H1", "Prepare H2", "Reset",
                                    "Unprepare H1", "Unprepare H2", "Close"}));
-    EXPECT_FALSE(form->Playing);
+    EXPECT_FALSE(player->Playing);
     EXPECT_EQ(driver.Alive, 0);
 
     // A new start while a failed stop is shown: the new playback stands.
     driver.Failures.clear();
-    form->PlayButtonAction();
+    player->Play();
     driver.Calls.clear();
     driver.FailOn("Reset", 82);
     handler.Action = [&] {
         driver.Failures.clear();
-        form->NextButtonAction();
+        player->Next();
     };
-    form->StopButtonAction();
+    player->Stop();
     EXPECT_EQ(driver.Calls, (Calls{"Reset", "Reset", "Unprepare H1", "Unprepare H2", "Close",
                                    "Open", "Prepare H1", "Write H1", "Prepare H2", "Write H2"}));
-    EXPECT_TRUE(form->Playing);
-    EXPECT_EQ(form->SongNumberShown, 2);
+    EXPECT_TRUE(player->Playing);
+    EXPECT_EQ(shown.SongNumberShown, 2);
     EXPECT_EQ(driver.Alive, 1);
     EXPECT_EQ(handler.Captions,
               (std::vector<std::string>{"WaveOutPrepareHeaderN2", "WaveOutReset"}));
@@ -457,13 +341,13 @@ TEST_F(Playback, FailedRequeueDropsThatBufferOutOfTheCycle) {
     StartFresh(DefaultSong());
     driver.FailOn("Write H1", 51);
     driver.FailOn("Write H2", 52);
-    driver.Complete(&form->Header1);
-    driver.Complete(&form->Header2);
+    driver.Complete(&player->Header1);
+    driver.Complete(&player->Header2);
     Deliver();
     EXPECT_EQ(Captions(), (std::vector<std::string>{"WaveOutWriteN1A", "WaveOutWriteN2A"}));
     EXPECT_EQ(messages.Messages[0].Text, FakeWaveOutDriver::TextOf(51));
     EXPECT_EQ(messages.Messages[1].Text, FakeWaveOutDriver::TextOf(52));
-    EXPECT_TRUE(form->Playing);
+    EXPECT_TRUE(player->Playing);
     EXPECT_TRUE(driver.Queue.empty());
 }
 
@@ -473,17 +357,17 @@ TEST_F(Playback, EveryStepOfTheTearDownRunsAfterAFailure) {
     driver.FailOn("Unprepare H1", 62);
     driver.FailOn("Unprepare H2", 63);
     driver.FailOn("Close", 64);
-    form->StopButtonAction();
+    player->Stop();
     EXPECT_EQ(driver.Calls, (Calls{"Reset", "Unprepare H1", "Unprepare H2", "Close"}));
     EXPECT_EQ(Captions(),
               (std::vector<std::string>{"WaveOutReset", "WaveOutUnprepareHeader1(Stop)",
                                         "WaveOutUnprepareHeader2(Stop)", "WaveOutClose(Stop)"}));
     EXPECT_EQ(messages.Messages[3].Text, FakeWaveOutDriver::TextOf(64));
-    EXPECT_FALSE(form->Playing);
+    EXPECT_FALSE(player->Playing);
 
     // Buffers the failed reset never returned cannot refill anything now.
     driver.Calls.clear();
-    driver.Complete(&form->Header1);
+    driver.Complete(&player->Header1);
     Deliver();
     EXPECT_TRUE(driver.Calls.empty());
 }
@@ -491,14 +375,14 @@ TEST_F(Playback, EveryStepOfTheTearDownRunsAfterAFailure) {
 TEST_F(Playback, FailedPauseOrResumeLeavesPausedAsItWas) {
     StartFresh(DefaultSong());
     driver.FailOn("Pause", 71);
-    form->PauseButtonAction();
-    EXPECT_FALSE(form->Paused);
+    player->Pause();
+    EXPECT_FALSE(player->Paused);
     driver.Failures.clear();
-    form->PauseButtonAction();
-    EXPECT_TRUE(form->Paused);
+    player->Pause();
+    EXPECT_TRUE(player->Paused);
     driver.FailOn("Restart", 72);
-    form->PauseButtonAction();
-    EXPECT_TRUE(form->Paused);
+    player->Pause();
+    EXPECT_TRUE(player->Paused);
     EXPECT_EQ(Captions(), (std::vector<std::string>{"WaveOutPause", "WaveOutRestart"}));
     EXPECT_EQ(messages.Messages[1].Text, FakeWaveOutDriver::TextOf(72));
 }
@@ -506,75 +390,75 @@ TEST_F(Playback, FailedPauseOrResumeLeavesPausedAsItWas) {
 // ---- Opening files -------------------------------------------------------------------------
 
 TEST_F(Playback, OpenShowsTheTextsAndStartsTheFilesFirstSong) {
-    const QString path = File("first.ay", MakeAY(5, 2));
-    form->OpenAndPlay(path);
+    const QString path = File("first.ay", BuildToneAY(5, 2));
+    player->OpenAndPlay(path);
     EXPECT_TRUE(messages.Messages.empty());
-    EXPECT_TRUE(form->Playing);
-    EXPECT_EQ(form->List.CurrentSong, 2);
-    EXPECT_EQ(form->SongNumberShown, 3);
-    EXPECT_EQ(form->SongCountShown, 5);
-    EXPECT_EQ(form->AuthorLabelText, QStringLiteral("Test Author"));
-    EXPECT_EQ(form->MiscLabelText, QStringLiteral("Test Misc"));
-    EXPECT_EQ(form->TitleLabelText, QStringLiteral("Song 3"));
-    EXPECT_EQ(form->OpenDialog1.InitialDir, dir.path() + QLatin1Char('/'));
-    EXPECT_EQ(Contents(form->Buffer1), Reference(path, 2, 1)[0]);
+    EXPECT_TRUE(player->Playing);
+    EXPECT_EQ(player->List.CurrentSong, 2);
+    EXPECT_EQ(shown.SongNumberShown, 3);
+    EXPECT_EQ(shown.SongCountShown, 5);
+    EXPECT_EQ(shown.AuthorLabelText, QStringLiteral("Test Author"));
+    EXPECT_EQ(shown.MiscLabelText, QStringLiteral("Test Misc"));
+    EXPECT_EQ(shown.TitleLabelText, QStringLiteral("Song 3"));
+    EXPECT_EQ(shown.InitialDir, dir.path() + QLatin1Char('/'));
+    EXPECT_EQ(Contents(player->Buffer1), Reference(path, 2, 1)[0]);
 
     // A first song beyond the count starts on the first song.
-    form->OpenAndPlay(File("beyond.ay", MakeAY(2, 7)));
-    EXPECT_EQ(form->List.CurrentSong, 0);
-    EXPECT_EQ(form->SongNumberShown, 1);
-    EXPECT_EQ(form->SongCountShown, 2);
+    player->OpenAndPlay(File("beyond.ay", BuildToneAY(2, 7)));
+    EXPECT_EQ(player->List.CurrentSong, 0);
+    EXPECT_EQ(shown.SongNumberShown, 1);
+    EXPECT_EQ(shown.SongCountShown, 2);
 }
 
 TEST_F(Playback, ExtensionsAreComparedWithoutCaseAndTrailingBlanks) {
     for (const char* name : {"upper.AY", "mixed.Ay", "dots.in.name.ay"}) {
         SCOPED_TRACE(name);
-        form->OpenAndPlay(File(QString::fromLatin1(name), MakeAY(1, 0)));
-        EXPECT_TRUE(form->Playing);
-        EXPECT_EQ(form->List.FileKind, 0);
+        player->OpenAndPlay(File(QString::fromLatin1(name), BuildToneAY(1, 0)));
+        EXPECT_TRUE(player->Playing);
+        EXPECT_EQ(player->List.FileKind, 0);
     }
     for (const char* name : {"tune.aym ", "TUNE.AYM", "tune.aym\t"}) {
         SCOPED_TRACE(name);
-        form->OpenAndPlay(File(QString::fromLatin1(name), MakeAYM(5, 3)));
-        EXPECT_TRUE(form->Playing);
-        EXPECT_EQ(form->List.FileKind, 1);
-        EXPECT_EQ(form->List.CurrentSong, 2);
-        EXPECT_EQ(form->SongCountShown, 5);
-        EXPECT_EQ(form->TitleLabelText, QStringLiteral("AYM Tune"));
+        player->OpenAndPlay(File(QString::fromLatin1(name), BuildToneAYM(5, 3)));
+        EXPECT_TRUE(player->Playing);
+        EXPECT_EQ(player->List.FileKind, 1);
+        EXPECT_EQ(player->List.CurrentSong, 2);
+        EXPECT_EQ(shown.SongCountShown, 5);
+        EXPECT_EQ(shown.TitleLabelText, QStringLiteral("AYM Tune"));
     }
     // An AY file named as AYM goes to the AYM reader.
-    form->OpenAndPlay(File("really-ay.aym", MakeAY(1, 0)));
+    player->OpenAndPlay(File("really-ay.aym", BuildToneAY(1, 0)));
     EXPECT_EQ(Captions(), (std::vector<std::string>{"Error"}));
     EXPECT_EQ(messages.Messages[0].Text, QStringLiteral("Not .AYM file"));
-    EXPECT_EQ(PlayerFileExtension(QStringLiteral("/a.b/c")), QString());
-    EXPECT_EQ(PlayerFileExtension(QStringLiteral("/x/song.ay.BAK ")), QStringLiteral(".bak"));
+    EXPECT_EQ(SongFileExtension("/a.b/c"), "");
+    EXPECT_EQ(SongFileExtension("/x/song.ay.BAK "), ".bak");
 }
 
 TEST_F(Playback, UnknownExtensionOnlyStopsAndKeepsTheOpenFile) {
-    const QString path = File("tune.ay", MakeAY(3, 1));
+    const QString path = File("tune.ay", BuildToneAY(3, 1));
     StartFresh(path);
     for (const char* name : {"tune.ay.bak", "noext", "tune.ayx", "tune."}) {
         SCOPED_TRACE(name);
         QDir(dir.path()).mkdir(QStringLiteral("elsewhere"));
-        form->OpenAndPlay(
-            File(QStringLiteral("elsewhere/") + QString::fromLatin1(name), MakeAY(1, 0)));
-        EXPECT_FALSE(form->Playing);
+        player->OpenAndPlay(
+            File(QStringLiteral("elsewhere/") + QString::fromLatin1(name), BuildToneAY(1, 0)));
+        EXPECT_FALSE(player->Playing);
         EXPECT_TRUE(messages.Messages.empty());
-        EXPECT_TRUE(form->List.FileOpen);
-        EXPECT_EQ(form->List.CurrentSong, 1);
-        EXPECT_EQ(form->SongCountShown, 3);
-        EXPECT_EQ(form->OpenDialog1.InitialDir, dir.path() + QLatin1Char('/'));
-        form->PlayButtonAction(); // the old file's current song plays again
-        EXPECT_TRUE(form->Playing);
-        EXPECT_EQ(form->SongNumberShown, 2);
+        EXPECT_TRUE(player->List.FileOpen);
+        EXPECT_EQ(player->List.CurrentSong, 1);
+        EXPECT_EQ(shown.SongCountShown, 3);
+        EXPECT_EQ(shown.InitialDir, dir.path() + QLatin1Char('/'));
+        player->Play(); // the old file's current song plays again
+        EXPECT_TRUE(player->Playing);
+        EXPECT_EQ(shown.SongNumberShown, 2);
     }
     // A name whose only dot is in a folder has no extension.
     QDir(dir.path()).mkdir(QStringLiteral("folder.ay"));
-    const QString inFolder = File(QStringLiteral("folder.ay/tune"), MakeAY(1, 0));
-    form->OpenAndPlay(inFolder);
-    EXPECT_FALSE(form->Playing);
+    const QString inFolder = File(QStringLiteral("folder.ay/tune"), BuildToneAY(1, 0));
+    player->OpenAndPlay(inFolder);
+    EXPECT_FALSE(player->Playing);
     EXPECT_TRUE(messages.Messages.empty());
-    EXPECT_EQ(form->List.SongCount, 3);
+    EXPECT_EQ(player->List.SongCount, 3);
 }
 
 TEST_F(Playback, RefusedFilesShowTheirMessageAndLeaveNoFileOpen) {
@@ -585,11 +469,11 @@ TEST_F(Playback, RefusedFilesShowTheirMessageAndLeaveNoFileOpen) {
         const char* caption;
         MessageIcon icon;
     };
-    std::vector<uint8_t> notEmul = MakeAY(1, 0);
+    std::vector<uint8_t> notEmul = BuildToneAY(1, 0);
     notEmul[4] = 'X';
-    std::vector<uint8_t> notAY = MakeAY(1, 0);
+    std::vector<uint8_t> notAY = BuildToneAY(1, 0);
     notAY[0] = 'X';
-    std::vector<uint8_t> badRevision = MakeAYM(1, 1);
+    std::vector<uint8_t> badRevision = BuildToneAYM(1, 1);
     badRevision[3] = '1';
     const Case cases[] = {
         {"notay.ay", notAY, "Not .AY file", "Error", MessageIcon::Warning},
@@ -609,25 +493,24 @@ TEST_F(Playback, RefusedFilesShowTheirMessageAndLeaveNoFileOpen) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        StartFresh(File("good.ay", MakeAY(4, 0)));
+        StartFresh(File("good.ay", BuildToneAY(4, 0)));
         messages.Messages.clear();
-        form->OpenAndPlay(File(QString::fromLatin1(c.name), c.bytes));
+        player->OpenAndPlay(File(QString::fromLatin1(c.name), c.bytes));
         ASSERT_EQ(messages.Messages.size(), 1u);
         EXPECT_EQ(messages.Messages[0].Text, QString::fromLatin1(c.text));
         EXPECT_EQ(messages.Messages[0].Caption, QString::fromLatin1(c.caption));
         EXPECT_EQ(messages.Messages[0].Icon, c.icon);
-        EXPECT_EQ(messages.Messages[0].Owner, form.get());
-        EXPECT_FALSE(form->Playing);
-        EXPECT_FALSE(form->List.FileOpen);
+        EXPECT_FALSE(player->Playing);
+        EXPECT_FALSE(player->List.FileOpen);
         // The previous file's texts and numbers stay on show.
-        EXPECT_EQ(form->SongCountShown, 4);
-        EXPECT_EQ(form->AuthorLabelText, QStringLiteral("Test Author"));
-        form->PlayButtonAction(); // no file: nothing
-        EXPECT_FALSE(form->Playing);
+        EXPECT_EQ(shown.SongCountShown, 4);
+        EXPECT_EQ(shown.AuthorLabelText, QStringLiteral("Test Author"));
+        player->Play(); // no file: nothing
+        EXPECT_FALSE(player->Playing);
         messages.Messages.clear();
     }
 
-    form->OpenAndPlay(dir.filePath(QStringLiteral("missing.ay")));
+    player->OpenAndPlay(dir.filePath(QStringLiteral("missing.ay")));
     ASSERT_EQ(messages.Messages.size(), 1u);
     EXPECT_EQ(messages.Messages[0].Text, QStringLiteral("File not found"));
     EXPECT_EQ(messages.Messages[0].Caption, QStringLiteral("Zirrafon"));
@@ -636,105 +519,107 @@ TEST_F(Playback, RefusedFilesShowTheirMessageAndLeaveNoFileOpen) {
 TEST_F(Playback, UnreadableSongBlockAbandonsThePlayBeforeOutputStarts) {
     // Song blocks claim more bytes than the file has: the reader cuts them to
     // the file, so make the block of the second song start past its end.
-    std::vector<uint8_t> bytes = MakeAY(2, 0, 2);
+    std::vector<uint8_t> bytes = BuildToneAY(2, 0);
     const QString path = File("cut.ay", bytes);
     StartFresh(path);
-    form->StopButtonAction();
-    form->List.Songs[1].Blocks[0].Offset = static_cast<uint32_t>(bytes.size());
-    form->List.Songs[1].Blocks[0].Length = 4;
+    player->Stop();
+    player->List.Songs[1].Blocks[0].Offset = static_cast<uint32_t>(bytes.size());
+    player->List.Songs[1].Blocks[0].Length = 4;
     driver.Calls.clear();
-    form->NextButtonAction();
+    player->Next();
     ASSERT_EQ(messages.Messages.size(), 1u);
     EXPECT_EQ(messages.Messages[0].Text, QStringLiteral("Read beyond end of file"));
     EXPECT_EQ(messages.Messages[0].Caption, QStringLiteral("Zirrafon"));
-    EXPECT_FALSE(form->Playing);
+    EXPECT_FALSE(player->Playing);
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_EQ(form->SongNumberShown, 1) << "the number is not updated";
+    EXPECT_EQ(shown.SongNumberShown, 1) << "the number is not updated";
 }
 
 TEST_F(Playback, PreviousAndNextStepWithinTheFileWithoutWrapping) {
     // Without a file the index moves and nothing plays.
-    form->NextButtonAction();
-    EXPECT_EQ(form->List.CurrentSong, 1);
-    form->PrevButtonAction();
-    form->PrevButtonAction();
-    EXPECT_EQ(form->List.CurrentSong, 0);
+    player->Next();
+    EXPECT_EQ(player->List.CurrentSong, 1);
+    player->Previous();
+    player->Previous();
+    EXPECT_EQ(player->List.CurrentSong, 0);
     EXPECT_TRUE(driver.Calls.empty());
 
-    StartFresh(File("three.ay", MakeAY(3, 0)));
-    form->PrevButtonAction(); // first song: nothing, keeps playing
+    StartFresh(File("three.ay", BuildToneAY(3, 0)));
+    player->Previous(); // first song: nothing, keeps playing
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_TRUE(form->Playing);
-    form->NextButtonAction();
-    form->NextButtonAction();
-    EXPECT_EQ(form->List.CurrentSong, 2);
-    EXPECT_EQ(form->SongNumberShown, 3);
-    EXPECT_EQ(form->TitleLabelText, QStringLiteral("Song 3"));
+    EXPECT_TRUE(player->Playing);
+    player->Next();
+    player->Next();
+    EXPECT_EQ(player->List.CurrentSong, 2);
+    EXPECT_EQ(shown.SongNumberShown, 3);
+    EXPECT_EQ(shown.TitleLabelText, QStringLiteral("Song 3"));
     driver.Calls.clear();
-    form->NextButtonAction(); // last song: nothing
+    player->Next(); // last song: nothing
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_TRUE(form->Playing);
-    form->PrevButtonAction();
-    EXPECT_EQ(form->List.CurrentSong, 1);
+    EXPECT_TRUE(player->Playing);
+    player->Previous();
+    EXPECT_EQ(player->List.CurrentSong, 1);
     EXPECT_EQ(driver.Calls.front(), "Reset");
-    EXPECT_TRUE(form->Playing);
+    EXPECT_TRUE(player->Playing);
 
     // 256 songs: the count shown is 256 and next stops at the song shown as 256.
-    form->OpenAndPlay(File("many.ay", MakeAY(256, 254, 2)));
-    EXPECT_EQ(form->SongCountShown, 256);
-    form->NextButtonAction();
-    EXPECT_EQ(form->SongNumberShown, 256);
-    form->NextButtonAction();
-    EXPECT_EQ(form->List.CurrentSong, 255);
+    player->OpenAndPlay(File("many.ay", BuildToneAY(256, 254)));
+    EXPECT_EQ(shown.SongCountShown, 256);
+    player->Next();
+    EXPECT_EQ(shown.SongNumberShown, 256);
+    player->Next();
+    EXPECT_EQ(player->List.CurrentSong, 255);
 }
 
 TEST_F(Playback, OpenButtonUsesTheDialogAndACancelChangesNothing) {
     const QString path = DefaultSong();
+    TForm1 face(driver.Factory());
+    driver.Watch(*face.Playback);
     QString offeredTitle, offeredFilter, offeredDir;
     QString answer = path;
-    form->OpenDialog1.Chooser = [&](const FileOpenDialog& d, QWidget*) {
+    face.OpenDialog1.Chooser = [&](const FileOpenDialog& d, QWidget*) {
         offeredTitle = d.Title;
         offeredFilter = d.Filter;
         offeredDir = d.InitialDir;
         return answer;
     };
-    form->OpenButtonAction();
+    face.OpenButtonAction();
     EXPECT_EQ(offeredTitle, QStringLiteral("Open and play file"));
     EXPECT_EQ(offeredFilter,
               QStringLiteral("All supported files|*.ay;*.aym|.AY files|*.ay|.AYM files|*.aym"));
     EXPECT_EQ(offeredDir, QCoreApplication::applicationDirPath());
-    EXPECT_TRUE(form->Playing);
+    EXPECT_TRUE(face.Playback->Playing);
 
     answer.clear();
     driver.Calls.clear();
-    form->OpenButtonAction();
+    face.OpenButtonAction();
     EXPECT_EQ(offeredDir, dir.path() + QLatin1Char('/'));
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_TRUE(form->Playing);
+    EXPECT_TRUE(face.Playback->Playing);
 
     EXPECT_EQ(
-        QtFileDialogFilter(form->OpenDialog1.Filter),
+        QtFileDialogFilter(face.OpenDialog1.Filter),
         QStringLiteral("All supported files (*.ay *.aym);;.AY files (*.ay);;.AYM files (*.aym)"));
 }
 
 TEST_F(Playback, ClosingStopsClosesTheFileAndRestoresNormalPriority) {
-    form->SetPriority(HighPriorityClass);
-    EXPECT_EQ(form->PriorityClass, HighPriorityClass);
+    player->SetPriority(HighPriorityClass);
+    EXPECT_EQ(player->Settings.PriorityClass, HighPriorityClass);
     if (geteuid() == 0) {
         EXPECT_EQ(getpriority(PRIO_PROCESS, 0), -10);
     }
 
-    form->close(); // nothing playing, no file: only the priority changes
+    player->FormClose(); // nothing playing, no file: only the priority changes
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_EQ(form->PriorityClass, NormalPriorityClass);
+    EXPECT_EQ(player->Settings.PriorityClass, NormalPriorityClass);
     EXPECT_EQ(getpriority(PRIO_PROCESS, 0), 0);
 
     StartFresh(DefaultSong());
-    form->close();
+    player->FormClose();
     EXPECT_EQ(driver.Calls, (Calls{"Reset", "Unprepare H1", "Unprepare H2", "Close"}));
-    EXPECT_FALSE(form->Playing);
-    EXPECT_FALSE(form->List.FileOpen);
-    EXPECT_FALSE(form->List.SongFile.IsOpen());
+    EXPECT_FALSE(player->Playing);
+    EXPECT_FALSE(player->List.FileOpen);
+    EXPECT_FALSE(player->List.SongFile.IsOpen());
 }
 
 // ---- The message seam ----------------------------------------------------------------------

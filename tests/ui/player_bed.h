@@ -5,6 +5,7 @@
 // is read or written.
 #pragma once
 
+#include "app/argument_batches.h"
 #include "fake_wave_out.h"
 #include "platform/messages.h"
 #include "ui/form1.h"
@@ -64,26 +65,34 @@ class PlayerBed {
     std::vector<std::pair<int, QString>> SkinLoads; // (mode, path) of each load asked for
     std::unique_ptr<TForm1> Form;
     TForm2* Dialog = nullptr;
+    std::unique_ptr<ArgumentBatches> Batches; // the start-up options and hand-overs
 
     PlayerBed() {
         Messages.Install();
         MakePlayer();
     }
     ~PlayerBed() {
-        if (Form) Form->SetPriority(NormalPriorityClass);
+        if (Form) Form->Playback->SetPriority(NormalPriorityClass);
     }
 
     // A new main window and dialog, as a new start makes them.
     void MakePlayer() {
-        if (Form) Form->SetPriority(NormalPriorityClass);
+        if (Form) Form->Playback->SetPriority(NormalPriorityClass);
+        Batches.reset();
         Form.reset();
         Form = std::make_unique<TForm1>(Driver.Factory());
-        Driver.Watch(*Form);
+        Driver.Watch(*Form->Playback);
         Form->SkinLoader = [this](int mode, const QString& path) {
             SkinLoads.emplace_back(mode, path);
             return FaceSkin.LoadSkin(mode, path);
         };
         Dialog = new TForm2(Form.get());
+        Batches = std::make_unique<ArgumentBatches>(
+            *Form->Playback,
+            [this](int mode, const QString& path) { return Form->ChangeSkin(mode, path); });
+        Form->ArgumentBatchHandler = [this](int w, int l) {
+            Batches->CommandLineInterpreter(w, l);
+        };
     }
 
     QString ConfigHome() const { return Root.filePath("config"); }
@@ -104,9 +113,9 @@ class PlayerBed {
 
     // A local batch of the given arguments.
     void Batch(const QStringList& arguments) {
-        Form->CommandLineInterpreter(0, 1);
-        for (const QString& a : arguments) Form->DeliverArgument(QFile::encodeName(a));
-        Form->CommandLineInterpreter(0, 0);
+        Batches->CommandLineInterpreter(0, 1);
+        for (const QString& a : arguments) Batches->DeliverArgument(QFile::encodeName(a));
+        Batches->CommandLineInterpreter(0, 0);
     }
 
     // A readable skin bitmap of the skin layout's size.

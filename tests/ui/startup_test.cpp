@@ -182,59 +182,59 @@ class Options : public ::testing::Test {
 
 TEST_F(Options, ChipModeNamesInAnyLetterCase) {
     bed.Batch({"/hymacb"});
-    EXPECT_EQ(form().ChipMode, 5);
+    EXPECT_EQ(form().Settings.ChipMode, 5);
     EXPECT_EQ(dialog().ComboBox1->currentIndex(), 5);
     ChipState expected;
-    SetChipAndChannels(expected, 5, form().Volume);
-    EXPECT_EQ(std::memcmp(expected.VolumeTable, form().Engine->Chip.VolumeTable,
+    SetChipAndChannels(expected, 5, form().Settings.Volume);
+    EXPECT_EQ(std::memcmp(expected.VolumeTable, form().Playback->Engine.Chip.VolumeTable,
                           sizeof expected.VolumeTable),
               0);
 
     bed.Batch({"/HAYABC"});
-    EXPECT_EQ(form().ChipMode, 2);
+    EXPECT_EQ(form().Settings.ChipMode, 2);
     EXPECT_EQ(dialog().ComboBox1->currentIndex(), 2);
 
     // Unknown names, and names hidden past the 31 characters considered.
     bed.Batch({"/hYM", "/hYMACBX", "/h", "/hYMACB" + QString(30, 'x')});
-    EXPECT_EQ(form().ChipMode, 2);
+    EXPECT_EQ(form().Settings.ChipMode, 2);
     bed.Batch({"/hYMCBA" + QString(24, ' ')}); // 31 characters: not a name either
-    EXPECT_EQ(form().ChipMode, 2);
+    EXPECT_EQ(form().Settings.ChipMode, 2);
     EXPECT_EQ(bed.TraceStarting("chip"), (QStringList{"chip 5", "chip 2"}));
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
 
 TEST_F(Options, BeeperLevelInRangeOnly) {
-    form().Volume = 20;
+    form().Settings.Volume = 20;
     for (const char* bad : {"/u40000", "/u-1", "/uabc", "/u", "/u32769", "/u1e3"}) {
         bed.Batch({bad});
-        EXPECT_EQ(form().Engine->Chip.BeeperSetting, 16384) << bad;
-        EXPECT_EQ(form().Engine->Chip.BeeperAmplitude, -16384) << bad;
+        EXPECT_EQ(form().Playback->Engine.Chip.BeeperSetting, 16384) << bad;
+        EXPECT_EQ(form().Playback->Engine.Chip.BeeperAmplitude, -16384) << bad;
     }
     EXPECT_TRUE(dialog().Edit1->text().isEmpty());
 
     bed.Batch({"/u8000"});
-    EXPECT_EQ(form().Engine->Chip.BeeperSetting, 8000);
-    EXPECT_EQ(form().Engine->Chip.BeeperAmplitude, ComputeBeeperAmplitude(8000, 20));
+    EXPECT_EQ(form().Playback->Engine.Chip.BeeperSetting, 8000);
+    EXPECT_EQ(form().Playback->Engine.Chip.BeeperAmplitude, ComputeBeeperAmplitude(8000, 20));
     EXPECT_NE(ComputeBeeperAmplitude(8000, 20), -8000);
     EXPECT_EQ(dialog().Edit1->text(), "8000");
 
     bed.Batch({"/U0"});
-    EXPECT_EQ(form().Engine->Chip.BeeperSetting, 0);
-    EXPECT_EQ(form().Engine->Chip.BeeperAmplitude, 0); // silent
+    EXPECT_EQ(form().Playback->Engine.Chip.BeeperSetting, 0);
+    EXPECT_EQ(form().Playback->Engine.Chip.BeeperAmplitude, 0); // silent
     EXPECT_EQ(dialog().Edit1->text(), "0");
 
     bed.Batch({"/u32768"});
-    EXPECT_EQ(form().Engine->Chip.BeeperSetting, 32768);
+    EXPECT_EQ(form().Playback->Engine.Chip.BeeperSetting, 32768);
 }
 
 TEST_F(Options, PriorityTakesExactlyOneLetter) {
     bed.Batch({"/rH"});
-    EXPECT_EQ(form().PriorityClass, HighPriorityClass);
+    EXPECT_EQ(form().Settings.PriorityClass, HighPriorityClass);
     EXPECT_TRUE(dialog().RadioButton2->isChecked());
     bed.Batch({"/rnormal", "/rx", "/r"});
-    EXPECT_EQ(form().PriorityClass, HighPriorityClass);
+    EXPECT_EQ(form().Settings.PriorityClass, HighPriorityClass);
     bed.Batch({"/rn"});
-    EXPECT_EQ(form().PriorityClass, NormalPriorityClass);
+    EXPECT_EQ(form().Settings.PriorityClass, NormalPriorityClass);
     EXPECT_TRUE(dialog().RadioButton1->isChecked());
     EXPECT_FALSE(dialog().RadioButton2->isChecked());
 }
@@ -261,8 +261,8 @@ TEST_F(Options, SkinFileAndTheBuiltInSkin) {
 
 TEST_F(Options, OtherSlashArgumentsAreIgnored) {
     bed.Batch({"/", "/x", "/zzz", "/?"});
-    EXPECT_EQ(form().ChipMode, 2);
-    EXPECT_EQ(form().Engine->Chip.BeeperSetting, 16384);
+    EXPECT_EQ(form().Settings.ChipMode, 2);
+    EXPECT_EQ(form().Playback->Engine.Chip.BeeperSetting, 16384);
     EXPECT_TRUE(bed.SkinLoads.empty());
     EXPECT_TRUE(bed.TraceStarting("play").isEmpty());
 }
@@ -270,20 +270,20 @@ TEST_F(Options, OtherSlashArgumentsAreIgnored) {
 TEST_F(Options, TheLastExistingFileOfABatchPlays) {
     bed.Batch({DemoSong("demo.ay"), bed.Root.filePath("missing.ay"), DemoSong("demo.aym"), ""});
     EXPECT_EQ(bed.TraceStarting("play"), QStringList{"play " + DemoSong("demo.aym")});
-    EXPECT_TRUE(form().Playing);
+    EXPECT_TRUE(form().Playback->Playing);
     EXPECT_EQ(form().SongCountShown, 1); // demo.aym has one song, demo.ay three
 
     // A file in the batch stops what plays at once; the end plays it.
-    bed.Form->CommandLineInterpreter(0, 1);
-    bed.Form->DeliverArgument(QFile::encodeName(DemoSong("demo.ay")));
-    EXPECT_FALSE(form().Playing);
-    bed.Form->CommandLineInterpreter(0, 0);
-    EXPECT_TRUE(form().Playing);
+    bed.Batches->CommandLineInterpreter(0, 1);
+    bed.Batches->DeliverArgument(QFile::encodeName(DemoSong("demo.ay")));
+    EXPECT_FALSE(form().Playback->Playing);
+    bed.Batches->CommandLineInterpreter(0, 0);
+    EXPECT_TRUE(form().Playback->Playing);
     EXPECT_EQ(form().SongCountShown, 3);
 
     // Names of nothing: no stop, nothing played.
     bed.Batch({bed.Root.filePath("missing.ay"), bed.Root.path()});
-    EXPECT_TRUE(form().Playing);
+    EXPECT_TRUE(form().Playback->Playing);
     EXPECT_EQ(bed.TraceStarting("play").size(), 2);
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
@@ -301,7 +301,7 @@ TEST_F(Options, AnExistingAbsoluteFileIsAFileEvenWhenItLooksLikeAnOption) {
     ASSERT_TRUE(QFile::copy(DemoSong("demo.aym"), song));
     bed.Batch({song});
     EXPECT_EQ(bed.TraceStarting("play"), QStringList{"play " + song});
-    EXPECT_EQ(form().ChipMode, 2);
+    EXPECT_EQ(form().Settings.ChipMode, 2);
     EXPECT_EQ(AbsoluteArguments({song}, "/"), QStringList{song});
 }
 
@@ -309,7 +309,7 @@ TEST_F(Options, StoredOptionsComeFirstAndTheCommandLineOverridesThem) {
     SettingsStore store;
     ASSERT_TRUE(store.OpenForWriting());
     ASSERT_TRUE(store.WriteStartup(R"( /u8000 /hYMBAC ")" + DemoSong("demo.ay") + R"(")"));
-    bed.Form->CheckCommandLineAndReg({"/hYMACB", DemoSong("demo.aym")});
+    bed.Batches->CheckCommandLineAndReg({"/hYMACB", DemoSong("demo.aym")});
     EXPECT_EQ(bed.Trace(), (QStringList{
                                "begin 1",
                                "arg ",
@@ -329,17 +329,17 @@ TEST_F(Options, StoredOptionsComeFirstAndTheCommandLineOverridesThem) {
                                "end 0",
                                "play " + DemoSong("demo.aym"),
                            }));
-    EXPECT_EQ(form().ChipMode, 5);
-    EXPECT_EQ(form().Engine->Chip.BeeperSetting, 8000);
+    EXPECT_EQ(form().Settings.ChipMode, 5);
+    EXPECT_EQ(form().Playback->Engine.Chip.BeeperSetting, 8000);
     EXPECT_EQ(form().SongCountShown, 1);
 }
 
 TEST_F(Options, NoStoredOptionsAndNoArgumentsMeanNoBatch) {
-    bed.Form->CheckCommandLineAndReg({});
+    bed.Batches->CheckCommandLineAndReg({});
     EXPECT_TRUE(bed.Trace().isEmpty());
     // An unreadable settings file is skipped silently.
     QDir().mkpath(bed.SettingsFile()); // a folder where the file belongs
-    bed.Form->CheckCommandLineAndReg({"/u5"});
+    bed.Batches->CheckCommandLineAndReg({"/u5"});
     EXPECT_EQ(bed.Trace(), (QStringList{"begin 1", "arg /u5", "beeper 5", "end 0"}));
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
@@ -349,10 +349,10 @@ TEST_F(Options, NoStoredOptionsAndNoArgumentsMeanNoBatch) {
 class HandOverTest : public ::testing::Test {
   protected:
     PlayerBed bed;
-    InstanceServer server{[this](int w, int l) { bed.Form->CommandLineInterpreter(w, l); }};
+    InstanceServer server{[this](int w, int l) { bed.Batches->CommandLineInterpreter(w, l); }};
 
     void SetUp() override {
-        server.Abandoned = [this] { bed.Form->AbandonHandOver(); };
+        server.Abandoned = [this] { bed.Batches->AbandonHandOver(); };
         ASSERT_TRUE(server.Listen());
         EXPECT_EQ(server.ServerPath(), InstanceServerPath());
     }
@@ -387,17 +387,17 @@ TEST_F(HandOverTest, OptionsAndTheLastFileArriveAndLongArgumentsAreCut) {
     EXPECT_EQ(Send({"/hymacb", QFile::encodeName(DemoSong("demo.ay")), longArgument,
                     QFile::encodeName(DemoSong("demo.aym"))}),
               HandOverOutcome::Delivered);
-    EXPECT_EQ(bed.Form->ChipMode, 5);
+    EXPECT_EQ(bed.Form->Settings.ChipMode, 5);
     EXPECT_EQ(bed.Dialog->ComboBox1->currentIndex(), 5);
     EXPECT_EQ(bed.TraceStarting("play"), QStringList{"play " + DemoSong("demo.aym")});
     EXPECT_TRUE(bed.TraceStarting("arg ").contains("arg /x" + QString(258, 'L')));
     EXPECT_EQ(bed.Trace().first(), "begin 2");
     EXPECT_EQ(bed.Trace().at(bed.Trace().size() - 2), "end 3");
-    EXPECT_FALSE(bed.Form->Area.IsOpen());
+    EXPECT_FALSE(bed.Batches->Area.IsOpen());
 
     // The area is gone, so the next start hands over as well.
     EXPECT_EQ(Send({"/u100"}), HandOverOutcome::Delivered);
-    EXPECT_EQ(bed.Form->Engine->Chip.BeeperSetting, 100);
+    EXPECT_EQ(bed.Form->Playback->Engine.Chip.BeeperSetting, 100);
     EXPECT_EQ(bed.Dialog->Edit1->text(), "100");
     EXPECT_EQ(Send({}), HandOverOutcome::NothingToSend);
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
@@ -408,7 +408,7 @@ TEST_F(HandOverTest, AnotherHandOverInProgressMeansNothingIsSent) {
     inProgress.setNativeKey(HandOverAreaKey());
     ASSERT_TRUE(inProgress.create(HandOverAreaSize));
     EXPECT_EQ(Send({"/hYMACB"}), HandOverOutcome::AreaBusy);
-    EXPECT_EQ(bed.Form->ChipMode, 2);
+    EXPECT_EQ(bed.Form->Settings.ChipMode, 2);
     EXPECT_TRUE(bed.Trace().isEmpty());
 }
 
@@ -428,7 +428,7 @@ TEST_F(HandOverTest, ASenderThatDiesMidwayDoesNotKeepTheAreaBusy) {
     });
     QTest::qWait(100);
     EXPECT_EQ(bed.Trace().last(), "abandoned");
-    EXPECT_FALSE(bed.Form->Area.IsOpen());
+    EXPECT_FALSE(bed.Batches->Area.IsOpen());
     EXPECT_TRUE(bed.TraceStarting("play").isEmpty());
 
     EXPECT_EQ(Send({QFile::encodeName(DemoSong("demo.aym"))}), HandOverOutcome::Delivered);

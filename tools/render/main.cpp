@@ -216,31 +216,26 @@ std::string JsonString(const std::string& text) {
 
 const char* KindName(SongKind kind) { return kind == SongKind::AYM ? "aym" : "ay"; }
 
-std::string SongName(const OpenedSongFile& file, int song) {
-    if (file.Kind == SongKind::AY) return file.List.SongNames.at(static_cast<size_t>(song));
-    return file.List.SongNameText;
-}
-
-void PrintInfo(const OpenedSongFile& file, const std::string& fileName) {
+void PrintInfo(const SongSession& file, const std::string& fileName) {
     const SongList& list = file.List;
     std::printf("File: %s\nType: %s\n", fileName.c_str(),
-                file.Kind == SongKind::AYM ? "AYM" : "AY");
-    if (file.Kind == SongKind::AYM) std::printf("Name: %s\n", list.SongNameText.c_str());
+                file.Kind() == SongKind::AYM ? "AYM" : "AY");
+    if (file.Kind() == SongKind::AYM) std::printf("Name: %s\n", list.SongNameText.c_str());
     std::printf("Author: %s\n", list.AuthorText.c_str());
-    if (file.Kind == SongKind::AY) std::printf("Misc: %s\n", list.MiscText.c_str());
+    if (file.Kind() == SongKind::AY) std::printf("Misc: %s\n", list.MiscText.c_str());
     std::printf("Songs: %d, first %d\n", list.SongCount, list.FirstSong + 1);
     for (int i = 0; i < list.SongCount; ++i) {
-        std::printf("%4d  %s", i + 1, SongName(file, i).c_str());
-        const double length = HeaderSongSeconds(file, i), fade = HeaderFadeSeconds(file, i);
+        std::printf("%4d  %s", i + 1, file.SongTitle(i).c_str());
+        const double length = file.SongSeconds(i), fade = file.FadeSeconds(i);
         if (length > 0 || fade > 0) std::printf("  [length %.2f s, fade %.2f s]", length, fade);
         std::printf("\n");
     }
 }
 
-std::string JsonInfo(const OpenedSongFile& file, const std::string& fileName) {
+std::string JsonInfo(const SongSession& file, const std::string& fileName) {
     const SongList& list = file.List;
     std::string out = "{\"file\": " + JsonString(fileName) + ", \"type\": \"" +
-                      KindName(file.Kind) + "\", \"title\": " + JsonString(list.SongNameText) +
+                      KindName(file.Kind()) + "\", \"title\": " + JsonString(list.SongNameText) +
                       ", \"author\": " + JsonString(list.AuthorText) +
                       ", \"misc\": " + JsonString(list.MiscText) +
                       ", \"songCount\": " + std::to_string(list.SongCount) +
@@ -248,9 +243,9 @@ std::string JsonInfo(const OpenedSongFile& file, const std::string& fileName) {
     for (int i = 0; i < list.SongCount; ++i) {
         char numbers[96];
         std::snprintf(numbers, sizeof numbers, ", \"length\": %.2f, \"fade\": %.2f}",
-                      HeaderSongSeconds(file, i), HeaderFadeSeconds(file, i));
+                      file.SongSeconds(i), file.FadeSeconds(i));
         out += (i ? ", " : "") + std::string("{\"number\": ") + std::to_string(i + 1) +
-               ", \"name\": " + JsonString(SongName(file, i)) + numbers;
+               ", \"name\": " + JsonString(file.SongTitle(i)) + numbers;
     }
     return out + "]}";
 }
@@ -371,7 +366,7 @@ int Run(const Options& o) {
 
     // One WAV file, or a folder of them?
     bool several = o.Files.size() > 1;
-    std::vector<std::unique_ptr<OpenedSongFile>> opened;
+    std::vector<std::unique_ptr<SongSession>> opened;
     for (const std::string& name : o.Files) {
         try {
             opened.push_back(OpenSongFile(name));
@@ -403,7 +398,7 @@ int Run(const Options& o) {
     std::vector<Task> tasks;
     for (size_t f = 0; f < o.Files.size(); ++f) {
         if (!opened[f]) continue;
-        const OpenedSongFile& file = *opened[f];
+        const SongSession& file = *opened[f];
         const int count = file.List.SongCount;
         std::vector<int> songs;
         if (o.AllSongs) {
@@ -419,11 +414,9 @@ int Run(const Options& o) {
             Task t;
             t.Job.FileName = o.Files[f];
             t.Job.Song = song;
-            const double headerLength = HeaderSongSeconds(file, song);
+            const double headerLength = file.SongSeconds(song);
             t.Seconds = o.Seconds ? *o.Seconds : headerLength > 0 ? headerLength : DefaultSeconds;
-            const double fade = o.Fade             ? *o.Fade
-                                : headerLength > 0 ? HeaderFadeSeconds(file, song)
-                                                   : 0;
+            const double fade = o.Fade ? *o.Fade : headerLength > 0 ? file.FadeSeconds(song) : 0;
             t.Job.Frames = static_cast<uint64_t>(std::llround(t.Seconds * SampleRate));
             t.Job.FadeFrames = std::min<uint64_t>(
                 static_cast<uint64_t>(std::llround(fade * SampleRate)), t.Job.Frames);

@@ -6,76 +6,10 @@
 #include "render.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <stdexcept>
-#include <strings.h>
 #include <vector>
-
-// Same order as the player's chip list: even = AY-3-8910, odd = YM2149F,
-// mode div 2 = layout.
-const char* const ChipModeNames[14] = {"AYMONO", "YMMONO", "AYABC", "YMABC", "AYACB",
-                                       "YMACB",  "AYBAC",  "YMBAC", "AYBCA", "YMBCA",
-                                       "AYCAB",  "YMCAB",  "AYCBA", "YMCBA"};
-
-int ChipModeByName(const std::string& name) {
-    for (int i = 0; i < 14; ++i)
-        if (strcasecmp(name.c_str(), ChipModeNames[i]) == 0) return i;
-    return -1;
-}
-
-SongKind KindOfFile(const std::string& fileName) {
-    const size_t slash = fileName.rfind('/');
-    const size_t dot = fileName.rfind('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
-        std::string ext = fileName.substr(dot);
-        while (!ext.empty() && static_cast<unsigned char>(ext.back()) <= ' ') ext.pop_back();
-        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (ext == ".ay") return SongKind::AY;
-        if (ext == ".aym") return SongKind::AYM;
-    }
-    SongFileHandle file;
-    try {
-        file.Open(fileName);
-    } catch (const SongIOError&) {
-        return SongKind::AY; // let the reader report the file-system error
-    }
-    char id[4]{};
-    const size_t n = file.ReadUpTo(0, id, sizeof id);
-    if (n >= 4 && std::memcmp(id, "ZXAY", 4) == 0) return SongKind::AY;
-    if (n >= 3 && std::memcmp(id, "AYM", 3) == 0) return SongKind::AYM;
-    return SongKind::Unknown;
-}
-
-std::unique_ptr<OpenedSongFile> OpenSongFile(const std::string& fileName) {
-    auto file = std::make_unique<OpenedSongFile>();
-    file->Kind = KindOfFile(fileName);
-    std::string refusal;
-    const FormatErrorSink sink = [&refusal](const std::string& text) { refusal = text; };
-    bool accepted = false;
-    switch (file->Kind) {
-    case SongKind::AY: accepted = OpenAYFile(file->List, fileName, sink); break;
-    case SongKind::AYM:
-        file->Engine = std::make_unique<SoundEngine>();
-        accepted = OpenAYMFile(file->List, fileName, sink, *file->Engine);
-        break;
-    case SongKind::Unknown: refusal = "Not an .ay or .aym file"; break;
-    }
-    if (!accepted) throw std::runtime_error(refusal);
-    return file;
-}
-
-double HeaderSongSeconds(const OpenedSongFile& file, int song) {
-    if (file.Kind != SongKind::AY) return 0;
-    return file.List.Songs.at(static_cast<size_t>(song)).SongLength / 50.0;
-}
-
-double HeaderFadeSeconds(const OpenedSongFile& file, int song) {
-    if (file.Kind != SongKind::AY) return 0;
-    return file.List.Songs.at(static_cast<size_t>(song)).FadeLength / 50.0;
-}
 
 namespace {
 
@@ -111,13 +45,8 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
                          const std::function<void(uint64_t frames)>& progress) {
     // The file was listed before; open it again so that this song starts from
     // exactly the state the player has after opening a file.
-    std::unique_ptr<OpenedSongFile> file = OpenSongFile(job.FileName);
-    std::unique_ptr<SoundEngine> owned;
+    std::unique_ptr<SongSession> file = OpenSongFile(job.FileName);
     SoundEngine* engine = file->Engine.get();
-    if (!engine) {
-        owned = std::make_unique<SoundEngine>();
-        engine = owned.get();
-    }
     engine->Chip.BeeperSetting = settings.BeeperSetting;
     SetChipAndChannels(engine->Chip, settings.ChipMode, settings.Volume);
 
@@ -125,10 +54,7 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
         if (job.Output && std::fwrite(data, 1, bytes, job.Output) != bytes)
             throw SongIOError(std::strerror(errno));
     };
-    if (file->Kind == SongKind::AYM)
-        LoadAYMSong(file->List, *engine, job.Song);
-    else
-        LoadAYSong(file->List, *engine, job.Song);
+    file->LoadSong(job.Song);
 
     uint8_t header[44];
     MakeWavHeader(header, job.Frames);
@@ -137,12 +63,11 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
     std::vector<int16_t> buffer(BufferValues);
     std::vector<uint8_t> bytes(BufferValues * 2);
     const double cpuStart = ThreadCpuSeconds();
-    StartPlayback(*engine, buffer.data());
+    file->StartPlayback(buffer.data());
 
     const uint64_t fadeStart = job.Frames - std::min(job.FadeFrames, job.Frames);
     for (uint64_t done = 0; done < job.Frames;) {
-        engine->Chip.OutputBuffer = buffer.data();
-        MakeBuffer(*engine);
+        file->FillBuffer(buffer.data());
         const uint64_t n = std::min<uint64_t>(BufferValues / 2, job.Frames - done);
         if (job.Output) {
             for (uint64_t f = 0; f < n; ++f) {
@@ -167,8 +92,7 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
     }
     RenderOutcome outcome;
     outcome.CpuSeconds = ThreadCpuSeconds() - cpuStart;
-    const OutHandlerFn handler = engine->Chip.OutHandler;
-    outcome.Machine = handler == &OutSpectrum ? "spectrum" : handler == &OutCpc ? "cpc" : "none";
+    outcome.Machine = file->MachineName();
     if (job.Output && std::fflush(job.Output) != 0) throw SongIOError(std::strerror(errno));
     return outcome;
 }

@@ -4,7 +4,7 @@
 // again), cut to a length, with an optional linear fade at the end.
 #pragma once
 
-#include "songs/songs.h"
+#include "songs/session.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -13,30 +13,6 @@
 #include <string>
 
 constexpr int SampleRate = 44100;
-
-// The chip mode names of the player's "/h" option, index = chip mode.
-extern const char* const ChipModeNames[14];
-// Index of a chip mode name (case-insensitive), or -1.
-int ChipModeByName(const std::string& name);
-
-enum class SongKind { Unknown, AY, AYM };
-// By the name's extension like the player (".ay", ".aym", letter case and
-// surrounding blanks ignored); for any other name by the file's first bytes.
-SongKind KindOfFile(const std::string& fileName);
-
-// A song file opened for reading its song list. Throws SongIOError for
-// file-system errors and std::runtime_error with the format message for a
-// file the readers refuse.
-struct OpenedSongFile {
-    SongKind Kind = SongKind::Unknown;
-    SongList List;
-    std::unique_ptr<SoundEngine> Engine; // holds an AYM file's memory image
-};
-std::unique_ptr<OpenedSongFile> OpenSongFile(const std::string& fileName);
-
-// The song length and fade the file's header gives (AY only), in seconds; 0 when absent.
-double HeaderSongSeconds(const OpenedSongFile& file, int song);
-double HeaderFadeSeconds(const OpenedSongFile& file, int song);
 
 struct RenderSettings {
     int ChipMode = 2;

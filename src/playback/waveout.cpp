@@ -12,7 +12,7 @@
 // every queued buffer back at once; queueing them again then fails with
 // "The connection to the audio output device was lost", so the player reports
 // the loss and the buffers drop out of the cycle. Stop still works.
-#include "platform/waveout.h"
+#include "playback/waveout.h"
 
 #include <QAudioFormat>
 #include <QAudioSink>

@@ -1,28 +1,24 @@
-// The main window's argument batches: the stored start-up options, the
-// command line and the hand-overs of later starts all arrive as batches of
-// text arguments at `CommandLineInterpreter`, which applies the options
-// ("/h" chip mode, "/u" beeper level, "/r" priority, "/p" skin), keeps the
-// last existing file named and plays it when the batch ends.
+// The argument batches (see argument_batches.h).
 //
-// Where it knowingly differs from the original:
+// Where it knowingly differs from the window-message batches it stands for:
 // - On this system an absolute file name also begins with "/", the option
 //   prefix: an argument that names an existing file is a file, whatever its
 //   first character (so "/home/user/song.ay" plays and "/hYMACB" is an option).
 // - Arguments are bytes in the system's file name encoding (UTF-8).
+// - A hand-over batch is acted on after its end message has been
+//   acknowledged, so the second start has ended before any message box of
+//   the batch appears; a batch whose sender went away is dropped whole.
 // - Setting ZIRRAFON_TRACE to a file name makes the player append one line to
-//   that file for each batch message it handles and each effect of one
+//   that file for each batch message it acts on and each effect of one
 //   ("begin 2", "arg TEXT", "chip 5", "beeper 8000", "priority 128",
 //   "skin PATH", "file PATH", "end 3", "play PATH", "abandoned"). Off unless
 //   set; the end-to-end tests read it.
-#include "platform/settings.h"
-#include "ui/form1.h"
-#include "ui/form2.h"
+#include "app/argument_batches.h"
 
-#include <QComboBox>
+#include "platform/settings.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QLineEdit>
-#include <QRadioButton>
 #include <utility>
 
 namespace {
@@ -38,25 +34,16 @@ constexpr int ValueCharacters = 31; // of "/h" and "/u", the characters consider
 
 } // namespace
 
-bool TForm1::ChangeSkin(int mode, const QString& path) {
-    if (!SkinLoader || !SkinLoader(mode, path)) return false;
-    PrintNumber(1);
-    PrintNumber(2);
-    repaint();
-    return true;
-}
+ArgumentBatches::ArgumentBatches(Player& player, SkinChanger changeSkin, QObject* parent)
+    : QObject(parent), Playback(player), ChangeSkin(std::move(changeSkin)) {}
 
-void TForm1::ShowParameters() {
-    if (Form2) Form2->exec();
-}
-
-void TForm1::CommandLineInterpreter(int wParam, int lParam) {
+void ArgumentBatches::CommandLineInterpreter(int wParam, int lParam) {
     if (lParam == Batch::BeginHandOver) {
-        Trace(QStringLiteral("begin 2"));
         Area.Close();
         // An area that cannot be opened: the arguments of this batch are ignored.
-        CurrentArgument = Area.Open() ? ArgumentSource::Area : ArgumentSource::None;
-        PendingFileSet = false;
+        Area.Open();
+        HandOverOpen = true;
+        HandOverArguments.clear();
         return;
     }
     if (lParam == Batch::BeginLocal) {
@@ -65,33 +52,50 @@ void TForm1::CommandLineInterpreter(int wParam, int lParam) {
         return;
     }
     if (wParam != 0) {
-        if (CurrentArgument == ArgumentSource::None) return;
-        const QByteArray text =
-            CurrentArgument == ArgumentSource::Area ? Area.Text() : LocalArgument;
-        InterpretArgument(QFile::decodeName(text));
+        if (LocalArgumentSet)
+            InterpretArgument(QFile::decodeName(LocalArgument));
+        else if (HandOverOpen && Area.IsOpen())
+            HandOverArguments << Area.Text(); // the sender writes the next one after our answer
         return;
     }
-    Trace(QStringLiteral("end %1").arg(lParam));
     if (lParam == Batch::EndHandOver) {
         Area.Close();
-        if (CurrentArgument == ArgumentSource::Area) CurrentArgument = ArgumentSource::None;
+        if (!HandOverOpen) return;
+        HandOverOpen = false;
+        QMetaObject::invokeMethod(
+            this,
+            [this, arguments = std::exchange(HandOverArguments, {})] { RunHandOver(arguments); },
+            Qt::QueuedConnection);
+        return;
     }
+    EndBatch(lParam);
+}
+
+void ArgumentBatches::RunHandOver(const QList<QByteArray>& arguments) {
+    Trace(QStringLiteral("begin 2"));
+    PendingFileSet = false;
+    for (const QByteArray& argument : arguments) InterpretArgument(QFile::decodeName(argument));
+    EndBatch(Batch::EndHandOver);
+}
+
+void ArgumentBatches::EndBatch(int lParam) {
+    Trace(QStringLiteral("end %1").arg(lParam));
     if (PendingFileSet) {
         PendingFileSet = false;
         const QString file = std::exchange(PendingFile, QString());
         Trace(QStringLiteral("play ") + file);
-        StopPlaying();
-        OpenAndPlay(file);
+        Playback.StopPlaying();
+        Playback.OpenAndPlay(file);
     }
 }
 
-void TForm1::InterpretArgument(const QString& argument) {
+void ArgumentBatches::InterpretArgument(const QString& argument) {
     Trace(QStringLiteral("arg ") + argument);
     const bool existingFile = !argument.isEmpty() && QFileInfo(argument).isFile();
     if (existingFile || !argument.startsWith(QLatin1Char('/'))) {
         // A name that does not exist (also the empty token) is ignored.
         if (!existingFile) return;
-        StopPlaying();
+        Playback.StopPlaying();
         PendingFileSet = true;
         PendingFile = argument;
         Trace(QStringLiteral("file ") + argument);
@@ -103,9 +107,7 @@ void TForm1::InterpretArgument(const QString& argument) {
     case u'h': {
         const int index = ChipModeIndex(value.left(ValueCharacters));
         if (index < 0) return;
-        ChipMode = index;
-        SetChipAndChannels(Engine->Chip, index, Volume);
-        if (Form2) Form2->ComboBox1->setCurrentIndex(index);
+        Playback.Settings.SetChipMode(index);
         Trace(QStringLiteral("chip %1").arg(index));
         return;
     }
@@ -113,9 +115,7 @@ void TForm1::InterpretArgument(const QString& argument) {
         bool ok = false;
         const int level = value.left(ValueCharacters).toInt(&ok);
         if (!ok || level < 0 || level > 32768) return;
-        Engine->Chip.BeeperSetting = level;
-        Engine->Chip.BeeperAmplitude = ComputeBeeperAmplitude(level, Volume);
-        if (Form2) Form2->Edit1->setText(QString::number(level));
+        Playback.Settings.SetBeeperSetting(level);
         Trace(QStringLiteral("beeper %1").arg(level));
         return;
     }
@@ -129,17 +129,15 @@ void TForm1::InterpretArgument(const QString& argument) {
             priorityClass = HighPriorityClass;
         else
             return;
-        SetPriority(priorityClass);
-        if (Form2)
-            (priorityClass == HighPriorityClass ? Form2->RadioButton2 : Form2->RadioButton1)
-                ->setChecked(true);
+        Playback.SetPriority(priorityClass);
         Trace(QStringLiteral("priority %1").arg(priorityClass));
         return;
     }
     case u'p': {
         // Empty: the built-in skin again.
-        if (!(value.isEmpty() ? ChangeSkin(0, QString()) : ChangeSkin(1, value))) return;
-        if (Form2) Form2->Edit2->setText(value);
+        if (!ChangeSkin || !(value.isEmpty() ? ChangeSkin(0, QString()) : ChangeSkin(1, value)))
+            return;
+        Playback.Settings.SetSkinFile(value);
         Trace(QStringLiteral("skin ") + value);
         return;
     }
@@ -147,17 +145,15 @@ void TForm1::InterpretArgument(const QString& argument) {
     }
 }
 
-void TForm1::DeliverArgument(const QByteArray& argument) {
-    // A hand-over may be open around a local batch (a message box at the end
-    // of one runs the event loop): give its area back afterwards.
-    const ArgumentSource previousSource = std::exchange(CurrentArgument, ArgumentSource::Local);
+void ArgumentBatches::DeliverArgument(const QByteArray& argument) {
+    const bool previousSet = std::exchange(LocalArgumentSet, true);
     QByteArray previousText = std::exchange(LocalArgument, argument);
     CommandLineInterpreter(1, 0);
-    CurrentArgument = previousSource;
+    LocalArgumentSet = previousSet;
     LocalArgument = std::move(previousText);
 }
 
-void TForm1::CheckCommandLineAndReg(const QStringList& commandLine) {
+void ArgumentBatches::CheckCommandLineAndReg(const QStringList& commandLine) {
     // Stored options first, so that the command line can override them; each
     // source is a batch of its own and plays its own last file.
     if (const std::optional<QString> startup = SettingsStore().ReadStartup()) {
@@ -173,10 +169,9 @@ void TForm1::CheckCommandLineAndReg(const QStringList& commandLine) {
     }
 }
 
-void TForm1::AbandonHandOver() {
+void ArgumentBatches::AbandonHandOver() {
     Trace(QStringLiteral("abandoned"));
     Area.Close();
-    if (CurrentArgument == ArgumentSource::Area) CurrentArgument = ArgumentSource::None;
-    PendingFileSet = false;
-    PendingFile.clear();
+    HandOverOpen = false;
+    HandOverArguments.clear();
 }

@@ -1,0 +1,69 @@
+// The argument batches: the stored start-up options, the command line and the
+// hand-overs of later starts all arrive as batches of text arguments, which
+// set the player's settings ("/h" chip mode, "/u" beeper level, "/r"
+// priority, "/p" skin) and name files; the last existing file named is played
+// when the batch ends.
+//
+//     ArgumentBatches batches(player, changeSkin);
+//     batches.CheckCommandLineAndReg({"/hYMABC", "/music/song.ay"});  // stored options, then these
+//     server handler: batches.CommandLineInterpreter(wParam, lParam);  // a later start's batch
+//
+// A hand-over batch is acknowledged message by message as it arrives (each
+// argument is copied out of the shared area at once) and acted on as a whole
+// right after its end, from the event loop: a second start never waits for
+// what the batch does (a message box about a bad file, say).
+#pragma once
+
+#include "platform/single_instance.h"
+#include "playback/player.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class ArgumentBatches : public QObject {
+    Q_OBJECT
+
+  public:
+    // Loads a skin (mode 0: the built-in one, 1: the BMP file at `path`) and
+    // shows it; false, with nothing changed, when it cannot be read.
+    using SkinChanger = std::function<bool(int mode, const QString& path)>;
+
+    ArgumentBatches(Player& player, SkinChanger changeSkin, QObject* parent = nullptr);
+
+    // The batch messages: (0, 1) / (0, 2) begin, (1, 0) one argument,
+    // (0, 0) / (0, 3) end.
+    void CommandLineInterpreter(int wParam, int lParam);
+    // One argument of a local batch, as the message (1, 0).
+    void DeliverArgument(const QByteArray& argument);
+    // The stored "Startup" options, then `commandLine`, as two local batches.
+    void CheckCommandLineAndReg(const QStringList& commandLine);
+    // A sender went away in the middle of its hand-over: let go of the area
+    // and of what it had sent.
+    void AbandonHandOver();
+    // An option or a file name of a batch.
+    void InterpretArgument(const QString& argument);
+
+    // The `PendingFile` flag and name: the last existing file of a batch.
+    bool PendingFileSet = false;
+    QString PendingFile;
+    // The hand-over area while a hand-over batch is open.
+    HandOverArea Area;
+
+  private:
+    void EndBatch(int lParam);
+    // Acts on a hand-over batch whose arguments have all arrived.
+    void RunHandOver(const QList<QByteArray>& arguments);
+
+    Player& Playback;
+    SkinChanger ChangeSkin;
+    // A local batch's current argument.
+    bool LocalArgumentSet = false;
+    QByteArray LocalArgument;
+    // The arguments of the hand-over batch being received.
+    bool HandOverOpen = false;
+    QList<QByteArray> HandOverArguments;
+};

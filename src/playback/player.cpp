@@ -1,0 +1,217 @@
+// The player (see player.h): the wave output cycle and the user-level actions.
+#include "playback/player.h"
+
+#include "platform/messages.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+namespace {
+
+std::string LocalFileName(const QString& name) { return QFile::encodeName(name).toStdString(); }
+
+} // namespace
+
+QString SongText(const std::string& bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+Player::Player(WaveOutFactory waveOutFactory, QObject* parent)
+    : QObject(parent), Engine(*Session.Engine), List(Session.List), Settings(*Session.Engine),
+      Buffer1(std::make_unique<int16_t[]>(BufferValues)),
+      Buffer2(std::make_unique<int16_t[]>(BufferValues)), WaveOutMaker(std::move(waveOutFactory)) {}
+
+Player::~Player() {
+    // The device must not outlive the buffers it refers to.
+    if (WaveOut) {
+        WaveOut->Reset();
+        WaveOut.reset();
+    }
+    QCoreApplication::removePostedEvents(this, WaveDoneEventType);
+}
+
+void Player::FormClose() {
+    StopPlaying();
+    Session.Close();
+    SetPriority(NormalPriorityClass);
+}
+
+void Player::SetPriority(int32_t priorityClass) { Settings.SetPriorityClass(priorityClass); }
+
+void Player::SetPlaying(bool playing, bool paused) {
+    const PlayState before = State();
+    Playing = playing;
+    Paused = paused;
+    if (State() != before) emit StateChanged(State());
+}
+
+// ---- Wave output cycle ----------------------------------------------------------------
+
+bool Player::ReportWaveError(WaveResult code, const char* caption) {
+    const uint64_t generation = DeviceGeneration;
+    const QString text = WaveOut ? WaveOut->ErrorText(code) : WaveErrorText(code);
+    ShowMessage(MessageOwner, text.left(256), QString::fromLatin1(caption), MessageIcon::None);
+    // The box ran the event loop: another start or stop may have taken over.
+    return DeviceGeneration == generation;
+}
+
+void Player::CloseDevice() {
+    WaveOut.reset();
+    ++DeviceGeneration;
+}
+
+void Player::PlayCurrent() {
+    WaveOut = WaveOutMaker ? WaveOutMaker() : nullptr;
+    ++DeviceGeneration;
+    if (!WaveOut) {
+        ShowMessage(MessageOwner, WaveErrorText(WaveErrorNoDevice), QStringLiteral("WaveOutOpen"));
+        return;
+    }
+    if (WaveResult r = WaveOut->Open(this); r != WaveNoError) {
+        if (ReportWaveError(r, "WaveOutOpen")) CloseDevice();
+        return;
+    }
+
+    Session.StartPlayback(Buffer1.get());
+
+    Header1 = WaveHeader{};
+    Header1.Data = Buffer1.get();
+    Header1.BufferLength = 2u * Session.FillBuffer(Buffer1.get());
+    if (WaveResult r = WaveOut->PrepareHeader(Header1); r != WaveNoError) {
+        if (!ReportWaveError(r, "WaveOutPrepareHeaderN1")) return;
+        if (WaveResult c = WaveOut->Close(); c != WaveNoError)
+            if (!ReportWaveError(c, "WaveOutClose(Init1)")) return;
+        CloseDevice();
+        return;
+    }
+    if (WaveResult r = WaveOut->Write(Header1); r != WaveNoError) {
+        if (!ReportWaveError(r, "WaveOutWriteN1")) return;
+        if (WaveResult u = WaveOut->UnprepareHeader(Header1); u != WaveNoError)
+            if (!ReportWaveError(u, "WaveOutUnprepareHeader1(Init)")) return;
+        if (WaveResult c = WaveOut->Close(); c != WaveNoError)
+            if (!ReportWaveError(c, "WaveOutClose(Init2)")) return;
+        CloseDevice();
+        return;
+    }
+    SetPlaying(true, false);
+
+    Header2 = WaveHeader{};
+    Header2.Data = Buffer2.get();
+    Header2.BufferLength = 2u * Session.FillBuffer(Buffer2.get());
+    if (WaveResult r = WaveOut->PrepareHeader(Header2); r != WaveNoError)
+        if (!ReportWaveError(r, "WaveOutPrepareHeaderN2")) return;
+    if (WaveResult r = WaveOut->Write(Header2); r != WaveNoError)
+        ReportWaveError(r, "WaveOutWriteN2");
+}
+
+void Player::wmdone(WaveHeader* header) {
+    if (!WaveOut) return; // only a stray notice can get here without a device
+    const bool first = header == &Header1;
+    WaveHeader& h = first ? Header1 : Header2;
+    Session.FillBuffer(first ? Buffer1.get() : Buffer2.get());
+    if (WaveResult r = WaveOut->Write(h); r != WaveNoError)
+        ReportWaveError(r, first ? "WaveOutWriteN1A" : "WaveOutWriteN2A");
+}
+
+void Player::StopPlaying() {
+    if (!Playing) return;
+    if (WaveResult r = WaveOut->Reset(); r != WaveNoError)
+        if (!ReportWaveError(r, "WaveOutReset")) return;
+    // The buffers the reset handed back must not be refilled, also not if the
+    // audio system runs the event loop during the steps below.
+    QCoreApplication::removePostedEvents(this, WaveDoneEventType);
+    if (WaveResult r = WaveOut->UnprepareHeader(Header1); r != WaveNoError)
+        if (!ReportWaveError(r, "WaveOutUnprepareHeader1(Stop)")) return;
+    if (WaveResult r = WaveOut->UnprepareHeader(Header2); r != WaveNoError)
+        if (!ReportWaveError(r, "WaveOutUnprepareHeader2(Stop)")) return;
+    if (WaveResult r = WaveOut->Close(); r != WaveNoError)
+        if (!ReportWaveError(r, "WaveOutClose(Stop)")) return;
+    CloseDevice();
+    SetPlaying(false, Paused);
+    // Notices of the closed device must not refill anything.
+    QCoreApplication::removePostedEvents(this, WaveDoneEventType);
+}
+
+void Player::Pause() {
+    if (!Playing) return;
+    if (Paused) {
+        if (WaveResult r = WaveOut->Restart(); r != WaveNoError)
+            ReportWaveError(r, "WaveOutRestart");
+        else
+            SetPlaying(true, false);
+    } else {
+        if (WaveResult r = WaveOut->Pause(); r != WaveNoError)
+            ReportWaveError(r, "WaveOutPause");
+        else
+            SetPlaying(true, true);
+    }
+}
+
+void Player::customEvent(QEvent* event) {
+    if (event->type() == WaveDoneEventType) {
+        wmdone(static_cast<WaveDoneEvent*>(event)->Header);
+        return;
+    }
+    QObject::customEvent(event);
+}
+
+// ---- User-level actions ----------------------------------------------------------------------
+
+template <typename Body> void Player::ReportingIOErrors(Body body) {
+    try {
+        body();
+    } catch (const SongIOError& e) {
+        ShowMessage(MessageOwner, QString::fromLocal8Bit(e.what()),
+                    QString::fromLatin1(ApplicationTitle), MessageIcon::Error);
+    }
+}
+
+void Player::OpenAndPlay(const QString& fileName) {
+    ReportingIOErrors([&] { OpenAndPlayFile(fileName); });
+}
+
+void Player::OpenAndPlayFile(const QString& fileName) {
+    StopPlaying();
+    const FormatErrorSink formatError = [this](const std::string& text) {
+        ShowMessage(MessageOwner, QString::fromStdString(text), QStringLiteral("Error"),
+                    MessageIcon::Warning);
+    };
+    const std::string name = LocalFileName(fileName);
+    if (!Session.Open(name, SongKindByExtension(name), formatError)) return;
+
+    emit FileOpened(fileName);
+    emit LabelsChanged(SongText(List.AuthorText), SongText(List.MiscText),
+                       SongText(List.SongNameText));
+    List.CurrentSong = Session.StartingSong();
+    emit SongCountChanged(List.SongCount);
+    PlaySong();
+}
+
+void Player::Play() {
+    ReportingIOErrors([&] { PlaySong(); });
+}
+
+void Player::PlaySong() {
+    if (!List.FileOpen) return;
+    StopPlaying();
+    Session.LoadSong(List.CurrentSong);
+    // Each AY song shows its own name; an AYM file keeps the file's name.
+    if (Session.Kind() == SongKind::AY)
+        emit TitleChanged(SongText(Session.SongTitle(List.CurrentSong)));
+    emit SongNumberChanged(List.CurrentSong + 1);
+    PlayCurrent();
+}
+
+void Player::Stop() { StopPlaying(); }
+
+void Player::Previous() {
+    if (List.CurrentSong == 0) return;
+    --List.CurrentSong;
+    Play();
+}
+
+void Player::Next() {
+    if (List.CurrentSong == List.SongCount - 1) return;
+    ++List.CurrentSong;
+    Play();
+}

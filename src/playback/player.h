@@ -1,0 +1,123 @@
+// The player: one song session, the two sample buffers with their headers, the
+// wave device, and the user-level actions on them (open and play, play, stop,
+// pause, previous, next). No widgets: the face (ui/form1.h) calls the actions
+// and shows what the signals tell it; tests drive it on a fake wave device.
+//
+//     Player player(CreateAudioSinkWaveOut);
+//     player.OpenAndPlay("/music/song.ay");   // stop, open by extension, play
+//     player.Next();                          // the file's next song
+//     player.Settings.SetVolume(20);          // heard within two buffers
+//
+// Everything runs on the thread that owns the player: the wave device posts a
+// completion notice for every buffer it has played, and `wmdone` refills that
+// buffer by running the emulation.
+//
+// Where it knowingly differs from a classic wave-out player:
+// - The completion notice is a posted Qt event; `StopPlaying` removes the
+//   notices still queued, so no refill runs for a closed device.
+// - A song file whose first song lies beyond its song count starts on song 0.
+// - A message box runs the event loop, so another action (a stop, a file
+//   handed over) can run while a device failure is shown; the interrupted
+//   action then ends instead of working on a device that is no longer its own.
+// - Song texts are bytes without a code page; each byte becomes one character
+//   (Latin-1), so the face can map them back to the skin font one to one.
+#pragma once
+
+#include "playback/player_settings.h"
+#include "playback/waveout.h"
+#include "songs/session.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+
+// The application's title: caption of the general error report.
+inline constexpr const char* ApplicationTitle = "Zirrafon";
+
+enum class PlayState { Stopped, Playing, Paused };
+
+class Player : public QObject {
+    Q_OBJECT
+
+  public:
+    // `waveOutFactory` makes the wave device at each playback start (the real
+    // audio sink unless a test passes a fake).
+    explicit Player(WaveOutFactory waveOutFactory = CreateAudioSinkWaveOut,
+                    QObject* parent = nullptr);
+    ~Player() override;
+
+    // ---- The emulated machine and the song file ----------------------------
+    SongSession Session;
+    SoundEngine& Engine;            // the session's: one Z80 and chip for the whole run
+    SongList& List;                 // FileKind, FileOpen, SongFile, CurrentSong, ...
+    PlayerSettings Settings;        // chip mode, beeper level, volume, priority, skin
+    QPointer<QWidget> MessageOwner; // the window message boxes belong to
+
+    // ---- Wave output ---------------------------------------------------------
+    std::unique_ptr<int16_t[]> Buffer1; // BufferValues 16-bit values (65,280 bytes)
+    std::unique_ptr<int16_t[]> Buffer2;
+    WaveHeader Header1;
+    WaveHeader Header2;
+    WaveOutFactory WaveOutMaker;
+    std::unique_ptr<WaveOutDevice> WaveOut; // open while `Playing`
+    uint64_t DeviceGeneration = 0;          // counts device opens and closes
+    bool Playing = false;
+    bool Paused = false;
+
+    PlayState State() const {
+        return !Playing ? PlayState::Stopped : Paused ? PlayState::Paused : PlayState::Playing;
+    }
+
+    // ---- Wave output cycle -------------------------------------------------------
+    // Opens the device, resets the engine, fills and queues both buffers.
+    void PlayCurrent();
+    // A buffer came back from the device: refill it and queue it again.
+    void wmdone(WaveHeader* header);
+    // Tears the device down; drops completion notices still queued.
+    void StopPlaying();
+    void SetPriority(int32_t priorityClass);
+    // The player's part of closing the window: stop, close the song file,
+    // normal priority.
+    void FormClose();
+
+    // ---- User-level actions -------------------------------------------------------
+    // Stops, opens the file by its extension, shows its texts, plays its first song.
+    void OpenAndPlay(const QString& fileName);
+    void Play();  // (re)starts the current song from its beginning
+    void Stop();  // the file stays open and the song selected
+    void Pause(); // pauses, or resumes a paused song
+    void Previous();
+    void Next();
+
+  signals:
+    // The three label texts of a newly opened file.
+    void LabelsChanged(const QString& author, const QString& misc, const QString& title);
+    // The title label alone: an AY song start names its song.
+    void TitleChanged(const QString& title);
+    void SongCountChanged(int count);   // shown as a number
+    void SongNumberChanged(int number); // 1-based, at each song start
+    void StateChanged(PlayState state);
+    // A file was opened and accepted (its folder is where the open dialog starts).
+    void FileOpened(const QString& fileName);
+
+  protected:
+    void customEvent(QEvent* event) override;
+
+  private:
+    // Shows a failed device call; false when, while the box was open, another
+    // action closed or replaced the device, which ends the caller's steps.
+    bool ReportWaveError(WaveResult code, const char* caption);
+    void CloseDevice(); // forgets the device after its close
+    void SetPlaying(bool playing, bool paused);
+    // The bodies of the actions; SongIOError passes through them and is
+    // reported once by the action the user started.
+    void OpenAndPlayFile(const QString& fileName);
+    void PlaySong();
+    template <typename Body> void ReportingIOErrors(Body body);
+};
+
+// Song texts are bytes; each becomes one character.
+QString SongText(const std::string& bytes);

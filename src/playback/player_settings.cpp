@@ -1,0 +1,62 @@
+// The player's settings (see player_settings.h).
+#include "playback/player_settings.h"
+
+#include <sys/resource.h>
+
+int ChipModeIndex(const QString& name) { return ChipModeByName(name.toStdString()); }
+
+QString BuildStartupOptions(int chipMode, int32_t beeperSetting, int32_t priorityClass,
+                            const QString& skinFile) {
+    QString s;
+    if (chipMode != DefaultChipMode && chipMode >= 0 && chipMode < ChipModeCount)
+        s = QStringLiteral("/h") + QLatin1String(ChipModeNames[chipMode]);
+    if (beeperSetting != DefaultBeeperSetting) s += QStringLiteral(" /u%1").arg(beeperSetting);
+    if (priorityClass != NormalPriorityClass) s += QStringLiteral(" /rh");
+    if (!skinFile.isEmpty()) s += QStringLiteral(" /p\"") + skinFile + QLatin1Char('"');
+    return s;
+}
+
+PlayerSettings::PlayerSettings(SoundEngine& engine, QObject* parent)
+    : QObject(parent), Engine(engine) {
+    Engine.Chip.BeeperAmplitude = -DefaultBeeperSetting;
+    Engine.Chip.BeeperSetting = DefaultBeeperSetting;
+    SetChipAndChannels(Engine.Chip, ChipMode, Volume);
+}
+
+void PlayerSettings::SetChipMode(int mode) {
+    ChipMode = mode;
+    SetChipAndChannels(Engine.Chip, mode, Volume);
+    emit ChipModeChanged(mode);
+}
+
+void PlayerSettings::SetBeeperSetting(int32_t level) {
+    Engine.Chip.BeeperSetting = level;
+    Engine.Chip.BeeperAmplitude = ComputeBeeperAmplitude(level, Volume);
+    emit BeeperSettingChanged(level);
+}
+
+void PlayerSettings::SetDefaultBeeper() {
+    Engine.Chip.BeeperSetting = DefaultBeeperSetting;
+    Engine.Chip.BeeperAmplitude = -DefaultBeeperSetting;
+    emit BeeperSettingChanged(DefaultBeeperSetting);
+}
+
+void PlayerSettings::SetVolume(int32_t volume) {
+    Volume = volume;
+    SetChipAndChannels(Engine.Chip, ChipMode, Volume);
+    if (volume == AppliedVolume) return;
+    AppliedVolume = volume;
+    emit VolumeChanged(volume);
+}
+
+void PlayerSettings::SetPriorityClass(int32_t priorityClass) {
+    const int niceValue = priorityClass == HighPriorityClass ? -10 : 0;
+    (void)setpriority(PRIO_PROCESS, 0, niceValue); // an ordinary user may not raise it
+    PriorityClass = priorityClass;
+    emit PriorityClassChanged(priorityClass);
+}
+
+void PlayerSettings::SetSkinFile(const QString& path) {
+    SkinFile = path;
+    emit SkinFileChanged(path);
+}

@@ -1,0 +1,81 @@
+// The player's settings, one object for the whole run: chip mode, beeper
+// level, volume, process priority and skin file. The main window, the
+// Parameters dialog and the start-up options all change them here; each
+// setter applies the change to the engine at once (also during playback) and
+// tells the controls that show it.
+//
+//     PlayerSettings& s = player.Settings;
+//     s.SetChipMode(ChipModeByName("YMABC"));   // the volume tables are rebuilt
+//     s.SetBeeperSetting(8000);                 // the beeper amplitude follows
+//     BuildStartupOptions(s.ChipMode, s.BeeperSetting(), s.PriorityClass, s.SkinFile);
+#pragma once
+
+#include "chip/chip.h"
+#include "songs/session.h"
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+
+// Process priority classes as the settings store them.
+constexpr int32_t NormalPriorityClass = 0x20;
+constexpr int32_t HighPriorityClass = 0x80;
+
+inline constexpr int32_t DefaultBeeperSetting = 16384;
+
+// The entries of the chip list, by chip mode.
+inline constexpr const char* ChipModeEntries[ChipModeCount] = {
+    "AY-3-8910 Mono",       "YM2149F Mono",       "AY-3-8910 ABC Stereo", "YM2149F ABC Stereo",
+    "AY-3-8910 ACB Stereo", "YM2149F ACB Stereo", "AY-3-8910 BAC Stereo", "YM2149F BAC Stereo",
+    "AY-3-8910 BCA Stereo", "YM2149F BCA Stereo", "AY-3-8910 CAB Stereo", "YM2149F CAB Stereo",
+    "AY-3-8910 CBA Stereo", "YM2149F CBA Stereo",
+};
+// The index of a chip mode name (letter case does not count), or -1.
+int ChipModeIndex(const QString& name);
+
+// The option string that "Save parameters" stores: "/h" + name unless the
+// mode is 2, " /u" + level unless it is 16384, " /rh" for high priority,
+// " /p" + the quoted skin path unless the built-in skin is in use; empty
+// when everything is at its default.
+QString BuildStartupOptions(int chipMode, int32_t beeperSetting, int32_t priorityClass,
+                            const QString& skinFile);
+
+class PlayerSettings : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit PlayerSettings(SoundEngine& engine, QObject* parent = nullptr);
+
+    int ChipMode = DefaultChipMode; // 0..13: chip type (even AY, odd YM) and layout
+    // 0..39; the volume bar edits it in place and then calls ApplyVolume.
+    int32_t Volume = VolumeZoneHeight;
+    int32_t PriorityClass = NormalPriorityClass; // the class last set
+    QString SkinFile;                            // empty: the built-in skin
+    int32_t BeeperSetting() const { return Engine.Chip.BeeperSetting; }
+
+    // The chip type and layout; the volume tables are rebuilt.
+    void SetChipMode(int mode);
+    // A beeper level of 0..32768; the amplitude is recomputed for the volume.
+    void SetBeeperSetting(int32_t level);
+    // The "Default" button's beeper: level 16384 and amplitude -16384, whatever
+    // the volume (the next rebuild of the tables brings the amplitude in line).
+    void SetDefaultBeeper();
+    // The volume (0..39), or the one `Volume` holds now: rebuilds the tables.
+    void SetVolume(int32_t volume);
+    void ApplyVolume() { SetVolume(Volume); }
+    // Sets the process priority (normal: nice 0, high: nice -10). The class is
+    // recorded whether or not the system agreed.
+    void SetPriorityClass(int32_t priorityClass);
+    void SetSkinFile(const QString& path);
+
+  signals:
+    void ChipModeChanged(int mode);
+    void BeeperSettingChanged(int level);
+    void VolumeChanged(int volume);
+    void PriorityClassChanged(int priorityClass);
+    void SkinFileChanged(const QString& path);
+
+  private:
+    SoundEngine& Engine;
+    int32_t AppliedVolume = VolumeZoneHeight; // the last one the tables were built for
+};

@@ -1,0 +1,133 @@
+// The song session (see session.h): the one place where a song file is opened
+// by its kind, a song is loaded and started, and buffers are filled.
+#include "songs/session.h"
+
+#include <cctype>
+#include <cstring>
+#include <stdexcept>
+
+const char* const ChipModeNames[ChipModeCount] = {
+    "AYMONO", "YMMONO", "AYABC", "YMABC", "AYACB", "YMACB", "AYBAC",
+    "YMBAC",  "AYBCA",  "YMBCA", "AYCAB", "YMCAB", "AYCBA", "YMCBA",
+};
+
+namespace {
+
+char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+} // namespace
+
+int ChipModeByName(std::string_view name) {
+    for (int i = 0; i < ChipModeCount; ++i) {
+        const std::string_view candidate = ChipModeNames[i];
+        if (candidate.size() != name.size()) continue;
+        bool same = true;
+        for (size_t k = 0; k < name.size() && same; ++k)
+            same = Lower(name[k]) == Lower(candidate[k]);
+        if (same) return i;
+    }
+    return -1;
+}
+
+std::string SongFileExtension(std::string_view fileName) {
+    const size_t slash = fileName.rfind('/');
+    const size_t dot = fileName.rfind('.');
+    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash))
+        return {};
+    std::string_view ext = fileName.substr(dot);
+    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    while (!ext.empty() && blank(ext.front())) ext.remove_prefix(1);
+    while (!ext.empty() && blank(ext.back())) ext.remove_suffix(1);
+    std::string lower(ext);
+    for (char& c : lower) c = Lower(c);
+    return lower;
+}
+
+SongKind SongKindByExtension(std::string_view fileName) {
+    const std::string ext = SongFileExtension(fileName);
+    if (ext == ".ay") return SongKind::AY;
+    if (ext == ".aym") return SongKind::AYM;
+    return SongKind::Unknown;
+}
+
+SongKind KindOfFile(const std::string& fileName) {
+    if (const SongKind kind = SongKindByExtension(fileName); kind != SongKind::Unknown) return kind;
+    SongFileHandle file;
+    try {
+        file.Open(fileName);
+    } catch (const SongIOError&) {
+        return SongKind::AY; // let the reader report the file-system error
+    }
+    char id[4]{};
+    const size_t n = file.ReadUpTo(0, id, sizeof id);
+    if (n >= 4 && std::memcmp(id, "ZXAY", 4) == 0) return SongKind::AY;
+    if (n >= 3 && std::memcmp(id, "AYM", 3) == 0) return SongKind::AYM;
+    return SongKind::Unknown;
+}
+
+SongSession::SongSession() : Engine(std::make_unique<SoundEngine>()) {}
+SongSession::~SongSession() = default;
+
+bool SongSession::Open(const std::string& fileName, SongKind kind,
+                       const FormatErrorSink& formatError) {
+    switch (kind) {
+    case SongKind::AY: List.FileKind = 0; return OpenAYFile(List, fileName, formatError);
+    case SongKind::AYM: List.FileKind = 1; return OpenAYMFile(List, fileName, formatError, *Engine);
+    case SongKind::Unknown: break;
+    }
+    return false;
+}
+
+void SongSession::Close() {
+    if (!List.FileOpen) return;
+    List.SongFile.Close();
+    List.FileOpen = false;
+}
+
+void SongSession::LoadSong(int index) {
+    if (List.FileKind == 0)
+        LoadAYSong(List, *Engine, index);
+    else
+        LoadAYMSong(List, *Engine, index);
+}
+
+void SongSession::StartPlayback(int16_t* firstBuffer) { ::StartPlayback(*Engine, firstBuffer); }
+
+uint32_t SongSession::FillBuffer(int16_t* buffer) {
+    Engine->Chip.OutputBuffer = buffer;
+    MakeBuffer(*Engine);
+    return Engine->Chip.OutputCount;
+}
+
+int SongSession::StartingSong() const {
+    return List.FirstSong < List.SongCount ? List.FirstSong : 0;
+}
+
+const std::string& SongSession::SongTitle(int index) const {
+    if (List.FileKind == 0) return List.SongNames.at(static_cast<size_t>(index));
+    return List.SongNameText;
+}
+
+uint32_t SongSession::SongFrames(int index) const {
+    if (List.FileKind != 0) return 0;
+    return List.Songs.at(static_cast<size_t>(index)).SongLength;
+}
+
+uint32_t SongSession::FadeFrames(int index) const {
+    if (List.FileKind != 0) return 0;
+    return List.Songs.at(static_cast<size_t>(index)).FadeLength;
+}
+
+const char* SongSession::MachineName() const {
+    const OutHandlerFn handler = Engine->Chip.OutHandler;
+    return handler == &OutSpectrum ? "spectrum" : handler == &OutCpc ? "cpc" : "none";
+}
+
+std::unique_ptr<SongSession> OpenSongFile(const std::string& fileName) {
+    auto session = std::make_unique<SongSession>();
+    const SongKind kind = KindOfFile(fileName);
+    std::string refusal = kind == SongKind::Unknown ? "Not an .ay or .aym file" : "";
+    const FormatErrorSink sink = [&refusal](const std::string& text) { refusal = text; };
+    if (!session->Open(fileName, kind, sink)) throw std::runtime_error(refusal);
+    return session;
+}

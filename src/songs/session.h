@@ -1,0 +1,90 @@
+// The song session: everything between a song file's name and the samples of
+// its songs, shared by the player, zirrafon-render, the benchmarks and the
+// tests, so that the sequence exists once.
+//
+//     SongSession session;                                   // owns one SoundEngine
+//     if (!session.Open(name, SongKindByExtension(name), onFormatError)) return;
+//     session.LoadSong(session.StartingSong());              // the machine for song N
+//     session.StartPlayback(buffer1);                        // silent chip, Z80 at T 0
+//     session.FillBuffer(buffer1);                           // BufferValues samples
+//     session.FillBuffer(buffer2);                           // ... and so on
+//
+// The engine outlives the files: an AYM file's memory image stays in it from
+// one song to the next, as the player has always kept it. No Qt and no audio
+// device here; file-system errors are thrown as `SongIOError`.
+#pragma once
+
+#include "songs/songs.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+enum class SongKind { Unknown, AY, AYM };
+
+// The chip modes by index (even: AY-3-8910, odd: YM2149F; mode div 2 is the
+// channel layout): the names of the "/h" option and of zirrafon-render's --chip.
+inline constexpr int ChipModeCount = 14;
+extern const char* const ChipModeNames[ChipModeCount];
+// The index of a chip mode name, letter case ignored; -1 when there is none.
+int ChipModeByName(std::string_view name);
+
+// A file name's extension as the player compares it: from the last "." after
+// the last "/" on, without blanks and control characters at either end, in
+// lower case; empty when there is none.
+std::string SongFileExtension(std::string_view fileName);
+// The player's rule: ".ay" and ".aym" by extension, anything else Unknown.
+SongKind SongKindByExtension(std::string_view fileName);
+// zirrafon-render's rule: by extension, else by the file's first bytes ("ZXAY",
+// "AYM"); a file that cannot be opened counts as AY so that the reader
+// reports its error.
+SongKind KindOfFile(const std::string& fileName);
+
+class SongSession {
+  public:
+    SongSession();
+    ~SongSession();
+    SongSession(const SongSession&) = delete;
+    SongSession& operator=(const SongSession&) = delete;
+
+    std::unique_ptr<SoundEngine> Engine; // the one Z80 and chip of the session
+    SongList List;                       // FileKind, FileOpen, SongFile, CurrentSong, ...
+
+    // Opens a file of the given kind and builds its song list (the old file is
+    // closed first). Unknown kinds change nothing and return false without a
+    // message. A format error goes to `formatError` and returns false (no file
+    // is open then); I/O errors are thrown.
+    bool Open(const std::string& fileName, SongKind kind, const FormatErrorSink& formatError);
+    // Closes the song file, if one is open.
+    void Close();
+    // Builds the machine for song `index` of the open file. Throws SongIOError
+    // when a block cannot be read.
+    void LoadSong(int index);
+    // Resets chip and processor for a playback start; output goes to `firstBuffer`.
+    void StartPlayback(int16_t* firstBuffer);
+    // Runs the machine until `buffer` holds BufferValues 16-bit values, going
+    // on exactly where the previous buffer ended; returns the values written.
+    uint32_t FillBuffer(int16_t* buffer);
+
+    SongKind Kind() const { return List.FileKind == 1 ? SongKind::AYM : SongKind::AY; }
+    // The song a newly opened file starts with: its first song, or song 0 when
+    // the file names one beyond its count.
+    int StartingSong() const;
+    // What a song list shows of song `index`: an AY song's own name, an AYM
+    // file's title.
+    const std::string& SongTitle(int index) const;
+    // The song and fade lengths the file gives (AY only), in 1/50 s frames and
+    // in seconds; 0 when the file gives none.
+    uint32_t SongFrames(int index) const;
+    uint32_t FadeFrames(int index) const;
+    double SongSeconds(int index) const { return SongFrames(index) / 50.0; }
+    double FadeSeconds(int index) const { return FadeFrames(index) / 50.0; }
+    // What the song's code drove since the last start: "spectrum", "cpc" or "none".
+    const char* MachineName() const;
+};
+
+// zirrafon-render's open: a fresh session with the file opened by KindOfFile.
+// Throws SongIOError for file-system errors and std::runtime_error with the
+// format message for a file the readers refuse.
+std::unique_ptr<SongSession> OpenSongFile(const std::string& fileName);
