@@ -28,7 +28,7 @@ Name=Zirrafon
 GenericName=Chip Music Player
 Comment=Plays AY/YM Audio Files, the chip music of 8-bit home computers
 Icon=zirrafon
-Exec=zirrafon %f
+Exec=zirrafon %F
 Terminal=false
 Categories=AudioVideo;Audio;Player;
 MimeType=audio/x-zxay;audio/x-aym;
@@ -304,7 +304,7 @@ std::string FileAssociation::ExecLine(const std::string& programPath) {
         }
     }
     if (quote) line += '"';
-    return line + " %f";
+    return line + " %F";
 }
 
 void FileAssociation::Report(int code, const std::string& what) const {

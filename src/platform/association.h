@@ -142,7 +142,8 @@ class FileAssociation {
     static std::string MimeDefinitions();
 
     // The Exec value for `programPath`: the path, quoted and escaped when the
-    // desktop entry format requires it, with "%" doubled, then " %f".
+    // desktop entry format requires it, with "%" doubled, then " %F" (a file
+    // manager hands every chosen file to one start; the last one plays).
     static std::string ExecLine(const std::string& programPath);
 
     const std::string& ProgramPath() const { return ProgramFile; }

@@ -4,9 +4,12 @@
 // The sink's own buffer is asked to be 130,560 bytes (0.74 s, the two player
 // buffers) so that a stall of the GUI thread of a few hundred milliseconds does
 // not starve the sound server. A 5 ms timer on the GUI thread moves queued
-// buffers into the sink as far as `bytesFree()` allows; a buffer whose last
-// byte has been handed over is done, and its completion notice is posted to
-// the window. While paused nothing is handed over and nothing completes.
+// buffers into the sink as far as `bytesFree()` allows and watches how far the
+// server has played (`processedUSecs()`): a buffer whose last frame has been
+// played is done, and its completion notice is posted to the window. Counting
+// a buffer done when it was merely handed over would put the sink's whole
+// buffer behind every change the player makes. While paused nothing is handed
+// over and nothing completes.
 //
 // A sound server lost while playing (the sink stops with a fatal error) hands
 // every queued buffer back at once; queueing them again then fails with
@@ -48,6 +51,9 @@ namespace {
 
 constexpr qsizetype SinkBufferBytes = 130560; // two player buffers, 0.74 s
 constexpr int PumpIntervalMs = 5;
+// How close to its end the played position must come for a buffer to be done:
+// the server reports time in microseconds, which rounds to a frame or two.
+constexpr uint64_t EndSlackBytes = 8 * WaveBytesPerFrame;
 
 class AudioSinkWaveOut final : public WaveOutDevice {
   public:
@@ -83,6 +89,7 @@ class AudioSinkWaveOut final : public WaveOutDevice {
         notify_ = notify;
         paused_ = false;
         lost_ = false;
+        streamBytes_ = 0;
         pump_.start();
         return WaveNoError;
     }
@@ -109,9 +116,11 @@ class AudioSinkWaveOut final : public WaveOutDevice {
         if (header.Flags & WaveHeaderInQueue) return WaveErrorStillPlaying;
         if (lost_) return WaveErrorDeviceLost;
         if (io_ == nullptr) {
-            // The stream was reset: a reset sink must be started afresh.
+            // The stream was reset: a reset sink must be started afresh, and
+            // its played time starts at 0 again.
             io_ = sink_->start();
             if (io_ == nullptr) return FromQtError(sink_->error());
+            streamBytes_ = 0;
             if (paused_) sink_->suspend();
         }
         header.Flags = (header.Flags & ~uint32_t{WaveHeaderDone}) | WaveHeaderInQueue;
@@ -159,7 +168,7 @@ class AudioSinkWaveOut final : public WaveOutDevice {
 
     WaveResult Close() override {
         if (!sink_) return WaveErrorNotOpen;
-        if (head_ != nullptr) return WaveErrorStillPlaying;
+        if (head_ != nullptr || playingHead_ != nullptr) return WaveErrorStillPlaying;
         Shut();
         return WaveNoError;
     }
@@ -178,9 +187,11 @@ class AudioSinkWaveOut final : public WaveOutDevice {
         return WaveErrorUnspecified;
     }
 
-    // Hands queued data to the sink as far as it has room, in whole frames.
+    // Completes the buffers the server has played, then hands queued data to
+    // the sink as far as it has room, in whole frames.
     void Pump() {
         if (io_ == nullptr || paused_ || lost_) return;
+        CompletePlayed();
         while (head_ != nullptr) {
             WaveHeader& h = *head_;
             qsizetype room = sink_->bytesFree();
@@ -191,9 +202,29 @@ class AudioSinkWaveOut final : public WaveOutDevice {
             const qint64 written = io_->write(from, std::min(room, left));
             if (written <= 0) return;
             h.BytesHanded += static_cast<uint32_t>(written);
+            streamBytes_ += static_cast<uint64_t>(written);
             if (h.BytesHanded < h.BufferLength) return;
+            // Handed over whole: done once the server has played it.
             head_ = h.Next;
             if (head_ == nullptr) tail_ = nullptr;
+            h.Next = nullptr;
+            h.EndPosition = streamBytes_;
+            if (playingTail_ != nullptr)
+                playingTail_->Next = &h;
+            else
+                playingHead_ = &h;
+            playingTail_ = &h;
+        }
+    }
+
+    void CompletePlayed() {
+        if (playingHead_ == nullptr) return;
+        const auto played = static_cast<uint64_t>(sink_->processedUSecs()) * WaveSampleRate /
+                            1000000 * WaveBytesPerFrame;
+        while (playingHead_ != nullptr && played + EndSlackBytes >= playingHead_->EndPosition) {
+            WaveHeader& h = *playingHead_;
+            playingHead_ = h.Next;
+            if (playingHead_ == nullptr) playingTail_ = nullptr;
             Complete(h);
         }
     }
@@ -205,6 +236,13 @@ class AudioSinkWaveOut final : public WaveOutDevice {
     }
 
     void HandBackAll() {
+        // Those handed over first: the order they were queued in.
+        while (playingHead_ != nullptr) {
+            WaveHeader& h = *playingHead_;
+            playingHead_ = h.Next;
+            Complete(h);
+        }
+        playingTail_ = nullptr;
         while (head_ != nullptr) {
             WaveHeader& h = *head_;
             head_ = h.Next;
@@ -242,13 +280,14 @@ class AudioSinkWaveOut final : public WaveOutDevice {
             sink_->stop();
             DisposeSink();
         }
-        for (WaveHeader* h = head_; h != nullptr;) {
-            WaveHeader* next = h->Next;
-            h->Next = nullptr;
-            h->Flags &= ~uint32_t{WaveHeaderInQueue};
-            h = next;
-        }
-        head_ = tail_ = nullptr;
+        for (WaveHeader* list : {playingHead_, head_})
+            for (WaveHeader* h = list; h != nullptr;) {
+                WaveHeader* next = h->Next;
+                h->Next = nullptr;
+                h->Flags &= ~uint32_t{WaveHeaderInQueue};
+                h = next;
+            }
+        head_ = tail_ = playingHead_ = playingTail_ = nullptr;
         io_ = nullptr;
         notify_ = nullptr;
     }
@@ -257,8 +296,11 @@ class AudioSinkWaveOut final : public WaveOutDevice {
     QIODevice* io_ = nullptr; // owned by the sink; null while stopped
     QPointer<QObject> notify_;
     QTimer pump_;
-    WaveHeader* head_ = nullptr;
+    WaveHeader* head_ = nullptr; // queued, not yet handed over whole
     WaveHeader* tail_ = nullptr;
+    WaveHeader* playingHead_ = nullptr; // handed over, not yet played to the end
+    WaveHeader* playingTail_ = nullptr;
+    uint64_t streamBytes_ = 0; // handed over since the stream started
     bool paused_ = false;
     bool lost_ = false;
     bool resetting_ = false;

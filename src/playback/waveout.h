@@ -7,10 +7,10 @@
 // readable text of a failure code). `CreateAudioSinkWaveOut` gives the real
 // device on Qt Multimedia's QAudioSink; tests use a fake.
 //
-// Where the real device differs from a classic wave-out driver: a buffer is
-// "done" as soon as its last byte has been handed to the audio sink (which then
-// still holds up to about 0.74 s of sound), not when it has been heard. The
-// two-buffer cycle and all call orders stay the same.
+// As with a classic wave-out driver, a buffer is "done" when the sound server
+// has played past its last frame, not when its bytes were handed over: the two
+// buffers of the player's cycle are then all the sound in flight (besides the
+// server's own latency), so a change of volume or chip is heard within them.
 #pragma once
 
 #include <QEvent>
@@ -55,6 +55,7 @@ struct WaveHeader {
     uint32_t Loops = 0;
     WaveHeader* Next = nullptr;
     uint32_t BytesHanded = 0;
+    uint64_t EndPosition = 0; // bytes into the stream where its last frame ends
 };
 
 // The completion notice: posted to the window given at open for every buffer

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -160,6 +161,71 @@ std::vector<int16_t> Render(const QString& file, const QStringList& options, dou
 
 QString Demo(const char* name) { return Canonical(e2e::DemoFile(name)); }
 QString DemoFolder() { return Canonical(e2e::DemoFile("")); }
+
+// A file manager starts one process per file: two starts at the same moment
+// must end with one player that got both files.
+TEST(HandOver, TwoStartsAtTheSameMomentMakeOnePlayer) {
+    E2E_REQUIRE_BED();
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round + 1));
+        Session session;
+        std::unique_ptr<QProcess> starts[] = {session.Start({Demo("demo.ay")}),
+                                              session.Start({Demo("demo.aym")})};
+        // One of them hands over and ends; the other keeps playing.
+        QElapsedTimer clock;
+        clock.start();
+        const auto running = [&] {
+            int n = 0;
+            for (const auto& p : starts) n += p->state() != QProcess::NotRunning;
+            return n;
+        };
+        while (running() == 2 && clock.elapsed() < 10000) QTest::qWait(20);
+        QTest::qWait(300);
+        EXPECT_EQ(running(), 1);
+        EXPECT_TRUE(session.PlayerAnswers());
+        for (const auto& p : starts)
+            if (p->state() == QProcess::NotRunning) {
+                EXPECT_EQ(p->exitCode(), 0);
+            }
+        // The survivor played its own file and then the one handed over.
+        clock.restart();
+        while (session.Trace().filter(QRegularExpression("^play ")).size() < 2 &&
+               clock.elapsed() < 10000)
+            QTest::qWait(20);
+        EXPECT_EQ(session.Trace().filter(QRegularExpression("^play ")).size(), 2)
+            << session.Trace().join('\n').toStdString();
+        for (const auto& p : starts) Stop(*p);
+    }
+}
+
+// A second start ends at once even while the player shows a modal message box
+// (the box of a bad file that an earlier start handed over).
+TEST(HandOver, ASecondStartNeverWaitsForThePlayersMessageBox) {
+    E2E_REQUIRE_BED();
+    Session session;
+    auto player = session.StartPlayer();
+    QTemporaryDir dir;
+    const QString bad = dir.filePath("bad.ay");
+    {
+        QFile file(bad);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("not a song at all, but long enough to be read");
+    }
+    for (const QString& file : {bad, Demo("demo.aym")}) {
+        SCOPED_TRACE(file.toStdString());
+        QElapsedTimer clock;
+        clock.start();
+        auto second = session.Start({file});
+        ASSERT_TRUE(second->waitForFinished(3000)) << "the start waits for the player";
+        EXPECT_LT(clock.elapsed(), 1000);
+        EXPECT_EQ(second->exitCode(), 0);
+    }
+    // The box about the bad file is still open; the second file played all the same.
+    EXPECT_TRUE(session.WaitForTrace("play " + Demo("demo.aym")))
+        << session.Trace().join('\n').toStdString();
+    EXPECT_EQ(player->state(), QProcess::Running);
+    Stop(*player);
+}
 
 TEST(HandOver, ASecondStartWithTwoFilesMakesThePlayerPlayTheSecond) {
     E2E_REQUIRE_BED();

@@ -14,6 +14,7 @@
 #include <QThread>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -124,6 +125,59 @@ TEST_F(RealOutput, StopSilencesAtOnce) {
     EXPECT_LE(heardSeconds, wall + 0.1) << "played " << wall << " s";
     EXPECT_GE(heardSeconds, wall - 0.6) << "played " << wall << " s";
     EXPECT_EQ(e2e::CompareAligned(rec, ref, heard - *songFirst), "");
+}
+
+// A change of volume, beeper level or chip made while a song plays is heard
+// within the two buffers of the cycle (0.74 s) plus the sound server's own
+// latency: the recording leaves the unchanged rendering at most 0.8 s after
+// the change, counted in song time.
+TEST_F(RealOutput, ControlsAreHeardWithinTwoBuffers) {
+    struct Change {
+        const char* what;
+        int song;
+        int atMs;
+        std::function<void(TForm1&)> make;
+    };
+    const Change changes[] = {
+        {"volume 0", 1, 1500,
+         [](TForm1& f) {
+             f.Settings.Volume = 0;
+             f.DrawVolume();
+         }},
+        {"beeper level 0", 3, 1700, [](TForm1& f) { f.Settings.SetBeeperSetting(0); }},
+        {"chip YMMONO", 1, 1900, [](TForm1& f) { f.Settings.SetChipMode(1); }},
+    };
+    for (const Change& c : changes) {
+        SCOPED_TRACE(c.what);
+        StartRecording();
+        QElapsedTimer clock;
+        clock.start();
+        PlaySong(c.song);
+        QTest::qWait(c.atMs);
+        c.make(*form);
+        const double changedAt = static_cast<double>(clock.elapsed()) / 1000;
+        QTest::qWait(1500);
+        form->StopButtonAction();
+        QTest::qWait(150);
+        const std::vector<int16_t> rec = recording.Stop();
+        const std::vector<int16_t> ref = Reference(c.song, 5);
+        const auto first = e2e::FirstNonZero(rec);
+        const auto songFirst = e2e::FirstNonZero(ref);
+        ASSERT_TRUE(first && songFirst);
+        size_t i = 0;
+        while (*first + i < rec.size() && *songFirst + i < ref.size() &&
+               rec[*first + i] == ref[*songFirst + i])
+            ++i;
+        const double heardAt = static_cast<double>(*songFirst + i) / ValuesPerSecond;
+        std::printf("%s at %.3f s of play: heard %.3f s later\n", c.what, changedAt,
+                    heardAt - changedAt);
+        EXPECT_GT(heardAt, changedAt - 0.3) << "the change came before it was made";
+        EXPECT_LE(heardAt - changedAt, 0.8);
+        form->Settings.SetChipMode(DefaultChipMode);
+        form->Settings.SetBeeperSetting(DefaultBeeperSetting);
+        form->Settings.Volume = VolumeZoneHeight;
+        form->DrawVolume();
+    }
 }
 
 TEST_F(RealOutput, AStallOfTheGuiThreadLeavesNoGap) {

@@ -75,7 +75,7 @@ check "nothing outside /usr" test "$(ls "$root")" = usr
 
 entry=$root/usr/share/applications/zirrafon.desktop
 check "desktop-file-validate" desktop-file-validate "$entry"
-check "Exec runs zirrafon from the PATH" grep -qx 'Exec=zirrafon %f' "$entry"
+check "Exec runs zirrafon from the PATH" grep -qx 'Exec=zirrafon %F' "$entry"
 check "entry handles both types" grep -qx 'MimeType=audio/x-zxay;audio/x-aym;' "$entry"
 
 mime=$scratch/mime

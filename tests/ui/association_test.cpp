@@ -224,10 +224,10 @@ TEST_F(AssociationTest, OpenCommandComparisonIgnoresOnlyLetterCase) {
     // An entry edited by hand into other letter case still counts.
     const QString entry = Q(assoc.DesktopEntryPath());
     std::string text = ReadText(entry);
-    const std::string exec = "Exec=" + program.toStdString() + " %f";
+    const std::string exec = "Exec=" + program.toStdString() + " %F";
     const size_t at = text.find(exec);
     ASSERT_NE(at, std::string::npos) << text;
-    text.replace(at, exec.size(), "Exec=" + program.toUpper().toStdString() + " %F");
+    text.replace(at, exec.size(), "Exec=" + program.toUpper().toStdString() + " %f");
     WriteText(entry, text);
     EXPECT_TRUE(assoc.CheckRegPath());
 
@@ -245,11 +245,11 @@ TEST_F(AssociationTest, OpenCommandComparisonIgnoresOnlyLetterCase) {
 // Paths the shell would split or expand are quoted and escaped so that the
 // desktop runs exactly this program; plain paths stay unquoted.
 TEST_F(AssociationTest, ExecLineQuotesOnlyWhatNeedsIt) {
-    EXPECT_EQ(FileAssociation::ExecLine("/usr/bin/zirrafon"), "/usr/bin/zirrafon %f");
-    EXPECT_EQ(FileAssociation::ExecLine("/opt/100%/zirrafon"), "/opt/100%%/zirrafon %f");
+    EXPECT_EQ(FileAssociation::ExecLine("/usr/bin/zirrafon"), "/usr/bin/zirrafon %F");
+    EXPECT_EQ(FileAssociation::ExecLine("/opt/100%/zirrafon"), "/opt/100%%/zirrafon %F");
     EXPECT_EQ(FileAssociation::ExecLine(R"(/opt/My "best" $HOME `x` \d/zirrafon)"),
-              R"("/opt/My \"best\" \$HOME \`x\` \\d/zirrafon" %f)");
-    EXPECT_EQ(FileAssociation::ExecLine("/opt/a;b/zirrafon"), "\"/opt/a;b/zirrafon\" %f");
+              R"("/opt/My \"best\" \$HOME \`x\` \\d/zirrafon" %F)");
+    EXPECT_EQ(FileAssociation::ExecLine("/opt/a;b/zirrafon"), "\"/opt/a;b/zirrafon\" %F");
 
     const QString program = Root.filePath(R"(My Player/50% "best" $x\y/zirrafon)");
     FileAssociation assoc = Make(program);
@@ -258,7 +258,7 @@ TEST_F(AssociationTest, ExecLineQuotesOnlyWhatNeedsIt) {
     // In the file the key file format doubles the backslashes once more.
     const std::string text = ReadText(Q(assoc.DesktopEntryPath()));
     const std::string root = Root.path().toStdString();
-    EXPECT_NE(text.find("Exec=\"" + root + R"(/My Player/50%% \\"best\\" \\$x\\\\y/zirrafon" %f)"),
+    EXPECT_NE(text.find("Exec=\"" + root + R"(/My Player/50%% \\"best\\" \\$x\\\\y/zirrafon" %F)"),
               std::string::npos)
         << text;
     QProcess validate;
@@ -279,10 +279,10 @@ TEST_F(AssociationTest, WrittenDefinitionsMatchTheInstalledOnesAndAreRecognised)
     ASSERT_TRUE(assoc.RegisterFile(".aym"));
 
     std::string entry = ReadText(Q(assoc.DesktopEntryPath()));
-    const std::string exec = "Exec=" + Program.toStdString() + " %f\n";
+    const std::string exec = "Exec=" + Program.toStdString() + " %F\n";
     const size_t at = entry.find(exec);
     ASSERT_NE(at, std::string::npos) << entry;
-    entry.replace(at, exec.size(), "Exec=zirrafon %f\n");
+    entry.replace(at, exec.size(), "Exec=zirrafon %F\n");
     EXPECT_EQ(entry, ReadText(ZIRRAFON_SOURCE_DIR "/assets/zirrafon.desktop"));
     EXPECT_EQ(ReadText(Q(assoc.MimePackagePath())),
               ReadText(ZIRRAFON_SOURCE_DIR "/assets/zirrafon-mime.xml"));
