@@ -176,6 +176,15 @@ inline int32_t ExecuteInstruction(Z80State& s) {
 // passes would leave it.
 void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit);
 
+// The same passes for a processor with nothing around it that interrupts:
+// the refresh count, EIDelay cleared, one instruction, with no interrupt
+// check (an EI changes nothing here) and every instruction run pass by pass.
+// Stops after the pass that brings TStates to FrameTStates or beyond (left
+// for the caller to bring back) or when PC reaches `first` or `second`,
+// before that instruction runs; the first pass always runs, so a run may
+// start at a stop address. Runs a CP/M program between its system calls.
+void RunPassesUntil(Z80State& s, uint16_t first, uint16_t second);
+
 // Interrupt acceptance: IFF1 := 0, push PC, then IM 2 takes the vector at
 // I*256+255 (18 T), modes 0 and 1 jump to 0x0038 (12 T). Returns the T-states.
 int32_t AcceptInterrupt(Z80State& s);

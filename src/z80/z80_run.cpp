@@ -9,6 +9,11 @@
 // idle loops around an IN, run whole rounds in one step, leaving the
 // processor exactly as their passes would (see RunDelayLoop and
 // InputOrIdleLoop).
+//
+// The same runner, instantiated once more without interrupts and without
+// those one-step loops, and stopping before the instruction at either of two
+// addresses, runs a processor that is alone (RunPassesUntil: CP/M programs
+// between their system calls).
 #include "z80/z80_main_page.h"
 
 #include <algorithm>
@@ -333,7 +338,24 @@ template <int Op> inline bool MayOpenDelayLoop(const Z80State& s, uint16_t pc, i
     return shape && (!s.IFF1 || t >= InterruptWindow - 4);
 }
 
-} // namespace
+// What ends a run of passes besides the frame end. The frame loop's runs take
+// interrupts and stop once the watched count reaches its limit; the lone
+// processor's (a program with no devices around it) take none and stop before
+// the instruction at either of two addresses. Each is a separate instantiation
+// of Passes, so the frame loop's pays nothing for the other's test.
+struct WatchStop {
+    static constexpr bool Interrupts = true; // also: delay and idle loops in one step
+    const uint16_t& Watch;
+    uint16_t Limit;
+    bool Reached() const { return Watch >= Limit; }
+    static bool At(uint16_t) { return false; }
+};
+struct AddressStop {
+    static constexpr bool Interrupts = false;
+    uint16_t First, Second;
+    static bool Reached() { return false; }
+    bool At(uint16_t pc) const { return pc == First || pc == Second; }
+};
 
 // The refresh register, the T-state counter, EIDelay and PC live in locals
 // here, so that no pass waits for the previous one's store of them to reach
@@ -346,7 +368,10 @@ template <int Op> inline bool MayOpenDelayLoop(const Z80State& s, uint16_t pc, i
 // it. EI, the one unprefixed instruction that sets EIDelay, sets the local. OUT is the only
 // instruction that advances `watch`, and it is a port instruction, so the
 // watch is looked at after those alone.
-Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
+//
+// Without interrupts there are no delay or idle loops in one step either:
+// their rounds could pass over a stop address unseen.
+template <typename Stop> Z80_FLATTEN inline void Passes(Z80State& s, const Stop stopWhen) {
     // Where each opcode's pass continues. Every pass ends with a dispatch of
     // its own (Z80_NEXT) rather than one shared jump, so that the processor
     // running us predicts each from the instruction before it.
@@ -388,20 +413,20 @@ Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
     uint16_t pc = s.PC;
     uint8_t op;
     // The frame end, or at once when the watch is already reached (one pass).
-    const int32_t stopAt = watch >= limit ? INT32_MIN : FrameTStates;
+    const int32_t stopAt = stopWhen.Reached() ? INT32_MIN : FrameTStates;
 
     // The start of a pass: the refresh count, then the interrupt or the
     // instruction at PC.
 #define Z80_PASS                                                                                   \
     ++r;                                                                                           \
-    if (t < InterruptWindow && s.IFF1 && !ei) goto interrupt;                                      \
+    if (Stop::Interrupts && t < InterruptWindow && s.IFF1 && !ei) goto interrupt;                  \
     ei = 0;                                                                                        \
     op = s.Memory[pc];                                                                             \
     pc = static_cast<uint16_t>(pc + 1);                                                            \
     goto* Dispatch[op];
     // The end of a pass: stop after the frame end, else the next pass.
 #define Z80_NEXT                                                                                   \
-    if (t >= stopAt) goto stop;                                                                    \
+    if (t >= stopAt || stopWhen.At(pc)) goto stop;                                                 \
     Z80_PASS
 
     Z80_PASS
@@ -409,7 +434,7 @@ Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
     L_##n : t += MainBodyPC<n>(s, pc);                                                             \
     Z80_NEXT
 #define Z80_LOOP(n)                                                                                \
-    L_##n : if (MayOpenDelayLoop<n>(s, pc, t)) goto delayLoop;                                     \
+    L_##n : if (Stop::Interrupts && MayOpenDelayLoop<n>(s, pc, t)) goto delayLoop;                 \
     t += MainBodyPC<n>(s, pc);                                                                     \
     Z80_NEXT
 #define Z80_STORE                                                                                  \
@@ -695,12 +720,15 @@ reload:
     r = s.R;
     rBit7 = s.RBit7;
     ei = s.EIDelay;
-    if (watch >= limit) goto stop;
+    if (stopWhen.Reached()) goto stop;
     Z80_NEXT
 input:
     s.PC = pc;
     Z80_STORE;
-    t = InputOrIdleLoop(s, op, pc);
+    if constexpr (Stop::Interrupts)
+        t = InputOrIdleLoop(s, op, pc);
+    else
+        t = MainStepTable[op](s, pc);
     goto reload;
 delayLoop:
     // One place for the rare call, so that the hot handlers keep their
@@ -722,4 +750,14 @@ stop:
 #undef Z80_STORE
 #undef Z80_NEXT
 #undef Z80_PASS
+}
+
+} // namespace
+
+Z80_FLATTEN void RunPasses(Z80State& s, const uint16_t& watch, uint16_t limit) {
+    Passes(s, WatchStop{watch, limit});
+}
+
+Z80_FLATTEN void RunPassesUntil(Z80State& s, uint16_t first, uint16_t second) {
+    Passes(s, AddressStop{first, second});
 }

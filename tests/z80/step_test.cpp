@@ -1,6 +1,8 @@
 // The step as the frame loop drives it: interrupt acceptance and its window,
 // the delay after EI, HALT, repeating block instructions, prefix chains and
-// the refresh count across all of them.
+// the refresh count across all of them; and the runner of a processor alone
+// (RunPassesUntil) against the same passes one by one.
+#include "z80_state_diff.h"
 #include "z80_test_util.h"
 
 namespace {
@@ -308,6 +310,55 @@ TEST(Refresh, LoadRKeepsBit7ApartFromTheCount) {
     m.Load(0x1000, {0xED, 0x5F});
     m.Pass();
     EXPECT_EQ(m.AF().A, 0x92);
+}
+
+// RunPassesUntil keeps PC, R, EIDelay and the T-state count in locals and
+// hands them over around prefixes, port instructions and HALT; it must leave
+// the processor and the ports exactly as passes one by one do, take no
+// interrupt even with IFF1 set inside the window, and stop at a frame end
+// and before either address (but run the pass at which it starts).
+TEST(RunPassesUntil, RunsAsPassByPassWithoutInterrupts) {
+    constexpr uint16_t Call = 0x2000, Exit = 0x0000;
+    Machine run, byPasses;
+    for (Machine* m : {&run, &byPasses}) {
+        Z80State& z = m->S;
+        z.SP = 0xF000;
+        z.IY = 0x9000;
+        z.TStates = FrameTStates - 40; // a frame end, then the window, with IFF1 set
+        m->Load(Call, {0xC9});         // RET
+        m->Load(0x0100, {
+                            0xFB,                               // EI
+                            0x3E, 0x85, 0xED, 0x4F,             // LD A,0x85; LD R,A
+                            0xDD, 0xDD, 0x21, 0x34, 0x12,       // DD DD LD IX,nn
+                            0xFD, 0xCB, 0x01, 0x06,             // RLC (IY+1)
+                            0xCB, 0x07, 0xED, 0x5F,             // RLC A; LD A,R
+                            0x01, 0xFE, 0x00,                   // LD BC,0x00FE
+                            0xED, 0x79, 0xED, 0x78,             // OUT (C),A; IN A,(C)
+                            0xD3, 0xFE, 0xDB, 0xFE,             // OUT (n),A; IN A,(n)
+                            0x06, 0x20, 0x10, 0xFE,             // LD B,0x20; DJNZ $
+                            0x76,                               // HALT: on to the frame end
+                            0xCD, 0x00, 0x20,                   // CALL Call
+                            0x21, 0x00, 0x30, 0x11, 0x00, 0x40, // LD HL,..; LD DE,..
+                            0x01, 0x10, 0x00, 0xED, 0xB0,       // LD BC,16; LDIR
+                            0xC3, 0x00, 0x00,                   // JP Exit
+                        });
+    }
+    int stops = 0;
+    while (run.S.PC != Exit && stops < 100) {
+        ++stops;
+        RunPassesUntil(run.S, Call, Exit);
+        do {
+            byPasses.S.TStates += byPasses.Step();
+        } while (byPasses.S.TStates < FrameTStates && byPasses.S.PC != Call &&
+                 byPasses.S.PC != Exit);
+        ASSERT_EQ(z80test::Diff(run.S, byPasses.S), "") << "stop " << stops;
+        for (Machine* m : {&run, &byPasses})
+            if (m->S.TStates >= FrameTStates) m->S.TStates -= FrameTStates;
+    }
+    EXPECT_EQ(stops, 4); // the frame end, Call, the HALT's frame end, Exit
+    EXPECT_EQ(run.Ports.Outs, byPasses.Ports.Outs);
+    EXPECT_EQ(run.Ports.Ins, byPasses.Ports.Ins);
+    EXPECT_EQ(run.S.IFF1, 1);
 }
 
 } // namespace

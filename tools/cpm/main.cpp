@@ -15,7 +15,9 @@
 // - there are no interrupts and no devices: IN yields 0xFF, OUT goes nowhere.
 // Each pass of the run loop is the frame loop's pass without the interrupt:
 // refresh increment, then the instruction's T-states are added, with the same
-// frame wrap so that HALT sees the counter it expects.
+// frame wrap so that HALT sees the counter it expects. The passes run in the
+// core's own runner (RunPassesUntil), which hands control back only at a
+// frame end, at the BDOS entry and at 0x0000.
 #include "z80/z80.h"
 
 #include <cerrno>
@@ -106,11 +108,9 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     while (s.PC != 0x0000) {
         if (s.PC == BdosEntry && !Bdos(s)) break;
-        RefreshIncrement(s);
-        s.EIDelay = 0;
-        const int32_t t = ExecuteInstruction(s);
-        total += static_cast<uint64_t>(t);
-        s.TStates += t;
+        const int32_t before = s.TStates;
+        RunPassesUntil(s, 0x0000, BdosEntry);
+        total += static_cast<uint64_t>(s.TStates - before);
         if (s.TStates >= FrameTStates) s.TStates -= FrameTStates;
     }
     const double seconds =
