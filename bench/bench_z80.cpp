@@ -16,7 +16,7 @@
 // Each pass is the frame loop's: refresh increment, interrupt check in the
 // first 21 T-states of a frame, otherwise EIDelay cleared and one instruction
 // step, T-states wrapped at the frame length.
-#include "songs/songs.h"
+#include "songs/session.h"
 #include "z80/z80.h"
 
 #include <benchmark/benchmark.h>
@@ -310,11 +310,12 @@ void BM_RealSongs(benchmark::State& state) {
     std::error_code error;
     for (const auto& entry :
          std::filesystem::directory_iterator(ZIRRAFON_TESTDATA_DIR "/ay", error)) {
-        SongList list;
-        auto engine = std::make_unique<SoundEngine>();
+        SongSession session;
+        SoundEngine* engine = session.Engine.get();
         try {
-            if (!OpenAYFile(list, entry.path().string(), [](const std::string&) {})) continue;
-            LoadAYSong(list, *engine, 0);
+            if (!session.Open(entry.path().string(), SongKind::AY, [](const std::string&) {}))
+                continue;
+            session.LoadSong(0);
         } catch (const std::exception&) {
             continue;
         }

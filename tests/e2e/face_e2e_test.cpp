@@ -3,7 +3,7 @@
 // skin bitmap (size, place, artwork, labels and numbers drawn with the skin's
 // own font and digits), while the bed's null sink records what it plays.
 #include "e2e_util.h"
-#include "songs/songs.h"
+#include "songs/session.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -129,8 +129,10 @@ TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
     ASSERT_EQ(skin.size(), QSize(240, 216));
 
     // What the labels must show: the file's texts as the song reader gives them.
-    SongList list;
-    ASSERT_TRUE(OpenAYFile(list, QFile::encodeName(song).toStdString(), [](const std::string&) {}));
+    SongSession opened;
+    ASSERT_TRUE(opened.Open(QFile::encodeName(song).toStdString(), SongKind::AY,
+                            [](const std::string&) {}));
+    const SongList& list = opened.List;
     ASSERT_EQ(list.SongCount, 3);
 
     // A session of its own: no stored options, no other player to hand over to.

@@ -2,7 +2,7 @@
 // opened as an ".ay" file, then as an ".aym" file; whatever is accepted starts
 // its first and last songs and renders one buffer of the first. Only the
 // readers' own errors may come out; the sanitizers catch everything else.
-#include "songs/songs.h"
+#include "songs/session.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -26,19 +26,13 @@ const std::string& ScratchFile() {
     return name;
 }
 
-void Play(SongList& list, SoundEngine& engine, bool aym) {
-    const auto load = [&](int song) {
-        if (aym)
-            LoadAYMSong(list, engine, song);
-        else
-            LoadAYSong(list, engine, song);
-    };
-    if (list.SongCount > 1) load(list.SongCount - 1);
-    load(list.FirstSong);
+void Play(SongSession& session) {
+    const SongList& list = session.List;
+    if (list.SongCount > 1) session.LoadSong(list.SongCount - 1);
+    session.LoadSong(list.FirstSong);
     std::vector<int16_t> buffer(BufferValues);
-    StartPlayback(engine, buffer.data());
-    MakeBuffer(engine);
-    if (engine.Chip.OutputCount != BufferValues) std::abort();
+    session.StartPlayback(buffer.data());
+    if (session.FillBuffer(buffer.data()) != BufferValues) std::abort();
 }
 
 } // namespace
@@ -49,13 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size && std::fwrite(data, 1, size, f) != size) std::abort();
     std::fclose(f);
 
-    for (const bool aym : {false, true}) {
-        auto engine = std::make_unique<SoundEngine>();
-        SongList list;
+    for (const SongKind kind : {SongKind::AY, SongKind::AYM}) {
+        SongSession session;
         try {
-            const bool accepted = aym ? OpenAYMFile(list, ScratchFile(), nullptr, *engine)
-                                      : OpenAYFile(list, ScratchFile(), nullptr);
-            if (accepted) Play(list, *engine, aym);
+            if (session.Open(ScratchFile(), kind, nullptr)) Play(session);
         } catch (const SongIOError&) {
             // a refused file
         }

@@ -6,7 +6,7 @@
 //
 // scripts/golden-demo rewrites golden.txt by running the golden test with
 // ZIRRAFON_GOLDEN_OUT naming the file to write.
-#include "songs/songs.h"
+#include "songs/session.h"
 
 #include <gtest/gtest.h>
 
@@ -65,8 +65,7 @@ class ScratchDir {
 // One song of a demo file, started and rendered the way the player does it
 // (default chip mode, full volume, default beeper level).
 struct DemoRender {
-    SoundEngine Engine;
-    SongList List;
+    SongSession Session;
     std::vector<int16_t> Samples;
 };
 
@@ -75,21 +74,14 @@ std::unique_ptr<DemoRender> Render(const std::string& file, int song, int buffer
     std::string formatError;
     const FormatErrorSink sink = [&formatError](const std::string& text) { formatError = text; };
     const std::string path = DemoDir + file;
-    const bool aym = file.size() > 4 && file.compare(file.size() - 4, 4, ".aym") == 0;
-    const bool opened =
-        aym ? OpenAYMFile(r->List, path, sink, r->Engine) : OpenAYFile(r->List, path, sink);
-    if (!opened) throw std::runtime_error(file + ": " + formatError);
-    SetChipAndChannels(r->Engine.Chip, DefaultChipMode, VolumeZoneHeight);
-    if (aym)
-        LoadAYMSong(r->List, r->Engine, song);
-    else
-        LoadAYSong(r->List, r->Engine, song);
+    if (!r->Session.Open(path, SongKindByExtension(path), sink))
+        throw std::runtime_error(file + ": " + formatError);
+    SetChipAndChannels(r->Session.Engine->Chip, DefaultChipMode, VolumeZoneHeight);
+    r->Session.LoadSong(song);
     r->Samples.resize(static_cast<size_t>(buffers) * BufferValues);
-    StartPlayback(r->Engine, r->Samples.data());
-    for (int b = 0; b < buffers; ++b) {
-        r->Engine.Chip.OutputBuffer = r->Samples.data() + static_cast<size_t>(b) * BufferValues;
-        MakeBuffer(r->Engine);
-    }
+    r->Session.StartPlayback(r->Samples.data());
+    for (int b = 0; b < buffers; ++b)
+        r->Session.FillBuffer(r->Samples.data() + static_cast<size_t>(b) * BufferValues);
     return r;
 }
 
@@ -252,10 +244,10 @@ TEST_F(DemoRenders, EverySongSoundsThroughoutTenSeconds) {
 }
 
 TEST_F(DemoRenders, ChipSongsDriveTheMachineTheyWereBuiltFor) {
-    EXPECT_EQ(Song(0).Engine.Chip.OutHandler, &OutSpectrum);
-    EXPECT_EQ(Song(1).Engine.Chip.OutHandler, &OutCpc);
-    EXPECT_EQ(Song(1).Engine.Chip.TicksPerTState, CpcTicksPerTState);
-    EXPECT_EQ(Song(3).Engine.Chip.OutHandler, &OutSpectrum);
+    EXPECT_EQ(Song(0).Session.Engine->Chip.OutHandler, &OutSpectrum);
+    EXPECT_EQ(Song(1).Session.Engine->Chip.OutHandler, &OutCpc);
+    EXPECT_EQ(Song(1).Session.Engine->Chip.TicksPerTState, CpcTicksPerTState);
+    EXPECT_EQ(Song(3).Session.Engine->Chip.OutHandler, &OutSpectrum);
     // The chip alone only pushes the signal up; the beeper would pull it
     // down. None of the chip songs touches the beeper, not even while the
     // CPC build's first writes are still being told apart from the beeper.
@@ -267,8 +259,8 @@ TEST_F(DemoRenders, ChipSongsDriveTheMachineTheyWereBuiltFor) {
 
 TEST_F(DemoRenders, BeeperPieceUsesOnlyTheBeeper) {
     const DemoRender& r = Song(2);
-    EXPECT_EQ(r.Engine.Chip.OutHandler, &OutAuto);
-    for (int reg = 0; reg < 14; ++reg) EXPECT_EQ(r.Engine.Chip.Regs[reg], 0) << "R" << reg;
+    EXPECT_EQ(r.Session.Engine->Chip.OutHandler, &OutAuto);
+    for (int reg = 0; reg < 14; ++reg) EXPECT_EQ(r.Session.Engine->Chip.Regs[reg], 0) << "R" << reg;
     const auto [low, high] = std::minmax_element(r.Samples.begin(), r.Samples.end());
     EXPECT_EQ(*high, 0); // nothing from the chip
     EXPECT_LT(*low, -12000);
