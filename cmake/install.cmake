@@ -26,7 +26,7 @@ install(FILES README.md DESTINATION share/doc/zirrafon)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zirrafon)
-set(CPACK_PACKAGE_VERSION 1.0.0)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Zirrafon project")
 set(CPACK_PACKAGE_CONTACT "Zirrafon project")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "player of AY and AYM chip music files")

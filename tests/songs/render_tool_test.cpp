@@ -1,11 +1,15 @@
 // zirrafon-render through its real binary: WAV output, song choice, listing,
-// exit codes, and samples equal to a direct rendering with the engine.
+// exit codes, samples equal to a direct rendering with the engine, outputs
+// that survive every failure, and the voices rendered apart.
 #include "song_files.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -17,10 +21,12 @@ struct ToolRun {
     std::string Out, Err;
 };
 
-// Runs the tool in `dir` with `args` (already shell-quoted where needed).
-ToolRun RunTool(const TempDir& dir, const std::string& args) {
-    const std::string command = "cd '" + dir.Path("") + "' && '" + Tool + "' " + args + " > '" +
-                                dir.Path("stdout") + "' 2> '" + dir.Path("stderr") + "'";
+// Runs the tool in `dir` with `args` (already shell-quoted where needed),
+// after the shell words `prefix` ("umask 077;", "timeout -s INT 1", ...).
+ToolRun RunTool(const TempDir& dir, const std::string& args, const std::string& prefix = "") {
+    const std::string command = "cd '" + dir.Path("") + "' && " + prefix + " '" + Tool + "' " +
+                                args + " > '" + dir.Path("stdout") + "' 2> '" + dir.Path("stderr") +
+                                "'";
     const int status = std::system(command.c_str());
     ToolRun run;
     run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -38,6 +44,35 @@ std::vector<int16_t> Samples(const Bytes& wav) {
     std::vector<int16_t> s((wav.size() - 44) / 2);
     for (size_t i = 0; i < s.size(); ++i) s[i] = int16_t(wav[44 + 2 * i] | wav[45 + 2 * i] << 8);
     return s;
+}
+
+// The header of 16-bit PCM at 44,100 Hz with `channels` and `frames`, and
+// nothing after the data.
+void ExpectWavHeader(const Bytes& wav, uint32_t channels, uint32_t frames,
+                     const std::string& name) {
+    ASSERT_GE(wav.size(), 44u) << name;
+    const uint32_t data = frames * 2 * channels;
+    EXPECT_EQ(wav.size(), 44u + data) << name;
+    EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF") << name;
+    EXPECT_EQ(LE32(wav, 4), 36 + data) << name;
+    EXPECT_EQ(std::string(wav.begin() + 8, wav.begin() + 16), "WAVEfmt ") << name;
+    EXPECT_EQ(LE32(wav, 16), 16u) << name;
+    EXPECT_EQ(LE32(wav, 20), 1u | channels << 16) << name; // PCM
+    EXPECT_EQ(LE32(wav, 24), 44100u) << name;
+    EXPECT_EQ(LE32(wav, 28), 44100u * 2 * channels) << name;
+    EXPECT_EQ(LE32(wav, 32), 2 * channels | 16u << 16) << name; // bytes per frame, 16 bits
+    EXPECT_EQ(std::string(wav.begin() + 36, wav.begin() + 40), "data") << name;
+    EXPECT_EQ(LE32(wav, 40), data) << name;
+}
+
+// `samples` (interleaved `channels`) with the tool's linear fade over the
+// last `fade` of `frames` frames.
+std::vector<int16_t> Faded(std::vector<int16_t> samples, size_t channels, size_t frames,
+                           size_t fade) {
+    for (size_t frame = frames - fade; frame < frames; ++frame)
+        for (size_t i = channels * frame; i < channels * (frame + 1); ++i)
+            samples[i] = int16_t(samples[i] * int64_t(frames - frame) / int64_t(fade));
+    return samples;
 }
 
 // A minimal JSON syntax check: value := object | array | string | number | literal.
@@ -96,33 +131,15 @@ TEST(RenderTool, WritesTheEngineSamplesAsWav) {
     const ToolRun run = RunTool(dir, "-t 2 --fade 0 -o one.wav '" + Songs + "Exolon.AY'");
     ASSERT_EQ(run.Status, 0) << run.Err;
     const Bytes wav = ReadFileBytes(dir.Path("one.wav"));
-    ASSERT_EQ(wav.size(), 44u + 88200 * 4);
-    EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
-    EXPECT_EQ(LE32(wav, 4), wav.size() - 8);
-    EXPECT_EQ(std::string(wav.begin() + 8, wav.begin() + 16), "WAVEfmt ");
-    EXPECT_EQ(LE32(wav, 16), 16u);
-    EXPECT_EQ(LE32(wav, 20), 1u | 2u << 16); // PCM, two channels
-    EXPECT_EQ(LE32(wav, 24), 44100u);
-    EXPECT_EQ(LE32(wav, 28), 44100u * 4);
-    EXPECT_EQ(LE32(wav, 32), 4u | 16u << 16); // 4 bytes per frame, 16 bits
-    EXPECT_EQ(std::string(wav.begin() + 36, wav.begin() + 40), "data");
-    EXPECT_EQ(LE32(wav, 40), 88200u * 4);
+    ExpectWavHeader(wav, 2, 88200, "one.wav");
     EXPECT_EQ(Samples(wav), RenderDirect(Songs + "Exolon.AY", 0, 88200));
 
     // Another song, another chip, a fade over the last second, to standard output.
     const ToolRun song =
         RunTool(dir, "--song 3 -t 1.5 --fade 1 -m ymacb -o - '" + Songs + "Exolon.AY'");
     ASSERT_EQ(song.Status, 0) << song.Err;
-    const std::vector<int16_t> faded = Samples(Bytes(song.Out.begin(), song.Out.end()));
-    const std::vector<int16_t> direct = RenderDirect(Songs + "Exolon.AY", 2, 66150, 5);
-    ASSERT_EQ(faded.size(), direct.size());
-    for (size_t frame = 0; frame < 66150; ++frame)
-        for (int side = 0; side < 2; ++side) {
-            const size_t i = 2 * frame + side;
-            const int expected =
-                frame < 22050 ? direct[i] : int(direct[i] * int64_t(66150 - frame) / 44100);
-            ASSERT_EQ(faded[i], expected) << frame;
-        }
+    EXPECT_EQ(Samples(Bytes(song.Out.begin(), song.Out.end())),
+              Faded(RenderDirect(Songs + "Exolon.AY", 2, 66150, 5), 2, 66150, 44100));
 }
 
 TEST(RenderTool, NamesFilesAfterTheSongAndRendersInParallelAlike) {
@@ -150,16 +167,6 @@ TEST(RenderTool, RefusesBadFilesAndBadUsage) {
     EXPECT_EQ(ReadFileBytes(dir.Path("Alien8.wav")).size(),
               44u + 44100 * 4); // the good one still renders
 
-    AYFilePlan beyond;
-    beyond.Songs.resize(1);
-    beyond.Songs[0].Blocks = {{0x8000, 2, {1, 2}, 3}}; // its data would start past the end
-    dir.Write("beyond.ay", BuildAY(beyond));
-    const ToolRun start = RunTool(dir, "-t 1 beyond.ay");
-    EXPECT_EQ(start.Status, 1);
-    EXPECT_NE(start.Err.find("beyond.ay #1: Read beyond end of file"), std::string::npos)
-        << start.Err;
-    EXPECT_FALSE(std::filesystem::exists(dir.Path("beyond.wav")));
-
     const ToolRun missing = RunTool(dir, "--info nothing.aym");
     EXPECT_EQ(missing.Status, 1);
     EXPECT_NE(missing.Err.find("nothing.aym: File not found"), std::string::npos) << missing.Err;
@@ -167,13 +174,66 @@ TEST(RenderTool, RefusesBadFilesAndBadUsage) {
     EXPECT_EQ(noSong.Status, 1);
     EXPECT_NE(noSong.Err.find("Alien8.AY: no song 6"), std::string::npos) << noSong.Err;
 
-    for (const char* args :
-         {"", "--frobnicate x.ay", "-m AYXYZ x.ay", "-v 40 x.ay", "-b 32769 x.ay", "-t 0 x.ay",
-          "-t abc x.ay", "-s", "--info --bench x.ay"})
-        EXPECT_EQ(RunTool(dir, args).Status, 2) << args;
+    // Wrong usage, and runs in which two songs would write one file (or one
+    // would write over a song file): refused before anything is written.
+    std::filesystem::create_directories(dir.Path("a"));
+    std::filesystem::create_directories(dir.Path("b"));
+    for (const auto& [link, song] : {std::pair{"a/X.ay", "Exolon.AY"},
+                                     {"b/X.ay", "Renegade.ay"},
+                                     {"Y.ay", "Exolon.AY"},
+                                     {"Y-A.ay", "Renegade.ay"},
+                                     {"Alien8.AY", "Alien8.AY"},
+                                     {"Alien8-01.ay", "2BY_OLEG.ay"}})
+        std::filesystem::create_symlink(Songs + song, dir.Path(link));
+    ASSERT_EQ(::mkfifo(dir.Path("fifo").c_str(), 0600), 0);
+    const struct {
+        const char* Args;
+        const char* Says;
+    } refusals[] = {
+        {"", "no song file given"},
+        {"--frobnicate x.ay", "unknown option"},
+        {"-m AYXYZ x.ay", "unknown chip"},
+        {"-v 40 x.ay", "volume"},
+        {"-b 32769 x.ay", "beeper level"},
+        {"-t 0 x.ay", "length"},
+        {"-t abc x.ay", "length"},
+        {"-s", "option needs a value"},
+        {"--info --bench x.ay", "exclude each other"},
+        {"--stems --bench x.ay", "--stems has no use"},
+        {"--stems -o - Y.ay", "--stems writes files"},
+        {"--stems -o fifo Y.ay", "fifo: the voices are named after the output file"},
+        {"-t 1 a/X.ay b/X.ay", "a/X.ay #1 and b/X.ay #1 would both write X.wav"},
+        {"-t 1 -j 2 -o out a/X.ay b/X.ay", "would both write out/X.wav"},
+        {"-t 1 --all-songs -o out Alien8.AY Alien8-01.ay",
+         "Alien8.AY #1 and Alien8-01.ay #1 would both write out/Alien8-01.wav"},
+        {"-t 1 --stems Y.ay Y-A.ay", "Y.ay #1 and Y-A.ay #1 would both write Y-A.wav"},
+        {"-t 1 -o a/../Y.ay Y.ay", "Y.ay #1 would write over the song file Y.ay"},
+    };
+    const auto listing = [&dir] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.Path("")))
+            if (entry.path().filename() != "stdout" && entry.path().filename() != "stderr")
+                names.push_back(entry.path().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> before = listing();
+    for (const auto& [args, says] : refusals) {
+        const ToolRun run = RunTool(dir, args);
+        EXPECT_EQ(run.Status, 2) << args;
+        EXPECT_NE(run.Err.find(says), std::string::npos) << args << "\n" << run.Err;
+    }
+    EXPECT_EQ(listing(), before);
+    EXPECT_EQ(std::filesystem::read_symlink(dir.Path("Y.ay")), Songs + "Exolon.AY");
+
     const ToolRun help = RunTool(dir, "--help");
     EXPECT_EQ(help.Status, 0);
     EXPECT_NE(help.Out.find("Usage: zirrafon-render"), std::string::npos);
+    EXPECT_NE(help.Out.find("--stems"), std::string::npos);
+    EXPECT_NE(help.Out.find("--version"), std::string::npos);
+    const ToolRun version = RunTool(dir, "--version");
+    EXPECT_EQ(version.Status, 0);
+    EXPECT_EQ(version.Out, "zirrafon-render " ZIRRAFON_VERSION "\n");
 }
 
 TEST(RenderTool, ListsSongsAsTextAndJsonAndBenchmarks) {
@@ -195,6 +255,171 @@ TEST(RenderTool, ListsSongsAsTextAndJsonAndBenchmarks) {
     EXPECT_EQ(bench.Status, 0) << bench.Err;
     EXPECT_NE(bench.Out.find("Exolon.AY #1: "), std::string::npos) << bench.Out;
     EXPECT_NE(bench.Out.find("x real time, spectrum"), std::string::npos) << bench.Out;
+}
+
+// Whatever stands at the output path survives a song that fails, a write that
+// fails and a stop by signal: an existing file byte for byte, a device as the
+// device it was. Only a song rendered completely replaces a regular file, with
+// the permissions it had; devices are written, never replaced.
+TEST(RenderTool, NeverDestroysAnOutput) {
+    enum class Target { None, File, NullDevice, FullDevice };
+    const std::string exolon = "'" + Songs + "Exolon.AY'";
+    const std::string beeper = "'" + Songs + "Beeper_Demo_part_1.ay'"; // slowest: 6 s for -t 3600
+    const struct {
+        const char* What;
+        Target Before;
+        std::string Prefix, Args; // the tool's arguments after "-o out"
+        int Status;
+        const char* Says;
+    } cases[] = {
+        {"truncated song over a file", Target::File, "", "-t 2 bad.ay", 1,
+         "bad.ay #1: Read beyond end of file"},
+        {"truncated song to a device", Target::NullDevice, "", "-t 2 bad.ay", 1,
+         "bad.ay #1: Read beyond end of file"},
+        {"truncated song, no file yet", Target::None, "", "-t 2 bad.ay", 1,
+         "Read beyond end of file"},
+        {"full device", Target::FullDevice, "", "-t 2 " + exolon, 1, "No space left on device"},
+        {"temporary files past the size limit", Target::File, "ulimit -f 64;",
+         "-t 2 --stems " + exolon, 1, "File too large"},
+        {"SIGINT", Target::File, "timeout --preserve-status -s INT 0.5",
+         "-t 3600 --stems " + beeper, 128 + SIGINT, "interrupted"},
+        {"SIGTERM", Target::NullDevice, "timeout --preserve-status -s TERM 0.5",
+         "-t 3600 " + beeper, 128 + SIGTERM, "interrupted"},
+        {"song over a file", Target::File, "umask 077;", "-t 1 --stems " + exolon, 0, ""},
+        {"song to a new file", Target::None, "umask 027;", "-t 1 " + exolon, 0, ""},
+        {"song to a device", Target::NullDevice, "", "-t 1 " + exolon, 0, ""},
+    };
+    const bool root = ::geteuid() == 0;
+    const Bytes old = {'k', 'e', 'e', 'p'};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        const bool device = c.Before == Target::NullDevice || c.Before == Target::FullDevice;
+        if (!root && c.Before == Target::NullDevice) continue; // needs mknod
+        TempDir dir;
+        // Cut at 3000 bytes, the song list reads, song 1's blocks run past the end.
+        Bytes truncated = ReadFileBytes(Songs + "Exolon.AY");
+        truncated.resize(3000);
+        dir.Write("bad.ay", truncated);
+        // A private node (root only), or else the system's full device.
+        std::string out = dir.Path("out");
+        const dev_t number = makedev(1, c.Before == Target::FullDevice ? 7 : 3);
+        if (device && root)
+            ASSERT_EQ(::mknod(out.c_str(), S_IFCHR | 0666, number), 0);
+        else if (device)
+            out = "/dev/full";
+        if (c.Before == Target::File) {
+            dir.Write("out", old);
+            ASSERT_EQ(::chmod(out.c_str(), 0640), 0);
+        }
+
+        const ToolRun run = RunTool(dir, "-o '" + out + "' " + c.Args, c.Prefix);
+        EXPECT_EQ(run.Status, c.Status) << run.Err;
+        EXPECT_NE(run.Err.find(c.Says), std::string::npos) << run.Err;
+        struct stat st {};
+        const bool exists = ::stat(out.c_str(), &st) == 0;
+        if (device) {
+            EXPECT_TRUE(exists);
+            EXPECT_TRUE(S_ISCHR(st.st_mode));
+            EXPECT_EQ(st.st_rdev, number);
+        } else if (c.Status != 0) {
+            EXPECT_EQ(exists, c.Before == Target::File);
+            if (exists) {
+                EXPECT_EQ(ReadFileBytes(out), old);
+                EXPECT_EQ(st.st_mode & 0777, 0640u);
+            }
+        } else {
+            EXPECT_EQ(ReadFileBytes(out).size(), 44u + 44100 * 4);
+            // An existing file keeps its mode; a new one gets 0666 less the umask.
+            EXPECT_EQ(st.st_mode & 0777, 0640u);
+        }
+        // No temporary file is left, and a failed song adds no voice files.
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Path(""))) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_NE(name[0], '.') << name;
+            if (c.Status != 0) {
+                EXPECT_EQ(name.find("out-"), std::string::npos) << name;
+            }
+        }
+    }
+}
+
+// The voices apart: the mix is the same as without them; each voice file is
+// mono, as long as the mix and faded alike; the voices that sound are the
+// song's; and the four add up to the chip's mono mix within the rounding of
+// the frame average.
+//
+// The bound: a frame's value is its ticks' sum divided by their count and
+// truncated. The channels' sums are never negative (truncation floors them),
+// the beeper's never positive (truncation raises it), so with X the exact mean
+// of the mono mix the voices add up to S in (X - 3, X + 1), while the mix M is
+// in (X - 1, X] for X >= 0 and [X, X + 1) for X < 0: -3 <= S - M <= 1. Within
+// the fade, value * k / fade truncates once more per file in the same
+// directions: -6 <= S - M <= 2.
+TEST(RenderTool, RendersTheVoicesApart) {
+    TempDir dir;
+    const struct {
+        const char* File;
+        int Song;
+        const char* Chip;
+        int Mode;
+        const char* Sounding; // voices that are heard, of "ABCb"
+    } songs[] = {
+        {"Exolon.AY", 1, "ayacb", 4, "ABC"},
+        {"BigInJapan.ay", 1, "ymmono", 1, "ABC"},
+        {"Renegade.ay", 1, "ymbca", 9, "BC"},
+        {"AcousticDreams.ay", 10, "aymono", 0, "BC"},
+        {"Beeper_Demo_part_1.ay", 1, "ymcab", 11, "b"},
+    };
+    constexpr size_t Frames = 88200, Fade = 22050;
+    const char* const voices[] = {"A", "B", "C", "beeper"};
+    for (const auto& song : songs) {
+        SCOPED_TRACE(song.File);
+        const std::string file = Songs + song.File;
+        const ToolRun run =
+            RunTool(dir, "--stems -t 2 --fade 0.5 -o mix.wav -s " + std::to_string(song.Song) +
+                             " -m " + song.Chip + " '" + file + "'");
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        EXPECT_EQ(Samples(ReadFileBytes(dir.Path("mix.wav"))),
+                  Faded(RenderDirect(file, song.Song - 1, Frames, song.Mode), 2, Frames, Fade));
+        const std::vector<int16_t> mono =
+            Faded(RenderDirect(file, song.Song - 1, Frames, song.Mode & 1), 2, Frames, Fade);
+        std::vector<int32_t> sum(Frames);
+        for (int v = 0; v < 4; ++v) {
+            const std::string name = std::string("mix-") + voices[v] + ".wav";
+            const Bytes wav = ReadFileBytes(dir.Path(name));
+            ExpectWavHeader(wav, 1, Frames, name);
+            const std::vector<int16_t> samples = Samples(wav);
+            ASSERT_EQ(samples.size(), Frames);
+            bool heard = false;
+            for (size_t f = 0; f < Frames; ++f) {
+                sum[f] += samples[f];
+                heard |= samples[f] != 0;
+            }
+            EXPECT_EQ(heard, std::strchr(song.Sounding, "ABCb"[v]) != nullptr) << name;
+        }
+        for (size_t f = 0; f < Frames; ++f) {
+            const int32_t over = sum[f] - mono[2 * f];
+            const bool fading = f >= Frames - Fade;
+            ASSERT_GE(over, fading ? -6 : -3) << f;
+            ASSERT_LE(over, fading ? 2 : 1) << f;
+        }
+    }
+
+    // Without the mix, named as the mix would be under --all-songs.
+    ASSERT_EQ(
+        RunTool(dir, "--stems-only --all-songs -t 0.5 -o all '" + Songs + "Alien8.AY'").Status, 0);
+    std::vector<std::string> names, expected;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path("all")))
+        names.push_back(entry.path().filename().string());
+    for (int song = 1; song <= 5; ++song)
+        for (const char* voice : voices) {
+            const std::string name = "Alien8-0" + std::to_string(song) + "-" + voice + ".wav";
+            expected.push_back(name);
+            ExpectWavHeader(ReadFileBytes(dir.Path("all/" + name)), 1, 22050, name);
+        }
+    std::sort(names.begin(), names.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names, expected);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // a window or an audio device, lists their texts and songs, or measures how
 // fast they render. The samples are the player's own (see render.cpp); the
 // song length, the fade and the choice of songs are this tool's additions.
+#include "output.h"
 #include "render.h"
 
 #include <algorithm>
@@ -12,9 +13,12 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <getopt.h>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <strings.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -47,20 +51,34 @@ const char* const HelpText =
     "  -b, --beeper LEVEL  beeper level 0..32768 (default 16384)\n"
     "  -v, --volume V      volume 0..39 (default 39)\n"
     "  -j, --jobs N        songs rendered at once, one thread each (default 1)\n"
+    "      --stems         also write each voice of each song on its own, as mono\n"
+    "                      WAV files named like the song's WAV with -A, -B, -C (the\n"
+    "                      chip's channels) or -beeper added: STEM-A.wav ... or\n"
+    "                      STEM-NN-A.wav ... with --all-songs, FILE-A.wav ... with\n"
+    "                      -o FILE.wav. Each voice has the level it has in the mix\n"
+    "                      of the chip's mono mode (AYMONO or YMMONO), and the\n"
+    "                      mix's length and fade\n"
+    "      --stems-only    the same voice files, without the mix\n"
     "      --info          print the texts and the song list instead of rendering\n"
     "      --json          with --info: as JSON\n"
     "      --bench         render without writing; print per song the seconds of\n"
     "                      sound per CPU second and the machine its code drove\n"
     "                      (spectrum, cpc or none)\n"
     "  -h, --help          this text\n"
+    "      --version       print the version\n"
+    "\n"
+    "A WAV file is replaced only by a song rendered completely: a song that fails\n"
+    "or is interrupted leaves an existing file as it was. Devices, FIFOs and\n"
+    "standard output are written directly.\n"
     "\n"
     "Exit status: 0 all went well, 1 a file was refused or a song failed,\n"
-    "2 wrong usage.\n";
+    "2 wrong usage, or two songs would write the same file (nothing is written).\n";
 
 struct Options {
     std::optional<std::string> Output;
     int Song = 0; // 1-based; 0 = the file's first song
     bool AllSongs = false;
+    bool Stems = false, Mix = true; // the voices apart; the mix
     std::optional<double> Seconds, Fade;
     RenderSettings Settings;
     int Jobs = 1;
@@ -92,15 +110,24 @@ bool ParseSeconds(const char* text, double low, double& out) {
 }
 
 Options ParseOptions(int argc, char** argv) {
-    enum { AllSongs = 256, Fade, Info, Json, Bench };
-    static const option longOptions[] = {
-        {"output", required_argument, nullptr, 'o'},   {"song", required_argument, nullptr, 's'},
-        {"all-songs", no_argument, nullptr, AllSongs}, {"seconds", required_argument, nullptr, 't'},
-        {"fade", required_argument, nullptr, Fade},    {"chip", required_argument, nullptr, 'm'},
-        {"beeper", required_argument, nullptr, 'b'},   {"volume", required_argument, nullptr, 'v'},
-        {"jobs", required_argument, nullptr, 'j'},     {"info", no_argument, nullptr, Info},
-        {"json", no_argument, nullptr, Json},          {"bench", no_argument, nullptr, Bench},
-        {"help", no_argument, nullptr, 'h'},           {nullptr, 0, nullptr, 0}};
+    enum { AllSongs = 256, Fade, Info, Json, Bench, Stems, StemsOnly, Version };
+    static const option longOptions[] = {{"output", required_argument, nullptr, 'o'},
+                                         {"song", required_argument, nullptr, 's'},
+                                         {"all-songs", no_argument, nullptr, AllSongs},
+                                         {"seconds", required_argument, nullptr, 't'},
+                                         {"fade", required_argument, nullptr, Fade},
+                                         {"chip", required_argument, nullptr, 'm'},
+                                         {"beeper", required_argument, nullptr, 'b'},
+                                         {"volume", required_argument, nullptr, 'v'},
+                                         {"jobs", required_argument, nullptr, 'j'},
+                                         {"info", no_argument, nullptr, Info},
+                                         {"json", no_argument, nullptr, Json},
+                                         {"bench", no_argument, nullptr, Bench},
+                                         {"help", no_argument, nullptr, 'h'},
+                                         {"stems", no_argument, nullptr, Stems},
+                                         {"stems-only", no_argument, nullptr, StemsOnly},
+                                         {"version", no_argument, nullptr, Version},
+                                         {nullptr, 0, nullptr, 0}};
     Options o;
     opterr = 0;
     for (;;) {
@@ -145,7 +172,10 @@ Options ParseOptions(int argc, char** argv) {
         case Info: o.Info = true; break;
         case Json: o.Json = true; break;
         case Bench: o.Bench = true; break;
+        case Stems: o.Stems = true; break;
+        case StemsOnly: o.Stems = true, o.Mix = false; break;
         case 'h': std::fputs(HelpText, stdout); std::exit(0);
+        case Version: std::puts("zirrafon-render " ZIRRAFON_VERSION); std::exit(0);
         case ':': throw UsageError{"option needs a value: " + std::string(argv[optind - 1])};
         default: throw UsageError{"unknown option: " + std::string(argv[optind - 1])};
         }
@@ -157,6 +187,10 @@ Options ParseOptions(int argc, char** argv) {
     if (o.Output && (o.Info || o.Bench))
         throw UsageError{"--output has no use with --info or --bench"};
     if (o.Song != 0 && o.AllSongs) throw UsageError{"--song and --all-songs exclude each other"};
+    if (o.Stems && (o.Info || o.Bench))
+        throw UsageError{"--stems has no use with --info or --bench"};
+    if (o.Stems && o.Output && *o.Output == "-")
+        throw UsageError{"--stems writes files; it cannot go with --output -"};
     return o;
 }
 
@@ -171,6 +205,28 @@ std::string Stem(const std::string& path) {
 bool IsFolder(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A regular file, or a name not taken yet.
+bool IsFileName(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
+}
+
+std::string WithoutWav(const std::string& path) {
+    const size_t n = path.size();
+    if (n > 4 && path[n - 5] != '/' && strcasecmp(path.c_str() + n - 4, ".wav") == 0)
+        return path.substr(0, n - 4);
+    return path;
+}
+
+// The file a path names, for comparing paths: absolute, with ".", ".." and
+// symbolic links resolved as far as the path exists.
+std::string FileKey(const std::string& path) {
+    std::error_code error;
+    std::filesystem::path key = std::filesystem::absolute(path, error);
+    if (!error) key = std::filesystem::weakly_canonical(key, error);
+    return error ? path : key.string();
 }
 
 // --- listing ---------------------------------------------------------------------
@@ -254,8 +310,9 @@ std::string JsonInfo(const SongSession& file, const std::string& fileName) {
 
 struct Task {
     RenderJob Job;
-    std::string Label;      // "FILE #N" for messages and the bench
-    std::string OutputPath; // empty for --bench, "-" for standard output
+    std::string Label;                  // "FILE #N" for messages and the bench
+    std::string OutputPath;             // the mix; empty for none, "-" for standard output
+    std::string VoicePaths[VoiceCount]; // empty without --stems
     double Seconds = 0;
     // Filled by the worker
     RenderOutcome Outcome;
@@ -281,26 +338,73 @@ class ProgressBar {
     uint64_t total_;
 };
 
-void RunTask(Task& task, const RenderSettings& settings, ProgressBar* bar) {
-    std::FILE* out = nullptr;
-    try {
-        if (task.OutputPath == "-") {
-            out = stdout;
-        } else if (!task.OutputPath.empty()) {
-            out = std::fopen(task.OutputPath.c_str(), "wb");
-            if (!out) throw SongIOError(task.OutputPath + ": " + std::strerror(errno));
+// Two songs that would write one file, or a song that would write over one of
+// the song files: each said on stderr. Run before anything is written, so that
+// no song of a refused run costs a file.
+bool OutputsCollide(const std::vector<Task>& tasks, const std::vector<std::string>& files) {
+    struct Writer {
+        std::string Label; // empty for a song file
+        std::string Path;
+    };
+    std::map<std::string, Writer> taken;
+    for (const std::string& file : files) {
+        std::error_code error;
+        if (std::filesystem::exists(file, error)) taken.emplace(FileKey(file), Writer{"", file});
+    }
+    bool collide = false;
+    for (const Task& t : tasks) {
+        std::vector<std::string> paths(std::begin(t.VoicePaths), std::end(t.VoicePaths));
+        paths.push_back(t.OutputPath);
+        for (const std::string& path : paths) {
+            if (path.empty() || path == "-") continue;
+            const auto [at, added] = taken.emplace(FileKey(path), Writer{t.Label, path});
+            if (added) continue;
+            collide = true;
+            const Writer& first = at->second;
+            if (first.Label.empty())
+                std::fprintf(stderr, "zirrafon-render: %s would write over the song file %s\n",
+                             t.Label.c_str(), first.Path.c_str());
+            else if (first.Path == path)
+                std::fprintf(stderr, "zirrafon-render: %s and %s would both write %s\n",
+                             first.Label.c_str(), t.Label.c_str(), path.c_str());
+            else
+                std::fprintf(stderr, "zirrafon-render: %s and %s would both write %s (as %s)\n",
+                             first.Label.c_str(), t.Label.c_str(), first.Path.c_str(),
+                             path.c_str());
         }
-        task.Job.Output = out;
+    }
+    return collide;
+}
+
+void RunTask(Task& task, const RenderSettings& settings, ProgressBar* bar) {
+    if (StopSignal()) {
+        task.Error = "interrupted";
+        return;
+    }
+    // Outside the try, so that a failure can tell which file it hit; the
+    // ones not committed remove their temporary files as they go.
+    std::optional<OutputFile> mix, voices[VoiceCount];
+    try {
+        if (!task.OutputPath.empty()) task.Job.Output = mix.emplace(task.OutputPath).Stream();
+        for (int v = 0; v < VoiceCount; ++v)
+            if (!task.VoicePaths[v].empty())
+                task.Job.Voices[v] = voices[v].emplace(task.VoicePaths[v]).Stream();
         task.Outcome = RenderSong(task.Job, settings, [bar](uint64_t n) {
             if (bar) bar->Add(n);
+            if (StopSignal()) throw std::runtime_error("interrupted");
         });
+        // Only a song rendered completely replaces its files.
+        if (mix) mix->Commit();
+        for (std::optional<OutputFile>& voice : voices)
+            if (voice) voice->Commit();
     } catch (const std::exception& e) {
         task.Error = e.what();
+        // A failed write says which of the song's files it was.
+        const OutputFile* failed = mix && mix->Failed() ? &*mix : nullptr;
+        for (const std::optional<OutputFile>& voice : voices)
+            if (!failed && voice && voice->Failed()) failed = &*voice;
+        if (failed) task.Error = failed->Path() + ": " + task.Error;
     }
-    if (out && out != stdout && std::fclose(out) != 0 && task.Error.empty())
-        task.Error = task.OutputPath + ": " + std::strerror(errno);
-    // No half-written WAV file is left behind.
-    if (out && out != stdout && !task.Error.empty()) std::remove(task.OutputPath.c_str());
 }
 
 void RunTasks(std::vector<Task>& tasks, const Options& o) {
@@ -325,6 +429,10 @@ void RunTasks(std::vector<Task>& tasks, const Options& o) {
         std::unique_lock lock(mutex);
         while (running > 0) {
             if (bar) bar->Draw();
+            // After a stop signal, a worker may wait in a write to a FIFO or
+            // a pipe that nobody reads: it is woken until it has given up.
+            if (StopSignal())
+                for (std::thread& t : workers) NudgeThread(t.native_handle());
             finished.wait_for(lock, std::chrono::milliseconds(100));
         }
     }
@@ -384,14 +492,15 @@ int Run(const Options& o) {
                              "zirrafon-render: several songs cannot go to standard output\n");
                 return 2;
             }
-            folder = *o.Output;
-            if (!IsFolder(folder) && ::mkdir(folder.c_str(), 0777) != 0) {
-                std::fprintf(stderr, "zirrafon-render: %s: %s\n", folder.c_str(),
-                             std::strerror(errno));
-                return 1;
-            }
+            folder = *o.Output; // made once the outputs are known not to collide
         } else if (IsFolder(*o.Output)) {
             folder = *o.Output;
+        } else if (o.Stems && !IsFileName(*o.Output)) {
+            std::fprintf(stderr,
+                         "zirrafon-render: %s: the voices are named after the output file; "
+                         "this is no file or folder\n",
+                         o.Output->c_str());
+            return 2;
         }
     }
 
@@ -425,20 +534,29 @@ int Run(const Options& o) {
                 char suffix[16] = "";
                 if (o.AllSongs && count > 1)
                     std::snprintf(suffix, sizeof suffix, "-%02d", song + 1);
-                const std::string name = Stem(o.Files[f]) + suffix + ".wav";
-                if (!folder.empty())
-                    t.OutputPath = folder + "/" + name;
-                else if (o.Output)
-                    t.OutputPath = *o.Output;
-                else
-                    t.OutputPath = name;
+                // The mix's name without ".wav"; a voice's adds "-A" and so on.
+                const bool named = o.Output && folder.empty();
+                const std::string base = named ? WithoutWav(*o.Output)
+                                         : folder.empty()
+                                             ? Stem(o.Files[f]) + suffix
+                                             : folder + "/" + Stem(o.Files[f]) + suffix;
+                if (o.Mix) t.OutputPath = named ? *o.Output : base + ".wav";
+                if (o.Stems)
+                    for (int v = 0; v < VoiceCount; ++v)
+                        t.VoicePaths[v] = base + "-" + VoiceNames[v] + ".wav";
             }
             tasks.push_back(std::move(t));
         }
     }
     opened.clear();
 
+    if (OutputsCollide(tasks, o.Files)) return 2;
+    if (several && !folder.empty() && !IsFolder(folder) && ::mkdir(folder.c_str(), 0777) != 0) {
+        std::fprintf(stderr, "zirrafon-render: %s: %s\n", folder.c_str(), std::strerror(errno));
+        return 1;
+    }
     RunTasks(tasks, o);
+    if (StopSignal()) return 1; // said once, by main
 
     std::vector<const Task*> measured;
     for (const Task& t : tasks) {
@@ -470,8 +588,15 @@ int Run(const Options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
+    PrepareOutputs();
     try {
-        return Run(ParseOptions(argc, argv));
+        const int status = Run(ParseOptions(argc, argv));
+        if (StopSignal()) {
+            std::fprintf(stderr, "zirrafon-render: interrupted; unfinished songs "
+                                 "replaced no files\n");
+            DieOfStopSignal();
+        }
+        return status;
     } catch (const UsageError& e) {
         std::fprintf(stderr, "zirrafon-render: %s\nTry 'zirrafon-render --help'.\n",
                      e.Text.c_str());

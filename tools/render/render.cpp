@@ -5,6 +5,8 @@
 // keeps an AYM file's memory image from one song to the next).
 #include "render.h"
 
+#include "stems.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -25,18 +27,19 @@ void PutLE(uint8_t* at, uint32_t value, int bytes) {
 
 } // namespace
 
-void MakeWavHeader(uint8_t header[44], uint64_t frames) {
-    const uint32_t dataBytes = static_cast<uint32_t>(frames * 4);
+void MakeWavHeader(uint8_t header[44], uint64_t frames, int channels) {
+    const uint32_t frameBytes = 2 * static_cast<uint32_t>(channels);
+    const uint32_t dataBytes = static_cast<uint32_t>(frames * frameBytes);
     std::memcpy(header, "RIFF", 4);
     PutLE(header + 4, 36 + dataBytes, 4);
     std::memcpy(header + 8, "WAVEfmt ", 8);
-    PutLE(header + 16, 16, 4);             // format chunk size
-    PutLE(header + 20, 1, 2);              // PCM
-    PutLE(header + 22, 2, 2);              // channels
-    PutLE(header + 24, SampleRate, 4);     // frames per second
-    PutLE(header + 28, SampleRate * 4, 4); // bytes per second
-    PutLE(header + 32, 4, 2);              // bytes per frame
-    PutLE(header + 34, 16, 2);             // bits per sample
+    PutLE(header + 16, 16, 4);                      // format chunk size
+    PutLE(header + 20, 1, 2);                       // PCM
+    PutLE(header + 22, channels, 2);                // channels
+    PutLE(header + 24, SampleRate, 4);              // frames per second
+    PutLE(header + 28, SampleRate * frameBytes, 4); // bytes per second
+    PutLE(header + 32, frameBytes, 2);              // bytes per frame
+    PutLE(header + 34, 16, 2);                      // bits per sample
     std::memcpy(header + 36, "data", 4);
     PutLE(header + 40, dataBytes, 4);
 }
@@ -64,10 +67,18 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
     std::vector<uint8_t> bytes(BufferValues * 2);
     const double cpuStart = ThreadCpuSeconds();
     file->StartPlayback(buffer.data());
+    std::unique_ptr<VoiceSplitter> voices;
+    if (std::any_of(std::begin(job.Voices), std::end(job.Voices), [](std::FILE* f) { return f; }))
+        voices = std::make_unique<VoiceSplitter>(*engine, settings, job);
 
     const uint64_t fadeStart = job.Frames - std::min(job.FadeFrames, job.Frames);
     for (uint64_t done = 0; done < job.Frames;) {
-        file->FillBuffer(buffer.data());
+        if (voices) {
+            engine->Chip.OutputBuffer = buffer.data();
+            voices->MakeBuffer();
+        } else {
+            file->FillBuffer(buffer.data());
+        }
         const uint64_t n = std::min<uint64_t>(BufferValues / 2, job.Frames - done);
         if (job.Output) {
             for (uint64_t f = 0; f < n; ++f) {
@@ -87,6 +98,7 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
             }
             write(bytes.data(), n * 4);
         }
+        if (voices) voices->Write(done, n);
         done += n;
         if (progress) progress(n);
     }

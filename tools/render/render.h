@@ -20,12 +20,19 @@ struct RenderSettings {
     int Volume = 39;
 };
 
+// The voices a song can be split into: the chip's channels and the beeper.
+constexpr int VoiceCount = 4;
+extern const char* const VoiceNames[VoiceCount]; // "A", "B", "C", "beeper"
+
 struct RenderJob {
     std::string FileName;
     int Song = 0;        // zero-based
     uint64_t Frames = 0; // stereo frames to produce
     uint64_t FadeFrames = 0;
     std::FILE* Output = nullptr; // WAV destination; null renders without writing
+    // Mono WAV destinations of the voices on their own (see stems.h); all
+    // null: the voices are not rendered apart.
+    std::FILE* Voices[VoiceCount]{};
 };
 
 struct RenderOutcome {
@@ -39,5 +46,5 @@ struct RenderOutcome {
 RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
                          const std::function<void(uint64_t frames)>& progress);
 
-// The 44-byte RIFF/WAVE header of 16-bit stereo PCM at 44,100 Hz.
-void MakeWavHeader(uint8_t header[44], uint64_t frames);
+// The 44-byte RIFF/WAVE header of 16-bit PCM at 44,100 Hz, stereo or mono.
+void MakeWavHeader(uint8_t header[44], uint64_t frames, int channels = 2);

@@ -1,0 +1,146 @@
+// zirrafon-render: outputs that are never destroyed (see output.h).
+#include "output.h"
+
+#include "songs/songs.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+mode_t NewFileMode = 0644;
+std::atomic<int> Stop{0};
+static_assert(std::atomic<int>::is_always_lock_free); // read in a signal handler
+
+void OnStopSignal(int signal) {
+    int none = 0;
+    Stop.compare_exchange_strong(none, signal);
+}
+
+[[noreturn]] void Fail(const std::string& path, int error) {
+    throw SongIOError(path + ": " + std::strerror(error));
+}
+
+// The folder part of `path` ("." for a bare name) and the name in it.
+void SplitPath(const std::string& path, std::string& folder, std::string& name) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        folder = ".";
+        name = path;
+    } else {
+        folder = slash == 0 ? "/" : path.substr(0, slash);
+        name = path.substr(slash + 1);
+    }
+}
+
+} // namespace
+
+void PrepareOutputs() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    NewFileMode = 0666 & ~mask;
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: a blocked write returns EINTR
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+int StopSignal() { return Stop.load(std::memory_order_relaxed); }
+
+void NudgeThread(unsigned long thread) {
+    if (const int signal = StopSignal()) ::pthread_kill(static_cast<pthread_t>(thread), signal);
+}
+
+void DieOfStopSignal() {
+    const int signal = StopSignal();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    std::_Exit(128 + signal); // the signal was blocked: the status says the same
+}
+
+OutputFile::OutputFile(const std::string& path) : path_(path) {
+    if (path == "-") {
+        stream_ = stdout;
+        return;
+    }
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+        // A device or a FIFO: written where it is, never created or truncated.
+        int fd;
+        do fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        while (fd < 0 && errno == EINTR && !StopSignal());
+        if (fd < 0) Fail(path, errno);
+        stream_ = ::fdopen(fd, "wb");
+        if (!stream_) {
+            const int error = errno;
+            ::close(fd);
+            Fail(path, error);
+        }
+        return;
+    }
+    // The file that ends up replaced: through a symbolic link, the file it
+    // points to, so that the link stays a link.
+    target_ = path;
+    if (exists) {
+        // Refused like an open for writing would refuse it: renaming over a
+        // write-protected file would get round its protection.
+        if (::access(path.c_str(), W_OK) != 0) Fail(path, errno);
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            target_ = real;
+            std::free(real);
+        }
+    }
+    std::string folder, name;
+    SplitPath(target_, folder, name);
+    temp_ = folder + "/." + name + ".XXXXXX";
+    const int fd = ::mkstemp(temp_.data());
+    if (fd < 0) {
+        const int error = errno;
+        temp_.clear();
+        Fail(path, error);
+    }
+    // The replacement keeps the owner and the permissions of the file it
+    // replaces; a new file gets what an ordinary open would give it.
+    if (exists) {
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+            // Not allowed to give it away: it stays the user's, like a copy.
+        }
+    }
+    if (::fchmod(fd, exists ? st.st_mode & 07777 : NewFileMode) != 0 ||
+        !(stream_ = ::fdopen(fd, "wb"))) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(temp_.c_str()); // no destructor runs for a constructor that throws
+        temp_.clear();
+        Fail(path, error);
+    }
+}
+
+OutputFile::~OutputFile() {
+    if (stream_ && stream_ != stdout) std::fclose(stream_);
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+}
+
+void OutputFile::Commit() {
+    if (stream_ == stdout) {
+        if (std::fflush(stdout) != 0) Fail(path_, errno);
+        return;
+    }
+    std::FILE* stream = stream_;
+    stream_ = nullptr;
+    if (std::fclose(stream) != 0) Fail(path_, errno);
+    if (temp_.empty()) return;
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) Fail(path_, errno);
+    temp_.clear();
+}

@@ -1,0 +1,124 @@
+// zirrafon-render: the voices of a song each on its own (see stems.h).
+#include "stems.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+const char* const VoiceNames[VoiceCount] = {"A", "B", "C", "beeper"};
+
+VoiceSplitter::VoiceSplitter(SoundEngine& engine, const RenderSettings& settings,
+                             const RenderJob& job)
+    : engine_(engine), job_(job) {
+    constexpr int Beeper = 3;
+    for (int v = 0; v < VoiceCount; ++v) {
+        buffers_[v].assign(BufferValues, 0);
+        voices_[v] = std::make_unique<SoundEngine>();
+        SoundEngine& voice = *voices_[v];
+        ChipState& c = voice.Chip;
+        c = engine.Chip; // the state the song starts from, whatever it holds
+        c.OutputBuffer = buffers_[v].data();
+        c.BeeperSetting = v == Beeper ? settings.BeeperSetting : 0;
+        // Even modes are the AY-3-8910's, odd ones the YM2149F's; 0 and 1 mono.
+        SetChipAndChannels(c, settings.ChipMode & 1, settings.Volume);
+        for (int ch = 0; ch < 3; ++ch)
+            if (ch != v) std::memset(c.VolumeTable[ch], 0, sizeof c.VolumeTable[ch]);
+        if (++c.TableVersion == 0) c.TableVersion = 1; // the tables changed once more
+        if (v != Beeper) c.BeeperLevel = c.BeeperNewLevel = 0;
+        voice.Z80.TStates = engine.Z80.TStates;
+    }
+    uint8_t header[44];
+    MakeWavHeader(header, job.Frames, 1);
+    for (std::FILE* out : job.Voices)
+        if (out && std::fwrite(header, 1, sizeof header, out) != sizeof header)
+            throw SongIOError(std::strerror(errno));
+    bytes_.resize(BufferValues);
+    engine.Z80.Ports = this;
+}
+
+VoiceSplitter::~VoiceSplitter() { engine_.Z80.Ports = &engine_; }
+
+void VoiceSplitter::Out(uint16_t port, uint8_t value) {
+    events_.push_back({engine_.Z80.TStates, port, value, Kind::Out});
+    engine_.Out(port, value);
+}
+
+void VoiceSplitter::MakeBuffer() {
+    // The loop of MakeBuffer (frame_loop.cpp), with the frame ends noted
+    // among the OUTs. Which voices the engine's chip renders makes no
+    // difference to it: the mix comes out as from MakeBuffer itself.
+    events_.clear();
+    SoundEngine& e = engine_;
+    ChipState& c = e.Chip;
+    Z80State& z = e.Z80;
+    if (BeginBuffer(e)) {
+        while (c.OutputCount < BufferValues) {
+            RunPasses(z, c.OutputCount, BufferValues);
+            if (z.TStates >= FrameTStates) {
+                z.TStates -= FrameTStates;
+                c.LastSynthTState -= FrameTStates;
+                events_.push_back({z.TStates, 0, 0, Kind::FrameEnd});
+                if (c.OutputCount < BufferValues && z.TStates != c.LastSynthTState) Synthesizer(e);
+            }
+        }
+    }
+    SettleGenerators(c);
+    events_.push_back({z.TStates, 0, 0, Kind::BufferEnd});
+
+    for (const std::unique_ptr<SoundEngine>& voice : voices_) {
+        Replay(*voice);
+        // A voice chip renders the engine's ticks, so it fills its buffer with
+        // the engine's writes; anything else would be a fault here.
+        if (voice->Chip.OutputCount != c.OutputCount)
+            throw std::logic_error("a voice went out of step with the mix");
+    }
+}
+
+void VoiceSplitter::Replay(SoundEngine& voice) const {
+    ChipState& c = voice.Chip;
+    Z80State& z = voice.Z80;
+    // A voice chip renders at the engine's OUTs that change what it hears and
+    // at the frame ends. When the engine's buffer filled at a change that this
+    // voice does not hear (a beeper change, for a channel), the voice fills
+    // its buffer at the end of the engine's buffer instead, with the same
+    // samples: a span renders alike however it is cut.
+    const bool open = BeginBuffer(voice);
+    for (const Event& event : events_) {
+        z.TStates = event.TStates;
+        switch (event.What) {
+        case Kind::Out: voice.Out(event.Port, event.Value); break;
+        case Kind::FrameEnd:
+            c.LastSynthTState -= FrameTStates; // as the frame loop does
+            if (open && c.OutputCount < BufferValues && z.TStates != c.LastSynthTState)
+                Synthesizer(voice);
+            break;
+        case Kind::BufferEnd:
+            if (open && c.OutputCount < BufferValues) Synthesizer(voice);
+            break;
+        }
+    }
+    SettleGenerators(c);
+}
+
+void VoiceSplitter::Write(uint64_t first, uint64_t frames) {
+    const uint64_t fadeStart = job_.Frames - std::min(job_.FadeFrames, job_.Frames);
+    for (int v = 0; v < VoiceCount; ++v) {
+        std::FILE* out = job_.Voices[v];
+        if (!out) continue;
+        const int16_t* buffer = buffers_[v].data();
+        for (uint64_t f = 0; f < frames; ++f) {
+            const uint64_t frame = first + f;
+            int32_t value = buffer[2 * f];
+            // The mix's fade, in the same arithmetic (see RenderSong).
+            if (frame >= fadeStart)
+                value = static_cast<int32_t>(static_cast<int64_t>(value) *
+                                             static_cast<int64_t>(job_.Frames - frame) /
+                                             static_cast<int64_t>(job_.FadeFrames));
+            bytes_[2 * f] = static_cast<uint8_t>(value);
+            bytes_[2 * f + 1] = static_cast<uint8_t>(static_cast<uint16_t>(value) >> 8);
+        }
+        if (std::fwrite(bytes_.data(), 1, frames * 2, out) != frames * 2)
+            throw SongIOError(std::strerror(errno));
+    }
+}

@@ -1,0 +1,55 @@
+// zirrafon-render: the voices of a song each on its own, for people who draw
+// or edit them apart: the chip's channels A, B and C and the beeper, each at
+// the level it has in the chip's mono mix.
+//
+// One Z80 run makes the mix and all the voices. The splitter stands between
+// the engine's Z80 and its ports and notes every OUT with its T-state, and
+// every frame end, of one buffer; then it plays exactly these port writes at
+// exactly these instants into one more chip per voice, which is the engine's
+// chip at the start of the song with the other voices' levels at 0. Each voice
+// chip therefore renders its voice the way the engine renders the mix: same
+// ticks, same frames, same buffer ends, only fewer levels added.
+#pragma once
+
+#include "render.h"
+
+#include <memory>
+#include <vector>
+
+class VoiceSplitter final : public Z80Ports {
+  public:
+    // `engine` has just started its playback; from now until the splitter
+    // goes, its Z80's OUTs and INs pass through the splitter. Writes the mono
+    // WAV headers to the job's voice outputs (throws SongIOError).
+    VoiceSplitter(SoundEngine& engine, const RenderSettings& settings, const RenderJob& job);
+    ~VoiceSplitter();
+    VoiceSplitter(const VoiceSplitter&) = delete;
+    VoiceSplitter& operator=(const VoiceSplitter&) = delete;
+
+    // What MakeBuffer does for the engine; then the same buffer of every voice.
+    void MakeBuffer();
+    // Writes frames [first, first + frames) of the last buffers, faded as the
+    // mix is, to the job's voice outputs (throws SongIOError).
+    void Write(uint64_t first, uint64_t frames);
+
+    void Out(uint16_t port, uint8_t value) override;
+    uint8_t In(uint16_t port) override { return engine_.In(port); }
+    bool SteadyInput() const override { return engine_.SteadyInput(); }
+
+  private:
+    enum class Kind : uint8_t { Out, FrameEnd, BufferEnd };
+    struct Event {
+        int32_t TStates; // the Z80's, at the OUT or just after the frame end
+        uint16_t Port;
+        uint8_t Value;
+        Kind What;
+    };
+    void Replay(SoundEngine& voice) const;
+
+    SoundEngine& engine_;
+    const RenderJob& job_;
+    std::vector<Event> events_; // of the buffer being made
+    std::unique_ptr<SoundEngine> voices_[VoiceCount];
+    std::vector<int16_t> buffers_[VoiceCount]; // stereo, left = right
+    std::vector<uint8_t> bytes_;
+};
