@@ -118,6 +118,26 @@ std::optional<QString> SettingsStore::ReadStartup() const {
     return value.toString();
 }
 
+std::optional<QVariant> SettingsStore::ReadPlayerValue(const QString& key) const {
+    if (FileState() != 0) return std::nullopt;
+    QSettings settings(FilePath(), QSettings::IniFormat);
+    const QString full = QString::fromLatin1(PlayerGroup) + QLatin1Char('/') + key;
+    if (settings.status() != QSettings::NoError || !settings.contains(full)) return std::nullopt;
+    return settings.value(full);
+}
+
+bool SettingsStore::WritePlayerValue(const QString& key, const QVariant& value) {
+    if (!OpenForWriting()) return false;
+    QSettings settings(FilePath(), QSettings::IniFormat);
+    settings.setValue(QString::fromLatin1(PlayerGroup) + QLatin1Char('/') + key, value);
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        Report(EIO);
+        return false;
+    }
+    return true;
+}
+
 bool SettingsStore::RemoveOldPaths() {
     const int state = FileState();
     if (state == ENOENT) return true;
@@ -177,12 +197,14 @@ bool SettingsStore::RemoveSettings() {
     }
     if (state == 0) {
         if (!CheckWritable()) return false;
-        bool present = false;
-        {
-            QSettings settings(FilePath(), QSettings::IniFormat);
-            present = settings.childGroups().contains(QString::fromLatin1(Group));
+        for (const char* group : {Group, PlayerGroup}) {
+            bool present = false;
+            {
+                QSettings settings(FilePath(), QSettings::IniFormat);
+                present = settings.childGroups().contains(QString::fromLatin1(group));
+            }
+            if (present && !RemoveKey(QString::fromLatin1(group))) return false;
         }
-        if (present && !RemoveKey(QString::fromLatin1(Group))) return false;
         bool empty = false;
         {
             QSettings settings(FilePath(), QSettings::IniFormat);

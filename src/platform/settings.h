@@ -28,6 +28,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QVariant>
 #include <functional>
 #include <optional>
 
@@ -42,6 +43,9 @@ class SettingsStore {
     static constexpr const char* Group = "1.0";
     static constexpr const char* OldGroup = "Beta 6";
     static constexpr const char* StartupValue = "Startup";
+    // The player's own values beside the start-up options (song lengths
+    // followed, recent files); "Remove parameters" removes them too.
+    static constexpr const char* PlayerGroup = "Player";
 
     // $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
     static QString ConfigHomeFromEnvironment();
@@ -70,7 +74,14 @@ class SettingsStore {
     // Deletes "Startup"; a value or file that does not exist is no error.
     bool DeleteStartup();
 
-    // Removes the group "1.0", then the file when nothing is left in it, then
+    // A value of the group "Player"; nothing when it is absent or cannot be
+    // read (silently).
+    std::optional<QVariant> ReadPlayerValue(const QString& key) const;
+    // Writes a value of the group "Player", making the folders and the file
+    // when needed. False after a reported error.
+    bool WritePlayerValue(const QString& key, const QVariant& value);
+
+    // Removes the groups "1.0" and "Player", then the file when nothing is left in it, then
     // the Ostrowind folder when it is empty. Stops at the first reported
     // error and returns false.
     bool RemoveSettings();

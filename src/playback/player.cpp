@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <algorithm>
 
 namespace {
 
@@ -19,7 +20,8 @@ QString SongText(const std::string& bytes) {
 Player::Player(WaveOutFactory waveOutFactory, QObject* parent)
     : QObject(parent), Engine(*Session.Engine), List(Session.List), Settings(*Session.Engine),
       Buffer1(std::make_unique<int16_t[]>(BufferValues)),
-      Buffer2(std::make_unique<int16_t[]>(BufferValues)), WaveOutMaker(std::move(waveOutFactory)) {}
+      Buffer2(std::make_unique<int16_t[]>(BufferValues)), WaveOutMaker(std::move(waveOutFactory)),
+      Carry(std::make_unique<int16_t[]>(BufferValues)) {}
 
 Player::~Player() {
     // The device must not outlive the buffers it refers to.
@@ -73,10 +75,18 @@ void Player::PlayCurrent() {
     }
 
     Session.StartPlayback(Buffer1.get());
+    RenderedSong = List.CurrentSong;
+    RenderedFrames = 0;
+    RenderedTiming = Session.FileTiming(RenderedSong);
+    EndsWith = StartsIn = nullptr;
+    ListOver = false;
+    CarryLeft = 0;
+    QueuedFrames = SongStartFrame = 0;
 
     Header1 = WaveHeader{};
     Header1.Data = Buffer1.get();
-    Header1.BufferLength = 2u * Session.FillBuffer(Buffer1.get());
+    FillNext(Buffer1.get(), Header1);
+    Header1.BufferLength = 2u * BufferValues;
     if (WaveResult r = WaveOut->PrepareHeader(Header1); r != WaveNoError) {
         if (!ReportWaveError(r, "WaveOutPrepareHeaderN1")) return;
         if (WaveResult c = WaveOut->Close(); c != WaveNoError)
@@ -97,7 +107,8 @@ void Player::PlayCurrent() {
 
     Header2 = WaveHeader{};
     Header2.Data = Buffer2.get();
-    Header2.BufferLength = 2u * Session.FillBuffer(Buffer2.get());
+    FillNext(Buffer2.get(), Header2);
+    Header2.BufferLength = 2u * BufferValues;
     if (WaveResult r = WaveOut->PrepareHeader(Header2); r != WaveNoError)
         if (!ReportWaveError(r, "WaveOutPrepareHeaderN2")) return;
     if (WaveResult r = WaveOut->Write(Header2); r != WaveNoError)
@@ -108,7 +119,17 @@ void Player::wmdone(WaveHeader* header) {
     if (!WaveOut) return; // only a stray notice can get here without a device
     const bool first = header == &Header1;
     WaveHeader& h = first ? Header1 : Header2;
-    Session.FillBuffer(first ? Buffer1.get() : Buffer2.get());
+    // The other buffer plays from now on: a song that starts in it is the
+    // current one; the buffer that held the list's end has been heard.
+    if (StartsIn != nullptr && StartsIn != &h) {
+        StartsIn = nullptr;
+        AnnounceSong(StartingSong);
+    }
+    if (EndsWith == &h) {
+        StopPlaying();
+        return;
+    }
+    FillNext(first ? Buffer1.get() : Buffer2.get(), h);
     if (WaveResult r = WaveOut->Write(h); r != WaveNoError)
         ReportWaveError(r, first ? "WaveOutWriteN1A" : "WaveOutWriteN2A");
 }
@@ -153,6 +174,64 @@ void Player::customEvent(QEvent* event) {
         return;
     }
     QObject::customEvent(event);
+}
+
+void Player::FillNext(int16_t* buffer, const WaveHeader& header) {
+    const uint64_t bufferStart = QueuedFrames;
+    QueuedFrames += BufferValues / 2;
+    const bool following = Settings.FollowSongLengths && RenderedTiming.Frames != 0;
+    if (!following && CarryLeft == 0 && !ListOver) {
+        RenderedFrames += Session.FillBuffer(buffer) / 2;
+        return;
+    }
+    for (uint32_t filled = 0; filled < BufferValues;) {
+        if (CarryLeft == 0) {
+            if (ListOver) {
+                std::fill(buffer + filled, buffer + BufferValues, int16_t{0});
+                return;
+            }
+            uint64_t frames = Session.FillBuffer(Carry.get()) / 2;
+            const SongTiming& t = RenderedTiming;
+            const bool cut = Settings.FollowSongLengths && t.Frames != 0;
+            if (cut) {
+                frames = std::min(frames, t.Frames - std::min(t.Frames, RenderedFrames));
+                ApplyFade(Carry.get(), frames, RenderedFrames, t);
+            }
+            RenderedFrames += frames;
+            CarryAt = 0;
+            CarryLeft = static_cast<uint32_t>(2 * frames);
+        }
+        const uint32_t n = std::min(CarryLeft, BufferValues - filled);
+        std::copy_n(Carry.get() + CarryAt, n, buffer + filled);
+        filled += n;
+        CarryAt += n;
+        CarryLeft -= n;
+        const SongTiming& t = RenderedTiming;
+        if (CarryLeft != 0 || !Settings.FollowSongLengths || t.Frames == 0 ||
+            RenderedFrames < t.Frames)
+            continue;
+        // The song has ended here: the next one starts with the next frame.
+        if (RenderedSong + 1 >= List.SongCount) {
+            ListOver = true;
+            EndsWith = &header;
+            continue;
+        }
+        ++RenderedSong;
+        Session.LoadSong(RenderedSong);
+        Session.StartPlayback(Carry.get());
+        RenderedFrames = 0;
+        RenderedTiming = Session.FileTiming(RenderedSong);
+        StartsIn = &header;
+        StartingSong = RenderedSong;
+        StartingFrame = bufferStart + filled / 2;
+    }
+}
+
+void Player::AnnounceSong(int index) {
+    List.CurrentSong = index;
+    SongStartFrame = StartingFrame;
+    if (Session.Kind() == SongKind::AY) emit TitleChanged(SongText(Session.SongTitle(index)));
+    emit SongNumberChanged(index + 1);
 }
 
 // ---- User-level actions ----------------------------------------------------------------------
@@ -203,6 +282,12 @@ void Player::PlaySong() {
 }
 
 void Player::Stop() { StopPlaying(); }
+
+void Player::PlaySongAt(int index) {
+    if (index < 0 || index >= List.SongCount) return;
+    List.CurrentSong = index;
+    Play();
+}
 
 void Player::Previous() {
     if (List.CurrentSong == 0) return;

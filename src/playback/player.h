@@ -67,6 +67,22 @@ class Player : public QObject {
     bool Playing = false;
     bool Paused = false;
 
+    // ---- Song lengths --------------------------------------------------------------
+    // With the settings' FollowSongLengths and a file that gives the current
+    // song a length, the song fades and ends at that length exactly as
+    // zirrafon-render renders it, and the next song of the file follows from
+    // the next frame on; after the last one playback stops.
+    //
+    // The song being rendered (a buffer ahead of what is heard), its frames
+    // rendered so far and its timing.
+    int RenderedSong = 0;
+    uint64_t RenderedFrames = 0;
+    SongTiming RenderedTiming;
+    // Frames handed to the device since playback started, and the frame of
+    // that stream at which the song being heard began.
+    uint64_t QueuedFrames = 0;
+    uint64_t SongStartFrame = 0;
+
     PlayState State() const {
         return !Playing ? PlayState::Stopped : Paused ? PlayState::Paused : PlayState::Playing;
     }
@@ -82,6 +98,10 @@ class Player : public QObject {
     // The player's part of closing the window: stop, close the song file,
     // normal priority.
     void FormClose();
+    // Fills `buffer` (the one of `header`) with the next BufferValues values:
+    // straight from the session, or, when song lengths are followed, cut,
+    // faded and continued with the next song.
+    void FillNext(int16_t* buffer, const WaveHeader& header);
 
     // ---- User-level actions -------------------------------------------------------
     // Stops, opens the file by its extension, shows its texts, plays its first song.
@@ -91,6 +111,8 @@ class Player : public QObject {
     void Pause(); // pauses, or resumes a paused song
     void Previous();
     void Next();
+    // Plays song `index` of the open file (the song list's choice).
+    void PlaySongAt(int index);
 
   signals:
     // The three label texts of a newly opened file.
@@ -112,6 +134,17 @@ class Player : public QObject {
     bool ReportWaveError(WaveResult code, const char* caption);
     void CloseDevice(); // forgets the device after its close
     void SetPlaying(bool playing, bool paused);
+    // The song list followed to its end: what the last buffer holds, and
+    // the song that starts within a buffer, named when that buffer plays.
+    void AnnounceSong(int index);
+    const WaveHeader* EndsWith = nullptr; // the buffer with the last song's end
+    const WaveHeader* StartsIn = nullptr; // the buffer in which the next song starts
+    int StartingSong = 0;
+    uint64_t StartingFrame = 0; // its first frame in the device's stream
+    bool ListOver = false;
+    // Samples made but not yet handed out when a song's end cut a buffer.
+    std::unique_ptr<int16_t[]> Carry;
+    uint32_t CarryAt = 0, CarryLeft = 0; // values
     // The bodies of the actions; SongIOError passes through them and is
     // reported once by the action the user started.
     void OpenAndPlayFile(const QString& fileName);

@@ -1,6 +1,8 @@
 // The player's settings (see player_settings.h).
 #include "playback/player_settings.h"
 
+#include "platform/settings.h"
+
 #include <sys/resource.h>
 
 int ChipModeIndex(const QString& name) { return ChipModeByName(name.toStdString()); }
@@ -59,4 +61,51 @@ void PlayerSettings::SetPriorityClass(int32_t priorityClass) {
 void PlayerSettings::SetSkinFile(const QString& path) {
     SkinFile = path;
     emit SkinFileChanged(path);
+}
+
+namespace {
+
+constexpr const char* FollowKey = "FollowSongLengths";
+constexpr const char* RecentKey = "RecentFiles";
+
+} // namespace
+
+void PlayerSettings::LoadStored() {
+    const SettingsStore store;
+    if (const auto follow = store.ReadPlayerValue(QString::fromLatin1(FollowKey)))
+        FollowSongLengths = follow->toString() == QLatin1String("true");
+    if (const auto recent = store.ReadPlayerValue(QString::fromLatin1(RecentKey))) {
+        RecentFiles = recent->toStringList();
+        RecentFiles.removeAll(QString());
+        while (RecentFiles.size() > RecentFileCount) RecentFiles.removeLast();
+    }
+    Stored = true;
+    emit FollowSongLengthsChanged(FollowSongLengths);
+    emit RecentFilesChanged(RecentFiles);
+}
+
+void PlayerSettings::SetFollowSongLengths(bool follow) {
+    FollowSongLengths = follow;
+    if (Stored)
+        SettingsStore(StoreError)
+            .WritePlayerValue(QString::fromLatin1(FollowKey),
+                              follow ? QStringLiteral("true") : QStringLiteral("false"));
+    emit FollowSongLengthsChanged(follow);
+}
+
+void PlayerSettings::NoteRecentFile(const QString& path) {
+    RecentFiles.removeAll(path);
+    RecentFiles.prepend(path);
+    while (RecentFiles.size() > RecentFileCount) RecentFiles.removeLast();
+    StoreRecentFiles();
+}
+
+void PlayerSettings::ForgetRecentFile(const QString& path) {
+    if (RecentFiles.removeAll(path) == 0) return;
+    StoreRecentFiles();
+}
+
+void PlayerSettings::StoreRecentFiles() {
+    if (Stored) SettingsStore().WritePlayerValue(QString::fromLatin1(RecentKey), RecentFiles);
+    emit RecentFilesChanged(RecentFiles);
 }

@@ -15,6 +15,8 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <functional>
 #include <cstdint>
 
 // Process priority classes as the settings store them.
@@ -52,6 +54,12 @@ class PlayerSettings : public QObject {
     int32_t PriorityClass = NormalPriorityClass; // the class last set
     QString SkinFile;                            // empty: the built-in skin
     int32_t BeeperSetting() const { return Engine.Chip.BeeperSetting; }
+    // Songs end at the length their file gives, fading as the file says, and
+    // the next song of the file follows (off: a song plays until stopped).
+    bool FollowSongLengths = false;
+    // The song files opened last, newest first, at most `RecentFileCount`.
+    QStringList RecentFiles;
+    static constexpr int RecentFileCount = 8;
 
     // The chip type and layout; the volume tables are rebuilt.
     void SetChipMode(int mode);
@@ -68,14 +76,30 @@ class PlayerSettings : public QObject {
     void SetPriorityClass(int32_t priorityClass);
     void SetSkinFile(const QString& path);
 
+    // Reads the stored "Follow song lengths" and recent files; from then on
+    // changes of them are stored at once (the settings file's group "Player").
+    // Errors while storing the switch go to `StoreError`; the recent files are
+    // stored silently, as a by-product of opening files.
+    void LoadStored();
+    std::function<void(int code, const QString& systemText)> StoreError;
+    void SetFollowSongLengths(bool follow);
+    // A file was opened: it goes to the top of the recent files.
+    void NoteRecentFile(const QString& path);
+    // A recent file that is gone leaves the list.
+    void ForgetRecentFile(const QString& path);
+
   signals:
     void ChipModeChanged(int mode);
     void BeeperSettingChanged(int level);
     void VolumeChanged(int volume);
     void PriorityClassChanged(int priorityClass);
     void SkinFileChanged(const QString& path);
+    void FollowSongLengthsChanged(bool follow);
+    void RecentFilesChanged(const QStringList& files);
 
   private:
     SoundEngine& Engine;
     int32_t AppliedVolume = VolumeZoneHeight; // the last one the tables were built for
+    bool Stored = false;                      // LoadStored ran: changes are stored
+    void StoreRecentFiles();
 };

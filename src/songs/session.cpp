@@ -2,7 +2,9 @@
 // by its kind, a song is loaded and started, and buffers are filled.
 #include "songs/session.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 
@@ -65,6 +67,26 @@ SongKind KindOfFile(const std::string& fileName) {
     return SongKind::Unknown;
 }
 
+SongTiming TimingOfSeconds(double seconds, double fadeSeconds) {
+    SongTiming t;
+    t.Frames = static_cast<uint64_t>(std::llround(seconds * OutputRate));
+    t.FadeFrames = std::min(static_cast<uint64_t>(std::llround(fadeSeconds * OutputRate)), t.Frames);
+    return t;
+}
+
+void ApplyFade(int16_t* values, uint64_t frames, uint64_t first, const SongTiming& timing) {
+    if (timing.FadeFrames == 0) return;
+    const uint64_t fadeStart = timing.Frames - timing.FadeFrames;
+    const auto fade = static_cast<int64_t>(timing.FadeFrames);
+    for (uint64_t f = fadeStart > first ? fadeStart - first : 0; f < frames; ++f) {
+        const auto left = static_cast<int64_t>(timing.Frames - (first + f));
+        for (int side = 0; side < 2; ++side) {
+            int16_t& v = values[2 * f + side];
+            v = static_cast<int16_t>(static_cast<int64_t>(v) * left / fade);
+        }
+    }
+}
+
 SongSession::SongSession() : Engine(std::make_unique<SoundEngine>()) {}
 SongSession::~SongSession() = default;
 
@@ -116,6 +138,11 @@ uint32_t SongSession::SongFrames(int index) const {
 uint32_t SongSession::FadeFrames(int index) const {
     if (List.FileKind != 0) return 0;
     return List.Songs.at(static_cast<size_t>(index)).FadeLength;
+}
+
+SongTiming SongSession::FileTiming(int index) const {
+    if (SongFrames(index) == 0) return {};
+    return TimingOfSeconds(SongSeconds(index), FadeSeconds(index));
 }
 
 const char* SongSession::MachineName() const {

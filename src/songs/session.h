@@ -41,6 +41,25 @@ SongKind SongKindByExtension(std::string_view fileName);
 // reports its error.
 SongKind KindOfFile(const std::string& fileName);
 
+// How long a song plays and over how many of its last frames it fades, in
+// output frames (44,100 a second). Frames 0: the song plays until stopped.
+struct SongTiming {
+    uint64_t Frames = 0;
+    uint64_t FadeFrames = 0; // never more than Frames
+};
+inline constexpr int OutputRate = 44100;
+
+// The timing for `seconds` of sound fading over the last `fadeSeconds`
+// (rounded to the nearest frame; the fade is cut to the length).
+SongTiming TimingOfSeconds(double seconds, double fadeSeconds);
+
+// Fades `frames` stereo frames in place that start at frame `first` of a song
+// of the given timing: a frame f at or past the fade's start is scaled by
+// (Frames - f) / FadeFrames, truncated toward zero, so the level is full at the
+// fade's start and 1/FadeFrames on the song's last frame. Frames before the
+// fade are left as they are.
+void ApplyFade(int16_t* values, uint64_t frames, uint64_t first, const SongTiming& timing);
+
 class SongSession {
   public:
     SongSession();
@@ -80,6 +99,9 @@ class SongSession {
     uint32_t FadeFrames(int index) const;
     double SongSeconds(int index) const { return SongFrames(index) / 50.0; }
     double FadeSeconds(int index) const { return FadeFrames(index) / 50.0; }
+    // The song's length and fade as the file gives them, in output frames;
+    // no length (Frames 0) when the file gives none.
+    SongTiming FileTiming(int index) const;
     // What the song's code drove since the last start: "spectrum", "cpc" or "none".
     const char* MachineName() const;
 };

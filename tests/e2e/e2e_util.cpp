@@ -109,15 +109,23 @@ std::vector<int16_t> Render(const QString& file, int song, double seconds, std::
     }
     QProcess render;
     render.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    render.start(BinaryPath("zirrafon-render"),
-                 {QStringLiteral("-o"), out.fileName(), QStringLiteral("-s"), QString::number(song),
-                  QStringLiteral("-t"), QString::number(seconds), QStringLiteral("--fade"),
-                  QStringLiteral("0"), file});
+    QStringList arguments = {QStringLiteral("-o"), out.fileName(), QStringLiteral("-s"),
+                             QString::number(song)};
+    if (seconds > 0)
+        arguments << QStringLiteral("-t") << QString::number(seconds) << QStringLiteral("--fade")
+                  << QStringLiteral("0");
+    render.start(BinaryPath("zirrafon-render"), arguments << file);
     if (!render.waitForFinished(60000) || render.exitCode() != 0) {
         error = "zirrafon-render failed for " + file.toStdString();
         return {};
     }
-    const std::optional<QByteArray> data = WavData(out.readAll());
+    // The renderer puts a new file in the place of the old one.
+    QFile written(out.fileName());
+    if (!written.open(QIODevice::ReadOnly)) {
+        error = "zirrafon-render's output cannot be read";
+        return {};
+    }
+    const std::optional<QByteArray> data = WavData(written.readAll());
     if (!data) {
         error = "zirrafon-render wrote no WAV data";
         return {};

@@ -43,7 +43,8 @@ class Recording {
     QString file_;
 };
 
-// Renders song `song` (counted from 1) of `file` for `seconds` without fade.
+// Renders song `song` (counted from 1) of `file` for `seconds` without fade;
+// with `seconds` 0, for the length and fade the file gives it.
 std::vector<int16_t> Render(const QString& file, int song, double seconds, std::string& error);
 
 std::optional<size_t> FirstNonZero(const std::vector<int16_t>& v, size_t from = 0);
