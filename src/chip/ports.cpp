@@ -51,14 +51,25 @@ void RenderAndWrite(SoundEngine& e, int reg, uint8_t value) {
         c.BeeperLevel = level;
 }
 
+// True when rendering up to now would leave room in the output buffer.
+inline bool SpanLeavesRoom(const SoundEngine& e) {
+    const ChipState& c = e.Chip;
+    const int32_t d = e.Z80.TStates - c.LastSynthTState;
+    if (d <= 0) return true; // nothing to render
+    const uint64_t p = static_cast<uint64_t>(d) * c.TicksPerTState + c.TickFraction;
+    return (p >> 32) < c.TicksToFill;
+}
+
 // The ULA's port (any even port): bit 4 drives the beeper.
 inline void BeeperWrite(SoundEngine& e, uint8_t value) {
     ChipState& c = e.Chip;
     const int32_t level = (value & 0x10) ? c.BeeperAmplitude : 0;
-    if (level == c.BeeperLevel && !(c.BufferFull | c.BeeperPending)) {
-        // Nothing audible changes: the span up to here renders with the next
-        // change, to the same samples. Beeper players write every few dozen
-        // T-states, about half the time the level they already have.
+    if (level == c.BeeperLevel && !(c.BufferFull | c.BeeperPending) && SpanLeavesRoom(e)) {
+        // Nothing audible changes and the buffer does not fill here: the span
+        // up to here renders with the next change, to the same samples, and
+        // the buffer still ends at the same write. Beeper players write every
+        // few dozen T-states, about half the time the level they already
+        // have.
         c.BeeperNewLevel = level;
         return;
     }
@@ -222,6 +233,7 @@ void ResetSoundChip(SoundEngine& e, int16_t* firstBuffer) {
     c.SumLeft = 0;
     c.SumRight = 0;
     c.SampleBoundary = c.TicksPerSample;
+    c.TicksToFill = 0;
     c.OutputBuffer = firstBuffer;
     c.SelectedRegister = 0;
     c.PpiLatch = 0;

@@ -340,6 +340,25 @@ void MixTick(ChipState& c) {
     c.SumRight += right;
 }
 
+void MeasureTicksToFill(ChipState& c) {
+    // Frames own whole ticks: the open frame closes after `owed - InSample`
+    // more, and the m frames after it take floor((fraction + m x
+    // TicksPerSample) / 65536) together. Output positions the frame loop
+    // never leaves (a damaged state) count as unknown.
+    const uint32_t owed = c.SampleBoundary >> 16;
+    if (c.OutputCount >= BufferValues || c.TicksInSample < 0 ||
+        owed <= static_cast<uint32_t>(c.TicksInSample) || c.TicksPerSample < 0x10000) {
+        c.TicksToFill = 0;
+        return;
+    }
+    const uint64_t room = (BufferValues - c.OutputCount) / 2;
+    const uint64_t fill =
+        owed - static_cast<uint32_t>(c.TicksInSample) +
+        (((c.SampleBoundary & 0xFFFF) + (room - 1) * static_cast<uint64_t>(c.TicksPerSample)) >>
+         16);
+    c.TicksToFill = static_cast<uint32_t>(fill);
+}
+
 void SettleGenerators(ChipState& c) {
     if (c.UnheardTicks == 0) return;
     AdvanceGenerators(c, c.UnheardTicks);
@@ -619,6 +638,7 @@ void Synthesizer(SoundEngine& e) {
         RenderTicksReference(c);
     else
         RenderFast(c);
+    MeasureTicksToFill(c);
 }
 
 int32_t ComputeBeeperAmplitude(int32_t setting, int volume, int height) {
