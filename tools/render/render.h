@@ -49,11 +49,11 @@ struct RenderJob {
     int Song = 0;        // zero-based
     uint64_t Frames = 0; // stereo frames to produce
     uint64_t FadeFrames = 0;
-    std::FILE* Output = nullptr; // WAV destination; null renders without writing
+    std::FILE* Output = nullptr; // WAV destination; null writes it to /dev/null (--bench)
 };
 
 struct RenderOutcome {
-    double CpuSeconds = 0;    // thread CPU time spent emulating and rendering
+    double CpuSeconds = 0;    // thread CPU time of the whole song: opening, emulating, writing
     const char* Machine = ""; // "spectrum", "cpc" or "none": what the song's code drove
 };
 
