@@ -15,6 +15,9 @@
 //   reads give 0xFF.
 // - Everything audible renders the sound up to the OUT's instant first; when
 //   that rendering fills the output buffer, the change waits for the next one.
+//   Writes that change nothing (a beeper write that keeps the level, a
+//   register write of the value it holds) leave their span to the next
+//   rendering unless it would fill the buffer there.
 #include "chip/chip.h"
 
 namespace {
@@ -38,6 +41,28 @@ void RenderAndWrite(SoundEngine& e, int reg, uint8_t value) {
     }
 }
 
+// True when rendering up to now would leave room in the output buffer.
+inline bool SpanLeavesRoom(const SoundEngine& e) {
+    const ChipState& c = e.Chip;
+    const int32_t d = e.Z80.TStates - c.LastSynthTState;
+    if (d <= 0) return true; // nothing to render
+    const uint64_t p = static_cast<uint64_t>(d) * c.TicksPerTState + c.TickFraction;
+    return (p >> 32) < c.TicksToFill;
+}
+
+// A register write once the machine is known. Players write every register
+// every frame, most of them with the value they already hold: such a write
+// changes nothing (but R13's, which restarts the envelope), so its span
+// renders with the next change, to the same samples, unless the buffer fills
+// here, where the write must stop the buffer as any other does.
+inline void ChipWrite(SoundEngine& e, int reg, uint8_t value) {
+    const ChipState& c = e.Chip;
+    if (reg != 13 && (value & RegisterMask[reg]) == c.Regs[reg] &&
+        !(c.BufferFull | c.WritePending) && SpanLeavesRoom(e))
+        return;
+    RenderAndWrite(e, reg, value);
+}
+
 // A beeper level change: render up to it, then change, or keep the change
 // for the next buffer when the rendering filled this one. Out of line, so
 // that the writes that change nothing return without setting up a call.
@@ -49,15 +74,6 @@ void RenderAndWrite(SoundEngine& e, int reg, uint8_t value) {
         c.BeeperPending = 1;
     else
         c.BeeperLevel = level;
-}
-
-// True when rendering up to now would leave room in the output buffer.
-inline bool SpanLeavesRoom(const SoundEngine& e) {
-    const ChipState& c = e.Chip;
-    const int32_t d = e.Z80.TStates - c.LastSynthTState;
-    if (d <= 0) return true; // nothing to render
-    const uint64_t p = static_cast<uint64_t>(d) * c.TicksPerTState + c.TickFraction;
-    return (p >> 32) < c.TicksToFill;
 }
 
 // The ULA's port (any even port): bit 4 drives the beeper.
@@ -99,7 +115,7 @@ void SpectrumChipPorts(SoundEngine& e, uint16_t port, uint8_t value) {
     if ((port & 0xC002) == 0xC000) {
         c.SelectedRegister = value & 0x0F;
     } else if ((port & 0xC002) == 0x8000 && c.SelectedRegister < 14) {
-        RenderAndWrite(e, c.SelectedRegister, value);
+        ChipWrite(e, c.SelectedRegister, value);
     }
 }
 
@@ -146,7 +162,7 @@ void OutCpc(SoundEngine& e, uint16_t port, uint8_t value) {
     case 0xF6:
         switch (PpiControlWrite(c, value)) {
         case PpiAction::Select: c.SelectedRegister = c.PpiLatch & 0x0F; break;
-        case PpiAction::Write: RenderAndWrite(e, c.SelectedRegister, c.PpiLatch); break;
+        case PpiAction::Write: ChipWrite(e, c.SelectedRegister, c.PpiLatch); break;
         case PpiAction::None: break;
         }
         break;

@@ -83,14 +83,23 @@ inline ::testing::AssertionResult SameState(const ChipState& a, const ChipState&
 #undef ZF_SAME3
 #undef ZF_SAME
 
-// The definition's ports: every beeper write renders up to its instant
-// first, whether or not it changes the level, as the plain frame loop does;
-// then the engine's own decoding (which then has nothing left to render).
+// The definition's ports: every beeper write and every register write
+// renders up to its instant first, whether or not it changes anything, as the
+// plain frame loop does; then the engine's own decoding (which then has
+// nothing left to render). While the machine is not known yet the engine's
+// decoding renders its writes itself (it switches the timing first).
 class PlainPorts final : public Z80Ports {
   public:
     explicit PlainPorts(SoundEngine& e) : e_(e) {}
     void Out(uint16_t port, uint8_t value) override {
-        if ((port & 1) == 0 && e_.Chip.OutHandler != OutCpc) Synthesizer(e_);
+        const ChipState& c = e_.Chip;
+        const bool beeper = (port & 1) == 0 && c.OutHandler != OutCpc;
+        const bool spectrumWrite =
+            c.OutHandler == OutSpectrum && (port & 0xC002) == 0x8000 && c.SelectedRegister < 14;
+        const bool cpcWrite = c.OutHandler == OutCpc && (port >> 8) == 0xF6 &&
+                              (value & 0xC0) == 0 && c.PpiControl == 0x80 &&
+                              c.SelectedRegister < 14;
+        if (beeper || spectrumWrite || cpcWrite) Synthesizer(e_);
         e_.Out(port, value);
     }
     uint8_t In(uint16_t port) override { return e_.In(port); }
@@ -100,9 +109,9 @@ class PlainPorts final : public Z80Ports {
 };
 
 // `Ref` is the definition: it renders tick by tick, runs the Z80 pass by pass
-// (FramePass) and renders before every beeper write. `Fast` is the engine as
-// the player runs it: runs of ticks at once, MakeBuffer with its delay and
-// idle loops, beeper writes that keep the level left unrendered. Both get the
+// (FramePass) and renders before every beeper and register write. `Fast` is
+// the engine as the player runs it: runs of ticks at once, MakeBuffer with
+// its delay and idle loops, writes that change nothing left unrendered. Both get the
 // same OUTs (through `Rig::OutAt`) or the same program; whenever a buffer is
 // full both move to the next one, with the same settings change, and their
 // whole state is compared.
