@@ -86,9 +86,9 @@ struct ChipState {
     // 0 when that is not known. A derived copy (not part of a song's state):
     // a beeper write that keeps the level may leave its span unrendered only
     // while the span is shorter, so that the buffer ends where it would if
-    // every write rendered. `Synthesizer` and `BeginBuffer` keep it; anything
-    // else that moves the output position must set it to 0 or call
-    // `MeasureTicksToFill`.
+    // every write rendered. `BeginBuffer` measures it and `Synthesizer` counts
+    // it down; anything else that moves the output position must set it to 0
+    // or call `MeasureTicksToFill`.
     uint32_t TicksToFill = 0;
     int32_t VolumeTable[3][2][32]{}; // [channel A,B,C][left,right][level]
 

@@ -634,11 +634,14 @@ void Synthesizer(SoundEngine& e) {
             return;
         }
     }
+    // Every tick rendered brings the buffer's end one tick closer.
+    const uint32_t from = c.TicksRendered;
     if (c.TickByTick)
         RenderTicksReference(c);
     else
         RenderFast(c);
-    MeasureTicksToFill(c);
+    const uint32_t rendered = c.TicksRendered - from;
+    c.TicksToFill = rendered < c.TicksToFill ? c.TicksToFill - rendered : 0;
 }
 
 int32_t ComputeBeeperAmplitude(int32_t setting, int volume, int height) {
