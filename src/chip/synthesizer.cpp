@@ -264,9 +264,14 @@ struct FrameWriter {
             Boundary =
                 static_cast<uint32_t>((((after >> 16) - (before >> 16)) << 16) | (after & 0xFFFF));
             const uint64_t twoPairs = pair | (static_cast<uint64_t>(pair) << 32);
+            const uint64_t fourPairs[2] = {twoPairs, twoPairs};
             int16_t* out = Buffer + Count;
             uint64_t i = 0;
-            for (; i + 2 <= frames; i += 2) std::memcpy(out + 2 * i, &twoPairs, sizeof twoPairs);
+            for (; i + 4 <= frames; i += 4) std::memcpy(out + 2 * i, fourPairs, sizeof fourPairs);
+            if (i + 2 <= frames) {
+                std::memcpy(out + 2 * i, &twoPairs, sizeof twoPairs);
+                i += 2;
+            }
             if (i < frames) std::memcpy(out + 2 * i, &pair, sizeof pair);
             Count += static_cast<uint32_t>(2 * frames);
             rest -= whole;
