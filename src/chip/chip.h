@@ -82,6 +82,14 @@ struct ChipState {
     uint16_t OutputCount = 0;
     uint64_t TicksPerTState = SpectrumTicksPerTState;
     uint32_t TicksPerSample = SpectrumTicksPerSample;
+    // Chip ticks that fill the output buffer from where the rendering stands;
+    // 0 when that is not known. A derived copy (not part of a song's state):
+    // a beeper write that keeps the level may leave its span unrendered only
+    // while the span is shorter, so that the buffer ends where it would if
+    // every write rendered. `BeginBuffer` measures it and `Synthesizer` counts
+    // it down; anything else that moves the output position must set it to 0
+    // or call `MeasureTicksToFill`.
+    uint32_t TicksToFill = 0;
     int32_t VolumeTable[3][2][32]{}; // [channel A,B,C][left,right][level]
 
     // What the fast renderer derives from R7..R10 and the volume tables, kept
@@ -159,6 +167,8 @@ void RenderTicksReference(ChipState& c);
 // heard changes.
 void RenderTicksFast(ChipState& c);
 void MixTick(ChipState& c);
+// Sets `TicksToFill` from the output position.
+void MeasureTicksToFill(ChipState& c);
 // Builds the volume tables for chip mode 0..13 at volume 0..height and
 // recomputes `BeeperAmplitude`.
 void SetChipAndChannels(ChipState& c, int mode, int volume, int height = VolumeZoneHeight);

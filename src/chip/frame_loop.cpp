@@ -24,6 +24,7 @@ bool BeginBuffer(SoundEngine& e) {
             WriteRegister(c, c.PendingRegister, c.PendingValue);
         }
     }
+    MeasureTicksToFill(c);
     return true;
 }
 

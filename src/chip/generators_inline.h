@@ -8,6 +8,8 @@
 
 #include "chip/chip.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace chip_detail {
@@ -20,7 +22,7 @@ inline uint32_t EnvelopePeriod(const ChipState& c) { return c.Regs[11] | (c.Regs
 inline uint32_t NoiseLimit(const ChipState& c) { return 2u * c.Regs[6]; }
 
 // One shift of the 17-bit noise register: feedback NOT (bit 16 XOR bit 13).
-inline uint32_t NoiseShiftOnce(uint32_t s) {
+constexpr uint32_t NoiseShiftOnce(uint32_t s) {
     return ((s << 1) & 0x1FFFF) | (~((s >> 16) ^ (s >> 13)) & 1);
 }
 
@@ -32,7 +34,55 @@ inline uint32_t NoiseShiftBlock(uint32_t s, int k) {
     return ((s << k) & 0x1FFFF) | fresh;
 }
 
+// 2^k shifts at once (k = 0..16). Shifting is affine over the bits of the
+// register (each new bit the complement of the XOR of two old ones), and so is
+// any number of shifts: the result is a constant XORed with the images of the
+// set bits of the old value, looked up here a byte at a time (the constant
+// folded into the top bit's entries).
+struct NoiseJump {
+    uint32_t Low[256]{}, Middle[256]{}, High[2]{};
+    uint32_t operator()(uint32_t s) const {
+        return Low[s & 0xFF] ^ Middle[(s >> 8) & 0xFF] ^ High[s >> 16];
+    }
+};
+constexpr uint32_t NoisePeriod = 131071; // every state but 0x1FFFF lies on one cycle; 0x1FFFF stays
+
+consteval std::array<NoiseJump, 17> MakeNoiseJumps() {
+    std::array<NoiseJump, 17> jumps{};
+    uint32_t image[17]; // of each bit, without the constant
+    uint32_t constant = NoiseShiftOnce(0);
+    for (int j = 0; j < 17; ++j) image[j] = NoiseShiftOnce(1u << j) ^ constant;
+    for (int k = 0; k < 17; ++k) {
+        const auto linear = [&image](uint32_t v) {
+            uint32_t r = 0;
+            for (int j = 0; j < 17; ++j)
+                if ((v >> j) & 1) r ^= image[j];
+            return r;
+        };
+        NoiseJump& t = jumps[static_cast<size_t>(k)];
+        for (uint32_t b = 0; b < 256; ++b) {
+            t.Low[b] = linear(b);
+            t.Middle[b] = linear(b << 8);
+        }
+        t.High[0] = constant;
+        t.High[1] = linear(1u << 16) ^ constant;
+        // Twice this jump: the map applied to itself.
+        uint32_t twice[17];
+        for (int j = 0; j < 17; ++j) twice[j] = linear(image[j]);
+        constant = linear(constant) ^ constant;
+        for (int j = 0; j < 17; ++j) image[j] = twice[j];
+    }
+    return jumps;
+}
+inline constexpr std::array<NoiseJump, 17> NoiseJumps = MakeNoiseJumps();
+
 inline uint32_t NoiseShiftMany(uint32_t s, uint64_t n) {
+    if (n >= 4 * 14) {
+        n %= NoisePeriod;
+        for (size_t k = 0; n != 0; n >>= 1, ++k)
+            if (n & 1) s = NoiseJumps[k](s);
+        return s;
+    }
     while (n >= 14) {
         s = NoiseShiftBlock(s, 14);
         n -= 14;

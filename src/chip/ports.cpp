@@ -15,6 +15,9 @@
 //   reads give 0xFF.
 // - Everything audible renders the sound up to the OUT's instant first; when
 //   that rendering fills the output buffer, the change waits for the next one.
+//   Writes that change nothing (a beeper write that keeps the level, a
+//   register write of the value it holds) leave their span to the next
+//   rendering unless it would fill the buffer there.
 #include "chip/chip.h"
 
 namespace {
@@ -38,6 +41,28 @@ void RenderAndWrite(SoundEngine& e, int reg, uint8_t value) {
     }
 }
 
+// True when rendering up to now would leave room in the output buffer.
+inline bool SpanLeavesRoom(const SoundEngine& e) {
+    const ChipState& c = e.Chip;
+    const int32_t d = e.Z80.TStates - c.LastSynthTState;
+    if (d <= 0) return true; // nothing to render
+    const uint64_t p = static_cast<uint64_t>(d) * c.TicksPerTState + c.TickFraction;
+    return (p >> 32) < c.TicksToFill;
+}
+
+// A register write once the machine is known. Players write every register
+// every frame, most of them with the value they already hold: such a write
+// changes nothing (but R13's, which restarts the envelope), so its span
+// renders with the next change, to the same samples, unless the buffer fills
+// here, where the write must stop the buffer as any other does.
+inline void ChipWrite(SoundEngine& e, int reg, uint8_t value) {
+    const ChipState& c = e.Chip;
+    if (reg != 13 && (value & RegisterMask[reg]) == c.Regs[reg] &&
+        !(c.BufferFull | c.WritePending) && SpanLeavesRoom(e))
+        return;
+    RenderAndWrite(e, reg, value);
+}
+
 // A beeper level change: render up to it, then change, or keep the change
 // for the next buffer when the rendering filled this one. Out of line, so
 // that the writes that change nothing return without setting up a call.
@@ -55,10 +80,12 @@ void RenderAndWrite(SoundEngine& e, int reg, uint8_t value) {
 inline void BeeperWrite(SoundEngine& e, uint8_t value) {
     ChipState& c = e.Chip;
     const int32_t level = (value & 0x10) ? c.BeeperAmplitude : 0;
-    if (level == c.BeeperLevel && !(c.BufferFull | c.BeeperPending)) {
-        // Nothing audible changes: the span up to here renders with the next
-        // change, to the same samples. Beeper players write every few dozen
-        // T-states, about half the time the level they already have.
+    if (level == c.BeeperLevel && !(c.BufferFull | c.BeeperPending) && SpanLeavesRoom(e)) {
+        // Nothing audible changes and the buffer does not fill here: the span
+        // up to here renders with the next change, to the same samples, and
+        // the buffer still ends at the same write. Beeper players write every
+        // few dozen T-states, about half the time the level they already
+        // have.
         c.BeeperNewLevel = level;
         return;
     }
@@ -88,7 +115,7 @@ void SpectrumChipPorts(SoundEngine& e, uint16_t port, uint8_t value) {
     if ((port & 0xC002) == 0xC000) {
         c.SelectedRegister = value & 0x0F;
     } else if ((port & 0xC002) == 0x8000 && c.SelectedRegister < 14) {
-        RenderAndWrite(e, c.SelectedRegister, value);
+        ChipWrite(e, c.SelectedRegister, value);
     }
 }
 
@@ -135,7 +162,7 @@ void OutCpc(SoundEngine& e, uint16_t port, uint8_t value) {
     case 0xF6:
         switch (PpiControlWrite(c, value)) {
         case PpiAction::Select: c.SelectedRegister = c.PpiLatch & 0x0F; break;
-        case PpiAction::Write: RenderAndWrite(e, c.SelectedRegister, c.PpiLatch); break;
+        case PpiAction::Write: ChipWrite(e, c.SelectedRegister, c.PpiLatch); break;
         case PpiAction::None: break;
         }
         break;
@@ -222,6 +249,7 @@ void ResetSoundChip(SoundEngine& e, int16_t* firstBuffer) {
     c.SumLeft = 0;
     c.SumRight = 0;
     c.SampleBoundary = c.TicksPerSample;
+    c.TicksToFill = 0;
     c.OutputBuffer = firstBuffer;
     c.SelectedRegister = 0;
     c.PpiLatch = 0;

@@ -264,9 +264,14 @@ struct FrameWriter {
             Boundary =
                 static_cast<uint32_t>((((after >> 16) - (before >> 16)) << 16) | (after & 0xFFFF));
             const uint64_t twoPairs = pair | (static_cast<uint64_t>(pair) << 32);
+            const uint64_t fourPairs[2] = {twoPairs, twoPairs};
             int16_t* out = Buffer + Count;
             uint64_t i = 0;
-            for (; i + 2 <= frames; i += 2) std::memcpy(out + 2 * i, &twoPairs, sizeof twoPairs);
+            for (; i + 4 <= frames; i += 4) std::memcpy(out + 2 * i, fourPairs, sizeof fourPairs);
+            if (i + 2 <= frames) {
+                std::memcpy(out + 2 * i, &twoPairs, sizeof twoPairs);
+                i += 2;
+            }
             if (i < frames) std::memcpy(out + 2 * i, &pair, sizeof pair);
             Count += static_cast<uint32_t>(2 * frames);
             rest -= whole;
@@ -338,6 +343,25 @@ void MixTick(ChipState& c) {
     MixLevel(c, left, right);
     c.SumLeft += left;
     c.SumRight += right;
+}
+
+void MeasureTicksToFill(ChipState& c) {
+    // Frames own whole ticks: the open frame closes after `owed - InSample`
+    // more, and the m frames after it take floor((fraction + m x
+    // TicksPerSample) / 65536) together. Output positions the frame loop
+    // never leaves (a damaged state) count as unknown.
+    const uint32_t owed = c.SampleBoundary >> 16;
+    if (c.OutputCount >= BufferValues || c.TicksInSample < 0 ||
+        owed <= static_cast<uint32_t>(c.TicksInSample) || c.TicksPerSample < 0x10000) {
+        c.TicksToFill = 0;
+        return;
+    }
+    const uint64_t room = (BufferValues - c.OutputCount) / 2;
+    const uint64_t fill =
+        owed - static_cast<uint32_t>(c.TicksInSample) +
+        (((c.SampleBoundary & 0xFFFF) + (room - 1) * static_cast<uint64_t>(c.TicksPerSample)) >>
+         16);
+    c.TicksToFill = static_cast<uint32_t>(fill);
 }
 
 void SettleGenerators(ChipState& c) {
@@ -615,10 +639,14 @@ void Synthesizer(SoundEngine& e) {
             return;
         }
     }
+    // Every tick rendered brings the buffer's end one tick closer.
+    const uint32_t from = c.TicksRendered;
     if (c.TickByTick)
         RenderTicksReference(c);
     else
         RenderFast(c);
+    const uint32_t rendered = c.TicksRendered - from;
+    c.TicksToFill = rendered < c.TicksToFill ? c.TicksToFill - rendered : 0;
 }
 
 int32_t ComputeBeeperAmplitude(int32_t setting, int volume, int height) {

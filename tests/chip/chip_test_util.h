@@ -1,6 +1,6 @@
 // Helpers for the sound chip tests: a fresh engine with its buffers, the
-// pass-by-pass definition of a buffer, the real songs, and a tiny Z80
-// assembler for the hand-written programs that drive it.
+// real songs, and a tiny Z80 assembler for the hand-written programs that
+// drive it.
 #pragma once
 
 #include "chip/chip.h"
@@ -41,12 +41,6 @@ template <typename F> int ForRealSongs(int perFile, F f) {
     return songs;
 }
 
-// The definition of a buffer: BeginBuffer, then FramePass until it is full.
-inline void MakeBufferByPasses(SoundEngine& e) {
-    if (!BeginBuffer(e)) return;
-    while (e.Chip.OutputCount < BufferValues) FramePass(e);
-}
-
 // An engine reset for playback, with two output buffers.
 struct Rig {
     std::unique_ptr<SoundEngine> Engine = std::make_unique<SoundEngine>();
@@ -61,10 +55,10 @@ struct Rig {
     ChipState& C() { return Engine->Chip; }
     Z80State& Z() { return Engine->Z80; }
 
-    // OUT at a given T-state of the current frame.
+    // OUT at a given T-state of the current frame, through the processor's ports.
     void OutAt(int32_t t, uint16_t port, uint8_t value) {
         Engine->Z80.TStates = t;
-        Engine->Out(port, value);
+        Engine->Z80.Ports->Out(port, value);
     }
     // Spectrum select + data write at one instant.
     void WriteSpectrum(int32_t t, int reg, uint8_t value) {

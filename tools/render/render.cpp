@@ -8,6 +8,7 @@
 #include "stems.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -44,8 +45,37 @@ void MakeWavHeader(uint8_t header[44], uint64_t frames, int channels) {
     PutLE(header + 40, dataBytes, 4);
 }
 
+namespace {
+
+// Where --bench sends the WAV: written like any output, then discarded.
+struct DiscardedSink {
+    std::FILE* File = std::fopen("/dev/null", "wb");
+    ~DiscardedSink() {
+        if (File) std::fclose(File);
+    }
+};
+
+// The output's bytes of `frames` stereo frames of the buffer, in place:
+// 16-bit little-endian, faded as the player fades a song (ApplyFade).
+// `first` is the song's frame at the start of the buffer.
+void ToOutputBytes(int16_t* buffer, uint64_t frames, uint64_t first, const SongTiming& timing) {
+    ApplyFade(buffer, frames, first, timing);
+    if constexpr (std::endian::native == std::endian::big) {
+        for (uint64_t i = 0; i < 2 * frames; ++i) {
+            const auto u = static_cast<uint16_t>(buffer[i]);
+            buffer[i] = static_cast<int16_t>(static_cast<uint16_t>((u >> 8) | (u << 8)));
+        }
+    }
+}
+
+} // namespace
+
 RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
                          const std::function<void(uint64_t frames)>& progress) {
+    const double cpuStart = ThreadCpuSeconds();
+    DiscardedSink discarded;
+    std::FILE* const output = job.Output ? job.Output : discarded.File;
+    if (!output) throw SongIOError(std::string("/dev/null: ") + std::strerror(errno));
     // The file was listed before; open it again so that this song starts from
     // exactly the state the player has after opening a file.
     std::unique_ptr<SongSession> file = OpenSongFile(job.FileName);
@@ -53,9 +83,8 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
     engine->Chip.BeeperSetting = settings.BeeperSetting;
     SetChipAndChannels(engine->Chip, settings.ChipMode, settings.Volume);
 
-    const auto write = [&job](const void* data, size_t bytes) {
-        if (job.Output && std::fwrite(data, 1, bytes, job.Output) != bytes)
-            throw SongIOError(std::strerror(errno));
+    const auto write = [output](const void* data, size_t bytes) {
+        if (std::fwrite(data, 1, bytes, output) != bytes) throw SongIOError(std::strerror(errno));
     };
     file->LoadSong(job.Song);
 
@@ -64,14 +93,12 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
     write(header, sizeof header);
 
     std::vector<int16_t> buffer(BufferValues);
-    std::vector<uint8_t> bytes(BufferValues * 2);
-    const double cpuStart = ThreadCpuSeconds();
     file->StartPlayback(buffer.data());
     std::unique_ptr<VoiceSplitter> voices;
     if (std::any_of(std::begin(job.Voices), std::end(job.Voices), [](std::FILE* f) { return f; }))
         voices = std::make_unique<VoiceSplitter>(*engine, settings, job);
 
-    const uint64_t fadeStart = job.Frames - std::min(job.FadeFrames, job.Frames);
+    const SongTiming timing{job.Frames, std::min(job.FadeFrames, job.Frames)};
     for (uint64_t done = 0; done < job.Frames;) {
         if (voices) {
             engine->Chip.OutputBuffer = buffer.data();
@@ -80,31 +107,17 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
             file->FillBuffer(buffer.data());
         }
         const uint64_t n = std::min<uint64_t>(BufferValues / 2, job.Frames - done);
-        if (job.Output) {
-            for (uint64_t f = 0; f < n; ++f) {
-                const uint64_t frame = done + f;
-                for (int side = 0; side < 2; ++side) {
-                    int32_t v = buffer[2 * f + side];
-                    // Linear fade: full level at its start, down to 1/FadeFrames
-                    // on the last frame.
-                    if (frame >= fadeStart)
-                        v = static_cast<int32_t>(static_cast<int64_t>(v) *
-                                                 static_cast<int64_t>(job.Frames - frame) /
-                                                 static_cast<int64_t>(job.FadeFrames));
-                    bytes[4 * f + 2 * side] = static_cast<uint8_t>(v);
-                    bytes[4 * f + 2 * side + 1] =
-                        static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8);
-                }
-            }
-            write(bytes.data(), n * 4);
-        }
+        // MakeBuffer writes every value of the buffer, so the bytes may be
+        // made in place.
+        ToOutputBytes(buffer.data(), n, done, timing);
+        write(buffer.data(), n * 4);
         if (voices) voices->Write(done, n);
         done += n;
         if (progress) progress(n);
     }
+    if (std::fflush(output) != 0) throw SongIOError(std::strerror(errno));
     RenderOutcome outcome;
     outcome.CpuSeconds = ThreadCpuSeconds() - cpuStart;
     outcome.Machine = file->MachineName();
-    if (job.Output && std::fflush(job.Output) != 0) throw SongIOError(std::strerror(errno));
     return outcome;
 }

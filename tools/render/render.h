@@ -29,14 +29,14 @@ struct RenderJob {
     int Song = 0;        // zero-based
     uint64_t Frames = 0; // stereo frames to produce
     uint64_t FadeFrames = 0;
-    std::FILE* Output = nullptr; // WAV destination; null renders without writing
+    std::FILE* Output = nullptr; // WAV destination; null writes it to /dev/null (--bench)
     // Mono WAV destinations of the voices on their own (see stems.h); all
     // null: the voices are not rendered apart.
     std::FILE* Voices[VoiceCount]{};
 };
 
 struct RenderOutcome {
-    double CpuSeconds = 0;    // thread CPU time spent emulating and rendering
+    double CpuSeconds = 0;    // thread CPU time of the whole song: opening, emulating, writing
     const char* Machine = ""; // "spectrum", "cpc" or "none": what the song's code drove
 };
 

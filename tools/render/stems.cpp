@@ -102,21 +102,18 @@ void VoiceSplitter::Replay(SoundEngine& voice) const {
 }
 
 void VoiceSplitter::Write(uint64_t first, uint64_t frames) {
-    const uint64_t fadeStart = job_.Frames - std::min(job_.FadeFrames, job_.Frames);
+    const SongTiming timing{job_.Frames, std::min(job_.FadeFrames, job_.Frames)};
     for (int v = 0; v < VoiceCount; ++v) {
         std::FILE* out = job_.Voices[v];
         if (!out) continue;
-        const int16_t* buffer = buffers_[v].data();
+        // The mix's fade, in the same arithmetic; then the left side of the
+        // mono chip's output, as 16-bit little-endian.
+        int16_t* buffer = buffers_[v].data();
+        ApplyFade(buffer, frames, first, timing);
         for (uint64_t f = 0; f < frames; ++f) {
-            const uint64_t frame = first + f;
-            int32_t value = buffer[2 * f];
-            // The mix's fade, in the same arithmetic (see RenderSong).
-            if (frame >= fadeStart)
-                value = static_cast<int32_t>(static_cast<int64_t>(value) *
-                                             static_cast<int64_t>(job_.Frames - frame) /
-                                             static_cast<int64_t>(job_.FadeFrames));
+            const auto value = static_cast<uint16_t>(buffer[2 * f]);
             bytes_[2 * f] = static_cast<uint8_t>(value);
-            bytes_[2 * f + 1] = static_cast<uint8_t>(static_cast<uint16_t>(value) >> 8);
+            bytes_[2 * f + 1] = static_cast<uint8_t>(value >> 8);
         }
         if (std::fwrite(bytes_.data(), 1, frames * 2, out) != frames * 2)
             throw SongIOError(std::strerror(errno));
