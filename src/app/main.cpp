@@ -61,6 +61,11 @@ int main(int argc, char* argv[]) {
     QDir::setCurrent(QCoreApplication::applicationDirPath());
     TForm1 form;
     new TForm2(&form); // hidden; owned by the main window, which keeps it as Form2
+    // "Follow song lengths" and the recent files, stored beside the options.
+    form.Settings.StoreError = [&form](int code, const QString& text) {
+        if (form.Form2) form.Form2->RegError(&form, code, text);
+    };
+    form.Settings.LoadStored();
     ArgumentBatches argumentBatches(*form.Playback, [&form](int mode, const QString& path) {
         return form.ChangeSkin(mode, path);
     });

@@ -19,6 +19,8 @@ bool FileOpenDialog::Execute(QWidget* owner) {
     QString chosen;
     if (Chooser) {
         chosen = Chooser(*this, owner);
+    } else if (Save) {
+        chosen = QFileDialog::getSaveFileName(owner, Title, InitialDir, QtFileDialogFilter(Filter));
     } else {
         chosen = QFileDialog::getOpenFileName(owner, Title, InitialDir, QtFileDialogFilter(Filter));
     }

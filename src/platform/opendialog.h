@@ -15,7 +15,8 @@ class FileOpenDialog {
   public:
     QString Title;
     QString Filter;     // "All supported files|*.ay;*.aym|..."
-    QString InitialDir; // where the dialog starts
+    QString InitialDir; // where the dialog starts (a save dialog: the name it suggests)
+    bool Save = false;  // asks for a file to write instead of one to open
     QString FileName;   // the chosen file after Execute returned true
 
     // Returns the chosen file, or an empty string when the user cancelled.

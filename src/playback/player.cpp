@@ -258,6 +258,8 @@ void Player::OpenAndPlayFile(const QString& fileName) {
     const std::string name = LocalFileName(fileName);
     if (!Session.Open(name, SongKindByExtension(name), formatError)) return;
 
+    FileName = fileName;
+    Settings.NoteRecentFile(fileName);
     emit FileOpened(fileName);
     emit LabelsChanged(SongText(List.AuthorText), SongText(List.MiscText),
                        SongText(List.SongNameText));

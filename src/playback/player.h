@@ -54,6 +54,7 @@ class Player : public QObject {
     SoundEngine& Engine;            // the session's: one Z80 and chip for the whole run
     SongList& List;                 // FileKind, FileOpen, SongFile, CurrentSong, ...
     PlayerSettings Settings;        // chip mode, beeper level, volume, priority, skin
+    QString FileName;               // the open song file, as it was given
     QPointer<QWidget> MessageOwner; // the window message boxes belong to
 
     // ---- Wave output ---------------------------------------------------------

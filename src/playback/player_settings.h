@@ -16,8 +16,8 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <functional>
 #include <cstdint>
+#include <functional>
 
 // Process priority classes as the settings store them.
 constexpr int32_t NormalPriorityClass = 0x20;

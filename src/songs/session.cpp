@@ -70,7 +70,8 @@ SongKind KindOfFile(const std::string& fileName) {
 SongTiming TimingOfSeconds(double seconds, double fadeSeconds) {
     SongTiming t;
     t.Frames = static_cast<uint64_t>(std::llround(seconds * OutputRate));
-    t.FadeFrames = std::min(static_cast<uint64_t>(std::llround(fadeSeconds * OutputRate)), t.Frames);
+    t.FadeFrames =
+        std::min(static_cast<uint64_t>(std::llround(fadeSeconds * OutputRate)), t.Frames);
     return t;
 }
 
@@ -143,6 +144,17 @@ uint32_t SongSession::FadeFrames(int index) const {
 SongTiming SongSession::FileTiming(int index) const {
     if (SongFrames(index) == 0) return {};
     return TimingOfSeconds(SongSeconds(index), FadeSeconds(index));
+}
+
+SongTiming SongSession::RenderTiming(int index, std::optional<double> seconds,
+                                     std::optional<double> fadeSeconds) const {
+    const bool given = SongFrames(index) != 0;
+    return TimingOfSeconds(seconds ? *seconds
+                           : given ? SongSeconds(index)
+                                   : DefaultSongSeconds,
+                           fadeSeconds ? *fadeSeconds
+                           : given     ? FadeSeconds(index)
+                                       : 0);
 }
 
 const char* SongSession::MachineName() const {

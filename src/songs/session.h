@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,8 @@ struct SongTiming {
     uint64_t FadeFrames = 0; // never more than Frames
 };
 inline constexpr int OutputRate = 44100;
+// How long a song the file gives no length plays in a rendering.
+inline constexpr double DefaultSongSeconds = 180;
 
 // The timing for `seconds` of sound fading over the last `fadeSeconds`
 // (rounded to the nearest frame; the fade is cut to the length).
@@ -102,6 +105,12 @@ class SongSession {
     // The song's length and fade as the file gives them, in output frames;
     // no length (Frames 0) when the file gives none.
     SongTiming FileTiming(int index) const;
+    // What zirrafon-render (and the player's export) makes of song `index`:
+    // `seconds` when given, else the file's length, else DefaultSongSeconds;
+    // `fadeSeconds` when given, else the file's fade when it gives a length,
+    // else none.
+    SongTiming RenderTiming(int index, std::optional<double> seconds = {},
+                            std::optional<double> fadeSeconds = {}) const;
     // What the song's code drove since the last start: "spectrum", "cpc" or "none".
     const char* MachineName() const;
 };

@@ -14,6 +14,7 @@
 
 #include "platform/opendialog.h"
 #include "playback/player.h"
+#include "playback/song_export.h"
 #include "ui/skin.h"
 
 #include <QPoint>
@@ -25,6 +26,9 @@
 #include <memory>
 
 class QCloseEvent;
+class QContextMenuEvent;
+class QMenu;
+class QProgressDialog;
 class QDragEnterEvent;
 class QDropEvent;
 class QEvent;
@@ -133,8 +137,27 @@ class TForm1 : public QWidget {
     // Shows the Parameters dialog modally.
     void ShowParameters();
 
+    // ---- The song list menu (right button, Menu key, Shift+F10) ---------------------
+    // The menu as it would show now: the file's songs (number, name, m:ss
+    // where the file gives a length; the current one checked), "Follow song
+    // lengths", "Export song to WAV…", "Parameters…", "About" and the recent
+    // files. Its actions act through the player, as buttons and keys do.
+    std::unique_ptr<QMenu> BuildContextMenu();
+    void ShowContextMenu(const QPoint& globalPosition);
+    // A recent file: played like a dropped file; one that is gone leaves the
+    // list with a message naming it.
+    void OpenRecentFile(const QString& path);
+    // Asks where to (a save dialog on STEM-NN.wav in the song's folder) and
+    // renders the current song there on a worker thread with a progress
+    // dialog that can cancel it.
+    void ExportSong();
+    FileOpenDialog ExportDialog;
+    SongExport Export;
+    QPointer<QProgressDialog> ExportProgress;
+
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

@@ -371,7 +371,16 @@ void TForm1::FormKeyUp(int key, Qt::KeyboardModifiers modifiers) {
         ShowAbout();
 }
 
-void TForm1::keyPressEvent(QKeyEvent* event) { FormKeyDown(event->key(), event->modifiers()); }
+void TForm1::keyPressEvent(QKeyEvent* event) {
+    // The song list menu: the Menu key, or Shift+F10, as everywhere else.
+    const Qt::KeyboardModifiers held = event->modifiers() & ShiftCtrlAlt;
+    if ((event->key() == Qt::Key_Menu && !held) ||
+        (event->key() == Qt::Key_F10 && held == Qt::ShiftModifier)) {
+        ShowContextMenu(mapToGlobal(rect().center()));
+        return;
+    }
+    FormKeyDown(event->key(), event->modifiers());
+}
 
 void TForm1::keyReleaseEvent(QKeyEvent* event) {
     if (event->isAutoRepeat()) return;

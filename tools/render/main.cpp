@@ -26,7 +26,6 @@
 
 namespace {
 
-constexpr double DefaultSeconds = 180;
 constexpr double MaxSeconds = 6 * 3600; // keeps the WAV data below 4 GiB
 
 const char* const HelpText =
@@ -524,12 +523,10 @@ int Run(const Options& o) {
             Task t;
             t.Job.FileName = o.Files[f];
             t.Job.Song = song;
-            const double headerLength = file.SongSeconds(song);
-            t.Seconds = o.Seconds ? *o.Seconds : headerLength > 0 ? headerLength : DefaultSeconds;
-            const double fade = o.Fade ? *o.Fade : headerLength > 0 ? file.FadeSeconds(song) : 0;
-            t.Job.Frames = static_cast<uint64_t>(std::llround(t.Seconds * SampleRate));
-            t.Job.FadeFrames = std::min<uint64_t>(
-                static_cast<uint64_t>(std::llround(fade * SampleRate)), t.Job.Frames);
+            const SongTiming timing = file.RenderTiming(song, o.Seconds, o.Fade);
+            t.Seconds = static_cast<double>(timing.Frames) / SampleRate;
+            t.Job.Frames = timing.Frames;
+            t.Job.FadeFrames = timing.FadeFrames;
             t.Label = o.Files[f] + " #" + std::to_string(song + 1);
             if (!o.Bench) {
                 char suffix[16] = "";
