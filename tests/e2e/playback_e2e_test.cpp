@@ -200,13 +200,19 @@ TEST_F(RealOutput, AStallOfTheGuiThreadLeavesNoGap) {
               "");
 }
 
-// The player program itself, started on a song like a user would.
+// The player program itself, started on a song like a user would, in a
+// session without a bus: it plays as ever, only without the media-player
+// interface.
 TEST(PlayerProgram, PlaysTheSongNamedOnTheCommandLine) {
     E2E_REQUIRE_BED();
     e2e::Recording recording;
     std::string error;
     ASSERT_TRUE(recording.Start(error)) << error;
     QProcess player;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+               QStringLiteral("unix:path=/nonexistent/zirrafon/bus"));
+    player.setProcessEnvironment(env);
     player.setProcessChannelMode(QProcess::ForwardedChannels);
     player.start(e2e::BinaryPath("zirrafon"), {e2e::DemoFile("demo.aym")});
     ASSERT_TRUE(player.waitForStarted(5000));
