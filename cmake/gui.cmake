@@ -1,6 +1,6 @@
 # The Qt player: library zirrafon_gui (playback + ui + platform), the zirrafon
 # executable (app), and the Qt-based tests.
-find_package(Qt6 REQUIRED COMPONENTS Widgets Multimedia Test)
+find_package(Qt6 REQUIRED COMPONENTS Widgets Multimedia DBus Test)
 
 set(CMAKE_AUTOMOC ON)
 set(CMAKE_AUTORCC ON)
@@ -14,6 +14,8 @@ file(GLOB GUI_SOURCES CONFIGURE_DEPENDS
 file(GLOB GUI_RESOURCES CONFIGURE_DEPENDS assets/*.qrc)
 add_library(zirrafon_gui STATIC ${GUI_SOURCES} ${GUI_RESOURCES})
 target_link_libraries(zirrafon_gui PUBLIC zirrafon_emu zirrafon_render Qt6::Widgets Qt6::Multimedia)
+# The media-player interface (src/playback/mpris.*) on the session bus.
+target_link_libraries(zirrafon_gui PRIVATE Qt6::DBus)
 # File-type association (src/platform/association.*) edits the user's
 # mimeapps.list with GLib's GKeyFile.
 find_package(PkgConfig REQUIRED)

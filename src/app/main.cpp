@@ -1,8 +1,9 @@
 // Program entry of the player. One player runs per user session: a start that
 // finds a player running hands its arguments over to it and ends; otherwise
 // this start becomes the player. It listens for later starts before anything
-// else is built, makes the main window and the hidden Parameters dialog,
-// delivers the stored "Startup" options and then its own command line as two
+// else is built, makes the main window, the hidden Parameters dialog and the
+// media-player interface on the session bus (when there is one), then
+// delivers the stored "Startup" options and its own command line as two
 // batches, shows the window and runs until the window closes.
 //
 // Before anything else, relative file names on the command line (and the
@@ -17,6 +18,7 @@
 // exist, so a start that comes meanwhile waits in the socket's backlog.
 #include "app/argument_batches.h"
 #include "platform/single_instance.h"
+#include "playback/mpris.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
 
@@ -74,6 +76,11 @@ int main(int argc, char* argv[]) {
     };
     face = &form;
     batches = &argumentBatches;
+    // Media keys, sound menus and playerctl steer the player through it. Made
+    // before the start-up batches so that it sees the first file open; without
+    // a session bus the player plays on without it, silently.
+    MediaPlayerInterface mediaPlayer(*form.Playback, form);
+    mediaPlayer.Register();
 
     argumentBatches.CheckCommandLineAndReg(arguments);
     form.show();

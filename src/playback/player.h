@@ -87,6 +87,16 @@ class Player : public QObject {
     PlayState State() const {
         return !Playing ? PlayState::Stopped : Paused ? PlayState::Paused : PlayState::Playing;
     }
+    // Time since the current song started, as frames of 1/44,100 s that the
+    // sound device has played: paused time does not count, nor does sound
+    // still waiting in the buffers. 0 when stopped. The elapsed time the
+    // player shows and the media-player interface's position both use it.
+    uint64_t ElapsedFrames() const {
+        if (!Playing || !WaveOut) return 0;
+        const uint64_t played = WaveOut->PlayedFrames();
+        return played > SongStartFrame ? played - SongStartFrame : 0;
+    }
+    double ElapsedSeconds() const { return static_cast<double>(ElapsedFrames()) / WaveSampleRate; }
 
     // ---- Wave output cycle -------------------------------------------------------
     // Opens the device, resets the engine, fills and queues both buffers.

@@ -11,6 +11,10 @@
 // buffer behind every change the player makes. While paused nothing is handed
 // over and nothing completes.
 //
+// The same played time gives `PlayedFrames`: a reset stops the stream and the
+// server counts from 0 again after it, so what the stopped stream had played
+// is kept aside and added.
+//
 // A sound server lost while playing (the sink stops with a fatal error) hands
 // every queued buffer back at once; queueing them again then fails with
 // "The connection to the audio output device was lost", so the player reports
@@ -90,6 +94,7 @@ class AudioSinkWaveOut final : public WaveOutDevice {
         paused_ = false;
         lost_ = false;
         streamBytes_ = 0;
+        earlierFrames_ = 0;
         pump_.start();
         return WaveNoError;
     }
@@ -139,6 +144,7 @@ class AudioSinkWaveOut final : public WaveOutDevice {
         if (!sink_) return WaveErrorNotOpen;
         // reset() drops what the sink still holds and stops the stream; the
         // next Write starts it again.
+        earlierFrames_ = PlayedFrames();
         resetting_ = true;
         sink_->reset();
         resetting_ = false;
@@ -171,6 +177,15 @@ class AudioSinkWaveOut final : public WaveOutDevice {
         if (head_ != nullptr || playingHead_ != nullptr) return WaveErrorStillPlaying;
         Shut();
         return WaveNoError;
+    }
+
+    uint64_t PlayedFrames() const override {
+        if (!sink_) return 0;
+        if (io_ == nullptr) return earlierFrames_;
+        // Never more than was handed over, whatever the server's rounding.
+        const auto played =
+            static_cast<uint64_t>(sink_->processedUSecs()) * WaveSampleRate / 1000000;
+        return earlierFrames_ + std::min(played, streamBytes_ / WaveBytesPerFrame);
     }
 
     QString ErrorText(WaveResult code) const override { return WaveErrorText(code); }
@@ -255,6 +270,7 @@ class AudioSinkWaveOut final : public WaveOutDevice {
         if (resetting_ || state != QAudio::StoppedState || !sink_) return;
         if (sink_->error() != QAudio::FatalError && sink_->error() != QAudio::IOError) return;
         lost_ = true;
+        earlierFrames_ = PlayedFrames();
         io_ = nullptr;
         HandBackAll();
     }
@@ -300,7 +316,8 @@ class AudioSinkWaveOut final : public WaveOutDevice {
     WaveHeader* tail_ = nullptr;
     WaveHeader* playingHead_ = nullptr; // handed over, not yet played to the end
     WaveHeader* playingTail_ = nullptr;
-    uint64_t streamBytes_ = 0; // handed over since the stream started
+    uint64_t streamBytes_ = 0;   // handed over since the stream started
+    uint64_t earlierFrames_ = 0; // played by the streams before the last reset
     bool paused_ = false;
     bool lost_ = false;
     bool resetting_ = false;

@@ -93,6 +93,9 @@ class WaveOutDevice {
     virtual WaveResult Restart() = 0;
     // Fails with WaveErrorStillPlaying while buffers are queued.
     virtual WaveResult Close() = 0;
+    // Frames the sound server has played since the device was opened, resets
+    // included; it stands still while paused. 0 when not open.
+    virtual uint64_t PlayedFrames() const = 0;
     // The readable text of a failure code (what the user is shown).
     virtual QString ErrorText(WaveResult code) const = 0;
 };

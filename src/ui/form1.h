@@ -29,6 +29,7 @@ class QCloseEvent;
 class QContextMenuEvent;
 class QMenu;
 class QProgressDialog;
+class QTimer;
 class QDragEnterEvent;
 class QDropEvent;
 class QEvent;
@@ -152,10 +153,14 @@ class TForm1 : public QWidget {
     // dialog that can cancel it.
     void ExportSong();
     FileOpenDialog ExportDialog;
+    // The window's tooltip: "m:ss / m:ss" (played / the song's length) or
+    // "m:ss" when the file gives no length; kept up to date while shown.
+    QString ElapsedText() const;
     SongExport Export;
     QPointer<QProgressDialog> ExportProgress;
 
   protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -170,5 +175,7 @@ class TForm1 : public QWidget {
     void dropEvent(QDropEvent* event) override;
 
   private:
+    QTimer* TooltipTimer = nullptr; // refreshes the tooltip while it shows
+    QPoint TooltipAt;
     bool CentredOnce = false; // placed in the centre of the screen at the first show
 };

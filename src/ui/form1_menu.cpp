@@ -1,14 +1,18 @@
 // The main window's song list menu: the songs of the open file with their
 // lengths, following song lengths, exporting the current song to WAV, the
 // Parameters dialog, the About box and the recent files. Right-button presses
-// do nothing else on the face, so the menu takes nothing away from it.
+// do nothing else on the face, so the menu takes nothing away from it. And
+// the tooltip with the time played of the song.
 #include "platform/messages.h"
 #include "ui/form1.h"
 
 #include <QContextMenuEvent>
 #include <QFileInfo>
+#include <QHelpEvent>
 #include <QMenu>
 #include <QProgressDialog>
+#include <QTimer>
+#include <QToolTip>
 #include <QUrl>
 
 namespace {
@@ -118,4 +122,31 @@ void TForm1::ExportSong() {
         Qt::SingleShotConnection);
     progress->show();
     Export.Start(request);
+}
+
+QString TForm1::ElapsedText() const {
+    const QString played = MinutesAndSeconds(Playback->ElapsedFrames());
+    const SongList& list = Playback->List;
+    if (!list.FileOpen) return played;
+    const SongTiming t = Playback->Session.FileTiming(list.CurrentSong);
+    return t.Frames == 0 ? played : played + QStringLiteral(" / ") + MinutesAndSeconds(t.Frames);
+}
+
+bool TForm1::event(QEvent* event) {
+    if (event->type() != QEvent::ToolTip) return QWidget::event(event);
+    TooltipAt = static_cast<QHelpEvent*>(event)->globalPos();
+    QToolTip::showText(TooltipAt, ElapsedText(), this);
+    if (!TooltipTimer) {
+        TooltipTimer = new QTimer(this);
+        TooltipTimer->setInterval(250);
+        connect(TooltipTimer, &QTimer::timeout, this, [this] {
+            if (!QToolTip::isVisible()) {
+                TooltipTimer->stop();
+                return;
+            }
+            QToolTip::showText(TooltipAt, ElapsedText(), this);
+        });
+    }
+    TooltipTimer->start();
+    return true;
 }

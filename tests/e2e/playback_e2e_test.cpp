@@ -2,17 +2,21 @@
 // songs through Qt Multimedia into the bed's PulseAudio null sink, the sink's
 // monitor is recorded, and the recording must equal zirrafon-render's output
 // for the same song sample for sample (after the leading silence).
+#include "../songs/song_files.h"
 #include "e2e_util.h"
 #include "platform/messages.h"
 #include "ui/form1.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
@@ -180,6 +184,59 @@ TEST_F(RealOutput, ControlsAreHeardWithinTwoBuffers) {
     }
 }
 
+// With song lengths followed, what is heard is each song exactly as
+// zirrafon-render renders it by default (its length, its fade), one after the
+// other without a gap, and then silence; without, the first song plays on.
+TEST_F(RealOutput, FollowedSongLengthsPlayTheSongsOneAfterAnother) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("three.ay");
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        // 3 s fading over 1 s, 2 s fading over 0.5 s, 1 s.
+        const Bytes bytes = BuildToneAY(3, 0, {150, 100, 50}, {50, 25, 0});
+        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    }
+    for (const bool follow : {true, false}) {
+        SCOPED_TRACE(follow ? "followed" : "not followed");
+        form->Settings.SetFollowSongLengths(follow);
+        StartRecording();
+        form->OpenAndPlay(file);
+        QTest::qWait(follow ? 7000 : 4500);
+        EXPECT_EQ(form->Playback->Playing, !follow);
+        form->StopButtonAction();
+        QTest::qWait(150);
+        const std::vector<int16_t> rec = recording.Stop();
+        std::string error;
+        std::vector<int16_t> expected;
+        const int songs = follow ? 3 : 1;
+        for (int n = 1; n <= songs; ++n) {
+            const std::vector<int16_t> one = e2e::Render(file, n, follow ? 0 : 4, error);
+            ASSERT_FALSE(one.empty()) << error;
+            expected.insert(expected.end(), one.begin(), one.end());
+            std::printf("%s: song %d, %.3f s\n", follow ? "followed" : "not followed", n,
+                        static_cast<double>(one.size()) / ValuesPerSecond);
+        }
+        const auto lead = e2e::FirstNonZero(expected);
+        const auto first = e2e::FirstNonZero(rec);
+        ASSERT_TRUE(lead && first);
+        const size_t count = follow ? expected.size() - *lead : 3800 * ValuesPerSecond / 1000;
+        EXPECT_EQ(e2e::CompareAligned(rec, expected, count), "");
+        std::printf("%s: %.3f s heard exactly as rendered\n", follow ? "followed" : "not followed",
+                    static_cast<double>(count) / ValuesPerSecond);
+        if (follow) { // nothing after the last song
+            ASSERT_LE(*first + count, rec.size());
+            EXPECT_TRUE(std::all_of(rec.begin() + static_cast<ptrdiff_t>(*first + count), rec.end(),
+                                    [](int16_t v) { return v == 0; }));
+        } else { // past the first song's length of 3 s
+            const auto last = e2e::LastNonZero(rec);
+            ASSERT_TRUE(last);
+            EXPECT_GT(static_cast<double>(*last - *first) / ValuesPerSecond, 3.5);
+        }
+    }
+    form->Settings.SetFollowSongLengths(false);
+}
+
 TEST_F(RealOutput, AStallOfTheGuiThreadLeavesNoGap) {
     StartRecording();
     PlaySong(1);
@@ -200,13 +257,19 @@ TEST_F(RealOutput, AStallOfTheGuiThreadLeavesNoGap) {
               "");
 }
 
-// The player program itself, started on a song like a user would.
+// The player program itself, started on a song like a user would, in a
+// session without a bus: it plays as ever, only without the media-player
+// interface.
 TEST(PlayerProgram, PlaysTheSongNamedOnTheCommandLine) {
     E2E_REQUIRE_BED();
     e2e::Recording recording;
     std::string error;
     ASSERT_TRUE(recording.Start(error)) << error;
     QProcess player;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+               QStringLiteral("unix:path=/nonexistent/zirrafon/bus"));
+    player.setProcessEnvironment(env);
     player.setProcessChannelMode(QProcess::ForwardedChannels);
     player.start(e2e::BinaryPath("zirrafon"), {e2e::DemoFile("demo.aym")});
     ASSERT_TRUE(player.waitForStarted(5000));

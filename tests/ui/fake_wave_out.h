@@ -1,6 +1,7 @@
 // A wave-out device for tests: records every call in order, can fail any call
 // with a given code, and hands buffers back (completion notices) when the test
-// says so or when it is reset, like a real device.
+// says so or when it is reset, like a real device. What it has played is what
+// the test handed back as played.
 #pragma once
 
 #include "playback/waveout.h"
@@ -21,8 +22,9 @@ class FakeWaveOutDriver {
     std::map<const WaveHeader*, std::string> Names;
     std::vector<WaveHeader*> Queue; // written and not yet handed back
     QPointer<QObject> Target;
-    int Devices = 0; // devices made
-    int Alive = 0;   // devices not yet destroyed
+    int Devices = 0;     // devices made
+    int Alive = 0;       // devices not yet destroyed
+    uint64_t Played = 0; // frames of the buffers handed back as played since the last open
 
     // Names the two headers of a window in the call log.
     template <typename Owner> void Watch(Owner& form) {
@@ -31,9 +33,11 @@ class FakeWaveOutDriver {
     }
     void FailOn(const std::string& call, WaveResult code) { Failures[call] = code; }
 
-    // Hands a queued buffer back, as the device does when it has played it.
-    void Complete(WaveHeader* header) {
+    // Hands a queued buffer back, as the device does when it has played it
+    // (or, on a reset, when it drops it unplayed).
+    void Complete(WaveHeader* header, bool played = true) {
         std::erase(Queue, header);
+        if (played) Played += header->BufferLength / WaveBytesPerFrame;
         if (Target) QCoreApplication::postEvent(Target, new WaveDoneEvent(header));
     }
 
@@ -62,7 +66,10 @@ class FakeWaveOut final : public WaveOutDevice {
 
     WaveResult Open(QObject* notify) override {
         const WaveResult r = d_.Record("Open");
-        if (r == WaveNoError) d_.Target = notify;
+        if (r == WaveNoError) {
+            d_.Target = notify;
+            d_.Played = 0;
+        }
         return r;
     }
     WaveResult PrepareHeader(WaveHeader& h) override {
@@ -83,12 +90,13 @@ class FakeWaveOut final : public WaveOutDevice {
     WaveResult Reset() override {
         const WaveResult r = d_.Record("Reset");
         if (r == WaveNoError)
-            while (!d_.Queue.empty()) d_.Complete(d_.Queue.front());
+            while (!d_.Queue.empty()) d_.Complete(d_.Queue.front(), false);
         return r;
     }
     WaveResult Pause() override { return d_.Record("Pause"); }
     WaveResult Restart() override { return d_.Record("Restart"); }
     WaveResult Close() override { return d_.Record("Close"); }
+    uint64_t PlayedFrames() const override { return d_.Played; }
     QString ErrorText(WaveResult code) const override { return FakeWaveOutDriver::TextOf(code); }
 
   private:

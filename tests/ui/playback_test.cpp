@@ -198,6 +198,7 @@ TEST_F(Playback, PauseTogglesAndStopWhilePausedKeepsPausedUntilTheNextStart) {
     player->Pause(); // not playing: no device call, still paused
     EXPECT_EQ(driver.Calls, (Calls{"Reset", "Unprepare H1", "Unprepare H2", "Close"}));
     EXPECT_TRUE(player->Paused);
+    EXPECT_EQ(player->ElapsedSeconds(), 0.0); // stopped, though still marked paused
 
     player->Play();
     EXPECT_TRUE(player->Playing);
@@ -210,9 +211,11 @@ TEST_F(Playback, PlayWhilePausedRestartsTheSongFromItsBeginningUnpaused) {
     driver.Complete(&player->Header1);
     Deliver(); // the song has moved on by a buffer
     player->Pause();
+    EXPECT_EQ(player->ElapsedFrames(), uint64_t{BufferValues / 2});
     driver.Calls.clear();
 
     player->Play();
+    EXPECT_EQ(player->ElapsedFrames(), 0u); // the song's time starts again
     EXPECT_EQ(driver.Calls, (Calls{"Reset", "Unprepare H1", "Unprepare H2", "Close", "Open",
                                    "Prepare H1", "Write H1", "Prepare H2", "Write H2"}));
     EXPECT_TRUE(player->Playing);

@@ -256,6 +256,9 @@ TEST(SongListMenu, ListsTheSongsAndActsThroughThePlayer) {
     EXPECT_EQ(form.Playback->List.CurrentSong, 2);
     EXPECT_TRUE(form.Playback->Playing);
     EXPECT_EQ(form.SongNumberShown, 3);
+    EXPECT_EQ(form.ElapsedText(), "0:00 / 2:03"); // the tooltip
+    actions[1]->trigger();
+    EXPECT_EQ(form.ElapsedText(), "0:00"); // no length given
     actions[4]->trigger();
     EXPECT_TRUE(form.Settings.FollowSongLengths);
     EXPECT_TRUE(form.BuildContextMenu()->actions()[4]->isChecked());

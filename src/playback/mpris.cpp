@@ -1,0 +1,333 @@
+// The media-player interface (see mpris.h): two D-Bus adaptors on one object,
+// and the announcing of changed properties.
+#include "playback/mpris.h"
+
+#include "playback/player.h"
+
+#include <QCoreApplication>
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QFile>
+#include <QTimer>
+#include <QUrl>
+#include <QWidget>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QString ObjectPath = QStringLiteral("/org/mpris/MediaPlayer2");
+const QString ServiceName = QStringLiteral("org.mpris.MediaPlayer2.zirrafon");
+const QString PlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
+// The track id the interface reserves for "no track".
+const QString NoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
+constexpr qlonglong MicrosecondsPerFrame = 20000; // song lengths come in 1/50 s
+
+// org.mpris.MediaPlayer2: who the player is, and its window.
+class RootAdaptor final : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
+    Q_PROPERTY(bool CanQuit READ CanQuit)
+    Q_PROPERTY(bool CanRaise READ CanRaise)
+    Q_PROPERTY(bool HasTrackList READ HasTrackList)
+    Q_PROPERTY(QString Identity READ Identity)
+    Q_PROPERTY(QString DesktopEntry READ DesktopEntry)
+    Q_PROPERTY(QStringList SupportedUriSchemes READ SupportedUriSchemes)
+    Q_PROPERTY(QStringList SupportedMimeTypes READ SupportedMimeTypes)
+
+  public:
+    explicit RootAdaptor(MediaPlayerInterface* owner)
+        : QDBusAbstractAdaptor(owner), owner_(*owner) {}
+
+    bool CanQuit() const { return true; }
+    bool CanRaise() const { return true; }
+    bool HasTrackList() const { return false; }
+    QString Identity() const { return QStringLiteral("Zirrafon"); }
+    QString DesktopEntry() const { return QStringLiteral("zirrafon"); }
+    QStringList SupportedUriSchemes() const { return {QStringLiteral("file")}; }
+    QStringList SupportedMimeTypes() const {
+        return {QStringLiteral("audio/x-zxay"), QStringLiteral("audio/x-aym")};
+    }
+
+  public slots:
+    void Quit() { owner_.Quit(); }
+    void Raise() { owner_.Raise(); }
+
+  private:
+    MediaPlayerInterface& owner_;
+};
+
+// org.mpris.MediaPlayer2.Player: the transport buttons, the song, the volume.
+class PlayerAdaptor final : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
+    Q_PROPERTY(QString PlaybackStatus READ PlaybackStatus)
+    Q_PROPERTY(double Rate READ Rate WRITE SetRate)
+    Q_PROPERTY(double MinimumRate READ Rate)
+    Q_PROPERTY(double MaximumRate READ Rate)
+    Q_PROPERTY(QVariantMap Metadata READ Metadata)
+    Q_PROPERTY(double Volume READ Volume WRITE SetVolume)
+    Q_PROPERTY(qlonglong Position READ Position)
+    Q_PROPERTY(bool CanGoNext READ CanGoNext)
+    Q_PROPERTY(bool CanGoPrevious READ CanGoPrevious)
+    Q_PROPERTY(bool CanPlay READ CanPlay)
+    Q_PROPERTY(bool CanPause READ CanPlay)
+    Q_PROPERTY(bool CanSeek READ CanSeek)
+    Q_PROPERTY(bool CanControl READ CanControl)
+
+  public:
+    explicit PlayerAdaptor(MediaPlayerInterface* owner)
+        : QDBusAbstractAdaptor(owner), owner_(*owner) {}
+
+    QString PlaybackStatus() const { return owner_.PlaybackStatus(); }
+    double Rate() const { return 1.0; }
+    void SetRate(double) {} // one speed only
+    QVariantMap Metadata() const { return owner_.Metadata(); }
+    double Volume() const { return owner_.Volume(); }
+    void SetVolume(double volume) { owner_.SetVolume(volume); }
+    qlonglong Position() const { return owner_.Position(); }
+    bool CanGoNext() const { return owner_.CanGoNext(); }
+    bool CanGoPrevious() const { return owner_.CanGoPrevious(); }
+    bool CanPlay() const { return owner_.CanPlay(); }
+    bool CanSeek() const { return false; }
+    bool CanControl() const { return true; }
+
+  public slots:
+    void Play() { owner_.Play(); }
+    void Pause() { owner_.Pause(); }
+    void PlayPause() { owner_.PlayPause(); }
+    void Stop() { owner_.Stop(); }
+    void Next() { owner_.Next(); }
+    void Previous() { owner_.Previous(); }
+    void Seek(qlonglong) {}                                // CanSeek is false
+    void SetPosition(const QDBusObjectPath&, qlonglong) {} // likewise
+    // The call itself comes last (Qt passes it; it is not part of the
+    // interface), so that a refused URI can be answered with an error.
+    void OpenUri(const QString& uri, const QDBusMessage& call) {
+        if (owner_.OpenUri(uri)) return;
+        call.setDelayedReply(true);
+        QDBusConnection::sessionBus().send(call.createErrorReply(
+            QDBusError::InvalidArgs, QStringLiteral("Only file: URIs can be opened: %1").arg(uri)));
+    }
+
+  signals:
+    void Seeked(qlonglong position); // part of the interface; never sent (no seeking)
+
+  private:
+    MediaPlayerInterface& owner_;
+};
+
+} // namespace
+
+MediaPlayerInterface::MediaPlayerInterface(Player& player, QWidget& window, QObject* parent)
+    : QObject(parent), player_(player), window_(&window) {
+    new RootAdaptor(this);
+    new PlayerAdaptor(this);
+    connect(&player_, &Player::FileOpened, this, [this](const QString& fileName) {
+        fileName_ = fileName;
+        PropertiesMayHaveChanged();
+    });
+    connect(&player_, &Player::StateChanged, this, [this] { PropertiesMayHaveChanged(); });
+    connect(&player_, &Player::SongNumberChanged, this, [this] { PropertiesMayHaveChanged(); });
+    connect(&player_, &Player::SongCountChanged, this, [this] { PropertiesMayHaveChanged(); });
+    connect(&player_, &Player::LabelsChanged, this, [this] { PropertiesMayHaveChanged(); });
+    connect(&player_, &Player::TitleChanged, this, [this] { PropertiesMayHaveChanged(); });
+    connect(&player_.Settings, &PlayerSettings::VolumeChanged, this,
+            [this] { PropertiesMayHaveChanged(); });
+}
+
+MediaPlayerInterface::~MediaPlayerInterface() {
+    if (busName_.isEmpty()) return;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.unregisterObject(ObjectPath);
+    bus.unregisterService(busName_);
+}
+
+bool MediaPlayerInterface::Register() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return false;
+    // The object first, so that whoever sees the name appear finds it.
+    if (!bus.registerObject(ObjectPath, this, QDBusConnection::ExportAdaptors)) return false;
+    for (const QString& name :
+         {ServiceName,
+          ServiceName + QStringLiteral(".instance%1").arg(QCoreApplication::applicationPid())}) {
+        if (bus.registerService(name)) {
+            busName_ = name;
+            break;
+        }
+    }
+    if (busName_.isEmpty()) {
+        bus.unregisterObject(ObjectPath);
+        return false;
+    }
+    announced_.clear();
+    Announce();
+    return true;
+}
+
+// ---- Properties ----------------------------------------------------------------------
+
+QString MediaPlayerInterface::PlaybackStatus() const {
+    switch (player_.State()) {
+    case PlayState::Playing: return QStringLiteral("Playing");
+    case PlayState::Paused: return QStringLiteral("Paused");
+    case PlayState::Stopped: break;
+    }
+    return QStringLiteral("Stopped");
+}
+
+QVariantMap MediaPlayerInterface::Metadata() const {
+    const SongList& list = player_.List;
+    const int song = list.CurrentSong;
+    if (!list.FileOpen || song < 0 || song >= list.SongCount)
+        return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(NoTrack))}};
+    QVariantMap m;
+    m[QStringLiteral("mpris:trackid")] = QVariant::fromValue(
+        QDBusObjectPath(QStringLiteral("/org/zirrafon/track/%1").arg(song + 1)));
+    m[QStringLiteral("xesam:title")] = SongText(player_.Session.SongTitle(song));
+    m[QStringLiteral("xesam:artist")] = QStringList{SongText(list.AuthorText)};
+    m[QStringLiteral("xesam:album")] = SongText(list.MiscText);
+    m[QStringLiteral("xesam:trackNumber")] = song + 1;
+    if (!fileName_.isEmpty())
+        m[QStringLiteral("xesam:url")] =
+            QString::fromUtf8(QUrl::fromLocalFile(fileName_).toEncoded());
+    if (const uint32_t frames = player_.Session.SongFrames(song); frames > 0)
+        m[QStringLiteral("mpris:length")] = qlonglong{frames} * MicrosecondsPerFrame;
+    return m;
+}
+
+double MediaPlayerInterface::Volume() const {
+    return static_cast<double>(player_.Settings.Volume) / VolumeZoneHeight;
+}
+
+void MediaPlayerInterface::SetVolume(double volume) {
+    if (!(volume >= 0)) volume = 0; // NaN too
+    const auto steps = static_cast<int32_t>(std::lround(std::min(volume, 1.0) * VolumeZoneHeight));
+    player_.Settings.SetVolume(steps);
+}
+
+qlonglong MediaPlayerInterface::Position() const {
+    return static_cast<qlonglong>(player_.ElapsedFrames() * 1000000 / WaveSampleRate);
+}
+
+bool MediaPlayerInterface::CanGoNext() const {
+    return player_.List.FileOpen && player_.List.CurrentSong < player_.List.SongCount - 1;
+}
+
+bool MediaPlayerInterface::CanGoPrevious() const {
+    return player_.List.FileOpen && player_.List.CurrentSong > 0;
+}
+
+bool MediaPlayerInterface::CanPlay() const { return player_.List.FileOpen; }
+
+// ---- Methods ----------------------------------------------------------------------------
+
+template <typename Action> void MediaPlayerInterface::Later(Action action) {
+    QTimer::singleShot(0, this, [this, action] {
+        action();
+        // A refused file changes what is shown without a signal of its own.
+        PropertiesMayHaveChanged();
+    });
+}
+
+void MediaPlayerInterface::Play() {
+    Later([this] {
+        if (player_.State() == PlayState::Stopped)
+            player_.Play();
+        else if (player_.State() == PlayState::Paused)
+            player_.Pause();
+    });
+}
+
+void MediaPlayerInterface::Pause() {
+    Later([this] {
+        if (player_.State() == PlayState::Playing) player_.Pause();
+    });
+}
+
+void MediaPlayerInterface::PlayPause() {
+    Later([this] {
+        if (player_.State() == PlayState::Stopped)
+            player_.Play();
+        else
+            player_.Pause();
+    });
+}
+
+void MediaPlayerInterface::Stop() {
+    Later([this] { player_.Stop(); });
+}
+
+void MediaPlayerInterface::Next() {
+    Later([this] {
+        if (CanGoNext()) player_.Next();
+    });
+}
+
+void MediaPlayerInterface::Previous() {
+    Later([this] {
+        if (CanGoPrevious()) player_.Previous();
+    });
+}
+
+bool MediaPlayerInterface::OpenUri(const QString& uri) {
+    const QUrl url(uri);
+    if (!url.isLocalFile()) return false;
+    Later([this, fileName = url.toLocalFile()] { player_.OpenAndPlay(fileName); });
+    return true;
+}
+
+void MediaPlayerInterface::Quit() {
+    Later([this] {
+        if (window_) window_->close();
+    });
+}
+
+void MediaPlayerInterface::Raise() {
+    Later([this] {
+        if (!window_) return;
+        window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
+        window_->show();
+        window_->raise();
+        window_->activateWindow();
+    });
+}
+
+// ---- PropertiesChanged ------------------------------------------------------------------
+
+void MediaPlayerInterface::PropertiesMayHaveChanged() {
+    if (busName_.isEmpty() || announcePending_) return;
+    announcePending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        announcePending_ = false;
+        Announce();
+    });
+}
+
+void MediaPlayerInterface::Announce() {
+    const QVariantMap now = {
+        {QStringLiteral("PlaybackStatus"), PlaybackStatus()},
+        {QStringLiteral("Metadata"), Metadata()},
+        {QStringLiteral("Volume"), Volume()},
+        {QStringLiteral("CanGoNext"), CanGoNext()},
+        {QStringLiteral("CanGoPrevious"), CanGoPrevious()},
+        {QStringLiteral("CanPlay"), CanPlay()},
+        {QStringLiteral("CanPause"), CanPlay()},
+    };
+    QVariantMap changed;
+    for (auto it = now.begin(); it != now.end(); ++it)
+        if (announced_.value(it.key()) != it.value()) changed.insert(it.key(), it.value());
+    const bool first = announced_.isEmpty();
+    announced_ = now;
+    if (first || changed.isEmpty()) return; // nothing was announced before registering
+    QDBusMessage signal =
+        QDBusMessage::createSignal(ObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                   QStringLiteral("PropertiesChanged"));
+    signal << PlayerInterface << changed << QStringList();
+    QDBusConnection::sessionBus().send(signal);
+}
+
+#include "mpris.moc"

@@ -1,0 +1,87 @@
+// The desktop's media-player interface: MPRIS 2.2 on the D-Bus session bus,
+// so that media keys, the desktop's sound menu and `playerctl` see and steer
+// the player.
+//
+//     MediaPlayerInterface mpris(player, window);
+//     mpris.Register(); // false without a session bus: the player plays on without it
+//
+// Bus name `org.mpris.MediaPlayer2.zirrafon` (with ".instance<pid>" appended
+// when another player of the session holds it), object `/org/mpris/MediaPlayer2`,
+// interfaces `org.mpris.MediaPlayer2` and `org.mpris.MediaPlayer2.Player`.
+//
+// Each call does what the matching button does, through the same `Player`
+// action; closing and raising act on the main window as its close button and
+// a task switcher do. Calls are answered first and acted on right after, from
+// the event loop, so that a message box the action shows never keeps the
+// caller waiting. Where the interface asks more than a button gives:
+// - Play resumes a paused song (the play button would restart it) and does
+//   nothing while a song plays; Pause does nothing unless a song plays;
+//   PlayPause starts the current song when stopped, else pauses or resumes.
+// - Next and Previous do nothing when CanGoNext / CanGoPrevious say so: at the
+//   ends of the file, as the buttons, and also when no file is open.
+// - OpenUri plays a `file:` URI like a file dropped on the window; other
+//   schemes are refused with an error.
+// - Position is `Player::ElapsedFrames` in microseconds: played time since the
+//   song started, paused time not counted. Seeking is not offered, so `Seeked`
+//   is never sent.
+// - Volume 0.0..1.0 maps onto the volume bar's 0..39 steps (rounded); setting
+//   it moves the bar as the volume keys do.
+// `PropertiesChanged` is sent once per turn of the event loop for everything
+// that changed in it (state, song, texts, volume, the Can… flags).
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QVariantMap>
+
+class Player;
+class QWidget;
+
+class MediaPlayerInterface : public QObject {
+    Q_OBJECT
+
+  public:
+    MediaPlayerInterface(Player& player, QWidget& window, QObject* parent = nullptr);
+    ~MediaPlayerInterface() override;
+
+    // Exports the object and claims the bus name on the session bus. False,
+    // with nothing else done, when there is no session bus or it refuses.
+    bool Register();
+    QString BusName() const { return busName_; } // empty until registered
+
+    // ---- org.mpris.MediaPlayer2.Player, as the adaptors report and act ----------
+    QString PlaybackStatus() const; // "Playing", "Paused" or "Stopped"
+    QVariantMap Metadata() const;
+    double Volume() const;
+    void SetVolume(double volume);
+    qlonglong Position() const; // microseconds
+    bool CanGoNext() const;
+    bool CanGoPrevious() const;
+    bool CanPlay() const; // a song file is open
+    void Play();
+    void Pause();
+    void PlayPause();
+    void Stop();
+    void Next();
+    void Previous();
+    // False for a URI that is not a local file (nothing is done then).
+    bool OpenUri(const QString& uri);
+    // ---- org.mpris.MediaPlayer2 -------------------------------------------------------
+    void Quit();
+    void Raise();
+
+  private:
+    // Runs `action` from the event loop, after the call has been answered.
+    template <typename Action> void Later(Action action);
+    void PropertiesMayHaveChanged();
+    // Sends PropertiesChanged for what differs from what was last announced.
+    void Announce();
+
+    Player& player_;
+    QPointer<QWidget> window_;
+    QString fileName_; // the song file last opened
+    QString busName_;
+    QVariantMap announced_;
+    bool announcePending_ = false;
+};
