@@ -107,12 +107,19 @@ void SongSession::Close() {
     List.FileOpen = false;
 }
 
-void SongSession::LoadSong(int index) {
-    if (List.FileKind == 0)
-        LoadAYSong(List, *Engine, index);
+void LoadSongOn(SongList& list, SoundEngine& engine, int index) {
+    if (list.FileKind == 0)
+        LoadAYSong(list, engine, index);
     else
-        LoadAYMSong(List, *Engine, index);
+        LoadAYMSong(list, engine, index);
 }
+
+void StartSongOn(SongList& list, SoundEngine& engine, int index, int16_t* firstBuffer) {
+    LoadSongOn(list, engine, index);
+    ::StartPlayback(engine, firstBuffer);
+}
+
+void SongSession::LoadSong(int index) { LoadSongOn(List, *Engine, index); }
 
 void SongSession::StartPlayback(int16_t* firstBuffer) { ::StartPlayback(*Engine, firstBuffer); }
 

@@ -115,6 +115,13 @@ class SongSession {
     const char* MachineName() const;
 };
 
+// The steps of a song start on any engine, for tests that run one song on two
+// engines side by side (the session uses them on its own engine): the
+// machine for song `index` of the file `list` holds, by the file's kind; and
+// that, then the reset of a playback start with output to `firstBuffer`.
+void LoadSongOn(SongList& list, SoundEngine& engine, int index);
+void StartSongOn(SongList& list, SoundEngine& engine, int index, int16_t* firstBuffer);
+
 // zirrafon-render's open: a fresh session with the file opened by KindOfFile.
 // Throws SongIOError for file-system errors and std::runtime_error with the
 // format message for a file the readers refuse.

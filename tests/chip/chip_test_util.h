@@ -4,7 +4,7 @@
 #pragma once
 
 #include "chip/chip.h"
-#include "songs/songs.h"
+#include "songs/session.h"
 
 #include "../z80/z80_state_diff.h"
 
@@ -26,9 +26,10 @@ namespace chiptest {
 template <typename F> int ForRealSongs(int perFile, F f) {
     int songs = 0;
     for (const auto& entry : std::filesystem::directory_iterator(ZIRRAFON_TESTDATA_DIR "/ay")) {
-        SongList list;
+        SongSession opened;
+        SongList& list = opened.List;
         const std::string name = entry.path().string();
-        if (!OpenAYFile(list, name, [](const std::string&) {})) {
+        if (!opened.Open(name, SongKind::AY, [](const std::string&) {})) {
             ADD_FAILURE() << "refused: " << name;
             return songs;
         }

@@ -11,7 +11,7 @@
 // Whole buffers are held to the definition, with the settings changed
 // between them.
 #include "equivalence_runner.h"
-#include "songs/songs.h"
+#include "songs/session.h"
 
 #include <gtest/gtest.h>
 
@@ -280,13 +280,10 @@ TEST(DelayLoops, BeeperSongsRenderAsDefined) {
         {ZIRRAFON_SOURCE_DIR "/assets/demo/demo.ay", 2},
     };
     for (const auto& song : songs) {
-        SongList list;
-        ASSERT_TRUE(OpenAYFile(list, song.File, [](const std::string&) {})) << song.File;
+        SongSession opened;
+        ASSERT_TRUE(opened.Open(song.File, SongKind::AY, [](const std::string&) {})) << song.File;
         chiptest::EquivalenceRunner run;
-        run.Both([&](Rig& r) {
-            LoadAYSong(list, r.E(), song.Song);
-            StartPlayback(r.E(), r.Buffer1.data());
-        });
+        run.Both([&](Rig& r) { StartSongOn(opened.List, r.E(), song.Song, r.Buffer1.data()); });
         ASSERT_TRUE(run.Play(40)) << song.File;
     }
 }

@@ -3,7 +3,7 @@
 // samples and the same state.
 #include "chip/generators_inline.h"
 #include "equivalence_runner.h"
-#include "songs/songs.h"
+#include "songs/session.h"
 
 #include <gtest/gtest.h>
 
@@ -172,10 +172,7 @@ TEST(RendererEquivalence, RealSongsPlayAsDefined) {
     const int songs =
         chiptest::ForRealSongs(2, [](SongList& list, const std::string& name, int song) {
             chiptest::EquivalenceRunner run;
-            run.Both([&](Rig& r) {
-                LoadAYSong(list, r.E(), song);
-                StartPlayback(r.E(), r.Buffer1.data());
-            });
+            run.Both([&](Rig& r) { StartSongOn(list, r.E(), song, r.Buffer1.data()); });
             ASSERT_TRUE(run.Play(6)) << name << " song " << song;
         });
     EXPECT_GE(songs, 7);

@@ -150,9 +150,8 @@ TEST_F(AYStart, TheStartUpProgramCallsInitThenTheInterruptRoutineEveryFrame) {
     Open(plan);
     for (int song = 0; song < 2; ++song) {
         SCOPED_TRACE(song);
-        LoadAYSong(list, *engine, song);
         std::vector<int16_t> buffer(BufferValues);
-        StartPlayback(*engine, buffer.data());
+        StartSongOn(list, *engine, song, buffer.data());
         MakeBuffer(*engine);
         // 16320 frames of sound are 18.5 emulated frames.
         EXPECT_GE(Word(0x9000), 18);

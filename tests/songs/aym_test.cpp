@@ -148,9 +148,8 @@ TEST_F(AYM, TheStartUpProgramRunsInitWithTheSongNumberThenPlay) {
     plan.Blocks = {{0x8000, 4, {0x32, 0x02, 0x90, 0xC9}},
                    {0x8010, 8, {0x2A, 0x00, 0x90, 0x23, 0x22, 0x00, 0x90, 0xC9}}};
     ASSERT_TRUE(Open(plan));
-    LoadAYMSong(list, *engine, 2);
     std::vector<int16_t> buffer(BufferValues);
-    StartPlayback(*engine, buffer.data());
+    StartSongOn(list, *engine, 2, buffer.data());
     MakeBuffer(*engine);
     EXPECT_EQ(Memory()[0x9002], 7);
     const int frames = Memory()[0x9000] | Memory()[0x9001] << 8;
