@@ -6,7 +6,7 @@
 // not starve the sound server. A 5 ms timer on the GUI thread moves queued
 // buffers into the sink as far as `bytesFree()` allows and watches how far the
 // server has played (`processedUSecs()`): a buffer whose last frame has been
-// played is done, and its completion notice is posted to the window. Counting
+// played is done, and its completion notice is posted to the player. Counting
 // a buffer done when it was merely handed over would put the sink's whole
 // buffer behind every change the player makes. While paused nothing is handed
 // over and nothing completes.

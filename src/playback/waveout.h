@@ -1,6 +1,6 @@
 // The wave-out layer: an audio output that plays queued 16-bit stereo buffers
 // at 44,100 Hz and hands each buffer back when it is done with it, through a
-// completion notice posted to the owning window's thread.
+// completion notice posted to the owning player's thread.
 //
 // `WaveOutDevice` is the interface the player works against (open, prepare and
 // unprepare a header, queue a buffer, reset, pause, restart, close, and the
@@ -58,7 +58,7 @@ struct WaveHeader {
     uint64_t EndPosition = 0; // bytes into the stream where its last frame ends
 };
 
-// The completion notice: posted to the window given at open for every buffer
+// The completion notice: posted to the object given at open (the player) for every buffer
 // the device hands back (played, or returned by a reset). The number keeps the
 // classic completion message's number for recognition.
 constexpr QEvent::Type WaveDoneEventType = static_cast<QEvent::Type>(QEvent::User + 0x3BD);

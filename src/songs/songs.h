@@ -80,8 +80,8 @@ struct TAYMHeader {
     uint8_t BlockCount() const { return Raw[68]; }
 };
 
-// The open song file and its song list (fields of the main window in the
-// player; the headless renderer owns one of its own).
+// The open song file and its song list, held by a song session (session.h):
+// the player keeps one for its whole run, the renderer opens one per song.
 struct SongList {
     uint8_t FileKind = 0; // 0 = AY, 1 = AYM
     bool FileOpen = false;
