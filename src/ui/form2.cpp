@@ -120,7 +120,9 @@ TForm2::TForm2(TForm1* form1)
         bool ok = false;
         if (Edit1->text().toInt(&ok) != level || !ok) Edit1->setText(QString::number(level));
     });
-    connect(&Settings, &PlayerSettings::PriorityClassChanged, this, [this](int priorityClass) {
+    // The priority buttons show the class in force: a refused "High" goes
+    // back to the class the process still runs at.
+    connect(&Settings, &PlayerSettings::PriorityInForceChanged, this, [this](int priorityClass) {
         (priorityClass == HighPriorityClass ? RadioButton2 : RadioButton1)->setChecked(true);
     });
     connect(&Settings, &PlayerSettings::SkinFileChanged, this,

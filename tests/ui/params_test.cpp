@@ -236,6 +236,42 @@ TEST_F(Params, PriorityButtons) {
     EXPECT_EQ(form().Settings.PriorityClass, HighPriorityClass);
     QTest::mouseClick(dialog().RadioButton1, Qt::LeftButton);
     EXPECT_EQ(form().Settings.PriorityClass, NormalPriorityClass);
+    EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
+
+    // A system that does not let this user raise the priority: the buttons
+    // show the class in force, the choice is kept for saving, and the reason
+    // with its remedy is told once per run, however it is asked for again.
+    std::vector<int> asked;
+    form().Settings.NiceSetter = [&asked](int niceValue) {
+        asked.push_back(niceValue);
+        return niceValue < 0 ? EPERM : 0;
+    };
+    QTest::mouseClick(dialog().RadioButton2, Qt::LeftButton);
+    EXPECT_TRUE(dialog().RadioButton1->isChecked());
+    EXPECT_EQ(form().Settings.PriorityClass, HighPriorityClass);
+    EXPECT_EQ(form().Settings.PriorityInForce, NormalPriorityClass);
+    QTest::mouseClick(dialog().RadioButton2, Qt::LeftButton);
+    bed.Batch({"/rh"});
+    EXPECT_TRUE(dialog().RadioButton1->isChecked());
+    ASSERT_EQ(bed.Messages.Messages.size(), 1u) << bed.MessageList();
+    const auto& m = bed.Messages.Messages[0];
+    EXPECT_EQ(m.Caption, "Zirrafon");
+    EXPECT_EQ(m.Icon, MessageIcon::Warning);
+    EXPECT_EQ(m.Owner, bed.Form.get());
+    for (const QString& part :
+         {QString::fromLocal8Bit(std::strerror(EPERM)), QStringLiteral("high priority"),
+          QStringLiteral("CAP_SYS_NICE"), QStringLiteral("RLIMIT_NICE"),
+          QStringLiteral("@audio - nice -10"), QStringLiteral("/etc/security/limits.conf")})
+        EXPECT_TRUE(m.Text.contains(part)) << part.toStdString() << " in " << m.Text.toStdString();
+    QTest::mouseClick(dialog().Button3, Qt::LeftButton);
+    EXPECT_EQ(Stored().toString(), " /rh");
+
+    // Back to normal, which the system always allows.
+    QTest::mouseClick(dialog().RadioButton1, Qt::LeftButton);
+    EXPECT_EQ(form().Settings.PriorityClass, NormalPriorityClass);
+    EXPECT_EQ(asked, (std::vector<int>{-10, -10, -10, 0}));
+    EXPECT_EQ(bed.Messages.Messages.size(), 1u);
+    form().Settings.NiceSetter = SetProcessNice; // `asked` goes before the bed
 }
 
 TEST_F(Params, LoadAndStandardSkin) {
