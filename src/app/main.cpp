@@ -16,6 +16,7 @@
 // under a session-wide lock, and the player listens before its windows
 // exist, so a start that comes meanwhile waits in the socket's backlog.
 #include "app/argument_batches.h"
+#include "app/information_options.h"
 #include "platform/single_instance.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
@@ -27,6 +28,7 @@
 int main(int argc, char* argv[]) {
     QStringList given;
     for (int i = 1; i < argc; ++i) given << QFile::decodeName(argv[i]);
+    if (const auto status = AnswerInformationOptions(given)) return *status;
     const QStringList arguments = AbsoluteArguments(given, QDir::currentPath());
 
     InstanceLock lock;
