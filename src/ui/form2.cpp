@@ -8,7 +8,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -169,6 +171,10 @@ void TForm2::RadioButton1Click() { Form1->Playback->SetPriority(NormalPriorityCl
 void TForm2::RadioButton2Click() { Form1->Playback->SetPriority(HighPriorityClass); }
 
 void TForm2::Button5Click() {
+    // The skin dialog starts where the skin in use lies, else at home.
+    OpenDialog1.InitialDir = Settings.SkinFile.isEmpty()
+                                 ? QDir::homePath()
+                                 : QFileInfo(Settings.SkinFile).absolutePath();
     if (!OpenDialog1.Execute(this)) return;
     const QString path = OpenDialog1.FileName;
     if (Form1->ChangeSkin(1, path)) Settings.SetSkinFile(path);

@@ -276,9 +276,11 @@ TEST_F(Params, PriorityButtons) {
 
 TEST_F(Params, LoadAndStandardSkin) {
     const QString skin = bed.WriteSkin("skin.bmp");
-    QStringList answers = {"", DemoSong("demo.ay"), skin};
-    dialog().OpenDialog1.Chooser = [&](const FileOpenDialog&, QWidget* owner) {
+    QStringList answers = {"", DemoSong("demo.ay"), skin, "", ""};
+    QStringList offered; // where the dialog started, each time
+    dialog().OpenDialog1.Chooser = [&](const FileOpenDialog& d, QWidget* owner) {
         EXPECT_EQ(owner, bed.Dialog);
+        offered << d.InitialDir;
         return answers.takeFirst();
     };
     // "Standard" with the built-in skin in use does nothing.
@@ -293,9 +295,15 @@ TEST_F(Params, LoadAndStandardSkin) {
     EXPECT_EQ(dialog().Edit2->text(), skin);
     EXPECT_EQ(bed.FaceSkin.SkinBitmap.pixelColor(5, 5), QColor(10, 120, 200));
 
+    QTest::mouseClick(dialog().Button5, Qt::LeftButton); // cancelled
+
     QTest::mouseClick(dialog().Button6, Qt::LeftButton);
     EXPECT_TRUE(dialog().Edit2->text().isEmpty());
     EXPECT_NE(bed.FaceSkin.SkinBitmap.pixelColor(5, 5), QColor(10, 120, 200));
+    QTest::mouseClick(dialog().Button5, Qt::LeftButton); // cancelled
+    // Home until a skin file is in use, then that file's folder.
+    const QString home = QDir::homePath();
+    EXPECT_EQ(offered, (QStringList{home, home, home, bed.Root.path(), home}));
     EXPECT_EQ(bed.SkinLoads, (std::vector<std::pair<int, QString>>{
                                  {1, DemoSong("demo.ay")}, {1, skin}, {0, QString()}}));
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
