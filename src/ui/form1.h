@@ -22,6 +22,7 @@
 #include <QUrl>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QCloseEvent;
@@ -90,6 +91,11 @@ class TForm1 : public QWidget {
     TMoveZone* TitleZone = nullptr;  // drags the window
     TMoveZone* VolumeZone = nullptr; // sets and drags the volume
     QPoint LastPress;                // the last mouse press, for the double click
+    // Hands a press on the title zone to the window system, which then moves
+    // the window with the pointer (on Wayland only it can); false when the
+    // platform refuses (no window manager that offers it, the offscreen
+    // platform), and the title zone moves the window itself. Tests replace it.
+    std::function<bool()> SystemMove;
 
     // Sound settings, skin and zones, volume 39, drops; called by the constructor.
     void FormCreate();

@@ -14,6 +14,9 @@
 // - A drop is acted on right after the drag has ended, not inside it, so the
 //   program the files came from is never held up by a message box; dropped
 //   names keep their full path, however long.
+// - A press on the title bar asks the window system to move the window
+//   (`SystemMove`); only where the platform refuses does the title zone move
+//   it by itself, following the pointer's moves.
 // - Song files are opened read-only by the song readers themselves, and the
 //   program entry makes the program's folder the current one before the
 //   window exists, so creation has nothing to do for either.
@@ -32,6 +35,7 @@
 #include <QShowEvent>
 #include <QStringList>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -108,6 +112,10 @@ void TForm1::FormCreate() {
     MiscLabel = addLabel(MiscRect);
     TitleLabel = addLabel(TitleRect);
     FaceSkin->LoadSkin(-1, QString());
+    SystemMove = [this] {
+        QWindow* window = windowHandle();
+        return window != nullptr && window->startSystemMove();
+    };
     const ZoneRect& t = TitleBarRect;
     TitleZone = FaceSkin->AddMoveZone(
         t.Left, t.Top, t.Right, t.Bottom,
@@ -247,6 +255,7 @@ void TForm1::FormMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons,
         return;
     }
     if (TMoveZone* m = FaceSkin->MoveZones.FindAt(x, y)) {
+        if (m == TitleZone && SystemMove && SystemMove()) return; // the system moves it
         m->Dragging = true;
         m->LastX = x;
         m->LastY = y;
