@@ -48,6 +48,10 @@ int main(int argc, char* argv[]) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));
+    // What task bars and switchers name the window by, and the desktop entry
+    // they find its name and icon in (zirrafon.desktop).
+    QApplication::setApplicationDisplayName(QString::fromLatin1(ApplicationTitle));
+    QGuiApplication::setDesktopFileName(QStringLiteral("zirrafon"));
 
     TForm1* face = nullptr;
     ArgumentBatches* batches = nullptr;

@@ -16,6 +16,7 @@
 #include "playback/player.h"
 #include "ui/skin.h"
 
+#include <QIcon>
 #include <QPoint>
 #include <QPointer>
 #include <QString>
@@ -37,6 +38,10 @@ class TForm2; // the Parameters dialog (form2.h)
 
 // The main window's caption; it identifies the running player.
 inline constexpr const char* MainWindowCaption = "Zirrafon v1.0";
+
+// The program's icon: "zirrafon" from the icon theme where the package put it
+// there, else the copy built into the program.
+QIcon ApplicationIcon();
 
 class TForm1 : public QWidget {
     Q_OBJECT

@@ -39,6 +39,24 @@
 
 #include <algorithm>
 
+// A static library's resources are registered by the code that uses them,
+// outside any namespace.
+static void RegisterIconResource() {
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(icons);
+        return true;
+    }();
+    (void)registered;
+}
+
+QIcon ApplicationIcon() {
+    RegisterIconResource();
+    QIcon bundled;
+    for (int size : {16, 32, 48, 64, 128, 256})
+        bundled.addFile(QStringLiteral(":/icons/%1x%1/zirrafon.png").arg(size), QSize(size, size));
+    return QIcon::fromTheme(QStringLiteral("zirrafon"), bundled);
+}
+
 namespace {
 
 constexpr int FaceWidth = 240;
@@ -90,6 +108,7 @@ void TForm1::FormCreate() {
     setFixedSize(FaceWidth, FaceHeight);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setWindowIcon(ApplicationIcon()); // task bars and switchers show it
 
     // The player, its settings (beeper level 16384, volume 39, chip mode 2,
     // normal priority class) and the sample buffers exist already.

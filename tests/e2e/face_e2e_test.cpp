@@ -24,6 +24,10 @@ namespace {
 
 using e2e::ValuesPerSecond;
 
+// The window's title as the window system has it: the fixed caption that
+// identifies the player, then the program's name.
+const QString WindowTitle = QString::fromUtf8("Zirrafon v1.0 \u2014 Zirrafon");
+
 // Where a copy of the last screenshot is left for a person to look at.
 constexpr const char* ScreenshotCopy = "/tmp/zirrafon-face-e2e.png";
 
@@ -79,6 +83,7 @@ QImage ExpectedDigits(const QImage& skin, const char* digits) {
 struct WindowPlace {
     int x = 0, y = 0, width = 0, height = 0;
     bool viewable = false;
+    QString id; // the X window id, "0x..."
 };
 
 std::optional<WindowPlace> FindWindow(const QString& caption) {
@@ -97,7 +102,35 @@ std::optional<WindowPlace> FindWindow(const QString& caption) {
     place.width = field("Width");
     place.height = field("Height");
     place.viewable = out.contains(QStringLiteral("IsViewable"));
+    place.id =
+        QRegularExpression(QStringLiteral("Window id: (0x[0-9a-f]+)")).match(out).captured(1);
     return place;
+}
+
+// What xprop says of a property of the window (without the property's
+// type), or empty; `format` as xprop takes it, or empty for the property's own.
+QString WindowProperty(const QString& windowId, const char* property, const char* format = "") {
+    QStringList arguments = {QStringLiteral("-id"), windowId, QStringLiteral("-notype")};
+    if (*format) arguments << QLatin1String(format);
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"), arguments << QLatin1String(property));
+    if (!xprop.waitForFinished(5000) || xprop.exitCode() != 0) return QString();
+    return QString::fromLocal8Bit(xprop.readAllStandardOutput()).trimmed();
+}
+
+// The sizes of the images in a _NET_WM_ICON value (width, height, then
+// width * height pixels, one after the other).
+QList<QSize> IconSizes(const QString& value) {
+    QList<QSize> sizes;
+    const QStringList numbers = value.section(QLatin1Char('='), 1).split(QLatin1Char(','));
+    for (qsizetype at = 0; at + 1 < numbers.size();) {
+        const int width = numbers[at].trimmed().toInt();
+        const int height = numbers[at + 1].trimmed().toInt();
+        if (width <= 0 || height <= 0) break;
+        sizes << QSize(width, height);
+        at += 2 + qsizetype(width) * height;
+    }
+    return sizes;
 }
 
 // The whole screen as the X server shows it, taken by ImageMagick's import.
@@ -160,13 +193,21 @@ TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < 10000) {
-        place = FindWindow(QStringLiteral("Zirrafon v1.0"));
+        place = FindWindow(WindowTitle);
         if (place && place->viewable) break;
         QTest::qWait(100);
     }
     ASSERT_TRUE(place && place->viewable) << "the player's window did not appear";
     EXPECT_EQ(place->width, 240);
     EXPECT_EQ(place->height, 152);
+
+    // Task bars and switchers find the program by its class (which matches
+    // zirrafon.desktop) and show its icon, with or without an icon theme.
+    EXPECT_EQ(WindowProperty(place->id, "WM_CLASS").toStdString(),
+              "WM_CLASS = \"zirrafon\", \"Zirrafon\"");
+    const QList<QSize> icons = IconSizes(WindowProperty(place->id, "_NET_WM_ICON", "32c"));
+    for (int side : {16, 32, 48})
+        EXPECT_TRUE(icons.contains(QSize(side, side))) << "no " << side << "x" << side << " icon";
 
     // The face is painted once the song has been opened; take pictures until
     // the author label shows the text (or give up after a few seconds).
