@@ -154,6 +154,45 @@ QImage Screenshot(const QString& file, std::string& error) {
     return image.convertToFormat(QImage::Format_RGB32);
 }
 
+// A session of its own in `folder`: no stored options, no other player to
+// hand over to.
+QProcessEnvironment OwnSession(const QTemporaryDir& folder) {
+    EXPECT_TRUE(folder.isValid());
+    for (const char* sub : {"runtime", "config"}) {
+        QDir().mkpath(folder.filePath(QLatin1String(sub)));
+        QFile::setPermissions(folder.filePath(QLatin1String(sub)), QFileDevice::ReadOwner |
+                                                                       QFileDevice::WriteOwner |
+                                                                       QFileDevice::ExeOwner);
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder.filePath(QStringLiteral("runtime")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.filePath(QStringLiteral("config")));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    return env;
+}
+
+// Waits up to 10 s for the player's window to be shown.
+std::optional<WindowPlace> WaitForWindow() {
+    std::optional<WindowPlace> place;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 10000) {
+        place = FindWindow(WindowTitle);
+        if (place && place->viewable) return place;
+        QTest::qWait(100);
+    }
+    return std::nullopt;
+}
+
+// Runs an X tool; its exit code, or -1.
+int RunTool(const QString& tool, const QStringList& arguments) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(tool, arguments);
+    if (!process.waitForFinished(10000)) return -1;
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
 TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
     E2E_REQUIRE_BED();
     if (qEnvironmentVariableIsEmpty("DISPLAY")) GTEST_SKIP() << "no X server";
@@ -166,19 +205,8 @@ TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
     ASSERT_TRUE(OpenAYFile(list, QFile::encodeName(song).toStdString(), [](const std::string&) {}));
     ASSERT_EQ(list.SongCount, 3);
 
-    // A session of its own: no stored options, no other player to hand over to.
     QTemporaryDir session;
-    ASSERT_TRUE(session.isValid());
-    for (const char* sub : {"runtime", "config"}) {
-        QDir().mkpath(session.filePath(QLatin1String(sub)));
-        QFile::setPermissions(session.filePath(QLatin1String(sub)), QFileDevice::ReadOwner |
-                                                                        QFileDevice::WriteOwner |
-                                                                        QFileDevice::ExeOwner);
-    }
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), session.filePath(QStringLiteral("runtime")));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), session.filePath(QStringLiteral("config")));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    const QProcessEnvironment env = OwnSession(session);
 
     e2e::Recording recording;
     std::string error;
@@ -189,15 +217,8 @@ TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
     player.start(e2e::BinaryPath("zirrafon"), {song});
     ASSERT_TRUE(player.waitForStarted(5000));
 
-    std::optional<WindowPlace> place;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 10000) {
-        place = FindWindow(WindowTitle);
-        if (place && place->viewable) break;
-        QTest::qWait(100);
-    }
-    ASSERT_TRUE(place && place->viewable) << "the player's window did not appear";
+    const std::optional<WindowPlace> place = WaitForWindow();
+    ASSERT_TRUE(place) << "the player's window did not appear";
     EXPECT_EQ(place->width, 240);
     EXPECT_EQ(place->height, 152);
 
@@ -214,7 +235,8 @@ TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
     const QImage author = ExpectedLabel(skin, list.AuthorText);
     const QString shotFile = session.filePath(QStringLiteral("screen.png"));
     QImage screen, window;
-    clock.restart();
+    QElapsedTimer clock;
+    clock.start();
     do {
         QTest::qWait(300);
         screen = Screenshot(shotFile, error);
@@ -265,6 +287,68 @@ TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
     const std::vector<int16_t> rendered = e2e::Render(song, 1, 4, error);
     ASSERT_FALSE(rendered.empty()) << error;
     EXPECT_EQ(e2e::CompareAligned(recorded, rendered, ValuesPerSecond), "");
+}
+
+// Under a Russian layout the keys that carry B and X on a US keyboard type
+// Cyrillic letters, yet they still stop and play: B stops the song (the sink
+// falls silent), X plays it again from its beginning.
+TEST(PlayerFace, ActionKeysActByTheirPlaceUnderARussianLayout) {
+    E2E_REQUIRE_BED();
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) GTEST_SKIP() << "no X server";
+    for (const char* tool : {"setxkbmap", "xdotool"})
+        ASSERT_FALSE(QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            << tool << " is not installed (scripts/setup installs it)";
+    ASSERT_EQ(RunTool(QStringLiteral("setxkbmap"), {QStringLiteral("ru")}), 0);
+    struct UsLayoutAgain {
+        ~UsLayoutAgain() { RunTool(QStringLiteral("setxkbmap"), {QStringLiteral("us")}); }
+    } restore;
+
+    QTemporaryDir session;
+    const QProcessEnvironment env = OwnSession(session);
+    const QString song = e2e::DemoFile("demo.ay");
+    e2e::Recording recording;
+    std::string error;
+    ASSERT_TRUE(recording.Start(error)) << error;
+    QProcess player;
+    player.setProcessEnvironment(env);
+    player.setProcessChannelMode(QProcess::ForwardedChannels);
+    player.start(e2e::BinaryPath("zirrafon"), {song});
+    ASSERT_TRUE(player.waitForStarted(5000));
+    const std::optional<WindowPlace> place = WaitForWindow();
+    ASSERT_TRUE(place) << "the player's window did not appear";
+    ASSERT_EQ(RunTool(QStringLiteral("xdotool"), {"windowfocus", "--sync", place->id}), 0);
+
+    // The keysyms of the Russian layout on the places of B and X.
+    QTest::qWait(1500);
+    ASSERT_EQ(RunTool(QStringLiteral("xdotool"), {"key", "Cyrillic_i"}), 0);
+    QTest::qWait(1500);
+    ASSERT_EQ(RunTool(QStringLiteral("xdotool"), {"key", "Cyrillic_che"}), 0);
+    QTest::qWait(1500);
+    player.terminate();
+    if (!player.waitForFinished(5000)) player.kill();
+    const std::vector<int16_t> recorded = recording.Stop();
+
+    // Sound, then silence for most of the time between the keys, then the
+    // song again from its first sample.
+    const auto first = e2e::FirstNonZero(recorded);
+    ASSERT_TRUE(first.has_value()) << "nothing was heard";
+    size_t gapStart = 0, gapLength = 0;
+    for (size_t at = *first, run = 0; at < recorded.size(); ++at) {
+        run = recorded[at] == 0 ? run + 1 : 0;
+        if (run > gapLength) {
+            gapLength = run;
+            gapStart = at + 1 - run;
+        }
+    }
+    std::printf("Russian layout: %.3f s of silence after B\n",
+                static_cast<double>(gapLength) / ValuesPerSecond);
+    ASSERT_GT(gapLength, size_t(ValuesPerSecond)) << "B did not stop the song";
+    const std::vector<int16_t> after(recorded.begin() + static_cast<ptrdiff_t>(gapStart),
+                                     recorded.end());
+    ASSERT_TRUE(e2e::FirstNonZero(after).has_value()) << "X did not play the song again";
+    const std::vector<int16_t> rendered = e2e::Render(song, 1, 2, error);
+    ASSERT_FALSE(rendered.empty()) << error;
+    EXPECT_EQ(e2e::CompareAligned(after, rendered, ValuesPerSecond / 2), "");
 }
 
 } // namespace
