@@ -155,6 +155,7 @@ TEST_F(Params, ShowingReadsTheLevelAndTheAssociationsWithoutSideEffects) {
     FileAssociation association = OwnAssociation();
     ASSERT_TRUE(association.CreateZirrafonPath());
     ASSERT_TRUE(association.RegisterFile(".ay"));
+    ASSERT_TRUE(Eventually([&] { return association.CheckRegistration(".ay"); }));
     form().Playback->Engine.Chip.BeeperSetting = 1234;
 
     dialog().show();
@@ -186,7 +187,7 @@ TEST_F(Params, AMovedProgramShowsClearedBoxesUntilABoxIsTickedAgain) {
     // Ticking rewrites the open command for the program where it is now.
     dialog().CheckBox1->click();
     EXPECT_TRUE(dialog().AyAssociated);
-    EXPECT_TRUE(OwnAssociation().CheckRegPath());
+    EXPECT_TRUE(Eventually([&] { return OwnAssociation().CheckRegPath(); }));
     EXPECT_FALSE(before.CheckRegPath());
     dialog().hide();
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
@@ -424,24 +425,28 @@ TEST_F(Params, RemovingAlsoEndsBothAssociations) {
     QTest::mouseClick(dialog().CheckBox2, Qt::LeftButton);
     ASSERT_TRUE(dialog().AyAssociated && dialog().AymAssociated) << bed.MessageList();
     FileAssociation association = OwnAssociation();
-    association.RegPathOk = association.CheckRegPath();
-    ASSERT_TRUE(association.CheckRegistration(".ay"));
+    association.RegPathOk = true;
+    const auto shows = [&association](const char* extension, bool associated) {
+        return Eventually([&] { return association.CheckRegistration(extension) == associated; });
+    };
+    ASSERT_TRUE(shows(".ay", true) && shows(".aym", true));
+    ASSERT_TRUE(Eventually([&] { return association.CheckRegPath(); }));
 
     QTest::mouseClick(dialog().Button4, Qt::LeftButton);
     EXPECT_FALSE(dialog().AyAssociated);
     EXPECT_FALSE(dialog().AymAssociated);
     EXPECT_FALSE(dialog().CheckBox1->isChecked());
     EXPECT_FALSE(dialog().CheckBox2->isChecked());
-    EXPECT_FALSE(association.CheckRegistration(".ay"));
-    EXPECT_FALSE(association.CheckRegistration(".aym"));
+    EXPECT_TRUE(shows(".ay", false));
+    EXPECT_TRUE(shows(".aym", false));
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 
     // Clearing a box whose extension is associated ends that association.
     QTest::mouseClick(dialog().CheckBox1, Qt::LeftButton);
-    ASSERT_TRUE(association.CheckRegistration(".ay"));
+    ASSERT_TRUE(shows(".ay", true));
     QTest::mouseClick(dialog().CheckBox1, Qt::LeftButton);
     EXPECT_FALSE(dialog().AyAssociated);
-    EXPECT_FALSE(association.CheckRegistration(".ay"));
+    EXPECT_TRUE(shows(".ay", false));
 }
 
 // ---- Errors -----------------------------------------------------------------------------
