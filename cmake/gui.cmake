@@ -16,10 +16,11 @@ add_library(zirrafon_gui STATIC ${GUI_SOURCES} ${GUI_RESOURCES})
 target_link_libraries(zirrafon_gui PUBLIC zirrafon_emu zirrafon_render Qt6::Widgets Qt6::Multimedia)
 # The media-player interface (src/playback/mpris.*) on the session bus.
 target_link_libraries(zirrafon_gui PRIVATE Qt6::DBus)
-# File-type association (src/platform/association.*) edits the user's
-# mimeapps.list with GLib's GKeyFile.
+# File-type association (src/platform/association.*) reads the desktop's
+# entries and defaults through GIO and edits the user's mimeapps.list with
+# GLib's GKeyFile.
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0)
+pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0 gio-2.0 gio-unix-2.0)
 target_link_libraries(zirrafon_gui PRIVATE PkgConfig::GLIB)
 target_compile_options(zirrafon_gui PRIVATE ${ZIRRAFON_WARNINGS})
 
@@ -41,7 +42,7 @@ endif()
 file(GLOB UI_TESTS CONFIGURE_DEPENDS tests/ui/*.cpp tests/ui/*.h)
 if(UI_TESTS)
   add_executable(test_ui ${UI_TESTS})
-  target_link_libraries(test_ui PRIVATE zirrafon_app Qt6::Test GTest::gtest)
+  target_link_libraries(test_ui PRIVATE zirrafon_app Qt6::Test GTest::gtest PkgConfig::GLIB)
   target_compile_options(test_ui PRIVATE ${ZIRRAFON_WARNINGS})
   target_compile_definitions(test_ui PRIVATE ${ZIRRAFON_TEST_DEFINES})
   gtest_discover_tests(test_ui DISCOVERY_TIMEOUT 60

@@ -17,6 +17,7 @@
 // under a session-wide lock, and the player listens before its windows
 // exist, so a start that comes meanwhile waits in the socket's backlog.
 #include "app/argument_batches.h"
+#include "app/information_options.h"
 #include "platform/single_instance.h"
 #include "playback/mpris.h"
 #include "ui/form1.h"
@@ -29,6 +30,7 @@
 int main(int argc, char* argv[]) {
     QStringList given;
     for (int i = 1; i < argc; ++i) given << QFile::decodeName(argv[i]);
+    if (const auto status = AnswerInformationOptions(given)) return *status;
     const QStringList arguments = AbsoluteArguments(given, QDir::currentPath());
 
     InstanceLock lock;
@@ -48,6 +50,10 @@ int main(int argc, char* argv[]) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));
+    // What task bars and switchers name the window by, and the desktop entry
+    // they find its name and icon in (zirrafon.desktop).
+    QApplication::setApplicationDisplayName(QString::fromLatin1(ApplicationTitle));
+    QGuiApplication::setDesktopFileName(QStringLiteral("zirrafon"));
 
     TForm1* face = nullptr;
     ArgumentBatches* batches = nullptr;

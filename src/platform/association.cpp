@@ -1,19 +1,24 @@
 // File-type association of ".ay" and ".aym" on a freedesktop.org desktop: the
 // desktop entry, the MIME definitions and the default application in the
-// user's mimeapps.list. See association.h for what stands for what and where
-// this knowingly differs from the registry original.
+// user's mimeapps.list, checked through GIO. See association.h for what
+// stands for what and where this knowingly differs from the registry
+// original.
 #include "platform/association.h"
 
+#include <gio/gdesktopappinfo.h>
+#include <gio/gio.h>
 #include <glib.h>
+
+#include <QFile>
+#include <QStandardPaths>
+#include <QString>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
 #include <memory>
 #include <string_view>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -80,31 +85,63 @@ struct ErrorDeleter {
 };
 using ErrorPtr = std::unique_ptr<GError, ErrorDeleter>;
 
+struct ObjectDeleter {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <typename T> using ObjectPtr = std::unique_ptr<T, ObjectDeleter>;
+
+// The errno value behind a GLib file error (GLib made the error from it).
+int ErrnoOf(const GError* error) {
+    if (error == nullptr || error->domain != G_FILE_ERROR) return EIO;
+    switch (static_cast<GFileError>(error->code)) {
+    case G_FILE_ERROR_EXIST: return EEXIST;
+    case G_FILE_ERROR_ISDIR: return EISDIR;
+    case G_FILE_ERROR_ACCES: return EACCES;
+    case G_FILE_ERROR_NAMETOOLONG: return ENAMETOOLONG;
+    case G_FILE_ERROR_NOENT: return ENOENT;
+    case G_FILE_ERROR_NOTDIR: return ENOTDIR;
+    case G_FILE_ERROR_NXIO: return ENXIO;
+    case G_FILE_ERROR_NODEV: return ENODEV;
+    case G_FILE_ERROR_ROFS: return EROFS;
+    case G_FILE_ERROR_TXTBSY: return ETXTBSY;
+    case G_FILE_ERROR_FAULT: return EFAULT;
+    case G_FILE_ERROR_LOOP: return ELOOP;
+    case G_FILE_ERROR_NOSPC: return ENOSPC;
+    case G_FILE_ERROR_NOMEM: return ENOMEM;
+    case G_FILE_ERROR_MFILE: return EMFILE;
+    case G_FILE_ERROR_NFILE: return ENFILE;
+    case G_FILE_ERROR_BADF: return EBADF;
+    case G_FILE_ERROR_INVAL: return EINVAL;
+    case G_FILE_ERROR_PIPE: return EPIPE;
+    case G_FILE_ERROR_AGAIN: return EAGAIN;
+    case G_FILE_ERROR_INTR: return EINTR;
+    case G_FILE_ERROR_IO: return EIO;
+    case G_FILE_ERROR_PERM: return EPERM;
+    case G_FILE_ERROR_NOSYS: return ENOSYS;
+    case G_FILE_ERROR_FAILED: return EIO;
+    }
+    return EIO;
+}
+
 // Whole file into `text`; 0 or the errno of the failure.
 int ReadWholeFile(const std::string& path, std::string& text) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    text.clear();
-    char buffer[8192];
-    for (;;) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int error = errno;
-            close(fd);
-            return error;
-        }
-        text.append(buffer, static_cast<size_t>(n));
+    gchar* contents = nullptr;
+    gsize length = 0;
+    GError* error = nullptr;
+    if (!g_file_get_contents(path.c_str(), &contents, &length, &error)) {
+        ErrorPtr owner(error);
+        return ErrnoOf(error);
     }
-    close(fd);
+    GCharPtr owner(contents);
+    text.assign(contents, length);
     return 0;
 }
 
-// Replaces the file's content as one step: a temporary file beside it, then a
-// rename over it, so that a crash or a full disk never leaves half a file. A
-// symbolic link is followed, so the link stays and its target is replaced.
-// An existing file keeps its permissions; a new one gets 0666 less the umask.
+// Replaces the file's content as one step (g_file_set_contents_full: a
+// temporary file beside it, then a rename over it), so that a crash or a full
+// disk never leaves half a file. A symbolic link is followed, so the link
+// stays and its target is replaced. An existing file keeps its permission
+// bits (less the umask); a new one gets 0666 less the umask.
 int ReplaceFile(const std::string& path, const std::string& data) {
     std::string target = path;
     if (char* resolved = realpath(path.c_str(), nullptr)) {
@@ -112,35 +149,29 @@ int ReplaceFile(const std::string& path, const std::string& data) {
         free(resolved);
     }
     struct stat st;
-    const bool existed = stat(target.c_str(), &st) == 0;
-
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp =
-            target + ".zirrafon-" + std::to_string(getpid()) + "-" + std::to_string(g_random_int());
-        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return errno;
+    const int mode = stat(target.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : 0666;
+    GError* error = nullptr;
+    if (!g_file_set_contents_full(target.c_str(), data.data(), static_cast<gssize>(data.size()),
+                                  G_FILE_SET_CONTENTS_CONSISTENT, mode, &error)) {
+        ErrorPtr owner(error);
+        return ErrnoOf(error);
     }
-    if (fd < 0) return EEXIST;
-
-    int error = 0;
-    size_t done = 0;
-    while (done < data.size() && error == 0) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno != EINTR) error = errno;
-        } else {
-            done += static_cast<size_t>(n);
-        }
-    }
-    if (error == 0 && existed && fchmod(fd, st.st_mode & 07777) != 0) error = errno;
-    if (error == 0 && fsync(fd) != 0) error = errno;
-    if (close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && rename(temp.c_str(), target.c_str()) != 0) error = errno;
-    if (error != 0) unlink(temp.c_str());
-    return error;
+    return 0;
 }
+
+// Loads a key file (a desktop entry) keeping comments and translations; 0,
+// EINVAL when it does not parse, or the errno of the failure to read it.
+int LoadKeyFile(const std::string& path, GKeyFile* file) {
+    std::string text;
+    if (int error = ReadWholeFile(path, text); error != 0) return error;
+    const auto flags =
+        static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS);
+    return g_key_file_load_from_data(file, text.data(), text.size(), flags, nullptr) ? 0 : EINVAL;
+}
+
+bool IsMissing(int error) { return error == ENOENT || error == ENOTDIR; }
+
+std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 int MakeFolder(const std::string& path) {
     return g_mkdir_with_parents(path.c_str(), 0700) == 0 ? 0 : errno;
@@ -172,14 +203,6 @@ void RemoveGroupIfEmpty(GKeyFile* file, const char* group) {
     gchar** keys = g_key_file_get_keys(file, group, &count, nullptr);
     g_strfreev(keys);
     if (keys != nullptr && count == 0) g_key_file_remove_group(file, group, nullptr);
-}
-
-std::string EnvFolder(const char* variable, const char* fallbackUnderHome) {
-    const char* value = getenv(variable);
-    if (value != nullptr && value[0] == '/') return value;
-    const char* home = getenv("HOME");
-    std::string base = (home != nullptr && home[0] != '\0') ? home : g_get_home_dir();
-    return base + "/" + fallbackUnderHome;
 }
 
 // The MIME types a desktop entry's text claims (its MimeType list); empty
@@ -239,7 +262,7 @@ bool LoadMimeApps(const std::string& path, MimeAppsList& list, Report report) {
 }
 
 // Writes the list back; a list left with nothing in it removes the file.
-int SaveMimeApps(const std::string& folder, const std::string& path, const MimeAppsList& list) {
+int SaveMimeApps(const std::string& path, const MimeAppsList& list) {
     gsize length = 0;
     GCharPtr data(g_key_file_to_data(list.File.get(), &length, nullptr));
     std::string text(data.get(), length);
@@ -257,26 +280,69 @@ int SaveMimeApps(const std::string& folder, const std::string& path, const MimeA
         // A link: empty its target instead of breaking the link.
         return ReplaceFile(path, std::string());
     }
-    if (int error = MakeFolder(folder); error != 0) return error;
+    if (int error = MakeFolder(path.substr(0, path.rfind('/'))); error != 0) return error;
     return ReplaceFile(path, text);
+}
+
+// The two MIME types the player plays.
+constexpr const char* OurTypes[] = {"audio/x-zxay", "audio/x-aym"};
+
+// The desktop's default application for `mime`, as GIO picks it, or empty.
+std::string DesktopDefault(const std::string& mime) {
+    ObjectPtr<GAppInfo> app(g_app_info_get_default_for_type(mime.c_str(), FALSE));
+    const char* id = app ? g_app_info_get_id(app.get()) : nullptr;
+    return id != nullptr ? id : "";
+}
+
+// The program the desktop would pick for `mime` if it were not ours: GIO's
+// first recommended program other than zirrafon.desktop, or empty.
+std::string NextChoice(const std::string& mime) {
+    GList* apps = g_app_info_get_recommended_for_type(mime.c_str());
+    std::string next;
+    for (GList* at = apps; at != nullptr && next.empty(); at = at->next) {
+        const char* id = g_app_info_get_id(G_APP_INFO(at->data));
+        if (id != nullptr && std::string_view(id) != FileAssociation::DesktopId) next = id;
+    }
+    g_list_free_full(apps, g_object_unref);
+    return next;
+}
+
+bool IsFileFieldCode(const char* argument) {
+    return argument[0] == '%' && std::string_view("fFuU").find(argument[1]) != std::string::npos &&
+           argument[1] != '\0' && argument[2] == '\0';
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 } // namespace
 
-FileAssociation::Folders FileAssociation::FoldersFromEnvironment() {
-    return {EnvFolder("XDG_DATA_HOME", ".local/share"), EnvFolder("XDG_CONFIG_HOME", ".config")};
-}
+FileAssociation::FileAssociation(std::string programPath, ErrorSink onError)
+    : ProgramFile(std::move(programPath)), OnError(std::move(onError)) {}
 
-FileAssociation::FileAssociation(std::string programPath, Folders folders, ErrorSink onError)
-    : ProgramFile(std::move(programPath)), Dirs(std::move(folders)), OnError(std::move(onError)) {}
-
-std::string FileAssociation::DesktopEntryPath() const {
-    return Dirs.DataHome + "/applications/" + DesktopId;
+std::string FileAssociation::DesktopEntryPath() {
+    return LocalPath(QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation) +
+                     QLatin1Char('/') + QLatin1String(DesktopId));
 }
-std::string FileAssociation::MimePackagePath() const {
-    return Dirs.DataHome + "/mime/packages/zirrafon.xml";
+std::string FileAssociation::MimePackagePath() {
+    return LocalPath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                     QStringLiteral("/mime/packages/zirrafon.xml"));
 }
-std::string FileAssociation::MimeAppsPath() const { return Dirs.ConfigHome + "/mimeapps.list"; }
+std::string FileAssociation::MimeAppsPath() {
+    return LocalPath(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                     QStringLiteral("/mimeapps.list"));
+}
+std::string FileAssociation::InstalledEntryPath() {
+    const std::string own = DesktopEntryPath();
+    for (const QString& path : QStandardPaths::locateAll(QStandardPaths::ApplicationsLocation,
+                                                         QLatin1String(DesktopId))) {
+        if (LocalPath(path) != own) return LocalPath(path);
+    }
+    return {};
+}
 
 std::string FileAssociation::MimeTypeOf(const std::string& extension) {
     if (extension == ".ay") return "audio/x-zxay";
@@ -340,32 +406,37 @@ void FileAssociation::RunCacheTool(const char* tool, const std::string& folder) 
     }
 }
 
+bool FileAssociation::RunsThisProgram(const char* exec) const {
+    gint argc = 0;
+    gchar** argv = nullptr;
+    if (!g_shell_parse_argv(exec, &argc, &argv, nullptr)) return false;
+    std::unique_ptr<gchar*, void (*)(gchar**)> owner(argv, g_strfreev);
+    if (argc != 2 || !IsFileFieldCode(argv[1])) return false;
+    std::string program = argv[0];
+    for (size_t at = program.find("%%"); at != std::string::npos; at = program.find("%%", at + 1))
+        program.erase(at, 1);
+    // A bare name is found through PATH, as the desktop finds it.
+    if (program.find('/') == std::string::npos) {
+        GCharPtr found(g_find_program_in_path(program.c_str()));
+        if (!found) return false;
+        program = found.get();
+    }
+    return Lower(program) == Lower(ProgramFile) || SameFile(program, ProgramFile);
+}
+
 bool FileAssociation::CheckRegPath() {
-    std::string text;
-    if (int error = ReadWholeFile(DesktopEntryPath(), text); error != 0) {
-        if (error != ENOENT && error != ENOTDIR) Report(error, DesktopEntryPath());
-        return false;
-    }
-    KeyFilePtr entry(g_key_file_new());
-    // An entry that does not parse, or has no Exec line, runs nothing.
-    if (!g_key_file_load_from_data(entry.get(), text.data(), text.size(), G_KEY_FILE_NONE,
-                                   nullptr)) {
-        return false;
-    }
-    GCharPtr exec(g_key_file_get_string(entry.get(), DesktopGroup, "Exec", nullptr));
-    if (!exec) return false;
-    return Lower(exec.get()) == Lower(ExecLine(ProgramFile));
+    // The entry the desktop uses: the user's, else the installed one; GIO
+    // skips an entry whose program is missing.
+    ObjectPtr<GDesktopAppInfo> entry(g_desktop_app_info_new(DesktopId));
+    if (!entry || g_desktop_app_info_get_is_hidden(entry.get())) return false;
+    const char* exec = g_app_info_get_commandline(G_APP_INFO(entry.get()));
+    return exec != nullptr && RunsThisProgram(exec);
 }
 
 bool FileAssociation::CheckRegistration(const std::string& extension) {
     if (!RegPathOk) return false;
     const std::string mime = MimeTypeOf(extension);
-    if (mime.empty()) return false;
-    MimeAppsList list;
-    if (!LoadMimeApps(MimeAppsPath(), list, ReportTo())) return false;
-    bool present = false;
-    std::string value = ValueOf(list.File.get(), DefaultGroup, mime, present);
-    return present && IsOurs(value);
+    return !mime.empty() && DesktopDefault(mime) == DesktopId;
 }
 
 bool FileAssociation::CreateZirrafonPath() {
@@ -377,7 +448,8 @@ bool FileAssociation::CreateZirrafonPath() {
     }
 
     // The file type and its description.
-    const std::string mimeFolder = Dirs.DataHome + "/mime";
+    const std::string mimeFolder =
+        LocalPath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)) + "/mime";
     if (int error = MakeFolder(mimeFolder + "/packages"); error != 0) {
         Report(error, mimeFolder + "/packages");
         return RegPathOk;
@@ -389,20 +461,21 @@ bool FileAssociation::CreateZirrafonPath() {
     RunCacheTool("update-mime-database", mimeFolder);
 
     // The open command.
-    const std::string appsFolder = Dirs.DataHome + "/applications";
+    const std::string appsFolder =
+        LocalPath(QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation));
     if (int error = MakeFolder(appsFolder); error != 0) {
         Report(error, appsFolder);
         return RegPathOk;
     }
-    // The types associated so far stay claimed; a new entry claims none
-    // until an extension is associated.
+    // The types the user's entry claimed stay claimed. A new entry claims the
+    // types the desktop opens with zirrafon.desktop now (through the
+    // installed entry's claims, say), so that no other type's answer changes.
     std::vector<std::string> claimed;
-    if (std::string old; ReadWholeFile(DesktopEntryPath(), old) == 0) {
-        KeyFilePtr oldEntry(g_key_file_new());
-        if (g_key_file_load_from_data(oldEntry.get(), old.data(), old.size(), G_KEY_FILE_NONE,
-                                      nullptr)) {
-            claimed = ClaimedTypes(oldEntry.get());
-        }
+    if (KeyFilePtr old(g_key_file_new()); LoadKeyFile(DesktopEntryPath(), old.get()) == 0) {
+        claimed = ClaimedTypes(old.get());
+    } else {
+        for (const char* type : OurTypes)
+            if (DesktopDefault(type) == DesktopId) claimed.emplace_back(type);
     }
     KeyFilePtr entry(g_key_file_new());
     g_key_file_load_from_data(
@@ -423,20 +496,26 @@ bool FileAssociation::CreateZirrafonPath() {
 }
 
 bool FileAssociation::SetTypeClaim(const std::string& mime, bool claim) {
-    std::string text;
-    if (int error = ReadWholeFile(DesktopEntryPath(), text); error != 0) {
-        if (error == ENOENT || error == ENOTDIR) return true; // no entry, nothing claimed
-        Report(error, DesktopEntryPath());
-        return false;
-    }
+    const std::string path = DesktopEntryPath();
     KeyFilePtr entry(g_key_file_new());
-    if (!g_key_file_load_from_data(
-            entry.get(), text.data(), text.size(),
-            static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS),
-            nullptr)) {
-        return true; // an entry that does not parse claims nothing
+    const int error = LoadKeyFile(path, entry.get());
+    if (error == EINVAL) return true; // an entry that does not parse claims nothing
+    std::vector<std::string> types;
+    if (IsMissing(error)) {
+        // The user has no entry of their own: the installed one claims for
+        // this user until a copy of it hides it. The copy keeps the claims
+        // that decide now (a type another program wins would become ours if
+        // the user's own entry claimed it).
+        const std::string installed = InstalledEntryPath();
+        if (installed.empty() || LoadKeyFile(installed, entry.get()) != 0) return true;
+        for (const std::string& type : ClaimedTypes(entry.get()))
+            if (type == mime || DesktopDefault(type) == DesktopId) types.push_back(type);
+    } else if (error != 0) {
+        Report(error, path);
+        return false;
+    } else {
+        types = ClaimedTypes(entry.get());
     }
-    std::vector<std::string> types = ClaimedTypes(entry.get());
     const auto at = std::find(types.begin(), types.end(), mime);
     if ((at != types.end()) == claim) return true;
     if (claim) {
@@ -445,13 +524,18 @@ bool FileAssociation::SetTypeClaim(const std::string& mime, bool claim) {
         types.erase(at);
     }
     SetClaimedTypes(entry.get(), types);
-    gsize length = 0;
-    GCharPtr data(g_key_file_to_data(entry.get(), &length, nullptr));
-    if (int error = ReplaceFile(DesktopEntryPath(), std::string(data.get(), length)); error != 0) {
-        Report(error, DesktopEntryPath());
+    const std::string appsFolder = path.substr(0, path.rfind('/'));
+    if (int made = MakeFolder(appsFolder); made != 0) {
+        Report(made, appsFolder);
         return false;
     }
-    RunCacheTool("update-desktop-database", Dirs.DataHome + "/applications");
+    gsize length = 0;
+    GCharPtr data(g_key_file_to_data(entry.get(), &length, nullptr));
+    if (int written = ReplaceFile(path, std::string(data.get(), length)); written != 0) {
+        Report(written, path);
+        return false;
+    }
+    RunCacheTool("update-desktop-database", appsFolder);
     return true;
 }
 
@@ -473,7 +557,7 @@ bool FileAssociation::RegisterFile(const std::string& extension) {
         g_key_file_set_value(file, BeforeGroup, mime.c_str(), previous.c_str());
     }
     g_key_file_set_value(file, DefaultGroup, mime.c_str(), DesktopId);
-    if (int error = SaveMimeApps(Dirs.ConfigHome, MimeAppsPath(), list); error != 0) {
+    if (int error = SaveMimeApps(MimeAppsPath(), list); error != 0) {
         Report(error, MimeAppsPath());
         return false;
     }
@@ -489,7 +573,6 @@ bool FileAssociation::UnRegisterFile(const std::string& extension) {
     MimeAppsList list;
     if (!LoadMimeApps(MimeAppsPath(), list, ReportTo())) return false;
     SetTypeClaim(mime, false);
-    if (!list.Existed) return false;
     GKeyFile* file = list.File.get();
     bool present = false;
     const std::string before = ValueOf(file, BeforeGroup, mime, present);
@@ -499,19 +582,38 @@ bool FileAssociation::UnRegisterFile(const std::string& extension) {
         RemoveGroupIfEmpty(file, BeforeGroup);
     } else {
         const std::string current = ValueOf(file, DefaultGroup, mime, present);
-        if (!present || !IsOurs(current)) return false;
-        // Drop our entry; the rest of a list stays.
-        const size_t semicolon = current.find(';');
-        const std::string rest =
-            semicolon == std::string::npos ? std::string() : current.substr(semicolon + 1);
-        if (rest.find_first_not_of(';') == std::string::npos) {
-            g_key_file_remove_key(file, DefaultGroup, mime.c_str(), nullptr);
-            RemoveGroupIfEmpty(file, DefaultGroup);
-        } else {
-            g_key_file_set_value(file, DefaultGroup, mime.c_str(), rest.c_str());
+        if (present && !IsOurs(current)) return false; // another program's: not ours to end
+        if (present) {
+            // Drop our entry; the rest of a list stays.
+            const size_t semicolon = current.find(';');
+            const std::string rest =
+                semicolon == std::string::npos ? std::string() : current.substr(semicolon + 1);
+            if (rest.find_first_not_of(';') == std::string::npos) {
+                g_key_file_remove_key(file, DefaultGroup, mime.c_str(), nullptr);
+                RemoveGroupIfEmpty(file, DefaultGroup);
+            } else {
+                g_key_file_set_value(file, DefaultGroup, mime.c_str(), rest.c_str());
+            }
+        }
+        // Left without a default of the user's, a type the installed entry
+        // claims would still be ours to xdg-utils: write down the desktop's
+        // next choice.
+        bool claimedByInstalled = false;
+        if (const std::string installed = InstalledEntryPath(); !installed.empty()) {
+            KeyFilePtr entry(g_key_file_new());
+            if (LoadKeyFile(installed, entry.get()) == 0) {
+                const std::vector<std::string> types = ClaimedTypes(entry.get());
+                claimedByInstalled = std::find(types.begin(), types.end(), mime) != types.end();
+            }
+        }
+        const std::string next = claimedByInstalled ? NextChoice(mime) : std::string();
+        if (!next.empty()) {
+            g_key_file_set_value(file, DefaultGroup, mime.c_str(), next.c_str());
+        } else if (!present) {
+            return false; // nothing of ours was there, nothing to write
         }
     }
-    if (int error = SaveMimeApps(Dirs.ConfigHome, MimeAppsPath(), list); error != 0) {
+    if (int error = SaveMimeApps(MimeAppsPath(), list); error != 0) {
         Report(error, MimeAppsPath());
     }
     return false;

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <algorithm>
 
+#include <cstring>
+
 namespace {
 
 std::string LocalFileName(const QString& name) { return QFile::encodeName(name).toStdString(); }
@@ -17,11 +19,35 @@ QString SongText(const std::string& bytes) {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
+QString PriorityRefusalText(int32_t priorityClass, int error) {
+    const QString wanted = priorityClass == HighPriorityClass
+                               ? QStringLiteral("high priority (nice -10)")
+                               : QStringLiteral("normal priority (nice 0)");
+    return QStringLiteral(
+               "The system did not let the player run at %1: %2.\n"
+               "The player goes on at the priority it had; the choice is kept and is saved "
+               "with the parameters.\n\n"
+               "Raising a program's priority needs the CAP_SYS_NICE capability or a nice "
+               "limit (RLIMIT_NICE) that allows it, for example the line\n"
+               "    @audio - nice -10\n"
+               "in /etc/security/limits.conf for the members of the group audio "
+               "(it takes effect at the next login).")
+        .arg(wanted, QString::fromLocal8Bit(std::strerror(error)));
+}
+
 Player::Player(WaveOutFactory waveOutFactory, QObject* parent)
     : QObject(parent), Engine(*Session.Engine), List(Session.List), Settings(*Session.Engine),
       Buffer1(std::make_unique<int16_t[]>(BufferValues)),
       Buffer2(std::make_unique<int16_t[]>(BufferValues)), WaveOutMaker(std::move(waveOutFactory)),
-      Carry(std::make_unique<int16_t[]>(BufferValues)) {}
+      Carry(std::make_unique<int16_t[]>(BufferValues)) {
+    connect(&Settings, &PlayerSettings::PriorityRefused, this,
+            [this](int priorityClass, int error) {
+                if (PriorityRefusalShown) return;
+                PriorityRefusalShown = true;
+                ShowMessage(MessageOwner, PriorityRefusalText(priorityClass, error),
+                            QString::fromLatin1(ApplicationTitle), MessageIcon::Warning);
+            });
+}
 
 Player::~Player() {
     // The device must not outlive the buffers it refers to.

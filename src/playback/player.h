@@ -105,6 +105,8 @@ class Player : public QObject {
     void wmdone(WaveHeader* header);
     // Tears the device down; drops completion notices still queued.
     void StopPlaying();
+    // Chooses the process priority class; a refusal by the system is shown
+    // once per run (`PriorityRefusalText`), the player plays on as it was.
     void SetPriority(int32_t priorityClass);
     // The player's part of closing the window: stop, close the song file,
     // normal priority.
@@ -140,6 +142,7 @@ class Player : public QObject {
     void customEvent(QEvent* event) override;
 
   private:
+    bool PriorityRefusalShown = false;
     // Shows a failed device call; false when, while the box was open, another
     // action closed or replaced the device, which ends the caller's steps.
     bool ReportWaveError(WaveResult code, const char* caption);
@@ -165,3 +168,7 @@ class Player : public QObject {
 
 // Song texts are bytes; each becomes one character.
 QString SongText(const std::string& bytes);
+
+// The message shown when the system refuses the priority class `priorityClass`
+// with `error`: the reason and how to grant it.
+QString PriorityRefusalText(int32_t priorityClass, int error);

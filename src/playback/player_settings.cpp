@@ -3,7 +3,12 @@
 
 #include "platform/settings.h"
 
+#include <cerrno>
 #include <sys/resource.h>
+
+int SetProcessNice(int niceValue) {
+    return setpriority(PRIO_PROCESS, 0, niceValue) == 0 ? 0 : errno;
+}
 
 int ChipModeIndex(const QString& name) { return ChipModeByName(name.toStdString()); }
 
@@ -52,10 +57,12 @@ void PlayerSettings::SetVolume(int32_t volume) {
 }
 
 void PlayerSettings::SetPriorityClass(int32_t priorityClass) {
-    const int niceValue = priorityClass == HighPriorityClass ? -10 : 0;
-    (void)setpriority(PRIO_PROCESS, 0, niceValue); // an ordinary user may not raise it
     PriorityClass = priorityClass;
-    emit PriorityClassChanged(priorityClass);
+    const int error = NiceSetter ? NiceSetter(NiceValueOf(priorityClass)) : 0;
+    if (error == 0) PriorityInForce = priorityClass;
+    emit PriorityInForceChanged(PriorityInForce);
+    // Raising the priority needs a privilege an ordinary user may lack.
+    if (error == EACCES || error == EPERM) emit PriorityRefused(priorityClass, error);
 }
 
 void PlayerSettings::SetSkinFile(const QString& path) {

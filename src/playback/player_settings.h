@@ -23,6 +23,15 @@
 constexpr int32_t NormalPriorityClass = 0x20;
 constexpr int32_t HighPriorityClass = 0x80;
 
+// The nice value of a priority class: normal 0, high -10.
+constexpr int NiceValueOf(int32_t priorityClass) {
+    return priorityClass == HighPriorityClass ? -10 : 0;
+}
+
+// Gives the process the nice value; 0, or the errno of the refusal
+// (an ordinary user may not lower it: EACCES or EPERM).
+int SetProcessNice(int niceValue);
+
 inline constexpr int32_t DefaultBeeperSetting = 16384;
 
 // The entries of the chip list, by chip mode.
@@ -51,8 +60,14 @@ class PlayerSettings : public QObject {
     int ChipMode = DefaultChipMode; // 0..13: chip type (even AY, odd YM) and layout
     // 0..39; the volume bar edits it in place and then calls ApplyVolume.
     int32_t Volume = VolumeZoneHeight;
-    int32_t PriorityClass = NormalPriorityClass; // the class last set
-    QString SkinFile;                            // empty: the built-in skin
+    // The class last chosen (by the dialog or an option): what "Save
+    // parameters" stores, even when the system refused it.
+    int32_t PriorityClass = NormalPriorityClass;
+    // The class the process runs at: the last one the system accepted.
+    int32_t PriorityInForce = NormalPriorityClass;
+    // How the nice value is set (tests put a refusing one in its place).
+    std::function<int(int niceValue)> NiceSetter = SetProcessNice;
+    QString SkinFile; // empty: the built-in skin
     int32_t BeeperSetting() const { return Engine.Chip.BeeperSetting; }
     // Songs end at the length their file gives, fading as the file says, and
     // the next song of the file follows (off: a song plays until stopped).
@@ -71,8 +86,9 @@ class PlayerSettings : public QObject {
     // The volume (0..39), or the one `Volume` holds now: rebuilds the tables.
     void SetVolume(int32_t volume);
     void ApplyVolume() { SetVolume(Volume); }
-    // Sets the process priority (normal: nice 0, high: nice -10). The class is
-    // recorded whether or not the system agreed.
+    // Chooses the process priority (normal: nice 0, high: nice -10). The
+    // choice is recorded whether or not the system agreed; the class in
+    // force changes only when it did, and a refusal is signalled.
     void SetPriorityClass(int32_t priorityClass);
     void SetSkinFile(const QString& path);
 
@@ -92,7 +108,10 @@ class PlayerSettings : public QObject {
     void ChipModeChanged(int mode);
     void BeeperSettingChanged(int level);
     void VolumeChanged(int volume);
-    void PriorityClassChanged(int priorityClass);
+    // After every choice: the class in force (which the dialog shows).
+    void PriorityInForceChanged(int priorityClass);
+    // The system refused `priorityClass` with `error` (EACCES or EPERM).
+    void PriorityRefused(int priorityClass, int error);
     void SkinFileChanged(const QString& path);
     void FollowSongLengthsChanged(bool follow);
     void RecentFilesChanged(const QStringList& files);

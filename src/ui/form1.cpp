@@ -6,7 +6,7 @@
 #include "ui/form2.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
+#include <QDir>
 
 TForm1::TForm1(WaveOutFactory waveOutFactory, QWidget* parent)
     : QWidget(parent), Playback(std::make_unique<Player>(std::move(waveOutFactory))),
@@ -15,11 +15,13 @@ TForm1::TForm1(WaveOutFactory waveOutFactory, QWidget* parent)
     setFixedSize(240, 152);
     Playback->MessageOwner = this;
 
-    // The program's folder is where the open dialog starts.
+    // The open dialog starts in the user's home folder, later in the folder
+    // of the last song file opened (never in the program's own folder, which
+    // on an installed system holds no songs).
     OpenDialog1.Title = QStringLiteral("Open and play file");
     OpenDialog1.Filter =
         QStringLiteral("All supported files|*.ay;*.aym|.AY files|*.ay|.AYM files|*.aym");
-    OpenDialog1.InitialDir = QCoreApplication::applicationDirPath();
+    OpenDialog1.InitialDir = QDir::homePath();
 
     connect(Playback.get(), &Player::FileOpened, this, [this](const QString& fileName) {
         OpenDialog1.InitialDir = fileName.left(fileName.lastIndexOf(QLatin1Char('/')) + 1);

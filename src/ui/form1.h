@@ -17,12 +17,14 @@
 #include "playback/song_export.h"
 #include "ui/skin.h"
 
+#include <QIcon>
 #include <QPoint>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QCloseEvent;
@@ -41,6 +43,10 @@ class TForm2; // the Parameters dialog (form2.h)
 
 // The main window's caption; it identifies the running player.
 inline constexpr const char* MainWindowCaption = "Zirrafon v1.0";
+
+// The program's icon: "zirrafon" from the icon theme where the package put it
+// there, else the copy built into the program.
+QIcon ApplicationIcon();
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -95,6 +101,11 @@ class TForm1 : public QWidget {
     TMoveZone* TitleZone = nullptr;  // drags the window
     TMoveZone* VolumeZone = nullptr; // sets and drags the volume
     QPoint LastPress;                // the last mouse press, for the double click
+    // Hands a press on the title zone to the window system, which then moves
+    // the window with the pointer (on Wayland only it can); false when the
+    // platform refuses (no window manager that offers it, the offscreen
+    // platform), and the title zone moves the window itself. Tests replace it.
+    std::function<bool()> SystemMove;
 
     // Sound settings, skin and zones, volume 39, drops; called by the constructor.
     void FormCreate();

@@ -5,15 +5,25 @@
 // Where it knowingly differs from the classic skinned player:
 // - There is no device context held for the window's life: a direct paint
 //   updates the back buffer `SkinBitmap` and asks Qt to repaint that rectangle.
-// - The keys are Qt keys: the arrow keys and the letters wherever the keyboard
-//   layout puts them, the numeric-pad digits only with the numeric pad's
-//   marker (so the digits of the main row do nothing, as before).
+// - The action letters (Z X C V B L, and P with Ctrl) act by their place on
+//   the keyboard, whatever the layout: the key that carries Z on a US
+//   keyboard means "previous" under a Russian, Greek or Hebrew layout too.
+//   The place is the native scan code, which on X11 and Wayland is the xkb
+//   key code (the evdev code + 8), the same under every layout. The first
+//   layout's keysym would not do: with one non-Latin layout alone there is
+//   no Latin keysym at all. Where the platform gives no such code (the
+//   offscreen platform, synthetic events) Qt's key stands in. The other keys
+//   are Qt keys: the arrow keys, F1, and the numeric-pad digits only with the
+//   numeric pad's marker (so the digits of the main row do nothing).
 // - Qt reports an auto-repeated key as a release followed by a press; the
 //   releases of auto-repeat are ignored, so an action runs once per key press
 //   while the volume keys still repeat.
 // - A drop is acted on right after the drag has ended, not inside it, so the
 //   program the files came from is never held up by a message box; dropped
 //   names keep their full path, however long.
+// - A press on the title bar asks the window system to move the window
+//   (`SystemMove`); only where the platform refuses does the title zone move
+//   it by itself, following the pointer's moves.
 // - Song files are opened read-only by the song readers themselves, and the
 //   program entry makes the program's folder the current one before the
 //   window exists, so creation has nothing to do for either.
@@ -32,8 +42,27 @@
 #include <QShowEvent>
 #include <QStringList>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
+
+// A static library's resources are registered by the code that uses them,
+// outside any namespace.
+static void RegisterIconResource() {
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(icons);
+        return true;
+    }();
+    (void)registered;
+}
+
+QIcon ApplicationIcon() {
+    RegisterIconResource();
+    QIcon bundled;
+    for (int size : {16, 32, 48, 64, 128, 256})
+        bundled.addFile(QStringLiteral(":/icons/%1x%1/zirrafon.png").arg(size), QSize(size, size));
+    return QIcon::fromTheme(QStringLiteral("zirrafon"), bundled);
+}
 
 namespace {
 
@@ -59,6 +88,34 @@ constexpr int DigitHeight = 16;
 
 constexpr Qt::KeyboardModifiers ShiftCtrlAlt =
     Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
+
+// The xkb key codes of the places of the action letters on a US keyboard.
+struct KeyPlace {
+    quint32 Code;
+    int Key;
+};
+constexpr KeyPlace ActionLetterPlaces[] = {{52, Qt::Key_Z}, {53, Qt::Key_X}, {54, Qt::Key_C},
+                                           {55, Qt::Key_V}, {56, Qt::Key_B}, {46, Qt::Key_L},
+                                           {33, Qt::Key_P}};
+
+// X11 and Wayland report the xkb key code as the native scan code.
+bool ScanCodesAreKeyPlaces() {
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"));
+}
+
+// The key the face acts on: an action letter by the place of the key pressed,
+// any other key as Qt names it.
+int KeyByPlace(const QKeyEvent& event) {
+    const int key = event.key();
+    if (event.nativeScanCode() == 0 || !ScanCodesAreKeyPlaces()) return key;
+    for (const KeyPlace& place : ActionLetterPlaces)
+        if (place.Code == event.nativeScanCode()) return place.Key;
+    // The layout put an action letter on another place: not an action key.
+    for (const KeyPlace& place : ActionLetterPlaces)
+        if (place.Key == key) return Qt::Key_unknown;
+    return key;
+}
 
 std::string LabelBytes(const QString& text) { return text.toLatin1().toStdString(); }
 
@@ -86,6 +143,7 @@ void TForm1::FormCreate() {
     setFixedSize(FaceWidth, FaceHeight);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setWindowIcon(ApplicationIcon()); // task bars and switchers show it
 
     // The player, its settings (beeper level 16384, volume 39, chip mode 2,
     // normal priority class) and the sample buffers exist already.
@@ -108,6 +166,10 @@ void TForm1::FormCreate() {
     MiscLabel = addLabel(MiscRect);
     TitleLabel = addLabel(TitleRect);
     FaceSkin->LoadSkin(-1, QString());
+    SystemMove = [this] {
+        QWindow* window = windowHandle();
+        return window != nullptr && window->startSystemMove();
+    };
     const ZoneRect& t = TitleBarRect;
     TitleZone = FaceSkin->AddMoveZone(
         t.Left, t.Top, t.Right, t.Bottom,
@@ -247,6 +309,7 @@ void TForm1::FormMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons,
         return;
     }
     if (TMoveZone* m = FaceSkin->MoveZones.FindAt(x, y)) {
+        if (m == TitleZone && SystemMove && SystemMove()) return; // the system moves it
         m->Dragging = true;
         m->LastX = x;
         m->LastY = y;
@@ -384,7 +447,7 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
 
 void TForm1::keyReleaseEvent(QKeyEvent* event) {
     if (event->isAutoRepeat()) return;
-    FormKeyUp(event->key(), event->modifiers());
+    FormKeyUp(KeyByPlace(*event), event->modifiers());
 }
 
 // ---- Dropped files ----------------------------------------------------------------------------

@@ -8,7 +8,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -120,7 +122,9 @@ TForm2::TForm2(TForm1* form1)
         bool ok = false;
         if (Edit1->text().toInt(&ok) != level || !ok) Edit1->setText(QString::number(level));
     });
-    connect(&Settings, &PlayerSettings::PriorityClassChanged, this, [this](int priorityClass) {
+    // The priority buttons show the class in force: a refused "High" goes
+    // back to the class the process still runs at.
+    connect(&Settings, &PlayerSettings::PriorityInForceChanged, this, [this](int priorityClass) {
         (priorityClass == HighPriorityClass ? RadioButton2 : RadioButton1)->setChecked(true);
     });
     connect(&Settings, &PlayerSettings::SkinFileChanged, this,
@@ -167,6 +171,10 @@ void TForm2::RadioButton1Click() { Form1->Playback->SetPriority(NormalPriorityCl
 void TForm2::RadioButton2Click() { Form1->Playback->SetPriority(HighPriorityClass); }
 
 void TForm2::Button5Click() {
+    // The skin dialog starts where the skin in use lies, else at home.
+    OpenDialog1.InitialDir = Settings.SkinFile.isEmpty()
+                                 ? QDir::homePath()
+                                 : QFileInfo(Settings.SkinFile).absolutePath();
     if (!OpenDialog1.Execute(this)) return;
     const QString path = OpenDialog1.FileName;
     if (Form1->ChangeSkin(1, path)) Settings.SetSkinFile(path);

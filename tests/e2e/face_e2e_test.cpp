@@ -24,6 +24,10 @@ namespace {
 
 using e2e::ValuesPerSecond;
 
+// The window's title as the window system has it: the fixed caption that
+// identifies the player, then the program's name.
+const QString WindowTitle = QString::fromUtf8("Zirrafon v1.0 \u2014 Zirrafon");
+
 // Where a copy of the last screenshot is left for a person to look at.
 constexpr const char* ScreenshotCopy = "/tmp/zirrafon-face-e2e.png";
 
@@ -79,6 +83,7 @@ QImage ExpectedDigits(const QImage& skin, const char* digits) {
 struct WindowPlace {
     int x = 0, y = 0, width = 0, height = 0;
     bool viewable = false;
+    QString id; // the X window id, "0x..."
 };
 
 std::optional<WindowPlace> FindWindow(const QString& caption) {
@@ -97,7 +102,35 @@ std::optional<WindowPlace> FindWindow(const QString& caption) {
     place.width = field("Width");
     place.height = field("Height");
     place.viewable = out.contains(QStringLiteral("IsViewable"));
+    place.id =
+        QRegularExpression(QStringLiteral("Window id: (0x[0-9a-f]+)")).match(out).captured(1);
     return place;
+}
+
+// What xprop says of a property of the window (without the property's
+// type), or empty; `format` as xprop takes it, or empty for the property's own.
+QString WindowProperty(const QString& windowId, const char* property, const char* format = "") {
+    QStringList arguments = {QStringLiteral("-id"), windowId, QStringLiteral("-notype")};
+    if (*format) arguments << QLatin1String(format);
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"), arguments << QLatin1String(property));
+    if (!xprop.waitForFinished(5000) || xprop.exitCode() != 0) return QString();
+    return QString::fromLocal8Bit(xprop.readAllStandardOutput()).trimmed();
+}
+
+// The sizes of the images in a _NET_WM_ICON value (width, height, then
+// width * height pixels, one after the other).
+QList<QSize> IconSizes(const QString& value) {
+    QList<QSize> sizes;
+    const QStringList numbers = value.section(QLatin1Char('='), 1).split(QLatin1Char(','));
+    for (qsizetype at = 0; at + 1 < numbers.size();) {
+        const int width = numbers[at].trimmed().toInt();
+        const int height = numbers[at + 1].trimmed().toInt();
+        if (width <= 0 || height <= 0) break;
+        sizes << QSize(width, height);
+        at += 2 + qsizetype(width) * height;
+    }
+    return sizes;
 }
 
 // The whole screen as the X server shows it, taken by ImageMagick's import.
@@ -121,6 +154,45 @@ QImage Screenshot(const QString& file, std::string& error) {
     return image.convertToFormat(QImage::Format_RGB32);
 }
 
+// A session of its own in `folder`: no stored options, no other player to
+// hand over to.
+QProcessEnvironment OwnSession(const QTemporaryDir& folder) {
+    EXPECT_TRUE(folder.isValid());
+    for (const char* sub : {"runtime", "config"}) {
+        QDir().mkpath(folder.filePath(QLatin1String(sub)));
+        QFile::setPermissions(folder.filePath(QLatin1String(sub)), QFileDevice::ReadOwner |
+                                                                       QFileDevice::WriteOwner |
+                                                                       QFileDevice::ExeOwner);
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder.filePath(QStringLiteral("runtime")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.filePath(QStringLiteral("config")));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    return env;
+}
+
+// Waits up to 10 s for the player's window to be shown.
+std::optional<WindowPlace> WaitForWindow() {
+    std::optional<WindowPlace> place;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 10000) {
+        place = FindWindow(WindowTitle);
+        if (place && place->viewable) return place;
+        QTest::qWait(100);
+    }
+    return std::nullopt;
+}
+
+// Runs an X tool; its exit code, or -1.
+int RunTool(const QString& tool, const QStringList& arguments) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(tool, arguments);
+    if (!process.waitForFinished(10000)) return -1;
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
 TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
     E2E_REQUIRE_BED();
     if (qEnvironmentVariableIsEmpty("DISPLAY")) GTEST_SKIP() << "no X server";
@@ -135,19 +207,8 @@ TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
     const SongList& list = opened.List;
     ASSERT_EQ(list.SongCount, 3);
 
-    // A session of its own: no stored options, no other player to hand over to.
     QTemporaryDir session;
-    ASSERT_TRUE(session.isValid());
-    for (const char* sub : {"runtime", "config"}) {
-        QDir().mkpath(session.filePath(QLatin1String(sub)));
-        QFile::setPermissions(session.filePath(QLatin1String(sub)), QFileDevice::ReadOwner |
-                                                                        QFileDevice::WriteOwner |
-                                                                        QFileDevice::ExeOwner);
-    }
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), session.filePath(QStringLiteral("runtime")));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), session.filePath(QStringLiteral("config")));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    const QProcessEnvironment env = OwnSession(session);
 
     e2e::Recording recording;
     std::string error;
@@ -158,24 +219,26 @@ TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
     player.start(e2e::BinaryPath("zirrafon"), {song});
     ASSERT_TRUE(player.waitForStarted(5000));
 
-    std::optional<WindowPlace> place;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 10000) {
-        place = FindWindow(QStringLiteral("Zirrafon v1.0"));
-        if (place && place->viewable) break;
-        QTest::qWait(100);
-    }
-    ASSERT_TRUE(place && place->viewable) << "the player's window did not appear";
+    const std::optional<WindowPlace> place = WaitForWindow();
+    ASSERT_TRUE(place) << "the player's window did not appear";
     EXPECT_EQ(place->width, 240);
     EXPECT_EQ(place->height, 152);
+
+    // Task bars and switchers find the program by its class (which matches
+    // zirrafon.desktop) and show its icon, with or without an icon theme.
+    EXPECT_EQ(WindowProperty(place->id, "WM_CLASS").toStdString(),
+              "WM_CLASS = \"zirrafon\", \"Zirrafon\"");
+    const QList<QSize> icons = IconSizes(WindowProperty(place->id, "_NET_WM_ICON", "32c"));
+    for (int side : {16, 32, 48})
+        EXPECT_TRUE(icons.contains(QSize(side, side))) << "no " << side << "x" << side << " icon";
 
     // The face is painted once the song has been opened; take pictures until
     // the author label shows the text (or give up after a few seconds).
     const QImage author = ExpectedLabel(skin, list.AuthorText);
     const QString shotFile = session.filePath(QStringLiteral("screen.png"));
     QImage screen, window;
-    clock.restart();
+    QElapsedTimer clock;
+    clock.start();
     do {
         QTest::qWait(300);
         screen = Screenshot(shotFile, error);
@@ -226,6 +289,68 @@ TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
     const std::vector<int16_t> rendered = e2e::Render(song, 1, 4, error);
     ASSERT_FALSE(rendered.empty()) << error;
     EXPECT_EQ(e2e::CompareAligned(recorded, rendered, ValuesPerSecond), "");
+}
+
+// Under a Russian layout the keys that carry B and X on a US keyboard type
+// Cyrillic letters, yet they still stop and play: B stops the song (the sink
+// falls silent), X plays it again from its beginning.
+TEST(PlayerFace, ActionKeysActByTheirPlaceUnderARussianLayout) {
+    E2E_REQUIRE_BED();
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) GTEST_SKIP() << "no X server";
+    for (const char* tool : {"setxkbmap", "xdotool"})
+        ASSERT_FALSE(QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            << tool << " is not installed (scripts/setup installs it)";
+    ASSERT_EQ(RunTool(QStringLiteral("setxkbmap"), {QStringLiteral("ru")}), 0);
+    struct UsLayoutAgain {
+        ~UsLayoutAgain() { RunTool(QStringLiteral("setxkbmap"), {QStringLiteral("us")}); }
+    } restore;
+
+    QTemporaryDir session;
+    const QProcessEnvironment env = OwnSession(session);
+    const QString song = e2e::DemoFile("demo.ay");
+    e2e::Recording recording;
+    std::string error;
+    ASSERT_TRUE(recording.Start(error)) << error;
+    QProcess player;
+    player.setProcessEnvironment(env);
+    player.setProcessChannelMode(QProcess::ForwardedChannels);
+    player.start(e2e::BinaryPath("zirrafon"), {song});
+    ASSERT_TRUE(player.waitForStarted(5000));
+    const std::optional<WindowPlace> place = WaitForWindow();
+    ASSERT_TRUE(place) << "the player's window did not appear";
+    ASSERT_EQ(RunTool(QStringLiteral("xdotool"), {"windowfocus", "--sync", place->id}), 0);
+
+    // The keysyms of the Russian layout on the places of B and X.
+    QTest::qWait(1500);
+    ASSERT_EQ(RunTool(QStringLiteral("xdotool"), {"key", "Cyrillic_i"}), 0);
+    QTest::qWait(1500);
+    ASSERT_EQ(RunTool(QStringLiteral("xdotool"), {"key", "Cyrillic_che"}), 0);
+    QTest::qWait(1500);
+    player.terminate();
+    if (!player.waitForFinished(5000)) player.kill();
+    const std::vector<int16_t> recorded = recording.Stop();
+
+    // Sound, then silence for most of the time between the keys, then the
+    // song again from its first sample.
+    const auto first = e2e::FirstNonZero(recorded);
+    ASSERT_TRUE(first.has_value()) << "nothing was heard";
+    size_t gapStart = 0, gapLength = 0;
+    for (size_t at = *first, run = 0; at < recorded.size(); ++at) {
+        run = recorded[at] == 0 ? run + 1 : 0;
+        if (run > gapLength) {
+            gapLength = run;
+            gapStart = at + 1 - run;
+        }
+    }
+    std::printf("Russian layout: %.3f s of silence after B\n",
+                static_cast<double>(gapLength) / ValuesPerSecond);
+    ASSERT_GT(gapLength, size_t(ValuesPerSecond)) << "B did not stop the song";
+    const std::vector<int16_t> after(recorded.begin() + static_cast<ptrdiff_t>(gapStart),
+                                     recorded.end());
+    ASSERT_TRUE(e2e::FirstNonZero(after).has_value()) << "X did not play the song again";
+    const std::vector<int16_t> rendered = e2e::Render(song, 1, 2, error);
+    ASSERT_FALSE(rendered.empty()) << error;
+    EXPECT_EQ(e2e::CompareAligned(after, rendered, ValuesPerSecond / 2), "");
 }
 
 } // namespace

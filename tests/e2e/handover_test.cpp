@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocalServer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
@@ -291,6 +292,58 @@ TEST(HandOver, ASecondStartWithoutArgumentsContactsNobody) {
     EXPECT_EQ(player->state(), QProcess::Running);
     EXPECT_TRUE(session.PlayerAnswers());
     Stop(*player);
+}
+
+// --help and --version answer on standard output and end with 0 before
+// anything else: no window (there is no display to open one on) and no
+// contact with the running player, which a listener stands in for here.
+TEST(CommandLine, HelpAndVersionAnswerWithoutAWindowOrThePlayer) {
+    Session session;
+    QLocalServer::removeServer(session.ServerPath());
+    QLocalServer player;
+    ASSERT_TRUE(player.listen(session.ServerPath())) << player.errorString().toStdString();
+    QProcessEnvironment env = session.Environment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+    const auto run = [&](const QStringList& arguments, QString& out) {
+        QProcess start;
+        start.setProcessEnvironment(env);
+        start.start(e2e::BinaryPath("zirrafon"), arguments);
+        if (!start.waitForFinished(10000)) {
+            start.kill();
+            start.waitForFinished(2000);
+            return -1;
+        }
+        out = QString::fromLocal8Bit(start.readAllStandardOutput());
+        const QByteArray errors = start.readAllStandardError();
+        EXPECT_TRUE(errors.isEmpty()) << errors.toStdString();
+        return start.exitStatus() == QProcess::NormalExit ? start.exitCode() : -2;
+    };
+    const struct {
+        QStringList Arguments;
+        const char* Begins;
+    } cases[] = {{{"--help"}, "Usage: zirrafon [OPTION]... [FILE]\n"},
+                 {{"--version"}, "zirrafon (Zirrafon) 1.0\n"},
+                 {{"/hYMABC", "--version", Demo("demo.ay")}, "zirrafon (Zirrafon) 1.0\n"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Arguments.join(' ').toStdString());
+        QString out;
+        EXPECT_EQ(run(c.Arguments, out), 0);
+        EXPECT_TRUE(out.startsWith(QLatin1String(c.Begins))) << out.toStdString();
+    }
+    QString help;
+    run({"--help"}, help);
+    for (const char* part : {"/hNAME", "/uLEVEL", "/rn, /rh", "/pPATH", "Ctrl+P"})
+        EXPECT_TRUE(help.contains(QLatin1String(part))) << part;
+    EXPECT_FALSE(player.waitForNewConnection(200));
+
+    // Any other argument is for the player: the listener is where a start
+    // looks for it.
+    QProcess start;
+    start.setProcessEnvironment(env);
+    start.start(e2e::BinaryPath("zirrafon"), {Demo("demo.ay")});
+    EXPECT_TRUE(player.waitForNewConnection(10000));
+    start.kill();
+    start.waitForFinished(2000);
 }
 
 // The hand-over area of a start that was killed in the middle of its

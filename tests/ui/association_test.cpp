@@ -1,7 +1,14 @@
-// File-type association in throwaway XDG folders: the desktop entry, the MIME
-// definitions and mimeapps.list, checked against what the desktop's own tools
-// (xdg-mime, gio) answer in the same folders.
+// File-type association in the tests' throwaway XDG folders
+// (desktop_folders.h): the desktop entry, the MIME definitions and
+// mimeapps.list, checked against what the desktop's own tools (xdg-mime, gio)
+// answer in the same folders.
 #include "platform/association.h"
+
+#include "desktop_folders.h"
+#include "player_bed.h"
+
+#include <QCheckBox>
+#include <QTest>
 
 #include <QByteArray>
 #include <QDir>
@@ -14,6 +21,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,6 +45,24 @@ void WriteText(const QString& path, const std::string& text, bool executable = f
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
+std::string RunTool(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(20000)) return "<did not finish>";
+    return process.readAllStandardOutput().trimmed().toStdString();
+}
+
+// What the desktop opens the type with, as xdg-mime answers.
+std::string XdgDefault(const char* mime) { return RunTool("xdg-mime", {"query", "default", mime}); }
+
+// ... and as GIO answers in a process of its own (file managers).
+std::string GioDefault(const char* mime) {
+    const std::string out = RunTool("gio", {"mime", mime});
+    const size_t colon = out.find(": ");
+    if (out.rfind("Default application", 0) != 0 || colon == std::string::npos) return "";
+    return out.substr(colon + 2, out.find('\n') - colon - 2);
+}
+
 // A user's mimeapps.list with entries of other programs, in the layout GLib
 // writes it.
 constexpr const char* OthersList = "# set by the desktop\n"
@@ -50,55 +76,40 @@ constexpr const char* OthersList = "# set by the desktop\n"
 
 class AssociationTest : public ::testing::Test {
   protected:
-    QTemporaryDir Root;
-    QString Data, Config, System, Program;
+    QTemporaryDir Root; // the programs
+    QString Data = DataHome(), Config = ConfigHome(), System = SystemData(), Program;
+    QByteArray OldPath = qgetenv("PATH");
     std::vector<std::pair<int, std::string>> Errors;
 
     void SetUp() override {
         ASSERT_TRUE(Root.isValid());
-        Data = Root.filePath("data");
-        Config = Root.filePath("config");
-        System = Root.filePath("system");
+        ASSERT_TRUE(ResetDesktopFolders()) << "GIO still sees the previous test's files";
         Program = Root.filePath("bin/zirrafon");
         WriteText(Program, "#!/bin/sh\n", true);
+        // The desktop finds a bare program name where the shell would.
+        qputenv("PATH", QFile::encodeName(Root.filePath("bin")) + ":" + OldPath);
         // Another player, installed system-wide, that also handles .ay files.
         WriteText(System + "/applications/other.desktop",
                   "[Desktop Entry]\nType=Application\nName=Other\nExec=cat %f\n"
                   "MimeType=audio/x-zxay;\n");
-        QDir().mkpath(Root.filePath("system-config"));
+        Installed();
     }
+    void TearDown() override { qputenv("PATH", OldPath); }
+
+    // Refreshes the installed entries' cache, as a package's trigger does.
+    void Installed() const { RunTool("update-desktop-database", {System + "/applications"}); }
 
     FileAssociation Make(const QString& program) {
-        return FileAssociation(
-            program.toStdString(), {Data.toStdString(), Config.toStdString()},
-            [this](int code, const std::string& text) { Errors.emplace_back(code, text); });
+        return FileAssociation(program.toStdString(), [this](int code, const std::string& text) {
+            Errors.emplace_back(code, text);
+        });
     }
 
     QString MimeApps() const { return Config + "/mimeapps.list"; }
 
-    QProcessEnvironment Environment() const {
-        QProcessEnvironment env;
-        env.insert("PATH", qEnvironmentVariable("PATH", "/usr/bin:/bin"));
-        env.insert("HOME", Root.path());
-        env.insert("XDG_DATA_HOME", Data);
-        env.insert("XDG_CONFIG_HOME", Config);
-        env.insert("XDG_DATA_DIRS", System);
-        env.insert("XDG_CONFIG_DIRS", Root.filePath("system-config"));
-        env.insert("XDG_CURRENT_DESKTOP", "X-Generic");
-        return env;
-    }
-
-    std::string Run(const QString& program, const QStringList& arguments) const {
-        QProcess process;
-        process.setProcessEnvironment(Environment());
-        process.start(program, arguments);
-        if (!process.waitForFinished(20000)) return "<did not finish>";
-        return process.readAllStandardOutput().trimmed().toStdString();
-    }
-
-    // What the desktop opens the type with, as xdg-mime answers.
-    std::string XdgDefault(const char* mime) const {
-        return Run("xdg-mime", {"query", "default", mime});
+    // The answer of a check once GIO in this process has caught up.
+    static bool Shows(const std::function<bool()>& check, bool expected) {
+        return Eventually([&] { return check() == expected; });
     }
 };
 
@@ -116,10 +127,10 @@ TEST_F(AssociationTest, AssociatingKeepsAndRestoresAnotherProgramsDefault) {
 
     // The "AY" box ticked.
     EXPECT_TRUE(assoc.CreateZirrafonPath());
-    EXPECT_TRUE(assoc.CheckRegPath());
+    EXPECT_TRUE(Shows([&] { return assoc.CheckRegPath(); }, true));
     EXPECT_FALSE(assoc.CheckRegistration(".ay"));
     EXPECT_TRUE(assoc.RegisterFile(".ay"));
-    EXPECT_TRUE(assoc.CheckRegistration(".ay"));
+    EXPECT_TRUE(Shows([&] { return assoc.CheckRegistration(".ay"); }, true));
     EXPECT_FALSE(assoc.CheckRegistration(".aym"));
     EXPECT_EQ(XdgDefault("audio/x-zxay"), "zirrafon.desktop");
     const std::string associated = ReadText(MimeApps());
@@ -133,7 +144,7 @@ TEST_F(AssociationTest, AssociatingKeepsAndRestoresAnotherProgramsDefault) {
 
     // The box cleared.
     EXPECT_FALSE(assoc.UnRegisterFile(".ay"));
-    EXPECT_FALSE(assoc.CheckRegistration(".ay"));
+    EXPECT_TRUE(Shows([&] { return assoc.CheckRegistration(".ay"); }, false));
     EXPECT_EQ(XdgDefault("audio/x-zxay"), "other.desktop");
     EXPECT_EQ(ReadText(MimeApps()), OthersList);
     EXPECT_TRUE(Errors.empty()) << Errors.front().second;
@@ -145,6 +156,7 @@ TEST_F(AssociationTest, AssociatingWhereNothingWasSetLeavesNoTrace) {
     for (const bool listExisted : {false, true}) {
         SCOPED_TRACE(listExisted ? "list with other entries" : "no list");
         QFile::remove(MimeApps());
+        QFile::remove(Q(FileAssociation::DesktopEntryPath()));
         const std::string before = "[Default Applications]\ntext/plain=vim.desktop\n";
         if (listExisted) WriteText(MimeApps(), before);
 
@@ -155,12 +167,13 @@ TEST_F(AssociationTest, AssociatingWhereNothingWasSetLeavesNoTrace) {
 
         // Only "AY" ticked: .aym files are not the player's.
         EXPECT_TRUE(assoc.RegisterFile(".ay"));
+        EXPECT_TRUE(Shows([&] { return assoc.CheckRegistration(".ay"); }, true));
         EXPECT_FALSE(assoc.CheckRegistration(".aym"));
         EXPECT_EQ(XdgDefault("audio/x-zxay"), "zirrafon.desktop");
         EXPECT_EQ(XdgDefault("audio/x-aym"), aymBefore);
         EXPECT_TRUE(assoc.RegisterFile(".aym"));
+        EXPECT_TRUE(Shows([&] { return assoc.CheckRegistration(".aym"); }, true));
         EXPECT_TRUE(assoc.CheckRegistration(".ay"));
-        EXPECT_TRUE(assoc.CheckRegistration(".aym"));
         EXPECT_EQ(XdgDefault("audio/x-zxay"), "zirrafon.desktop");
         EXPECT_EQ(XdgDefault("audio/x-aym"), "zirrafon.desktop");
         EXPECT_EQ(ReadText(MimeApps()).find("Before Zirrafon"), std::string::npos);
@@ -168,8 +181,8 @@ TEST_F(AssociationTest, AssociatingWhereNothingWasSetLeavesNoTrace) {
         // "Remove parameters" unassociates both.
         EXPECT_FALSE(assoc.UnRegisterFile(".ay"));
         EXPECT_FALSE(assoc.UnRegisterFile(".aym"));
-        EXPECT_FALSE(assoc.CheckRegistration(".ay"));
-        EXPECT_FALSE(assoc.CheckRegistration(".aym"));
+        EXPECT_TRUE(Shows([&] { return assoc.CheckRegistration(".ay"); }, false));
+        EXPECT_TRUE(Shows([&] { return assoc.CheckRegistration(".aym"); }, false));
         EXPECT_EQ(ReadText(MimeApps()), listExisted ? before : "<missing>");
         EXPECT_EQ(XdgDefault("audio/x-zxay"), ayBefore);
         EXPECT_EQ(XdgDefault("audio/x-aym"), aymBefore);
@@ -203,7 +216,7 @@ TEST_F(AssociationTest, MovedProgramIsNotTheRegisteredOne) {
     // Ticking "AY": the entry now runs the moved program.
     EXPECT_TRUE(moved.CreateZirrafonPath());
     EXPECT_TRUE(moved.RegisterFile(".ay"));
-    EXPECT_TRUE(moved.CheckRegistration(".ay"));
+    EXPECT_TRUE(Shows([&] { return moved.CheckRegistration(".ay"); }, true));
     EXPECT_FALSE(old.CheckRegPath());
     EXPECT_EQ(XdgDefault("audio/x-zxay"), "zirrafon.desktop");
     EXPECT_EQ(ReadText(MimeApps()).find("Before Zirrafon"), std::string::npos);
@@ -214,14 +227,17 @@ TEST_F(AssociationTest, MovedProgramIsNotTheRegisteredOne) {
 // else.
 TEST_F(AssociationTest, OpenCommandComparisonIgnoresOnlyLetterCase) {
     const QString program = Root.filePath("Музыка/Zirrafon");
+    WriteText(program, "#!/bin/sh\n", true);
     FileAssociation assoc = Make(program);
     ASSERT_TRUE(assoc.CreateZirrafonPath());
-    EXPECT_TRUE(Make(Root.filePath("МУЗЫКА/ZIRRAFON")).CheckRegPath());
+    EXPECT_TRUE(Shows([&] { return Make(Root.filePath("МУЗЫКА/ZIRRAFON")).CheckRegPath(); }, true));
     EXPECT_TRUE(Make(Root.filePath("музыка/zirrafon")).CheckRegPath());
     EXPECT_FALSE(Make(Root.filePath("Музыка/Zirrafon2")).CheckRegPath());
     EXPECT_FALSE(Make(Root.filePath("Музыка/Zirrafo")).CheckRegPath());
 
-    // An entry edited by hand into other letter case still counts.
+    // An entry edited by hand into other letter case still counts (where the
+    // file system finds the program by it, as one that ignores case would).
+    WriteText(program.toUpper(), "#!/bin/sh\n", true);
     const QString entry = Q(assoc.DesktopEntryPath());
     std::string text = ReadText(entry);
     const std::string exec = "Exec=" + program.toStdString() + " %F";
@@ -230,6 +246,12 @@ TEST_F(AssociationTest, OpenCommandComparisonIgnoresOnlyLetterCase) {
     text.replace(at, exec.size(), "Exec=" + program.toUpper().toStdString() + " %f");
     WriteText(entry, text);
     EXPECT_TRUE(assoc.CheckRegPath());
+
+    // An entry that does not hand the chosen file to the program does not
+    // open files with it.
+    WriteText(entry, "[Desktop Entry]\nType=Application\nName=Zirrafon\nExec=" +
+                         program.toStdString() + "\n");
+    EXPECT_FALSE(assoc.CheckRegPath());
 
     // No entry, or one without an Exec line or that does not parse: false,
     // and no message.
@@ -251,10 +273,18 @@ TEST_F(AssociationTest, ExecLineQuotesOnlyWhatNeedsIt) {
               R"("/opt/My \"best\" \$HOME \`x\` \\d/zirrafon" %F)");
     EXPECT_EQ(FileAssociation::ExecLine("/opt/a;b/zirrafon"), "\"/opt/a;b/zirrafon\" %F");
 
+    // GIO runs such a program by its entry...
+    const QString quoted = Root.filePath(R"(My Player/"best" $x\y/zirrafon)");
+    WriteText(quoted, "#!/bin/sh\n", true);
+    ASSERT_TRUE(Make(quoted).CreateZirrafonPath());
+    EXPECT_TRUE(Shows([&] { return Make(quoted).CheckRegPath(); }, true));
+    // ... but takes no entry whose program path holds a "%" (it looks for the
+    // program before undoing the doubling), so the desktop cannot run it.
     const QString program = Root.filePath(R"(My Player/50% "best" $x\y/zirrafon)");
+    WriteText(program, "#!/bin/sh\n", true);
     FileAssociation assoc = Make(program);
     ASSERT_TRUE(assoc.CreateZirrafonPath());
-    EXPECT_TRUE(assoc.CheckRegPath());
+    EXPECT_TRUE(Shows([&] { return assoc.CheckRegPath(); }, false));
     // In the file the key file format doubles the backslashes once more.
     const std::string text = ReadText(Q(assoc.DesktopEntryPath()));
     const std::string root = Root.path().toStdString();
@@ -298,7 +328,7 @@ TEST_F(AssociationTest, WrittenDefinitionsMatchTheInstalledOnesAndAreRecognised)
     // A real song with an upper-case extension, an AYM file by its name, and
     // a renamed AY file by its content.
     const auto contentType = [this](const QString& file) {
-        return Run("gio", {"info", "-a", "standard::content-type", file});
+        return RunTool("gio", {"info", "-a", "standard::content-type", file});
     };
     EXPECT_NE(contentType(ZIRRAFON_TESTDATA_DIR "/ay/Alien8.AY").find("audio/x-zxay"),
               std::string::npos);
@@ -308,7 +338,7 @@ TEST_F(AssociationTest, WrittenDefinitionsMatchTheInstalledOnesAndAreRecognised)
     EXPECT_NE(contentType(Root.filePath("exolon.bin")).find("audio/x-zxay"), std::string::npos);
 
     // GIO, which file managers use, picks the same default as xdg-mime.
-    EXPECT_NE(Run("gio", {"mime", "audio/x-aym"}).find("zirrafon.desktop"), std::string::npos);
+    EXPECT_NE(RunTool("gio", {"mime", "audio/x-aym"}).find("zirrafon.desktop"), std::string::npos);
     EXPECT_TRUE(Errors.empty()) << Errors.front().second;
 }
 
@@ -322,7 +352,8 @@ TEST_F(AssociationTest, ListValuedDefaultsAndLinkedListFile) {
 
     FileAssociation assoc = Make(Program);
     ASSERT_TRUE(assoc.CreateZirrafonPath());
-    EXPECT_TRUE(assoc.CheckRegistration(".ay"));
+    EXPECT_TRUE(Shows([&] { return assoc.CheckRegistration(".ay"); }, true));
+    EXPECT_EQ(GioDefault("audio/x-zxay"), "zirrafon.desktop");
     EXPECT_FALSE(assoc.UnRegisterFile(".ay"));
     EXPECT_TRUE(QFileInfo(MimeApps()).isSymLink());
     EXPECT_EQ(ReadText(target), "[Default Applications]\naudio/x-zxay=other.desktop;\n");
@@ -330,7 +361,7 @@ TEST_F(AssociationTest, ListValuedDefaultsAndLinkedListFile) {
 
     // A list led by another program is kept whole as the previous default.
     WriteText(target, "[Default Applications]\naudio/x-zxay=other.desktop;zirrafon.desktop;\n");
-    EXPECT_FALSE(assoc.CheckRegistration(".ay"));
+    EXPECT_EQ(GioDefault("audio/x-zxay"), "other.desktop");
     EXPECT_TRUE(assoc.RegisterFile(".ay"));
     EXPECT_EQ(ReadText(target),
               "[Default Applications]\naudio/x-zxay=zirrafon.desktop\n\n"
@@ -351,10 +382,9 @@ TEST_F(AssociationTest, FailuresAreReportedAndBrokenListsKept) {
     const std::string broken = "[Default Applications]\nthis line is no entry\n";
     WriteText(MimeApps(), broken);
     EXPECT_FALSE(assoc.RegisterFile(".ay"));
-    EXPECT_FALSE(assoc.CheckRegistration(".ay"));
     EXPECT_FALSE(assoc.UnRegisterFile(".ay"));
     EXPECT_EQ(ReadText(MimeApps()), broken);
-    ASSERT_EQ(Errors.size(), 3u);
+    ASSERT_EQ(Errors.size(), 2u);
     for (const auto& [code, text] : Errors) {
         EXPECT_EQ(code, EINVAL);
         EXPECT_NE(text.find("mimeapps.list"), std::string::npos) << text;
@@ -378,16 +408,16 @@ TEST_F(AssociationTest, FailuresAreReportedAndBrokenListsKept) {
     EXPECT_FALSE(other.RegPathOk);
     ASSERT_FALSE(Errors.empty());
     EXPECT_EQ(Errors.back().first, EISDIR);
+    // The desktop takes no folder for an entry: no entry, nothing to report.
     Errors.clear();
     EXPECT_FALSE(other.CheckRegPath());
-    ASSERT_EQ(Errors.size(), 1u);
-    EXPECT_EQ(Errors[0].first, EISDIR);
+    EXPECT_TRUE(Errors.empty());
 
     // A program path that is not UTF-8 cannot go into a desktop entry.
     Errors.clear();
-    FileAssociation latin1(
-        "/opt/m\xfcsik/zirrafon", {Data.toStdString(), Config.toStdString()},
-        [this](int code, const std::string& text) { Errors.emplace_back(code, text); });
+    FileAssociation latin1("/opt/m\xfcsik/zirrafon", [this](int code, const std::string& text) {
+        Errors.emplace_back(code, text);
+    });
     EXPECT_FALSE(latin1.CreateZirrafonPath());
     ASSERT_EQ(Errors.size(), 1u);
     EXPECT_EQ(Errors[0].first, EILSEQ);
@@ -398,6 +428,70 @@ TEST_F(AssociationTest, FailuresAreReportedAndBrokenListsKept) {
     EXPECT_EQ(FileAssociation::MimeTypeOf(".mp3"), "");
     ASSERT_EQ(Errors.size(), 1u);
     EXPECT_EQ(Errors[0].first, EINVAL);
+}
+
+// The package installed: its entry (Exec=zirrafon %F, found through PATH)
+// runs this program and claims both types, beside two other players, one
+// listed before it and one after. The dialog shows what the desktop answers,
+// and after every click `gio mime` and `xdg-mime query default` still agree
+// with both boxes, and the dialog shown again shows the same.
+TEST(InstalledPackage, EveryClickLeavesTheDesktopAnsweringAsTheBoxesShow) {
+    PlayerBed bed;
+    QTemporaryDir bin;
+    ASSERT_TRUE(QFile::link(QCoreApplication::applicationFilePath(), bin.filePath("zirrafon")));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()) + ":" + path);
+    const QString apps = SystemData() + "/applications";
+    WriteText(apps + "/zirrafon.desktop", ReadText(ZIRRAFON_SOURCE_DIR "/assets/zirrafon.desktop"));
+    WriteText(apps + "/other.desktop", "[Desktop Entry]\nType=Application\nName=Other\n"
+                                       "Exec=cat %f\nMimeType=audio/x-zxay;\n");
+    WriteText(apps + "/zx-player.desktop", "[Desktop Entry]\nType=Application\nName=ZX\n"
+                                           "Exec=cat %f\nMimeType=audio/x-zxay;audio/x-aym;\n");
+    RunTool("update-desktop-database", {apps});
+
+    TForm2& dialog = *bed.Dialog;
+    const struct {
+        QCheckBox* Box;
+        const char* Mime;
+    } boxes[] = {{dialog.CheckBox1, "audio/x-zxay"}, {dialog.CheckBox2, "audio/x-aym"}};
+    const auto agree = [&] {
+        for (const auto& b : boxes) {
+            const std::string want = b.Box->isChecked() ? "zirrafon.desktop" : "not zirrafon";
+            const auto seen = [](const std::string& id) {
+                return id == "zirrafon.desktop" ? id : std::string("not zirrafon");
+            };
+            EXPECT_EQ(seen(GioDefault(b.Mime)), want) << "gio mime " << b.Mime;
+            EXPECT_EQ(seen(XdgDefault(b.Mime)), want) << "xdg-mime query default " << b.Mime;
+        }
+        const bool ay = dialog.CheckBox1->isChecked(), aym = dialog.CheckBox2->isChecked();
+        EXPECT_TRUE(Eventually([&] {
+            dialog.FormShow();
+            return dialog.CheckBox1->isChecked() == ay && dialog.CheckBox2->isChecked() == aym;
+        })) << "shown again";
+    };
+
+    // "Other" comes before the installed entry for .ay files; nothing else
+    // comes before it for .aym files.
+    ASSERT_TRUE(Eventually([&] {
+        dialog.FormShow();
+        return dialog.Association.RegPathOk && dialog.CheckBox2->isChecked();
+    }));
+    EXPECT_FALSE(dialog.CheckBox1->isChecked());
+    agree();
+    const struct {
+        QCheckBox* Box;
+        const char* Step;
+    } clicks[] = {{dialog.CheckBox2, "AYM cleared"}, {dialog.CheckBox1, "AY ticked"},
+                  {dialog.CheckBox2, "AYM ticked"},  {dialog.CheckBox1, "AY cleared"},
+                  {dialog.CheckBox2, "AYM cleared"}, {dialog.CheckBox1, "AY ticked"},
+                  {dialog.CheckBox1, "AY cleared"}};
+    for (const auto& click : clicks) {
+        SCOPED_TRACE(click.Step);
+        QTest::mouseClick(click.Box, Qt::LeftButton);
+        agree();
+    }
+    EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
+    qputenv("PATH", path);
 }
 
 } // namespace

@@ -296,6 +296,27 @@ TEST_F(MainWindow, TheTitleBarDragsTheWindowWithThePointer) {
     Release({90, 25});
     Move({200, 100});
     EXPECT_EQ(form->pos(), start + QPoint(50, 45));
+
+    // Where the window system takes the move over, a press on the title bar
+    // hands it over and the pointer's moves no longer move the window here;
+    // presses elsewhere, the buttons in the title bar included, never do.
+    int handedOver = 0;
+    form->SystemMove = [&handedOver] {
+        ++handedOver;
+        return true;
+    };
+    const QPoint before = form->pos();
+    Press(TitleBarPoint);
+    Move({130, 25});
+    Release({130, 25});
+    EXPECT_EQ(handedOver, 1);
+    EXPECT_EQ(form->pos(), before);
+    Press(ClosePoint);
+    Move({60, 40});
+    Release({60, 40});
+    Click({224, 120}); // the volume bar
+    EXPECT_EQ(handedOver, 1);
+    EXPECT_TRUE(form->isVisible());
 }
 
 TEST_F(MainWindow, APressDraggedOutOfAButtonAndReleasedDoesNothing) {

@@ -155,6 +155,7 @@ TEST_F(Params, ShowingReadsTheLevelAndTheAssociationsWithoutSideEffects) {
     FileAssociation association = OwnAssociation();
     ASSERT_TRUE(association.CreateZirrafonPath());
     ASSERT_TRUE(association.RegisterFile(".ay"));
+    ASSERT_TRUE(Eventually([&] { return association.CheckRegistration(".ay"); }));
     form().Playback->Engine.Chip.BeeperSetting = 1234;
 
     dialog().show();
@@ -186,7 +187,7 @@ TEST_F(Params, AMovedProgramShowsClearedBoxesUntilABoxIsTickedAgain) {
     // Ticking rewrites the open command for the program where it is now.
     dialog().CheckBox1->click();
     EXPECT_TRUE(dialog().AyAssociated);
-    EXPECT_TRUE(OwnAssociation().CheckRegPath());
+    EXPECT_TRUE(Eventually([&] { return OwnAssociation().CheckRegPath(); }));
     EXPECT_FALSE(before.CheckRegPath());
     dialog().hide();
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
@@ -236,13 +237,51 @@ TEST_F(Params, PriorityButtons) {
     EXPECT_EQ(form().Settings.PriorityClass, HighPriorityClass);
     QTest::mouseClick(dialog().RadioButton1, Qt::LeftButton);
     EXPECT_EQ(form().Settings.PriorityClass, NormalPriorityClass);
+    EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
+
+    // A system that does not let this user raise the priority: the buttons
+    // show the class in force, the choice is kept for saving, and the reason
+    // with its remedy is told once per run, however it is asked for again.
+    std::vector<int> asked;
+    form().Settings.NiceSetter = [&asked](int niceValue) {
+        asked.push_back(niceValue);
+        return niceValue < 0 ? EPERM : 0;
+    };
+    QTest::mouseClick(dialog().RadioButton2, Qt::LeftButton);
+    EXPECT_TRUE(dialog().RadioButton1->isChecked());
+    EXPECT_EQ(form().Settings.PriorityClass, HighPriorityClass);
+    EXPECT_EQ(form().Settings.PriorityInForce, NormalPriorityClass);
+    QTest::mouseClick(dialog().RadioButton2, Qt::LeftButton);
+    bed.Batch({"/rh"});
+    EXPECT_TRUE(dialog().RadioButton1->isChecked());
+    ASSERT_EQ(bed.Messages.Messages.size(), 1u) << bed.MessageList();
+    const auto& m = bed.Messages.Messages[0];
+    EXPECT_EQ(m.Caption, "Zirrafon");
+    EXPECT_EQ(m.Icon, MessageIcon::Warning);
+    EXPECT_EQ(m.Owner, bed.Form.get());
+    for (const QString& part :
+         {QString::fromLocal8Bit(std::strerror(EPERM)), QStringLiteral("high priority"),
+          QStringLiteral("CAP_SYS_NICE"), QStringLiteral("RLIMIT_NICE"),
+          QStringLiteral("@audio - nice -10"), QStringLiteral("/etc/security/limits.conf")})
+        EXPECT_TRUE(m.Text.contains(part)) << part.toStdString() << " in " << m.Text.toStdString();
+    QTest::mouseClick(dialog().Button3, Qt::LeftButton);
+    EXPECT_EQ(Stored().toString(), " /rh");
+
+    // Back to normal, which the system always allows.
+    QTest::mouseClick(dialog().RadioButton1, Qt::LeftButton);
+    EXPECT_EQ(form().Settings.PriorityClass, NormalPriorityClass);
+    EXPECT_EQ(asked, (std::vector<int>{-10, -10, -10, 0}));
+    EXPECT_EQ(bed.Messages.Messages.size(), 1u);
+    form().Settings.NiceSetter = SetProcessNice; // `asked` goes before the bed
 }
 
 TEST_F(Params, LoadAndStandardSkin) {
     const QString skin = bed.WriteSkin("skin.bmp");
-    QStringList answers = {"", DemoSong("demo.ay"), skin};
-    dialog().OpenDialog1.Chooser = [&](const FileOpenDialog&, QWidget* owner) {
+    QStringList answers = {"", DemoSong("demo.ay"), skin, "", ""};
+    QStringList offered; // where the dialog started, each time
+    dialog().OpenDialog1.Chooser = [&](const FileOpenDialog& d, QWidget* owner) {
         EXPECT_EQ(owner, bed.Dialog);
+        offered << d.InitialDir;
         return answers.takeFirst();
     };
     // "Standard" with the built-in skin in use does nothing.
@@ -257,9 +296,15 @@ TEST_F(Params, LoadAndStandardSkin) {
     EXPECT_EQ(dialog().Edit2->text(), skin);
     EXPECT_EQ(bed.FaceSkin.SkinBitmap.pixelColor(5, 5), QColor(10, 120, 200));
 
+    QTest::mouseClick(dialog().Button5, Qt::LeftButton); // cancelled
+
     QTest::mouseClick(dialog().Button6, Qt::LeftButton);
     EXPECT_TRUE(dialog().Edit2->text().isEmpty());
     EXPECT_NE(bed.FaceSkin.SkinBitmap.pixelColor(5, 5), QColor(10, 120, 200));
+    QTest::mouseClick(dialog().Button5, Qt::LeftButton); // cancelled
+    // Home until a skin file is in use, then that file's folder.
+    const QString home = QDir::homePath();
+    EXPECT_EQ(offered, (QStringList{home, home, home, bed.Root.path(), home}));
     EXPECT_EQ(bed.SkinLoads, (std::vector<std::pair<int, QString>>{
                                  {1, DemoSong("demo.ay")}, {1, skin}, {0, QString()}}));
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
@@ -380,24 +425,28 @@ TEST_F(Params, RemovingAlsoEndsBothAssociations) {
     QTest::mouseClick(dialog().CheckBox2, Qt::LeftButton);
     ASSERT_TRUE(dialog().AyAssociated && dialog().AymAssociated) << bed.MessageList();
     FileAssociation association = OwnAssociation();
-    association.RegPathOk = association.CheckRegPath();
-    ASSERT_TRUE(association.CheckRegistration(".ay"));
+    association.RegPathOk = true;
+    const auto shows = [&association](const char* extension, bool associated) {
+        return Eventually([&] { return association.CheckRegistration(extension) == associated; });
+    };
+    ASSERT_TRUE(shows(".ay", true) && shows(".aym", true));
+    ASSERT_TRUE(Eventually([&] { return association.CheckRegPath(); }));
 
     QTest::mouseClick(dialog().Button4, Qt::LeftButton);
     EXPECT_FALSE(dialog().AyAssociated);
     EXPECT_FALSE(dialog().AymAssociated);
     EXPECT_FALSE(dialog().CheckBox1->isChecked());
     EXPECT_FALSE(dialog().CheckBox2->isChecked());
-    EXPECT_FALSE(association.CheckRegistration(".ay"));
-    EXPECT_FALSE(association.CheckRegistration(".aym"));
+    EXPECT_TRUE(shows(".ay", false));
+    EXPECT_TRUE(shows(".aym", false));
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 
     // Clearing a box whose extension is associated ends that association.
     QTest::mouseClick(dialog().CheckBox1, Qt::LeftButton);
-    ASSERT_TRUE(association.CheckRegistration(".ay"));
+    ASSERT_TRUE(shows(".ay", true));
     QTest::mouseClick(dialog().CheckBox1, Qt::LeftButton);
     EXPECT_FALSE(dialog().AyAssociated);
-    EXPECT_FALSE(association.CheckRegistration(".ay"));
+    EXPECT_TRUE(shows(".ay", false));
 }
 
 // ---- Errors -----------------------------------------------------------------------------

@@ -590,7 +590,9 @@ TEST_F(Playback, OpenButtonUsesTheDialogAndACancelChangesNothing) {
     EXPECT_EQ(offeredTitle, QStringLiteral("Open and play file"));
     EXPECT_EQ(offeredFilter,
               QStringLiteral("All supported files|*.ay;*.aym|.AY files|*.ay|.AYM files|*.aym"));
-    EXPECT_EQ(offeredDir, QCoreApplication::applicationDirPath());
+    // First the user's home, never the program's folder.
+    EXPECT_EQ(offeredDir, QDir::homePath());
+    EXPECT_NE(offeredDir, QCoreApplication::applicationDirPath());
     EXPECT_TRUE(face.Playback->Playing);
 
     answer.clear();

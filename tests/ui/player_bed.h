@@ -1,11 +1,12 @@
 // A player for the tests of the start-up options and the Parameters dialog:
 // the main window on a fake wave device with its hidden dialog, a real skin
-// behind `SkinLoader`, every message box captured, and throwaway XDG folders
-// (configuration, data, runtime) plus a trace file, so nothing of the user's
-// is read or written.
+// behind `SkinLoader`, every message box captured, emptied desktop folders
+// (desktop_folders.h), a runtime folder and a trace file of its own, so
+// nothing of the user's is read or written.
 #pragma once
 
 #include "app/argument_batches.h"
+#include "desktop_folders.h"
 #include "fake_wave_out.h"
 #include "platform/messages.h"
 #include "ui/form1.h"
@@ -53,9 +54,8 @@ inline QString MakeFolder(const QString& path) {
 
 class PlayerBed {
   public:
+    const bool DesktopEmptied = ResetDesktopFolders();
     QTemporaryDir Root;
-    ScopedEnvironment Config{"XDG_CONFIG_HOME", MakeFolder(Root.filePath("config"))};
-    ScopedEnvironment Data{"XDG_DATA_HOME", MakeFolder(Root.filePath("data"))};
     ScopedEnvironment Runtime{"XDG_RUNTIME_DIR", MakeFolder(Root.filePath("runtime"))};
     ScopedEnvironment TraceFile{"ZIRRAFON_TRACE", Root.filePath("trace.txt")};
 
@@ -68,6 +68,7 @@ class PlayerBed {
     std::unique_ptr<ArgumentBatches> Batches; // the start-up options and hand-overs
 
     PlayerBed() {
+        EXPECT_TRUE(DesktopEmptied) << "GIO still sees the previous test's files";
         Messages.Install();
         MakePlayer();
     }
@@ -95,7 +96,7 @@ class PlayerBed {
         };
     }
 
-    QString ConfigHome() const { return Root.filePath("config"); }
+    QString ConfigHome() const { return ::ConfigHome(); }
     QString SettingsFile() const { return ConfigHome() + "/Ostrowind/Zirrafon.conf"; }
 
     // The lines the player traced so far.
