@@ -5,6 +5,7 @@
 // would in its own process).
 #include "platform/settings.h"
 #include "platform/single_instance.h"
+#include "playback/player.h"
 #include "player_bed.h"
 
 #include <QComboBox>
@@ -169,6 +170,35 @@ TEST_F(AreaTest, AnAreaInUseMakesTheSenderGiveUpAndAStaleOneIsRecovered) {
     sender.Release();
     shmid_ds info{};
     EXPECT_NE(shmctl(stale, IPC_STAT, &info), 0) << "the stale segment is still there";
+}
+
+// ---- A batch without any window ----------------------------------------------------------
+
+// The batches turn arguments into commands on the player and its settings
+// alone: no window, no dialog, only a way to change the skin.
+TEST(ArgumentBatches, SetThePlayerAndPlayTheLastFileWithoutAWindow) {
+    FakeWaveOutDriver driver;
+    Player player(driver.Factory());
+    driver.Watch(player);
+    std::vector<std::pair<int, QString>> skins;
+    ArgumentBatches batches(player, [&](int mode, const QString& path) {
+        skins.emplace_back(mode, path);
+        return path != QLatin1String("/nowhere.bmp");
+    });
+    const QString song = DemoSong("demo.ay");
+    batches.CommandLineInterpreter(0, Batch::BeginLocal);
+    for (const char* argument : {"/hYMBCA", "/u123", "/p/skin.bmp", "/p/nowhere.bmp", "/x"})
+        batches.DeliverArgument(argument);
+    batches.DeliverArgument(QFile::encodeName(song));
+    EXPECT_FALSE(player.Playing) << "a file plays when its batch ends";
+    batches.CommandLineInterpreter(0, 0);
+    EXPECT_EQ(player.Settings.ChipMode, 9);
+    EXPECT_EQ(player.Engine.Chip.BeeperSetting, 123);
+    EXPECT_EQ(player.Settings.SkinFile, "/skin.bmp"); // the one that loaded
+    EXPECT_EQ(skins, (std::vector<std::pair<int, QString>>{{1, "/skin.bmp"}, {1, "/nowhere.bmp"}}));
+    EXPECT_TRUE(player.Playing);
+    EXPECT_EQ(player.FileName, song);
+    player.StopPlaying();
 }
 
 // ---- Options and files of a batch ------------------------------------------------------
