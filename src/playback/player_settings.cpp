@@ -86,18 +86,24 @@ void PlayerSettings::LoadStored() {
         RecentFiles.removeAll(QString());
         while (RecentFiles.size() > RecentFileCount) RecentFiles.removeLast();
     }
-    Stored = true;
+    Stored = StoreFollow = true;
     emit FollowSongLengthsChanged(FollowSongLengths);
     emit RecentFilesChanged(RecentFiles);
 }
 
 void PlayerSettings::SetFollowSongLengths(bool follow) {
     FollowSongLengths = follow;
-    if (Stored)
+    if (StoreFollow)
         SettingsStore(StoreError)
             .WritePlayerValue(QString::fromLatin1(FollowKey),
                               follow ? QStringLiteral("true") : QStringLiteral("false"));
     emit FollowSongLengthsChanged(follow);
+}
+
+void PlayerSettings::StopStoring() {
+    Stored = false;
+    RecentFiles.clear();
+    emit RecentFilesChanged(RecentFiles);
 }
 
 void PlayerSettings::NoteRecentFile(const QString& path) {

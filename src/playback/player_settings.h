@@ -99,6 +99,9 @@ class PlayerSettings : public QObject {
     void LoadStored();
     std::function<void(int code, const QString& systemText)> StoreError;
     void SetFollowSongLengths(bool follow);
+    // The stored settings were removed: the recent files are forgotten and
+    // nothing is stored again in this run unless the switch is changed.
+    void StopStoring();
     // A file was opened: it goes to the top of the recent files.
     void NoteRecentFile(const QString& path);
     // A recent file that is gone leaves the list.
@@ -119,6 +122,7 @@ class PlayerSettings : public QObject {
   private:
     SoundEngine& Engine;
     int32_t AppliedVolume = VolumeZoneHeight; // the last one the tables were built for
-    bool Stored = false;                      // LoadStored ran: changes are stored
+    bool Stored = false;                      // LoadStored ran: the recent files are stored
+    bool StoreFollow = false;                 // LoadStored ran: the switch is stored when changed
     void StoreRecentFiles();
 };

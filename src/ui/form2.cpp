@@ -218,6 +218,8 @@ void TForm2::Button4Click() {
     SettingsStore store = Store();
     if (!store.RemoveOldPaths()) return;
     if (!store.RemoveSettings()) return;
+    // Opening the next song must not write the removed settings back.
+    Settings.StopStoring();
     Association.UnRegisterFile(".ay");
     Association.UnRegisterFile(".aym");
     AyAssociated = false;

@@ -145,8 +145,13 @@ TEST_F(SongLengths, RecentFilesAndTheSwitchAreStoredAndRemovedWithTheParameters)
     // Nothing of it goes into the start-up options.
     EXPECT_FALSE(QSettings(store.FilePath(), QSettings::IniFormat).contains("1.0/Startup"));
 
-    // "Remove parameters" takes it all away.
+    // "Remove parameters" takes it all away, and the next song opened does
+    // not write it back.
     EXPECT_TRUE(SettingsStore().RemoveSettings());
+    settings.StopStoring();
+    player->OpenAndPlay(opened[0]);
+    player->StopPlaying();
+    EXPECT_EQ(settings.RecentFiles, QStringList{opened[0]}); // for this run only
     EXPECT_FALSE(QFileInfo::exists(store.FolderPath()));
     PlayerSettings fresh(*other.Engine);
     fresh.LoadStored();
