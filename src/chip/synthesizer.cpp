@@ -19,6 +19,7 @@
 #include "chip/chip.h"
 #include "chip/generators_inline.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -299,6 +300,104 @@ struct FrameWriter {
     }
 };
 
+// The output side of the event renderer, for frames as the frame loop leaves
+// them (the open frame short of ticks, every frame at least one tick). Tick
+// positions count from the span's start. The open frame's end is kept in
+// 16.16 fixed point: it closes after tick `End >> 16`, and the fraction is the
+// boundary's; closing a frame adds `PerSample`, so the frame j after the open
+// one closes after tick (End + j x PerSample) >> 16, and the frames that
+// close up to a given tick are counted with one division.
+struct FrameCursor {
+    int16_t* Buffer;
+    uint32_t Count;
+    uint64_t End;
+    uint32_t Pos = 0;   // ticks handed out
+    uint32_t Start;     // where the open frame began (modulo 2^32: may lie before the span)
+    int32_t SumL, SumR; // of the open frame's ticks so far
+    uint32_t PerSample;
+    SampleDivider Divider;
+
+    explicit FrameCursor(const ChipState& c)
+        : Buffer(c.OutputBuffer), Count(c.OutputCount),
+          End((static_cast<uint64_t>((c.SampleBoundary >> 16) -
+                                     static_cast<uint32_t>(c.TicksInSample))
+               << 16) |
+              (c.SampleBoundary & 0xFFFF)),
+          Start(0u - static_cast<uint32_t>(c.TicksInSample)), SumL(c.SumLeft), SumR(c.SumRight),
+          PerSample(c.TicksPerSample), Divider(c.TicksPerSample) {}
+
+    // True when the frame loop's output position is one this follows.
+    static bool Follows(const ChipState& c) {
+        return c.TicksInSample >= 0 &&
+               (c.SampleBoundary >> 16) > static_cast<uint32_t>(c.TicksInSample) &&
+               c.TicksPerSample >= 0x10000;
+    }
+
+    void Store(ChipState& c) const {
+        const uint32_t end = static_cast<uint32_t>(End >> 16);
+        c.OutputCount = static_cast<uint16_t>(Count);
+        c.SampleBoundary = static_cast<uint32_t>(End & 0xFFFF) | ((end - Start) << 16);
+        c.TicksInSample = static_cast<int32_t>(Pos - Start);
+        c.SumLeft = SumL;
+        c.SumRight = SumR;
+    }
+
+    bool Full() const { return Count >= BufferValues; }
+
+    // The tick after which the buffer is full.
+    uint32_t FillsAt() const {
+        if (Full()) return 0;
+        const uint64_t room = (BufferValues - Count) / 2;
+        const uint64_t fill = (End + (room - 1) * PerSample) >> 16;
+        return fill < UINT32_MAX ? static_cast<uint32_t>(fill) : UINT32_MAX;
+    }
+
+    // Ticks Pos + 1 .. to all at the mix (left, right), to <= `FillsAt()`.
+    void RunTo(uint32_t to, int32_t left, int32_t right) {
+        const uint32_t end = static_cast<uint32_t>(End >> 16);
+        if (to < end) { // the usual case: the run ends inside the open frame
+            SumL += left * static_cast<int32_t>(to - Pos);
+            SumR += right * static_cast<int32_t>(to - Pos);
+            Pos = to;
+            return;
+        }
+        SumL += left * static_cast<int32_t>(end - Pos);
+        SumR += right * static_cast<int32_t>(end - Pos);
+        const int32_t ticks = static_cast<int32_t>(end - Start);
+        Buffer[Count] = static_cast<int16_t>(DivideSum(SumL, ticks));
+        Buffer[Count + 1] = static_cast<int16_t>(DivideSum(SumR, ticks));
+        Count += 2;
+        End += PerSample;
+        Start = end;
+        // Whole frames, closing after End >> 16 and every PerSample after:
+        // the average of equal ticks is the tick itself.
+        const uint64_t last = (static_cast<uint64_t>(to) << 16) | 0xFFFF;
+        if (last >= End) {
+            const uint64_t frames = Divider.Divide(last - End) + 1;
+            const uint32_t pair =
+                static_cast<uint16_t>(left) | (static_cast<uint32_t>(right) << 16);
+            int16_t* out = Buffer + Count;
+            const uint64_t groups = (frames + 3) / 4;
+            if (Count + 8 * groups <= BufferValues) {
+                // Four at a time; the few written past the last are
+                // overwritten by the frames that follow.
+                const uint64_t twoPairs = pair | (static_cast<uint64_t>(pair) << 32);
+                const uint64_t fourPairs[2] = {twoPairs, twoPairs};
+                for (uint64_t i = 0; i < groups; ++i)
+                    std::memcpy(out + 8 * i, fourPairs, sizeof fourPairs);
+            } else {
+                for (uint64_t i = 0; i < frames; ++i) std::memcpy(out + 2 * i, &pair, sizeof pair);
+            }
+            Count += static_cast<uint32_t>(2 * frames);
+            End += frames * PerSample;
+            Start = static_cast<uint32_t>((End - PerSample) >> 16);
+        }
+        SumL = left * static_cast<int32_t>(to - Start);
+        SumR = right * static_cast<int32_t>(to - Start);
+        Pos = to;
+    }
+};
+
 // Ticks from a noise shift to the shift that changes the noise output: after
 // j shifts the output is the present bit 16 - j, so the first bit below bit
 // 16 that differs from it tells (16 at most; a change that comes later is
@@ -413,15 +512,12 @@ namespace {
 [[gnu::noinline]] void RenderEvents(ChipState& c, const ChipState::RenderPlan& plan,
                                     uint32_t total) {
     const uint32_t heard = plan.Heard;
-    FrameWriter w(c);
-    // Frames are followed below as the frame loop leaves them: the open frame
-    // short of ticks, at least one tick per frame. Any other state (only a
-    // damaged one) goes tick by tick.
-    if (w.InSample < 0 || (w.Boundary >> 16) <= static_cast<uint32_t>(w.InSample) ||
-        w.PerSample < 0x10000) {
+    // Any other output position (only a damaged state) goes tick by tick.
+    if (!FrameCursor::Follows(c)) {
         RenderTicksReference(c);
         return;
     }
+    FrameCursor w(c);
 
     // A channel sounds in a tick when (tone output | tone off) & (noise bit |
     // noise off); as masks of the three channels.
@@ -485,18 +581,8 @@ namespace {
     if ((heard & HearEnvelope) && !EnvelopeHolds(c))
         envelopeAt = TicksToEnvelopeStep(c.EnvelopeCounter, envelopePeriod);
 
-    // The span ends early where the buffer fills. Frames own whole ticks: the
-    // open frame closes after `owed - InSample` more, and the m frames after it
-    // take floor((fraction + m x TicksPerSample) / 65536) together.
-    uint32_t limit = total;
-    {
-        const uint32_t owed = w.Boundary >> 16;
-        const uint64_t room = (BufferValues - w.Count) / 2;
-        const uint64_t fill =
-            owed - static_cast<uint32_t>(w.InSample) +
-            (((w.Boundary & 0xFFFF) + (room - 1) * static_cast<uint64_t>(w.PerSample)) >> 16);
-        if (fill < limit) limit = static_cast<uint32_t>(fill);
-    }
+    // The span ends early where the buffer fills.
+    const uint32_t limit = std::min(total, w.FillsAt());
 
     // A run of ticks at one mix goes out when the mix changes: changes that
     // cancel in the mix (a tone flip or noise change on a channel that the
@@ -508,7 +594,6 @@ namespace {
     };
     uint32_t sounding = mixOf();
     int32_t runL = mixL[sounding], runR = mixR[sounding];
-    uint32_t pos = 0; // ticks handed to the frames
     for (;;) {
         uint32_t next = toneAt0 < toneAt1 ? toneAt0 : toneAt1;
         next = toneAt2 < next ? toneAt2 : next;
@@ -549,12 +634,13 @@ namespace {
         }
         sounding = mixOf();
         if (mixL[sounding] != runL || mixR[sounding] != runR) {
-            if (next - 1 > pos) pos += w.Run(runL, runR, next - 1 - pos);
+            w.RunTo(next - 1, runL, runR);
             runL = mixL[sounding];
             runR = mixR[sounding];
         }
     }
-    if (limit > pos) pos += w.Run(runL, runR, limit - pos);
+    w.RunTo(limit, runL, runR);
+    const uint32_t pos = limit;
 
     // The counters at the end of what was rendered. A heard tone that flipped
     // in the span had its counter restart at 0 and is now as far from its
