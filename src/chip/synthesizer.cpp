@@ -369,29 +369,28 @@ struct FrameCursor {
         Count += 2;
         End += PerSample;
         Start = end;
-        // Whole frames, closing after End >> 16 and every PerSample after:
-        // the average of equal ticks is the tick itself.
+        // Whole frames, closing after End >> 16 and every PerSample after
+        // (none when End >> 16 > to; the open frame just closed ended at or
+        // before `to`, so the count below does not go negative): the average
+        // of equal ticks is the tick itself.
         const uint64_t last = (static_cast<uint64_t>(to) << 16) | 0xFFFF;
-        if (last >= End) {
-            const uint64_t frames = Divider.Divide(last - End) + 1;
-            const uint32_t pair =
-                static_cast<uint16_t>(left) | (static_cast<uint32_t>(right) << 16);
-            int16_t* out = Buffer + Count;
-            const uint64_t groups = (frames + 3) / 4;
-            if (Count + 8 * groups <= BufferValues) {
-                // Four at a time; the few written past the last are
-                // overwritten by the frames that follow.
-                const uint64_t twoPairs = pair | (static_cast<uint64_t>(pair) << 32);
-                const uint64_t fourPairs[2] = {twoPairs, twoPairs};
-                for (uint64_t i = 0; i < groups; ++i)
-                    std::memcpy(out + 8 * i, fourPairs, sizeof fourPairs);
-            } else {
-                for (uint64_t i = 0; i < frames; ++i) std::memcpy(out + 2 * i, &pair, sizeof pair);
-            }
-            Count += static_cast<uint32_t>(2 * frames);
-            End += frames * PerSample;
-            Start = static_cast<uint32_t>((End - PerSample) >> 16);
+        const uint64_t frames = Divider.Divide(last + PerSample - End);
+        const uint32_t pair = static_cast<uint16_t>(left) | (static_cast<uint32_t>(right) << 16);
+        int16_t* out = Buffer + Count;
+        if (Count + 2 * frames + 16 <= BufferValues) {
+            // Eight at a time, without asking how many; those written past
+            // the last are overwritten by the frames that follow.
+            const uint64_t twoPairs = pair | (static_cast<uint64_t>(pair) << 32);
+            const uint64_t eightPairs[4] = {twoPairs, twoPairs, twoPairs, twoPairs};
+            std::memcpy(out, eightPairs, sizeof eightPairs);
+            for (uint64_t i = 8; i < frames; i += 8)
+                std::memcpy(out + 2 * i, eightPairs, sizeof eightPairs);
+        } else {
+            for (uint64_t i = 0; i < frames; ++i) std::memcpy(out + 2 * i, &pair, sizeof pair);
         }
+        Count += static_cast<uint32_t>(2 * frames);
+        End += frames * PerSample;
+        Start = static_cast<uint32_t>((End - PerSample) >> 16);
         SumL = left * static_cast<int32_t>(to - Start);
         SumR = right * static_cast<int32_t>(to - Start);
         Pos = to;
@@ -610,7 +609,7 @@ namespace {
         toneAt1 += due & 2 ? spacing1 : 0;
         toneAt2 += due & 4 ? spacing2 : 0;
         if (noiseAt == next) {
-            noiseShift = NoiseShiftMany(noiseShift, noiseShifts);
+            noiseShift = NoiseShiftFew(noiseShift, noiseShifts);
             lastNoise = next;
             noiseShifts = ShiftsToNoiseChange(noiseShift);
             noiseAt = next + noiseShifts * noiseSpacing;
