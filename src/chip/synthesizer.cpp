@@ -177,129 +177,6 @@ uint32_t WhatIsHeard(const ChipState& c) {
     return heard;
 }
 
-// The output side of the fast renderer, held in locals while a span renders
-// (stores into the buffer would otherwise force the counts to be re-read),
-// written back by `Store`.
-struct FrameWriter {
-    int16_t* Buffer;
-    uint32_t Count;
-    uint32_t Boundary;
-    int32_t InSample;
-    int32_t SumL, SumR;
-    uint32_t PerSample;
-
-    explicit FrameWriter(const ChipState& c)
-        : Buffer(c.OutputBuffer), Count(c.OutputCount), Boundary(c.SampleBoundary),
-          InSample(c.TicksInSample), SumL(c.SumLeft), SumR(c.SumRight),
-          PerSample(c.TicksPerSample) {}
-
-    void Store(ChipState& c) const {
-        c.OutputCount = static_cast<uint16_t>(Count);
-        c.SampleBoundary = Boundary;
-        c.TicksInSample = InSample;
-        c.SumLeft = SumL;
-        c.SumRight = SumR;
-    }
-
-    bool Full() const { return Count >= BufferValues; }
-
-    // Closes the open frame with the given values; the upper half of the
-    // boundary is left owing the next frame's ticks (16-bit arithmetic).
-    void Emit(int32_t left, int32_t right) {
-        const uint32_t b = Boundary + PerSample;
-        const uint16_t owed = static_cast<uint16_t>((b >> 16) - static_cast<uint32_t>(InSample));
-        Boundary = (b & 0xFFFF) | (static_cast<uint32_t>(owed) << 16);
-        Buffer[Count] = static_cast<int16_t>(left);
-        Buffer[Count + 1] = static_cast<int16_t>(right);
-        Count += 2;
-        SumL = 0;
-        SumR = 0;
-        InSample = 0;
-    }
-
-    // k >= 1 ticks all at the mix (left, right), closing frames as they fill.
-    // Returns the ticks taken: fewer than k only when the buffer filled.
-    uint32_t Run(int32_t left, int32_t right, uint32_t k) {
-        // Most runs end inside the open frame (a frame not yet begun holds
-        // nothing, so adding to its sums is the same as starting them).
-        const int32_t open = static_cast<int32_t>(Boundary >> 16) - InSample;
-        if (static_cast<int64_t>(k) < open) {
-            SumL += left * static_cast<int32_t>(k);
-            SumR += right * static_cast<int32_t>(k);
-            InSample += static_cast<int32_t>(k);
-            return k;
-        }
-        uint32_t taken = 0;
-        if (InSample > 0) {
-            // Finish the frame that earlier ticks began (k covers it, as
-            // above).
-            const int32_t need = open < 1 ? 1 : open;
-            SumL += left * need;
-            SumR += right * need;
-            InSample += need;
-            taken = static_cast<uint32_t>(need);
-            Emit(DivideSum(SumL, InSample), DivideSum(SumR, InSample));
-            if (Full()) return taken;
-        }
-        // Whole frames: the average of equal ticks is the tick itself.
-        uint32_t rest = k - taken;
-        const uint32_t pair = static_cast<uint16_t>(left) | (static_cast<uint32_t>(right) << 16);
-        const uint32_t owedNow = Boundary >> 16;
-        if (rest >= 64 && owedNow >= 1 && owedNow <= rest && PerSample >= 0x10000) {
-            // Closing a frame adds PerSample to the boundary and takes the
-            // frame's ticks off its upper half, so the lower half accumulates
-            // the fraction and frame j after this one is owed the carries out
-            // of it. Hence the ticks of F frames from here are
-            //   owed + floor((f0 + (F - 1) x PerSample) / 65536),
-            // f0 the lower half now: solve for the most frames that fit.
-            const SampleDivider divider(PerSample);
-            const uint64_t perSample = PerSample;
-            const uint64_t f0 = Boundary & 0xFFFF;
-            uint64_t frames =
-                1 + divider.Divide((static_cast<uint64_t>(rest - owedNow + 1) << 16) - f0 - 1);
-            const uint64_t room = (BufferValues - Count) / 2;
-            if (frames > room) frames = room;
-            const uint64_t before = f0 + (frames - 1) * perSample; // after frames - 1 of them
-            const uint64_t after = before + perSample;
-            const uint32_t whole = owedNow + static_cast<uint32_t>(before >> 16);
-            Boundary =
-                static_cast<uint32_t>((((after >> 16) - (before >> 16)) << 16) | (after & 0xFFFF));
-            const uint64_t twoPairs = pair | (static_cast<uint64_t>(pair) << 32);
-            const uint64_t fourPairs[2] = {twoPairs, twoPairs};
-            int16_t* out = Buffer + Count;
-            uint64_t i = 0;
-            for (; i + 4 <= frames; i += 4) std::memcpy(out + 2 * i, fourPairs, sizeof fourPairs);
-            if (i + 2 <= frames) {
-                std::memcpy(out + 2 * i, &twoPairs, sizeof twoPairs);
-                i += 2;
-            }
-            if (i < frames) std::memcpy(out + 2 * i, &pair, sizeof pair);
-            Count += static_cast<uint32_t>(2 * frames);
-            rest -= whole;
-            taken += whole;
-            if (Full()) return taken;
-        } else {
-            for (;;) {
-                uint32_t owed = Boundary >> 16;
-                if (owed < 1) owed = 1;
-                if (owed > rest) break;
-                rest -= owed;
-                taken += owed;
-                Boundary += PerSample;
-                Boundary -= owed << 16;
-                std::memcpy(Buffer + Count, &pair, sizeof pair);
-                Count += 2;
-                if (Full()) return taken;
-            }
-        }
-        // The start of a frame that later ticks finish.
-        SumL = left * static_cast<int32_t>(rest);
-        SumR = right * static_cast<int32_t>(rest);
-        InSample = static_cast<int32_t>(rest);
-        return taken + rest;
-    }
-};
-
 // The output side of the event renderer, for frames as the frame loop leaves
 // them (the open frame short of ticks, every frame at least one tick). Tick
 // positions count from the span's start. The open frame's end is kept in
@@ -483,10 +360,14 @@ namespace {
 // later in closed form.
 [[gnu::always_inline]] inline void RenderUnheard(ChipState& c, const ChipState::RenderPlan& plan,
                                                  uint32_t total) {
-    const int32_t left = c.BeeperLevel + plan.SteadyLeft;
-    const int32_t right = c.BeeperLevel + plan.SteadyRight;
-    FrameWriter w(c);
-    const uint32_t pos = w.Run(left, right, total);
+    // Any other output position (only a damaged state) goes tick by tick.
+    if (!FrameCursor::Follows(c)) [[unlikely]] {
+        RenderTicksReference(c);
+        return;
+    }
+    FrameCursor w(c);
+    const uint32_t pos = std::min(total, w.FillsAt());
+    w.RunTo(pos, c.BeeperLevel + plan.SteadyLeft, c.BeeperLevel + plan.SteadyRight);
     w.Store(c);
     c.TicksRendered += pos;
     if (w.Full() && c.TicksRendered < c.TicksToRender) c.BufferFull = 1;
