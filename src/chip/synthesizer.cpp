@@ -366,7 +366,8 @@ namespace {
         return;
     }
     FrameCursor w(c);
-    const uint32_t pos = std::min(total, w.FillsAt());
+    // `TicksToFill`, when known, says at once that most spans fit.
+    const uint32_t pos = total < c.TicksToFill ? total : std::min(total, w.FillsAt());
     w.RunTo(pos, c.BeeperLevel + plan.SteadyLeft, c.BeeperLevel + plan.SteadyRight);
     w.Store(c);
     c.TicksRendered += pos;
