@@ -124,7 +124,7 @@ class SoundEngine final : public Z80Ports {
     SoundEngine(const SoundEngine&) = delete;
     SoundEngine& operator=(const SoundEngine&) = delete;
 
-    void Out(uint16_t port, uint8_t value) override { Chip.OutHandler(*this, port, value); }
+    void Out(uint16_t port, uint8_t value) override; // through `Chip.OutHandler`
     uint8_t In(uint16_t port) override;
     bool SteadyInput() const override { return true; } // the chip's registers, or 0xFF
 

@@ -26,9 +26,9 @@ constexpr uint32_t NoiseShiftOnce(uint32_t s) {
     return ((s << 1) & 0x1FFFF) | (~((s >> 16) ^ (s >> 13)) & 1);
 }
 
-// k shifts at once (1 <= k <= 14). The taps are three stages apart, so the k
-// new bits all depend on bits of the old value only: shift i (0-based) feeds
-// NOT (old bit 16-i XOR old bit 13-i) and that bit ends at position k-1-i.
+// k shifts at once (0 <= k <= 14; 0 only keeps the 17 bits). The taps are three stages apart, so
+// the k new bits all depend on bits of the old value only: shift i (0-based) feeds NOT (old bit
+// 16-i XOR old bit 13-i) and that bit ends at position k-1-i.
 inline uint32_t NoiseShiftBlock(uint32_t s, int k) {
     const uint32_t fresh = ~((s >> (17 - k)) ^ (s >> (14 - k))) & ((1u << k) - 1);
     return ((s << k) & 0x1FFFF) | fresh;
@@ -75,6 +75,15 @@ consteval std::array<NoiseJump, 17> MakeNoiseJumps() {
     return jumps;
 }
 inline constexpr std::array<NoiseJump, 17> NoiseJumps = MakeNoiseJumps();
+
+// 1 <= n <= 28 shifts: one block, seldom two.
+inline uint32_t NoiseShiftFew(uint32_t s, uint32_t n) {
+    if (n > 14) [[unlikely]] {
+        s = NoiseShiftBlock(s, 14);
+        n -= 14;
+    }
+    return NoiseShiftBlock(s, static_cast<int>(n));
+}
 
 inline uint32_t NoiseShiftMany(uint32_t s, uint64_t n) {
     if (n >= 4 * 14) {

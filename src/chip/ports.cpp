@@ -119,6 +119,11 @@ void SpectrumChipPorts(SoundEngine& e, uint16_t port, uint8_t value) {
     }
 }
 
+inline void OutSpectrumInline(SoundEngine& e, uint16_t port, uint8_t value) {
+    if ((port & 1) == 0) BeeperWrite(e, value);
+    SpectrumChipPorts(e, port, value);
+}
+
 } // namespace
 
 SoundEngine::SoundEngine() {
@@ -151,8 +156,7 @@ void WriteRegister(ChipState& c, int reg, int value) {
 }
 
 void OutSpectrum(SoundEngine& e, uint16_t port, uint8_t value) {
-    if ((port & 1) == 0) BeeperWrite(e, value);
-    SpectrumChipPorts(e, port, value);
+    OutSpectrumInline(e, port, value);
 }
 
 void OutCpc(SoundEngine& e, uint16_t port, uint8_t value) {
@@ -205,11 +209,29 @@ namespace {
 
 } // namespace
 
-void OutAuto(SoundEngine& e, uint16_t port, uint8_t value) {
+namespace {
+
+inline void OutAutoInline(SoundEngine& e, uint16_t port, uint8_t value) {
     if ((port & 1) == 0) BeeperWrite(e, value);
     // A beeper song's OUTs (port 0xFE) reach none of the chip's ports.
     const unsigned high = port >> 8;
     if (high == 0xF4 || high == 0xF6 || (port & 0x8002) == 0x8000) AutoChipPorts(e, port, value);
+}
+
+} // namespace
+
+void OutAuto(SoundEngine& e, uint16_t port, uint8_t value) { OutAutoInline(e, port, value); }
+
+// The Z80's OUT: the handler of the machine the song drives, the two
+// Spectrum ones without a second call (beeper songs write tens of thousands
+// of times a second).
+void SoundEngine::Out(uint16_t port, uint8_t value) {
+    if (Chip.OutHandler == OutAuto)
+        OutAutoInline(*this, port, value);
+    else if (Chip.OutHandler == OutSpectrum)
+        OutSpectrumInline(*this, port, value);
+    else
+        Chip.OutHandler(*this, port, value);
 }
 
 uint8_t InPort(const ChipState& c, uint16_t port) {

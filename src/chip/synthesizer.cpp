@@ -19,6 +19,7 @@
 #include "chip/chip.h"
 #include "chip/generators_inline.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -176,126 +177,100 @@ uint32_t WhatIsHeard(const ChipState& c) {
     return heard;
 }
 
-// The output side of the fast renderer, held in locals while a span renders
-// (stores into the buffer would otherwise force the counts to be re-read),
-// written back by `Store`.
-struct FrameWriter {
+// The output side of the event renderer, for frames as the frame loop leaves
+// them (the open frame short of ticks, every frame at least one tick). Tick
+// positions count from the span's start. The open frame's end is kept in
+// 16.16 fixed point: it closes after tick `End >> 16`, and the fraction is the
+// boundary's; closing a frame adds `PerSample`, so the frame j after the open
+// one closes after tick (End + j x PerSample) >> 16, and the frames that
+// close up to a given tick are counted with one division.
+struct FrameCursor {
     int16_t* Buffer;
     uint32_t Count;
-    uint32_t Boundary;
-    int32_t InSample;
-    int32_t SumL, SumR;
+    uint64_t End;
+    uint32_t Pos = 0;   // ticks handed out
+    uint32_t Start;     // where the open frame began (modulo 2^32: may lie before the span)
+    int32_t SumL, SumR; // of the open frame's ticks so far
     uint32_t PerSample;
+    SampleDivider Divider;
 
-    explicit FrameWriter(const ChipState& c)
-        : Buffer(c.OutputBuffer), Count(c.OutputCount), Boundary(c.SampleBoundary),
-          InSample(c.TicksInSample), SumL(c.SumLeft), SumR(c.SumRight),
-          PerSample(c.TicksPerSample) {}
+    explicit FrameCursor(const ChipState& c)
+        : Buffer(c.OutputBuffer), Count(c.OutputCount),
+          End((static_cast<uint64_t>((c.SampleBoundary >> 16) -
+                                     static_cast<uint32_t>(c.TicksInSample))
+               << 16) |
+              (c.SampleBoundary & 0xFFFF)),
+          Start(0u - static_cast<uint32_t>(c.TicksInSample)), SumL(c.SumLeft), SumR(c.SumRight),
+          PerSample(c.TicksPerSample), Divider(c.TicksPerSample) {}
+
+    // True when the frame loop's output position is one this follows.
+    static bool Follows(const ChipState& c) {
+        return c.TicksInSample >= 0 &&
+               (c.SampleBoundary >> 16) > static_cast<uint32_t>(c.TicksInSample) &&
+               c.TicksPerSample >= 0x10000;
+    }
 
     void Store(ChipState& c) const {
+        const uint32_t end = static_cast<uint32_t>(End >> 16);
         c.OutputCount = static_cast<uint16_t>(Count);
-        c.SampleBoundary = Boundary;
-        c.TicksInSample = InSample;
+        c.SampleBoundary = static_cast<uint32_t>(End & 0xFFFF) | ((end - Start) << 16);
+        c.TicksInSample = static_cast<int32_t>(Pos - Start);
         c.SumLeft = SumL;
         c.SumRight = SumR;
     }
 
     bool Full() const { return Count >= BufferValues; }
 
-    // Closes the open frame with the given values; the upper half of the
-    // boundary is left owing the next frame's ticks (16-bit arithmetic).
-    void Emit(int32_t left, int32_t right) {
-        const uint32_t b = Boundary + PerSample;
-        const uint16_t owed = static_cast<uint16_t>((b >> 16) - static_cast<uint32_t>(InSample));
-        Boundary = (b & 0xFFFF) | (static_cast<uint32_t>(owed) << 16);
-        Buffer[Count] = static_cast<int16_t>(left);
-        Buffer[Count + 1] = static_cast<int16_t>(right);
-        Count += 2;
-        SumL = 0;
-        SumR = 0;
-        InSample = 0;
+    // The tick after which the buffer is full.
+    uint32_t FillsAt() const {
+        if (Full()) return 0;
+        const uint64_t room = (BufferValues - Count) / 2;
+        const uint64_t fill = (End + (room - 1) * PerSample) >> 16;
+        return fill < UINT32_MAX ? static_cast<uint32_t>(fill) : UINT32_MAX;
     }
 
-    // k >= 1 ticks all at the mix (left, right), closing frames as they fill.
-    // Returns the ticks taken: fewer than k only when the buffer filled.
-    uint32_t Run(int32_t left, int32_t right, uint32_t k) {
-        // Most runs end inside the open frame (a frame not yet begun holds
-        // nothing, so adding to its sums is the same as starting them).
-        const int32_t open = static_cast<int32_t>(Boundary >> 16) - InSample;
-        if (static_cast<int64_t>(k) < open) {
-            SumL += left * static_cast<int32_t>(k);
-            SumR += right * static_cast<int32_t>(k);
-            InSample += static_cast<int32_t>(k);
-            return k;
+    // Ticks Pos + 1 .. to all at the mix (left, right), to <= `FillsAt()`.
+    void RunTo(uint32_t to, int32_t left, int32_t right) {
+        const uint32_t end = static_cast<uint32_t>(End >> 16);
+        if (to < end) { // the usual case: the run ends inside the open frame
+            SumL += left * static_cast<int32_t>(to - Pos);
+            SumR += right * static_cast<int32_t>(to - Pos);
+            Pos = to;
+            return;
         }
-        uint32_t taken = 0;
-        if (InSample > 0) {
-            // Finish the frame that earlier ticks began (k covers it, as
-            // above).
-            const int32_t need = open < 1 ? 1 : open;
-            SumL += left * need;
-            SumR += right * need;
-            InSample += need;
-            taken = static_cast<uint32_t>(need);
-            Emit(DivideSum(SumL, InSample), DivideSum(SumR, InSample));
-            if (Full()) return taken;
-        }
-        // Whole frames: the average of equal ticks is the tick itself.
-        uint32_t rest = k - taken;
+        SumL += left * static_cast<int32_t>(end - Pos);
+        SumR += right * static_cast<int32_t>(end - Pos);
+        const int32_t ticks = static_cast<int32_t>(end - Start);
+        Buffer[Count] = static_cast<int16_t>(DivideSum(SumL, ticks));
+        Buffer[Count + 1] = static_cast<int16_t>(DivideSum(SumR, ticks));
+        Count += 2;
+        End += PerSample;
+        Start = end;
+        // Whole frames, closing after End >> 16 and every PerSample after
+        // (none when End >> 16 > to; the open frame just closed ended at or
+        // before `to`, so the count below does not go negative): the average
+        // of equal ticks is the tick itself.
+        const uint64_t last = (static_cast<uint64_t>(to) << 16) | 0xFFFF;
+        const uint64_t frames = Divider.Divide(last + PerSample - End);
         const uint32_t pair = static_cast<uint16_t>(left) | (static_cast<uint32_t>(right) << 16);
-        const uint32_t owedNow = Boundary >> 16;
-        if (rest >= 64 && owedNow >= 1 && owedNow <= rest && PerSample >= 0x10000) {
-            // Closing a frame adds PerSample to the boundary and takes the
-            // frame's ticks off its upper half, so the lower half accumulates
-            // the fraction and frame j after this one is owed the carries out
-            // of it. Hence the ticks of F frames from here are
-            //   owed + floor((f0 + (F - 1) x PerSample) / 65536),
-            // f0 the lower half now: solve for the most frames that fit.
-            const SampleDivider divider(PerSample);
-            const uint64_t perSample = PerSample;
-            const uint64_t f0 = Boundary & 0xFFFF;
-            uint64_t frames =
-                1 + divider.Divide((static_cast<uint64_t>(rest - owedNow + 1) << 16) - f0 - 1);
-            const uint64_t room = (BufferValues - Count) / 2;
-            if (frames > room) frames = room;
-            const uint64_t before = f0 + (frames - 1) * perSample; // after frames - 1 of them
-            const uint64_t after = before + perSample;
-            const uint32_t whole = owedNow + static_cast<uint32_t>(before >> 16);
-            Boundary =
-                static_cast<uint32_t>((((after >> 16) - (before >> 16)) << 16) | (after & 0xFFFF));
+        int16_t* out = Buffer + Count;
+        if (Count + 2 * frames + 16 <= BufferValues) {
+            // Eight at a time, without asking how many; those written past
+            // the last are overwritten by the frames that follow.
             const uint64_t twoPairs = pair | (static_cast<uint64_t>(pair) << 32);
-            const uint64_t fourPairs[2] = {twoPairs, twoPairs};
-            int16_t* out = Buffer + Count;
-            uint64_t i = 0;
-            for (; i + 4 <= frames; i += 4) std::memcpy(out + 2 * i, fourPairs, sizeof fourPairs);
-            if (i + 2 <= frames) {
-                std::memcpy(out + 2 * i, &twoPairs, sizeof twoPairs);
-                i += 2;
-            }
-            if (i < frames) std::memcpy(out + 2 * i, &pair, sizeof pair);
-            Count += static_cast<uint32_t>(2 * frames);
-            rest -= whole;
-            taken += whole;
-            if (Full()) return taken;
+            const uint64_t eightPairs[4] = {twoPairs, twoPairs, twoPairs, twoPairs};
+            std::memcpy(out, eightPairs, sizeof eightPairs);
+            for (uint64_t i = 8; i < frames; i += 8)
+                std::memcpy(out + 2 * i, eightPairs, sizeof eightPairs);
         } else {
-            for (;;) {
-                uint32_t owed = Boundary >> 16;
-                if (owed < 1) owed = 1;
-                if (owed > rest) break;
-                rest -= owed;
-                taken += owed;
-                Boundary += PerSample;
-                Boundary -= owed << 16;
-                std::memcpy(Buffer + Count, &pair, sizeof pair);
-                Count += 2;
-                if (Full()) return taken;
-            }
+            for (uint64_t i = 0; i < frames; ++i) std::memcpy(out + 2 * i, &pair, sizeof pair);
         }
-        // The start of a frame that later ticks finish.
-        SumL = left * static_cast<int32_t>(rest);
-        SumR = right * static_cast<int32_t>(rest);
-        InSample = static_cast<int32_t>(rest);
-        return taken + rest;
+        Count += static_cast<uint32_t>(2 * frames);
+        End += frames * PerSample;
+        Start = static_cast<uint32_t>((End - PerSample) >> 16);
+        SumL = left * static_cast<int32_t>(to - Start);
+        SumR = right * static_cast<int32_t>(to - Start);
+        Pos = to;
     }
 };
 
@@ -385,10 +360,15 @@ namespace {
 // later in closed form.
 [[gnu::always_inline]] inline void RenderUnheard(ChipState& c, const ChipState::RenderPlan& plan,
                                                  uint32_t total) {
-    const int32_t left = c.BeeperLevel + plan.SteadyLeft;
-    const int32_t right = c.BeeperLevel + plan.SteadyRight;
-    FrameWriter w(c);
-    const uint32_t pos = w.Run(left, right, total);
+    // Any other output position (only a damaged state) goes tick by tick.
+    if (!FrameCursor::Follows(c)) [[unlikely]] {
+        RenderTicksReference(c);
+        return;
+    }
+    FrameCursor w(c);
+    // `TicksToFill`, when known, says at once that most spans fit.
+    const uint32_t pos = total < c.TicksToFill ? total : std::min(total, w.FillsAt());
+    w.RunTo(pos, c.BeeperLevel + plan.SteadyLeft, c.BeeperLevel + plan.SteadyRight);
     w.Store(c);
     c.TicksRendered += pos;
     if (w.Full() && c.TicksRendered < c.TicksToRender) c.BufferFull = 1;
@@ -413,15 +393,12 @@ namespace {
 [[gnu::noinline]] void RenderEvents(ChipState& c, const ChipState::RenderPlan& plan,
                                     uint32_t total) {
     const uint32_t heard = plan.Heard;
-    FrameWriter w(c);
-    // Frames are followed below as the frame loop leaves them: the open frame
-    // short of ticks, at least one tick per frame. Any other state (only a
-    // damaged one) goes tick by tick.
-    if (w.InSample < 0 || (w.Boundary >> 16) <= static_cast<uint32_t>(w.InSample) ||
-        w.PerSample < 0x10000) {
+    // Any other output position (only a damaged state) goes tick by tick.
+    if (!FrameCursor::Follows(c)) {
         RenderTicksReference(c);
         return;
     }
+    FrameCursor w(c);
 
     // A channel sounds in a tick when (tone output | tone off) & (noise bit |
     // noise off); as masks of the three channels.
@@ -485,18 +462,8 @@ namespace {
     if ((heard & HearEnvelope) && !EnvelopeHolds(c))
         envelopeAt = TicksToEnvelopeStep(c.EnvelopeCounter, envelopePeriod);
 
-    // The span ends early where the buffer fills. Frames own whole ticks: the
-    // open frame closes after `owed - InSample` more, and the m frames after it
-    // take floor((fraction + m x TicksPerSample) / 65536) together.
-    uint32_t limit = total;
-    {
-        const uint32_t owed = w.Boundary >> 16;
-        const uint64_t room = (BufferValues - w.Count) / 2;
-        const uint64_t fill =
-            owed - static_cast<uint32_t>(w.InSample) +
-            (((w.Boundary & 0xFFFF) + (room - 1) * static_cast<uint64_t>(w.PerSample)) >> 16);
-        if (fill < limit) limit = static_cast<uint32_t>(fill);
-    }
+    // The span ends early where the buffer fills.
+    const uint32_t limit = std::min(total, w.FillsAt());
 
     // A run of ticks at one mix goes out when the mix changes: changes that
     // cancel in the mix (a tone flip or noise change on a channel that the
@@ -508,7 +475,6 @@ namespace {
     };
     uint32_t sounding = mixOf();
     int32_t runL = mixL[sounding], runR = mixR[sounding];
-    uint32_t pos = 0; // ticks handed to the frames
     for (;;) {
         uint32_t next = toneAt0 < toneAt1 ? toneAt0 : toneAt1;
         next = toneAt2 < next ? toneAt2 : next;
@@ -525,7 +491,7 @@ namespace {
         toneAt1 += due & 2 ? spacing1 : 0;
         toneAt2 += due & 4 ? spacing2 : 0;
         if (noiseAt == next) {
-            noiseShift = NoiseShiftMany(noiseShift, noiseShifts);
+            noiseShift = NoiseShiftFew(noiseShift, noiseShifts);
             lastNoise = next;
             noiseShifts = ShiftsToNoiseChange(noiseShift);
             noiseAt = next + noiseShifts * noiseSpacing;
@@ -549,12 +515,13 @@ namespace {
         }
         sounding = mixOf();
         if (mixL[sounding] != runL || mixR[sounding] != runR) {
-            if (next - 1 > pos) pos += w.Run(runL, runR, next - 1 - pos);
+            w.RunTo(next - 1, runL, runR);
             runL = mixL[sounding];
             runR = mixR[sounding];
         }
     }
-    if (limit > pos) pos += w.Run(runL, runR, limit - pos);
+    w.RunTo(limit, runL, runR);
+    const uint32_t pos = limit;
 
     // The counters at the end of what was rendered. A heard tone that flipped
     // in the span had its counter restart at 0 and is now as far from its
