@@ -193,6 +193,22 @@ int RunTool(const QString& tool, const QStringList& arguments) {
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
+// Starts the real player on `song` in a session of its own, with the sink
+// recorded from before its start; the window's place once it shows, or
+// nothing with the reason in `error`.
+std::optional<WindowPlace> StartRecordedPlayer(const QTemporaryDir& session,
+                                               e2e::Recording& recording, QProcess& player,
+                                               const QString& song, std::string& error) {
+    if (!recording.Start(error)) return std::nullopt;
+    player.setProcessEnvironment(OwnSession(session));
+    player.setProcessChannelMode(QProcess::ForwardedChannels);
+    player.start(e2e::BinaryPath("zirrafon"), {song});
+    std::optional<WindowPlace> place;
+    if (player.waitForStarted(5000)) place = WaitForWindow();
+    if (!place) error = "the player's window did not appear";
+    return place;
+}
+
 TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
     E2E_REQUIRE_BED();
     if (qEnvironmentVariableIsEmpty("DISPLAY")) GTEST_SKIP() << "no X server";
@@ -208,19 +224,12 @@ TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
     ASSERT_EQ(list.SongCount, 3);
 
     QTemporaryDir session;
-    const QProcessEnvironment env = OwnSession(session);
-
     e2e::Recording recording;
-    std::string error;
-    ASSERT_TRUE(recording.Start(error)) << error;
     QProcess player;
-    player.setProcessEnvironment(env);
-    player.setProcessChannelMode(QProcess::ForwardedChannels);
-    player.start(e2e::BinaryPath("zirrafon"), {song});
-    ASSERT_TRUE(player.waitForStarted(5000));
-
-    const std::optional<WindowPlace> place = WaitForWindow();
-    ASSERT_TRUE(place) << "the player's window did not appear";
+    std::string error;
+    const std::optional<WindowPlace> place =
+        StartRecordedPlayer(session, recording, player, song, error);
+    ASSERT_TRUE(place) << error;
     EXPECT_EQ(place->width, 240);
     EXPECT_EQ(place->height, 152);
 
@@ -306,18 +315,13 @@ TEST(PlayerFace, ActionKeysActByTheirPlaceUnderARussianLayout) {
     } restore;
 
     QTemporaryDir session;
-    const QProcessEnvironment env = OwnSession(session);
     const QString song = e2e::DemoFile("demo.ay");
     e2e::Recording recording;
-    std::string error;
-    ASSERT_TRUE(recording.Start(error)) << error;
     QProcess player;
-    player.setProcessEnvironment(env);
-    player.setProcessChannelMode(QProcess::ForwardedChannels);
-    player.start(e2e::BinaryPath("zirrafon"), {song});
-    ASSERT_TRUE(player.waitForStarted(5000));
-    const std::optional<WindowPlace> place = WaitForWindow();
-    ASSERT_TRUE(place) << "the player's window did not appear";
+    std::string error;
+    const std::optional<WindowPlace> place =
+        StartRecordedPlayer(session, recording, player, song, error);
+    ASSERT_TRUE(place) << error;
     ASSERT_EQ(RunTool(QStringLiteral("xdotool"), {"windowfocus", "--sync", place->id}), 0);
 
     // The keysyms of the Russian layout on the places of B and X.
