@@ -177,6 +177,16 @@ int32_t ComputeBeeperAmplitude(int32_t setting, int volume, int height = VolumeZ
 
 // Frame loop: fills `OutputBuffer` with exactly `BufferValues` values.
 void MakeBuffer(SoundEngine& e);
+// Told of every frame end of a buffer, with the Z80's T-states just after it
+// and before that frame's sound is rendered (zirrafon-render's voice stems
+// replay a song's writes frame by frame).
+class FrameEndObserver {
+  public:
+    virtual ~FrameEndObserver() = default;
+    virtual void FrameEnded(int32_t tStates) = 0;
+};
+// MakeBuffer, telling `observer` of each frame end.
+void MakeBuffer(SoundEngine& e, FrameEndObserver& observer);
 // The start of `MakeBuffer`: `OutputCount` = 0, then the rest of a span that
 // did not fit the previous buffer and the changes deferred meanwhile. False when
 // that rest filled this buffer too (the changes stay pending).

@@ -45,9 +45,11 @@ void FramePass(SoundEngine& e) {
     }
 }
 
+namespace {
+
 // The same passes as FramePass, with the Z80 running uninterrupted between
 // two frame ends or until an OUT fills the buffer.
-void MakeBuffer(SoundEngine& e) {
+template <typename OnFrameEnd> void FillBuffer(SoundEngine& e, OnFrameEnd onFrameEnd) {
     ChipState& c = e.Chip;
     if (!BeginBuffer(e)) {
         SettleGenerators(c);
@@ -59,8 +61,19 @@ void MakeBuffer(SoundEngine& e) {
         if (z.TStates >= FrameTStates) {
             z.TStates -= FrameTStates;
             c.LastSynthTState -= FrameTStates; // the span still to render keeps its length
+            onFrameEnd(z.TStates);
             if (c.OutputCount < BufferValues && z.TStates != c.LastSynthTState) Synthesizer(e);
         }
     }
     SettleGenerators(c); // the state between buffers is the whole state
+}
+
+} // namespace
+
+void MakeBuffer(SoundEngine& e) {
+    FillBuffer(e, [](int32_t) {});
+}
+
+void MakeBuffer(SoundEngine& e, FrameEndObserver& observer) {
+    FillBuffer(e, [&observer](int32_t tStates) { observer.FrameEnded(tStates); });
 }

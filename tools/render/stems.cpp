@@ -39,38 +39,27 @@ VoiceSplitter::VoiceSplitter(SoundEngine& engine, const RenderSettings& settings
 
 VoiceSplitter::~VoiceSplitter() { engine_.Z80.Ports = &engine_; }
 
+void VoiceSplitter::FrameEnded(int32_t tStates) {
+    events_.push_back({tStates, 0, 0, Kind::FrameEnd});
+}
+
 void VoiceSplitter::Out(uint16_t port, uint8_t value) {
     events_.push_back({engine_.Z80.TStates, port, value, Kind::Out});
     engine_.Out(port, value);
 }
 
 void VoiceSplitter::MakeBuffer() {
-    // The loop of MakeBuffer (frame_loop.cpp), with the frame ends noted
-    // among the OUTs. Which voices the engine's chip renders makes no
-    // difference to it: the mix comes out as from MakeBuffer itself.
+    // The engine's own frame loop, with the frame ends noted among the OUTs.
+    // Which voices the engine's chip renders makes no difference to it.
     events_.clear();
-    SoundEngine& e = engine_;
-    ChipState& c = e.Chip;
-    Z80State& z = e.Z80;
-    if (BeginBuffer(e)) {
-        while (c.OutputCount < BufferValues) {
-            RunPasses(z, c.OutputCount, BufferValues);
-            if (z.TStates >= FrameTStates) {
-                z.TStates -= FrameTStates;
-                c.LastSynthTState -= FrameTStates;
-                events_.push_back({z.TStates, 0, 0, Kind::FrameEnd});
-                if (c.OutputCount < BufferValues && z.TStates != c.LastSynthTState) Synthesizer(e);
-            }
-        }
-    }
-    SettleGenerators(c);
-    events_.push_back({z.TStates, 0, 0, Kind::BufferEnd});
+    ::MakeBuffer(engine_, *this);
+    events_.push_back({engine_.Z80.TStates, 0, 0, Kind::BufferEnd});
 
     for (const std::unique_ptr<SoundEngine>& voice : voices_) {
         Replay(*voice);
         // A voice chip renders the engine's ticks, so it fills its buffer with
         // the engine's writes; anything else would be a fault here.
-        if (voice->Chip.OutputCount != c.OutputCount)
+        if (voice->Chip.OutputCount != engine_.Chip.OutputCount)
             throw std::logic_error("a voice went out of step with the mix");
     }
 }

@@ -16,7 +16,7 @@
 #include <memory>
 #include <vector>
 
-class VoiceSplitter final : public Z80Ports {
+class VoiceSplitter final : public Z80Ports, FrameEndObserver {
   public:
     // `engine` has just started its playback; from now until the splitter
     // goes, its Z80's OUTs and INs pass through the splitter. Writes the mono
@@ -45,6 +45,7 @@ class VoiceSplitter final : public Z80Ports {
         Kind What;
     };
     void Replay(SoundEngine& voice) const;
+    void FrameEnded(int32_t tStates) override;
 
     SoundEngine& engine_;
     const RenderJob& job_;
