@@ -101,13 +101,9 @@ void Player::PlayCurrent() {
     }
 
     Session.StartPlayback(Buffer1.get());
-    RenderedSong = List.CurrentSong;
-    RenderedFrames = 0;
-    RenderedTiming = Session.FileTiming(RenderedSong);
-    EndsWith = StartsIn = nullptr;
-    ListOver = false;
-    CarryLeft = 0;
-    QueuedFrames = SongStartFrame = 0;
+    Run = SongRun{};
+    Run.Song = List.CurrentSong;
+    Run.Timing = Session.FileTiming(Run.Song);
 
     Header1 = WaveHeader{};
     Header1.Data = Buffer1.get();
@@ -147,11 +143,11 @@ void Player::wmdone(WaveHeader* header) {
     WaveHeader& h = first ? Header1 : Header2;
     // The other buffer plays from now on: a song that starts in it is the
     // current one; the buffer that held the list's end has been heard.
-    if (StartsIn != nullptr && StartsIn != &h) {
-        StartsIn = nullptr;
-        AnnounceSong(StartingSong);
+    if (Run.StartsIn != nullptr && Run.StartsIn != &h) {
+        Run.StartsIn = nullptr;
+        AnnounceSong(Run.NextSong);
     }
-    if (EndsWith == &h) {
+    if (Run.EndsWith == &h) {
         StopPlaying();
         return;
     }
@@ -203,59 +199,55 @@ void Player::customEvent(QEvent* event) {
 }
 
 void Player::FillNext(int16_t* buffer, const WaveHeader& header) {
-    const uint64_t bufferStart = QueuedFrames;
-    QueuedFrames += BufferValues / 2;
-    const bool following = Settings.FollowSongLengths && RenderedTiming.Frames != 0;
-    if (!following && CarryLeft == 0 && !ListOver) {
-        RenderedFrames += Session.FillBuffer(buffer) / 2;
+    const uint64_t bufferStart = Run.Queued;
+    Run.Queued += BufferValues / 2;
+    const auto cutting = [this] { return Settings.FollowSongLengths && Run.Timing.Frames != 0; };
+    if (!cutting() && Run.CarryLeft == 0 && !Run.Over) {
+        Run.Frames += Session.FillBuffer(buffer) / 2;
         return;
     }
     for (uint32_t filled = 0; filled < BufferValues;) {
-        if (CarryLeft == 0) {
-            if (ListOver) {
+        if (Run.CarryLeft == 0) {
+            if (Run.Over) {
                 std::fill(buffer + filled, buffer + BufferValues, int16_t{0});
                 return;
             }
             uint64_t frames = Session.FillBuffer(Carry.get()) / 2;
-            const SongTiming& t = RenderedTiming;
-            const bool cut = Settings.FollowSongLengths && t.Frames != 0;
-            if (cut) {
-                frames = std::min(frames, t.Frames - std::min(t.Frames, RenderedFrames));
-                ApplyFade(Carry.get(), frames, RenderedFrames, t);
+            if (cutting()) {
+                const SongTiming& t = Run.Timing;
+                frames = std::min(frames, t.Frames - std::min(t.Frames, Run.Frames));
+                ApplyFade(Carry.get(), frames, Run.Frames, t);
             }
-            RenderedFrames += frames;
-            CarryAt = 0;
-            CarryLeft = static_cast<uint32_t>(2 * frames);
+            Run.Frames += frames;
+            Run.CarryAt = 0;
+            Run.CarryLeft = static_cast<uint32_t>(2 * frames);
         }
-        const uint32_t n = std::min(CarryLeft, BufferValues - filled);
-        std::copy_n(Carry.get() + CarryAt, n, buffer + filled);
+        const uint32_t n = std::min(Run.CarryLeft, BufferValues - filled);
+        std::copy_n(Carry.get() + Run.CarryAt, n, buffer + filled);
         filled += n;
-        CarryAt += n;
-        CarryLeft -= n;
-        const SongTiming& t = RenderedTiming;
-        if (CarryLeft != 0 || !Settings.FollowSongLengths || t.Frames == 0 ||
-            RenderedFrames < t.Frames)
-            continue;
+        Run.CarryAt += n;
+        Run.CarryLeft -= n;
+        if (Run.CarryLeft != 0 || !cutting() || Run.Frames < Run.Timing.Frames) continue;
         // The song has ended here: the next one starts with the next frame.
-        if (RenderedSong + 1 >= List.SongCount) {
-            ListOver = true;
-            EndsWith = &header;
+        if (Run.Song + 1 >= List.SongCount) {
+            Run.Over = true;
+            Run.EndsWith = &header;
             continue;
         }
-        ++RenderedSong;
-        Session.LoadSong(RenderedSong);
+        ++Run.Song;
+        Session.LoadSong(Run.Song);
         Session.StartPlayback(Carry.get());
-        RenderedFrames = 0;
-        RenderedTiming = Session.FileTiming(RenderedSong);
-        StartsIn = &header;
-        StartingSong = RenderedSong;
-        StartingFrame = bufferStart + filled / 2;
+        Run.Frames = 0;
+        Run.Timing = Session.FileTiming(Run.Song);
+        Run.StartsIn = &header;
+        Run.NextSong = Run.Song;
+        Run.NextFrom = bufferStart + filled / 2;
     }
 }
 
 void Player::AnnounceSong(int index) {
     List.CurrentSong = index;
-    SongStartFrame = StartingFrame;
+    Run.HeardFrom = Run.NextFrom;
     if (Session.Kind() == SongKind::AY) emit TitleChanged(SongText(Session.SongTitle(index)));
     emit SongNumberChanged(index + 1);
 }

@@ -68,22 +68,6 @@ class Player : public QObject {
     bool Playing = false;
     bool Paused = false;
 
-    // ---- Song lengths --------------------------------------------------------------
-    // With the settings' FollowSongLengths and a file that gives the current
-    // song a length, the song fades and ends at that length exactly as
-    // zirrafon-render renders it, and the next song of the file follows from
-    // the next frame on; after the last one playback stops.
-    //
-    // The song being rendered (a buffer ahead of what is heard), its frames
-    // rendered so far and its timing.
-    int RenderedSong = 0;
-    uint64_t RenderedFrames = 0;
-    SongTiming RenderedTiming;
-    // Frames handed to the device since playback started, and the frame of
-    // that stream at which the song being heard began.
-    uint64_t QueuedFrames = 0;
-    uint64_t SongStartFrame = 0;
-
     PlayState State() const {
         return !Playing ? PlayState::Stopped : Paused ? PlayState::Paused : PlayState::Playing;
     }
@@ -94,7 +78,7 @@ class Player : public QObject {
     uint64_t ElapsedFrames() const {
         if (!Playing || !WaveOut) return 0;
         const uint64_t played = WaveOut->PlayedFrames();
-        return played > SongStartFrame ? played - SongStartFrame : 0;
+        return played > Run.HeardFrom ? played - Run.HeardFrom : 0;
     }
     double ElapsedSeconds() const { return static_cast<double>(ElapsedFrames()) / WaveSampleRate; }
 
@@ -148,17 +132,29 @@ class Player : public QObject {
     bool ReportWaveError(WaveResult code, const char* caption);
     void CloseDevice(); // forgets the device after its close
     void SetPlaying(bool playing, bool paused);
-    // The song list followed to its end: what the last buffer holds, and
-    // the song that starts within a buffer, named when that buffer plays.
-    void AnnounceSong(int index);
-    const WaveHeader* EndsWith = nullptr; // the buffer with the last song's end
-    const WaveHeader* StartsIn = nullptr; // the buffer in which the next song starts
-    int StartingSong = 0;
-    uint64_t StartingFrame = 0; // its first frame in the device's stream
-    bool ListOver = false;
+    // Song lengths: with the settings' FollowSongLengths and a file that
+    // gives the song a length, the song fades and ends at that length exactly
+    // as zirrafon-render renders it, the next song of the file follows from
+    // the next frame on, and after the last one playback stops. What a
+    // playback start resets; the song being rendered runs a buffer ahead of
+    // the one heard.
+    struct SongRun {
+        int Song = 0;                         // being rendered
+        uint64_t Frames = 0;                  // of it rendered so far
+        SongTiming Timing;                    // its length and fade
+        uint64_t Queued = 0;                  // frames handed to the device since the start
+        uint64_t HeardFrom = 0;               // where in that stream the song heard began
+        const WaveHeader* StartsIn = nullptr; // the buffer in which the next song starts,
+        int NextSong = 0;                     // which one,
+        uint64_t NextFrom = 0;                // and where in the stream
+        const WaveHeader* EndsWith = nullptr; // the buffer with the last song's end
+        bool Over = false;                    // the last song has ended
+        uint32_t CarryAt = 0, CarryLeft = 0;  // values of `Carry` not yet handed out
+    } Run;
     // Samples made but not yet handed out when a song's end cut a buffer.
     std::unique_ptr<int16_t[]> Carry;
-    uint32_t CarryAt = 0, CarryLeft = 0; // values
+    // Names the song that starts within the buffer now playing.
+    void AnnounceSong(int index);
     // The bodies of the actions; SongIOError passes through them and is
     // reported once by the action the user started.
     void OpenAndPlayFile(const QString& fileName);
