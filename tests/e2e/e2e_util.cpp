@@ -101,6 +101,25 @@ std::vector<int16_t> Recording::Stop() {
     return v;
 }
 
+UserSession::UserSession() {
+    for (const char* sub : {"runtime", "config", "data"}) {
+        QDir().mkpath(root_.filePath(QLatin1String(sub)));
+        QFile::setPermissions(root_.filePath(QLatin1String(sub)), QFileDevice::ReadOwner |
+                                                                      QFileDevice::WriteOwner |
+                                                                      QFileDevice::ExeOwner);
+    }
+}
+
+QProcessEnvironment UserSession::Environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), Path(QStringLiteral("runtime")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), Path(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), Path(QStringLiteral("data")));
+    env.insert(QStringLiteral("ZIRRAFON_TRACE"), Path(QStringLiteral("trace.txt")));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    return env;
+}
+
 std::vector<int16_t> Render(const QString& file, int song, double seconds, std::string& error) {
     QTemporaryFile out(QDir::tempPath() + QStringLiteral("/zirrafon-e2e-ref-XXXXXX.wav"));
     if (!out.open()) {

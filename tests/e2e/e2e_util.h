@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QTemporaryDir>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,6 +27,22 @@ QString BedSink();
     } while (0)
 
 QString DemoFile(const char* name); // assets/demo/NAME
+
+// A user session of the test's own in a temporary folder: runtime,
+// configuration and data folders (private to the user, as the system makes
+// them) and the player's trace file, so no stored options, no other player
+// to hand over to and nothing of the user's.
+class UserSession {
+  public:
+    UserSession();
+    QString Path(const QString& name) const { return root_.filePath(name); }
+    // The environment that points a program at them (the real platform, not
+    // the offscreen one of the widget tests).
+    QProcessEnvironment Environment() const;
+
+  private:
+    QTemporaryDir root_;
+};
 QString BinaryPath(const char* name);
 
 // Records the sink's monitor into memory while alive.

@@ -154,23 +154,6 @@ QImage Screenshot(const QString& file, std::string& error) {
     return image.convertToFormat(QImage::Format_RGB32);
 }
 
-// A session of its own in `folder`: no stored options, no other player to
-// hand over to.
-QProcessEnvironment OwnSession(const QTemporaryDir& folder) {
-    EXPECT_TRUE(folder.isValid());
-    for (const char* sub : {"runtime", "config"}) {
-        QDir().mkpath(folder.filePath(QLatin1String(sub)));
-        QFile::setPermissions(folder.filePath(QLatin1String(sub)), QFileDevice::ReadOwner |
-                                                                       QFileDevice::WriteOwner |
-                                                                       QFileDevice::ExeOwner);
-    }
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder.filePath(QStringLiteral("runtime")));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.filePath(QStringLiteral("config")));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    return env;
-}
-
 // Waits up to 10 s for the player's window to be shown.
 std::optional<WindowPlace> WaitForWindow() {
     std::optional<WindowPlace> place;
@@ -196,11 +179,11 @@ int RunTool(const QString& tool, const QStringList& arguments) {
 // Starts the real player on `song` in a session of its own, with the sink
 // recorded from before its start; the window's place once it shows, or
 // nothing with the reason in `error`.
-std::optional<WindowPlace> StartRecordedPlayer(const QTemporaryDir& session,
+std::optional<WindowPlace> StartRecordedPlayer(const e2e::UserSession& session,
                                                e2e::Recording& recording, QProcess& player,
                                                const QString& song, std::string& error) {
     if (!recording.Start(error)) return std::nullopt;
-    player.setProcessEnvironment(OwnSession(session));
+    player.setProcessEnvironment(session.Environment());
     player.setProcessChannelMode(QProcess::ForwardedChannels);
     player.start(e2e::BinaryPath("zirrafon"), {song});
     std::optional<WindowPlace> place;
@@ -223,7 +206,7 @@ TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
     const SongList& list = opened.List;
     ASSERT_EQ(list.SongCount, 3);
 
-    QTemporaryDir session;
+    e2e::UserSession session;
     e2e::Recording recording;
     QProcess player;
     std::string error;
@@ -244,7 +227,7 @@ TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
     // The face is painted once the song has been opened; take pictures until
     // the author label shows the text (or give up after a few seconds).
     const QImage author = ExpectedLabel(skin, list.AuthorText);
-    const QString shotFile = session.filePath(QStringLiteral("screen.png"));
+    const QString shotFile = session.Path(QStringLiteral("screen.png"));
     QImage screen, window;
     QElapsedTimer clock;
     clock.start();
@@ -314,7 +297,7 @@ TEST(PlayerFace, ActionKeysActByTheirPlaceUnderARussianLayout) {
         ~UsLayoutAgain() { RunTool(QStringLiteral("setxkbmap"), {QStringLiteral("us")}); }
     } restore;
 
-    QTemporaryDir session;
+    e2e::UserSession session;
     const QString song = e2e::DemoFile("demo.ay");
     e2e::Recording recording;
     QProcess player;

@@ -48,33 +48,16 @@ QStringList CanonicalTrace(const QStringList& trace) {
     return out;
 }
 
-// One user session: its own runtime and configuration folders and trace file.
-class Session {
+// One user session, with what the tests ask of its player.
+class Session : public e2e::UserSession {
   public:
-    Session() {
-        for (const char* sub : {"runtime", "config", "data"}) {
-            QDir().mkpath(Root.filePath(sub));
-            QFile::setPermissions(Root.filePath(sub), QFileDevice::ReadOwner |
-                                                          QFileDevice::WriteOwner |
-                                                          QFileDevice::ExeOwner);
-        }
-    }
-
-    QProcessEnvironment Environment() const {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_RUNTIME_DIR", Root.filePath("runtime"));
-        env.insert("XDG_CONFIG_HOME", Root.filePath("config"));
-        env.insert("XDG_DATA_HOME", Root.filePath("data"));
-        env.insert("ZIRRAFON_TRACE", Root.filePath("trace.txt"));
-        return env;
-    }
     QString ServerPath() const {
-        return Root.filePath("runtime/") + QFileInfo(InstanceServerPath()).fileName();
+        return Path("runtime/") + QFileInfo(InstanceServerPath()).fileName();
     }
-    QString SettingsFile() const { return Root.filePath("config/Ostrowind/Zirrafon.conf"); }
+    QString SettingsFile() const { return Path("config/Ostrowind/Zirrafon.conf"); }
 
     QStringList Trace() const {
-        QFile file(Root.filePath("trace.txt"));
+        QFile file(Path("trace.txt"));
         if (!file.open(QIODevice::ReadOnly)) return {};
         return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
     }
@@ -122,9 +105,6 @@ class Session {
         EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(second->exitCode(), 0);
     }
-
-  private:
-    QTemporaryDir Root;
 };
 
 void Stop(QProcess& player) {

@@ -22,17 +22,11 @@ using e2e::ValuesPerSecond;
 
 // A session bus of the test's own, and a user session (runtime and
 // configuration folders) on it.
-class BusSession {
+class BusSession : public e2e::UserSession {
   public:
     ~BusSession() { End(bus_); }
 
     bool Start(std::string& error) {
-        for (const char* sub : {"runtime", "config", "data"}) {
-            QDir().mkpath(root_.filePath(sub));
-            QFile::setPermissions(root_.filePath(sub), QFileDevice::ReadOwner |
-                                                           QFileDevice::WriteOwner |
-                                                           QFileDevice::ExeOwner);
-        }
         bus_.start(QStringLiteral("dbus-daemon"),
                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
                     QStringLiteral("--print-address")});
@@ -49,11 +43,8 @@ class BusSession {
     }
 
     QProcessEnvironment Environment() const {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = UserSession::Environment();
         env.insert("DBUS_SESSION_BUS_ADDRESS", address_);
-        env.insert("XDG_RUNTIME_DIR", root_.filePath("runtime"));
-        env.insert("XDG_CONFIG_HOME", root_.filePath("config"));
-        env.insert("XDG_DATA_HOME", root_.filePath("data"));
         return env;
     }
 
@@ -81,7 +72,6 @@ class BusSession {
     }
 
   private:
-    QTemporaryDir root_;
     QProcess bus_;
     QString address_;
 };
