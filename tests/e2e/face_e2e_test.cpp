@@ -176,21 +176,30 @@ int RunTool(const QString& tool, const QStringList& arguments) {
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
-// Starts the real player on `song` in a session of its own, with the sink
-// recorded from before its start; the window's place once it shows, or
-// nothing with the reason in `error`.
-std::optional<WindowPlace> StartRecordedPlayer(const e2e::UserSession& session,
-                                               e2e::Recording& recording, QProcess& player,
-                                               const QString& song, std::string& error) {
-    if (!recording.Start(error)) return std::nullopt;
-    player.setProcessEnvironment(session.Environment());
-    player.setProcessChannelMode(QProcess::ForwardedChannels);
-    player.start(e2e::BinaryPath("zirrafon"), {song});
-    std::optional<WindowPlace> place;
-    if (player.waitForStarted(5000)) place = WaitForWindow();
-    if (!place) error = "the player's window did not appear";
-    return place;
-}
+// The real player on `song` in a session of its own, with the sink recorded
+// from before its start.
+struct RecordedPlayer {
+    e2e::UserSession Session;
+    e2e::Recording Recording;
+    QProcess Process;
+    std::optional<WindowPlace> Place; // where its window shows, once it does
+    std::string Error;                // why it did not
+
+    explicit RecordedPlayer(const QString& song) {
+        if (!Recording.Start(Error)) return;
+        Process.setProcessEnvironment(Session.Environment());
+        Process.setProcessChannelMode(QProcess::ForwardedChannels);
+        Process.start(e2e::BinaryPath("zirrafon"), {song});
+        if (Process.waitForStarted(5000)) Place = WaitForWindow();
+        if (!Place) Error = "the player's window did not appear";
+    }
+    // Ends the player; what the sink heard.
+    std::vector<int16_t> Stop() {
+        Process.terminate();
+        if (!Process.waitForFinished(5000)) Process.kill();
+        return Recording.Stop();
+    }
+};
 
 TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
     E2E_REQUIRE_BED();
@@ -206,13 +215,10 @@ TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
     const SongList& list = opened.List;
     ASSERT_EQ(list.SongCount, 3);
 
-    e2e::UserSession session;
-    e2e::Recording recording;
-    QProcess player;
+    RecordedPlayer player(song);
+    const std::optional<WindowPlace>& place = player.Place;
+    ASSERT_TRUE(place) << player.Error;
     std::string error;
-    const std::optional<WindowPlace> place =
-        StartRecordedPlayer(session, recording, player, song, error);
-    ASSERT_TRUE(place) << error;
     EXPECT_EQ(place->width, 240);
     EXPECT_EQ(place->height, 152);
 
@@ -227,7 +233,7 @@ TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
     // The face is painted once the song has been opened; take pictures until
     // the author label shows the text (or give up after a few seconds).
     const QImage author = ExpectedLabel(skin, list.AuthorText);
-    const QString shotFile = session.Path(QStringLiteral("screen.png"));
+    const QString shotFile = player.Session.Path(QStringLiteral("screen.png"));
     QImage screen, window;
     QElapsedTimer clock;
     clock.start();
@@ -269,10 +275,8 @@ TEST(PlayerFace, TheWindowShowsTheSkinWithTheSongsTextsWhileItPlays) {
 
     // And it plays: the sink heard the first song, sample for sample.
     QTest::qWait(1500);
-    EXPECT_EQ(player.state(), QProcess::Running);
-    player.terminate();
-    if (!player.waitForFinished(5000)) player.kill();
-    const std::vector<int16_t> recorded = recording.Stop();
+    EXPECT_EQ(player.Process.state(), QProcess::Running);
+    const std::vector<int16_t> recorded = player.Stop();
     const auto first = e2e::FirstNonZero(recorded);
     ASSERT_TRUE(first.has_value()) << "nothing was heard";
     size_t nonZero = 0;
@@ -297,14 +301,11 @@ TEST(PlayerFace, ActionKeysActByTheirPlaceUnderARussianLayout) {
         ~UsLayoutAgain() { RunTool(QStringLiteral("setxkbmap"), {QStringLiteral("us")}); }
     } restore;
 
-    e2e::UserSession session;
     const QString song = e2e::DemoFile("demo.ay");
-    e2e::Recording recording;
-    QProcess player;
+    RecordedPlayer player(song);
+    const std::optional<WindowPlace>& place = player.Place;
+    ASSERT_TRUE(place) << player.Error;
     std::string error;
-    const std::optional<WindowPlace> place =
-        StartRecordedPlayer(session, recording, player, song, error);
-    ASSERT_TRUE(place) << error;
     ASSERT_EQ(RunTool(QStringLiteral("xdotool"), {"windowfocus", "--sync", place->id}), 0);
 
     // The keysyms of the Russian layout on the places of B and X.
@@ -313,9 +314,7 @@ TEST(PlayerFace, ActionKeysActByTheirPlaceUnderARussianLayout) {
     QTest::qWait(1500);
     ASSERT_EQ(RunTool(QStringLiteral("xdotool"), {"key", "Cyrillic_che"}), 0);
     QTest::qWait(1500);
-    player.terminate();
-    if (!player.waitForFinished(5000)) player.kill();
-    const std::vector<int16_t> recorded = recording.Stop();
+    const std::vector<int16_t> recorded = player.Stop();
 
     // Sound, then silence for most of the time between the keys, then the
     // song again from its first sample.
