@@ -5,11 +5,14 @@
 #include "fake_wave_out.h"
 #include "platform/messages.h"
 #include "platform/opendialog.h"
+#include "platform/settings.h"
+#include "player_bed.h"
 #include "ui/form1.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <functional>
@@ -45,8 +48,10 @@ class Playback : public ::testing::Test {
                          [this](const QString& title) { shown.TitleLabelText = title; });
         QObject::connect(player.get(), &Player::SongCountChanged,
                          [this](int count) { shown.SongCountShown = count; });
-        QObject::connect(player.get(), &Player::SongNumberChanged,
-                         [this](int number) { shown.SongNumberShown = number; });
+        QObject::connect(player.get(), &Player::SongNumberChanged, [this](int number) {
+            shown.SongNumberShown = number;
+            shown.Announced.push_back(number);
+        });
     }
     void TearDown() override {
         player.reset();
@@ -69,6 +74,19 @@ class Playback : public ::testing::Test {
         ASSERT_TRUE(messages.Messages.empty()) << messages.Messages[0].Text.toStdString();
         driver.Calls.clear();
     }
+    // What the device is given, buffer after buffer, as it plays them.
+    std::vector<int16_t> Heard(int buffers) {
+        std::vector<int16_t> out;
+        for (int i = 0; i < buffers && player->Playing && !driver.Queue.empty(); ++i) {
+            WaveHeader* h = driver.Queue.front();
+            out.insert(out.end(), h->Data, h->Data + h->BufferLength / 2);
+            driver.Complete(h);
+            Deliver();
+        }
+        return out;
+    }
+    // Three songs of 0.8 s (fading over 0.2 s), 0.6 s and 0.4 s (fading over 0.1 s).
+    QString TimedSongs() { return File("three.ay", BuildToneAY(3, 0, {40, 30, 20}, {10, 0, 5})); }
     std::vector<std::string> Captions() const {
         std::vector<std::string> out;
         for (const auto& m : messages.Messages) out.push_back(m.Caption.toStdString());
@@ -100,6 +118,7 @@ class Playback : public ::testing::Test {
     struct {
         int SongNumberShown = 0, SongCountShown = 0;
         QString AuthorLabelText, MiscLabelText, TitleLabelText, InitialDir;
+        std::vector<int> Announced; // every song number shown, in order
     } shown;
 };
 
@@ -625,6 +644,84 @@ TEST_F(Playback, ClosingStopsClosesTheFileAndRestoresNormalPriority) {
     EXPECT_FALSE(player->Playing);
     EXPECT_FALSE(player->List.FileOpen);
     EXPECT_FALSE(player->List.SongFile.IsOpen());
+}
+
+// ---- Song lengths and recent files -----------------------------------------------------
+
+TEST_F(Playback, FollowedSongsEndFadedAndTheNextStartsWithTheNextFrame) {
+    const QString song = TimedSongs();
+    player->Settings.SetFollowSongLengths(true);
+    player->OpenAndPlay(song);
+    const std::vector<int16_t> heard = Heard(20);
+    EXPECT_FALSE(player->Playing) << "playback stops after the last song";
+
+    std::vector<int16_t> expected;
+    const size_t frames[] = {35280, 26460, 17640}; // 0.8 s, 0.6 s, 0.4 s
+    for (int n = 1; n <= 3; ++n) {
+        const std::vector<int16_t> one = Rendered(song, n);
+        ASSERT_EQ(one.size(), 2 * frames[n - 1]);
+        expected.insert(expected.end(), one.begin(), one.end());
+    }
+    ASSERT_GE(heard.size(), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), heard.begin()));
+    EXPECT_TRUE(std::all_of(heard.begin() + static_cast<ptrdiff_t>(expected.size()), heard.end(),
+                            [](int16_t v) { return v == 0; }));
+    EXPECT_EQ(shown.Announced, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(player->List.CurrentSong, 2);
+
+    // Not followed, a song plays on past its length, unfaded.
+    shown.Announced.clear();
+    player->Settings.SetFollowSongLengths(false);
+    player->PlaySongAt(0);
+    const std::vector<int16_t> on = Heard(4);
+    EXPECT_TRUE(player->Playing);
+    EXPECT_EQ(
+        on, Rendered(song, 1, {"-t", QString::number(4 * 16320 / 44100.0, 'f', 6), "--fade", "0"}));
+    EXPECT_EQ(shown.Announced, std::vector<int>{1});
+    player->Stop();
+}
+
+TEST_F(Playback, RecentFilesAndTheSwitchAreStoredAndRemovedWithTheParameters) {
+    ScopedEnvironment config("XDG_CONFIG_HOME", MakeFolder(dir.filePath("config")));
+    const QString song = TimedSongs();
+    PlayerSettings& settings = player->Settings;
+    settings.LoadStored();
+    QStringList opened;
+    for (int i = 0; i < 10; ++i) {
+        const QString copy = dir.filePath(QStringLiteral("song%1.ay").arg(i));
+        ASSERT_TRUE(QFile::copy(song, copy));
+        player->OpenAndPlay(copy);
+        opened.prepend(copy);
+    }
+    player->OpenAndPlay(opened[5]); // again: to the top, once
+    QStringList expected = opened.mid(0, 8);
+    expected.move(5, 0);
+    EXPECT_EQ(settings.RecentFiles, expected);
+    settings.SetFollowSongLengths(true);
+    player->StopPlaying();
+
+    SongSession other;
+    PlayerSettings reloaded(*other.Engine);
+    reloaded.LoadStored();
+    EXPECT_TRUE(reloaded.FollowSongLengths);
+    EXPECT_EQ(reloaded.RecentFiles, expected);
+    const SettingsStore store;
+    EXPECT_EQ(store.ReadPlayerValue("FollowSongLengths")->toString(), "true");
+    // Nothing of it goes into the start-up options.
+    EXPECT_FALSE(QSettings(store.FilePath(), QSettings::IniFormat).contains("1.0/Startup"));
+
+    // "Remove parameters" takes it all away, and the next song opened does
+    // not write it back.
+    EXPECT_TRUE(SettingsStore().RemoveSettings());
+    settings.StopStoring();
+    player->OpenAndPlay(opened[0]);
+    player->StopPlaying();
+    EXPECT_EQ(settings.RecentFiles, QStringList{opened[0]}); // for this run only
+    EXPECT_FALSE(QFileInfo::exists(store.FolderPath()));
+    PlayerSettings fresh(*other.Engine);
+    fresh.LoadStored();
+    EXPECT_FALSE(fresh.FollowSongLengths);
+    EXPECT_TRUE(fresh.RecentFiles.isEmpty());
 }
 
 // ---- The message seam ----------------------------------------------------------------------

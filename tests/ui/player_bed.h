@@ -16,8 +16,11 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
 #include <utility>
@@ -135,6 +138,32 @@ class PlayerBed {
         return out;
     }
 };
+
+inline QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// zirrafon-render's WAV file for song `song` (counted from 1) of `file`.
+inline QByteArray RenderedWav(const QString& file, int song, const QStringList& options = {}) {
+    QTemporaryDir dir;
+    const QString out = dir.filePath("ref.wav");
+    QProcess render;
+    render.setProcessChannelMode(QProcess::ForwardedChannels);
+    render.start(QStringLiteral(ZIRRAFON_BINARY_DIR "/zirrafon-render"),
+                 QStringList{"-o", out, "-s", QString::number(song)} + options + QStringList{file});
+    EXPECT_TRUE(render.waitForFinished(60000) && render.exitCode() == 0);
+    return ReadAll(out);
+}
+
+// Its samples (the header of our WAV files is always 44 bytes).
+inline std::vector<int16_t> Rendered(const QString& file, int song,
+                                     const QStringList& options = {}) {
+    const QByteArray wav = RenderedWav(file, song, options);
+    std::vector<int16_t> v(static_cast<size_t>(std::max<qsizetype>(wav.size() - 44, 0)) / 2);
+    std::memcpy(v.data(), wav.constData() + 44, v.size() * 2);
+    return v;
+}
 
 inline QString DemoSong(const char* name) {
     return QStringLiteral(ZIRRAFON_SOURCE_DIR "/assets/demo/") + QLatin1String(name);

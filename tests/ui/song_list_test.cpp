@@ -1,12 +1,9 @@
-// Beyond playing one song until it is stopped: song lengths followed (cut and
-// faded as zirrafon-render renders them, then the next song from its first
-// frame), the recent files and the stored switch, exporting a song to WAV,
-// and the menu that offers them. The player parts run without a widget, on
-// the fake wave device; what they produce is compared with zirrafon-render.
+// Exporting a song to WAV (compared with zirrafon-render's file, byte for
+// byte) and the song list menu that offers it with the songs, following song
+// lengths and the recent files. The player's side of song lengths and recent
+// files is in playback_test.cpp.
 #include "../songs/song_files.h"
-#include "fake_wave_out.h"
 #include "platform/messages.h"
-#include "platform/settings.h"
 #include "playback/player.h"
 #include "playback/song_export.h"
 #include "player_bed.h"
@@ -16,148 +13,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMenu>
-#include <QProcess>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// zirrafon-render's WAV file for song `song` (counted from 1) of `file`.
-QByteArray RenderedWav(const QString& file, int song, const QStringList& options = {}) {
-    QTemporaryDir dir;
-    const QString out = dir.filePath("ref.wav");
-    QProcess render;
-    render.setProcessChannelMode(QProcess::ForwardedChannels);
-    render.start(QStringLiteral(ZIRRAFON_BINARY_DIR "/zirrafon-render"),
-                 QStringList{"-o", out, "-s", QString::number(song)} + options + QStringList{file});
-    EXPECT_TRUE(render.waitForFinished(60000) && render.exitCode() == 0);
-    return ReadAll(out);
-}
-
-// Its samples (the header of our WAV files is always 44 bytes).
-std::vector<int16_t> Rendered(const QString& file, int song, const QStringList& options = {}) {
-    const QByteArray wav = RenderedWav(file, song, options);
-    std::vector<int16_t> v(static_cast<size_t>(std::max<qsizetype>(wav.size() - 44, 0)) / 2);
-    std::memcpy(v.data(), wav.constData() + 44, v.size() * 2);
-    return v;
-}
-
-class SongLengths : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        messages.Install();
-        player = std::make_unique<Player>(driver.Factory());
-        driver.Watch(*player);
-        QObject::connect(player.get(), &Player::SongNumberChanged,
-                         [this](int n) { announced.push_back(n); });
-        // Three songs of 0.8 s (fading over 0.2 s), 0.6 s and 0.4 s (fading over 0.1 s).
-        song = dir.filePath("three.ay");
-        QFile f(song);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        const Bytes bytes = BuildToneAY(3, 0, {40, 30, 20}, {10, 0, 5});
-        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-    }
-    void TearDown() override { EXPECT_TRUE(messages.Messages.empty()); }
-
-    // What the device is given, buffer after buffer, as it plays them.
-    std::vector<int16_t> Heard(int buffers) {
-        std::vector<int16_t> out;
-        for (int i = 0; i < buffers && player->Playing && !driver.Queue.empty(); ++i) {
-            WaveHeader* h = driver.Queue.front();
-            out.insert(out.end(), h->Data, h->Data + h->BufferLength / 2);
-            driver.Complete(h);
-            QCoreApplication::processEvents();
-        }
-        return out;
-    }
-
-    QTemporaryDir dir;
-    QString song;
-    FakeWaveOutDriver driver;
-    MessageRecorder messages;
-    std::unique_ptr<Player> player;
-    std::vector<int> announced;
-};
-
-TEST_F(SongLengths, FollowedSongsEndFadedAndTheNextStartsWithTheNextFrame) {
-    player->Settings.SetFollowSongLengths(true);
-    player->OpenAndPlay(song);
-    const std::vector<int16_t> heard = Heard(20);
-    EXPECT_FALSE(player->Playing) << "playback stops after the last song";
-
-    std::vector<int16_t> expected;
-    const size_t frames[] = {35280, 26460, 17640}; // 0.8 s, 0.6 s, 0.4 s
-    for (int n = 1; n <= 3; ++n) {
-        const std::vector<int16_t> one = Rendered(song, n);
-        ASSERT_EQ(one.size(), 2 * frames[n - 1]);
-        expected.insert(expected.end(), one.begin(), one.end());
-    }
-    ASSERT_GE(heard.size(), expected.size());
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), heard.begin()));
-    EXPECT_TRUE(std::all_of(heard.begin() + static_cast<ptrdiff_t>(expected.size()), heard.end(),
-                            [](int16_t v) { return v == 0; }));
-    EXPECT_EQ(announced, (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(player->List.CurrentSong, 2);
-
-    // Not followed, a song plays on past its length, unfaded.
-    announced.clear();
-    player->Settings.SetFollowSongLengths(false);
-    player->PlaySongAt(0);
-    const std::vector<int16_t> on = Heard(4);
-    EXPECT_TRUE(player->Playing);
-    EXPECT_EQ(
-        on, Rendered(song, 1, {"-t", QString::number(4 * 16320 / 44100.0, 'f', 6), "--fade", "0"}));
-    EXPECT_EQ(announced, std::vector<int>{1});
-    player->Stop();
-}
-
-TEST_F(SongLengths, RecentFilesAndTheSwitchAreStoredAndRemovedWithTheParameters) {
-    ScopedEnvironment config("XDG_CONFIG_HOME", MakeFolder(dir.filePath("config")));
-    PlayerSettings& settings = player->Settings;
-    settings.LoadStored();
-    QStringList opened;
-    for (int i = 0; i < 10; ++i) {
-        const QString copy = dir.filePath(QStringLiteral("song%1.ay").arg(i));
-        ASSERT_TRUE(QFile::copy(song, copy));
-        player->OpenAndPlay(copy);
-        opened.prepend(copy);
-    }
-    player->OpenAndPlay(opened[5]); // again: to the top, once
-    QStringList expected = opened.mid(0, 8);
-    expected.move(5, 0);
-    EXPECT_EQ(settings.RecentFiles, expected);
-    settings.SetFollowSongLengths(true);
-    player->StopPlaying();
-
-    SongSession other;
-    PlayerSettings reloaded(*other.Engine);
-    reloaded.LoadStored();
-    EXPECT_TRUE(reloaded.FollowSongLengths);
-    EXPECT_EQ(reloaded.RecentFiles, expected);
-    const SettingsStore store;
-    EXPECT_EQ(store.ReadPlayerValue("FollowSongLengths")->toString(), "true");
-    // Nothing of it goes into the start-up options.
-    EXPECT_FALSE(QSettings(store.FilePath(), QSettings::IniFormat).contains("1.0/Startup"));
-
-    // "Remove parameters" takes it all away, and the next song opened does
-    // not write it back.
-    EXPECT_TRUE(SettingsStore().RemoveSettings());
-    settings.StopStoring();
-    player->OpenAndPlay(opened[0]);
-    player->StopPlaying();
-    EXPECT_EQ(settings.RecentFiles, QStringList{opened[0]}); // for this run only
-    EXPECT_FALSE(QFileInfo::exists(store.FolderPath()));
-    PlayerSettings fresh(*other.Engine);
-    fresh.LoadStored();
-    EXPECT_FALSE(fresh.FollowSongLengths);
-    EXPECT_TRUE(fresh.RecentFiles.isEmpty());
-}
 
 // ---- Export --------------------------------------------------------------------------------
 
