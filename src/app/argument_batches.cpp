@@ -105,7 +105,7 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
     const QString value = argument.mid(2);
     switch (argument[1].toLower().unicode()) {
     case u'h': {
-        const int index = ChipModeIndex(value.left(ValueCharacters));
+        const int index = ChipModeByName(value.left(ValueCharacters).toStdString());
         if (index < 0) return;
         Playback.Settings.SetChipMode(index);
         Trace(QStringLiteral("chip %1").arg(index));

@@ -80,7 +80,6 @@ class Player : public QObject {
         const uint64_t played = WaveOut->PlayedFrames();
         return played > Run.HeardFrom ? played - Run.HeardFrom : 0;
     }
-    double ElapsedSeconds() const { return static_cast<double>(ElapsedFrames()) / WaveSampleRate; }
 
     // ---- Wave output cycle -------------------------------------------------------
     // Opens the device, resets the engine, fills and queues both buffers.

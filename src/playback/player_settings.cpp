@@ -10,8 +10,6 @@ int SetProcessNice(int niceValue) {
     return setpriority(PRIO_PROCESS, 0, niceValue) == 0 ? 0 : errno;
 }
 
-int ChipModeIndex(const QString& name) { return ChipModeByName(name.toStdString()); }
-
 QString BuildStartupOptions(int chipMode, int32_t beeperSetting, int32_t priorityClass,
                             const QString& skinFile) {
     QString s;

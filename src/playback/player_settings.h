@@ -41,8 +41,6 @@ inline constexpr const char* ChipModeEntries[ChipModeCount] = {
     "AY-3-8910 BCA Stereo", "YM2149F BCA Stereo", "AY-3-8910 CAB Stereo", "YM2149F CAB Stereo",
     "AY-3-8910 CBA Stereo", "YM2149F CBA Stereo",
 };
-// The index of a chip mode name (letter case does not count), or -1.
-int ChipModeIndex(const QString& name);
 
 // The option string that "Save parameters" stores: "/h" + name unless the
 // mode is 2, " /u" + level unless it is 16384, " /rh" for high priority,

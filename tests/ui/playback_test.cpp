@@ -217,7 +217,7 @@ TEST_F(Playback, PauseTogglesAndStopWhilePausedKeepsPausedUntilTheNextStart) {
     player->Pause(); // not playing: no device call, still paused
     EXPECT_EQ(driver.Calls, (Calls{"Reset", "Unprepare H1", "Unprepare H2", "Close"}));
     EXPECT_TRUE(player->Paused);
-    EXPECT_EQ(player->ElapsedSeconds(), 0.0); // stopped, though still marked paused
+    EXPECT_EQ(player->ElapsedFrames(), 0u); // stopped, though still marked paused
 
     player->Play();
     EXPECT_TRUE(player->Playing);
