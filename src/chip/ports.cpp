@@ -194,6 +194,7 @@ namespace {
             c.BeeperLevel = 0;
             c.TicksPerTState = CpcTicksPerTState;
             c.TicksPerSample = CpcTicksPerSample;
+            c.TicksToFill = 0; // measured in the Spectrum's ticks
             RenderAndWrite(e, c.SelectedRegister, c.PpiLatch);
             break;
         case PpiAction::None: break;

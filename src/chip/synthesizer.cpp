@@ -184,6 +184,10 @@ uint32_t WhatIsHeard(const ChipState& c) {
 // boundary's; closing a frame adds `PerSample`, so the frame j after the open
 // one closes after tick (End + j x PerSample) >> 16, and the frames that
 // close up to a given tick are counted with one division.
+//
+// The cursor owns the buffer's bound: it measures on the way in the tick
+// after which the buffer is full, and no run goes past it, whatever its
+// caller asked for. A caller learns how far a run went from `Pos`.
 struct FrameCursor {
     int16_t* Buffer;
     uint32_t Count;
@@ -193,6 +197,7 @@ struct FrameCursor {
     int32_t SumL, SumR; // of the open frame's ticks so far
     uint32_t PerSample;
     SampleDivider Divider;
+    uint32_t Limit; // the tick after which the buffer is full
 
     explicit FrameCursor(const ChipState& c)
         : Buffer(c.OutputBuffer), Count(c.OutputCount),
@@ -201,7 +206,7 @@ struct FrameCursor {
                << 16) |
               (c.SampleBoundary & 0xFFFF)),
           Start(0u - static_cast<uint32_t>(c.TicksInSample)), SumL(c.SumLeft), SumR(c.SumRight),
-          PerSample(c.TicksPerSample), Divider(c.TicksPerSample) {}
+          PerSample(c.TicksPerSample), Divider(c.TicksPerSample), Limit(FillsAt()) {}
 
     // True when the frame loop's output position is one this follows.
     static bool Follows(const ChipState& c) {
@@ -229,8 +234,10 @@ struct FrameCursor {
         return fill < UINT32_MAX ? static_cast<uint32_t>(fill) : UINT32_MAX;
     }
 
-    // Ticks Pos + 1 .. to all at the mix (left, right), to <= `FillsAt()`.
+    // Ticks Pos + 1 .. to all at the mix (left, right), cut where the buffer
+    // fills.
     void RunTo(uint32_t to, int32_t left, int32_t right) {
+        to = to < Limit ? to : Limit;
         const uint32_t end = static_cast<uint32_t>(End >> 16);
         if (to < end) { // the usual case: the run ends inside the open frame
             SumL += left * static_cast<int32_t>(to - Pos);
@@ -366,9 +373,8 @@ namespace {
         return;
     }
     FrameCursor w(c);
-    // `TicksToFill`, when known, says at once that most spans fit.
-    const uint32_t pos = total < c.TicksToFill ? total : std::min(total, w.FillsAt());
-    w.RunTo(pos, c.BeeperLevel + plan.SteadyLeft, c.BeeperLevel + plan.SteadyRight);
+    w.RunTo(total, c.BeeperLevel + plan.SteadyLeft, c.BeeperLevel + plan.SteadyRight);
+    const uint32_t pos = w.Pos;
     w.Store(c);
     c.TicksRendered += pos;
     if (w.Full() && c.TicksRendered < c.TicksToRender) c.BufferFull = 1;
@@ -463,7 +469,7 @@ namespace {
         envelopeAt = TicksToEnvelopeStep(c.EnvelopeCounter, envelopePeriod);
 
     // The span ends early where the buffer fills.
-    const uint32_t limit = std::min(total, w.FillsAt());
+    const uint32_t limit = std::min(total, w.Limit);
 
     // A run of ticks at one mix goes out when the mix changes: changes that
     // cancel in the mix (a tone flip or noise change on a channel that the
