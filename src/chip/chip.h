@@ -90,6 +90,21 @@ struct ChipState {
     // it down; anything else that moves the output position must set it to 0
     // or call `MeasureTicksToFill`.
     uint32_t TicksToFill = 0;
+    // Beeper level changes whose spans are not rendered yet, oldest first: the
+    // T-states from `LastSynthTState` to the change, and the level before it
+    // (`BeeperLevel` is already the newest). A change goes here instead of
+    // rendering only while the span up to it leaves room in the buffer; any
+    // rendering renders these first, in one batch (`RenderBeeperEdges`), so
+    // that the samples are those of rendering at every change. Beeper
+    // players change the level tens of thousands of times a second. Empty
+    // between buffers.
+    struct BeeperEdge {
+        int32_t Offset;
+        int32_t LevelBefore;
+    };
+    static constexpr uint32_t MaxBeeperEdges = 64;
+    uint32_t BeeperEdgeCount = 0;
+    BeeperEdge BeeperEdges[MaxBeeperEdges]{};
     int32_t VolumeTable[3][2][32]{}; // [channel A,B,C][left,right][level]
 
     // What the fast renderer derives from R7..R10 and the volume tables, kept
@@ -160,6 +175,10 @@ extern const EnvelopeStepFn EnvelopeShapes[16];
 
 // Synthesizer
 void Synthesizer(SoundEngine& e);
+// Renders the spans of the beeper changes waiting in `BeeperEdges`, each at
+// the level before its change, up to the last of them (`Synthesizer` does
+// this first).
+void RenderBeeperEdges(SoundEngine& e);
 void RenderTicks(ChipState& c); // one of the two below, by `TickByTick`
 // The definition: `StepGenerators` and `MixTick` once per chip tick.
 void RenderTicksReference(ChipState& c);

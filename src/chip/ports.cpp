@@ -80,12 +80,21 @@ inline void ChipWrite(SoundEngine& e, int reg, uint8_t value) {
 inline void BeeperWrite(SoundEngine& e, uint8_t value) {
     ChipState& c = e.Chip;
     const int32_t level = (value & 0x10) ? c.BeeperAmplitude : 0;
-    if (level == c.BeeperLevel && !(c.BufferFull | c.BeeperPending) && SpanLeavesRoom(e)) {
-        // Nothing audible changes and the buffer does not fill here: the span
-        // up to here renders with the next change, to the same samples, and
-        // the buffer still ends at the same write. Beeper players write every
-        // few dozen T-states, about half the time the level they already
-        // have.
+    if (!(c.BufferFull | c.BeeperPending) && SpanLeavesRoom(e)) {
+        // The buffer does not fill here. A write that keeps the level leaves
+        // its span to the next change, to the same samples, and the buffer
+        // still ends at the same write (beeper players write every few dozen
+        // T-states, about half the time the level they already have). A
+        // change waits with its span for the next rendering, which renders
+        // all that wait in one batch.
+        if (level != c.BeeperLevel) {
+            if (c.BeeperEdgeCount == ChipState::MaxBeeperEdges) {
+                BeeperChange(e, level);
+                return;
+            }
+            c.BeeperEdges[c.BeeperEdgeCount++] = {e.Z80.TStates - c.LastSynthTState, c.BeeperLevel};
+            c.BeeperLevel = level;
+        }
         c.BeeperNewLevel = level;
         return;
     }
@@ -189,6 +198,7 @@ namespace {
         case PpiAction::Write:
             // The first completed CPC write: a CPC song. The CPC has no beeper
             // here, and its chip runs at 1 MHz from this span on.
+            RenderBeeperEdges(e); // at the Spectrum's rate, when they came
             c.OutHandler = OutCpc;
             c.BeeperPending = 0;
             c.BeeperLevel = 0;
@@ -273,6 +283,7 @@ void ResetSoundChip(SoundEngine& e, int16_t* firstBuffer) {
     c.SumRight = 0;
     c.SampleBoundary = c.TicksPerSample;
     c.TicksToFill = 0;
+    c.BeeperEdgeCount = 0;
     c.OutputBuffer = firstBuffer;
     c.SelectedRegister = 0;
     c.PpiLatch = 0;
