@@ -134,7 +134,7 @@ struct Machine {
         z.Memory[a] = 0xFE;
         WriteWord(z, SongPointer, SongStart);
         StartPlayback(*Engine, Buffer.data());
-        Engine->Chip.BeeperLevel = 0;
+        Engine->Chip.Beeper.Level = 0;
         Engine->Chip.TickByTick = tickByTick ? 1 : 0;
         z.PC = 0x100;
         MakeBuffer(*Engine); // past the start-up
@@ -144,7 +144,7 @@ struct Machine {
 void Measure(benchmark::State& state, SoundEngine& engine) {
     for (auto _ : state) {
         MakeBuffer(engine);
-        benchmark::DoNotOptimize(engine.Chip.OutputBuffer);
+        benchmark::DoNotOptimize(engine.Chip.Cursor.OutputBuffer);
         benchmark::ClobberMemory();
     }
     const double secondsPerBuffer = BufferValues / 2 / 44100.0;

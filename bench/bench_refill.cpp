@@ -35,7 +35,7 @@ void Refill(benchmark::State& state, const std::string& file, int song) {
         return;
     }
     session.LoadSong(song);
-    SetChipAndChannels(session.Engine->Chip, DefaultChipMode, VolumeZoneHeight);
+    SetChipAndChannels(session.Engine->Chip, DefaultChipMode, VolumeSteps, VolumeSteps);
     std::vector<int16_t> buffer1(BufferValues), buffer2(BufferValues);
     session.StartPlayback(buffer1.data());
     // The two buffers of the start, then the steady refills alternate.

@@ -25,18 +25,18 @@ uint8_t RandomValue(std::mt19937& rng, int reg, bool dense = false) {
     auto pick = [&](int n) { return static_cast<int>(rng() % n); };
     if (dense && pick(4) != 0) {
         switch (reg) {
-        case 0:
-        case 2:
-        case 4:
-        case 6: return static_cast<uint8_t>(pick(5));
-        case 1:
-        case 3:
-        case 5:
-        case 12: return 0;
-        case 8:
-        case 9:
-        case 10: return static_cast<uint8_t>(pick(16));
-        case 11: return static_cast<uint8_t>(pick(3));
+        case ToneFineA:
+        case ToneFineB:
+        case ToneFineC:
+        case NoisePeriod: return static_cast<uint8_t>(pick(5));
+        case ToneCoarseA:
+        case ToneCoarseB:
+        case ToneCoarseC:
+        case EnvelopeCoarse: return 0;
+        case VolumeA:
+        case VolumeB:
+        case VolumeC: return static_cast<uint8_t>(pick(16));
+        case EnvelopeFine: return static_cast<uint8_t>(pick(3));
         default: break;
         }
     }
@@ -87,14 +87,14 @@ void RunProgram(unsigned seed, bool dense) {
     const uint16_t start = static_cast<uint16_t>(2 * pick(BufferValues / 2));
     const int32_t beeperSetting = std::array<int32_t, 4>{0, 9000, 16384, 32768}[pick(4)];
     p.Both([&](Rig& r) {
-        r.C().OutputCount = start;
-        r.C().BeeperSetting = beeperSetting;
-        SetChipAndChannels(r.C(), static_cast<int>(seed % 14), 39);
+        r.C().Cursor.OutputCount = start;
+        r.C().Mix.BeeperSetting = beeperSetting;
+        SetChipAndChannels(r.C(), static_cast<int>(seed % 14), 39, 39);
         // Now and then the boundary of a never-reset record, owing no ticks.
-        if (seed % 8 == 0) r.C().SampleBoundary = 0;
+        if (seed % 8 == 0) r.C().Cursor.SampleBoundary = 0;
     });
     const int machine = pick(3); // Spectrum, CPC, or CPC detected while playing
-    if (machine == 1) p.Both([](Rig& r) { r.C().OutHandler = OutCpc; });
+    if (machine == 1) p.Both([](Rig& r) { r.C().Machine.OutHandler = OutCpc; });
     int32_t t = 0;
     for (int op = 0; op < 1200; ++op) {
         const int kind = pick(100);
@@ -114,14 +114,15 @@ void RunProgram(unsigned seed, bool dense) {
                 t -= frames * FrameTStates;
                 p.Both([&](Rig& r) {
                     r.Z().TStates = t;
-                    r.C().LastSynthTState -= frames * FrameTStates;
+                    r.C().Cursor.LastSynthTState -= frames * FrameTStates;
                 });
             } else if (t >= FrameTStates) {
                 t -= FrameTStates;
                 p.Both([&](Rig& r) {
                     r.Z().TStates = t;
-                    r.C().LastSynthTState -= FrameTStates;
-                    if (r.C().OutputCount < BufferValues && t != r.C().LastSynthTState)
+                    r.C().Cursor.LastSynthTState -= FrameTStates;
+                    if (r.C().Cursor.OutputCount < BufferValues &&
+                        t != r.C().Cursor.LastSynthTState)
                         Synthesizer(r.E());
                 });
             }
@@ -142,7 +143,7 @@ void RunProgram(unsigned seed, bool dense) {
             // after rendering up to it.
             p.Both([&](Rig& r) {
                 r.RenderTo(t);
-                SetChipAndChannels(r.C(), mode, volume);
+                SetChipAndChannels(r.C(), mode, volume, 39);
             });
         }
         ASSERT_TRUE(p.CollectFullBuffers()) << "seed " << seed << " op " << op;
@@ -151,7 +152,7 @@ void RunProgram(unsigned seed, bool dense) {
     p.Both([&](Rig& r) { r.RenderTo(t); });
     ASSERT_TRUE(p.CollectFullBuffers()) << "seed " << seed;
     ASSERT_TRUE(SameState(p.Ref.C(), p.Fast.C())) << "seed " << seed;
-    ASSERT_FALSE(p.RefOut.empty() && p.Ref.C().OutputCount == start) << "seed " << seed;
+    ASSERT_FALSE(p.RefOut.empty() && p.Ref.C().Cursor.OutputCount == start) << "seed " << seed;
     ASSERT_TRUE(p.SameSamples()) << "seed " << seed;
 }
 
@@ -179,14 +180,14 @@ TEST(RendererEquivalence, ClosedFormAdvanceMatchesTickSteps) {
         ChipState& c = a.C();
         for (int r = 0; r < 14; ++r) WriteRegister(c, r, RandomValue(rng, r));
         for (int ch = 0; ch < 3; ++ch) {
-            c.ToneCounter[ch] = static_cast<uint16_t>(pick(4096));
-            c.ToneOutput[ch] = static_cast<uint8_t>(pick(2));
+            c.Generators.ToneCounter[ch] = static_cast<uint16_t>(pick(4096));
+            c.Generators.ToneOutput[ch] = static_cast<uint8_t>(pick(2));
         }
-        c.NoiseCounter = static_cast<uint16_t>(pick(64));
-        do c.NoiseShift = pick(0x20000);
-        while (c.NoiseShift == 0x1FFFF);
-        c.EnvelopeCounter = pick(3) == 0 ? pick(70000) : pick(60);
-        for (uint32_t s = pick(80); s > 0; --s) c.EnvelopeStep(c);
+        c.Generators.NoiseCounter = static_cast<uint16_t>(pick(64));
+        do c.Generators.NoiseShift = pick(0x20000);
+        while (c.Generators.NoiseShift == 0x1FFFF);
+        c.Generators.EnvelopeCounter = pick(3) == 0 ? pick(70000) : pick(60);
+        for (uint32_t s = pick(80); s > 0; --s) c.Generators.EnvelopeStep(c.Generators);
         ChipState stepped = c;
         const uint32_t n = pick(8) == 0 ? pick(100000) : pick(200);
         for (uint32_t i = 0; i < n; ++i) StepGenerators(stepped);

@@ -76,7 +76,7 @@ std::unique_ptr<DemoRender> Render(const std::string& file, int song, int buffer
     const std::string path = DemoDir + file;
     if (!r->Session.Open(path, SongKindByExtension(path), sink))
         throw std::runtime_error(file + ": " + formatError);
-    SetChipAndChannels(r->Session.Engine->Chip, DefaultChipMode, VolumeZoneHeight);
+    SetChipAndChannels(r->Session.Engine->Chip, DefaultChipMode, VolumeSteps, VolumeSteps);
     r->Session.LoadSong(song);
     r->Samples.resize(static_cast<size_t>(buffers) * BufferValues);
     r->Session.StartPlayback(r->Samples.data());
@@ -244,10 +244,10 @@ TEST_F(DemoRenders, EverySongSoundsThroughoutTenSeconds) {
 }
 
 TEST_F(DemoRenders, ChipSongsDriveTheMachineTheyWereBuiltFor) {
-    EXPECT_EQ(Song(0).Session.Engine->Chip.OutHandler, &OutSpectrum);
-    EXPECT_EQ(Song(1).Session.Engine->Chip.OutHandler, &OutCpc);
-    EXPECT_EQ(Song(1).Session.Engine->Chip.TicksPerTState, CpcTicksPerTState);
-    EXPECT_EQ(Song(3).Session.Engine->Chip.OutHandler, &OutSpectrum);
+    EXPECT_EQ(Song(0).Session.Engine->Chip.Machine.OutHandler, &OutSpectrum);
+    EXPECT_EQ(Song(1).Session.Engine->Chip.Machine.OutHandler, &OutCpc);
+    EXPECT_EQ(Song(1).Session.Engine->Chip.Machine.TicksPerTState, CpcTicksPerTState);
+    EXPECT_EQ(Song(3).Session.Engine->Chip.Machine.OutHandler, &OutSpectrum);
     // The chip alone only pushes the signal up; the beeper would pull it
     // down. None of the chip songs touches the beeper, not even while the
     // CPC build's first writes are still being told apart from the beeper.
@@ -259,8 +259,9 @@ TEST_F(DemoRenders, ChipSongsDriveTheMachineTheyWereBuiltFor) {
 
 TEST_F(DemoRenders, BeeperPieceUsesOnlyTheBeeper) {
     const DemoRender& r = Song(2);
-    EXPECT_EQ(r.Session.Engine->Chip.OutHandler, &OutAuto);
-    for (int reg = 0; reg < 14; ++reg) EXPECT_EQ(r.Session.Engine->Chip.Regs[reg], 0) << "R" << reg;
+    EXPECT_EQ(r.Session.Engine->Chip.Machine.OutHandler, &OutAuto);
+    for (int reg = 0; reg < StoredRegisters; ++reg)
+        EXPECT_EQ(r.Session.Engine->Chip.Registers.Values[reg], 0) << "R" << reg;
     const auto [low, high] = std::minmax_element(r.Samples.begin(), r.Samples.end());
     EXPECT_EQ(*high, 0); // nothing from the chip
     EXPECT_LT(*low, -12000);
@@ -284,6 +285,31 @@ TEST_F(DemoRenders, CpcBuildPlaysTheSpectrumBuildsPitches) {
     std::vector<double> shifted(zx.size());
     for (size_t i = 0; i < zx.size(); ++i) shifted[i] = (i % Notes) + 1 < Notes ? zx[i + 1] : 0;
     EXPECT_LT(Correlation(shifted, cpc), same - 0.4);
+}
+
+// The player keeps one engine for its whole run: whatever a song leaves in
+// it (the CPC's timing, a running envelope, the beeper on, an AYM file's
+// memory) must not reach the next song, so every song sounds as it does
+// when it is the first.
+TEST_F(DemoRenders, EverySongSoundsAloneAfterAnother) {
+    SongSession session;
+    SetChipAndChannels(session.Engine->Chip, DefaultChipMode, VolumeSteps, VolumeSteps);
+    std::vector<int16_t> samples(static_cast<size_t>(GoldenBuffers) * BufferValues);
+    std::string openFile;
+    // CPC to Spectrum, Spectrum to beeper, beeper to AYM, AYM back to the CPC.
+    for (const int i : {1, 0, 2, 3, 1}) {
+        const DemoSong& d = DemoSongs[i];
+        if (openFile != d.File) {
+            openFile = d.File;
+            ASSERT_TRUE(session.Open(DemoDir + d.File, SongKindByExtension(d.File), nullptr));
+        }
+        session.LoadSong(d.Song);
+        session.StartPlayback(samples.data());
+        for (int b = 0; b < GoldenBuffers; ++b)
+            session.FillBuffer(samples.data() + static_cast<size_t>(b) * BufferValues);
+        EXPECT_TRUE(std::equal(samples.begin(), samples.end(), Song(i).Samples.begin()))
+            << d.Label << " sounds otherwise after another song";
+    }
 }
 
 TEST_F(DemoRenders, FirstBuffersMatchTheGoldenHashes) {

@@ -73,7 +73,7 @@ TEST(RealSongs, EverySongPlaysTenSecondsOnTheSpectrum) {
             SongSession session;
             ASSERT_TRUE(OpenSong(session, file));
             SoundEngine* engine = session.Engine.get();
-            SetChipAndChannels(engine->Chip, DefaultChipMode, VolumeZoneHeight);
+            SetChipAndChannels(engine->Chip, DefaultChipMode, VolumeSteps, VolumeSteps);
             session.LoadSong(song);
             std::vector<int16_t> buffer(BufferValues);
             session.StartPlayback(buffer.data());
@@ -87,11 +87,11 @@ TEST(RealSongs, EverySongPlaysTenSecondsOnTheSpectrum) {
             // Songs for the beeper alone never address the chip, so the machine
             // stays undecided for them; every song that uses the chip is found
             // to be a Spectrum song.
-            const bool chipUntouched =
-                std::all_of(std::begin(engine->Chip.Regs), std::end(engine->Chip.Regs),
-                            [](uint8_t r) { return r == 0; });
-            if (engine->Chip.OutHandler != &OutAuto || !chipUntouched) {
-                EXPECT_EQ(engine->Chip.OutHandler, &OutSpectrum);
+            const bool chipUntouched = std::all_of(std::begin(engine->Chip.Registers.Values),
+                                                   std::end(engine->Chip.Registers.Values),
+                                                   [](uint8_t r) { return r == 0; });
+            if (engine->Chip.Machine.OutHandler != &OutAuto || !chipUntouched) {
+                EXPECT_EQ(engine->Chip.Machine.OutHandler, &OutSpectrum);
                 ++chipSongs;
             }
         }

@@ -297,7 +297,7 @@ inline bool OpenSong(SongSession& session, const std::string& file) {
 inline std::vector<int16_t> RenderDirect(const std::string& file, int song, size_t frames,
                                          int chipMode = DefaultChipMode) {
     SongSession session;
-    SetChipAndChannels(session.Engine->Chip, chipMode, VolumeZoneHeight);
+    SetChipAndChannels(session.Engine->Chip, chipMode, VolumeSteps, VolumeSteps);
     if (!OpenSong(session, file)) throw std::runtime_error("refused: " + file);
     session.LoadSong(song);
     std::vector<int16_t> buffer(BufferValues), out;

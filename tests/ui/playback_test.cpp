@@ -100,7 +100,7 @@ class Playback : public ::testing::Test {
         const std::string name = QFile::encodeName(path).toStdString();
         EXPECT_TRUE(session.Open(name, SongKind::AY, [](const std::string&) {}));
         session.LoadSong(index);
-        SetChipAndChannels(session.Engine->Chip, DefaultChipMode, VolumeZoneHeight);
+        SetChipAndChannels(session.Engine->Chip, DefaultChipMode, VolumeSteps, VolumeSteps);
         std::vector<std::vector<int16_t>> out(static_cast<size_t>(count),
                                               std::vector<int16_t>(BufferValues));
         session.StartPlayback(out[0].data());

@@ -80,8 +80,8 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
     // exactly the state the player has after opening a file.
     std::unique_ptr<SongSession> file = OpenSongFile(job.FileName);
     SoundEngine* engine = file->Engine.get();
-    engine->Chip.BeeperSetting = settings.BeeperSetting;
-    SetChipAndChannels(engine->Chip, settings.ChipMode, settings.Volume);
+    engine->Chip.Mix.BeeperSetting = settings.BeeperSetting;
+    SetChipAndChannels(engine->Chip, settings.ChipMode, settings.Volume, VolumeSteps);
 
     const auto write = [output](const void* data, size_t bytes) {
         if (std::fwrite(data, 1, bytes, output) != bytes) throw SongIOError(std::strerror(errno));
@@ -101,7 +101,7 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
     const SongTiming timing{job.Frames, std::min(job.FadeFrames, job.Frames)};
     for (uint64_t done = 0; done < job.Frames;) {
         if (voices) {
-            engine->Chip.OutputBuffer = buffer.data();
+            engine->Chip.Cursor.OutputBuffer = buffer.data();
             voices->MakeBuffer();
         } else {
             file->FillBuffer(buffer.data());
