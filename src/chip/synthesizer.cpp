@@ -304,6 +304,33 @@ struct FrameCursor {
         SumR = sumR;
     }
 
+    // RunTo for a short run (a few frames at most), frame by frame, cut
+    // where the buffer fills.
+    void RunShort(uint32_t to, int32_t left, int32_t right) {
+        to = to < Limit ? to : Limit;
+        for (;;) {
+            const uint32_t end = static_cast<uint32_t>(End >> 16);
+            if (to < end) {
+                SumL += left * static_cast<int32_t>(to - Pos);
+                SumR += right * static_cast<int32_t>(to - Pos);
+                Pos = to;
+                return;
+            }
+            SumL += left * static_cast<int32_t>(end - Pos);
+            SumR += right * static_cast<int32_t>(end - Pos);
+            const int32_t ticks = static_cast<int32_t>(end - Start);
+            Buffer[Count] = static_cast<int16_t>(DivideSum(SumL, ticks));
+            Buffer[Count + 1] = static_cast<int16_t>(DivideSum(SumR, ticks));
+            Count += 2;
+            End += PerSample;
+            Start = end;
+            Pos = end;
+            SumL = 0;
+            SumR = 0;
+            if (to == end) return;
+        }
+    }
+
     // Ticks Pos + 1 .. to all at the mix (left, right), cut where the buffer
     // fills.
     void RunTo(uint32_t to, int32_t left, int32_t right) {
@@ -933,7 +960,10 @@ void RenderBeeperEdges(SoundEngine& e) {
             if (span == 0) continue; // less than a tick: counted again with the next
             if (span >= w.Limit - w.Pos) break;
             const int32_t before = c.Cursor.BeeperEdges[i].LevelBefore;
-            w.RunTo(w.Pos + span, before + plan.SteadyLeft, before + plan.SteadyRight);
+            if (span <= 16)
+                w.RunShort(w.Pos + span, before + plan.SteadyLeft, before + plan.SteadyRight);
+            else
+                w.RunTo(w.Pos + span, before + plan.SteadyLeft, before + plan.SteadyRight);
             fraction = static_cast<uint32_t>(p);
             last = t;
             ticks = span;
