@@ -15,7 +15,11 @@
 // Two renderers give the same samples and the same state: the tick-by-tick
 // one is the definition; the fast one sums whole runs of ticks in which no
 // generator output that is heard changes, and steps the generators over such a
-// run in closed form.
+// run in closed form. Where heard outputs change every few ticks it takes 64
+// ticks at a time as bit masks instead (RenderDense), and the spans of beeper
+// changes that waited go into the frames in one batch (RenderBeeperEdges). All
+// of them write frames only through the frame cursor, which owns the buffer's
+// bound.
 #include "chip/chip.h"
 #include "chip/generators_inline.h"
 
