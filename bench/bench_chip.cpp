@@ -6,6 +6,7 @@
 // and the time of one 370 ms buffer (the iteration time).
 #include "chip/chip.h"
 #include "songs/session.h"
+#include "songs/song_stream.h"
 
 #include <benchmark/benchmark.h>
 
@@ -176,11 +177,11 @@ void RealSong(benchmark::State& state, const std::string& fileName) {
         return;
     }
     SoundEngine* engine = session.Engine.get();
-    std::vector<int16_t> buffer(BufferValues);
-    session.LoadSong(0);
-    session.StartPlayback(buffer.data());
     engine->Chip.TickByTick = state.range(0) ? 1 : 0;
-    for (int i = 0; i < 27; ++i) MakeBuffer(*engine);
+    SongStream stream(session);
+    stream.Start(0);
+    std::vector<int16_t> buffer(BufferValues);
+    for (int i = 0; i < 27; ++i) stream.Fill(buffer.data(), BufferValues);
     Measure(state, *engine);
 }
 

@@ -91,8 +91,7 @@ void VoiceSplitter::Replay(SoundEngine& voice) const {
     SettleGenerators(c);
 }
 
-void VoiceSplitter::Write(uint64_t first, uint64_t frames) {
-    const SongTiming timing{job_.Frames, std::min(job_.FadeFrames, job_.Frames)};
+void VoiceSplitter::Write(uint64_t first, uint64_t frames, const SongTiming& timing) {
     for (int v = 0; v < VoiceCount; ++v) {
         std::FILE* out = job_.Voices[v];
         if (!out) continue;
