@@ -697,7 +697,10 @@ constexpr uint32_t DenseTonePeriod = 4;
 bool IsDense(const ChipState& c, const RenderPlan& plan) {
     const uint32_t heard = plan.Heard;
     if ((heard & HearEnvelope) && !EnvelopeHolds(c)) return false;
-    if (c.Machine.TicksPerSample > (8u << 16)) return false; // frames of more than 8 ticks
+    // Frames of 4 to 8 ticks (the Spectrum's): shorter ones (the CPC's) make
+    // a chunk cost more than its events, longer ones do not fit the counts.
+    if (c.Machine.TicksPerSample < (4u << 16) || c.Machine.TicksPerSample > (8u << 16))
+        return false;
     if ((heard & HearNoise) && NoiseSpacing(NoiseLimit(c)) <= DenseNoiseSpacing) return true;
     for (int ch = 0; ch < 3; ++ch)
         if ((heard & (1u << ch)) && TonePeriod(c, ch) <= DenseTonePeriod) return true;
