@@ -20,12 +20,6 @@
 #include <memory>
 #include <string>
 
-struct RenderSettings {
-    int ChipMode = 2;
-    int BeeperSetting = 16384;
-    int Volume = VolumeSteps;
-};
-
 // The voices a song can be split into: the chip's channels and the beeper.
 constexpr int VoiceCount = 4;
 extern const char* const VoiceNames[VoiceCount]; // "A", "B", "C", "beeper"
@@ -49,7 +43,7 @@ struct RenderOutcome {
 // Renders one song from its start. `progress` is told every buffer's frames.
 // Throws SongIOError (reading the song, or writing the output) or
 // std::runtime_error (the file no longer opens).
-RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
+RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
                          const std::function<void(uint64_t frames)>& progress);
 
 // The 44-byte RIFF/WAVE header of 16-bit PCM at 44,100 Hz, stereo or mono.

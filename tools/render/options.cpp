@@ -123,8 +123,8 @@ Options ParseOptions(int argc, char** argv) {
             o.Fade = seconds;
             break;
         case 'm':
-            o.Settings.ChipMode = ChipModeByName(optarg);
-            if (o.Settings.ChipMode < 0) throw UsageError{"unknown chip: " + std::string(optarg)};
+            o.Settings.Mode = ChipModeByName(optarg);
+            if (o.Settings.Mode < 0) throw UsageError{"unknown chip: " + std::string(optarg)};
             break;
         case 'b':
             if (!ParseInt(optarg, 0, 32768, o.Settings.BeeperSetting))

@@ -13,7 +13,7 @@ struct Options {
     bool AllSongs = false;
     bool Stems = false, Mix = true; // the voices apart; the mix
     std::optional<double> Seconds, Fade;
-    RenderSettings Settings;
+    ChipSettings Settings;
     int Jobs = 1;
     bool Info = false, Json = false, Bench = false;
     std::vector<std::string> Files;
