@@ -597,7 +597,7 @@ TEST_F(MainWindow, ADroppedFileIsPlayedByItsFullPath) {
 
     EXPECT_TRUE(messages.Messages.empty()) << messages.Messages[0].Text.toStdString();
     EXPECT_TRUE(form->Playback->Playing);
-    EXPECT_EQ(form->Playback->List.FileKind, 0);
+    EXPECT_EQ(form->Playback->List.Kind, SongKind::AY);
     EXPECT_EQ(form->SongCountShown, 3);
     EXPECT_EQ(form->OpenDialog1.InitialDir, deep + QLatin1Char('/'));
     ASSERT_FALSE(driver.Calls.empty());

@@ -437,13 +437,13 @@ TEST_F(Playback, ExtensionsAreComparedWithoutCaseAndTrailingBlanks) {
         SCOPED_TRACE(name);
         player->OpenAndPlay(File(QString::fromLatin1(name), BuildToneAY(1, 0)));
         EXPECT_TRUE(player->Playing);
-        EXPECT_EQ(player->List.FileKind, 0);
+        EXPECT_EQ(player->List.Kind, SongKind::AY);
     }
     for (const char* name : {"tune.aym ", "TUNE.AYM", "tune.aym\t"}) {
         SCOPED_TRACE(name);
         player->OpenAndPlay(File(QString::fromLatin1(name), BuildToneAYM(5, 3)));
         EXPECT_TRUE(player->Playing);
-        EXPECT_EQ(player->List.FileKind, 1);
+        EXPECT_EQ(player->List.Kind, SongKind::AYM);
         EXPECT_EQ(player->List.CurrentSong, 2);
         EXPECT_EQ(shown.SongCountShown, 5);
         EXPECT_EQ(shown.TitleLabelText, QStringLiteral("AYM Tune"));
