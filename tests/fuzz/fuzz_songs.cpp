@@ -3,6 +3,7 @@
 // its first and last songs and renders one buffer of the first. Only the
 // readers' own errors may come out; the sanitizers catch everything else.
 #include "songs/session.h"
+#include "songs/song_stream.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -29,10 +30,10 @@ const std::string& ScratchFile() {
 void Play(SongSession& session) {
     const SongList& list = session.List;
     if (list.SongCount > 1) session.LoadSong(list.SongCount - 1);
-    session.LoadSong(list.FirstSong);
+    SongStream stream(session);
+    stream.Start(list.FirstSong);
     std::vector<int16_t> buffer(BufferValues);
-    session.StartPlayback(buffer.data());
-    if (session.FillBuffer(buffer.data()) != BufferValues) std::abort();
+    if (stream.Fill(buffer.data(), BufferValues) != BufferValues) std::abort();
 }
 
 } // namespace
