@@ -360,6 +360,11 @@ void SettleGenerators(ChipState& c) {
 
 void RenderTicksReference(ChipState& c) {
     SettleGenerators(c);
+    // A full buffer takes nothing more: the span waits for the next one.
+    if (c.Cursor.OutputCount >= BufferValues) {
+        if (c.Cursor.TicksRendered < c.Cursor.TicksToRender) c.Cursor.BufferFull = 1;
+        return;
+    }
     while (c.Cursor.TicksRendered < c.Cursor.TicksToRender) {
         if (RenderOneTick(c)) return;
     }
