@@ -147,6 +147,9 @@ TEST(RenderTool, NamesFilesAfterTheSongAndRendersInParallelAlike) {
     const std::string file = "'" + Songs + "Alien8.AY'";
     ASSERT_EQ(RunTool(dir, "-t 0.5 --all-songs " + file).Status, 0);
     ASSERT_EQ(RunTool(dir, "-t 0.5 --all-songs -j 2 -o folder " + file).Status, 0);
+    // Several songs never make a folder named like one WAV file.
+    EXPECT_EQ(RunTool(dir, "-t 0.5 --all-songs -o out.WAV " + file).Status, 2);
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("out.WAV")));
     for (int song = 1; song <= 5; ++song) {
         const std::string name = "Alien8-0" + std::to_string(song) + ".wav";
         const Bytes one = ReadFileBytes(dir.Path(name));
