@@ -192,7 +192,7 @@ int Run(const Options& o) {
         std::fprintf(stderr, "zirrafon-render: %s: %s\n", folder.c_str(), std::strerror(errno));
         return 1;
     }
-    RunTasks(tasks, o.Settings, o.Jobs);
+    RunTasks(tasks, o.Settings, o.Jobs, o.Progress && !o.Bench, !o.Bench);
     if (StopSignal()) return 1; // said once, by main
 
     std::vector<const Task*> measured;
