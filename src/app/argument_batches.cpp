@@ -11,11 +11,15 @@
 // - Setting ZIRRAFON_TRACE to a file name makes the player append one line to
 //   that file for each batch message it acts on and each effect of one
 //   ("begin 2", "arg TEXT", "chip 5", "beeper 8000", "priority 128",
-//   "skin PATH", "file PATH", "end 3", "play PATH", "abandoned"). Off unless
-//   set; the end-to-end tests read it.
+//   "skin PATH", "file PATH", "end 3", "play PATH", "enqueue PATH",
+//   "playlist PATH", "abandoned"). Off unless set; the end-to-end tests read it.
+// - "--enqueue" (or "-e") is this player's addition: the files, folders and
+//   playlist files after it go to the playlist instead of being played; a
+//   playlist file as a batch's last file replaces the playlist.
 #include "app/argument_batches.h"
 
 #include "platform/settings.h"
+#include "playback/playlist.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -49,6 +53,8 @@ void ArgumentBatches::CommandLineInterpreter(int wParam, int lParam) {
     if (lParam == Batch::BeginLocal) {
         Trace(QStringLiteral("begin 1"));
         PendingFileSet = false;
+        Enqueuing = false;
+        EnqueuePaths.clear();
         return;
     }
     if (wParam != 0) {
@@ -74,23 +80,43 @@ void ArgumentBatches::CommandLineInterpreter(int wParam, int lParam) {
 void ArgumentBatches::RunHandOver(const QList<QByteArray>& arguments) {
     Trace(QStringLiteral("begin 2"));
     PendingFileSet = false;
+    Enqueuing = false;
+    EnqueuePaths.clear();
     for (const QByteArray& argument : arguments) InterpretArgument(QFile::decodeName(argument));
     EndBatch(Batch::EndHandOver);
 }
 
 void ArgumentBatches::EndBatch(int lParam) {
     Trace(QStringLiteral("end %1").arg(lParam));
+    Enqueuing = false;
+    if (const QStringList paths = std::exchange(EnqueuePaths, {}); !paths.isEmpty() && Enqueue)
+        Enqueue(paths);
     if (PendingFileSet) {
         PendingFileSet = false;
         const QString file = std::exchange(PendingFile, QString());
+        if (IsPlaylistFile(file) && ReplacePlaylist) {
+            Trace(QStringLiteral("playlist ") + file);
+            ReplacePlaylist(file);
+            return;
+        }
         Trace(QStringLiteral("play ") + file);
         Playback.StopPlaying();
         Playback.OpenAndPlay(file);
+        if (FilePlayed && Playback.FileName == file && Playback.List.FileOpen) FilePlayed(file);
     }
 }
 
 void ArgumentBatches::InterpretArgument(const QString& argument) {
     Trace(QStringLiteral("arg ") + argument);
+    if (argument == QLatin1String("--enqueue") || argument == QLatin1String("-e")) {
+        Enqueuing = true;
+        return;
+    }
+    if (Enqueuing && !argument.isEmpty() && QFileInfo::exists(argument)) {
+        EnqueuePaths << argument;
+        Trace(QStringLiteral("enqueue ") + argument);
+        return;
+    }
     const bool existingFile = !argument.isEmpty() && QFileInfo(argument).isFile();
     if (existingFile || !argument.startsWith(QLatin1Char('/'))) {
         // A name that does not exist (also the empty token) is ignored.

@@ -18,10 +18,14 @@
 // exist, so a start that comes meanwhile waits in the socket's backlog.
 #include "app/argument_batches.h"
 #include "app/information_options.h"
+#include "platform/messages.h"
 #include "platform/single_instance.h"
 #include "playback/mpris.h"
+#include "playback/playlist_playback.h"
+#include "playback/playlist_store.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
+#include "ui/playlist_window.h"
 
 #include <QApplication>
 #include <QDir>
@@ -82,15 +86,88 @@ int main(int argc, char* argv[]) {
     };
     face = &form;
     batches = &argumentBatches;
+
+    // The playlist: restored from the last run, saved after every change,
+    // shown in its own window, fed by the batches.
+    PlaylistModel playlist;
+    PlaylistStore playlistStore(playlist);
+    PlaylistPlayback playlistPlayback(*form.Playback, playlist);
+    PlaylistWindow playlistWindow(playlist);
+    const auto showFailure = [&form](const QString& text, const QString& caption) {
+        ShowMessage(&form, text, caption, MessageIcon::Warning);
+    };
+    QObject::connect(&playlistStore, &PlaylistStore::Failed, &form, showFailure,
+                     Qt::QueuedConnection);
+    QObject::connect(&playlistWindow, &PlaylistWindow::Failed, &form, showFailure);
+    QObject::connect(
+        &playlistWindow, &PlaylistWindow::PlayRequested, &form,
+        [&playlistPlayback](quint64 id, int song) { playlistPlayback.Play(id, song); });
+    QObject::connect(
+        &playlistWindow, &PlaylistWindow::OpenPlaylistRequested, &form,
+        [&playlistPlayback](const QString& path) { playlistPlayback.ReplaceWith(path); });
+    QObject::connect(&playlistWindow, &PlaylistWindow::ShuffleChosen, &form,
+                     [&playlistPlayback](bool on) { playlistPlayback.SetShuffle(on); });
+    QObject::connect(&playlistWindow, &PlaylistWindow::RepeatChosen, &form,
+                     [&playlistPlayback](int repeat) {
+                         playlistPlayback.SetRepeat(static_cast<RepeatMode>(repeat));
+                     });
+    form.ShowPlaylist = [&playlistWindow] {
+        playlistWindow.show();
+        playlistWindow.raise();
+        playlistWindow.activateWindow();
+    };
+    argumentBatches.Enqueue = [&playlistPlayback](const QStringList& paths) {
+        playlistPlayback.Enqueue(paths);
+    };
+    argumentBatches.ReplacePlaylist = [&playlistPlayback](const QString& file) {
+        playlistPlayback.ReplaceWith(file);
+    };
+    argumentBatches.FilePlayed = [&playlistPlayback, &form](const QString& file) {
+        playlistPlayback.AddAsCurrent(file, form.Playback->List.CurrentSong);
+    };
+
+    // Volume, window position, shuffle and repeat, beside "Follow song lengths".
+    PlayerSettings& settings = form.Settings;
+    if (const auto volume = settings.StoredValue(QStringLiteral("Volume"))) {
+        bool ok = false;
+        const int v = volume->toInt(&ok);
+        if (ok && v >= 0 && v <= VolumeZoneHeight) settings.SetVolume(v);
+    }
+    if (const auto shuffle = settings.StoredValue(QStringLiteral("Shuffle")))
+        playlistPlayback.SetShuffle(shuffle->toString() == QLatin1String("true"));
+    if (const auto repeat = settings.StoredValue(QStringLiteral("Repeat"))) {
+        const int r = repeat->toInt();
+        if (r >= 0 && r <= 2) playlistPlayback.SetRepeat(static_cast<RepeatMode>(r));
+    }
+    if (const auto position = settings.StoredValue(QStringLiteral("WindowPosition")))
+        if (const QPoint at = position->toPoint(); !at.isNull() || position->isValid())
+            form.move(at);
+    playlistWindow.ShowOrder(playlistPlayback.Order.Shuffle,
+                             static_cast<int>(playlistPlayback.Order.Repeat));
+    QObject::connect(&settings, &PlayerSettings::VolumeChanged, &form, [&settings](int volume) {
+        settings.StoreValue(QStringLiteral("Volume"), volume);
+    });
+    QObject::connect(&playlistPlayback, &PlaylistPlayback::OrderChanged, &form,
+                     [&settings, &playlistWindow](bool shuffle, int repeat) {
+                         settings.StoreValue(QStringLiteral("Shuffle"),
+                                             shuffle ? QStringLiteral("true")
+                                                     : QStringLiteral("false"));
+                         settings.StoreValue(QStringLiteral("Repeat"), repeat);
+                         playlistWindow.ShowOrder(shuffle, repeat);
+                     });
+    playlistStore.Restore();
     // Media keys, sound menus and playerctl steer the player through it. Made
     // before the start-up batches so that it sees the first file open; without
     // a session bus the player plays on without it, silently.
     MediaPlayerInterface mediaPlayer(*form.Playback, form);
+    mediaPlayer.SetPlaylist(&playlistPlayback);
     mediaPlayer.Register();
 
     argumentBatches.CheckCommandLineAndReg(arguments);
     form.show();
     const int status = app.exec();
+    settings.StoreValue(QStringLiteral("WindowPosition"), form.pos());
+    playlistStore.Flush();
     face = nullptr;
     batches = nullptr;
     return status;

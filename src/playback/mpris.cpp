@@ -2,6 +2,8 @@
 // and the announcing of changed properties.
 #include "playback/mpris.h"
 
+#include "playback/playlist_playback.h"
+
 #include "playback/player.h"
 
 #include <QCoreApplication>
@@ -77,6 +79,8 @@ class PlayerAdaptor final : public QDBusAbstractAdaptor {
     Q_PROPERTY(bool CanPause READ CanPlay)
     Q_PROPERTY(bool CanSeek READ CanSeek)
     Q_PROPERTY(bool CanControl READ CanControl)
+    Q_PROPERTY(bool Shuffle READ Shuffle WRITE SetShuffle)
+    Q_PROPERTY(QString LoopStatus READ LoopStatus WRITE SetLoopStatus)
 
   public:
     explicit PlayerAdaptor(MediaPlayerInterface* owner)
@@ -94,6 +98,10 @@ class PlayerAdaptor final : public QDBusAbstractAdaptor {
     bool CanPlay() const { return owner_.CanPlay(); }
     bool CanSeek() const { return false; }
     bool CanControl() const { return true; }
+    bool Shuffle() const { return owner_.Shuffle(); }
+    void SetShuffle(bool shuffle) { owner_.SetShuffle(shuffle); }
+    QString LoopStatus() const { return owner_.LoopStatus(); }
+    void SetLoopStatus(const QString& status) { owner_.SetLoopStatus(status); }
 
   public slots:
     void Play() { owner_.Play(); }
@@ -185,17 +193,24 @@ QVariantMap MediaPlayerInterface::Metadata() const {
     if (!list.FileOpen || song < 0 || song >= list.SongCount)
         return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(NoTrack))}};
     QVariantMap m;
-    m[QStringLiteral("mpris:trackid")] = QVariant::fromValue(
-        QDBusObjectPath(QStringLiteral("/org/zirrafon/track/%1").arg(song + 1)));
+    const quint64 entry = player_.PlaylistEntry();
+    m[QStringLiteral("mpris:trackid")] = QVariant::fromValue(QDBusObjectPath(
+        entry ? QStringLiteral("/org/zirrafon/track/row%1/%2").arg(entry).arg(song + 1)
+              : QStringLiteral("/org/zirrafon/track/%1").arg(song + 1)));
     m[QStringLiteral("xesam:title")] = SongText(player_.Session.SongTitle(song));
     m[QStringLiteral("xesam:artist")] = QStringList{SongText(list.AuthorText)};
     m[QStringLiteral("xesam:album")] = SongText(list.MiscText);
     m[QStringLiteral("xesam:trackNumber")] = song + 1;
-    if (!fileName_.isEmpty())
-        m[QStringLiteral("xesam:url")] =
-            QString::fromUtf8(QUrl::fromLocalFile(fileName_).toEncoded());
-    if (const uint32_t frames = player_.Session.SongFrames(song); frames > 0)
+    const QString file = entry ? player_.FileName : fileName_;
+    if (!file.isEmpty())
+        m[QStringLiteral("xesam:url")] = QString::fromUtf8(QUrl::fromLocalFile(file).toEncoded());
+    if (entry) {
+        // A playlist song ends at its render length.
+        m[QStringLiteral("mpris:length")] = static_cast<qlonglong>(
+            player_.Session.RenderTiming(song).Frames * 1000000 / WaveSampleRate);
+    } else if (const uint32_t frames = player_.Session.SongFrames(song); frames > 0) {
         m[QStringLiteral("mpris:length")] = qlonglong{frames} * MicrosecondsPerFrame;
+    }
     return m;
 }
 
@@ -214,11 +229,46 @@ qlonglong MediaPlayerInterface::Position() const {
 }
 
 bool MediaPlayerInterface::CanGoNext() const {
+    if (lists_ && player_.FromPlaylist() && lists_->CanGoNext()) return true;
     return player_.List.FileOpen && player_.List.CurrentSong < player_.List.SongCount - 1;
 }
 
 bool MediaPlayerInterface::CanGoPrevious() const {
+    if (lists_ && player_.FromPlaylist() && lists_->CanGoPrevious()) return true;
     return player_.List.FileOpen && player_.List.CurrentSong > 0;
+}
+
+void MediaPlayerInterface::SetPlaylist(PlaylistPlayback* lists) {
+    lists_ = lists;
+    if (lists_)
+        connect(lists_, &PlaylistPlayback::OrderChanged, this,
+                [this] { PropertiesMayHaveChanged(); });
+    connect(&player_, &Player::PlaylistSongStarted, this, [this] { PropertiesMayHaveChanged(); });
+}
+
+bool MediaPlayerInterface::Shuffle() const { return lists_ && lists_->Order.Shuffle; }
+
+void MediaPlayerInterface::SetShuffle(bool shuffle) {
+    if (lists_) lists_->SetShuffle(shuffle);
+}
+
+QString MediaPlayerInterface::LoopStatus() const {
+    switch (lists_ ? lists_->Order.Repeat : RepeatMode::Off) {
+    case RepeatMode::One: return QStringLiteral("Track");
+    case RepeatMode::All: return QStringLiteral("Playlist");
+    case RepeatMode::Off: break;
+    }
+    return QStringLiteral("None");
+}
+
+void MediaPlayerInterface::SetLoopStatus(const QString& status) {
+    if (!lists_) return;
+    if (status == QLatin1String("Track"))
+        lists_->SetRepeat(RepeatMode::One);
+    else if (status == QLatin1String("Playlist"))
+        lists_->SetRepeat(RepeatMode::All);
+    else if (status == QLatin1String("None"))
+        lists_->SetRepeat(RepeatMode::Off);
 }
 
 bool MediaPlayerInterface::CanPlay() const { return player_.List.FileOpen; }
@@ -316,6 +366,8 @@ void MediaPlayerInterface::Announce() {
         {QStringLiteral("CanGoPrevious"), CanGoPrevious()},
         {QStringLiteral("CanPlay"), CanPlay()},
         {QStringLiteral("CanPause"), CanPlay()},
+        {QStringLiteral("Shuffle"), Shuffle()},
+        {QStringLiteral("LoopStatus"), LoopStatus()},
     };
     QVariantMap changed;
     for (auto it = now.begin(); it != now.end(); ++it)

@@ -18,7 +18,10 @@
 //   nothing while a song plays; Pause does nothing unless a song plays;
 //   PlayPause starts the current song when stopped, else pauses or resumes.
 // - Next and Previous do nothing when CanGoNext / CanGoPrevious say so: at the
-//   ends of the file, as the buttons, and also when no file is open.
+//   ends of the file, as the buttons, and also when no file is open. A song
+//   that came from the playlist goes on across its entries.
+// - Shuffle and LoopStatus ("None", "Track", "Playlist") are the playlist's
+//   order; the track id names the playlist row and song, so each row has its own.
 // - OpenUri plays a `file:` URI like a file dropped on the window; other
 //   schemes are refused with an error.
 // - Position is `Player::ElapsedFrames` in microseconds: played time since the
@@ -36,6 +39,7 @@
 #include <QVariantMap>
 
 class Player;
+class PlaylistPlayback;
 class QWidget;
 
 class MediaPlayerInterface : public QObject {
@@ -44,6 +48,10 @@ class MediaPlayerInterface : public QObject {
   public:
     MediaPlayerInterface(Player& player, QWidget& window, QObject* parent = nullptr);
     ~MediaPlayerInterface() override;
+
+    // The playlist: Next and Previous cross its entries while the song came
+    // from it; Shuffle and LoopStatus are its order.
+    void SetPlaylist(PlaylistPlayback* lists);
 
     // Exports the object and claims the bus name on the session bus. False,
     // with nothing else done, when there is no session bus or it refuses.
@@ -59,6 +67,10 @@ class MediaPlayerInterface : public QObject {
     bool CanGoNext() const;
     bool CanGoPrevious() const;
     bool CanPlay() const; // a song file is open
+    bool Shuffle() const;
+    void SetShuffle(bool shuffle);
+    QString LoopStatus() const; // "None", "Track" or "Playlist"
+    void SetLoopStatus(const QString& status);
     void Play();
     void Pause();
     void PlayPause();
@@ -79,6 +91,7 @@ class MediaPlayerInterface : public QObject {
     void Announce();
 
     Player& player_;
+    PlaylistPlayback* lists_ = nullptr;
     QPointer<QWidget> window_;
     QString fileName_; // the song file last opened
     QString busName_;

@@ -103,7 +103,8 @@ void Player::PlayCurrent() {
     Session.StartPlayback(Buffer1.get());
     Run = SongRun{};
     Run.Song = List.CurrentSong;
-    Run.Timing = Session.FileTiming(Run.Song);
+    Run.Timing = TimingOf(Run.Song);
+    Run.Silence = SilenceWatch(SilenceLimit());
 
     Header1 = WaveHeader{};
     Header1.Data = Buffer1.get();
@@ -198,10 +199,18 @@ void Player::customEvent(QEvent* event) {
     QObject::customEvent(event);
 }
 
+SongTiming Player::TimingOf(int song) const {
+    return PlaylistLed ? Session.RenderTiming(song) : Session.FileTiming(song);
+}
+
+uint64_t Player::SilenceLimit() const { return PlaylistLed ? SilenceFrames(SilenceSeconds) : 0; }
+
 void Player::FillNext(int16_t* buffer, const WaveHeader& header) {
     const uint64_t bufferStart = Run.Queued;
     Run.Queued += BufferValues / 2;
-    const auto cutting = [this] { return Settings.FollowSongLengths && Run.Timing.Frames != 0; };
+    const auto cutting = [this] {
+        return (PlaylistLed || Settings.FollowSongLengths) && Run.Timing.Frames != 0;
+    };
     if (!cutting() && Run.CarryLeft == 0 && !Run.Over) {
         Run.Frames += Session.FillBuffer(buffer) / 2;
         return;
@@ -217,6 +226,9 @@ void Player::FillNext(int16_t* buffer, const WaveHeader& header) {
                 const SongTiming& t = Run.Timing;
                 frames = std::min(frames, t.Frames - std::min(t.Frames, Run.Frames));
                 ApplyFade(Carry.get(), frames, Run.Frames, t);
+                // A song fallen silent ends with its silent stretch.
+                frames = Run.Silence.Watch(Carry.get(), frames);
+                if (Run.Silence.Ended()) Run.Timing.Frames = Run.Frames + frames;
             }
             Run.Frames += frames;
             Run.CarryAt = 0;
@@ -229,25 +241,76 @@ void Player::FillNext(int16_t* buffer, const WaveHeader& header) {
         Run.CarryLeft -= n;
         if (Run.CarryLeft != 0 || !cutting() || Run.Frames < Run.Timing.Frames) continue;
         // The song has ended here: the next one starts with the next frame.
-        if (Run.Song + 1 >= List.SongCount) {
-            Run.Over = true;
-            Run.EndsWith = &header;
-            continue;
+        if (PlaylistLed) {
+            if (!LoadNextFromPlaylist()) {
+                Run.Over = true;
+                Run.EndsWith = &header;
+                continue;
+            }
+        } else {
+            if (Run.Song + 1 >= List.SongCount) {
+                Run.Over = true;
+                Run.EndsWith = &header;
+                continue;
+            }
+            ++Run.Song;
+            Session.LoadSong(Run.Song);
         }
-        ++Run.Song;
-        Session.LoadSong(Run.Song);
         Session.StartPlayback(Carry.get());
         Run.Frames = 0;
-        Run.Timing = Session.FileTiming(Run.Song);
+        Run.Timing = TimingOf(Run.Song);
+        Run.Silence = SilenceWatch(SilenceLimit());
         Run.StartsIn = &header;
         Run.NextSong = Run.Song;
         Run.NextFrom = bufferStart + filled / 2;
     }
 }
 
+bool Player::LoadNextFromPlaylist() {
+    if (!NextFromPlaylist) return false;
+    // Every failure takes a file out of the list's choices, so this ends.
+    for (;;) {
+        const std::optional<PlaylistStep> step = NextFromPlaylist();
+        if (!step) return false;
+        QString reason;
+        try {
+            // Opened afresh even for the next song of the same file, as
+            // zirrafon-render opens it for each song: an AYM song starts from
+            // the file's memory image, not from what the last song left.
+            const std::string name = LocalFileName(step->File);
+            std::string refusal;
+            if (!Session.Open(name, SongKindByExtension(name),
+                              [&refusal](const std::string& t) { refusal = t; }))
+                reason = refusal.empty() ? QStringLiteral("Not an .ay or .aym file")
+                                         : QString::fromStdString(refusal);
+            if (reason.isEmpty() && (step->Song < 0 || step->Song >= List.SongCount))
+                reason = QStringLiteral("No song %1 in the file").arg(step->Song + 1);
+            if (reason.isEmpty()) Session.LoadSong(step->Song);
+        } catch (const SongIOError& e) {
+            reason = QString::fromLocal8Bit(e.what());
+        }
+        if (reason.isEmpty()) {
+            Run.Song = step->Song;
+            Run.NextStep = *step;
+            Run.NextFromList = true;
+            FileName = step->File;
+            return true;
+        }
+        if (PlaylistStepFailed) PlaylistStepFailed(*step, reason);
+    }
+}
+
 void Player::AnnounceSong(int index) {
     List.CurrentSong = index;
     Run.HeardFrom = Run.NextFrom;
+    if (Run.NextFromList) {
+        Run.NextFromList = false;
+        CurrentEntry = Run.NextStep.Entry;
+        emit LabelsChanged(SongText(List.AuthorText), SongText(List.MiscText),
+                           SongText(List.SongNameText));
+        emit SongCountChanged(List.SongCount);
+        emit PlaylistSongStarted(CurrentEntry, index);
+    }
     if (Session.Kind() == SongKind::AY) emit TitleChanged(SongText(Session.SongTitle(index)));
     emit SongNumberChanged(index + 1);
 }
@@ -276,6 +339,7 @@ void Player::OpenAndPlayFile(const QString& fileName) {
     const std::string name = LocalFileName(fileName);
     if (!Session.Open(name, SongKindByExtension(name), formatError)) return;
 
+    PlaylistLed = false;
     FileName = fileName;
     Settings.NoteRecentFile(fileName);
     emit FileOpened(fileName);
@@ -310,13 +374,56 @@ void Player::PlaySongAt(int index) {
 }
 
 void Player::Previous() {
+    if (PlaylistLed && PlaylistPrevious && (List.CurrentSong == 0 || !List.FileOpen) &&
+        PlaylistPrevious())
+        return;
     if (List.CurrentSong == 0) return;
     --List.CurrentSong;
     Play();
 }
 
 void Player::Next() {
+    if (PlaylistLed && PlaylistNext && (List.CurrentSong >= List.SongCount - 1 || !List.FileOpen) &&
+        PlaylistNext())
+        return;
     if (List.CurrentSong == List.SongCount - 1) return;
     ++List.CurrentSong;
     Play();
+}
+
+QString Player::PlayFromPlaylist(const PlaylistStep& step) {
+    const std::string name = LocalFileName(step.File);
+    // Read first in a session of its own: a file that cannot be played
+    // stops nothing.
+    QString reason;
+    try {
+        SongSession check;
+        std::string refusal;
+        if (!check.Open(name, SongKindByExtension(name),
+                        [&refusal](const std::string& t) { refusal = t; }))
+            reason = refusal.empty() ? QStringLiteral("Not an .ay or .aym file")
+                                     : QString::fromStdString(refusal);
+        else if (step.Song < 0 || step.Song >= check.List.SongCount)
+            reason = QStringLiteral("No song %1 in the file").arg(step.Song + 1);
+    } catch (const SongIOError& e) {
+        reason = QString::fromLocal8Bit(e.what());
+    }
+    if (!reason.isEmpty()) return reason;
+    try {
+        StopPlaying();
+        if (!Session.Open(name, SongKindByExtension(name), nullptr))
+            return QStringLiteral("The file changed while it was opened");
+        PlaylistLed = true;
+        CurrentEntry = step.Entry;
+        FileName = step.File;
+        emit LabelsChanged(SongText(List.AuthorText), SongText(List.MiscText),
+                           SongText(List.SongNameText));
+        emit SongCountChanged(List.SongCount);
+        List.CurrentSong = step.Song;
+        emit PlaylistSongStarted(step.Entry, step.Song);
+        PlaySong();
+    } catch (const SongIOError& e) {
+        return QString::fromLocal8Bit(e.what());
+    }
+    return {};
 }

@@ -26,13 +26,16 @@
 #include "playback/player_settings.h"
 #include "playback/waveout.h"
 #include "songs/session.h"
+#include "songs/silence.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 
 // The application's title: caption of the general error report.
 inline constexpr const char* ApplicationTitle = "Zirrafon";
@@ -110,6 +113,36 @@ class Player : public QObject {
     // Plays song `index` of the open file (the song list's choice).
     void PlaySongAt(int index);
 
+    // ---- Songs from the playlist ------------------------------------------------------
+    // A song started from the playlist always ends: at its RenderTiming (the
+    // file's length and fade, else the default length) or where its output
+    // has stayed unchanged for `SilenceSeconds`, whatever "Follow song
+    // lengths" says; the next one comes from `NextFromPlaylist` and follows
+    // from the very next frame, also from another file. Songs started by the
+    // open button, a plain argument or a drop keep the switch's rule.
+    struct PlaylistStep {
+        QString File;
+        int Song = 0;
+        quint64 Entry = 0; // the playlist row it came from
+    };
+    // The song after the one ending; nothing at the end of the list.
+    std::function<std::optional<PlaylistStep>()> NextFromPlaylist;
+    // A file the list led to could not be opened (`reason`): the list marks
+    // it and is asked again.
+    std::function<void(const PlaylistStep& step, const QString& reason)> PlaylistStepFailed;
+    // The playlist's Next and Previous, for when the buttons reach the ends of
+    // a file that came from the list (or shuffle is on); false: nothing there.
+    std::function<bool()> PlaylistNext, PlaylistPrevious;
+    // Seconds of unchanged output that end a playlist song (0: never).
+    double SilenceSeconds = DefaultSilenceSeconds;
+    // Opens `step`'s file (read first: a file that cannot be opened stops
+    // nothing and is reported by the return value, not by a box) and plays its
+    // song as a playlist song. Empty on success, else the reason.
+    QString PlayFromPlaylist(const PlaylistStep& step);
+    // The playing (or last played) song came from the playlist.
+    bool FromPlaylist() const { return PlaylistLed; }
+    quint64 PlaylistEntry() const { return PlaylistLed ? CurrentEntry : 0; }
+
   signals:
     // The three label texts of a newly opened file.
     void LabelsChanged(const QString& author, const QString& misc, const QString& title);
@@ -120,12 +153,22 @@ class Player : public QObject {
     void StateChanged(PlayState state);
     // A file was opened and accepted (its folder is where the open dialog starts).
     void FileOpened(const QString& fileName);
+    // A playlist song is heard from now on (row `entry`, song index `song`).
+    void PlaylistSongStarted(quint64 entry, int song);
 
   protected:
     void customEvent(QEvent* event) override;
 
   private:
     bool PriorityRefusalShown = false;
+    bool PlaylistLed = false; // the song was started from the playlist
+    quint64 CurrentEntry = 0; // its playlist row
+    // The timing and silence limit a song starting now gets.
+    SongTiming TimingOf(int song) const;
+    uint64_t SilenceLimit() const;
+    // At a song's end within the buffer cycle: loads the playlist's next song
+    // (opening its file) into the session; false when there is none.
+    bool LoadNextFromPlaylist();
     // Shows a failed device call; false when, while the box was open, another
     // action closed or replaced the device, which ends the caller's steps.
     bool ReportWaveError(WaveResult code, const char* caption);
@@ -148,7 +191,10 @@ class Player : public QObject {
         uint64_t NextFrom = 0;                // and where in the stream
         const WaveHeader* EndsWith = nullptr; // the buffer with the last song's end
         bool Over = false;                    // the last song has ended
-        uint32_t CarryAt = 0, CarryLeft = 0;  // values of `Carry` not yet handed out
+        SilenceWatch Silence;                 // ends a playlist song that fell silent
+        PlaylistStep NextStep;                // the playlist's song that starts next
+        bool NextFromList = false;
+        uint32_t CarryAt = 0, CarryLeft = 0; // values of `Carry` not yet handed out
     } Run;
     // Samples made but not yet handed out when a song's end cut a buffer.
     std::unique_ptr<int16_t[]> Carry;

@@ -26,7 +26,8 @@ uint64_t SilenceFrames(double seconds);
 class SilenceWatch {
   public:
     // `limitFrames` unchanged frames end the song; 0: never.
-    explicit SilenceWatch(uint64_t limitFrames = 0) : Limit(limitFrames) {}
+    SilenceWatch() = default;
+    explicit SilenceWatch(uint64_t limitFrames) : Limit(limitFrames) {}
 
     // Looks at the next `frames` stereo frames of the song (2 values each);
     // returns how many of them the song keeps: all of them, or, when the
@@ -35,7 +36,7 @@ class SilenceWatch {
     bool Ended() const { return Over; }
 
   private:
-    uint64_t Limit;
+    uint64_t Limit = 0;
     uint64_t Run = 0; // frames equal to `Last`, `Last` included
     int16_t Last[2] = {0, 0};
     bool Seen = false; // a frame has been looked at

@@ -143,6 +143,8 @@ class TForm1 : public QWidget {
     // The batch messages of the start-up options and of later starts; the
     // program entry installs the interpreter (app/argument_batches.h).
     std::function<void(int wParam, int lParam)> ArgumentBatchHandler;
+    // Opens the playlist window (the menu's "Playlist…" and the P key).
+    std::function<void()> ShowPlaylist;
     void CommandLineInterpreter(int wParam, int lParam) {
         if (ArgumentBatchHandler) ArgumentBatchHandler(wParam, lParam);
     }

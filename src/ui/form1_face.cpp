@@ -432,6 +432,8 @@ void TForm1::FormKeyUp(int key, Qt::KeyboardModifiers modifiers) {
         OpenButtonAction();
     else if (key == Qt::Key_F1)
         ShowAbout();
+    else if (key == Qt::Key_P && ShowPlaylist)
+        ShowPlaylist();
 }
 
 void TForm1::keyPressEvent(QKeyEvent* event) {

@@ -49,6 +49,8 @@ std::unique_ptr<QMenu> TForm1::BuildContextMenu() {
         menu->addAction(QStringLiteral("Export song to WAV…"), this, [this] { ExportSong(); });
     exportSong->setEnabled(list.FileOpen && !Export.Running());
     menu->addSeparator();
+    if (ShowPlaylist)
+        menu->addAction(QStringLiteral("Playlist…"), this, [this] { ShowPlaylist(); });
     menu->addAction(QStringLiteral("Parameters…"), this, [this] { ShowParameters(); });
     menu->addAction(QStringLiteral("About"), this, [this] { ShowAbout(); });
     menu->addSeparator();
