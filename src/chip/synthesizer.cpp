@@ -354,6 +354,11 @@ void SettleGenerators(ChipState& c) {
 
 void RenderTicksReference(ChipState& c) {
     SettleGenerators(c);
+    // A full buffer takes nothing more: the span waits for the next one.
+    if (c.OutputCount >= BufferValues) {
+        if (c.TicksRendered < c.TicksToRender) c.BufferFull = 1;
+        return;
+    }
     while (c.TicksRendered < c.TicksToRender) {
         if (RenderOneTick(c)) return;
     }

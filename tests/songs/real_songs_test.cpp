@@ -1,6 +1,7 @@
 // Real song files: every song opens and plays; and damaged copies of them
 // (every truncation, random byte changes) end in acceptance or a clear error,
 // never in a crash, a hang or a read outside the file or the memory.
+#include "../fuzz/fuzz_play.h"
 #include "song_files.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,21 @@ std::vector<std::string> FilesIn(const std::string& folder) {
 }
 
 std::vector<std::string> RealSongs() { return FilesIn(ZIRRAFON_TESTDATA_DIR "/ay/"); }
+
+// Inputs that made the fuzz targets fail once, kept here and in the shared
+// test data: each plays as the definition plays it, with the settings changing
+// between buffers, or is refused.
+std::vector<std::string> FuzzFindings() {
+    std::vector<std::string> files;
+    for (const char* folder :
+         {ZIRRAFON_SOURCE_DIR "/tests/fuzz/regressions", ZIRRAFON_TESTDATA_DIR "/crashes"}) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+            files.push_back(entry.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
 
 // The real songs, the project's demo songs (when they are built) and two
 // built files: an AYM file and an AY file whose pointers point backwards.
@@ -113,6 +129,24 @@ void OpenAndStart(const std::string& file, bool render, SongSession& session) {
         }
     } catch (const SongIOError& e) {
         EXPECT_STRNE(e.what(), "");
+    }
+}
+
+TEST(DamagedSongs, FuzzFindingsPlayAsTheDefinitionOrAreRefused) {
+    const std::vector<std::string> files = FuzzFindings();
+    ASSERT_FALSE(files.empty());
+    for (const std::string& file : files) {
+        const Bytes bytes = ReadFileBytes(file);
+        uint8_t control[4];
+        fuzzplay::ControlBytes(bytes.data(), bytes.size(), control);
+        for (const SongKind kind : {SongKind::AY, SongKind::AYM}) {
+            try {
+                EXPECT_NE(fuzzplay::PlayBothWays(file, kind, control), fuzzplay::Outcome::Differed)
+                    << Name(file);
+            } catch (const SongIOError& e) {
+                EXPECT_STRNE(e.what(), "");
+            }
+        }
     }
 }
 
