@@ -38,33 +38,39 @@ constexpr int ValueCharacters = 31; // of "/h" and "/u", the characters consider
 
 } // namespace
 
+BatchMessage BatchMessageOf(int wParam, int lParam) {
+    if (lParam == Batch::BeginHandOver) return BatchMessage::BeginHandOver;
+    if (lParam == Batch::BeginLocal) return BatchMessage::BeginLocal;
+    if (wParam != 0) return BatchMessage::Argument;
+    if (lParam == Batch::EndHandOver) return BatchMessage::EndHandOver;
+    return BatchMessage::EndLocal;
+}
+
 ArgumentBatches::ArgumentBatches(Player& player, SkinChanger changeSkin, QObject* parent)
     : QObject(parent), Playback(player), ChangeSkin(std::move(changeSkin)) {}
 
-void ArgumentBatches::CommandLineInterpreter(int wParam, int lParam) {
-    if (lParam == Batch::BeginHandOver) {
+void ArgumentBatches::CommandLineInterpreter(BatchMessage message) {
+    switch (message) {
+    case BatchMessage::BeginHandOver:
         Area.Close();
         // An area that cannot be opened: the arguments of this batch are ignored.
         Area.Open();
         HandOverOpen = true;
         HandOverArguments.clear();
         return;
-    }
-    if (lParam == Batch::BeginLocal) {
+    case BatchMessage::BeginLocal:
         Trace(QStringLiteral("begin 1"));
         PendingFileSet = false;
         Enqueuing = false;
         EnqueuePaths.clear();
         return;
-    }
-    if (wParam != 0) {
+    case BatchMessage::Argument:
         if (LocalArgumentSet)
             InterpretArgument(QFile::decodeName(LocalArgument));
         else if (HandOverOpen && Area.IsOpen())
             HandOverArguments << Area.Text(); // the sender writes the next one after our answer
         return;
-    }
-    if (lParam == Batch::EndHandOver) {
+    case BatchMessage::EndHandOver:
         Area.Close();
         if (!HandOverOpen) return;
         HandOverOpen = false;
@@ -73,8 +79,8 @@ void ArgumentBatches::CommandLineInterpreter(int wParam, int lParam) {
             [this, arguments = std::exchange(HandOverArguments, {})] { RunHandOver(arguments); },
             Qt::QueuedConnection);
         return;
+    case BatchMessage::EndLocal: EndBatch(message); return;
     }
-    EndBatch(lParam);
 }
 
 void ArgumentBatches::RunHandOver(const QList<QByteArray>& arguments) {
@@ -83,11 +89,11 @@ void ArgumentBatches::RunHandOver(const QList<QByteArray>& arguments) {
     Enqueuing = false;
     EnqueuePaths.clear();
     for (const QByteArray& argument : arguments) InterpretArgument(QFile::decodeName(argument));
-    EndBatch(Batch::EndHandOver);
+    EndBatch(BatchMessage::EndHandOver);
 }
 
-void ArgumentBatches::EndBatch(int lParam) {
-    Trace(QStringLiteral("end %1").arg(lParam));
+void ArgumentBatches::EndBatch(BatchMessage end) {
+    Trace(end == BatchMessage::EndHandOver ? QStringLiteral("end 3") : QStringLiteral("end 0"));
     Enqueuing = false;
     if (const QStringList paths = std::exchange(EnqueuePaths, {}); !paths.isEmpty() && Enqueue)
         Enqueue(paths);
@@ -100,9 +106,11 @@ void ArgumentBatches::EndBatch(int lParam) {
             return;
         }
         Trace(QStringLiteral("play ") + file);
-        Playback.StopPlaying();
+        Playback.Stop();
         Playback.OpenAndPlay(file);
-        if (FilePlayed && Playback.FileName == file && Playback.List.FileOpen) FilePlayed(file);
+        if (const NowPlayingInfo now = Playback.NowPlaying();
+            FilePlayed && now.FileOpen && now.FileName == file)
+            FilePlayed(file, now.Song);
     }
 }
 
@@ -121,7 +129,7 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
     if (existingFile || !argument.startsWith(QLatin1Char('/'))) {
         // A name that does not exist (also the empty token) is ignored.
         if (!existingFile) return;
-        Playback.StopPlaying();
+        Playback.Stop();
         PendingFileSet = true;
         PendingFile = argument;
         Trace(QStringLiteral("file ") + argument);
@@ -133,7 +141,7 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
     case u'h': {
         const int index = ChipModeByName(value.left(ValueCharacters).toStdString());
         if (index < 0) return;
-        Playback.Settings.SetChipMode(index);
+        Playback.Settings().SetChipMode(index);
         Trace(QStringLiteral("chip %1").arg(index));
         return;
     }
@@ -141,7 +149,7 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
         bool ok = false;
         const int level = value.left(ValueCharacters).toInt(&ok);
         if (!ok || level < 0 || level > 32768) return;
-        Playback.Settings.SetBeeperSetting(level);
+        Playback.Settings().SetBeeperSetting(level);
         Trace(QStringLiteral("beeper %1").arg(level));
         return;
     }
@@ -155,7 +163,7 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
             priorityClass = HighPriorityClass;
         else
             return;
-        Playback.SetPriority(priorityClass);
+        Playback.Settings().SetPriorityClass(priorityClass);
         Trace(QStringLiteral("priority %1").arg(priorityClass));
         return;
     }
@@ -163,7 +171,7 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
         // Empty: the built-in skin again.
         if (!ChangeSkin || !(value.isEmpty() ? ChangeSkin(0, QString()) : ChangeSkin(1, value)))
             return;
-        Playback.Settings.SetSkinFile(value);
+        Playback.Settings().SetSkinFile(value);
         Trace(QStringLiteral("skin ") + value);
         return;
     }
@@ -174,7 +182,7 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
 void ArgumentBatches::DeliverArgument(const QByteArray& argument) {
     const bool previousSet = std::exchange(LocalArgumentSet, true);
     QByteArray previousText = std::exchange(LocalArgument, argument);
-    CommandLineInterpreter(1, 0);
+    CommandLineInterpreter(BatchMessage::Argument);
     LocalArgumentSet = previousSet;
     LocalArgument = std::move(previousText);
 }
@@ -183,15 +191,15 @@ void ArgumentBatches::CheckCommandLineAndReg(const QStringList& commandLine) {
     // Stored options first, so that the command line can override them; each
     // source is a batch of its own and plays its own last file.
     if (const std::optional<QString> startup = SettingsStore().ReadStartup()) {
-        CommandLineInterpreter(0, Batch::BeginLocal);
+        CommandLineInterpreter(BatchMessage::BeginLocal);
         for (const QByteArray& token : SplitStartupOptions(QFile::encodeName(*startup)))
             DeliverArgument(token);
-        CommandLineInterpreter(0, 0);
+        CommandLineInterpreter(BatchMessage::EndLocal);
     }
     if (!commandLine.isEmpty()) {
-        CommandLineInterpreter(0, Batch::BeginLocal);
+        CommandLineInterpreter(BatchMessage::BeginLocal);
         for (const QString& argument : commandLine) DeliverArgument(QFile::encodeName(argument));
-        CommandLineInterpreter(0, 0);
+        CommandLineInterpreter(BatchMessage::EndLocal);
     }
 }
 

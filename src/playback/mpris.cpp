@@ -15,7 +15,6 @@
 #include <QFile>
 #include <QTimer>
 #include <QUrl>
-#include <QWidget>
 #include <algorithm>
 #include <cmath>
 
@@ -26,7 +25,6 @@ const QString ServiceName = QStringLiteral("org.mpris.MediaPlayer2.zirrafon");
 const QString PlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
 // The track id the interface reserves for "no track".
 const QString NoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
-constexpr qlonglong MicrosecondsPerFrame = 20000; // song lengths come in 1/50 s
 
 // org.mpris.MediaPlayer2: who the player is, and its window.
 class RootAdaptor final : public QDBusAbstractAdaptor {
@@ -130,20 +128,13 @@ class PlayerAdaptor final : public QDBusAbstractAdaptor {
 
 } // namespace
 
-MediaPlayerInterface::MediaPlayerInterface(Player& player, QWidget& window, QObject* parent)
-    : QObject(parent), player_(player), window_(&window) {
+MediaPlayerInterface::MediaPlayerInterface(Player& player, QObject* parent)
+    : QObject(parent), player_(player) {
     new RootAdaptor(this);
     new PlayerAdaptor(this);
-    connect(&player_, &Player::FileOpened, this, [this](const QString& fileName) {
-        fileName_ = fileName;
-        PropertiesMayHaveChanged();
-    });
     connect(&player_, &Player::StateChanged, this, [this] { PropertiesMayHaveChanged(); });
-    connect(&player_, &Player::SongNumberChanged, this, [this] { PropertiesMayHaveChanged(); });
-    connect(&player_, &Player::SongCountChanged, this, [this] { PropertiesMayHaveChanged(); });
-    connect(&player_, &Player::LabelsChanged, this, [this] { PropertiesMayHaveChanged(); });
-    connect(&player_, &Player::TitleChanged, this, [this] { PropertiesMayHaveChanged(); });
-    connect(&player_.Settings, &PlayerSettings::VolumeChanged, this,
+    connect(&player_, &Player::NowPlayingChanged, this, [this] { PropertiesMayHaveChanged(); });
+    connect(&player_.Settings(), &PlayerSettings::VolumeChanged, this,
             [this] { PropertiesMayHaveChanged(); });
 }
 
@@ -188,55 +179,47 @@ QString MediaPlayerInterface::PlaybackStatus() const {
 }
 
 QVariantMap MediaPlayerInterface::Metadata() const {
-    const SongList& list = player_.List;
-    const int song = list.CurrentSong;
-    if (!list.FileOpen || song < 0 || song >= list.SongCount)
+    const NowPlayingInfo now = player_.NowPlaying();
+    const SongEntry* song = now.Current();
+    if (song == nullptr)
         return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(NoTrack))}};
     QVariantMap m;
-    const quint64 entry = player_.PlaylistEntry();
+    // A playlist row's songs have ids of their own, so each row is its own track.
     m[QStringLiteral("mpris:trackid")] = QVariant::fromValue(QDBusObjectPath(
-        entry ? QStringLiteral("/org/zirrafon/track/row%1/%2").arg(entry).arg(song + 1)
-              : QStringLiteral("/org/zirrafon/track/%1").arg(song + 1)));
-    m[QStringLiteral("xesam:title")] = SongText(player_.Session.SongTitle(song));
-    m[QStringLiteral("xesam:artist")] = QStringList{SongText(list.AuthorText)};
-    m[QStringLiteral("xesam:album")] = SongText(list.MiscText);
-    m[QStringLiteral("xesam:trackNumber")] = song + 1;
-    const QString file = entry ? player_.FileName : fileName_;
-    if (!file.isEmpty())
-        m[QStringLiteral("xesam:url")] = QString::fromUtf8(QUrl::fromLocalFile(file).toEncoded());
-    if (entry) {
-        // A playlist song ends at its render length.
-        m[QStringLiteral("mpris:length")] = static_cast<qlonglong>(
-            player_.Session.RenderTiming(song).Frames * 1000000 / WaveSampleRate);
-    } else if (const uint32_t frames = player_.Session.SongFrames(song); frames > 0) {
-        m[QStringLiteral("mpris:length")] = qlonglong{frames} * MicrosecondsPerFrame;
-    }
+        now.Entry ? QStringLiteral("/org/zirrafon/track/row%1/%2").arg(now.Entry).arg(now.Song + 1)
+                  : QStringLiteral("/org/zirrafon/track/%1").arg(now.Song + 1)));
+    m[QStringLiteral("xesam:title")] = song->Title;
+    m[QStringLiteral("xesam:artist")] = QStringList{now.Author};
+    m[QStringLiteral("xesam:album")] = now.Misc;
+    m[QStringLiteral("xesam:trackNumber")] = now.Song + 1;
+    if (!now.FileName.isEmpty())
+        m[QStringLiteral("xesam:url")] =
+            QString::fromUtf8(QUrl::fromLocalFile(now.FileName).toEncoded());
+    if (const uint64_t frames = song->Length.Frames; frames > 0)
+        m[QStringLiteral("mpris:length")] =
+            static_cast<qlonglong>(frames * 1000000 / WaveSampleRate);
     return m;
 }
 
 double MediaPlayerInterface::Volume() const {
-    return static_cast<double>(player_.Settings.Volume) / VolumeZoneHeight;
+    return static_cast<double>(player_.Settings().Volume) / VolumeZoneHeight;
 }
 
 void MediaPlayerInterface::SetVolume(double volume) {
     if (!(volume >= 0)) volume = 0; // NaN too
     const auto steps = static_cast<int32_t>(std::lround(std::min(volume, 1.0) * VolumeZoneHeight));
-    player_.Settings.SetVolume(steps);
+    player_.Settings().SetVolume(steps);
 }
 
 qlonglong MediaPlayerInterface::Position() const {
-    return static_cast<qlonglong>(player_.ElapsedFrames() * 1000000 / WaveSampleRate);
+    return static_cast<qlonglong>(player_.Elapsed() * 1000000 / WaveSampleRate);
 }
 
-bool MediaPlayerInterface::CanGoNext() const {
-    if (lists_ && player_.FromPlaylist() && lists_->CanGoNext()) return true;
-    return player_.List.FileOpen && player_.List.CurrentSong < player_.List.SongCount - 1;
-}
+bool MediaPlayerInterface::CanGoNext() const { return player_.CanGoNext(); }
 
-bool MediaPlayerInterface::CanGoPrevious() const {
-    if (lists_ && player_.FromPlaylist() && lists_->CanGoPrevious()) return true;
-    return player_.List.FileOpen && player_.List.CurrentSong > 0;
-}
+bool MediaPlayerInterface::CanGoPrevious() const { return player_.CanGoPrevious(); }
+
+bool MediaPlayerInterface::CanPlay() const { return player_.NowPlaying().FileOpen; }
 
 void MediaPlayerInterface::SetPlaylist(PlaylistPlayback* lists) {
     lists_ = lists;
@@ -270,8 +253,6 @@ void MediaPlayerInterface::SetLoopStatus(const QString& status) {
     else if (status == QLatin1String("None"))
         lists_->SetRepeat(RepeatMode::Off);
 }
-
-bool MediaPlayerInterface::CanPlay() const { return player_.List.FileOpen; }
 
 // ---- Methods ----------------------------------------------------------------------------
 
@@ -331,19 +312,11 @@ bool MediaPlayerInterface::OpenUri(const QString& uri) {
 }
 
 void MediaPlayerInterface::Quit() {
-    Later([this] {
-        if (window_) window_->close();
-    });
+    Later([this] { emit QuitAsked(); });
 }
 
 void MediaPlayerInterface::Raise() {
-    Later([this] {
-        if (!window_) return;
-        window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
-        window_->show();
-        window_->raise();
-        window_->activateWindow();
-    });
+    Later([this] { emit RaiseAsked(); });
 }
 
 // ---- PropertiesChanged ------------------------------------------------------------------

@@ -28,6 +28,8 @@ PlaylistPlayback::PlaylistPlayback(Player& player, PlaylistModel& model, QObject
     };
     Playback.PlaylistNext = [this] { return Next(); };
     Playback.PlaylistPrevious = [this] { return Previous(); };
+    Playback.PlaylistHasNext = [this] { return CanGoNext(); };
+    Playback.PlaylistHasPrevious = [this] { return CanGoPrevious(); };
     connect(&Playback, &Player::PlaylistSongStarted, this, [this](quint64 entry, int song) {
         Order.Played({entry, song});
         Model.SetCurrent(entry, song);
@@ -53,6 +55,8 @@ PlaylistPlayback::~PlaylistPlayback() {
     Playback.PlaylistStepFailed = nullptr;
     Playback.PlaylistNext = nullptr;
     Playback.PlaylistPrevious = nullptr;
+    Playback.PlaylistHasNext = nullptr;
+    Playback.PlaylistHasPrevious = nullptr;
 }
 
 Player::PlaylistStep PlaylistPlayback::StepAt(const PlaylistPosition& position) const {
