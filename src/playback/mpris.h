@@ -24,8 +24,9 @@
 //   that came from the playlist goes on across its entries.
 // - Shuffle and LoopStatus ("None", "Track", "Playlist") are the playlist's
 //   order; the track id names the playlist row and song, so each row has its own.
-// - OpenUri plays a `file:` URI like a file dropped on the window; other
-//   schemes are refused with an error.
+// - OpenUri plays a `file:` URI; other schemes are refused with an error. The
+//   file is read before the song playing is stopped, so one that cannot be
+//   played leaves it playing (and the face says which file failed).
 // - Position is `Player::Elapsed` in microseconds: played time since the
 //   song started, paused time not counted. Seeking is not offered, so `Seeked`
 //   is never sent.

@@ -189,8 +189,17 @@ void Player::wmdone(WaveHeader* header) {
         return;
     }
     FillNext(first ? Buffer1.get() : Buffer2.get(), h);
-    if (WaveResult r = WaveOut->Write(h); r != WaveNoError)
+    if (WaveResult r = WaveOut->Write(h); r != WaveNoError) {
+        if (r == WaveErrorDeviceLost) {
+            // The device waited for the sound server to come back and gave
+            // up: the song ends here, said once, not once per buffer.
+            const QString text = WaveOut->ErrorText(r);
+            StopPlaying();
+            Fail(text, QString::fromLatin1(ApplicationTitle), MessageIcon::Warning);
+            return;
+        }
         ReportWaveError(r, first ? "WaveOutWriteN1A" : "WaveOutWriteN2A");
+    }
 }
 
 void Player::StopPlaying() {
@@ -394,6 +403,35 @@ void Player::OpenAndPlayFile(const QString& fileName) {
     List.CurrentSong = Session.StartingSong();
     ShowFile(fileName);
     PlaySong();
+}
+
+void Player::OpenAndPlayIfReadable(const QString& fileName) {
+    const std::string name = LocalFileName(fileName);
+    QString refusal;
+    QString caption = QString::fromLatin1(ApplicationTitle);
+    MessageIcon icon = MessageIcon::Error;
+    try {
+        SongSession probe;
+        const SongKind kind = SongKindByExtension(name);
+        std::string formatError;
+        if (kind == SongKind::Unknown) {
+            refusal = QStringLiteral("Not an .ay or .aym file");
+        } else if (!probe.Open(name, kind,
+                               [&formatError](const std::string& text) { formatError = text; })) {
+            refusal = QString::fromStdString(formatError);
+            caption = QStringLiteral("Error");
+            icon = MessageIcon::Warning;
+        } else {
+            probe.LoadSong(probe.StartingSong()); // its blocks are there to be read
+        }
+    } catch (const SongIOError& e) {
+        refusal = QString::fromLocal8Bit(e.what());
+    }
+    if (!refusal.isEmpty()) {
+        Fail(refusal + QStringLiteral(": ") + fileName, caption, icon);
+        return;
+    }
+    OpenAndPlay(fileName);
 }
 
 void Player::Play() {

@@ -113,6 +113,11 @@ class Player : public QObject {
     // ---- User-level actions -------------------------------------------------
     // Stops, opens the file by its extension, shows its texts, plays its first song.
     void OpenAndPlay(const QString& fileName);
+    // The same, but the file is read first, while the current song plays on:
+    // a file that cannot be played costs nothing, and the message names it
+    // ("File not found: /music/x.ay"). For the ways in this project adds
+    // (the media-player interface, the recent files).
+    void OpenAndPlayIfReadable(const QString& fileName);
     void Play();  // (re)starts the current song from its beginning
     void Stop();  // the file stays open and the song selected
     void Pause(); // pauses, or resumes a paused song
