@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <chrono>
 
 namespace {
 
@@ -26,7 +27,7 @@ QString PlaylistStorePath() {
     return home + QStringLiteral("/Ostrowind/Zirrafon/playlist.m3u8");
 }
 
-bool SavePlaylistFile(const PlaylistModel& model, const QString& path, QString* error) {
+M3UList PlaylistAsM3U(const PlaylistModel& model) {
     M3UList list;
     list.Entries.reserve(static_cast<size_t>(model.Count()));
     for (int row = 0; row < model.Count(); ++row) {
@@ -41,6 +42,14 @@ bool SavePlaylistFile(const PlaylistModel& model, const QString& path, QString* 
     }
     list.CurrentEntry = model.CurrentRow();
     list.CurrentSong = list.CurrentEntry >= 0 ? model.CurrentSong() : 0;
+    return list;
+}
+
+bool SavePlaylistFile(const PlaylistModel& model, const QString& path, QString* error) {
+    return WritePlaylistFile(PlaylistAsM3U(model), path, error);
+}
+
+bool WritePlaylistFile(const M3UList& list, const QString& path, QString* error) {
     const QFileInfo info(path);
     const std::string text = WriteM3U(list, Local(info.absolutePath()));
     if (!QDir().mkpath(info.absolutePath())) {
@@ -81,7 +90,10 @@ PlaylistStore::PlaylistStore(PlaylistModel& model, QString path, QObject* parent
     });
 }
 
-PlaylistStore::~PlaylistStore() { Flush(); }
+PlaylistStore::~PlaylistStore() {
+    Flush();
+    if (Writing.valid()) Writing.wait();
+}
 
 void PlaylistStore::Restore() {
     if (!QFileInfo::exists(FilePath)) return;
@@ -119,14 +131,41 @@ void PlaylistStore::Restore() {
 }
 
 void PlaylistStore::Flush() {
-    if (Dirty) Save();
+    if (Writing.valid()) WriteDone(Writing.get());
+    if (!Dirty) return;
+    Dirty = false;
+    QString error;
+    WritePlaylistFile(PlaylistAsM3U(Model), FilePath, &error);
+    WriteDone(error);
 }
 
 void PlaylistStore::Save() {
+    if (Writing.valid()) {
+        if (Writing.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+            Delay.start(); // the last write is still going: this one comes after it
+            return;
+        }
+        WriteDone(Writing.get());
+    }
     Delay.stop();
     Dirty = false;
-    QString error;
-    if (SavePlaylistFile(Model, FilePath, &error)) {
+    Writing = std::async(std::launch::async, [list = PlaylistAsM3U(Model), path = FilePath, this] {
+        QString error;
+        WritePlaylistFile(list, path, &error);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (Writing.valid() &&
+                    Writing.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+                    WriteDone(Writing.get());
+            },
+            Qt::QueuedConnection);
+        return error;
+    });
+}
+
+void PlaylistStore::WriteDone(const QString& error) {
+    if (error.isEmpty()) {
         emit Saved();
         return;
     }

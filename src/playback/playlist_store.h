@@ -17,8 +17,11 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <future>
+#include <string>
 
 class PlaylistModel;
+struct M3UList;
 
 // $XDG_DATA_HOME (absolute) or ~/.local/share, then Ostrowind/Zirrafon/playlist.m3u8.
 QString PlaylistStorePath();
@@ -26,6 +29,10 @@ QString PlaylistStorePath();
 // Writes the model's entries and current song as M3U8 to `path` through a
 // temporary file; false with `error` set when it could not be written.
 bool SavePlaylistFile(const PlaylistModel& model, const QString& path, QString* error = nullptr);
+// The two halves of it: what the model holds as a list (on the model's
+// thread), and the list's text written to `path` (on any thread).
+M3UList PlaylistAsM3U(const PlaylistModel& model);
+bool WritePlaylistFile(const M3UList& list, const QString& path, QString* error = nullptr);
 
 class PlaylistStore : public QObject {
     Q_OBJECT
@@ -55,5 +62,9 @@ class PlaylistStore : public QObject {
     bool SaveErrorShown = false;
     int RestoreJob = 0;
     int RestoreEntry = -1, RestoreSong = 0;
+    // The file is written on a thread of its own, so that a list of ten
+    // thousand files never holds the window up; one write at a time.
+    std::future<QString> Writing;
     void Save();
+    void WriteDone(const QString& error);
 };
