@@ -572,19 +572,24 @@ QVariant PlaylistModel::data(const QModelIndex& index, int role) const {
     const PlaylistEntry& e = Entries[row];
     const int song = songRow ? index.row() : -1;
     if (songRow && song >= e.Songs.size()) return {};
+    const bool playing = e.Id == Current && (song < 0 || song == CurrentSongIndex);
     switch (role) {
-    case Qt::DisplayRole: return Display(e, song, index.column());
+    case Qt::DisplayRole:
+        // The playing song is marked where it is read first.
+        if (playing && song >= 0 && index.column() == TitleColumn)
+            return QStringLiteral("▶ ") + Display(e, song, index.column());
+        return Display(e, song, index.column());
     case Qt::ToolTipRole:
         return e.Status == EntryStatus::Ready ? e.Path : e.Path + QStringLiteral("\n") + e.Reason;
     case EntryIdRole: return QVariant::fromValue<quint64>(e.Id);
     case SongRole: return song;
     case SortRole: return SortKey(e, song, index.column());
-    case PlayingRole: return e.Id == Current && (song < 0 || song == CurrentSongIndex);
+    case PlayingRole: return playing;
     case SearchTextRole:
         return Display(e, song, TitleColumn) + QLatin1Char('\n') + e.Author + QLatin1Char('\n') +
                QFileInfo(e.Path).fileName();
     case Qt::FontRole:
-        if (e.Id == Current && (song < 0 || song == CurrentSongIndex)) {
+        if (playing) {
             QFont bold;
             bold.setBold(true);
             return bold;
@@ -593,11 +598,6 @@ QVariant PlaylistModel::data(const QModelIndex& index, int role) const {
     case Qt::ForegroundRole:
         if (e.Status == EntryStatus::Missing || e.Status == EntryStatus::Refused)
             return QColor(Qt::gray);
-        return {};
-    case Qt::DecorationRole:
-        if (index.column() == TitleColumn && e.Id == Current &&
-            (song == CurrentSongIndex || (song < 0 && e.Songs.isEmpty())))
-            return QStringLiteral("▶");
         return {};
     default: return {};
     }

@@ -158,6 +158,7 @@ PlaylistWindow::PlaylistWindow(PlaylistModel& model, QWidget* parent)
     layout->addWidget(Status);
 
     connect(&Model, &PlaylistModel::TotalsChanged, this, &PlaylistWindow::UpdateStatus);
+    connect(&Model, &PlaylistModel::AddingFinished, this, &PlaylistWindow::UpdateStatus);
     connect(&Model, &PlaylistModel::CurrentChanged, this, &PlaylistWindow::ShowCurrent);
     connect(&Model, &PlaylistModel::EntriesFailed, this, [this](int count, const QString& first) {
         if (!FailureNote.isEmpty()) return; // once
