@@ -59,7 +59,7 @@ PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
     if (const auto volume = settings.StoredValue(QStringLiteral("Volume"))) {
         bool ok = false;
         const int v = volume->toInt(&ok);
-        if (ok && v >= 0 && v <= VolumeZoneHeight) settings.SetVolume(v);
+        if (ok && v >= 0 && v <= VolumeSteps) settings.SetVolume(v);
     }
     if (const auto shuffle = settings.StoredValue(QStringLiteral("Shuffle")))
         lists.SetShuffle(shuffle->toString() == QLatin1String("true"));

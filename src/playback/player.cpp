@@ -42,8 +42,7 @@ const SongEntry* NowPlayingInfo::Current() const {
 Player::Player(WaveOutFactory waveOutFactory, QObject* parent)
     : QObject(parent), List(Session.List), Settings_(*Session.Engine),
       Buffer1(std::make_unique<int16_t[]>(BufferValues)),
-      Buffer2(std::make_unique<int16_t[]>(BufferValues)), WaveOutMaker(std::move(waveOutFactory)),
-      Carry(std::make_unique<int16_t[]>(BufferValues)) {
+      Buffer2(std::make_unique<int16_t[]>(BufferValues)), WaveOutMaker(std::move(waveOutFactory)) {
     connect(&Settings_, &PlayerSettings::PriorityRefused, this,
             [this](int priorityClass, int error) {
                 if (PriorityRefusalShown) return;
@@ -88,11 +87,12 @@ NowPlayingInfo Player::NowPlaying() const {
     NowPlayingInfo now = Shown;
     now.FileOpen = List.FileOpen;
     now.Song = List.CurrentSong;
-    now.Entry = PlaylistLed ? CurrentEntry : 0;
-    // A playlist song's length is the one it plays for.
     if (List.FileOpen)
         for (int i = 0; i < List.SongCount; ++i)
-            now.Songs.push_back({SongText(Session.SongTitle(i)), TimingOf(i)});
+            now.Songs.push_back({SongText(Session.SongTitle(i)),
+                                 // a playlist song's length is the one it plays for
+                                 PlaylistLed ? Session.RenderTiming(i) : Session.FileTiming(i)});
+    now.Entry = PlaylistLed ? CurrentEntry : 0;
     return now;
 }
 
@@ -136,11 +136,7 @@ void Player::PlayCurrent() {
         return;
     }
 
-    Session.StartPlayback(Buffer1.get());
     Run = SongRun{};
-    Run.Song = List.CurrentSong;
-    Run.Timing = TimingOf(Run.Song);
-    Run.Silence = SilenceWatch(SilenceLimit());
 
     Header1 = WaveHeader{};
     Header1.Data = Buffer1.get();
@@ -243,8 +239,9 @@ void Player::customEvent(QEvent* event) {
     QObject::customEvent(event);
 }
 
-SongTiming Player::TimingOf(int song) const {
-    return PlaylistLed ? Session.RenderTiming(song) : Session.FileTiming(song);
+SongTiming Player::FollowedTiming(int index) const {
+    if (PlaylistLed) return Session.RenderTiming(index);
+    return Settings_.FollowSongLengths ? Session.FileTiming(index) : SongTiming{};
 }
 
 uint64_t Player::SilenceLimit() const { return PlaylistLed ? SilenceFrames(SilenceSeconds) : 0; }
@@ -252,60 +249,25 @@ uint64_t Player::SilenceLimit() const { return PlaylistLed ? SilenceFrames(Silen
 void Player::FillNext(int16_t* buffer, const WaveHeader& header) {
     const uint64_t bufferStart = Run.Queued;
     Run.Queued += BufferValues / 2;
-    const auto cutting = [this] {
-        return (PlaylistLed || Settings_.FollowSongLengths) && Run.Timing.Frames != 0;
-    };
-    if (!cutting() && Run.CarryLeft == 0 && !Run.Over) {
-        Run.Frames += Session.FillBuffer(buffer) / 2;
-        return;
-    }
+    // "Follow song lengths" may have changed since the last buffer.
+    Stream.SetTiming(FollowedTiming(Stream.Song()));
     for (uint32_t filled = 0; filled < BufferValues;) {
-        if (Run.CarryLeft == 0) {
-            if (Run.Over) {
-                std::fill(buffer + filled, buffer + BufferValues, int16_t{0});
-                return;
-            }
-            uint64_t frames = Session.FillBuffer(Carry.get()) / 2;
-            if (cutting()) {
-                const SongTiming& t = Run.Timing;
-                frames = std::min(frames, t.Frames - std::min(t.Frames, Run.Frames));
-                ApplyFade(Carry.get(), frames, Run.Frames, t);
-                // A song fallen silent ends with its silent stretch.
-                frames = Run.Silence.Watch(Carry.get(), frames);
-                if (Run.Silence.Ended()) Run.Timing.Frames = Run.Frames + frames;
-            }
-            Run.Frames += frames;
-            Run.CarryAt = 0;
-            Run.CarryLeft = static_cast<uint32_t>(2 * frames);
+        if (Run.Over) {
+            std::fill(buffer + filled, buffer + BufferValues, int16_t{0});
+            return;
         }
-        const uint32_t n = std::min(Run.CarryLeft, BufferValues - filled);
-        std::copy_n(Carry.get() + Run.CarryAt, n, buffer + filled);
-        filled += n;
-        Run.CarryAt += n;
-        Run.CarryLeft -= n;
-        if (Run.CarryLeft != 0 || !cutting() || Run.Frames < Run.Timing.Frames) continue;
+        filled += Stream.Fill(buffer + filled, BufferValues - filled);
+        if (!Stream.Ended()) continue;
         // The song has ended here: the next one starts with the next frame.
-        if (PlaylistLed) {
-            if (!LoadNextFromPlaylist()) {
-                Run.Over = true;
-                Run.EndsWith = &header;
-                continue;
-            }
-        } else {
-            if (Run.Song + 1 >= List.SongCount) {
-                Run.Over = true;
-                Run.EndsWith = &header;
-                continue;
-            }
-            ++Run.Song;
-            Session.LoadSong(Run.Song);
+        const int next = PlaylistLed ? 0 : Stream.Song() + 1;
+        if (PlaylistLed ? !LoadNextFromPlaylist() : next >= List.SongCount) {
+            Run.Over = true;
+            Run.EndsWith = &header;
+            continue;
         }
-        Session.StartPlayback(Carry.get());
-        Run.Frames = 0;
-        Run.Timing = TimingOf(Run.Song);
-        Run.Silence = SilenceWatch(SilenceLimit());
+        if (!PlaylistLed) Stream.Start(next, FollowedTiming(next));
         Run.StartsIn = &header;
-        Run.NextSong = Run.Song;
+        Run.NextSong = Stream.Song();
         Run.NextFrom = bufferStart + filled / 2;
     }
 }
@@ -329,12 +291,12 @@ bool Player::LoadNextFromPlaylist() {
                                          : QString::fromStdString(refusal);
             if (reason.isEmpty() && (step->Song < 0 || step->Song >= List.SongCount))
                 reason = QStringLiteral("No song %1 in the file").arg(step->Song + 1);
-            if (reason.isEmpty()) Session.LoadSong(step->Song);
+            if (reason.isEmpty())
+                Stream.Start(step->Song, Session.RenderTiming(step->Song), SilenceLimit());
         } catch (const SongIOError& e) {
             reason = QString::fromLocal8Bit(e.what());
         }
         if (reason.isEmpty()) {
-            Run.Song = step->Song;
             Run.NextStep = *step;
             Run.NextFromList = true;
             return true;
@@ -441,7 +403,7 @@ void Player::Play() {
 void Player::PlaySong() {
     if (!List.FileOpen) return;
     StopPlaying();
-    Session.LoadSong(List.CurrentSong);
+    Stream.Start(List.CurrentSong, FollowedTiming(List.CurrentSong), SilenceLimit());
     ShowSong(List.CurrentSong);
     PlayCurrent();
 }

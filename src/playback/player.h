@@ -33,6 +33,7 @@
 #include "playback/waveout.h"
 #include "songs/session.h"
 #include "songs/silence.h"
+#include "songs/song_stream.h"
 
 #include <QFlags>
 #include <QObject>
@@ -104,8 +105,7 @@ class Player : public QObject {
     // player shows and the media-player interface's position both use it.
     uint64_t Elapsed() const;
     // Whether Next and Previous have a song to go to: a file is open and the
-    // current song is not its last (first) one, or the song came from the
-    // playlist and the list has one that way.
+    // current song is not its last (first) one.
     bool CanGoNext() const;
     bool CanGoPrevious() const;
     NowPlayingInfo NowPlaying() const;
@@ -209,14 +209,12 @@ class Player : public QObject {
 
     // Song lengths: with the settings' FollowSongLengths and a file that
     // gives the song a length, the song fades and ends at that length exactly
-    // as zirrafon-render renders it, the next song of the file follows from
-    // the next frame on, and after the last one playback stops. What a
-    // playback start resets; the song being rendered runs a buffer ahead of
-    // the one heard.
+    // as zirrafon-render renders it (the same song stream), the next song of
+    // the file follows from the next frame on, and after the last one
+    // playback stops. The song being rendered runs a buffer ahead of the one
+    // heard; what a playback start resets:
+    SongStream Stream{Session};
     struct SongRun {
-        int Song = 0;                         // being rendered
-        uint64_t Frames = 0;                  // of it rendered so far
-        SongTiming Timing;                    // its length and fade
         uint64_t Queued = 0;                  // frames handed to the device since the start
         uint64_t HeardFrom = 0;               // where in that stream the song heard began
         const WaveHeader* StartsIn = nullptr; // the buffer in which the next song starts,
@@ -224,13 +222,11 @@ class Player : public QObject {
         uint64_t NextFrom = 0;                // and where in the stream
         const WaveHeader* EndsWith = nullptr; // the buffer with the last song's end
         bool Over = false;                    // the last song has ended
-        SilenceWatch Silence;                 // ends a playlist song that fell silent
         PlaylistStep NextStep;                // the playlist's song that starts next
         bool NextFromList = false;
-        uint32_t CarryAt = 0, CarryLeft = 0; // values of `Carry` not yet handed out
     } Run;
-    // Samples made but not yet handed out when a song's end cut a buffer.
-    std::unique_ptr<int16_t[]> Carry;
+    // Where song `index` ends and fades while song lengths are followed.
+    SongTiming FollowedTiming(int index) const;
     // Names the song that starts within the buffer now playing.
     void AnnounceSong(int index);
     // Shows song `index`'s number, and an AY song's name as the title.
@@ -243,11 +239,9 @@ class Player : public QObject {
     bool PriorityRefusalShown = false;
     bool PlaylistLed = false; // the song was started from the playlist
     quint64 CurrentEntry = 0; // its playlist row
-    // The timing and silence limit a song starting now gets.
-    SongTiming TimingOf(int song) const;
     uint64_t SilenceLimit() const;
-    // At a song's end within the buffer cycle: loads the playlist's next song
-    // (opening its file) into the session; false when there is none.
+    // At a song's end within the buffer cycle: opens the playlist's next
+    // song's file and starts the song on the stream; false when there is none.
     bool LoadNextFromPlaylist();
     // Shows a newly opened file's texts and count.
     void ShowFile(const QString& fileName);
