@@ -18,7 +18,9 @@
 
 // How long the output must stay unchanged, by default, in the player and in
 // zirrafon-render (`--silence SECONDS`; 0 turns the rule off).
-inline constexpr double DefaultSilenceSeconds = 5;
+// Off: a song plays its full length unless asked otherwise, so nothing a
+// file gives a length to is cut short, and a render stays what it has been.
+inline constexpr double DefaultSilenceSeconds = 0;
 
 // Seconds as output frames (44,100 a second), rounded; 0 for 0 or less.
 uint64_t SilenceFrames(double seconds);
