@@ -54,6 +54,15 @@ class ArgumentBatches : public QObject {
     // An option or a file name of a batch.
     void InterpretArgument(const QString& argument);
 
+    // The playlist's part (set by the composition root; unset: ignored).
+    // "--enqueue" / "-e": the files, folders and lists after it in the batch
+    // are added to the playlist when the batch ends.
+    std::function<void(const QStringList& paths)> Enqueue;
+    // A batch's last file is a playlist file: it replaces the playlist.
+    std::function<void(const QString& playlistFile)> ReplacePlaylist;
+    // A batch's last file was opened and plays: it joins the playlist.
+    std::function<void(const QString& file, int song)> FilePlayed;
+
     // The `PendingFile` flag and name: the last existing file of a batch.
     bool PendingFileSet = false;
     QString PendingFile;
@@ -67,6 +76,9 @@ class ArgumentBatches : public QObject {
 
     Player& Playback;
     SkinChanger ChangeSkin;
+    // "--enqueue" came in this batch, and what followed it.
+    bool Enqueuing = false;
+    QStringList EnqueuePaths;
     // A local batch's current argument.
     bool LocalArgumentSet = false;
     QByteArray LocalArgument;

@@ -38,6 +38,11 @@ Terminal=false
 Categories=AudioVideo;Audio;Player;
 MimeType=audio/x-zxay;audio/x-aym;
 Keywords=chiptune;AY;YM;Spectrum;CPC;
+Actions=Enqueue;
+
+[Desktop Action Enqueue]
+Name=Add to playlist
+Exec=zirrafon --enqueue %F
 )";
 
 // The MIME definitions; the installed copy is assets/zirrafon-mime.xml. Globs
@@ -482,7 +487,11 @@ bool FileAssociation::CreateZirrafonPath() {
         entry.get(), DesktopEntryTemplate, static_cast<gsize>(-1),
         static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS),
         nullptr);
-    g_key_file_set_string(entry.get(), DesktopGroup, "Exec", ExecLine(ProgramFile).c_str());
+    const std::string exec = ExecLine(ProgramFile);
+    g_key_file_set_string(entry.get(), DesktopGroup, "Exec", exec.c_str());
+    // A file manager's multi-selection queued in one click.
+    const std::string enqueue = exec.substr(0, exec.size() - 3) + " --enqueue %F";
+    g_key_file_set_string(entry.get(), "Desktop Action Enqueue", "Exec", enqueue.c_str());
     SetClaimedTypes(entry.get(), claimed);
     gsize length = 0;
     GCharPtr data(g_key_file_to_data(entry.get(), &length, nullptr));

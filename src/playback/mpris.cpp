@@ -2,6 +2,8 @@
 // and the announcing of changed properties.
 #include "playback/mpris.h"
 
+#include "playback/playlist_playback.h"
+
 #include "playback/player.h"
 
 #include <QCoreApplication>
@@ -75,6 +77,8 @@ class PlayerAdaptor final : public QDBusAbstractAdaptor {
     Q_PROPERTY(bool CanPause READ CanPlay)
     Q_PROPERTY(bool CanSeek READ CanSeek)
     Q_PROPERTY(bool CanControl READ CanControl)
+    Q_PROPERTY(bool Shuffle READ Shuffle WRITE SetShuffle)
+    Q_PROPERTY(QString LoopStatus READ LoopStatus WRITE SetLoopStatus)
 
   public:
     explicit PlayerAdaptor(MediaPlayerInterface* owner)
@@ -92,6 +96,10 @@ class PlayerAdaptor final : public QDBusAbstractAdaptor {
     bool CanPlay() const { return owner_.CanPlay(); }
     bool CanSeek() const { return false; }
     bool CanControl() const { return true; }
+    bool Shuffle() const { return owner_.Shuffle(); }
+    void SetShuffle(bool shuffle) { owner_.SetShuffle(shuffle); }
+    QString LoopStatus() const { return owner_.LoopStatus(); }
+    void SetLoopStatus(const QString& status) { owner_.SetLoopStatus(status); }
 
   public slots:
     void Play() { owner_.Play(); }
@@ -176,8 +184,10 @@ QVariantMap MediaPlayerInterface::Metadata() const {
     if (song == nullptr)
         return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(NoTrack))}};
     QVariantMap m;
-    m[QStringLiteral("mpris:trackid")] = QVariant::fromValue(
-        QDBusObjectPath(QStringLiteral("/org/zirrafon/track/%1").arg(now.Song + 1)));
+    // A playlist row's songs have ids of their own, so each row is its own track.
+    m[QStringLiteral("mpris:trackid")] = QVariant::fromValue(QDBusObjectPath(
+        now.Entry ? QStringLiteral("/org/zirrafon/track/row%1/%2").arg(now.Entry).arg(now.Song + 1)
+                  : QStringLiteral("/org/zirrafon/track/%1").arg(now.Song + 1)));
     m[QStringLiteral("xesam:title")] = song->Title;
     m[QStringLiteral("xesam:artist")] = QStringList{now.Author};
     m[QStringLiteral("xesam:album")] = now.Misc;
@@ -210,6 +220,39 @@ bool MediaPlayerInterface::CanGoNext() const { return player_.CanGoNext(); }
 bool MediaPlayerInterface::CanGoPrevious() const { return player_.CanGoPrevious(); }
 
 bool MediaPlayerInterface::CanPlay() const { return player_.NowPlaying().FileOpen; }
+
+void MediaPlayerInterface::SetPlaylist(PlaylistPlayback* lists) {
+    lists_ = lists;
+    if (lists_)
+        connect(lists_, &PlaylistPlayback::OrderChanged, this,
+                [this] { PropertiesMayHaveChanged(); });
+    connect(&player_, &Player::PlaylistSongStarted, this, [this] { PropertiesMayHaveChanged(); });
+}
+
+bool MediaPlayerInterface::Shuffle() const { return lists_ && lists_->Order.Shuffle; }
+
+void MediaPlayerInterface::SetShuffle(bool shuffle) {
+    if (lists_) lists_->SetShuffle(shuffle);
+}
+
+QString MediaPlayerInterface::LoopStatus() const {
+    switch (lists_ ? lists_->Order.Repeat : RepeatMode::Off) {
+    case RepeatMode::One: return QStringLiteral("Track");
+    case RepeatMode::All: return QStringLiteral("Playlist");
+    case RepeatMode::Off: break;
+    }
+    return QStringLiteral("None");
+}
+
+void MediaPlayerInterface::SetLoopStatus(const QString& status) {
+    if (!lists_) return;
+    if (status == QLatin1String("Track"))
+        lists_->SetRepeat(RepeatMode::One);
+    else if (status == QLatin1String("Playlist"))
+        lists_->SetRepeat(RepeatMode::All);
+    else if (status == QLatin1String("None"))
+        lists_->SetRepeat(RepeatMode::Off);
+}
 
 // ---- Methods ----------------------------------------------------------------------------
 
@@ -296,6 +339,8 @@ void MediaPlayerInterface::Announce() {
         {QStringLiteral("CanGoPrevious"), CanGoPrevious()},
         {QStringLiteral("CanPlay"), CanPlay()},
         {QStringLiteral("CanPause"), CanPlay()},
+        {QStringLiteral("Shuffle"), Shuffle()},
+        {QStringLiteral("LoopStatus"), LoopStatus()},
     };
     QVariantMap changed;
     for (auto it = now.begin(); it != now.end(); ++it)

@@ -73,9 +73,15 @@ uint64_t Player::Elapsed() const {
     return played > Run.HeardFrom ? played - Run.HeardFrom : 0;
 }
 
-bool Player::CanGoNext() const { return List.FileOpen && List.CurrentSong < List.SongCount - 1; }
+bool Player::CanGoNext() const {
+    if (PlaylistLed && PlaylistHasNext && PlaylistHasNext()) return true;
+    return List.FileOpen && List.CurrentSong < List.SongCount - 1;
+}
 
-bool Player::CanGoPrevious() const { return List.FileOpen && List.CurrentSong > 0; }
+bool Player::CanGoPrevious() const {
+    if (PlaylistLed && PlaylistHasPrevious && PlaylistHasPrevious()) return true;
+    return List.FileOpen && List.CurrentSong > 0;
+}
 
 NowPlayingInfo Player::NowPlaying() const {
     NowPlayingInfo now = Shown;
@@ -83,7 +89,10 @@ NowPlayingInfo Player::NowPlaying() const {
     now.Song = List.CurrentSong;
     if (List.FileOpen)
         for (int i = 0; i < List.SongCount; ++i)
-            now.Songs.push_back({SongText(Session.SongTitle(i)), Session.FileTiming(i)});
+            now.Songs.push_back({SongText(Session.SongTitle(i)),
+                                 // a playlist song's length is the one it plays for
+                                 PlaylistLed ? Session.RenderTiming(i) : Session.FileTiming(i)});
+    now.Entry = PlaylistLed ? CurrentEntry : 0;
     return now;
 }
 
@@ -231,8 +240,11 @@ void Player::customEvent(QEvent* event) {
 }
 
 SongTiming Player::FollowedTiming(int index) const {
+    if (PlaylistLed) return Session.RenderTiming(index);
     return Settings_.FollowSongLengths ? Session.FileTiming(index) : SongTiming{};
 }
+
+uint64_t Player::SilenceLimit() const { return PlaylistLed ? SilenceFrames(SilenceSeconds) : 0; }
 
 void Player::FillNext(int16_t* buffer, const WaveHeader& header) {
     const uint64_t bufferStart = Run.Queued;
@@ -247,23 +259,71 @@ void Player::FillNext(int16_t* buffer, const WaveHeader& header) {
         filled += Stream.Fill(buffer + filled, BufferValues - filled);
         if (!Stream.Ended()) continue;
         // The song has ended here: the next one starts with the next frame.
-        const int next = Stream.Song() + 1;
-        if (next >= List.SongCount) {
+        const int next = PlaylistLed ? 0 : Stream.Song() + 1;
+        if (PlaylistLed ? !LoadNextFromPlaylist() : next >= List.SongCount) {
             Run.Over = true;
             Run.EndsWith = &header;
             continue;
         }
-        Stream.Start(next, FollowedTiming(next));
+        if (!PlaylistLed) Stream.Start(next, FollowedTiming(next));
         Run.StartsIn = &header;
-        Run.NextSong = next;
+        Run.NextSong = Stream.Song();
         Run.NextFrom = bufferStart + filled / 2;
+    }
+}
+
+bool Player::LoadNextFromPlaylist() {
+    if (!NextFromPlaylist) return false;
+    // Every failure takes a file out of the list's choices, so this ends.
+    for (;;) {
+        const std::optional<PlaylistStep> step = NextFromPlaylist();
+        if (!step) return false;
+        QString reason;
+        try {
+            // Opened afresh even for the next song of the same file, as
+            // zirrafon-render opens it for each song: an AYM song starts from
+            // the file's memory image, not from what the last song left.
+            const std::string name = LocalFileName(step->File);
+            std::string refusal;
+            if (!Session.Open(name, SongKindByExtension(name),
+                              [&refusal](const std::string& t) { refusal = t; }))
+                reason = refusal.empty() ? QStringLiteral("Not an .ay or .aym file")
+                                         : QString::fromStdString(refusal);
+            if (reason.isEmpty() && (step->Song < 0 || step->Song >= List.SongCount))
+                reason = QStringLiteral("No song %1 in the file").arg(step->Song + 1);
+            if (reason.isEmpty())
+                Stream.Start(step->Song, Session.RenderTiming(step->Song), SilenceLimit());
+        } catch (const SongIOError& e) {
+            reason = QString::fromLocal8Bit(e.what());
+        }
+        if (reason.isEmpty()) {
+            Run.NextStep = *step;
+            Run.NextFromList = true;
+            return true;
+        }
+        if (PlaylistStepFailed) PlaylistStepFailed(*step, reason);
     }
 }
 
 void Player::AnnounceSong(int index) {
     List.CurrentSong = index;
     Run.HeardFrom = Run.NextFrom;
+    if (Run.NextFromList) {
+        Run.NextFromList = false;
+        CurrentEntry = Run.NextStep.Entry;
+        ShowFile(Run.NextStep.File);
+    }
     ShowSong(index);
+    if (PlaylistLed) emit PlaylistSongStarted(CurrentEntry, index);
+}
+
+void Player::ShowFile(const QString& fileName) {
+    Shown.FileName = fileName;
+    Shown.Author = SongText(List.AuthorText);
+    Shown.Misc = SongText(List.MiscText);
+    Shown.Title = SongText(List.SongNameText);
+    Shown.Count = List.SongCount;
+    Announce(NowPlayingPart::File | NowPlayingPart::Texts | NowPlayingPart::Count);
 }
 
 void Player::ShowSong(int index) {
@@ -300,14 +360,10 @@ void Player::OpenAndPlayFile(const QString& fileName) {
     const std::string name = LocalFileName(fileName);
     if (!Session.Open(name, SongKindByExtension(name), formatError)) return;
 
+    PlaylistLed = false;
     Settings_.NoteRecentFile(fileName);
-    Shown.FileName = fileName;
-    Shown.Author = SongText(List.AuthorText);
-    Shown.Misc = SongText(List.MiscText);
-    Shown.Title = SongText(List.SongNameText);
     List.CurrentSong = Session.StartingSong();
-    Shown.Count = List.SongCount;
-    Announce(NowPlayingPart::File | NowPlayingPart::Texts | NowPlayingPart::Count);
+    ShowFile(fileName);
     PlaySong();
 }
 
@@ -347,7 +403,7 @@ void Player::Play() {
 void Player::PlaySong() {
     if (!List.FileOpen) return;
     StopPlaying();
-    Stream.Start(List.CurrentSong, FollowedTiming(List.CurrentSong));
+    Stream.Start(List.CurrentSong, FollowedTiming(List.CurrentSong), SilenceLimit());
     ShowSong(List.CurrentSong);
     PlayCurrent();
 }
@@ -361,13 +417,53 @@ void Player::PlaySongAt(int index) {
 }
 
 void Player::Previous() {
+    if (PlaylistLed && PlaylistPrevious && (List.CurrentSong == 0 || !List.FileOpen) &&
+        PlaylistPrevious())
+        return;
     if (List.CurrentSong == 0) return;
     --List.CurrentSong;
     Play();
 }
 
 void Player::Next() {
+    if (PlaylistLed && PlaylistNext && (List.CurrentSong >= List.SongCount - 1 || !List.FileOpen) &&
+        PlaylistNext())
+        return;
     if (List.CurrentSong == List.SongCount - 1) return;
     ++List.CurrentSong;
     Play();
+}
+
+QString Player::PlayFromPlaylist(const PlaylistStep& step) {
+    const std::string name = LocalFileName(step.File);
+    // Read first in a session of its own: a file that cannot be played
+    // stops nothing.
+    QString reason;
+    try {
+        SongSession check;
+        std::string refusal;
+        if (!check.Open(name, SongKindByExtension(name),
+                        [&refusal](const std::string& t) { refusal = t; }))
+            reason = refusal.empty() ? QStringLiteral("Not an .ay or .aym file")
+                                     : QString::fromStdString(refusal);
+        else if (step.Song < 0 || step.Song >= check.List.SongCount)
+            reason = QStringLiteral("No song %1 in the file").arg(step.Song + 1);
+    } catch (const SongIOError& e) {
+        reason = QString::fromLocal8Bit(e.what());
+    }
+    if (!reason.isEmpty()) return reason;
+    try {
+        StopPlaying();
+        if (!Session.Open(name, SongKindByExtension(name), nullptr))
+            return QStringLiteral("The file changed while it was opened");
+        PlaylistLed = true;
+        CurrentEntry = step.Entry;
+        List.CurrentSong = step.Song;
+        ShowFile(step.File);
+        PlaySong();
+        emit PlaylistSongStarted(step.Entry, step.Song);
+    } catch (const SongIOError& e) {
+        return QString::fromLocal8Bit(e.what());
+    }
+    return {};
 }

@@ -86,7 +86,8 @@ RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
         if (std::fwrite(data, 1, bytes, output) != bytes) throw SongIOError(std::strerror(errno));
     };
     SongStream stream(*file);
-    stream.Start(job.Song, SongTiming{job.Frames, std::min(job.FadeFrames, job.Frames)});
+    stream.Start(job.Song, SongTiming{job.Frames, std::min(job.FadeFrames, job.Frames)},
+                 job.SilenceFrames);
 
     uint8_t header[44];
     MakeWavHeader(header, job.Frames);
@@ -102,7 +103,7 @@ RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
     }
 
     std::vector<int16_t> buffer(BufferValues);
-    while (stream.Frames() < job.Frames) {
+    while (stream.Frames() < job.Frames && !stream.Ended()) {
         const uint64_t first = stream.Frames();
         const uint32_t values = stream.Fill(buffer.data(), BufferValues);
         // The stream makes every value it hands out, so the bytes may be
@@ -111,6 +112,11 @@ RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
         write(buffer.data(), values * sizeof(int16_t));
         if (voices) voices->Write(first, values / 2, stream.Timing());
         if (progress) progress(values / 2);
+    }
+    if (stream.Frames() < job.Frames && std::fseek(output, 0, SEEK_SET) == 0) {
+        MakeWavHeader(header, stream.Frames());
+        write(header, sizeof header);
+        std::fseek(output, 0, SEEK_END);
     }
     if (std::fflush(output) != 0) throw SongIOError(std::strerror(errno));
     RenderOutcome outcome;

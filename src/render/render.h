@@ -29,6 +29,10 @@ struct RenderJob {
     int Song = 0;        // zero-based
     uint64_t Frames = 0; // stereo frames to produce
     uint64_t FadeFrames = 0;
+    // Unchanged frames that end the song early (the silence rule; 0: never).
+    // The WAV header is then rewritten with the length made, where the output
+    // can seek; a stream keeps the header's full length.
+    uint64_t SilenceFrames = 0;
     std::FILE* Output = nullptr; // WAV destination; null writes it to /dev/null (--bench)
     // Mono WAV destinations of the voices on their own (see stems.h); all
     // null: the voices are not rendered apart.

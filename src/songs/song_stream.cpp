@@ -7,12 +7,13 @@
 SongStream::SongStream(SongSession& session)
     : session_(session), maker_([&session](int16_t* buffer) { session.FillBuffer(buffer); }) {}
 
-void SongStream::Start(int index, const SongTiming& timing) {
+void SongStream::Start(int index, const SongTiming& timing, uint64_t silenceFrames) {
     session_.LoadSong(index);
     // Every fill names the buffer it makes; none is made before that.
     session_.StartPlayback(nullptr);
     song_ = index;
     timing_ = timing;
+    silence_ = SilenceWatch(silenceFrames);
     made_ = 0;
     handedOut_ = 0;
     heldAt_ = 0;
@@ -26,6 +27,8 @@ uint32_t SongStream::Make(int16_t* buffer) {
         frames = std::min(frames, timing_.Frames - std::min(timing_.Frames, made_));
         ApplyFade(buffer, frames, made_, timing_);
     }
+    // A song fallen silent ends with its silent stretch, as it is heard.
+    frames = silence_.Watch(buffer, frames);
     made_ += frames;
     return static_cast<uint32_t>(2 * frames);
 }

@@ -86,6 +86,8 @@ class TForm1 : public QWidget {
   signals:
     // The Parameters button, Ctrl+P or the menu: whoever owns the dialog shows it.
     void ParametersAsked();
+    // The P key or the menu's "Playlist…": whoever owns the playlist window shows it.
+    void PlaylistAsked();
 
   protected:
     bool event(QEvent* event) override;

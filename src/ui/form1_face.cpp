@@ -441,6 +441,8 @@ void TForm1::FormKeyUp(int key, Qt::KeyboardModifiers modifiers) {
         OpenButtonAction();
     else if (key == Qt::Key_F1)
         ShowAbout();
+    else if (key == Qt::Key_P)
+        emit PlaylistAsked();
 }
 
 void TForm1::keyPressEvent(QKeyEvent* event) {

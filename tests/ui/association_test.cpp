@@ -308,11 +308,14 @@ TEST_F(AssociationTest, WrittenDefinitionsMatchTheInstalledOnesAndAreRecognised)
     ASSERT_TRUE(assoc.CreateZirrafonPath());
     ASSERT_TRUE(assoc.RegisterFile(".aym"));
 
+    // The program's own path, in the entry and in its "Add to playlist" action.
     std::string entry = ReadText(Q(assoc.DesktopEntryPath()));
-    const std::string exec = "Exec=" + Program.toStdString() + " %F\n";
-    const size_t at = entry.find(exec);
-    ASSERT_NE(at, std::string::npos) << entry;
-    entry.replace(at, exec.size(), "Exec=zirrafon %F\n");
+    for (const std::string tail : {" %F\n", " --enqueue %F\n"}) {
+        const std::string exec = "Exec=" + Program.toStdString() + tail;
+        const size_t at = entry.find(exec);
+        ASSERT_NE(at, std::string::npos) << entry;
+        entry.replace(at, exec.size(), "Exec=zirrafon" + tail);
+    }
     EXPECT_EQ(entry, ReadText(ZIRRAFON_SOURCE_DIR "/assets/zirrafon.desktop"));
     EXPECT_EQ(ReadText(Q(assoc.MimePackagePath())),
               ReadText(ZIRRAFON_SOURCE_DIR "/assets/zirrafon-mime.xml"));

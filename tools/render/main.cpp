@@ -8,6 +8,7 @@
 #include "job_pool.h"
 #include "options.h"
 #include "render/output.h"
+#include "songs/silence.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -166,6 +167,7 @@ int Run(const Options& o) {
             t.Seconds = static_cast<double>(timing.Frames) / OutputRate;
             t.Job.Frames = timing.Frames;
             t.Job.FadeFrames = timing.FadeFrames;
+            t.Job.SilenceFrames = SilenceFrames(o.Silence);
             t.Label = o.Files[f] + " #" + std::to_string(song + 1);
             if (!o.Bench) {
                 char suffix[16] = "";

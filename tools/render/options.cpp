@@ -28,6 +28,8 @@ const char* const HelpText =
     "                      when it gives one, else 180)\n"
     "      --fade S        fade out linearly over the last S seconds (default: the\n"
     "                      header's fade length when the header gives a length, else 0)\n"
+    "      --silence S     end a song whose output stays unchanged for S seconds (the\n"
+    "                      player's rule for playlist songs; default 0: off)\n"
     "  -m, --chip NAME     AYMONO YMMONO AYABC YMABC AYACB YMACB AYBAC YMBAC AYBCA\n"
     "                      YMBCA AYCAB YMCAB AYCBA YMCBA (any letter case; default AYABC)\n"
     "  -b, --beeper LEVEL  beeper level 0..32768 (default 16384)\n"
@@ -82,12 +84,13 @@ bool ParseSeconds(const char* text, double low, double& out) {
 } // namespace
 
 Options ParseOptions(int argc, char** argv) {
-    enum { AllSongs = 256, Fade, Info, Json, Bench, Stems, StemsOnly, Version, Progress };
+    enum { AllSongs = 256, Fade, Info, Json, Bench, Stems, StemsOnly, Version, Progress, Silence };
     static const option longOptions[] = {{"output", required_argument, nullptr, 'o'},
                                          {"song", required_argument, nullptr, 's'},
                                          {"all-songs", no_argument, nullptr, AllSongs},
                                          {"seconds", required_argument, nullptr, 't'},
                                          {"fade", required_argument, nullptr, Fade},
+                                         {"silence", required_argument, nullptr, Silence},
                                          {"chip", required_argument, nullptr, 'm'},
                                          {"beeper", required_argument, nullptr, 'b'},
                                          {"volume", required_argument, nullptr, 'v'},
@@ -119,6 +122,12 @@ Options ParseOptions(int argc, char** argv) {
                 throw UsageError{"length must be a number of seconds above 0 and at most " +
                                  std::to_string(static_cast<int>(MaxSeconds)) + ": " + optarg};
             o.Seconds = seconds;
+            break;
+        case Silence:
+            if (!ParseSeconds(optarg, 0, seconds))
+                throw UsageError{"silence must be a number of seconds, 0 or more: " +
+                                 std::string(optarg)};
+            o.Silence = seconds;
             break;
         case Fade:
             if (!ParseSeconds(optarg, 0, seconds))

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "render/render.h"
+#include "songs/silence.h"
 
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@ struct Options {
     bool AllSongs = false;
     bool Stems = false, Mix = true; // the voices apart; the mix
     std::optional<double> Seconds, Fade;
+    double Silence = DefaultSilenceSeconds; // the silence rule (0: off)
     ChipSettings Settings;
     int Jobs = 1;
     bool Info = false, Json = false, Bench = false;
