@@ -35,6 +35,9 @@ struct ChipState {
     uint8_t ToneOn[3]{1, 1, 1};
     uint8_t NoiseOn[3]{1, 1, 1};
     uint8_t FixedVolume[3]{1, 1, 1};
+    // Envelope shape writes ever made (each restarts the envelope), so that a
+    // register dump can mark the frames that restart it.
+    uint32_t EnvelopeWrites = 0;
 
     // Generators
     uint16_t ToneCounter[3]{};
@@ -134,6 +137,10 @@ class SoundEngine final : public Z80Ports {
 
 // Register writes and port decoding
 void WriteRegister(ChipState& c, int reg, int value);
+// A register write at the Z80's current instant: render up to it with the old
+// state, then write, or keep the write for the next buffer when the rendering
+// filled this one.
+void RenderAndWrite(SoundEngine& e, int reg, uint8_t value);
 void OutAuto(SoundEngine& e, uint16_t port, uint8_t value);
 void OutSpectrum(SoundEngine& e, uint16_t port, uint8_t value);
 void OutCpc(SoundEngine& e, uint16_t port, uint8_t value);

@@ -26,21 +26,6 @@ namespace {
 constexpr uint8_t RegisterMask[14] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F,
                                       0x3F, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF, 0x0F};
 
-// A register write at the current instant: render up to it with the old
-// state, then write, or keep the write for the next buffer when the rendering
-// filled this one.
-void RenderAndWrite(SoundEngine& e, int reg, uint8_t value) {
-    Synthesizer(e);
-    ChipState& c = e.Chip;
-    if (c.BufferFull) {
-        c.WritePending = 1;
-        c.PendingRegister = reg;
-        c.PendingValue = value;
-    } else {
-        WriteRegister(c, reg, value);
-    }
-}
-
 // True when rendering up to now would leave room in the output buffer.
 inline bool SpanLeavesRoom(const SoundEngine& e) {
     const ChipState& c = e.Chip;
@@ -126,6 +111,18 @@ inline void OutSpectrumInline(SoundEngine& e, uint16_t port, uint8_t value) {
 
 } // namespace
 
+void RenderAndWrite(SoundEngine& e, int reg, uint8_t value) {
+    Synthesizer(e);
+    ChipState& c = e.Chip;
+    if (c.BufferFull) {
+        c.WritePending = 1;
+        c.PendingRegister = reg;
+        c.PendingValue = value;
+    } else {
+        WriteRegister(c, reg, value);
+    }
+}
+
 SoundEngine::SoundEngine() {
     Chip.OutHandler = OutAuto;
     Chip.EnvelopeStep = EnvelopeShapes[0];
@@ -148,6 +145,7 @@ void WriteRegister(ChipState& c, int reg, int value) {
     } else if (reg >= 8 && reg <= 10) {
         c.FixedVolume[reg - 8] = (v & 0x10) ? 0 : 1;
     } else if (reg == 13) {
+        ++c.EnvelopeWrites;
         c.EnvelopePosition = (v & 0x04) ? -1 : 32;
         c.EnvelopeStep = EnvelopeShapes[v];
         c.EnvelopeCounter = 0;

@@ -22,7 +22,11 @@
 #include <string>
 #include <string_view>
 
-enum class SongKind { Unknown, AY, AYM };
+enum class SongKind { Unknown, AY, AYM, YM, VTX, PSG };
+// The register-stream kinds: no Z80 runs for them.
+inline bool IsStreamKind(SongKind kind) {
+    return kind == SongKind::YM || kind == SongKind::VTX || kind == SongKind::PSG;
+}
 
 // The chip modes by index (even: AY-3-8910, odd: YM2149F; mode div 2 is the
 // channel layout): the names of the "/h" option and of zirrafon-render's --chip.
@@ -35,11 +39,12 @@ int ChipModeByName(std::string_view name);
 // the last "/" on, without blanks and control characters at either end, in
 // lower case; empty when there is none.
 std::string SongFileExtension(std::string_view fileName);
-// The player's rule: ".ay" and ".aym" by extension, anything else Unknown.
+// The player's rule: ".ay", ".aym", ".ym", ".vtx" and ".psg" by extension,
+// anything else Unknown.
 SongKind SongKindByExtension(std::string_view fileName);
 // zirrafon-render's rule: by extension, else by the file's first bytes ("ZXAY",
-// "AYM"); a file that cannot be opened counts as AY so that the reader
-// reports its error.
+// "AYM", "YM", an LHA archive, "PSG" 0x1A, VTX's "ay" or "ym"); a file that cannot be opened counts
+// as AY so that the reader reports its error.
 SongKind KindOfFile(const std::string& fileName);
 
 // How long a song plays and over how many of its last frames it fades, in
@@ -72,6 +77,7 @@ class SongSession {
 
     std::unique_ptr<SoundEngine> Engine; // the one Z80 and chip of the session
     SongList List;                       // FileKind, FileOpen, SongFile, CurrentSong, ...
+    StreamPlayer Streamer;               // drives the chip for a register-stream file
 
     // Opens a file of the given kind and builds its song list (the old file is
     // closed first). Unknown kinds change nothing and return false without a
@@ -89,18 +95,18 @@ class SongSession {
     // on exactly where the previous buffer ended; returns the values written.
     uint32_t FillBuffer(int16_t* buffer);
 
-    SongKind Kind() const { return List.FileKind == 1 ? SongKind::AYM : SongKind::AY; }
+    SongKind Kind() const;
     // The song a newly opened file starts with: its first song, or song 0 when
     // the file names one beyond its count.
     int StartingSong() const;
     // What a song list shows of song `index`: an AY song's own name, an AYM
     // file's title.
     const std::string& SongTitle(int index) const;
-    // The song and fade lengths the file gives (AY only), in 1/50 s frames and
-    // in seconds; 0 when the file gives none.
+    // The song and fade lengths the file gives (AY; a register stream's
+    // length), in 1/50 s frames and in seconds; 0 when the file gives none.
     uint32_t SongFrames(int index) const;
     uint32_t FadeFrames(int index) const;
-    double SongSeconds(int index) const { return SongFrames(index) / 50.0; }
+    double SongSeconds(int index) const;
     double FadeSeconds(int index) const { return FadeFrames(index) / 50.0; }
     // The song's length and fade as the file gives them, in output frames;
     // no length (Frames 0) when the file gives none.
@@ -111,7 +117,8 @@ class SongSession {
     // else none.
     SongTiming RenderTiming(int index, std::optional<double> seconds = {},
                             std::optional<double> fadeSeconds = {}) const;
-    // What the song's code drove since the last start: "spectrum", "cpc" or "none".
+    // What the song's code drove since the last start: "spectrum", "cpc" or
+    // "none"; a register stream's format ("ym", "vtx", "psg").
     const char* MachineName() const;
 };
 
