@@ -142,10 +142,14 @@ void SongSession::StartPlayback(int16_t* firstBuffer) {
         ::StartPlayback(*Engine, firstBuffer);
 }
 
-uint32_t SongSession::FillBuffer(int16_t* buffer) {
+uint32_t SongSession::FillBuffer(int16_t* buffer) { return FillBuffer(buffer, nullptr); }
+
+uint32_t SongSession::FillBuffer(int16_t* buffer, FrameEndObserver* observer) {
     Engine->Chip.OutputBuffer = buffer;
     if (List.Stream)
-        Streamer.FillBuffer(*Engine);
+        Streamer.FillBuffer(*Engine, observer);
+    else if (observer)
+        MakeBuffer(*Engine, *observer);
     else
         MakeBuffer(*Engine);
     return Engine->Chip.OutputCount;

@@ -94,6 +94,8 @@ class SongSession {
     // Runs the machine until `buffer` holds BufferValues 16-bit values, going
     // on exactly where the previous buffer ended; returns the values written.
     uint32_t FillBuffer(int16_t* buffer);
+    // The same, telling `observer` of every frame end (register dumps).
+    uint32_t FillBuffer(int16_t* buffer, FrameEndObserver* observer);
 
     SongKind Kind() const;
     // The song a newly opened file starts with: its first song, or song 0 when

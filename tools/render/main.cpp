@@ -1,4 +1,5 @@
-// zirrafon-render: renders songs of ".ay" and ".aym" files to WAV files without
+// zirrafon-render: renders songs of ".ay", ".aym" and register-stream files
+// (".ym", ".vtx", ".psg") to WAV files or register dumps without
 // a window or an audio device, lists their texts and songs, or measures how
 // fast they render. The samples are the player's own (see render.cpp); the
 // song length, the fade and the choice of songs are this tool's additions.
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -30,14 +32,17 @@ constexpr double MaxSeconds = 6 * 3600; // keeps the WAV data below 4 GiB
 
 const char* const HelpText =
     "Usage: zirrafon-render [options] FILE...\n"
-    "Renders songs of .ay and .aym files to 16-bit stereo WAV at 44,100 Hz.\n"
+    "Renders songs of .ay, .aym, .ym, .vtx and .psg files to 16-bit stereo WAV at\n"
+    "44,100 Hz.\n"
     "\n"
     "  -o, --output PATH   a .wav file when one song is rendered, a folder (made when\n"
     "                      missing) when several are; '-' writes the one song to\n"
     "                      standard output. Without it the files go to the current\n"
     "                      directory as STEM.wav, or STEM-NN.wav (NN = song number)\n"
     "                      with --all-songs; STEM is the song file's name without\n"
-    "                      its extension.\n"
+    "                      its extension. A .ym or .psg file gets the song's\n"
+    "                      register dump instead: the chip's registers at every\n"
+    "                      frame end (uncompressed YM6 with the texts, or PSG)\n"
     "  -s, --song N        the song to render, counted from 1 (default: the file's\n"
     "                      first song)\n"
     "      --all-songs     render every song of each file\n"
@@ -270,15 +275,33 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
-const char* KindName(SongKind kind) { return kind == SongKind::AYM ? "aym" : "ay"; }
+const char* KindName(SongKind kind) {
+    switch (kind) {
+    case SongKind::AYM: return "aym";
+    case SongKind::YM: return "ym";
+    case SongKind::VTX: return "vtx";
+    case SongKind::PSG: return "psg";
+    default: return "ay";
+    }
+}
 
 void PrintInfo(const SongSession& file, const std::string& fileName) {
     const SongList& list = file.List;
-    std::printf("File: %s\nType: %s\n", fileName.c_str(),
-                file.Kind() == SongKind::AYM ? "AYM" : "AY");
-    if (file.Kind() == SongKind::AYM) std::printf("Name: %s\n", list.SongNameText.c_str());
+    std::string type = KindName(file.Kind());
+    for (char& c : type) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::printf("File: %s\nType: %s\n", fileName.c_str(), type.c_str());
+    if (file.Kind() != SongKind::AY) std::printf("Name: %s\n", list.SongNameText.c_str());
     std::printf("Author: %s\n", list.AuthorText.c_str());
-    if (file.Kind() == SongKind::AY) std::printf("Misc: %s\n", list.MiscText.c_str());
+    if (file.Kind() != SongKind::AYM) std::printf("Misc: %s\n", list.MiscText.c_str());
+    if (const RegisterStream* s = list.Stream.get()) {
+        std::printf("Version: %s%s\nFrames: %u at %u Hz, loop from %u\nClock: %u Hz\n",
+                    s->Version.c_str(), s->Packed ? " (packed)" : "", s->FrameCount, s->FrameRate,
+                    s->LoopFrame, s->ChipClock);
+        if (s->Format == StreamFormat::VTX)
+            std::printf("Chip: %s %s, year %u\nProgram: %s\nTracker: %s\n", s->DeclaredChip.c_str(),
+                        s->DeclaredLayout.c_str(), s->Year, s->Program.c_str(), s->Tracker.c_str());
+        if (!s->Digidrums.empty()) std::printf("Digidrums: %zu\n", s->Digidrums.size());
+    }
     std::printf("Songs: %d, first %d\n", list.SongCount, list.FirstSong + 1);
     for (int i = 0; i < list.SongCount; ++i) {
         std::printf("%4d  %s", i + 1, file.SongTitle(i).c_str());
@@ -288,12 +311,33 @@ void PrintInfo(const SongSession& file, const std::string& fileName) {
     }
 }
 
+// A register stream's header, as JSON members that follow others.
+std::string StreamJson(const RegisterStream* s) {
+    if (!s) return {};
+    std::string out = ", \"version\": " + JsonString(s->Version) +
+                      ", \"packed\": " + (s->Packed ? "true" : "false") +
+                      ", \"interleaved\": " + (s->Interleaved ? "true" : "false") +
+                      ", \"frameCount\": " + std::to_string(s->FrameCount) +
+                      ", \"frameRate\": " + std::to_string(s->FrameRate) +
+                      ", \"clock\": " + std::to_string(s->ChipClock) +
+                      ", \"loopFrame\": " + std::to_string(s->LoopFrame) +
+                      ", \"comment\": " + JsonString(s->Comment) +
+                      ", \"digidrums\": " + std::to_string(s->Digidrums.size());
+    if (s->Format == StreamFormat::VTX)
+        out += ", \"chip\": " + JsonString(s->DeclaredChip) +
+               ", \"layout\": " + JsonString(s->DeclaredLayout) +
+               ", \"year\": " + std::to_string(s->Year) +
+               ", \"program\": " + JsonString(s->Program) +
+               ", \"tracker\": " + JsonString(s->Tracker);
+    return out;
+}
+
 std::string JsonInfo(const SongSession& file, const std::string& fileName) {
     const SongList& list = file.List;
     std::string out = "{\"file\": " + JsonString(fileName) + ", \"type\": \"" +
                       KindName(file.Kind()) + "\", \"title\": " + JsonString(list.SongNameText) +
                       ", \"author\": " + JsonString(list.AuthorText) +
-                      ", \"misc\": " + JsonString(list.MiscText) +
+                      ", \"misc\": " + JsonString(list.MiscText) + StreamJson(list.Stream.get()) +
                       ", \"songCount\": " + std::to_string(list.SongCount) +
                       ", \"firstSong\": " + std::to_string(list.FirstSong + 1) + ", \"songs\": [";
     for (int i = 0; i < list.SongCount; ++i) {
@@ -539,6 +583,12 @@ int Run(const Options& o) {
                                              ? Stem(o.Files[f]) + suffix
                                              : folder + "/" + Stem(o.Files[f]) + suffix;
                 if (o.Mix) t.OutputPath = named ? *o.Output : base + ".wav";
+                // "-o X.ym" or "-o X.psg": the song's registers instead of its sound.
+                if (named) {
+                    const std::string ext = SongFileExtension(*o.Output);
+                    if (ext == ".ym") t.Job.Dump = DumpFormat::YM;
+                    if (ext == ".psg") t.Job.Dump = DumpFormat::PSG;
+                }
                 if (o.Stems)
                     for (int v = 0; v < VoiceCount; ++v)
                         t.VoicePaths[v] = base + "-" + VoiceNames[v] + ".wav";

@@ -68,6 +68,31 @@ void ToOutputBytes(int16_t* buffer, uint64_t frames, uint64_t first, const SongT
     }
 }
 
+// A register dump of the song's frames that end within the job's length, taken
+// at every frame end of the same run that would make its sound.
+template <typename Write> void WriteDump(SongSession& file, const RenderJob& job, Write write) {
+    std::vector<int16_t> buffer(BufferValues);
+    file.StartPlayback(buffer.data());
+    RegisterRecorder recorder(*file.Engine);
+    for (uint64_t done = 0; done < job.Frames; done += BufferValues / 2)
+        file.FillBuffer(buffer.data(), &recorder);
+    const RegisterStream* stream = file.List.Stream.get();
+    const uint32_t rate = stream ? stream->FrameRate : 50;
+    const uint32_t clock = stream                                        ? stream->ChipClock
+                           : std::strcmp(file.MachineName(), "cpc") == 0 ? 1000000
+                                                                         : SpectrumChipClock;
+    std::vector<uint8_t> frames = recorder.Frames();
+    frames.resize(
+        std::min<size_t>(frames.size(), job.Frames * rate / SampleRate * StreamRegisters));
+    const SongList& list = file.List;
+    const std::vector<uint8_t> bytes =
+        job.Dump == DumpFormat::YM
+            ? WriteYM6(frames, clock, rate, 0,
+                       {file.SongTitle(job.Song), list.AuthorText, list.MiscText})
+            : WritePSG(frames);
+    write(bytes.data(), bytes.size());
+}
+
 } // namespace
 
 RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
@@ -87,6 +112,13 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
         if (std::fwrite(data, 1, bytes, output) != bytes) throw SongIOError(std::strerror(errno));
     };
     file->LoadSong(job.Song);
+    if (job.Dump != DumpFormat::None) {
+        WriteDump(*file, job, write);
+        RenderOutcome outcome;
+        outcome.CpuSeconds = ThreadCpuSeconds() - cpuStart;
+        outcome.Machine = file->MachineName();
+        return outcome;
+    }
 
     uint8_t header[44];
     MakeWavHeader(header, job.Frames);
@@ -96,7 +128,8 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
     file->StartPlayback(buffer.data());
     std::unique_ptr<VoiceSplitter> voices;
     if (std::any_of(std::begin(job.Voices), std::end(job.Voices), [](std::FILE* f) { return f; }))
-        voices = std::make_unique<VoiceSplitter>(*engine, settings, job);
+        voices = std::make_unique<VoiceSplitter>(*engine, settings, job,
+                                                 file->List.Stream ? &file->Streamer : nullptr);
 
     const SongTiming timing{job.Frames, std::min(job.FadeFrames, job.Frames)};
     for (uint64_t done = 0; done < job.Frames;) {
