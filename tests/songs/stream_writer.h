@@ -28,8 +28,12 @@ inline void Le16(Bytes& out, uint16_t v) {
     out.push_back(static_cast<uint8_t>(v));
     out.push_back(static_cast<uint8_t>(v >> 8));
 }
+// Byte by byte: GCC 12 sees out-of-bounds copies in vector range inserts here.
+template <typename Range> void Append(Bytes& out, const Range& bytes) {
+    for (const auto b : bytes) out.push_back(static_cast<uint8_t>(b));
+}
 inline void Text(Bytes& out, const std::string& t) {
-    out.insert(out.end(), t.begin(), t.end());
+    Append(out, t);
     out.push_back(0);
 }
 
@@ -114,8 +118,8 @@ inline Bytes Lha(const Bytes& file, bool compress = true) {
     uint8_t sum = 0;
     for (uint8_t b : h) sum = static_cast<uint8_t>(sum + b);
     Bytes out{static_cast<uint8_t>(h.size()), sum};
-    out.insert(out.end(), h.begin(), h.end());
-    out.insert(out.end(), packed.begin(), packed.end());
+    Append(out, h);
+    Append(out, packed);
     out.push_back(0); // end of archive
     return out;
 }
@@ -138,10 +142,11 @@ struct YMPlan {
 
 inline Bytes MakeYM(const YMPlan& p) {
     using namespace stream_writer;
-    Bytes out(p.Version.begin(), p.Version.end());
+    Bytes out;
+    Append(out, p.Version);
     if (p.Version == "YM5!" || p.Version == "YM6!") {
         const std::string check = "LeOnArD!";
-        out.insert(out.end(), check.begin(), check.end());
+        Append(out, check);
         Be32(out, static_cast<uint32_t>(static_cast<int32_t>(p.Frames.size()) + p.FrameCountShift));
         Be32(out, p.Attributes | (p.Interleaved ? 1 : 0));
         Be16(out, static_cast<uint16_t>(p.Drums.size()));
@@ -151,17 +156,17 @@ inline Bytes MakeYM(const YMPlan& p) {
         Be16(out, 0);
         for (const Bytes& d : p.Drums) {
             Be32(out, static_cast<uint32_t>(d.size()));
-            out.insert(out.end(), d.begin(), d.end());
+            Append(out, d);
         }
         Text(out, p.Title);
         Text(out, p.Author);
         Text(out, p.Comment);
         const Bytes regs = Registers(p.Frames, 16, p.Interleaved);
-        out.insert(out.end(), regs.begin(), regs.end());
-        out.insert(out.end(), {'E', 'n', 'd', '!'});
+        Append(out, regs);
+        Append(out, std::string("End!"));
     } else {
         const Bytes regs = Registers(p.Frames, 14, true);
-        out.insert(out.end(), regs.begin(), regs.end());
+        Append(out, regs);
         if (p.Version == "YM3b") Be32(out, p.Loop);
     }
     return p.Packed ? Lha(out) : out;
@@ -181,7 +186,8 @@ struct VTXPlan {
 
 inline Bytes MakeVTX(const VTXPlan& p) {
     using namespace stream_writer;
-    Bytes out(p.Chip.begin(), p.Chip.end());
+    Bytes out;
+    Append(out, p.Chip);
     out.push_back(p.Layout);
     Le16(out, p.Loop);
     Le32(out, p.Clock);
@@ -191,13 +197,13 @@ inline Bytes MakeVTX(const VTXPlan& p) {
     Le32(out, static_cast<uint32_t>(static_cast<int32_t>(regs.size()) + p.SizeShift));
     for (const std::string& t : p.Texts) Text(out, t);
     const Bytes packed = Lh5(regs);
-    out.insert(out.end(), packed.begin(), packed.end());
+    Append(out, packed);
     return out;
 }
 
 // PSG bytes from a list of (register, value) pairs and markers.
 inline Bytes MakePSG(const Bytes& body) {
     Bytes out{'P', 'S', 'G', 0x1A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    out.insert(out.end(), body.begin(), body.end());
+    stream_writer::Append(out, body);
     return out;
 }
