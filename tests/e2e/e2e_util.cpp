@@ -163,6 +163,10 @@ QProcessEnvironment PrivateSoundServer::Environment() const {
     env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), dir_ + QStringLiteral("/pulse"));
     env.insert(QStringLiteral("PULSE_STATE_PATH"), dir_ + QStringLiteral("/state"));
     env.insert(QStringLiteral("PULSE_SERVER"), server_);
+    // No session bus at all: this server must not meet the bed's sound server
+    // (or the user's) on a bus, where the second to come is refused.
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+               QStringLiteral("unix:path=") + dir_ + QStringLiteral("/no-bus"));
     return env;
 }
 

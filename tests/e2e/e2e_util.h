@@ -19,11 +19,12 @@ constexpr int ValuesPerSecond = 2 * Rate;
 
 // The sink the bed records from, or empty when the bed is not there.
 QString BedSink();
-// Skips the calling test when the bed's environment is missing.
+// Fails the calling test when the bed's environment is missing: a test that
+// cannot get its bed has not shown anything.
 #define E2E_REQUIRE_BED()                                                                          \
     do {                                                                                           \
         if (::e2e::BedSink().isEmpty())                                                            \
-            GTEST_SKIP() << "the end-to-end bed is not running (source scripts/e2e-bed)";          \
+            GTEST_FAIL() << "the end-to-end bed is not running (source scripts/e2e-bed)";          \
     } while (0)
 
 QString DemoFile(const char* name); // assets/demo/NAME

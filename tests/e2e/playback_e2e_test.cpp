@@ -1,11 +1,11 @@
-// The player's sound on the real audio path: the main window plays the demo
+// The player's sound on the real audio path: the player plays the demo
 // songs through Qt Multimedia into the bed's PulseAudio null sink, the sink's
 // monitor is recorded, and the recording must equal zirrafon-render's output
 // for the same song sample for sample (after the leading silence).
 #include "../songs/song_files.h"
 #include "e2e_util.h"
 #include "platform/messages.h"
-#include "ui/form1.h"
+#include "playback/player.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -25,19 +25,33 @@ namespace {
 
 using e2e::ValuesPerSecond;
 
+// A player on the real sound device whose failures come up as boxes, as the
+// face shows them.
+class ShownPlayer : public Player {
+  public:
+    ShownPlayer() {
+        connect(this, &Player::Failed,
+                [](const QString& text, const QString& caption, MessageIcon icon) {
+                    ShowMessage(nullptr, text, caption, icon);
+                });
+    }
+    bool Playing() const { return State() != PlayState::Stopped; }
+};
+
 class RealOutput : public ::testing::Test {
   protected:
     void SetUp() override {
         E2E_REQUIRE_BED();
         messages.Install();
-        form = std::make_unique<TForm1>();
+        form = std::make_unique<ShownPlayer>();
         form->OpenAndPlay(e2e::DemoFile("demo.ay"));
-        ASSERT_TRUE(form->Playback->Playing) << Messages();
-        form->StopButtonAction();
+        ASSERT_TRUE(form->Playing()) << Messages();
+        form->Stop();
         QTest::qWait(200); // what was heard of the first start has gone
     }
     void TearDown() override {
-        if (form) form->StopButtonAction();
+        if (form) form->Stop();
+        QCoreApplication::processEvents();
         EXPECT_TRUE(messages.Messages.empty()) << Messages();
     }
 
@@ -54,9 +68,8 @@ class RealOutput : public ::testing::Test {
     }
     // Starts song `song` (counted from 1) of the open file.
     void PlaySong(int song) {
-        form->Playback->List.CurrentSong = song - 1;
-        form->PlayButtonAction();
-        ASSERT_TRUE(form->Playback->Playing) << Messages();
+        form->PlaySongAt(song - 1);
+        ASSERT_TRUE(form->Playing()) << Messages();
     }
     static std::vector<int16_t> Reference(int song, double seconds) {
         std::string error;
@@ -66,7 +79,7 @@ class RealOutput : public ::testing::Test {
     }
 
     MessageRecorder messages;
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<ShownPlayer> form;
     e2e::Recording recording;
 };
 
@@ -76,7 +89,7 @@ TEST_F(RealOutput, EveryDemoSongSoundsExactlyAsRendered) {
         StartRecording();
         PlaySong(song);
         QTest::qWait(2600);
-        form->StopButtonAction();
+        form->Stop();
         QTest::qWait(150);
         const std::vector<int16_t> rec = recording.Stop();
         const std::vector<int16_t> ref = Reference(song, 4);
@@ -88,13 +101,13 @@ TEST_F(RealOutput, PauseAndResumeContinueAtTheNextFrame) {
     StartRecording();
     PlaySong(1);
     QTest::qWait(1200);
-    form->PauseButtonAction();
-    ASSERT_TRUE(form->Playback->Paused);
+    form->Pause();
+    ASSERT_TRUE((form->State() == PlayState::Paused));
     QTest::qWait(800);
-    form->PauseButtonAction();
-    ASSERT_FALSE(form->Playback->Paused);
+    form->Pause();
+    ASSERT_FALSE((form->State() == PlayState::Paused));
     QTest::qWait(1600);
-    form->StopButtonAction();
+    form->Stop();
     QTest::qWait(150);
     const std::vector<int16_t> rec = recording.Stop();
     size_t gap = 0;
@@ -111,7 +124,7 @@ TEST_F(RealOutput, StopSilencesAtOnce) {
     clock.start();
     PlaySong(1);
     QTest::qWait(1500);
-    form->StopButtonAction();
+    form->Stop();
     const double wall = static_cast<double>(clock.elapsed()) / 1000;
     QTest::qWait(1000);
     const std::vector<int16_t> rec = recording.Stop();
@@ -140,16 +153,12 @@ TEST_F(RealOutput, ControlsAreHeardWithinTwoBuffers) {
         const char* what;
         int song;
         int atMs;
-        std::function<void(TForm1&)> make;
+        std::function<void(Player&)> make;
     };
     const Change changes[] = {
-        {"volume 0", 1, 1500,
-         [](TForm1& f) {
-             f.Settings.Volume = 0;
-             f.DrawVolume();
-         }},
-        {"beeper level 0", 3, 1700, [](TForm1& f) { f.Settings.SetBeeperSetting(0); }},
-        {"chip YMMONO", 1, 1900, [](TForm1& f) { f.Settings.SetChipMode(1); }},
+        {"volume 0", 1, 1500, [](Player& p) { p.Settings().SetVolume(0); }},
+        {"beeper level 0", 3, 1700, [](Player& p) { p.Settings().SetBeeperSetting(0); }},
+        {"chip YMMONO", 1, 1900, [](Player& p) { p.Settings().SetChipMode(1); }},
     };
     for (const Change& c : changes) {
         SCOPED_TRACE(c.what);
@@ -161,7 +170,7 @@ TEST_F(RealOutput, ControlsAreHeardWithinTwoBuffers) {
         c.make(*form);
         const double changedAt = static_cast<double>(clock.elapsed()) / 1000;
         QTest::qWait(1500);
-        form->StopButtonAction();
+        form->Stop();
         QTest::qWait(150);
         const std::vector<int16_t> rec = recording.Stop();
         const std::vector<int16_t> ref = Reference(c.song, 5);
@@ -177,10 +186,9 @@ TEST_F(RealOutput, ControlsAreHeardWithinTwoBuffers) {
                     heardAt - changedAt);
         EXPECT_GT(heardAt, changedAt - 0.3) << "the change came before it was made";
         EXPECT_LE(heardAt - changedAt, 0.8);
-        form->Settings.SetChipMode(DefaultChipMode);
-        form->Settings.SetBeeperSetting(DefaultBeeperSetting);
-        form->Settings.Volume = VolumeZoneHeight;
-        form->DrawVolume();
+        form->Settings().SetChipMode(DefaultChipMode);
+        form->Settings().SetBeeperSetting(DefaultBeeperSetting);
+        form->Settings().SetVolume(VolumeZoneHeight);
     }
 }
 
@@ -199,12 +207,12 @@ TEST_F(RealOutput, FollowedSongLengthsPlayTheSongsOneAfterAnother) {
     }
     for (const bool follow : {true, false}) {
         SCOPED_TRACE(follow ? "followed" : "not followed");
-        form->Settings.SetFollowSongLengths(follow);
+        form->Settings().SetFollowSongLengths(follow);
         StartRecording();
         form->OpenAndPlay(file);
         QTest::qWait(follow ? 7000 : 4500);
-        EXPECT_EQ(form->Playback->Playing, !follow);
-        form->StopButtonAction();
+        EXPECT_EQ(form->Playing(), !follow);
+        form->Stop();
         QTest::qWait(150);
         const std::vector<int16_t> rec = recording.Stop();
         std::string error;
@@ -234,7 +242,7 @@ TEST_F(RealOutput, FollowedSongLengthsPlayTheSongsOneAfterAnother) {
             EXPECT_GT(static_cast<double>(*last - *first) / ValuesPerSecond, 3.5);
         }
     }
-    form->Settings.SetFollowSongLengths(false);
+    form->Settings().SetFollowSongLengths(false);
 }
 
 TEST_F(RealOutput, AStallOfTheGuiThreadLeavesNoGap) {
@@ -248,7 +256,7 @@ TEST_F(RealOutput, AStallOfTheGuiThreadLeavesNoGap) {
         stalled = stall.elapsed();
     });
     QTest::qWait(3000);
-    form->StopButtonAction();
+    form->Stop();
     QTest::qWait(150);
     const std::vector<int16_t> rec = recording.Stop();
     ASSERT_GE(stalled, 300);
@@ -314,28 +322,32 @@ class NoSoundServerChild : public ::testing::Test {
 void NoSoundServerChild::TestBody() {
     MessageRecorder messages;
     messages.Install();
-    TForm1 form;
+    ShownPlayer form;
     form.OpenAndPlay(e2e::DemoFile("demo.ay"));
+    QCoreApplication::processEvents(); // the boxes come up from the event loop
     ASSERT_EQ(messages.Messages.size(), 1u);
     EXPECT_EQ(messages.Messages[0].Caption, QStringLiteral("WaveOutOpen"));
     EXPECT_EQ(messages.Messages[0].Text, QStringLiteral("No audio output device is available"));
     EXPECT_EQ(messages.Messages[0].Icon, MessageIcon::None);
-    EXPECT_FALSE(form.Playback->Playing);
-    EXPECT_TRUE(form.Playback->List.FileOpen);
-    EXPECT_EQ(form.SongCountShown, 3);
+    EXPECT_FALSE(form.Playing());
+    EXPECT_TRUE(form.NowPlaying().FileOpen);
+    EXPECT_EQ(form.NowPlaying().Count, 3);
 
     // Stop and pause do nothing; play and next try again and say so again.
-    form.StopButtonAction();
-    form.PauseButtonAction();
+    form.Stop();
+    form.Pause();
+    QCoreApplication::processEvents(); // the boxes come up from the event loop
     EXPECT_EQ(messages.Messages.size(), 1u);
-    form.NextButtonAction();
-    EXPECT_EQ(form.SongNumberShown, 2);
+    form.Next();
+    EXPECT_EQ(form.NowPlaying().Number, 2);
+    QCoreApplication::processEvents(); // the boxes come up from the event loop
     ASSERT_EQ(messages.Messages.size(), 2u);
     EXPECT_EQ(messages.Messages[1].Caption, QStringLiteral("WaveOutOpen"));
     form.OpenAndPlay(e2e::DemoFile("tune.asm.ay"));
+    QCoreApplication::processEvents(); // the boxes come up from the event loop
     EXPECT_EQ(messages.Messages.size(), 3u);
     EXPECT_EQ(messages.Messages.back().Caption, QStringLiteral("Zirrafon"));
-    EXPECT_FALSE(form.Playback->List.FileOpen);
+    EXPECT_FALSE(form.NowPlaying().FileOpen);
 }
 
 // A sound server that goes away while a song plays: both buffers come back,
@@ -382,9 +394,9 @@ class LostSoundServerChild : public ::testing::Test {
 void LostSoundServerChild::TestBody() {
     MessageRecorder messages;
     messages.Install();
-    TForm1 form;
+    ShownPlayer form;
     form.OpenAndPlay(e2e::DemoFile("demo.ay"));
-    ASSERT_TRUE(form.Playback->Playing);
+    ASSERT_TRUE(form.Playing());
     ASSERT_TRUE(messages.Messages.empty()) << messages.Messages[0].Text.toStdString();
     std::printf("CHILD PLAYING\n");
     std::fflush(stdout);
@@ -401,16 +413,18 @@ void LostSoundServerChild::TestBody() {
     captions.sort();
     EXPECT_EQ(captions,
               (QStringList{QStringLiteral("WaveOutWriteN1A"), QStringLiteral("WaveOutWriteN2A")}));
-    EXPECT_TRUE(form.Playback->Playing);
+    EXPECT_TRUE(form.Playing());
 
     // Both buffers are out of the cycle: nothing more happens until stop.
     QTest::qWait(500);
     EXPECT_EQ(messages.Messages.size(), 2u);
-    form.StopButtonAction();
-    EXPECT_FALSE(form.Playback->Playing);
+    form.Stop();
+    EXPECT_FALSE(form.Playing());
+    QCoreApplication::processEvents(); // the boxes come up from the event loop
     EXPECT_EQ(messages.Messages.size(), 2u);
-    form.PlayButtonAction();
-    EXPECT_FALSE(form.Playback->Playing);
+    form.Play();
+    EXPECT_FALSE(form.Playing());
+    QCoreApplication::processEvents(); // the boxes come up from the event loop
     ASSERT_EQ(messages.Messages.size(), 3u);
     EXPECT_EQ(messages.Messages[2].Caption, QStringLiteral("WaveOutOpen"));
     EXPECT_FALSE(messages.Messages[2].Text.isEmpty());
