@@ -145,14 +145,14 @@ void SongSession::StartPlayback(int16_t* firstBuffer) {
 uint32_t SongSession::FillBuffer(int16_t* buffer) { return FillBuffer(buffer, nullptr); }
 
 uint32_t SongSession::FillBuffer(int16_t* buffer, FrameEndObserver* observer) {
-    Engine->Chip.OutputBuffer = buffer;
+    Engine->Chip.Cursor.OutputBuffer = buffer;
     if (List.Stream)
         Streamer.FillBuffer(*Engine, observer);
     else if (observer)
         MakeBuffer(*Engine, *observer);
     else
         MakeBuffer(*Engine);
-    return Engine->Chip.OutputCount;
+    return Engine->Chip.Cursor.OutputCount;
 }
 
 SongKind SongSession::Kind() const {
@@ -207,7 +207,7 @@ const char* SongSession::MachineName() const {
         static const char* const formats[] = {"ym", "vtx", "psg"};
         return formats[static_cast<int>(List.Stream->Format)];
     }
-    const OutHandlerFn handler = Engine->Chip.OutHandler;
+    const OutHandlerFn handler = Engine->Chip.Machine.OutHandler;
     return handler == &OutSpectrum ? "spectrum" : handler == &OutCpc ? "cpc" : "none";
 }
 

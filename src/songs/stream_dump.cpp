@@ -6,18 +6,18 @@
 #include <algorithm>
 
 RegisterRecorder::RegisterRecorder(const SoundEngine& e)
-    : engine_(e), restarts_(e.Chip.EnvelopeWrites) {}
+    : engine_(e), restarts_(e.Chip.Registers.EnvelopeWrites) {}
 
 void RegisterRecorder::FrameEnded(int32_t) {
     const ChipState& c = engine_.Chip;
     uint8_t regs[StreamRegisters]{};
-    std::copy(std::begin(c.Regs), std::end(c.Regs), regs);
-    uint32_t restarts = c.EnvelopeWrites;
+    std::copy(std::begin(c.Registers.Values), std::end(c.Registers.Values), regs);
+    uint32_t restarts = c.Registers.EnvelopeWrites;
     // A write that the frame made but that waits for the next buffer is the
     // frame's all the same.
-    if (c.WritePending && c.PendingRegister >= 0 && c.PendingRegister < 14) {
-        regs[c.PendingRegister] = static_cast<uint8_t>(c.PendingValue);
-        if (c.PendingRegister == 13) ++restarts;
+    if (c.Deferred.WritePending && c.Deferred.Register >= 0 && c.Deferred.Register < 14) {
+        regs[c.Deferred.Register] = static_cast<uint8_t>(c.Deferred.Value);
+        if (c.Deferred.Register == 13) ++restarts;
     }
     if (restarts == restarts_) regs[13] = 0xFF; // the envelope was not restarted
     restarts_ = restarts;

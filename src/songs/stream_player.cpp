@@ -48,10 +48,10 @@ void StreamPlayer::Start(SoundEngine& e, const RegisterStream& stream, int16_t* 
     // Chip ticks (clock / 8) per T-state in 32.32 and per output frame in
     // 16.16, derived as the Spectrum's and the CPC's constants are.
     const uint64_t tickRate = stream.ChipClock; // ticks/s * 8
-    c.TicksPerTState = (tickRate * (uint64_t{1} << 32) + 4 * uint64_t{TStatesPerSecond}) /
-                       (8 * uint64_t{TStatesPerSecond});
-    c.TicksPerSample = Round(tickRate * 65536, 8 * uint64_t{44100});
-    c.SampleBoundary = c.TicksPerSample;
+    c.Machine.TicksPerTState = (tickRate * (uint64_t{1} << 32) + 4 * uint64_t{TStatesPerSecond}) /
+                               (8 * uint64_t{TStatesPerSecond});
+    c.Machine.TicksPerSample = Round(tickRate * 65536, 8 * uint64_t{44100});
+    c.Cursor.SampleBoundary = c.Machine.TicksPerSample;
     stream_ = &stream;
     frame_ = 0;
     framesBegun_ = 0;
@@ -164,7 +164,7 @@ void StreamPlayer::BeginFrame(SoundEngine& e) {
                 t.On = !t.On;
                 writes_.push_back({t.Next, voiceRegister, t.On ? volume_[t.Voice] : uint8_t{0}});
             } else if (t.Kind == SyncBuzzer) {
-                const uint8_t current = shape != 0xFF ? shape : e.Chip.Regs[13];
+                const uint8_t current = shape != 0xFF ? shape : e.Chip.Registers.Values[13];
                 writes_.push_back({t.Next, 13, static_cast<uint8_t>(current & 0x0F)});
             } else if (t.DrumPosition < t.Drum->size()) {
                 writes_.push_back({t.Next, voiceRegister, (*t.Drum)[t.DrumPosition++]});
@@ -189,7 +189,7 @@ void StreamPlayer::FillBuffer(SoundEngine& e, FrameEndObserver* observer) {
         SettleGenerators(c);
         return;
     }
-    while (c.OutputCount < BufferValues) {
+    while (c.Cursor.OutputCount < BufferValues) {
         if (!inFrame_) {
             BeginFrame(e);
             inFrame_ = true;
@@ -205,7 +205,7 @@ void StreamPlayer::FillBuffer(SoundEngine& e, FrameEndObserver* observer) {
         e.Z80.TStates = frameLength_;
         Synthesizer(e);
         e.Z80.TStates = 0;
-        c.LastSynthTState -= frameLength_;
+        c.Cursor.LastSynthTState -= frameLength_;
         inFrame_ = false;
         if (observer) observer->FrameEnded(0);
     }

@@ -188,7 +188,7 @@ TEST_F(RealOutput, ControlsAreHeardWithinTwoBuffers) {
         EXPECT_LE(heardAt - changedAt, 0.8);
         form->Settings().SetChipMode(DefaultChipMode);
         form->Settings().SetBeeperSetting(DefaultBeeperSetting);
-        form->Settings().SetVolume(VolumeZoneHeight);
+        form->Settings().SetVolume(VolumeSteps);
     }
 }
 

@@ -1,16 +1,16 @@
-// libFuzzer target for the song readers: the input is written to a file and
-// opened as an ".ay" file, then as an ".aym" file; whatever is accepted starts
-// its first and last songs and renders one buffer of the first. Only the
-// readers' own errors may come out; the sanitizers catch everything else.
-#include "songs/session.h"
+// libFuzzer target for the song readers and the renderers behind them: the
+// input is written to a file and opened as an ".ay" file, then as an ".aym"
+// file; whatever is accepted plays a few buffers with the settings changing
+// between them, on the fast renderers and on the definition (fuzz_play.h).
+// Only the readers' own errors may come out; a difference between the two
+// renderings aborts, and the sanitizers catch everything else.
+#include "fuzz_play.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -26,15 +26,6 @@ const std::string& ScratchFile() {
     return name;
 }
 
-void Play(SongSession& session) {
-    const SongList& list = session.List;
-    if (list.SongCount > 1) session.LoadSong(list.SongCount - 1);
-    session.LoadSong(list.FirstSong);
-    std::vector<int16_t> buffer(BufferValues);
-    session.StartPlayback(buffer.data());
-    if (session.FillBuffer(buffer.data()) != BufferValues) std::abort();
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -43,10 +34,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size && std::fwrite(data, 1, size, f) != size) std::abort();
     std::fclose(f);
 
+    uint8_t control[4];
+    fuzzplay::ControlBytes(data, size, control);
     for (const SongKind kind : {SongKind::AY, SongKind::AYM}) {
-        SongSession session;
         try {
-            if (session.Open(ScratchFile(), kind, nullptr)) Play(session);
+            if (fuzzplay::PlayBothWays(ScratchFile(), kind, control) ==
+                fuzzplay::Outcome::Differed) {
+                std::fprintf(stderr, "the fast renderers and the definition differ\n");
+                std::abort();
+            }
         } catch (const SongIOError&) {
             // a refused file
         }

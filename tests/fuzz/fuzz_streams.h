@@ -23,5 +23,5 @@ inline void FuzzStream(StreamFormat format, const uint8_t* data, size_t size) {
     StreamPlayer player;
     player.Start(engine, *stream, buffer.data());
     player.FillBuffer(engine);
-    if (engine.Chip.OutputCount != BufferValues) std::abort();
+    if (engine.Chip.Cursor.OutputCount != BufferValues) std::abort();
 }

@@ -1,6 +1,7 @@
 // Real song files: every song opens and plays; and damaged copies of them
 // (every truncation, random byte changes) end in acceptance or a clear error,
 // never in a crash, a hang or a read outside the file or the memory.
+#include "../fuzz/fuzz_play.h"
 #include "song_files.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,21 @@ std::vector<std::string> FilesIn(const std::string& folder) {
 }
 
 std::vector<std::string> RealSongs() { return FilesIn(ZIRRAFON_TESTDATA_DIR "/ay/"); }
+
+// Inputs that made the fuzz targets fail once, kept here and in the shared
+// test data: each plays as the definition plays it, with the settings changing
+// between buffers, or is refused.
+std::vector<std::string> FuzzFindings() {
+    std::vector<std::string> files;
+    for (const char* folder :
+         {ZIRRAFON_SOURCE_DIR "/tests/fuzz/regressions", ZIRRAFON_TESTDATA_DIR "/crashes"}) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+            files.push_back(entry.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
 
 // The real songs, the project's demo songs (when they are built) and two
 // built files: an AYM file and an AY file whose pointers point backwards.
@@ -73,13 +89,13 @@ TEST(RealSongs, EverySongPlaysTenSecondsOnTheSpectrum) {
             SongSession session;
             ASSERT_TRUE(OpenSong(session, file));
             SoundEngine* engine = session.Engine.get();
-            SetChipAndChannels(engine->Chip, DefaultChipMode, VolumeZoneHeight);
-            session.LoadSong(song);
+            SetChipAndChannels(engine->Chip, DefaultChipMode, VolumeSteps, VolumeSteps);
+            SongStream stream(session);
+            stream.Start(song);
             std::vector<int16_t> buffer(BufferValues);
-            session.StartPlayback(buffer.data());
             bool sound = false;
             for (int i = 0; i < Buffers; ++i) {
-                ASSERT_EQ(session.FillBuffer(buffer.data()), uint32_t{BufferValues});
+                ASSERT_EQ(stream.Fill(buffer.data(), BufferValues), uint32_t{BufferValues});
                 sound = sound ||
                         std::any_of(buffer.begin(), buffer.end(), [](int16_t v) { return v != 0; });
             }
@@ -87,11 +103,11 @@ TEST(RealSongs, EverySongPlaysTenSecondsOnTheSpectrum) {
             // Songs for the beeper alone never address the chip, so the machine
             // stays undecided for them; every song that uses the chip is found
             // to be a Spectrum song.
-            const bool chipUntouched =
-                std::all_of(std::begin(engine->Chip.Regs), std::end(engine->Chip.Regs),
-                            [](uint8_t r) { return r == 0; });
-            if (engine->Chip.OutHandler != &OutAuto || !chipUntouched) {
-                EXPECT_EQ(engine->Chip.OutHandler, &OutSpectrum);
+            const bool chipUntouched = std::all_of(std::begin(engine->Chip.Registers.Values),
+                                                   std::end(engine->Chip.Registers.Values),
+                                                   [](uint8_t r) { return r == 0; });
+            if (engine->Chip.Machine.OutHandler != &OutAuto || !chipUntouched) {
+                EXPECT_EQ(engine->Chip.Machine.OutHandler, &OutSpectrum);
                 ++chipSongs;
             }
         }
@@ -105,14 +121,34 @@ void OpenAndStart(const std::string& file, bool render, SongSession& session) {
     try {
         if (!OpenSong(session, file)) return;
         session.LoadSong(session.List.SongCount - 1);
-        session.LoadSong(session.List.FirstSong);
-        if (render) {
-            std::vector<int16_t> buffer(BufferValues);
-            session.StartPlayback(buffer.data());
-            EXPECT_EQ(session.FillBuffer(buffer.data()), uint32_t{BufferValues});
+        if (!render) {
+            session.LoadSong(session.List.FirstSong);
+            return;
         }
+        SongStream stream(session);
+        stream.Start(session.List.FirstSong);
+        std::vector<int16_t> buffer(BufferValues);
+        EXPECT_EQ(stream.Fill(buffer.data(), BufferValues), uint32_t{BufferValues});
     } catch (const SongIOError& e) {
         EXPECT_STRNE(e.what(), "");
+    }
+}
+
+TEST(DamagedSongs, FuzzFindingsPlayAsTheDefinitionOrAreRefused) {
+    const std::vector<std::string> files = FuzzFindings();
+    ASSERT_FALSE(files.empty());
+    for (const std::string& file : files) {
+        const Bytes bytes = ReadFileBytes(file);
+        uint8_t control[4];
+        fuzzplay::ControlBytes(bytes.data(), bytes.size(), control);
+        for (const SongKind kind : {SongKind::AY, SongKind::AYM}) {
+            try {
+                EXPECT_NE(fuzzplay::PlayBothWays(file, kind, control), fuzzplay::Outcome::Differed)
+                    << Name(file);
+            } catch (const SongIOError& e) {
+                EXPECT_STRNE(e.what(), "");
+            }
+        }
     }
 }
 

@@ -25,12 +25,12 @@ StreamFrame Quiet() {
 // The left side of `seconds` of a stream's sound in AY mono.
 std::vector<int16_t> Render(const RegisterStream& s, double seconds, int mode = 0) {
     SoundEngine e;
-    SetChipAndChannels(e.Chip, mode, VolumeZoneHeight);
+    SetChipAndChannels(e.Chip, mode, 1, 1); // full volume
     StreamPlayer player;
     std::vector<int16_t> buffer(BufferValues), left;
     player.Start(e, s, buffer.data());
     while (left.size() < seconds * OutputRate) {
-        e.Chip.OutputBuffer = buffer.data();
+        e.Chip.Cursor.OutputBuffer = buffer.data();
         player.FillBuffer(e);
         for (int i = 0; i < BufferValues; i += 2) left.push_back(buffer[i]);
     }
@@ -75,8 +75,8 @@ TEST(StreamPlayback, ChipRateFollowsTheFileClockLikeTheMachinesConstants) {
         std::vector<int16_t> buffer(BufferValues);
         StreamPlayer player;
         player.Start(e, s, buffer.data());
-        EXPECT_EQ(e.Chip.TicksPerTState, perTState) << clock;
-        EXPECT_EQ(e.Chip.TicksPerSample, perSample) << clock;
+        EXPECT_EQ(e.Chip.Machine.TicksPerTState, perTState) << clock;
+        EXPECT_EQ(e.Chip.Machine.TicksPerSample, perSample) << clock;
     }
 }
 

@@ -182,7 +182,7 @@ TEST_F(Params, ShowingReadsTheLevelAndTheAssociationsWithoutSideEffects) {
     EXPECT_FALSE(dialog().AymAssociationBox->isChecked());
     EXPECT_TRUE(association.CheckRegistration(".ay"));
     EXPECT_FALSE(association.CheckRegistration(".aym"));
-    EXPECT_EQ(bed.Playback->Engine().Chip.BeeperSetting, 1234);
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 1234);
     dialog().hide();
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
@@ -218,9 +218,9 @@ TEST_F(Params, TheChipListChangesTheSoundAtOnce) {
     EXPECT_EQ(dialog().ChipList->currentIndex(), 3);
     EXPECT_EQ(bed.Settings().ChipMode, 3);
     ChipState expected;
-    SetChipAndChannels(expected, 3, 20);
-    EXPECT_EQ(std::memcmp(expected.VolumeTable, bed.Playback->Engine().Chip.VolumeTable,
-                          sizeof expected.VolumeTable),
+    SetChipAndChannels(expected, 3, 20, VolumeSteps);
+    EXPECT_EQ(std::memcmp(expected.Mix.VolumeTable, bed.Playback->Engine().Chip.Mix.VolumeTable,
+                          sizeof expected.Mix.VolumeTable),
               0);
     // Set by the program, the list does not act.
     dialog().ChipList->setCurrentIndex(9);
@@ -231,20 +231,20 @@ TEST_F(Params, TypedBeeperLevelsInRangeTakeEffect) {
     bed.Settings().Volume = 20;
     const ChipState& chip = bed.Playback->Engine().Chip;
     Paste(dialog().BeeperLevelEdit, "40000");
-    EXPECT_EQ(chip.BeeperSetting, 16384);
+    EXPECT_EQ(chip.Mix.BeeperSetting, 16384);
     EXPECT_EQ(dialog().BeeperLevelEdit->text(), "40000"); // the text stays as typed
     Paste(dialog().BeeperLevelEdit, "abc");
-    EXPECT_EQ(chip.BeeperSetting, 16384);
+    EXPECT_EQ(chip.Mix.BeeperSetting, 16384);
     // Each keystroke counts: "8", "80", "800", "8000" are levels, "80000" is not.
     Type(dialog().BeeperLevelEdit, "80000");
-    EXPECT_EQ(chip.BeeperSetting, 8000);
-    EXPECT_EQ(chip.BeeperAmplitude, ComputeBeeperAmplitude(8000, 20));
+    EXPECT_EQ(chip.Mix.BeeperSetting, 8000);
+    EXPECT_EQ(chip.Mix.BeeperAmplitude, ComputeBeeperAmplitude(8000, 20, VolumeSteps));
     EXPECT_EQ(dialog().BeeperLevelEdit->text(), "80000");
     Paste(dialog().BeeperLevelEdit, "0");
-    EXPECT_EQ(chip.BeeperSetting, 0);
-    EXPECT_EQ(chip.BeeperAmplitude, 0);
+    EXPECT_EQ(chip.Mix.BeeperSetting, 0);
+    EXPECT_EQ(chip.Mix.BeeperAmplitude, 0);
     dialog().BeeperLevelEdit->setText("777"); // not typed
-    EXPECT_EQ(chip.BeeperSetting, 0);
+    EXPECT_EQ(chip.Mix.BeeperSetting, 0);
 }
 
 TEST_F(Params, PriorityButtons) {
@@ -334,8 +334,8 @@ TEST_F(Params, DefaultResetsTheSettingsButNotVolumeOrAssociations) {
 
     QTest::mouseClick(dialog().DefaultButton, Qt::LeftButton);
     EXPECT_EQ(dialog().BeeperLevelEdit->text(), "16384");
-    EXPECT_EQ(bed.Playback->Engine().Chip.BeeperSetting, 16384);
-    EXPECT_EQ(bed.Playback->Engine().Chip.BeeperAmplitude, ComputeBeeperAmplitude(16384, 20));
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 16384);
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude, ComputeBeeperAmplitude(16384, 20, VolumeSteps));
     EXPECT_EQ(dialog().ChipList->currentIndex(), 2);
     EXPECT_EQ(bed.Settings().ChipMode, 2);
     EXPECT_TRUE(dialog().NormalPriorityButton->isChecked());
@@ -365,7 +365,7 @@ TEST_F(Params, SavedStringsAndTheirWayBack) {
     bed.Batches->CheckCommandLineAndReg({});
     EXPECT_EQ(bed.Settings().ChipMode, 3);
     EXPECT_EQ(bed.Dialog->ChipList->currentIndex(), 3);
-    EXPECT_EQ(bed.Playback->Engine().Chip.BeeperSetting, 8000);
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 8000);
     EXPECT_EQ(bed.Settings().PriorityClass, HighPriorityClass);
     EXPECT_TRUE(bed.Dialog->HighPriorityButton->isChecked());
     EXPECT_EQ(bed.Dialog->SkinFileEdit->text(), skin);

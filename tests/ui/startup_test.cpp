@@ -192,7 +192,7 @@ TEST(ArgumentBatches, SetThePlayerAndPlayTheLastFileWithoutAWindow) {
     EXPECT_EQ(player.State(), PlayState::Stopped) << "a file plays when its batch ends";
     batches.CommandLineInterpreter(BatchMessage::EndLocal);
     EXPECT_EQ(player.Settings().ChipMode, 9);
-    EXPECT_EQ(player.Engine().Chip.BeeperSetting, 123);
+    EXPECT_EQ(player.Engine().Chip.Mix.BeeperSetting, 123);
     EXPECT_EQ(player.Settings().SkinFile, "/skin.bmp"); // the one that loaded
     EXPECT_EQ(skins, (std::vector<std::pair<int, QString>>{{1, "/skin.bmp"}, {1, "/nowhere.bmp"}}));
     EXPECT_EQ(player.State(), PlayState::Playing);
@@ -214,9 +214,9 @@ TEST_F(Options, ChipModeNamesInAnyLetterCase) {
     EXPECT_EQ(bed.Settings().ChipMode, 5);
     EXPECT_EQ(dialog().ChipList->currentIndex(), 5);
     ChipState expected;
-    SetChipAndChannels(expected, 5, bed.Settings().Volume);
-    EXPECT_EQ(std::memcmp(expected.VolumeTable, bed.Playback->Engine().Chip.VolumeTable,
-                          sizeof expected.VolumeTable),
+    SetChipAndChannels(expected, 5, bed.Settings().Volume, VolumeSteps);
+    EXPECT_EQ(std::memcmp(expected.Mix.VolumeTable, bed.Playback->Engine().Chip.Mix.VolumeTable,
+                          sizeof expected.Mix.VolumeTable),
               0);
 
     bed.Batch({"/HAYABC"});
@@ -236,24 +236,24 @@ TEST_F(Options, BeeperLevelInRangeOnly) {
     bed.Settings().Volume = 20;
     for (const char* bad : {"/u40000", "/u-1", "/uabc", "/u", "/u32769", "/u1e3"}) {
         bed.Batch({bad});
-        EXPECT_EQ(bed.Playback->Engine().Chip.BeeperSetting, 16384) << bad;
-        EXPECT_EQ(bed.Playback->Engine().Chip.BeeperAmplitude, -16384) << bad;
+        EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 16384) << bad;
+        EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude, -16384) << bad;
     }
     EXPECT_TRUE(dialog().BeeperLevelEdit->text().isEmpty());
 
     bed.Batch({"/u8000"});
-    EXPECT_EQ(bed.Playback->Engine().Chip.BeeperSetting, 8000);
-    EXPECT_EQ(bed.Playback->Engine().Chip.BeeperAmplitude, ComputeBeeperAmplitude(8000, 20));
-    EXPECT_NE(ComputeBeeperAmplitude(8000, 20), -8000);
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 8000);
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude, ComputeBeeperAmplitude(8000, 20, VolumeSteps));
+    EXPECT_NE(ComputeBeeperAmplitude(8000, 20, VolumeSteps), -8000);
     EXPECT_EQ(dialog().BeeperLevelEdit->text(), "8000");
 
     bed.Batch({"/U0"});
-    EXPECT_EQ(bed.Playback->Engine().Chip.BeeperSetting, 0);
-    EXPECT_EQ(bed.Playback->Engine().Chip.BeeperAmplitude, 0); // silent
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 0);
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude, 0); // silent
     EXPECT_EQ(dialog().BeeperLevelEdit->text(), "0");
 
     bed.Batch({"/u32768"});
-    EXPECT_EQ(bed.Playback->Engine().Chip.BeeperSetting, 32768);
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 32768);
 }
 
 TEST_F(Options, PriorityTakesExactlyOneLetter) {
@@ -291,7 +291,7 @@ TEST_F(Options, SkinFileAndTheBuiltInSkin) {
 TEST_F(Options, OtherSlashArgumentsAreIgnored) {
     bed.Batch({"/", "/x", "/zzz", "/?"});
     EXPECT_EQ(bed.Settings().ChipMode, 2);
-    EXPECT_EQ(bed.Playback->Engine().Chip.BeeperSetting, 16384);
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 16384);
     EXPECT_TRUE(bed.SkinLoads.empty());
     EXPECT_TRUE(bed.TraceStarting("play").isEmpty());
 }
@@ -359,7 +359,7 @@ TEST_F(Options, StoredOptionsComeFirstAndTheCommandLineOverridesThem) {
                                "play " + DemoSong("demo.aym"),
                            }));
     EXPECT_EQ(bed.Settings().ChipMode, 5);
-    EXPECT_EQ(bed.Playback->Engine().Chip.BeeperSetting, 8000);
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 8000);
     EXPECT_EQ(bed.Playback->NowPlaying().Count, 1);
 }
 
@@ -427,7 +427,7 @@ TEST_F(HandOverTest, OptionsAndTheLastFileArriveAndLongArgumentsAreCut) {
 
     // The area is gone, so the next start hands over as well.
     EXPECT_EQ(Send({"/u100"}), HandOverOutcome::Delivered);
-    EXPECT_EQ(bed.Playback->Engine().Chip.BeeperSetting, 100);
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 100);
     EXPECT_EQ(bed.Dialog->BeeperLevelEdit->text(), "100");
     EXPECT_EQ(Send({}), HandOverOutcome::NothingToSend);
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
