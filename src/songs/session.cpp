@@ -76,6 +76,11 @@ SongKind KindOfFile(const std::string& fileName) {
     return SongKind::Unknown;
 }
 
+void ApplyChipSettings(ChipState& chip, const ChipSettings& settings) {
+    chip.Mix.BeeperSetting = settings.BeeperSetting;
+    SetChipAndChannels(chip, settings.Mode, settings.Volume, VolumeSteps);
+}
+
 SongTiming TimingOfSeconds(double seconds, double fadeSeconds) {
     SongTiming t;
     t.Frames = static_cast<uint64_t>(std::llround(seconds * OutputRate));
@@ -104,8 +109,8 @@ bool SongSession::Open(const std::string& fileName, SongKind kind,
                        const FormatErrorSink& formatError) {
     if (kind != SongKind::Unknown) List.Stream.reset();
     switch (kind) {
-    case SongKind::AY: List.FileKind = 0; return OpenAYFile(List, fileName, formatError);
-    case SongKind::AYM: List.FileKind = 1; return OpenAYMFile(List, fileName, formatError, *Engine);
+    case SongKind::AY: List.Kind = kind; return OpenAYFile(List, fileName, formatError);
+    case SongKind::AYM: List.Kind = kind; return OpenAYMFile(List, fileName, formatError, *Engine);
     case SongKind::YM: return OpenStreamFile(List, fileName, StreamFormat::YM, formatError);
     case SongKind::VTX: return OpenStreamFile(List, fileName, StreamFormat::VTX, formatError);
     case SongKind::PSG: return OpenStreamFile(List, fileName, StreamFormat::PSG, formatError);
@@ -121,9 +126,9 @@ void SongSession::Close() {
 }
 
 void LoadSongOn(SongList& list, SoundEngine& engine, int index) {
-    if (list.FileKind == 0)
+    if (list.Kind == SongKind::AY)
         LoadAYSong(list, engine, index);
-    else if (list.FileKind == 1)
+    else if (list.Kind == SongKind::AYM)
         LoadAYMSong(list, engine, index);
     // a register stream needs no machine
 }
@@ -155,29 +160,23 @@ uint32_t SongSession::FillBuffer(int16_t* buffer, FrameEndObserver* observer) {
     return Engine->Chip.Cursor.OutputCount;
 }
 
-SongKind SongSession::Kind() const {
-    static constexpr SongKind kinds[] = {SongKind::AY, SongKind::AYM, SongKind::YM, SongKind::VTX,
-                                         SongKind::PSG};
-    return List.FileKind < std::size(kinds) ? kinds[List.FileKind] : SongKind::AY;
-}
-
 int SongSession::StartingSong() const {
     return List.FirstSong < List.SongCount ? List.FirstSong : 0;
 }
 
 const std::string& SongSession::SongTitle(int index) const {
-    if (List.FileKind == 0) return List.SongNames.at(static_cast<size_t>(index));
+    if (List.Kind == SongKind::AY) return List.SongNames.at(static_cast<size_t>(index));
     return List.SongNameText;
 }
 
 uint32_t SongSession::SongFrames(int index) const {
     if (List.Stream) return static_cast<uint32_t>(std::lround(List.Stream->Seconds() * 50));
-    if (List.FileKind != 0) return 0;
+    if (List.Kind != SongKind::AY) return 0;
     return List.Songs.at(static_cast<size_t>(index)).SongLength;
 }
 
 uint32_t SongSession::FadeFrames(int index) const {
-    if (List.FileKind != 0) return 0;
+    if (List.Kind != SongKind::AY) return 0;
     return List.Songs.at(static_cast<size_t>(index)).FadeLength;
 }
 

@@ -344,7 +344,8 @@ bool OpenStreamFile(SongList& list, const std::string& fileName, StreamFormat fo
         if (formatError) formatError(refusal);
         return false;
     }
-    list.FileKind = static_cast<uint8_t>(2 + static_cast<int>(format));
+    static constexpr SongKind kinds[] = {SongKind::YM, SongKind::VTX, SongKind::PSG};
+    list.Kind = kinds[static_cast<int>(format)];
     list.SongCount = 1;
     list.FirstSong = 0;
     list.CurrentSong = 0;

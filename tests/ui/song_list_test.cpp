@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -52,14 +53,17 @@ TEST_F(Export, WritesWhatTheRendererWritesAndNeverLeavesHalfAFile) {
     SongExportRequest request;
     request.SongFile = songFile;
     request.Song = 2;
-    request.ChipMode = 5;
-    request.BeeperSetting = 8000;
-    request.Volume = 20;
+    request.Chip = {5, 8000, 20};
     request.Target = dir.filePath("beeper.wav");
     SongExport job;
+    const mode_t mask = ::umask(077); // a new file is made as the user's umask says
     EXPECT_EQ(Run(job, request), Written);
+    ::umask(mask);
     EXPECT_EQ(ReadAll(request.Target),
               RenderedWav(songFile, 3, {"-m", "YMACB", "-b", "8000", "-v", "20"}));
+    struct stat made {};
+    ASSERT_EQ(::stat(QFile::encodeName(request.Target).constData(), &made), 0);
+    EXPECT_EQ(made.st_mode & 0777, 0600u);
 
     // Cancelled after a few buffers: the file that was there stays as it was.
     QFile old(dir.filePath("old.wav"));

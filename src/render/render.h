@@ -1,7 +1,15 @@
-// zirrafon-render: the rendering half. Opens a song file the way the player
-// does, starts one song on a fresh engine and hands out exactly the samples the
-// player's buffer cycle produces (StartPlayback, then MakeBuffer again and
-// again), cut to a length, with an optional linear fade at the end.
+// Rendering one song to WAV, for zirrafon-render and the player's export:
+// opens the song file the way the player does, starts the song on a fresh
+// engine and writes exactly the samples the player's buffer cycle produces
+// (a SongStream), cut to a length, with an optional linear fade at the end,
+// and, when asked, each voice on its own (stems.h).
+//
+//     RenderJob job{.FileName = name, .Song = 0, .Frames = timing.Frames,
+//                   .FadeFrames = timing.FadeFrames};
+//     OutputFile out(target);                 // output.h: never destroys a file
+//     job.Output = out.Stream();
+//     RenderSong(job, settings, progress);    // throws on a failure
+//     out.Commit();
 #pragma once
 
 #include "songs/session.h"
@@ -11,14 +19,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-
-constexpr int SampleRate = 44100;
-
-struct RenderSettings {
-    int ChipMode = 2;
-    int BeeperSetting = 16384;
-    int Volume = VolumeSteps;
-};
 
 // The voices a song can be split into: the chip's channels and the beeper.
 constexpr int VoiceCount = 4;
@@ -47,7 +47,7 @@ struct RenderOutcome {
 // Renders one song from its start. `progress` is told every buffer's frames.
 // Throws SongIOError (reading the song, or writing the output) or
 // std::runtime_error (the file no longer opens).
-RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
+RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
                          const std::function<void(uint64_t frames)>& progress);
 
 // The 44-byte RIFF/WAVE header of 16-bit PCM at 44,100 Hz, stereo or mono.

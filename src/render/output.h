@@ -1,18 +1,19 @@
-// zirrafon-render: where the WAV files go, so that a song that fails or is
-// cancelled never costs the user a file. A regular file (or a name not yet
-// taken) is written to a temporary file in the same folder and put in the
-// target's place only when the song rendered completely; a device, a FIFO or
-// standard output is written directly and never created, truncated, removed or
-// replaced.
+// Where rendered WAV files go (zirrafon-render, the player's export), so that
+// a song that fails or is cancelled never costs the user a file. A regular
+// file (or a name not yet taken) is written to a temporary file in the same
+// folder and put in the target's place only when the song rendered
+// completely; a device, a FIFO or standard output is written directly and
+// never created, truncated, removed or replaced.
 #pragma once
 
 #include <cstdio>
 #include <string>
 
-// Call once at start, before any thread: notes the umask (for the mode of new
-// files), ignores SIGPIPE and SIGXFSZ (a write that fails then reports it and
-// the temporary file is removed, instead of the process dying with it left
-// behind), and turns SIGINT, SIGTERM and SIGHUP into a stop request.
+// For a command-line run; call once at start, before any thread: ignores
+// SIGPIPE and SIGXFSZ (a write that fails then reports it and the temporary
+// file is removed, instead of the process dying with it left behind), and
+// turns SIGINT, SIGTERM and SIGHUP into a stop request. Outputs work without
+// it (the player's export never calls it).
 void PrepareOutputs();
 
 // The signal that asked the run to stop, or 0. Work in progress polls it and

@@ -1,11 +1,11 @@
-// zirrafon-render: opening song files and rendering one song to 16-bit stereo
-// PCM, sample for sample as the player's two-buffer cycle makes it. Every song
+// Rendering one song to 16-bit stereo PCM in a WAV file (see render.h),
+// sample for sample as the player's two-buffer cycle makes it. Every song
 // renders on its own engine from a freshly opened file, so the result does not
 // depend on which songs were rendered before it (the player, by contrast,
 // keeps an AYM file's memory image from one song to the next).
-#include "render.h"
+#include "render/render.h"
 
-#include "stems.h"
+#include "render/stems.h"
 
 #include "songs/song_stream.h"
 
@@ -39,8 +39,8 @@ void MakeWavHeader(uint8_t header[44], uint64_t frames, int channels) {
     PutLE(header + 16, 16, 4);                      // format chunk size
     PutLE(header + 20, 1, 2);                       // PCM
     PutLE(header + 22, channels, 2);                // channels
-    PutLE(header + 24, SampleRate, 4);              // frames per second
-    PutLE(header + 28, SampleRate * frameBytes, 4); // bytes per second
+    PutLE(header + 24, OutputRate, 4);              // frames per second
+    PutLE(header + 28, OutputRate * frameBytes, 4); // bytes per second
     PutLE(header + 32, frameBytes, 2);              // bytes per frame
     PutLE(header + 34, 16, 2);                      // bits per sample
     std::memcpy(header + 36, "data", 4);
@@ -83,7 +83,7 @@ template <typename Write> void WriteDump(SongSession& file, const RenderJob& job
                                                                          : SpectrumChipClock;
     std::vector<uint8_t> frames = recorder.Frames();
     frames.resize(
-        std::min<size_t>(frames.size(), job.Frames * rate / SampleRate * StreamRegisters));
+        std::min<size_t>(frames.size(), job.Frames * rate / OutputRate * StreamRegisters));
     const SongList& list = file.List;
     const std::vector<uint8_t> bytes =
         job.Dump == DumpFormat::YM
@@ -95,7 +95,7 @@ template <typename Write> void WriteDump(SongSession& file, const RenderJob& job
 
 } // namespace
 
-RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
+RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
                          const std::function<void(uint64_t frames)>& progress) {
     const double cpuStart = ThreadCpuSeconds();
     DiscardedSink discarded;
@@ -105,8 +105,7 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
     // exactly the state the player has after opening a file.
     std::unique_ptr<SongSession> file = OpenSongFile(job.FileName);
     SoundEngine* engine = file->Engine.get();
-    engine->Chip.Mix.BeeperSetting = settings.BeeperSetting;
-    SetChipAndChannels(engine->Chip, settings.ChipMode, settings.Volume, VolumeSteps);
+    ApplyChipSettings(engine->Chip, settings);
 
     const auto write = [output](const void* data, size_t bytes) {
         if (std::fwrite(data, 1, bytes, output) != bytes) throw SongIOError(std::strerror(errno));
