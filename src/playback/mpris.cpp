@@ -264,7 +264,7 @@ void MediaPlayerInterface::Previous() {
 bool MediaPlayerInterface::OpenUri(const QString& uri) {
     const QUrl url(uri);
     if (!url.isLocalFile()) return false;
-    Later([this, fileName = url.toLocalFile()] { player_.OpenAndPlay(fileName); });
+    Later([this, fileName = url.toLocalFile()] { player_.OpenAndPlayIfReadable(fileName); });
     return true;
 }
 

@@ -21,8 +21,9 @@
 //   PlayPause starts the current song when stopped, else pauses or resumes.
 // - Next and Previous do nothing when CanGoNext / CanGoPrevious say so: at the
 //   ends of the file, as the buttons, and also when no file is open.
-// - OpenUri plays a `file:` URI like a file dropped on the window; other
-//   schemes are refused with an error.
+// - OpenUri plays a `file:` URI; other schemes are refused with an error. The
+//   file is read before the song playing is stopped, so one that cannot be
+//   played leaves it playing (and the face says which file failed).
 // - Position is `Player::Elapsed` in microseconds: played time since the
 //   song started, paused time not counted. Seeking is not offered, so `Seeked`
 //   is never sent.

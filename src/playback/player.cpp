@@ -42,8 +42,7 @@ const SongEntry* NowPlayingInfo::Current() const {
 Player::Player(WaveOutFactory waveOutFactory, QObject* parent)
     : QObject(parent), List(Session.List), Settings_(*Session.Engine),
       Buffer1(std::make_unique<int16_t[]>(BufferValues)),
-      Buffer2(std::make_unique<int16_t[]>(BufferValues)), WaveOutMaker(std::move(waveOutFactory)),
-      Carry(std::make_unique<int16_t[]>(BufferValues)) {
+      Buffer2(std::make_unique<int16_t[]>(BufferValues)), WaveOutMaker(std::move(waveOutFactory)) {
     connect(&Settings_, &PlayerSettings::PriorityRefused, this,
             [this](int priorityClass, int error) {
                 if (PriorityRefusalShown) return;
@@ -128,10 +127,7 @@ void Player::PlayCurrent() {
         return;
     }
 
-    Session.StartPlayback(Buffer1.get());
     Run = SongRun{};
-    Run.Song = List.CurrentSong;
-    Run.Timing = Session.FileTiming(Run.Song);
 
     Header1 = WaveHeader{};
     Header1.Data = Buffer1.get();
@@ -180,8 +176,17 @@ void Player::wmdone(WaveHeader* header) {
         return;
     }
     FillNext(first ? Buffer1.get() : Buffer2.get(), h);
-    if (WaveResult r = WaveOut->Write(h); r != WaveNoError)
+    if (WaveResult r = WaveOut->Write(h); r != WaveNoError) {
+        if (r == WaveErrorDeviceLost) {
+            // The device waited for the sound server to come back and gave
+            // up: the song ends here, said once, not once per buffer.
+            const QString text = WaveOut->ErrorText(r);
+            StopPlaying();
+            Fail(text, QString::fromLatin1(ApplicationTitle), MessageIcon::Warning);
+            return;
+        }
         ReportWaveError(r, first ? "WaveOutWriteN1A" : "WaveOutWriteN2A");
+    }
 }
 
 void Player::StopPlaying() {
@@ -225,49 +230,32 @@ void Player::customEvent(QEvent* event) {
     QObject::customEvent(event);
 }
 
+SongTiming Player::FollowedTiming(int index) const {
+    return Settings_.FollowSongLengths ? Session.FileTiming(index) : SongTiming{};
+}
+
 void Player::FillNext(int16_t* buffer, const WaveHeader& header) {
     const uint64_t bufferStart = Run.Queued;
     Run.Queued += BufferValues / 2;
-    const auto cutting = [this] { return Settings_.FollowSongLengths && Run.Timing.Frames != 0; };
-    if (!cutting() && Run.CarryLeft == 0 && !Run.Over) {
-        Run.Frames += Session.FillBuffer(buffer) / 2;
-        return;
-    }
+    // "Follow song lengths" may have changed since the last buffer.
+    Stream.SetTiming(FollowedTiming(Stream.Song()));
     for (uint32_t filled = 0; filled < BufferValues;) {
-        if (Run.CarryLeft == 0) {
-            if (Run.Over) {
-                std::fill(buffer + filled, buffer + BufferValues, int16_t{0});
-                return;
-            }
-            uint64_t frames = Session.FillBuffer(Carry.get()) / 2;
-            if (cutting()) {
-                const SongTiming& t = Run.Timing;
-                frames = std::min(frames, t.Frames - std::min(t.Frames, Run.Frames));
-                ApplyFade(Carry.get(), frames, Run.Frames, t);
-            }
-            Run.Frames += frames;
-            Run.CarryAt = 0;
-            Run.CarryLeft = static_cast<uint32_t>(2 * frames);
+        if (Run.Over) {
+            std::fill(buffer + filled, buffer + BufferValues, int16_t{0});
+            return;
         }
-        const uint32_t n = std::min(Run.CarryLeft, BufferValues - filled);
-        std::copy_n(Carry.get() + Run.CarryAt, n, buffer + filled);
-        filled += n;
-        Run.CarryAt += n;
-        Run.CarryLeft -= n;
-        if (Run.CarryLeft != 0 || !cutting() || Run.Frames < Run.Timing.Frames) continue;
+        filled += Stream.Fill(buffer + filled, BufferValues - filled);
+        if (!Stream.Ended()) continue;
         // The song has ended here: the next one starts with the next frame.
-        if (Run.Song + 1 >= List.SongCount) {
+        const int next = Stream.Song() + 1;
+        if (next >= List.SongCount) {
             Run.Over = true;
             Run.EndsWith = &header;
             continue;
         }
-        ++Run.Song;
-        Session.LoadSong(Run.Song);
-        Session.StartPlayback(Carry.get());
-        Run.Frames = 0;
-        Run.Timing = Session.FileTiming(Run.Song);
+        Stream.Start(next, FollowedTiming(next));
         Run.StartsIn = &header;
-        Run.NextSong = Run.Song;
+        Run.NextSong = next;
         Run.NextFrom = bufferStart + filled / 2;
     }
 }
@@ -323,6 +311,35 @@ void Player::OpenAndPlayFile(const QString& fileName) {
     PlaySong();
 }
 
+void Player::OpenAndPlayIfReadable(const QString& fileName) {
+    const std::string name = LocalFileName(fileName);
+    QString refusal;
+    QString caption = QString::fromLatin1(ApplicationTitle);
+    MessageIcon icon = MessageIcon::Error;
+    try {
+        SongSession probe;
+        const SongKind kind = SongKindByExtension(name);
+        std::string formatError;
+        if (kind == SongKind::Unknown) {
+            refusal = QStringLiteral("Not an .ay or .aym file");
+        } else if (!probe.Open(name, kind,
+                               [&formatError](const std::string& text) { formatError = text; })) {
+            refusal = QString::fromStdString(formatError);
+            caption = QStringLiteral("Error");
+            icon = MessageIcon::Warning;
+        } else {
+            probe.LoadSong(probe.StartingSong()); // its blocks are there to be read
+        }
+    } catch (const SongIOError& e) {
+        refusal = QString::fromLocal8Bit(e.what());
+    }
+    if (!refusal.isEmpty()) {
+        Fail(refusal + QStringLiteral(": ") + fileName, caption, icon);
+        return;
+    }
+    OpenAndPlay(fileName);
+}
+
 void Player::Play() {
     ReportingIOErrors([&] { PlaySong(); });
 }
@@ -330,7 +347,7 @@ void Player::Play() {
 void Player::PlaySong() {
     if (!List.FileOpen) return;
     StopPlaying();
-    Session.LoadSong(List.CurrentSong);
+    Stream.Start(List.CurrentSong, FollowedTiming(List.CurrentSong));
     ShowSong(List.CurrentSong);
     PlayCurrent();
 }

@@ -32,6 +32,7 @@
 #include "playback/player_settings.h"
 #include "playback/waveout.h"
 #include "songs/session.h"
+#include "songs/song_stream.h"
 
 #include <QFlags>
 #include <QObject>
@@ -108,6 +109,11 @@ class Player : public QObject {
     // ---- User-level actions -------------------------------------------------
     // Stops, opens the file by its extension, shows its texts, plays its first song.
     void OpenAndPlay(const QString& fileName);
+    // The same, but the file is read first, while the current song plays on:
+    // a file that cannot be played costs nothing, and the message names it
+    // ("File not found: /music/x.ay"). For the ways in this project adds
+    // (the media-player interface, the recent files).
+    void OpenAndPlayIfReadable(const QString& fileName);
     void Play();  // (re)starts the current song from its beginning
     void Stop();  // the file stays open and the song selected
     void Pause(); // pauses, or resumes a paused song
@@ -166,14 +172,12 @@ class Player : public QObject {
 
     // Song lengths: with the settings' FollowSongLengths and a file that
     // gives the song a length, the song fades and ends at that length exactly
-    // as zirrafon-render renders it, the next song of the file follows from
-    // the next frame on, and after the last one playback stops. What a
-    // playback start resets; the song being rendered runs a buffer ahead of
-    // the one heard.
+    // as zirrafon-render renders it (the same song stream), the next song of
+    // the file follows from the next frame on, and after the last one
+    // playback stops. The song being rendered runs a buffer ahead of the one
+    // heard; what a playback start resets:
+    SongStream Stream{Session};
     struct SongRun {
-        int Song = 0;                         // being rendered
-        uint64_t Frames = 0;                  // of it rendered so far
-        SongTiming Timing;                    // its length and fade
         uint64_t Queued = 0;                  // frames handed to the device since the start
         uint64_t HeardFrom = 0;               // where in that stream the song heard began
         const WaveHeader* StartsIn = nullptr; // the buffer in which the next song starts,
@@ -181,10 +185,9 @@ class Player : public QObject {
         uint64_t NextFrom = 0;                // and where in the stream
         const WaveHeader* EndsWith = nullptr; // the buffer with the last song's end
         bool Over = false;                    // the last song has ended
-        uint32_t CarryAt = 0, CarryLeft = 0;  // values of `Carry` not yet handed out
     } Run;
-    // Samples made but not yet handed out when a song's end cut a buffer.
-    std::unique_ptr<int16_t[]> Carry;
+    // Where song `index` ends and fades while song lengths are followed.
+    SongTiming FollowedTiming(int index) const;
     // Names the song that starts within the buffer now playing.
     void AnnounceSong(int index);
     // Shows song `index`'s number, and an AY song's name as the title.

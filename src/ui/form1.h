@@ -114,6 +114,7 @@ class TForm1 : public QWidget {
     TMoveZone* TitleZone = nullptr;  // drags the window
     TMoveZone* VolumeZone = nullptr; // sets and drags the volume
     QPoint LastPress;                // the last mouse press, for the double click
+    bool ParametersKeyDown = false;  // P is down, pressed under Ctrl alone
 
     // ---- What the player tells the face ---------------------------------------------
     void ShowNowPlaying(NowPlayingParts parts);
@@ -153,8 +154,8 @@ class TForm1 : public QWidget {
 
     // ---- The song list menu (right button, Menu key, Shift+F10) ---------------------
     void ShowContextMenu(const QPoint& globalPosition);
-    // A recent file: played like a dropped file; one that is gone leaves the
-    // list with a message naming it.
+    // A recent file: read while the song plays on, then played; one that is
+    // gone leaves the list with a message naming it.
     void OpenRecentFile(const QString& path);
     // Asks where to (a save dialog on STEM-NN.wav in the song's folder) and
     // renders the current song there on a worker thread with a progress

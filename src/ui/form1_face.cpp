@@ -45,6 +45,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <utility>
 
 // A static library's resources are registered by the code that uses them,
 // outside any namespace.
@@ -414,6 +415,12 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
 
 void TForm1::FormKeyUp(int key, Qt::KeyboardModifiers modifiers) {
     const Qt::KeyboardModifiers held = modifiers & ShiftCtrlAlt;
+    // Ctrl+P counts however its keys come up: P pressed under Ctrl alone is
+    // enough, also when Ctrl is let go first.
+    if (key == Qt::Key_P && std::exchange(ParametersKeyDown, false) && !held) {
+        emit ParametersAsked();
+        return;
+    }
     if (held == Qt::ControlModifier) {
         if (key == Qt::Key_P) emit ParametersAsked();
         return;
@@ -444,6 +451,8 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
         ShowContextMenu(mapToGlobal(rect().center()));
         return;
     }
+    if (!event->isAutoRepeat() && KeyByPlace(*event) == Qt::Key_P)
+        ParametersKeyDown = held == Qt::ControlModifier;
     FormKeyDown(event->key(), event->modifiers());
 }
 

@@ -7,6 +7,7 @@
 #include "ui/form1.h"
 
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QHelpEvent>
 #include <QMenu>
@@ -21,6 +22,20 @@ namespace {
 QString MinutesAndSeconds(uint64_t frames) {
     const uint64_t seconds = frames / OutputRate;
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+// A recent file as the menu names it: the song title its file gives, then
+// the file's name; the name alone when the file gives none or cannot be read.
+QString RecentFileText(const QString& path) {
+    const QString name = QFileInfo(path).fileName();
+    QString title;
+    try {
+        title = SongText(OpenSongFile(QFile::encodeName(path).toStdString())->List.SongNameText)
+                    .trimmed();
+    } catch (const std::exception&) {
+    }
+    QString text = title.isEmpty() ? name : title + QStringLiteral(" — ") + name;
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&")); // not a shortcut mark
 }
 
 } // namespace
@@ -55,7 +70,8 @@ std::unique_ptr<QMenu> TForm1::BuildContextMenu() {
     QMenu* recent = menu->addMenu(QStringLiteral("Recent files"));
     recent->setEnabled(!Settings.RecentFiles.isEmpty());
     for (const QString& path : Settings.RecentFiles) {
-        QAction* file = recent->addAction(path, this, [this, path] { OpenRecentFile(path); });
+        QAction* file =
+            recent->addAction(RecentFileText(path), this, [this, path] { OpenRecentFile(path); });
         file->setToolTip(path);
     }
     return menu;
@@ -81,7 +97,7 @@ void TForm1::OpenRecentFile(const QString& path) {
                     QString::fromLatin1(ApplicationTitle), MessageIcon::Warning);
         return;
     }
-    DropFiles({QUrl::fromLocalFile(path)});
+    Playback.OpenAndPlayIfReadable(path);
 }
 
 void TForm1::ExportSong() {

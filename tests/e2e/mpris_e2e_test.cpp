@@ -175,6 +175,15 @@ TEST(MediaPlayerInterface, PlayerctlSteersThePlayerAsItsButtonsDo) {
     EXPECT_EQ(session.Ctl("status"), "Playing");
     EXPECT_EQ(session.Ctl("metadata title"), "Zirrafon Theme");
 
+    // A file that cannot be read costs nothing: the song plays on (its box
+    // stays open; Quit ends the player all the same).
+    int openCode = -1;
+    EXPECT_EQ(session.Ctl("open file:///nonexistent/zirrafon/x.ay", &openCode), "");
+    EXPECT_EQ(openCode, 0);
+    QTest::qWait(500);
+    EXPECT_EQ(session.Ctl("status"), "Playing");
+    EXPECT_EQ(session.Ctl("metadata title"), "Zirrafon Theme");
+
     QTest::qWait(200);
     BusSession::End(*follower);
 

@@ -511,7 +511,16 @@ TEST_F(Playback, RefusedFilesShowTheirMessageAndLeaveNoFileOpen) {
         SCOPED_TRACE(c.name);
         StartFresh(File("good.ay", BuildToneAY(4, 0)));
         Messages().clear();
-        player->OpenAndPlay(File(QString::fromLatin1(c.name), c.bytes));
+        const QString path = File(QString::fromLatin1(c.name), c.bytes);
+        // Read first: the refused file costs nothing, and the message names it.
+        player->OpenAndPlayIfReadable(path);
+        ASSERT_EQ(Messages().size(), 1u);
+        EXPECT_EQ(Messages()[0].Text, QString::fromLatin1(c.text) + ": " + path);
+        EXPECT_EQ(Messages()[0].Caption, QString::fromLatin1(c.caption));
+        EXPECT_TRUE(Playing());
+        EXPECT_EQ(driver.Calls, Calls{});
+        Messages().clear();
+        player->OpenAndPlay(path);
         ASSERT_EQ(Messages().size(), 1u);
         EXPECT_EQ(Messages()[0].Text, QString::fromLatin1(c.text));
         EXPECT_EQ(Messages()[0].Caption, QString::fromLatin1(c.caption));
@@ -530,6 +539,12 @@ TEST_F(Playback, RefusedFilesShowTheirMessageAndLeaveNoFileOpen) {
     ASSERT_EQ(Messages().size(), 1u);
     EXPECT_EQ(Messages()[0].Text, QStringLiteral("File not found"));
     EXPECT_EQ(Messages()[0].Caption, QStringLiteral("Zirrafon"));
+    Messages().clear();
+    StartFresh(File("good.ay", BuildToneAY(4, 0)));
+    player->OpenAndPlayIfReadable(dir.filePath(QStringLiteral("missing.ay")));
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].Text, "File not found: " + dir.filePath(QStringLiteral("missing.ay")));
+    EXPECT_TRUE(Playing());
 }
 
 TEST_F(Playback, UnreadableSongBlockAbandonsThePlayBeforeOutputStarts) {
@@ -695,7 +710,9 @@ TEST_F(Playback, RecentFilesAndTheSwitchAreStoredAndRemovedWithTheParameters) {
         player->OpenAndPlay(copy);
         opened.prepend(copy);
     }
-    player->OpenAndPlay(opened[5]); // again: to the top, once
+    // Again, by another name of the same file: to the top, once.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+    player->OpenAndPlay(dir.filePath(QStringLiteral("./sub/../song4.ay")));
     QStringList expected = opened.mid(0, 8);
     expected.move(5, 0);
     EXPECT_EQ(settings.RecentFiles, expected);

@@ -123,7 +123,7 @@ TEST(SongListMenu, ListsTheSongsAndActsThroughThePlayer) {
                                   "Follow song lengths", "Export song to WAV…", "-", "Parameters…",
                                   "About", "-", "Recent files"}));
     EXPECT_EQ(actions.last()->menu()->actions().size(), 1);
-    EXPECT_EQ(actions.last()->menu()->actions().first()->text(), song);
+    EXPECT_EQ(actions.last()->menu()->actions().first()->text(), "Song 2 — menu.ay");
 
     actions[2]->trigger(); // song 3
     EXPECT_EQ(bed.Playback->NowPlaying().Song, 2);

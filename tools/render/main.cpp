@@ -123,6 +123,15 @@ int Run(const Options& o) {
                              "zirrafon-render: several songs cannot go to standard output\n");
                 return 2;
             }
+            // A name that says "one WAV file" cannot take several songs; the
+            // folder made under it would surprise whoever typed it.
+            if (!IsFolder(*o.Output) && WithoutWav(*o.Output) != *o.Output) {
+                std::fprintf(stderr,
+                             "zirrafon-render: %s: several songs go to a folder; name an "
+                             "existing folder, or one to make without .wav\n",
+                             o.Output->c_str());
+                return 2;
+            }
             folder = *o.Output; // made once the outputs are known not to collide
         } else if (IsFolder(*o.Output)) {
             folder = *o.Output;
@@ -190,7 +199,7 @@ int Run(const Options& o) {
         std::fprintf(stderr, "zirrafon-render: %s: %s\n", folder.c_str(), std::strerror(errno));
         return 1;
     }
-    RunTasks(tasks, o.Settings, o.Jobs);
+    RunTasks(tasks, o.Settings, o.Jobs, o.Progress && !o.Bench, !o.Bench);
     if (StopSignal()) return 1; // said once, by main
 
     std::vector<const Task*> measured;

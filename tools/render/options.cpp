@@ -50,6 +50,9 @@ const char* const HelpText =
     "                      print per song the seconds of sound per CPU second of the\n"
     "                      whole song (opening, emulating, writing) and the machine\n"
     "                      its code drove (spectrum, cpc or none)\n"
+    "      --progress      show the progress (songs, seconds of sound, speed) and a\n"
+    "                      closing summary also when standard error is no terminal\n"
+    "                      (on a terminal they are always shown)\n"
     "  -h, --help          this text\n"
     "      --version       print the version\n"
     "\n"
@@ -82,7 +85,7 @@ bool ParseSeconds(const char* text, double low, double& out) {
 } // namespace
 
 Options ParseOptions(int argc, char** argv) {
-    enum { AllSongs = 256, Fade, Info, Json, Bench, Stems, StemsOnly, Version };
+    enum { AllSongs = 256, Fade, Info, Json, Bench, Stems, StemsOnly, Version, Progress };
     static const option longOptions[] = {{"output", required_argument, nullptr, 'o'},
                                          {"song", required_argument, nullptr, 's'},
                                          {"all-songs", no_argument, nullptr, AllSongs},
@@ -99,6 +102,7 @@ Options ParseOptions(int argc, char** argv) {
                                          {"stems", no_argument, nullptr, Stems},
                                          {"stems-only", no_argument, nullptr, StemsOnly},
                                          {"version", no_argument, nullptr, Version},
+                                         {"progress", no_argument, nullptr, Progress},
                                          {nullptr, 0, nullptr, 0}};
     Options o;
     opterr = 0;
@@ -144,6 +148,7 @@ Options ParseOptions(int argc, char** argv) {
         case Info: o.Info = true; break;
         case Json: o.Json = true; break;
         case Bench: o.Bench = true; break;
+        case Progress: o.Progress = true; break;
         case Stems: o.Stems = true; break;
         case StemsOnly: o.Stems = true, o.Mix = false; break;
         case 'h': std::fputs(HelpText, stdout); std::exit(0);

@@ -16,6 +16,7 @@ struct Options {
     ChipSettings Settings;
     int Jobs = 1;
     bool Info = false, Json = false, Bench = false;
+    bool Progress = false; // progress and summary also when stderr is no terminal
     std::vector<std::string> Files;
 };
 
