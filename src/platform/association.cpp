@@ -36,7 +36,7 @@ Icon=zirrafon
 Exec=zirrafon %F
 Terminal=false
 Categories=AudioVideo;Audio;Player;
-MimeType=audio/x-zxay;audio/x-aym;
+MimeType=audio/x-zxay;audio/x-aym;audio/x-ym;audio/x-vtx;audio/x-psg;
 Keywords=chiptune;AY;YM;Spectrum;CPC;
 Actions=Enqueue;
 
@@ -47,8 +47,9 @@ Exec=zirrafon --enqueue %F
 
 // The MIME definitions; the installed copy is assets/zirrafon-mime.xml. Globs
 // are matched without regard to letter case, so "SONG.AY" is one too. The
-// magic strings are the files' identifiers: "ZXAYEMUL" and "AYM" with
-// revision "0".
+// magic strings are the files' identifiers: "ZXAYEMUL", "AYM" with revision
+// "0", the unpacked YM versions and "PSG" 0x1A. VTX files (and LHA-packed YM
+// files) carry no identifier of their own: they go by name only.
 constexpr const char* MimeXml = R"(<?xml version="1.0" encoding="UTF-8"?>
 <!-- The song files Zirrafon plays. -->
 <mime-info xmlns="http://www.freedesktop.org/standards/shared-mime-info">
@@ -69,6 +70,34 @@ constexpr const char* MimeXml = R"(<?xml version="1.0" encoding="UTF-8"?>
       <match type="string" offset="0" value="AYM0"/>
     </magic>
     <glob pattern="*.aym"/>
+  </mime-type>
+  <mime-type type="audio/x-ym">
+    <comment>YM Register Stream</comment>
+    <icon name="zirrafon-audio-file"/>
+    <generic-icon name="audio-x-generic"/>
+    <magic priority="50">
+      <match type="string" offset="0" value="YM2!"/>
+      <match type="string" offset="0" value="YM3!"/>
+      <match type="string" offset="0" value="YM3b"/>
+      <match type="string" offset="0" value="YM5!"/>
+      <match type="string" offset="0" value="YM6!"/>
+    </magic>
+    <glob pattern="*.ym"/>
+  </mime-type>
+  <mime-type type="audio/x-vtx">
+    <comment>VTX Register Stream</comment>
+    <icon name="zirrafon-audio-file"/>
+    <generic-icon name="audio-x-generic"/>
+    <glob pattern="*.vtx"/>
+  </mime-type>
+  <mime-type type="audio/x-psg">
+    <comment>PSG Register Dump</comment>
+    <icon name="zirrafon-audio-file"/>
+    <generic-icon name="audio-x-generic"/>
+    <magic priority="50">
+      <match type="string" offset="0" value="PSG\x1a"/>
+    </magic>
+    <glob pattern="*.psg"/>
   </mime-type>
 </mime-info>
 )";
@@ -289,8 +318,9 @@ int SaveMimeApps(const std::string& path, const MimeAppsList& list) {
     return ReplaceFile(path, text);
 }
 
-// The two MIME types the player plays.
-constexpr const char* OurTypes[] = {"audio/x-zxay", "audio/x-aym"};
+// The MIME types the player plays.
+constexpr const char* OurTypes[] = {"audio/x-zxay", "audio/x-aym", "audio/x-ym", "audio/x-vtx",
+                                    "audio/x-psg"};
 
 // The desktop's default application for `mime`, as GIO picks it, or empty.
 std::string DesktopDefault(const std::string& mime) {
@@ -352,6 +382,9 @@ std::string FileAssociation::InstalledEntryPath() {
 std::string FileAssociation::MimeTypeOf(const std::string& extension) {
     if (extension == ".ay") return "audio/x-zxay";
     if (extension == ".aym") return "audio/x-aym";
+    if (extension == ".ym") return "audio/x-ym";
+    if (extension == ".vtx") return "audio/x-vtx";
+    if (extension == ".psg") return "audio/x-psg";
     return {};
 }
 

@@ -24,6 +24,9 @@
 constexpr int VoiceCount = 4;
 extern const char* const VoiceNames[VoiceCount]; // "A", "B", "C", "beeper"
 
+// What a job writes instead of sound: the chip's registers at every frame end.
+enum class DumpFormat { None, YM, PSG };
+
 struct RenderJob {
     std::string FileName;
     int Song = 0;        // zero-based
@@ -37,6 +40,7 @@ struct RenderJob {
     // Mono WAV destinations of the voices on their own (see stems.h); all
     // null: the voices are not rendered apart.
     std::FILE* Voices[VoiceCount]{};
+    DumpFormat Dump = DumpFormat::None; // not None: `Output` gets a register dump
 };
 
 struct RenderOutcome {

@@ -17,8 +17,9 @@ TForm1::TForm1(Player& player, SongExport& exporter, QWidget* parent)
     // of the last song file opened (never in the program's own folder, which
     // on an installed system holds no songs).
     OpenDialog.Title = QStringLiteral("Open and play file");
-    OpenDialog.Filter =
-        QStringLiteral("All supported files|*.ay;*.aym|.AY files|*.ay|.AYM files|*.aym");
+    OpenDialog.Filter = QStringLiteral(
+        "All supported files|*.ay;*.aym;*.ym;*.vtx;*.psg|.AY files|*.ay|.AYM files|*.aym|"
+        ".YM files|*.ym|.VTX files|*.vtx|.PSG files|*.psg");
     OpenDialog.InitialDir = QDir::homePath();
 
     connect(&Playback, &Player::NowPlayingChanged, this, &TForm1::ShowNowPlaying);

@@ -65,6 +65,7 @@ class TForm2 : public QDialog {
     QGroupBox* AssociationGroup; // "System register"
     QCheckBox* AyAssociationBox;
     QCheckBox* AymAssociationBox;
+    QCheckBox* StreamAssociationBox; // "YM": .ym, .vtx and .psg
     QPushButton* SaveParametersButton;
     QPushButton* RemoveParametersButton;
     QPushButton* CloseButton;   // "Close"
@@ -78,6 +79,8 @@ class TForm2 : public QDialog {
     FileAssociation Association;
     bool AyAssociated = false;
     bool AymAssociated = false;
+    bool StreamAssociated = false;
+    static constexpr const char* StreamExtensions[] = {".ym", ".vtx", ".psg"};
 
     // ---- Handlers ----------------------------------------------------------
     void FormCreate();
@@ -94,6 +97,7 @@ class TForm2 : public QDialog {
     void RemoveParametersClick(); // "Remove parameters"
     void AyAssociationClick();
     void AymAssociationClick();
+    void StreamAssociationClick();
 
     // Shows a settings or association error: the system's text (`systemText`,
     // or the text for `code` when it is empty) in a box owned by `window`

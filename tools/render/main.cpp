@@ -1,4 +1,5 @@
-// zirrafon-render: renders songs of ".ay" and ".aym" files to WAV files without
+// zirrafon-render: renders songs of ".ay", ".aym" and register-stream files
+// (".ym", ".vtx", ".psg") to WAV files or register dumps without
 // a window or an audio device, lists their texts and songs, or measures how
 // fast they render. The samples are the player's own (src/render); the song
 // length, the fade and the choice of songs are this tool's additions. Here:
@@ -180,6 +181,12 @@ int Run(const Options& o) {
                                              ? Stem(o.Files[f]) + suffix
                                              : folder + "/" + Stem(o.Files[f]) + suffix;
                 if (o.Mix) t.OutputPath = named ? *o.Output : base + ".wav";
+                // "-o X.ym" or "-o X.psg": the song's registers instead of its sound.
+                if (named) {
+                    const std::string ext = SongFileExtension(*o.Output);
+                    if (ext == ".ym") t.Job.Dump = DumpFormat::YM;
+                    if (ext == ".psg") t.Job.Dump = DumpFormat::PSG;
+                }
                 if (o.Stems)
                     for (int v = 0; v < VoiceCount; ++v)
                         t.VoicePaths[v] = base + "-" + VoiceNames[v] + ".wav";
