@@ -169,7 +169,8 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
     }
     case u'p': {
         // Empty: the built-in skin again.
-        if (!ChangeSkin || !(value.isEmpty() ? ChangeSkin(0, QString()) : ChangeSkin(1, value)))
+        if (!ChangeSkin || !(value.isEmpty() ? ChangeSkin(SkinSource::BuiltIn, QString())
+                                             : ChangeSkin(SkinSource::File, value)))
             return;
         Playback.Settings().SetSkinFile(value);
         Trace(QStringLiteral("skin ") + value);

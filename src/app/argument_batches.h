@@ -16,6 +16,7 @@
 
 #include "platform/single_instance.h"
 #include "playback/player.h"
+#include "ui/skin.h"
 
 #include <QByteArray>
 #include <QList>
@@ -39,7 +40,7 @@ class ArgumentBatches : public QObject {
   public:
     // Loads a skin (mode 0: the built-in one, 1: the BMP file at `path`) and
     // shows it; false, with nothing changed, when it cannot be read.
-    using SkinChanger = std::function<bool(int mode, const QString& path)>;
+    using SkinChanger = std::function<bool(SkinSource source, const QString& path)>;
 
     ArgumentBatches(Player& player, SkinChanger changeSkin, QObject* parent = nullptr);
 

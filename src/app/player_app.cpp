@@ -6,8 +6,8 @@
 PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
     : Player_(std::move(waveOutFactory)), Face_(std::make_unique<TForm1>(Player_, Export)) {
     TForm1& face = *Face_;
-    const auto changeSkin = [&face](int mode, const QString& path) {
-        return face.ChangeSkin(mode, path);
+    const auto changeSkin = [&face](SkinSource source, const QString& path) {
+        return face.ChangeSkin(source, path);
     };
     Parameters_ = new TForm2(Player_.Settings(), changeSkin, &face); // hidden
     QObject::connect(&face, &TForm1::ParametersAsked, Parameters_, [this] { Parameters_->exec(); });

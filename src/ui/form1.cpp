@@ -56,8 +56,8 @@ void TForm1::OpenButtonAction() {
     if (OpenDialog.Execute(this)) Playback.OpenAndPlay(OpenDialog.FileName);
 }
 
-bool TForm1::ChangeSkin(int mode, const QString& path) {
-    if (!SkinLoader || !SkinLoader(mode, path)) return false;
+bool TForm1::ChangeSkin(SkinSource source, const QString& path) {
+    if (!SkinLoader || !SkinLoader(source, path)) return false;
     PrintNumber(1);
     PrintNumber(2);
     repaint();

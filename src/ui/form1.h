@@ -59,9 +59,9 @@ class TForm1 : public QWidget {
     // Loads a skin (mode 0: the built-in one, 1: the BMP file at `path`);
     // false, with nothing changed, when it cannot be read. The face installs
     // one on its own skin; tests replace it.
-    std::function<bool(int mode, const QString& path)> SkinLoader;
+    std::function<bool(SkinSource source, const QString& path)> SkinLoader;
     // `SkinLoader`, and on success both numbers redrawn and the window repainted.
-    bool ChangeSkin(int mode, const QString& path);
+    bool ChangeSkin(SkinSource source, const QString& path);
     // The skin: `SkinBitmap` (the back buffer), the font, digit and volume
     // images and every zone.
     std::unique_ptr<Skin> FaceSkin;

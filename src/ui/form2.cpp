@@ -203,12 +203,12 @@ void TForm2::LoadSkinClick() {
                                 : QFileInfo(Settings.SkinFile).absolutePath();
     if (!SkinDialog.Execute(this)) return;
     const QString path = SkinDialog.FileName;
-    if (ChangeSkin && ChangeSkin(1, path)) Settings.SetSkinFile(path);
+    if (ChangeSkin && ChangeSkin(SkinSource::File, path)) Settings.SetSkinFile(path);
 }
 
 void TForm2::StandardSkinClick() {
     if (Settings.SkinFile.isEmpty()) return; // the built-in skin is in use
-    if (ChangeSkin && ChangeSkin(0, QString())) Settings.SetSkinFile(QString());
+    if (ChangeSkin && ChangeSkin(SkinSource::BuiltIn, QString())) Settings.SetSkinFile(QString());
 }
 
 void TForm2::DefaultClick() {

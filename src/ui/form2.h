@@ -22,6 +22,7 @@
 #include "platform/opendialog.h"
 #include "platform/settings.h"
 #include "playback/player_settings.h"
+#include "ui/skin.h"
 
 #include <QDialog>
 #include <QString>
@@ -42,7 +43,7 @@ class TForm2 : public QDialog {
   public:
     // Loads a skin (mode 0: the built-in one, 1: the BMP file at `path`) and
     // shows it; false, with nothing changed, when it cannot be read.
-    using SkinChanger = std::function<bool(int mode, const QString& path)>;
+    using SkinChanger = std::function<bool(SkinSource source, const QString& path)>;
 
     // Made hidden, owned by `parent` (the main window).
     TForm2(PlayerSettings& settings, SkinChanger changeSkin, QWidget* parent = nullptr);
