@@ -147,7 +147,8 @@ inline Bytes MakeYM(const YMPlan& p) {
     if (p.Version == "YM5!" || p.Version == "YM6!") {
         const std::string check = "LeOnArD!";
         Append(out, check);
-        Be32(out, static_cast<uint32_t>(static_cast<int32_t>(p.Frames.size()) + p.FrameCountShift));
+        Be32(out,
+             static_cast<uint32_t>(p.Frames.size()) + static_cast<uint32_t>(p.FrameCountShift));
         Be32(out, p.Attributes | (p.Interleaved ? 1 : 0));
         Be16(out, static_cast<uint16_t>(p.Drums.size()));
         Be32(out, p.Clock);
