@@ -108,6 +108,13 @@ std::optional<std::vector<uint8_t>> UnpackLhaArchive(std::span<const uint8_t> by
 
 std::optional<std::vector<uint8_t>> UnpackLh5(std::span<const uint8_t> bytes, size_t length,
                                               std::string& refusal) {
+    // lh5 packs register streams about 10 to 50 times; a length far beyond
+    // what the packed bytes could hold is a damaged header, and decoding it
+    // would spin through megabytes of nothing.
+    if (length > bytes.size() * 256 + 65536) {
+        refusal = "Damaged packed stream";
+        return std::nullopt;
+    }
     char method[] = "-lh5-";
     LHADecoderType* type = lha_decoder_for_name(method);
     MemoryInput input{bytes};
