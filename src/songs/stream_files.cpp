@@ -18,8 +18,10 @@
 //   the file; a digidrum must fit the file. Anything else is refused as damaged.
 // - A loop frame past the end loops to the start; a frame rate of 0 means
 //   50 Hz; a chip clock of 0 means the format's usual clock (2 MHz, or the
-//   Spectrum's for VTX). Clocks outside 250 kHz..8 MHz and rates above 1000 Hz
-//   are refused.
+//   Spectrum's for VTX). Clocks outside 352.8 kHz..8 MHz and rates above
+//   1000 Hz are refused: below 352.8 kHz (eight times the output rate) an
+//   output frame would hold less than one chip tick, which the renderer does
+//   not take (and no chip ever ran that slowly).
 // - "YM2!" files were made for a player with built-in drum samples that the
 //   file does not hold: they play as plain YM3 streams.
 // - A missing "End!" mark at the end of a YM5/YM6 file is not an error.
@@ -101,7 +103,7 @@ bool CheckTiming(RegisterStream& s, uint32_t clock, uint32_t rate, uint32_t usua
                  std::string& refusal, const char* damaged) {
     s.ChipClock = clock ? clock : usualClock;
     s.FrameRate = rate ? rate : 50;
-    if (s.ChipClock < 250000 || s.ChipClock > 8000000 || s.FrameRate > 1000)
+    if (s.ChipClock < 8 * 44100 || s.ChipClock > 8000000 || s.FrameRate > 1000)
         return Refuse(refusal, damaged);
     return true;
 }
