@@ -61,31 +61,31 @@ inline void ChipWrite(SoundEngine& e, int reg, uint8_t value) {
         c.Beeper.Level = level;
 }
 
+// A beeper write that needs no rendering now, or false, with nothing
+// changed, when it must render (see BeeperChange).
+inline bool BeeperWriteWaits(SoundEngine& e, int32_t level) {
+    ChipState& c = e.Chip;
+    if ((c.Cursor.BufferFull | c.Deferred.BeeperPending) || !SpanLeavesRoom(e)) return false;
+    // The buffer does not fill here. A write that keeps the level leaves its
+    // span to the next change, to the same samples, and the buffer still ends
+    // at the same write (beeper players write every few dozen T-states, about
+    // half the time the level they already have). A change waits with its
+    // span for the next rendering, which renders all that wait in one batch.
+    if (level != c.Beeper.Level) {
+        SynthCursor& cursor = c.Cursor;
+        if (cursor.BeeperEdgeCount == SynthCursor::MaxBeeperEdges) return false;
+        cursor.BeeperEdges[cursor.BeeperEdgeCount++] = {e.Z80.TStates - cursor.LastSynthTState,
+                                                        c.Beeper.Level};
+        c.Beeper.Level = level;
+    }
+    c.Beeper.NewLevel = level;
+    return true;
+}
+
 // The ULA's port (any even port): bit 4 drives the beeper.
 inline void BeeperWrite(SoundEngine& e, uint8_t value) {
-    ChipState& c = e.Chip;
-    const int32_t level = (value & 0x10) ? c.Mix.BeeperAmplitude : 0;
-    if (!(c.Cursor.BufferFull | c.Deferred.BeeperPending) && SpanLeavesRoom(e)) {
-        // The buffer does not fill here. A write that keeps the level leaves
-        // its span to the next change, to the same samples, and the buffer
-        // still ends at the same write (beeper players write every few dozen
-        // T-states, about half the time the level they already have). A
-        // change waits with its span for the next rendering, which renders
-        // all that wait in one batch.
-        if (level != c.Beeper.Level) {
-            SynthCursor& cursor = c.Cursor;
-            if (cursor.BeeperEdgeCount == SynthCursor::MaxBeeperEdges) {
-                BeeperChange(e, level);
-                return;
-            }
-            cursor.BeeperEdges[cursor.BeeperEdgeCount++] = {e.Z80.TStates - cursor.LastSynthTState,
-                                                            c.Beeper.Level};
-            c.Beeper.Level = level;
-        }
-        c.Beeper.NewLevel = level;
-        return;
-    }
-    BeeperChange(e, level);
+    const int32_t level = (value & 0x10) ? e.Chip.Mix.BeeperAmplitude : 0;
+    if (!BeeperWriteWaits(e, level)) BeeperChange(e, level);
 }
 
 // PPI port C, bits 7 and 6: the chip's BDIR and BC1 lines. A function is set
@@ -231,16 +231,33 @@ inline void OutAutoInline(SoundEngine& e, uint16_t port, uint8_t value) {
 
 void OutAuto(SoundEngine& e, uint16_t port, uint8_t value) { OutAutoInline(e, port, value); }
 
-// The Z80's OUT: the handler of the machine the song drives, the two
-// Spectrum ones without a second call (beeper songs write tens of thousands
-// of times a second).
-void SoundEngine::Out(uint16_t port, uint8_t value) {
-    if (Chip.Machine.OutHandler == OutAuto)
-        OutAutoInline(*this, port, value);
-    else if (Chip.Machine.OutHandler == OutSpectrum)
-        OutSpectrumInline(*this, port, value);
+namespace {
+
+// An OUT through the handler of the machine the song drives, the two
+// Spectrum ones without a second call.
+[[gnu::noinline]] void OutThroughHandler(SoundEngine& e, OutHandlerFn handler, uint16_t port,
+                                         uint8_t value) {
+    if (handler == OutAuto)
+        OutAutoInline(e, port, value);
+    else if (handler == OutSpectrum)
+        OutSpectrumInline(e, port, value);
     else
-        Chip.Machine.OutHandler(*this, port, value);
+        handler(e, port, value);
+}
+
+} // namespace
+
+// The Z80's OUT. Beeper songs write tens of thousands of times a second, and
+// most of their writes wait for the next rendering: those return at once,
+// without setting up a call; the rest go through the machine's handler.
+void SoundEngine::Out(uint16_t port, uint8_t value) {
+    const OutHandlerFn handler = Chip.Machine.OutHandler;
+    // An even port with bit 15 clear reaches the beeper alone, as none of
+    // the chip's ports of either machine has that bit clear.
+    if ((port & 0x8001) == 0 && (handler == OutAuto || handler == OutSpectrum) &&
+        BeeperWriteWaits(*this, (value & 0x10) ? Chip.Mix.BeeperAmplitude : 0))
+        return;
+    OutThroughHandler(*this, handler, port, value);
 }
 
 uint8_t InPort(const ChipState& c, uint16_t port) {

@@ -959,27 +959,60 @@ void RenderBeeperEdges(SoundEngine& e) {
         // the changes waiting here never do, see BeeperWrite) is left to the
         // plain way below.
         const RenderPlan& plan = c.Caches.Plan;
+        const int32_t steadyLeft = plan.SteadyLeft, steadyRight = plan.SteadyRight;
+        const uint64_t perTState = c.Machine.TicksPerTState;
+        const SynthCursor::BeeperEdge* const edges = c.Cursor.BeeperEdges;
         FrameCursor w(c);
+        // The short runs (a few frames at most, as FrameCursor::RunShort
+        // makes them) on the cursor's state in locals: a beeper song has one
+        // such run every few dozen T-states.
+        int16_t* const buffer = w.Buffer;
+        const uint32_t perSample = w.PerSample, limit = w.Limit;
+        uint32_t count = w.Count, pos = w.Pos, start = w.Start;
+        uint64_t end64 = w.End;
+        int32_t sumL = w.SumL, sumR = w.SumR;
         int32_t last = base;
         uint32_t fraction = c.Cursor.TickFraction, ticks = 0, total = 0;
         for (; i < n; ++i) {
-            const int32_t t = base + c.Cursor.BeeperEdges[i].Offset;
+            const int32_t t = base + edges[i].Offset;
             if (t <= last) continue;
-            const uint64_t p =
-                static_cast<uint64_t>(t - last) * c.Machine.TicksPerTState + fraction;
+            const uint64_t p = static_cast<uint64_t>(t - last) * perTState + fraction;
             const uint32_t span = static_cast<uint32_t>(p >> 32);
             if (span == 0) continue; // less than a tick: counted again with the next
-            if (span >= w.Limit - w.Pos) break;
-            const int32_t before = c.Cursor.BeeperEdges[i].LevelBefore;
-            if (span <= 16)
-                w.RunShort(w.Pos + span, before + plan.SteadyLeft, before + plan.SteadyRight);
-            else
-                w.RunTo(w.Pos + span, before + plan.SteadyLeft, before + plan.SteadyRight);
+            if (span >= limit - pos) break;
+            const int32_t left = edges[i].LevelBefore + steadyLeft;
+            const int32_t right = edges[i].LevelBefore + steadyRight;
+            const uint32_t to = pos + span;
+            if (span <= 16) {
+                for (uint32_t end = static_cast<uint32_t>(end64 >> 16); to >= end;
+                     end = static_cast<uint32_t>(end64 >> 16)) {
+                    sumL += left * static_cast<int32_t>(end - pos);
+                    sumR += right * static_cast<int32_t>(end - pos);
+                    const int32_t inFrame = static_cast<int32_t>(end - start);
+                    buffer[count] = static_cast<int16_t>(DivideSum(sumL, inFrame));
+                    buffer[count + 1] = static_cast<int16_t>(DivideSum(sumR, inFrame));
+                    count += 2;
+                    end64 += perSample;
+                    start = pos = end;
+                    sumL = sumR = 0;
+                }
+                sumL += left * static_cast<int32_t>(to - pos);
+                sumR += right * static_cast<int32_t>(to - pos);
+                pos = to;
+            } else {
+                w.Count = count, w.Pos = pos, w.Start = start, w.End = end64;
+                w.SumL = sumL, w.SumR = sumR;
+                w.RunTo(to, left, right);
+                count = w.Count, pos = w.Pos, start = w.Start, end64 = w.End;
+                sumL = w.SumL, sumR = w.SumR;
+            }
             fraction = static_cast<uint32_t>(p);
             last = t;
             ticks = span;
             total += span;
         }
+        w.Count = count, w.Pos = pos, w.Start = start, w.End = end64;
+        w.SumL = sumL, w.SumR = sumR;
         w.Store(c);
         if (total != 0) {
             c.Cursor.LastSynthTState = last;

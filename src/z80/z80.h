@@ -20,7 +20,9 @@
 #include <cstdint>
 
 // The devices behind the Z80's IN and OUT instructions. The sound chip engine
-// implements it; tests use a fake.
+// implements it; tests use a fake. The calls may look at the processor's
+// state but never change it: the runner keeps what it has in registers across
+// them.
 class Z80Ports {
   public:
     virtual void Out(uint16_t port, uint8_t value) = 0;

@@ -398,9 +398,11 @@ struct AddressStop {
 // pages count R, take PC from the state and may set EIDelay), the delay and
 // idle loops, interrupt acceptance (PC), and when the run stops; afterwards
 // they are read back, as the prefix steps count R themselves and LD R,A sets
-// it. EI, the one unprefixed instruction that sets EIDelay, sets the local. OUT is the only
-// instruction that advances `watch`, and it is a port instruction, so the
-// watch is looked at after those alone.
+// it. A port call changes nothing of the processor (see Z80Ports), so after
+// OUT (n),A nothing is read back. EI, the one unprefixed instruction that
+// sets EIDelay, sets the local. OUT is the only instruction that advances
+// `watch`, and it is a port instruction, so the watch is looked at after
+// those alone.
 //
 // Without interrupts there are no delay or idle loops in one step either:
 // their rounds could pass over a stop address unseen.
@@ -702,7 +704,20 @@ template <typename Stop> Z80_FLATTEN inline void Passes(Z80State& s, const Stop 
     Z80_CASE(0xD0)
     Z80_CASE(0xD1)
     Z80_CASE(0xD2)
-    Z80_RELOAD(0xD3)
+    // OUT (n),A, the beeper players' instruction: the port call sees TStates,
+    // R, EIDelay and PC as they stand and changes nothing of the processor,
+    // so nothing is read back.
+L_0xD3 : {
+    const uint8_t n = s.Memory[pc];
+    const uint8_t a = s.AFRef->A;
+    pc = static_cast<uint16_t>(pc + 1);
+    s.PC = pc;
+    Z80_STORE;
+    PortOut(s, static_cast<uint16_t>((a << 8) | n), a);
+    t += 12;
+    if (stopWhen.Reached()) goto stop;
+    Z80_NEXT
+}
     Z80_CASE(0xD4)
     Z80_CASE(0xD5)
     Z80_CASE(0xD6)
