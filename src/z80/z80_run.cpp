@@ -449,6 +449,10 @@ template <typename Stop> Z80_FLATTEN inline void Passes(Z80State& s, const Stop 
     uint8_t op;
     // The frame end, or at once when the watch is already reached (one pass).
     const int32_t stopAt = stopWhen.Reached() ? INT32_MIN : FrameTStates;
+    // Passes that begin below this need no look at the interrupt or the stop:
+    // the frame end while the interrupt window is past (T-states only grow in
+    // a run, so it does not open again before the frame end), else at once.
+    int32_t plain = Stop::Interrupts && t < InterruptWindow ? INT32_MIN : stopAt;
 
     // The start of a pass: the refresh count, then the interrupt or the
     // instruction at PC.
@@ -459,10 +463,16 @@ template <typename Stop> Z80_FLATTEN inline void Passes(Z80State& s, const Stop 
     op = s.Memory[pc];                                                                             \
     pc = static_cast<uint16_t>(pc + 1);                                                            \
     goto* Dispatch[op];
-    // The end of a pass: stop after the frame end, else the next pass.
+    // The end of a pass: the next pass, which past the interrupt window is
+    // one without its look at the interrupt; else `look` stops after the
+    // frame end or starts the next pass as Z80_PASS.
 #define Z80_NEXT                                                                                   \
-    if (t >= stopAt || stopWhen.At(pc)) goto stop;                                                 \
-    Z80_PASS
+    if (t >= plain || stopWhen.At(pc)) goto look;                                                  \
+    ++r;                                                                                           \
+    ei = 0;                                                                                        \
+    op = s.Memory[pc];                                                                             \
+    pc = static_cast<uint16_t>(pc + 1);                                                            \
+    goto* Dispatch[op];
 
     Z80_PASS
 #define Z80_CASE(n)                                                                                \
@@ -805,6 +815,10 @@ interrupt:
     t += AcceptInterrupt(s);
     pc = s.PC;
     Z80_NEXT
+look:
+    if (t >= stopAt || stopWhen.At(pc)) goto stop;
+    if (t >= InterruptWindow) plain = stopAt;
+    Z80_PASS
 stop:
     s.PC = pc;
     Z80_STORE;
