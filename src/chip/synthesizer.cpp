@@ -207,6 +207,20 @@ uint32_t WhatIsHeard(const ChipState& c) {
     return heard;
 }
 
+// Both sides of a frame's sum in one word, left x 2^32 + right, in arithmetic
+// modulo 2^64. Each side stays far inside 31 bits (a frame holds at most 8
+// ticks of 16-bit levels), so the two come apart exactly: the right side is
+// the low word read as signed, the left what remains above it.
+inline uint64_t PackSides(int32_t left, int32_t right) {
+    return (static_cast<uint64_t>(static_cast<int64_t>(left)) << 32) +
+           static_cast<uint64_t>(static_cast<int64_t>(right));
+}
+inline int32_t RightSide(uint64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
+inline int32_t LeftSide(uint64_t v) {
+    const uint64_t above = v - static_cast<uint64_t>(static_cast<int64_t>(RightSide(v)));
+    return static_cast<int32_t>(static_cast<int64_t>(above) >> 32);
+}
+
 // The output side of the event renderer, for frames as the frame loop leaves
 // them (the open frame short of ticks, every frame at least one tick). Tick
 // positions count from the span's start. The open frame's end is kept in
@@ -276,36 +290,44 @@ struct FrameCursor {
                   const uint64_t (&weights)[3], int32_t level) {
         to = to < Limit ? to : Limit;
         uint32_t pos = Pos;
+        if (pos >= to) return;
         uint64_t end64 = End;
         uint32_t start = Start, count = Count;
-        int32_t sumL = SumL, sumR = SumR;
-        while (pos < to) {
+        // Both sides' sums in one word: fewer values live keep the loop in
+        // registers.
+        uint64_t sum = PackSides(SumL, SumR);
+        const uint64_t levelPair = PackSides(level, level);
+        // Each channel's bits from tick pos + 1 on, moved down as frames take them.
+        uint64_t m0 = sounds[0] >> (pos - base), m1 = sounds[1] >> (pos - base),
+                 m2 = sounds[2] >> (pos - base);
+        const uint64_t w0 = weights[0], w1 = weights[1], w2 = weights[2];
+        for (;;) {
             const uint32_t end = static_cast<uint32_t>(end64 >> 16);
             const uint32_t stop = to < end ? to : end;
-            const uint32_t lo = pos - base, len = stop - pos;
+            const uint32_t len = stop - pos;
             const uint32_t window = (1u << len) - 1;
-            const uint64_t sum = weights[0] * BitCounts[(sounds[0] >> lo) & window] +
-                                 weights[1] * BitCounts[(sounds[1] >> lo) & window] +
-                                 weights[2] * BitCounts[(sounds[2] >> lo) & window];
-            sumL += level * static_cast<int32_t>(len) + static_cast<int32_t>(sum >> 32);
-            sumR += level * static_cast<int32_t>(len) + static_cast<int32_t>(sum & 0xFFFFFFFF);
+            sum += w0 * BitCounts[m0 & window] + w1 * BitCounts[m1 & window] +
+                   w2 * BitCounts[m2 & window] + levelPair * len;
+            m0 >>= len;
+            m1 >>= len;
+            m2 >>= len;
             pos = stop;
             if (stop < end) break;
             const int32_t ticks = static_cast<int32_t>(end - start);
-            Buffer[count] = static_cast<int16_t>(DivideSum(sumL, ticks));
-            Buffer[count + 1] = static_cast<int16_t>(DivideSum(sumR, ticks));
+            Buffer[count] = static_cast<int16_t>(DivideSum(LeftSide(sum), ticks));
+            Buffer[count + 1] = static_cast<int16_t>(DivideSum(RightSide(sum), ticks));
             count += 2;
             end64 += PerSample;
             start = end;
-            sumL = 0;
-            sumR = 0;
+            sum = 0;
+            if (pos >= to) break;
         }
         Pos = pos;
         End = end64;
         Start = start;
         Count = count;
-        SumL = sumL;
-        SumR = sumR;
+        SumL = LeftSide(sum);
+        SumR = RightSide(sum);
     }
 
     // Ticks Pos + 1 .. end (the open frame's last tick) at (left, right),
