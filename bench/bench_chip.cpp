@@ -6,6 +6,7 @@
 // and the time of one 370 ms buffer (the iteration time).
 #include "chip/chip.h"
 #include "songs/session.h"
+#include "songs/song_stream.h"
 
 #include <benchmark/benchmark.h>
 
@@ -134,7 +135,7 @@ struct Machine {
         z.Memory[a] = 0xFE;
         WriteWord(z, SongPointer, SongStart);
         StartPlayback(*Engine, Buffer.data());
-        Engine->Chip.BeeperLevel = 0;
+        Engine->Chip.Beeper.Level = 0;
         Engine->Chip.TickByTick = tickByTick ? 1 : 0;
         z.PC = 0x100;
         MakeBuffer(*Engine); // past the start-up
@@ -144,7 +145,7 @@ struct Machine {
 void Measure(benchmark::State& state, SoundEngine& engine) {
     for (auto _ : state) {
         MakeBuffer(engine);
-        benchmark::DoNotOptimize(engine.Chip.OutputBuffer);
+        benchmark::DoNotOptimize(engine.Chip.Cursor.OutputBuffer);
         benchmark::ClobberMemory();
     }
     const double secondsPerBuffer = BufferValues / 2 / 44100.0;
@@ -176,11 +177,11 @@ void RealSong(benchmark::State& state, const std::string& fileName) {
         return;
     }
     SoundEngine* engine = session.Engine.get();
-    std::vector<int16_t> buffer(BufferValues);
-    session.LoadSong(0);
-    session.StartPlayback(buffer.data());
     engine->Chip.TickByTick = state.range(0) ? 1 : 0;
-    for (int i = 0; i < 27; ++i) MakeBuffer(*engine);
+    SongStream stream(session);
+    stream.Start(0);
+    std::vector<int16_t> buffer(BufferValues);
+    for (int i = 0; i < 27; ++i) stream.Fill(buffer.data(), BufferValues);
     Measure(state, *engine);
 }
 

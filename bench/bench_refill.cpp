@@ -13,6 +13,7 @@
 // test data when it is there.
 #include "chip/chip.h"
 #include "songs/session.h"
+#include "songs/song_stream.h"
 
 #include <benchmark/benchmark.h>
 
@@ -34,17 +35,17 @@ void Refill(benchmark::State& state, const std::string& file, int song) {
         state.SkipWithError("file refused");
         return;
     }
-    session.LoadSong(song);
-    SetChipAndChannels(session.Engine->Chip, DefaultChipMode, VolumeZoneHeight);
+    SetChipAndChannels(session.Engine->Chip, DefaultChipMode, VolumeSteps, VolumeSteps);
+    SongStream stream(session);
+    stream.Start(song);
     std::vector<int16_t> buffer1(BufferValues), buffer2(BufferValues);
-    session.StartPlayback(buffer1.data());
     // The two buffers of the start, then the steady refills alternate.
-    session.FillBuffer(buffer1.data());
-    session.FillBuffer(buffer2.data());
+    stream.Fill(buffer1.data(), BufferValues);
+    stream.Fill(buffer2.data(), BufferValues);
     bool first = true;
     for (auto _ : state) {
         int16_t* buffer = (first ? buffer1 : buffer2).data();
-        session.FillBuffer(buffer);
+        stream.Fill(buffer, BufferValues);
         benchmark::DoNotOptimize(buffer[BufferValues - 1]);
         first = !first;
     }

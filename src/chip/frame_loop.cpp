@@ -11,17 +11,17 @@
 
 bool BeginBuffer(SoundEngine& e) {
     ChipState& c = e.Chip;
-    c.OutputCount = 0;
-    if (c.BufferFull) {
+    c.Cursor.OutputCount = 0;
+    if (c.Cursor.BufferFull) {
         Synthesizer(e);
-        if (c.BufferFull) return false; // the rest filled this buffer too
-        if (c.BeeperPending) {
-            c.BeeperPending = 0;
-            c.BeeperLevel = c.BeeperNewLevel;
+        if (c.Cursor.BufferFull) return false; // the rest filled this buffer too
+        if (c.Deferred.BeeperPending) {
+            c.Deferred.BeeperPending = 0;
+            c.Beeper.Level = c.Beeper.NewLevel;
         }
-        if (c.WritePending) {
-            c.WritePending = 0;
-            WriteRegister(c, c.PendingRegister, c.PendingValue);
+        if (c.Deferred.WritePending) {
+            c.Deferred.WritePending = 0;
+            WriteRegister(c, c.Deferred.Register, c.Deferred.Value);
         }
     }
     MeasureTicksToFill(c);
@@ -40,8 +40,9 @@ void FramePass(SoundEngine& e) {
     }
     if (z.TStates >= FrameTStates) {
         z.TStates -= FrameTStates;
-        c.LastSynthTState -= FrameTStates; // the span still to render keeps its length
-        if (c.OutputCount < BufferValues && z.TStates != c.LastSynthTState) Synthesizer(e);
+        c.Cursor.LastSynthTState -= FrameTStates; // the span still to render keeps its length
+        if (c.Cursor.OutputCount < BufferValues && z.TStates != c.Cursor.LastSynthTState)
+            Synthesizer(e);
     }
 }
 
@@ -56,13 +57,14 @@ template <typename OnFrameEnd> void FillBuffer(SoundEngine& e, OnFrameEnd onFram
         return;
     }
     Z80State& z = e.Z80;
-    while (c.OutputCount < BufferValues) {
-        RunPasses(z, c.OutputCount, BufferValues);
+    while (c.Cursor.OutputCount < BufferValues) {
+        RunPasses(z, c.Cursor.OutputCount, BufferValues);
         if (z.TStates >= FrameTStates) {
             z.TStates -= FrameTStates;
-            c.LastSynthTState -= FrameTStates; // the span still to render keeps its length
+            c.Cursor.LastSynthTState -= FrameTStates; // the span still to render keeps its length
             onFrameEnd(z.TStates);
-            if (c.OutputCount < BufferValues && z.TStates != c.LastSynthTState) Synthesizer(e);
+            if (c.Cursor.OutputCount < BufferValues && z.TStates != c.Cursor.LastSynthTState)
+                Synthesizer(e);
         }
     }
     SettleGenerators(c); // the state between buffers is the whole state

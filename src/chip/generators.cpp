@@ -16,86 +16,86 @@
 void StepGenerators(ChipState& c) { chip_detail::StepGeneratorsInline(c); }
 
 // Shapes 0-3 and 9: fall from 31 to 0, then hold 0.
-void EnvelopeDecaySilent(ChipState& c) {
-    if (c.EnvelopeFlag) {
-        --c.EnvelopePosition;
-        if (c.EnvelopePosition == 0) c.EnvelopeFlag = 0;
+void EnvelopeDecaySilent(ChipGenerators& g) {
+    if (g.EnvelopeFlag) {
+        --g.EnvelopePosition;
+        if (g.EnvelopePosition == 0) g.EnvelopeFlag = 0;
     }
 }
 
 // Shapes 4-7 and 15: rise from 0 to 31, then drop to 0 and hold.
-void EnvelopeAttackSilent(ChipState& c) {
-    if (c.EnvelopeFlag) {
-        ++c.EnvelopePosition;
-        if (c.EnvelopePosition == 32) {
-            c.EnvelopeFlag = 0;
-            c.EnvelopePosition = 0;
+void EnvelopeAttackSilent(ChipGenerators& g) {
+    if (g.EnvelopeFlag) {
+        ++g.EnvelopePosition;
+        if (g.EnvelopePosition == 32) {
+            g.EnvelopeFlag = 0;
+            g.EnvelopePosition = 0;
         }
     }
 }
 
 // Shape 8: falling saw, repeated.
-void EnvelopeSawDown(ChipState& c) {
-    c.EnvelopePosition = static_cast<int16_t>((c.EnvelopePosition - 1) & 31);
+void EnvelopeSawDown(ChipGenerators& g) {
+    g.EnvelopePosition = static_cast<int16_t>((g.EnvelopePosition - 1) & 31);
 }
 
 // Shape 10: fall, rise, fall, ...; each turning value lasts two steps.
-void EnvelopeTriangleDown(ChipState& c) {
-    if (c.EnvelopeFlag) {
-        --c.EnvelopePosition;
-        if (c.EnvelopePosition == -1) {
-            c.EnvelopeFlag = 0;
-            c.EnvelopePosition = 0;
+void EnvelopeTriangleDown(ChipGenerators& g) {
+    if (g.EnvelopeFlag) {
+        --g.EnvelopePosition;
+        if (g.EnvelopePosition == -1) {
+            g.EnvelopeFlag = 0;
+            g.EnvelopePosition = 0;
         }
     } else {
-        ++c.EnvelopePosition;
-        if (c.EnvelopePosition == 32) {
-            c.EnvelopeFlag = 1;
-            c.EnvelopePosition = 31;
+        ++g.EnvelopePosition;
+        if (g.EnvelopePosition == 32) {
+            g.EnvelopeFlag = 1;
+            g.EnvelopePosition = 31;
         }
     }
 }
 
 // Shape 11: fall from 31 to 0, then jump to 31 and hold.
-void EnvelopeDecayHigh(ChipState& c) {
-    if (c.EnvelopeFlag) {
-        --c.EnvelopePosition;
-        if (c.EnvelopePosition == -1) {
-            c.EnvelopeFlag = 0;
-            c.EnvelopePosition = 31;
+void EnvelopeDecayHigh(ChipGenerators& g) {
+    if (g.EnvelopeFlag) {
+        --g.EnvelopePosition;
+        if (g.EnvelopePosition == -1) {
+            g.EnvelopeFlag = 0;
+            g.EnvelopePosition = 31;
         }
     }
 }
 
 // Shape 12: rising saw, repeated.
-void EnvelopeSawUp(ChipState& c) {
-    c.EnvelopePosition = static_cast<int16_t>((c.EnvelopePosition + 1) & 31);
+void EnvelopeSawUp(ChipGenerators& g) {
+    g.EnvelopePosition = static_cast<int16_t>((g.EnvelopePosition + 1) & 31);
 }
 
 // Shape 13: rise from 0 to 31, then hold 31.
-void EnvelopeAttackHigh(ChipState& c) {
-    if (c.EnvelopeFlag) {
-        ++c.EnvelopePosition;
-        if (c.EnvelopePosition == 32) {
-            c.EnvelopeFlag = 0;
-            c.EnvelopePosition = 31;
+void EnvelopeAttackHigh(ChipGenerators& g) {
+    if (g.EnvelopeFlag) {
+        ++g.EnvelopePosition;
+        if (g.EnvelopePosition == 32) {
+            g.EnvelopeFlag = 0;
+            g.EnvelopePosition = 31;
         }
     }
 }
 
 // Shape 14: rise, fall, rise, ...; each turning value lasts two steps.
-void EnvelopeTriangleUp(ChipState& c) {
-    if (c.EnvelopeFlag) {
-        ++c.EnvelopePosition;
-        if (c.EnvelopePosition == 32) {
-            c.EnvelopeFlag = 0;
-            c.EnvelopePosition = 31;
+void EnvelopeTriangleUp(ChipGenerators& g) {
+    if (g.EnvelopeFlag) {
+        ++g.EnvelopePosition;
+        if (g.EnvelopePosition == 32) {
+            g.EnvelopeFlag = 0;
+            g.EnvelopePosition = 31;
         }
     } else {
-        --c.EnvelopePosition;
-        if (c.EnvelopePosition == -1) {
-            c.EnvelopeFlag = 1;
-            c.EnvelopePosition = 0;
+        --g.EnvelopePosition;
+        if (g.EnvelopePosition == -1) {
+            g.EnvelopeFlag = 1;
+            g.EnvelopePosition = 0;
         }
     }
 }

@@ -15,11 +15,15 @@
 namespace chip_detail {
 
 inline uint32_t TonePeriod(const ChipState& c, int ch) {
-    return c.Regs[2 * ch] | (c.Regs[2 * ch + 1] << 8);
+    const uint8_t* r = c.Registers.Values;
+    return r[ToneFineA + 2 * ch] | (r[ToneCoarseA + 2 * ch] << 8);
 }
-inline uint32_t EnvelopePeriod(const ChipState& c) { return c.Regs[11] | (c.Regs[12] << 8); }
+inline uint32_t EnvelopePeriod(const ChipState& c) {
+    const uint8_t* r = c.Registers.Values;
+    return r[EnvelopeFine] | (r[EnvelopeCoarse] << 8);
+}
 // The noise counter compares against 2 x R6 on even counts only.
-inline uint32_t NoiseLimit(const ChipState& c) { return 2u * c.Regs[6]; }
+inline uint32_t NoiseLimit(const ChipState& c) { return 2u * c.Registers.Values[NoisePeriod]; }
 
 // One shift of the 17-bit noise register: feedback NOT (bit 16 XOR bit 13).
 constexpr uint32_t NoiseShiftOnce(uint32_t s) {
@@ -45,7 +49,7 @@ struct NoiseJump {
         return Low[s & 0xFF] ^ Middle[(s >> 8) & 0xFF] ^ High[s >> 16];
     }
 };
-constexpr uint32_t NoisePeriod = 131071; // every state but 0x1FFFF lies on one cycle; 0x1FFFF stays
+constexpr uint32_t NoiseCycle = 131071; // every state but 0x1FFFF lies on one cycle; 0x1FFFF stays
 
 consteval std::array<NoiseJump, 17> MakeNoiseJumps() {
     std::array<NoiseJump, 17> jumps{};
@@ -87,7 +91,7 @@ inline uint32_t NoiseShiftFew(uint32_t s, uint32_t n) {
 
 inline uint32_t NoiseShiftMany(uint32_t s, uint64_t n) {
     if (n >= 4 * 14) {
-        n %= NoisePeriod;
+        n %= NoiseCycle;
         for (size_t k = 0; n != 0; n >>= 1, ++k)
             if (n & 1) s = NoiseJumps[k](s);
         return s;
@@ -103,40 +107,42 @@ inline uint32_t NoiseShiftMany(uint32_t s, uint64_t n) {
 // One chip tick of all generators.
 inline void StepGeneratorsInline(ChipState& c) {
     for (int ch = 0; ch < 3; ++ch) {
-        c.ToneCounter[ch] = static_cast<uint16_t>(c.ToneCounter[ch] + 1);
-        if (c.ToneCounter[ch] >= TonePeriod(c, ch)) {
-            c.ToneCounter[ch] = 0;
-            c.ToneOutput[ch] ^= 1;
+        c.Generators.ToneCounter[ch] = static_cast<uint16_t>(c.Generators.ToneCounter[ch] + 1);
+        if (c.Generators.ToneCounter[ch] >= TonePeriod(c, ch)) {
+            c.Generators.ToneCounter[ch] = 0;
+            c.Generators.ToneOutput[ch] ^= 1;
         }
     }
-    c.NoiseCounter = static_cast<uint16_t>(c.NoiseCounter + 1);
-    if ((c.NoiseCounter & 1) == 0 && c.NoiseCounter >= NoiseLimit(c)) {
-        c.NoiseCounter = 0;
-        c.NoiseShift = NoiseShiftOnce(c.NoiseShift);
+    c.Generators.NoiseCounter = static_cast<uint16_t>(c.Generators.NoiseCounter + 1);
+    if ((c.Generators.NoiseCounter & 1) == 0 && c.Generators.NoiseCounter >= NoiseLimit(c)) {
+        c.Generators.NoiseCounter = 0;
+        c.Generators.NoiseShift = NoiseShiftOnce(c.Generators.NoiseShift);
     }
-    if (c.EnvelopeCounter == 0) c.EnvelopeStep(c);
-    c.EnvelopeCounter += 1;
-    if (c.EnvelopeCounter >= EnvelopePeriod(c)) c.EnvelopeCounter = 0;
+    if (c.Generators.EnvelopeCounter == 0) c.Generators.EnvelopeStep(c.Generators);
+    c.Generators.EnvelopeCounter += 1;
+    if (c.Generators.EnvelopeCounter >= EnvelopePeriod(c)) c.Generators.EnvelopeCounter = 0;
 }
 
 // The volume-table index a channel plays at: 2v+1 for a fixed amplitude v, the
 // envelope position otherwise. The position is 0..31 whenever a tick is mixed;
 // the mask only keeps a broken state from reading outside the table.
 inline int LevelIndex(const ChipState& c, int ch) {
-    return c.FixedVolume[ch] ? 2 * (c.Regs[8 + ch] & 0x0F) + 1
-                             : static_cast<int>(static_cast<uint16_t>(c.EnvelopePosition) & 31);
+    return c.Registers.FixedVolume[ch]
+               ? 2 * (c.Registers.Values[VolumeA + ch] & 0x0F) + 1
+               : static_cast<int>(static_cast<uint16_t>(c.Generators.EnvelopePosition) & 31);
 }
 
 // What one tick adds to the left and right sums with the state as it is.
 inline void MixLevel(const ChipState& c, int32_t& left, int32_t& right) {
-    left = c.BeeperLevel;
-    right = c.BeeperLevel;
-    const uint32_t noise = (c.NoiseShift >> 16) & 1;
+    left = c.Beeper.Level;
+    right = c.Beeper.Level;
+    const uint32_t noise = (c.Generators.NoiseShift >> 16) & 1;
     for (int ch = 0; ch < 3; ++ch) {
-        if ((!c.ToneOn[ch] || c.ToneOutput[ch]) && (!c.NoiseOn[ch] || noise)) {
+        if ((!c.Registers.ToneOn[ch] || c.Generators.ToneOutput[ch]) &&
+            (!c.Registers.NoiseOn[ch] || noise)) {
             const int i = LevelIndex(c, ch);
-            left += c.VolumeTable[ch][0][i];
-            right += c.VolumeTable[ch][1][i];
+            left += c.Mix.VolumeTable[ch][0][i];
+            right += c.Mix.VolumeTable[ch][1][i];
         }
     }
 }
@@ -169,9 +175,10 @@ inline uint32_t TicksToEnvelopeStep(uint32_t counter, uint32_t e) {
 // True when further envelope steps change nothing: a one-shot shape that has
 // finished.
 inline bool EnvelopeHolds(const ChipState& c) {
-    return c.EnvelopeFlag == 0 &&
-           (c.EnvelopeStep == EnvelopeDecaySilent || c.EnvelopeStep == EnvelopeAttackSilent ||
-            c.EnvelopeStep == EnvelopeDecayHigh || c.EnvelopeStep == EnvelopeAttackHigh);
+    return c.Generators.EnvelopeFlag == 0 && (c.Generators.EnvelopeStep == EnvelopeDecaySilent ||
+                                              c.Generators.EnvelopeStep == EnvelopeAttackSilent ||
+                                              c.Generators.EnvelopeStep == EnvelopeDecayHigh ||
+                                              c.Generators.EnvelopeStep == EnvelopeAttackHigh);
 }
 
 // Each generator advanced by n ticks in closed form, exactly as n calls of
@@ -180,49 +187,49 @@ inline bool EnvelopeHolds(const ChipState& c) {
 inline void AdvanceTone(ChipState& c, int ch, uint32_t n) {
     const uint32_t p = TonePeriod(c, ch);
     if (p <= 1) { // a flip on every tick (the usual state of an unused channel)
-        c.ToneOutput[ch] ^= n & 1;
-        if (n > 0) c.ToneCounter[ch] = 0;
+        c.Generators.ToneOutput[ch] ^= n & 1;
+        if (n > 0) c.Generators.ToneCounter[ch] = 0;
         return;
     }
-    const uint32_t first = TicksToToneFlip(c.ToneCounter[ch], p);
+    const uint32_t first = TicksToToneFlip(c.Generators.ToneCounter[ch], p);
     if (n < first) {
-        c.ToneCounter[ch] = static_cast<uint16_t>(c.ToneCounter[ch] + n);
+        c.Generators.ToneCounter[ch] = static_cast<uint16_t>(c.Generators.ToneCounter[ch] + n);
     } else if (n == first) {
-        c.ToneOutput[ch] ^= 1;
-        c.ToneCounter[ch] = 0;
+        c.Generators.ToneOutput[ch] ^= 1;
+        c.Generators.ToneCounter[ch] = 0;
     } else {
         const uint32_t spacing = p > 1 ? p : 1;
         const uint32_t rest = n - first;
-        c.ToneOutput[ch] ^= (1 + rest / spacing) & 1;
-        c.ToneCounter[ch] = static_cast<uint16_t>(rest % spacing);
+        c.Generators.ToneOutput[ch] ^= (1 + rest / spacing) & 1;
+        c.Generators.ToneCounter[ch] = static_cast<uint16_t>(rest % spacing);
     }
 }
 
 inline void AdvanceNoise(ChipState& c, uint32_t n) {
     const uint32_t limit = NoiseLimit(c);
-    if (limit <= 2 && c.NoiseCounter <= 1) {
+    if (limit <= 2 && c.Generators.NoiseCounter <= 1) {
         // Noise periods 0 and 1 from a counter below 2: a shift on every
         // second tick, whenever the counter reaches 2.
-        const uint64_t t = static_cast<uint64_t>(c.NoiseCounter) + n;
-        c.NoiseShift = NoiseShiftMany(c.NoiseShift, t >> 1);
-        c.NoiseCounter = static_cast<uint16_t>(t & 1);
+        const uint64_t t = static_cast<uint64_t>(c.Generators.NoiseCounter) + n;
+        c.Generators.NoiseShift = NoiseShiftMany(c.Generators.NoiseShift, t >> 1);
+        c.Generators.NoiseCounter = static_cast<uint16_t>(t & 1);
         return;
     }
-    const uint32_t first = TicksToNoiseShift(c.NoiseCounter, limit);
+    const uint32_t first = TicksToNoiseShift(c.Generators.NoiseCounter, limit);
     if (n < first) {
-        c.NoiseCounter = static_cast<uint16_t>(c.NoiseCounter + n);
+        c.Generators.NoiseCounter = static_cast<uint16_t>(c.Generators.NoiseCounter + n);
     } else if (n == first) {
-        c.NoiseShift = NoiseShiftOnce(c.NoiseShift);
-        c.NoiseCounter = 0;
+        c.Generators.NoiseShift = NoiseShiftOnce(c.Generators.NoiseShift);
+        c.Generators.NoiseCounter = 0;
     } else {
         const uint32_t spacing = NoiseSpacing(limit);
         const uint32_t rest = n - first;
         if (spacing == 2) { // noise periods 0 and 1
-            c.NoiseShift = NoiseShiftMany(c.NoiseShift, 1 + (rest >> 1));
-            c.NoiseCounter = static_cast<uint16_t>(rest & 1);
+            c.Generators.NoiseShift = NoiseShiftMany(c.Generators.NoiseShift, 1 + (rest >> 1));
+            c.Generators.NoiseCounter = static_cast<uint16_t>(rest & 1);
         } else {
-            c.NoiseShift = NoiseShiftMany(c.NoiseShift, 1 + rest / spacing);
-            c.NoiseCounter = static_cast<uint16_t>(rest % spacing);
+            c.Generators.NoiseShift = NoiseShiftMany(c.Generators.NoiseShift, 1 + rest / spacing);
+            c.Generators.NoiseCounter = static_cast<uint16_t>(rest % spacing);
         }
     }
 }
@@ -233,17 +240,17 @@ inline void AdvanceEnvelope(ChipState& c, uint32_t n) {
     const uint32_t spacing = e > 1 ? e : 1;
     // A step comes in every tick that starts with the counter at 0: the first
     // tick if it is 0 now, then the tick after each wrap.
-    uint32_t steps = c.EnvelopeCounter == 0 ? 1 : 0;
+    uint32_t steps = c.Generators.EnvelopeCounter == 0 ? 1 : 0;
     if (spacing == 1) { // envelope periods 0 and 1: the counter wraps on every tick
         steps += n - 1;
-        c.EnvelopeCounter = 0;
+        c.Generators.EnvelopeCounter = 0;
     } else {
-        const uint32_t wrap = TicksToEnvelopeWrap(c.EnvelopeCounter, e);
+        const uint32_t wrap = TicksToEnvelopeWrap(c.Generators.EnvelopeCounter, e);
         if (n < wrap) {
-            c.EnvelopeCounter += n;
+            c.Generators.EnvelopeCounter += n;
         } else {
             if (n > wrap) steps += 1 + (n - wrap - 1) / spacing;
-            c.EnvelopeCounter = n == wrap ? 0 : (n - wrap) % spacing;
+            c.Generators.EnvelopeCounter = n == wrap ? 0 : (n - wrap) % spacing;
         }
     }
     if (steps == 0 || EnvelopeHolds(c)) return;
@@ -251,18 +258,20 @@ inline void AdvanceEnvelope(ChipState& c, uint32_t n) {
     // and a one-shot shape holds after at most 33 steps; so steps beyond
     // 34 + 64k repeat a cycle and can be dropped.
     if (steps > 97) steps = 34 + (steps - 34) % 64;
-    for (uint32_t i = 0; i < steps; ++i) c.EnvelopeStep(c);
+    for (uint32_t i = 0; i < steps; ++i) c.Generators.EnvelopeStep(c.Generators);
 }
 
 inline void AdvanceGenerators(ChipState& c, uint32_t n) {
     if (n == 0) return;
-    if ((c.Regs[0] | c.Regs[2] | c.Regs[4]) <= 1 && (c.Regs[1] | c.Regs[3] | c.Regs[5]) == 0) {
+    const uint8_t* r = c.Registers.Values;
+    if ((r[ToneFineA] | r[ToneFineB] | r[ToneFineC]) <= 1 &&
+        (r[ToneCoarseA] | r[ToneCoarseB] | r[ToneCoarseC]) == 0) {
         // Every tone period 0 or 1 (a chip the song has not set up, as while
         // a beeper song plays): all tones flip on every tick.
         const uint8_t flip = static_cast<uint8_t>(n & 1);
         for (int ch = 0; ch < 3; ++ch) {
-            c.ToneOutput[ch] ^= flip;
-            c.ToneCounter[ch] = 0;
+            c.Generators.ToneOutput[ch] ^= flip;
+            c.Generators.ToneCounter[ch] = 0;
         }
     } else {
         for (int ch = 0; ch < 3; ++ch) AdvanceTone(c, ch, n);

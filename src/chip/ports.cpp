@@ -23,8 +23,8 @@
 namespace {
 
 // Bits of each register that the chip keeps.
-constexpr uint8_t RegisterMask[14] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F,
-                                      0x3F, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF, 0x0F};
+constexpr uint8_t RegisterMask[StoredRegisters] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F,
+                                                   0x3F, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF, 0x0F};
 
 // A register write at the current instant: render up to it with the old
 // state, then write, or keep the write for the next buffer when the rendering
@@ -32,10 +32,10 @@ constexpr uint8_t RegisterMask[14] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F,
 void RenderAndWrite(SoundEngine& e, int reg, uint8_t value) {
     Synthesizer(e);
     ChipState& c = e.Chip;
-    if (c.BufferFull) {
-        c.WritePending = 1;
-        c.PendingRegister = reg;
-        c.PendingValue = value;
+    if (c.Cursor.BufferFull) {
+        c.Deferred.WritePending = 1;
+        c.Deferred.Register = reg;
+        c.Deferred.Value = value;
     } else {
         WriteRegister(c, reg, value);
     }
@@ -44,10 +44,10 @@ void RenderAndWrite(SoundEngine& e, int reg, uint8_t value) {
 // True when rendering up to now would leave room in the output buffer.
 inline bool SpanLeavesRoom(const SoundEngine& e) {
     const ChipState& c = e.Chip;
-    const int32_t d = e.Z80.TStates - c.LastSynthTState;
+    const int32_t d = e.Z80.TStates - c.Cursor.LastSynthTState;
     if (d <= 0) return true; // nothing to render
-    const uint64_t p = static_cast<uint64_t>(d) * c.TicksPerTState + c.TickFraction;
-    return (p >> 32) < c.TicksToFill;
+    const uint64_t p = static_cast<uint64_t>(d) * c.Machine.TicksPerTState + c.Cursor.TickFraction;
+    return (p >> 32) < c.Caches.TicksToFill;
 }
 
 // A register write once the machine is known. Players write every register
@@ -57,8 +57,8 @@ inline bool SpanLeavesRoom(const SoundEngine& e) {
 // here, where the write must stop the buffer as any other does.
 inline void ChipWrite(SoundEngine& e, int reg, uint8_t value) {
     const ChipState& c = e.Chip;
-    if (reg != 13 && (value & RegisterMask[reg]) == c.Regs[reg] &&
-        !(c.BufferFull | c.WritePending) && SpanLeavesRoom(e))
+    if (reg != EnvelopeShape && (value & RegisterMask[reg]) == c.Registers.Values[reg] &&
+        !(c.Cursor.BufferFull | c.Deferred.WritePending) && SpanLeavesRoom(e))
         return;
     RenderAndWrite(e, reg, value);
 }
@@ -69,24 +69,25 @@ inline void ChipWrite(SoundEngine& e, int reg, uint8_t value) {
 [[gnu::noinline]] void BeeperChange(SoundEngine& e, int32_t level) {
     Synthesizer(e);
     ChipState& c = e.Chip;
-    c.BeeperNewLevel = level;
-    if (c.BufferFull)
-        c.BeeperPending = 1;
+    c.Beeper.NewLevel = level;
+    if (c.Cursor.BufferFull)
+        c.Deferred.BeeperPending = 1;
     else
-        c.BeeperLevel = level;
+        c.Beeper.Level = level;
 }
 
 // The ULA's port (any even port): bit 4 drives the beeper.
 inline void BeeperWrite(SoundEngine& e, uint8_t value) {
     ChipState& c = e.Chip;
-    const int32_t level = (value & 0x10) ? c.BeeperAmplitude : 0;
-    if (level == c.BeeperLevel && !(c.BufferFull | c.BeeperPending) && SpanLeavesRoom(e)) {
+    const int32_t level = (value & 0x10) ? c.Mix.BeeperAmplitude : 0;
+    if (level == c.Beeper.Level && !(c.Cursor.BufferFull | c.Deferred.BeeperPending) &&
+        SpanLeavesRoom(e)) {
         // Nothing audible changes and the buffer does not fill here: the span
         // up to here renders with the next change, to the same samples, and
         // the buffer still ends at the same write. Beeper players write every
         // few dozen T-states, about half the time the level they already
         // have.
-        c.BeeperNewLevel = level;
+        c.Beeper.NewLevel = level;
         return;
     }
     BeeperChange(e, level);
@@ -98,24 +99,24 @@ enum class PpiAction { None, Select, Write };
 
 PpiAction PpiControlWrite(ChipState& c, uint8_t value) {
     const uint8_t f = value & 0xC0;
-    if (c.PpiControl == 0) {
-        c.PpiControl = f;
+    if (c.Machine.PpiControl == 0) {
+        c.Machine.PpiControl = f;
         return PpiAction::None;
     }
     if (f != 0) return PpiAction::None; // a pending function waits for an inactive bus
-    const uint8_t pending = c.PpiControl;
-    c.PpiControl = 0;
+    const uint8_t pending = c.Machine.PpiControl;
+    c.Machine.PpiControl = 0;
     if (pending == 0xC0) return PpiAction::Select;
-    if (pending == 0x80 && c.SelectedRegister < 14) return PpiAction::Write;
+    if (pending == 0x80 && c.Registers.Selected < StoredRegisters) return PpiAction::Write;
     return PpiAction::None; // a dropped write (R14, R15) or the end of a read request
 }
 
 void SpectrumChipPorts(SoundEngine& e, uint16_t port, uint8_t value) {
     ChipState& c = e.Chip;
     if ((port & 0xC002) == 0xC000) {
-        c.SelectedRegister = value & 0x0F;
-    } else if ((port & 0xC002) == 0x8000 && c.SelectedRegister < 14) {
-        ChipWrite(e, c.SelectedRegister, value);
+        c.Registers.Selected = value & 0x0F;
+    } else if ((port & 0xC002) == 0x8000 && c.Registers.Selected < StoredRegisters) {
+        ChipWrite(e, c.Registers.Selected, value);
     }
 }
 
@@ -127,31 +128,29 @@ inline void OutSpectrumInline(SoundEngine& e, uint16_t port, uint8_t value) {
 } // namespace
 
 SoundEngine::SoundEngine() {
-    Chip.OutHandler = OutAuto;
-    Chip.EnvelopeStep = EnvelopeShapes[0];
     Z80.Ports = this;
-    SetChipAndChannels(Chip, DefaultChipMode, VolumeZoneHeight);
+    SetChipAndChannels(Chip, DefaultChipMode, 1, 1); // full volume
 }
 
 uint8_t SoundEngine::In(uint16_t port) { return InPort(Chip, port); }
 
 void WriteRegister(ChipState& c, int reg, int value) {
-    if (reg < 0 || reg >= 14) return;
+    if (reg < 0 || reg >= StoredRegisters) return;
     SettleGenerators(c); // their closed forms read the periods as they were
     const uint8_t v = static_cast<uint8_t>(value) & RegisterMask[reg];
-    c.Regs[reg] = v;
-    if (reg == 7) {
+    c.Registers.Values[reg] = v;
+    if (reg == Mixer) {
         for (int ch = 0; ch < 3; ++ch) {
-            c.ToneOn[ch] = (v >> ch) & 1 ? 0 : 1;
-            c.NoiseOn[ch] = (v >> (ch + 3)) & 1 ? 0 : 1;
+            c.Registers.ToneOn[ch] = (v >> ch) & 1 ? 0 : 1;
+            c.Registers.NoiseOn[ch] = (v >> (ch + 3)) & 1 ? 0 : 1;
         }
-    } else if (reg >= 8 && reg <= 10) {
-        c.FixedVolume[reg - 8] = (v & 0x10) ? 0 : 1;
-    } else if (reg == 13) {
-        c.EnvelopePosition = (v & 0x04) ? -1 : 32;
-        c.EnvelopeStep = EnvelopeShapes[v];
-        c.EnvelopeCounter = 0;
-        c.EnvelopeFlag = 1;
+    } else if (reg >= VolumeA && reg <= VolumeC) {
+        c.Registers.FixedVolume[reg - VolumeA] = (v & 0x10) ? 0 : 1;
+    } else if (reg == EnvelopeShape) {
+        c.Generators.EnvelopePosition = (v & 0x04) ? -1 : 32;
+        c.Generators.EnvelopeStep = EnvelopeShapes[v];
+        c.Generators.EnvelopeCounter = 0;
+        c.Generators.EnvelopeFlag = 1;
     }
 }
 
@@ -162,11 +161,11 @@ void OutSpectrum(SoundEngine& e, uint16_t port, uint8_t value) {
 void OutCpc(SoundEngine& e, uint16_t port, uint8_t value) {
     ChipState& c = e.Chip;
     switch (port >> 8) {
-    case 0xF4: c.PpiLatch = value; break;
+    case 0xF4: c.Machine.PpiLatch = value; break;
     case 0xF6:
         switch (PpiControlWrite(c, value)) {
-        case PpiAction::Select: c.SelectedRegister = c.PpiLatch & 0x0F; break;
-        case PpiAction::Write: ChipWrite(e, c.SelectedRegister, c.PpiLatch); break;
+        case PpiAction::Select: c.Registers.Selected = c.Machine.PpiLatch & 0x0F; break;
+        case PpiAction::Write: ChipWrite(e, c.Registers.Selected, c.Machine.PpiLatch); break;
         case PpiAction::None: break;
         }
         break;
@@ -182,29 +181,29 @@ namespace {
     ChipState& c = e.Chip;
     const unsigned high = port >> 8;
     if (high == 0xF4) {
-        c.PpiLatch = value;
+        c.Machine.PpiLatch = value;
     } else if (high == 0xF6) {
         switch (PpiControlWrite(c, value)) {
-        case PpiAction::Select: c.SelectedRegister = c.PpiLatch & 0x0F; break;
+        case PpiAction::Select: c.Registers.Selected = c.Machine.PpiLatch & 0x0F; break;
         case PpiAction::Write:
             // The first completed CPC write: a CPC song. The CPC has no beeper
             // here, and its chip runs at 1 MHz from this span on.
-            c.OutHandler = OutCpc;
-            c.BeeperPending = 0;
-            c.BeeperLevel = 0;
-            c.TicksPerTState = CpcTicksPerTState;
-            c.TicksPerSample = CpcTicksPerSample;
-            c.TicksToFill = 0; // measured in the Spectrum's ticks
-            RenderAndWrite(e, c.SelectedRegister, c.PpiLatch);
+            c.Machine.OutHandler = OutCpc;
+            c.Deferred.BeeperPending = 0;
+            c.Beeper.Level = 0;
+            c.Machine.TicksPerTState = CpcTicksPerTState;
+            c.Machine.TicksPerSample = CpcTicksPerSample;
+            c.Caches.TicksToFill = 0; // measured in the Spectrum's ticks
+            RenderAndWrite(e, c.Registers.Selected, c.Machine.PpiLatch);
             break;
         case PpiAction::None: break;
         }
     } else if ((port & 0xC002) == 0xC000) {
-        c.OutHandler = OutSpectrum;
-        c.SelectedRegister = value & 0x0F;
-    } else if ((port & 0xC002) == 0x8000 && c.SelectedRegister < 14) {
-        c.OutHandler = OutSpectrum;
-        RenderAndWrite(e, c.SelectedRegister, value);
+        c.Machine.OutHandler = OutSpectrum;
+        c.Registers.Selected = value & 0x0F;
+    } else if ((port & 0xC002) == 0x8000 && c.Registers.Selected < StoredRegisters) {
+        c.Machine.OutHandler = OutSpectrum;
+        RenderAndWrite(e, c.Registers.Selected, value);
     }
 }
 
@@ -227,56 +226,31 @@ void OutAuto(SoundEngine& e, uint16_t port, uint8_t value) { OutAutoInline(e, po
 // Spectrum ones without a second call (beeper songs write tens of thousands
 // of times a second).
 void SoundEngine::Out(uint16_t port, uint8_t value) {
-    if (Chip.OutHandler == OutAuto)
+    if (Chip.Machine.OutHandler == OutAuto)
         OutAutoInline(*this, port, value);
-    else if (Chip.OutHandler == OutSpectrum)
+    else if (Chip.Machine.OutHandler == OutSpectrum)
         OutSpectrumInline(*this, port, value);
     else
-        Chip.OutHandler(*this, port, value);
+        Chip.Machine.OutHandler(*this, port, value);
 }
 
 uint8_t InPort(const ChipState& c, uint16_t port) {
-    if ((port & 0xC002) == 0xC000 && c.SelectedRegister < 14) return c.Regs[c.SelectedRegister];
+    if ((port & 0xC002) == 0xC000 && c.Registers.Selected < StoredRegisters)
+        return c.Registers.Values[c.Registers.Selected];
     return 0xFF;
 }
 
 void ResetSoundChip(SoundEngine& e, int16_t* firstBuffer) {
     ChipState& c = e.Chip;
-    c.TicksPerTState = SpectrumTicksPerTState;
-    c.TicksPerSample = SpectrumTicksPerSample;
-    c.OutHandler = OutAuto;
-    for (uint8_t& r : c.Regs) r = 0;
-    for (int ch = 0; ch < 3; ++ch) {
-        c.ToneOn[ch] = 1;
-        c.NoiseOn[ch] = 1;
-        c.FixedVolume[ch] = 1;
-    }
-    c.EnvelopeStep = EnvelopeShapes[0];
-    c.EnvelopePosition = 0;
-    c.EnvelopeFlag = 0;
-    c.EnvelopeCounter = 0;
-    for (int ch = 0; ch < 3; ++ch) {
-        c.ToneCounter[ch] = 0;
-        c.ToneOutput[ch] = 0;
-    }
-    c.NoiseCounter = 0;
-    c.NoiseShift = 0xFFFF;
-    c.UnheardTicks = 0;
-    c.BufferFull = 0;
-    c.BeeperPending = 0;
-    c.WritePending = 0;
-    c.LastSynthTState = 0;
-    c.TickFraction = 0;
-    c.TicksToRender = 0;
-    c.TicksInSample = 0;
-    c.SumLeft = 0;
-    c.SumRight = 0;
-    c.SampleBoundary = c.TicksPerSample;
-    c.TicksToFill = 0;
-    c.OutputBuffer = firstBuffer;
-    c.SelectedRegister = 0;
-    c.PpiLatch = 0;
-    c.PpiControl = 0;
+    c.Registers = {};
+    c.Generators = {};
+    c.Machine = {}; // the Spectrum's timing until a CPC write says otherwise
+    c.Deferred = {};
+    c.Cursor = {};
+    // The first frame is owed the whole part of a frame's ticks.
+    c.Cursor.SampleBoundary = c.Machine.TicksPerSample;
+    c.Cursor.OutputBuffer = firstBuffer;
+    c.Caches = {};
 }
 
 void StartPlayback(SoundEngine& e, int16_t* firstBuffer) {

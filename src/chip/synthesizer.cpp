@@ -59,13 +59,14 @@ long double RoundHalfEven(long double x) {
     return std::fmod(low, 2.0L) == 0 ? low : low + 1;
 }
 
-// 2^(v/H) - 1: 0 at volume 0, exactly 1 at full volume.
-double VolumeFactor(int volume, int height) {
-    if (height <= 0) return 1.0;
+// 2^(v/S) - 1 for volume v of S steps: 0 at volume 0, exactly 1 at full
+// volume whatever the steps.
+double VolumeFactor(int volume, int steps) {
+    if (steps <= 0) return 1.0;
     if (volume < 0) volume = 0;
-    if (volume > height) volume = height;
+    if (volume > steps) volume = steps;
     const long double ln2 = 0.693147180559945309417232121458176568L;
-    return static_cast<double>(std::exp(ln2 * volume / height) - 1.0L);
+    return static_cast<double>(std::exp(ln2 * volume / steps) - 1.0L);
 }
 
 int32_t ScaleByVolume(int32_t value, double f) {
@@ -122,17 +123,19 @@ struct SampleDivider {
 // Closes the current output frame with the given values. True when that
 // filled the buffer; the rest of the span, if any, waits in `BufferFull`.
 inline bool EmitFrame(ChipState& c, int32_t left, int32_t right) {
-    c.SampleBoundary += c.TicksPerSample;
-    const uint16_t owed = static_cast<uint16_t>((c.SampleBoundary >> 16) - c.TicksInSample);
-    c.SampleBoundary = (c.SampleBoundary & 0xFFFF) | (static_cast<uint32_t>(owed) << 16);
-    c.OutputBuffer[c.OutputCount] = static_cast<int16_t>(left);
-    c.OutputBuffer[c.OutputCount + 1] = static_cast<int16_t>(right);
-    c.OutputCount = static_cast<uint16_t>(c.OutputCount + 2);
-    c.SumLeft = 0;
-    c.SumRight = 0;
-    c.TicksInSample = 0;
-    if (c.OutputCount >= BufferValues) {
-        if (c.TicksRendered < c.TicksToRender) c.BufferFull = 1;
+    c.Cursor.SampleBoundary += c.Machine.TicksPerSample;
+    const uint16_t owed =
+        static_cast<uint16_t>((c.Cursor.SampleBoundary >> 16) - c.Cursor.TicksInSample);
+    c.Cursor.SampleBoundary =
+        (c.Cursor.SampleBoundary & 0xFFFF) | (static_cast<uint32_t>(owed) << 16);
+    c.Cursor.OutputBuffer[c.Cursor.OutputCount] = static_cast<int16_t>(left);
+    c.Cursor.OutputBuffer[c.Cursor.OutputCount + 1] = static_cast<int16_t>(right);
+    c.Cursor.OutputCount = static_cast<uint16_t>(c.Cursor.OutputCount + 2);
+    c.Cursor.SumLeft = 0;
+    c.Cursor.SumRight = 0;
+    c.Cursor.TicksInSample = 0;
+    if (c.Cursor.OutputCount >= BufferValues) {
+        if (c.Cursor.TicksRendered < c.Cursor.TicksToRender) c.Cursor.BufferFull = 1;
         return true;
     }
     return false;
@@ -144,12 +147,13 @@ inline bool RenderOneTick(ChipState& c) {
     StepGeneratorsInline(c);
     int32_t left, right;
     MixLevel(c, left, right);
-    c.SumLeft += left;
-    c.SumRight += right;
-    ++c.TicksRendered;
-    ++c.TicksInSample;
-    if (c.TicksInSample >= static_cast<int32_t>(c.SampleBoundary >> 16))
-        return EmitFrame(c, c.SumLeft / c.TicksInSample, c.SumRight / c.TicksInSample);
+    c.Cursor.SumLeft += left;
+    c.Cursor.SumRight += right;
+    ++c.Cursor.TicksRendered;
+    ++c.Cursor.TicksInSample;
+    if (c.Cursor.TicksInSample >= static_cast<int32_t>(c.Cursor.SampleBoundary >> 16))
+        return EmitFrame(c, c.Cursor.SumLeft / c.Cursor.TicksInSample,
+                         c.Cursor.SumRight / c.Cursor.TicksInSample);
     return false;
 }
 
@@ -165,14 +169,14 @@ uint32_t WhatIsHeard(const ChipState& c) {
     uint32_t heard = 0;
     for (int ch = 0; ch < 3; ++ch) {
         bool sounds = true;
-        if (c.FixedVolume[ch]) {
+        if (c.Registers.FixedVolume[ch]) {
             const int i = LevelIndex(c, ch);
-            sounds = (c.VolumeTable[ch][0][i] | c.VolumeTable[ch][1][i]) != 0;
+            sounds = (c.Mix.VolumeTable[ch][0][i] | c.Mix.VolumeTable[ch][1][i]) != 0;
         } else {
             heard |= HearEnvelope;
         }
-        if (sounds && c.ToneOn[ch]) heard |= 1u << ch;
-        if (sounds && c.NoiseOn[ch]) heard |= HearNoise;
+        if (sounds && c.Registers.ToneOn[ch]) heard |= 1u << ch;
+        if (sounds && c.Registers.NoiseOn[ch]) heard |= HearNoise;
     }
     return heard;
 }
@@ -200,28 +204,29 @@ struct FrameCursor {
     uint32_t Limit; // the tick after which the buffer is full
 
     explicit FrameCursor(const ChipState& c)
-        : Buffer(c.OutputBuffer), Count(c.OutputCount),
-          End((static_cast<uint64_t>((c.SampleBoundary >> 16) -
-                                     static_cast<uint32_t>(c.TicksInSample))
+        : Buffer(c.Cursor.OutputBuffer), Count(c.Cursor.OutputCount),
+          End((static_cast<uint64_t>((c.Cursor.SampleBoundary >> 16) -
+                                     static_cast<uint32_t>(c.Cursor.TicksInSample))
                << 16) |
-              (c.SampleBoundary & 0xFFFF)),
-          Start(0u - static_cast<uint32_t>(c.TicksInSample)), SumL(c.SumLeft), SumR(c.SumRight),
-          PerSample(c.TicksPerSample), Divider(c.TicksPerSample), Limit(FillsAt()) {}
+              (c.Cursor.SampleBoundary & 0xFFFF)),
+          Start(0u - static_cast<uint32_t>(c.Cursor.TicksInSample)), SumL(c.Cursor.SumLeft),
+          SumR(c.Cursor.SumRight), PerSample(c.Machine.TicksPerSample),
+          Divider(c.Machine.TicksPerSample), Limit(FillsAt()) {}
 
     // True when the frame loop's output position is one this follows.
     static bool Follows(const ChipState& c) {
-        return c.TicksInSample >= 0 &&
-               (c.SampleBoundary >> 16) > static_cast<uint32_t>(c.TicksInSample) &&
-               c.TicksPerSample >= 0x10000;
+        return c.Cursor.TicksInSample >= 0 &&
+               (c.Cursor.SampleBoundary >> 16) > static_cast<uint32_t>(c.Cursor.TicksInSample) &&
+               c.Machine.TicksPerSample >= 0x10000;
     }
 
     void Store(ChipState& c) const {
         const uint32_t end = static_cast<uint32_t>(End >> 16);
-        c.OutputCount = static_cast<uint16_t>(Count);
-        c.SampleBoundary = static_cast<uint32_t>(End & 0xFFFF) | ((end - Start) << 16);
-        c.TicksInSample = static_cast<int32_t>(Pos - Start);
-        c.SumLeft = SumL;
-        c.SumRight = SumR;
+        c.Cursor.OutputCount = static_cast<uint16_t>(Count);
+        c.Cursor.SampleBoundary = static_cast<uint32_t>(End & 0xFFFF) | ((end - Start) << 16);
+        c.Cursor.TicksInSample = static_cast<int32_t>(Pos - Start);
+        c.Cursor.SumLeft = SumL;
+        c.Cursor.SumRight = SumR;
     }
 
     bool Full() const { return Count >= BufferValues; }
@@ -293,23 +298,23 @@ inline uint32_t ShiftsToNoiseChange(uint32_t s) {
 constexpr uint32_t Never = UINT32_MAX;
 
 // The plan for the registers and tables as they are, rebuilt when stale.
-[[gnu::always_inline]] inline const ChipState::RenderPlan& PlanFor(ChipState& c) {
+[[gnu::always_inline]] inline const RenderPlan& PlanFor(ChipState& c) {
     uint32_t registers;
-    std::memcpy(&registers, &c.Regs[7], sizeof registers);
-    ChipState::RenderPlan& p = c.Plan;
-    if (p.Registers == registers && p.Tables == c.TableVersion) return p;
+    std::memcpy(&registers, &c.Registers.Values[Mixer], sizeof registers); // R7..R10
+    RenderPlan& p = c.Caches.Plan;
+    if (p.Registers == registers && p.Tables == c.Mix.TableVersion) return p;
     p.Registers = registers;
-    p.Tables = c.TableVersion;
+    p.Tables = c.Mix.TableVersion;
     p.Heard = WhatIsHeard(c);
     p.SteadyLeft = p.SteadyRight = 0;
     for (int ch = 0; ch < 3; ++ch) {
-        p.ToneOff[ch] = c.ToneOn[ch] ? 0 : 1;
-        p.NoiseOff[ch] = c.NoiseOn[ch] ? 0 : 1;
+        p.ToneOff[ch] = c.Registers.ToneOn[ch] ? 0 : 1;
+        p.NoiseOff[ch] = c.Registers.NoiseOn[ch] ? 0 : 1;
         p.FixedLeft[ch] = p.FixedRight[ch] = 0;
-        if (!c.FixedVolume[ch]) continue;
+        if (!c.Registers.FixedVolume[ch]) continue;
         const int i = LevelIndex(c, ch);
-        p.FixedLeft[ch] = c.VolumeTable[ch][0][i];
-        p.FixedRight[ch] = c.VolumeTable[ch][1][i];
+        p.FixedLeft[ch] = c.Mix.VolumeTable[ch][0][i];
+        p.FixedRight[ch] = c.Mix.VolumeTable[ch][1][i];
         if (p.ToneOff[ch] && p.NoiseOff[ch]) {
             p.SteadyLeft += p.FixedLeft[ch];
             p.SteadyRight += p.FixedRight[ch];
@@ -323,8 +328,8 @@ constexpr uint32_t Never = UINT32_MAX;
 void MixTick(ChipState& c) {
     int32_t left, right;
     MixLevel(c, left, right);
-    c.SumLeft += left;
-    c.SumRight += right;
+    c.Cursor.SumLeft += left;
+    c.Cursor.SumRight += right;
 }
 
 void MeasureTicksToFill(ChipState& c) {
@@ -332,34 +337,35 @@ void MeasureTicksToFill(ChipState& c) {
     // more, and the m frames after it take floor((fraction + m x
     // TicksPerSample) / 65536) together. Output positions the frame loop
     // never leaves (a damaged state) count as unknown.
-    const uint32_t owed = c.SampleBoundary >> 16;
-    if (c.OutputCount >= BufferValues || c.TicksInSample < 0 ||
-        owed <= static_cast<uint32_t>(c.TicksInSample) || c.TicksPerSample < 0x10000) {
-        c.TicksToFill = 0;
+    const uint32_t owed = c.Cursor.SampleBoundary >> 16;
+    if (c.Cursor.OutputCount >= BufferValues || c.Cursor.TicksInSample < 0 ||
+        owed <= static_cast<uint32_t>(c.Cursor.TicksInSample) ||
+        c.Machine.TicksPerSample < 0x10000) {
+        c.Caches.TicksToFill = 0;
         return;
     }
-    const uint64_t room = (BufferValues - c.OutputCount) / 2;
-    const uint64_t fill =
-        owed - static_cast<uint32_t>(c.TicksInSample) +
-        (((c.SampleBoundary & 0xFFFF) + (room - 1) * static_cast<uint64_t>(c.TicksPerSample)) >>
-         16);
-    c.TicksToFill = static_cast<uint32_t>(fill);
+    const uint64_t room = (BufferValues - c.Cursor.OutputCount) / 2;
+    const uint64_t fill = owed - static_cast<uint32_t>(c.Cursor.TicksInSample) +
+                          (((c.Cursor.SampleBoundary & 0xFFFF) +
+                            (room - 1) * static_cast<uint64_t>(c.Machine.TicksPerSample)) >>
+                           16);
+    c.Caches.TicksToFill = static_cast<uint32_t>(fill);
 }
 
 void SettleGenerators(ChipState& c) {
-    if (c.UnheardTicks == 0) return;
-    AdvanceGenerators(c, c.UnheardTicks);
-    c.UnheardTicks = 0;
+    if (c.Generators.UnheardTicks == 0) return;
+    AdvanceGenerators(c, c.Generators.UnheardTicks);
+    c.Generators.UnheardTicks = 0;
 }
 
 void RenderTicksReference(ChipState& c) {
     SettleGenerators(c);
     // A full buffer takes nothing more: the span waits for the next one.
-    if (c.OutputCount >= BufferValues) {
-        if (c.TicksRendered < c.TicksToRender) c.BufferFull = 1;
+    if (c.Cursor.OutputCount >= BufferValues) {
+        if (c.Cursor.TicksRendered < c.Cursor.TicksToRender) c.Cursor.BufferFull = 1;
         return;
     }
-    while (c.TicksRendered < c.TicksToRender) {
+    while (c.Cursor.TicksRendered < c.Cursor.TicksToRender) {
         if (RenderOneTick(c)) return;
     }
 }
@@ -370,7 +376,7 @@ namespace {
 // the beeper plays): every tick mixes the same, so the span is one run of
 // ticks into the frames; the generators only count the ticks and catch up
 // later in closed form.
-[[gnu::always_inline]] inline void RenderUnheard(ChipState& c, const ChipState::RenderPlan& plan,
+[[gnu::always_inline]] inline void RenderUnheard(ChipState& c, const RenderPlan& plan,
                                                  uint32_t total) {
     // Any other output position (only a damaged state) goes tick by tick.
     if (!FrameCursor::Follows(c)) [[unlikely]] {
@@ -378,14 +384,14 @@ namespace {
         return;
     }
     FrameCursor w(c);
-    w.RunTo(total, c.BeeperLevel + plan.SteadyLeft, c.BeeperLevel + plan.SteadyRight);
+    w.RunTo(total, c.Beeper.Level + plan.SteadyLeft, c.Beeper.Level + plan.SteadyRight);
     const uint32_t pos = w.Pos;
     w.Store(c);
-    c.TicksRendered += pos;
-    if (w.Full() && c.TicksRendered < c.TicksToRender) c.BufferFull = 1;
+    c.Cursor.TicksRendered += pos;
+    if (w.Full() && c.Cursor.TicksRendered < c.Cursor.TicksToRender) c.Cursor.BufferFull = 1;
     // The generators catch up later, all at once.
-    c.UnheardTicks += pos;
-    if (c.UnheardTicks >= 0x40000000) SettleGenerators(c);
+    c.Generators.UnheardTicks += pos;
+    if (c.Generators.UnheardTicks >= 0x40000000) SettleGenerators(c);
 }
 
 // Event by event: the span is cut at every tick in which a generator that is
@@ -401,8 +407,7 @@ namespace {
 // which channels sound (bit n for channel n, bit 3 for the beeper's level
 // which is added outside), and the tone flips due at a tick are found and
 // taken without branches, since which of them comes next is as good as random.
-[[gnu::noinline]] void RenderEvents(ChipState& c, const ChipState::RenderPlan& plan,
-                                    uint32_t total) {
+[[gnu::noinline]] void RenderEvents(ChipState& c, const RenderPlan& plan, uint32_t total) {
     const uint32_t heard = plan.Heard;
     // Any other output position (only a damaged state) goes tick by tick.
     if (!FrameCursor::Follows(c)) {
@@ -415,7 +420,7 @@ namespace {
     // noise off); as masks of the three channels.
     uint32_t toneBits = 0, toneOffBits = 0, noiseOffBits = 0;
     for (int ch = 0; ch < 3; ++ch) {
-        toneBits |= static_cast<uint32_t>(c.ToneOutput[ch] & 1) << ch;
+        toneBits |= static_cast<uint32_t>(c.Generators.ToneOutput[ch] & 1) << ch;
         toneOffBits |= static_cast<uint32_t>(plan.ToneOff[ch]) << ch;
         noiseOffBits |= static_cast<uint32_t>(plan.NoiseOff[ch]) << ch;
     }
@@ -424,18 +429,18 @@ namespace {
     int32_t volL[3], volR[3];
     uint32_t enveloped = 0; // the channels that follow the envelope
     for (int ch = 0; ch < 3; ++ch) {
-        if (c.FixedVolume[ch]) {
+        if (c.Registers.FixedVolume[ch]) {
             volL[ch] = plan.FixedLeft[ch];
             volR[ch] = plan.FixedRight[ch];
         } else {
             enveloped |= 1u << ch;
             const int i = LevelIndex(c, ch);
-            volL[ch] = c.VolumeTable[ch][0][i];
-            volR[ch] = c.VolumeTable[ch][1][i];
+            volL[ch] = c.Mix.VolumeTable[ch][0][i];
+            volR[ch] = c.Mix.VolumeTable[ch][1][i];
         }
     }
     int32_t mixL[8], mixR[8];
-    const int32_t beeper = c.BeeperLevel;
+    const int32_t beeper = c.Beeper.Level;
     const auto buildMix = [&]() {
         // Each mask adds its highest channel to the mask without it.
         mixL[0] = beeper;
@@ -453,7 +458,7 @@ namespace {
     for (int ch = 0; ch < 3; ++ch) {
         if (!(heard & (1u << ch))) continue;
         const uint32_t p = TonePeriod(c, ch);
-        toneAt[ch] = TicksToToneFlip(c.ToneCounter[ch], p);
+        toneAt[ch] = TicksToToneFlip(c.Generators.ToneCounter[ch], p);
         toneSpacing[ch] = p > 1 ? p : 1;
     }
     uint32_t toneAt0 = toneAt[0], toneAt1 = toneAt[1], toneAt2 = toneAt[2];
@@ -461,17 +466,18 @@ namespace {
     uint32_t flipped = 0; // the channels whose tone flipped in the span
     const uint32_t noiseLimit = NoiseLimit(c);
     const uint32_t noiseSpacing = NoiseSpacing(noiseLimit);
-    uint32_t noiseShift = c.NoiseShift;
+    uint32_t noiseShift = c.Generators.NoiseShift;
     uint32_t noiseAt = Never, noiseShifts = 0, lastNoise = 0;
     if (heard & HearNoise) {
         noiseShifts = ShiftsToNoiseChange(noiseShift);
-        noiseAt = TicksToNoiseShift(c.NoiseCounter, noiseLimit) + (noiseShifts - 1) * noiseSpacing;
+        noiseAt = TicksToNoiseShift(c.Generators.NoiseCounter, noiseLimit) +
+                  (noiseShifts - 1) * noiseSpacing;
     }
     const uint32_t envelopePeriod = EnvelopePeriod(c);
     const uint32_t envelopeSpacing = envelopePeriod > 1 ? envelopePeriod : 1;
     uint32_t envelopeAt = Never, lastStep = 0;
     if ((heard & HearEnvelope) && !EnvelopeHolds(c))
-        envelopeAt = TicksToEnvelopeStep(c.EnvelopeCounter, envelopePeriod);
+        envelopeAt = TicksToEnvelopeStep(c.Generators.EnvelopeCounter, envelopePeriod);
 
     // The span ends early where the buffer fills.
     const uint32_t limit = std::min(total, w.Limit);
@@ -508,16 +514,17 @@ namespace {
             noiseAt = next + noiseShifts * noiseSpacing;
         }
         if (envelopeAt == next) {
-            c.EnvelopeStep(c);
+            c.Generators.EnvelopeStep(c.Generators);
             lastStep = next;
             envelopeAt = EnvelopeHolds(c) ? Never : next + envelopeSpacing;
             // Two neighbouring steps often share a level (the AY-3-8910 has
             // 16 for the envelope's 32): then the mix stays.
-            const int i = static_cast<int>(static_cast<uint16_t>(c.EnvelopePosition) & 31);
+            const int i =
+                static_cast<int>(static_cast<uint16_t>(c.Generators.EnvelopePosition) & 31);
             bool changed = false;
             for (int ch = 0; ch < 3; ++ch) {
                 if (!(enveloped & (1u << ch))) continue;
-                const int32_t l = c.VolumeTable[ch][0][i], r = c.VolumeTable[ch][1][i];
+                const int32_t l = c.Mix.VolumeTable[ch][0][i], r = c.Mix.VolumeTable[ch][1][i];
                 changed |= l != volL[ch] || r != volR[ch];
                 volL[ch] = l;
                 volR[ch] = r;
@@ -540,27 +547,29 @@ namespace {
     // envelope step the counter stood at 0 (the envelope's at 1, or 0 for
     // periods 0 and 1), and nothing heard changed since.
     w.Store(c);
-    c.TicksRendered += pos;
-    if (w.Full() && c.TicksRendered < c.TicksToRender) c.BufferFull = 1;
-    c.NoiseShift = noiseShift;
+    c.Cursor.TicksRendered += pos;
+    if (w.Full() && c.Cursor.TicksRendered < c.Cursor.TicksToRender) c.Cursor.BufferFull = 1;
+    c.Generators.NoiseShift = noiseShift;
     const uint32_t nextFlip[3] = {toneAt0, toneAt1, toneAt2};
     for (int ch = 0; ch < 3; ++ch) {
-        c.ToneOutput[ch] = static_cast<uint8_t>((toneBits >> ch) & 1);
+        c.Generators.ToneOutput[ch] = static_cast<uint8_t>((toneBits >> ch) & 1);
         if (!(heard & (1u << ch)))
             AdvanceTone(c, ch, pos);
         else if (flipped & (1u << ch))
-            c.ToneCounter[ch] = static_cast<uint16_t>(toneSpacing[ch] - (nextFlip[ch] - pos));
+            c.Generators.ToneCounter[ch] =
+                static_cast<uint16_t>(toneSpacing[ch] - (nextFlip[ch] - pos));
         else
-            c.ToneCounter[ch] = static_cast<uint16_t>(c.ToneCounter[ch] + pos);
+            c.Generators.ToneCounter[ch] =
+                static_cast<uint16_t>(c.Generators.ToneCounter[ch] + pos);
     }
     if (lastNoise) {
-        c.NoiseCounter = 0;
+        c.Generators.NoiseCounter = 0;
         AdvanceNoise(c, pos - lastNoise);
     } else {
         AdvanceNoise(c, pos);
     }
     if (lastStep) {
-        c.EnvelopeCounter = envelopePeriod > 1 ? 1 : 0;
+        c.Generators.EnvelopeCounter = envelopePeriod > 1 ? 1 : 0;
         AdvanceEnvelope(c, pos - lastStep);
     } else {
         AdvanceEnvelope(c, pos);
@@ -570,9 +579,9 @@ namespace {
 // The fast renderer, shared by `RenderTicksFast` and `Synthesizer` (which
 // would otherwise pay a second call for every short span).
 [[gnu::always_inline]] inline void RenderFast(ChipState& c) {
-    if (c.TicksRendered >= c.TicksToRender) return;
-    const uint32_t total = c.TicksToRender - c.TicksRendered;
-    const ChipState::RenderPlan& plan = PlanFor(c);
+    if (c.Cursor.TicksRendered >= c.Cursor.TicksToRender) return;
+    const uint32_t total = c.Cursor.TicksToRender - c.Cursor.TicksRendered;
+    const RenderPlan& plan = PlanFor(c);
     if (plan.Heard == 0) {
         RenderUnheard(c, plan, total);
     } else {
@@ -597,41 +606,42 @@ void RenderTicks(ChipState& c) {
 
 void Synthesizer(SoundEngine& e) {
     ChipState& c = e.Chip;
-    if (c.BufferFull) {
+    if (c.Cursor.BufferFull) {
         // The rest of a span that did not fit the previous buffer. A buffer
         // that is still full has no room for it: it stays pending.
-        if (c.OutputCount >= BufferValues) return;
-        c.BufferFull = 0;
+        if (c.Cursor.OutputCount >= BufferValues) return;
+        c.Cursor.BufferFull = 0;
     } else {
-        const int32_t d = e.Z80.TStates - c.LastSynthTState;
+        const int32_t d = e.Z80.TStates - c.Cursor.LastSynthTState;
         if (d <= 0) return;
-        const uint64_t p = static_cast<uint64_t>(d) * c.TicksPerTState + c.TickFraction;
+        const uint64_t p =
+            static_cast<uint64_t>(d) * c.Machine.TicksPerTState + c.Cursor.TickFraction;
         if ((p >> 32) == 0) return; // less than a tick: counted again next time
-        c.TickFraction = static_cast<uint32_t>(p);
-        c.TicksToRender = static_cast<uint32_t>(p >> 32);
-        c.LastSynthTState = e.Z80.TStates;
-        c.TicksRendered = 0;
-        if (c.OutputCount >= BufferValues) {
+        c.Cursor.TickFraction = static_cast<uint32_t>(p);
+        c.Cursor.TicksToRender = static_cast<uint32_t>(p >> 32);
+        c.Cursor.LastSynthTState = e.Z80.TStates;
+        c.Cursor.TicksRendered = 0;
+        if (c.Cursor.OutputCount >= BufferValues) {
             // No room left in this buffer: the whole span goes to the next.
-            c.BufferFull = 1;
+            c.Cursor.BufferFull = 1;
             return;
         }
     }
     // Every tick rendered brings the buffer's end one tick closer.
-    const uint32_t from = c.TicksRendered;
+    const uint32_t from = c.Cursor.TicksRendered;
     if (c.TickByTick)
         RenderTicksReference(c);
     else
         RenderFast(c);
-    const uint32_t rendered = c.TicksRendered - from;
-    c.TicksToFill = rendered < c.TicksToFill ? c.TicksToFill - rendered : 0;
+    const uint32_t rendered = c.Cursor.TicksRendered - from;
+    c.Caches.TicksToFill = rendered < c.Caches.TicksToFill ? c.Caches.TicksToFill - rendered : 0;
 }
 
-int32_t ComputeBeeperAmplitude(int32_t setting, int volume, int height) {
-    return -ScaleByVolume(setting, VolumeFactor(volume, height));
+int32_t ComputeBeeperAmplitude(int32_t setting, int volume, int steps) {
+    return -ScaleByVolume(setting, VolumeFactor(volume, steps));
 }
 
-void SetChipAndChannels(ChipState& c, int mode, int volume, int height) {
+void SetChipAndChannels(ChipState& c, int mode, int volume, int steps) {
     const bool ym = (mode & 1) != 0;
     const int layout = mode >= 0 && mode / 2 <= 6 ? mode / 2 : 0;
     const int g = ym ? 13 : 85;
@@ -645,11 +655,11 @@ void SetChipAndChannels(ChipState& c, int mode, int volume, int height) {
     // most 32766 on a side.
     const long double h = static_cast<long double>(
         8355585u / static_cast<unsigned>(weights[0][0] + weights[1][0] + weights[2][0]));
-    const double f = VolumeFactor(volume, height);
+    const double f = VolumeFactor(volume, steps);
     for (int ch = 0; ch < 3; ++ch)
         for (int side = 0; side < 2; ++side) {
             const long double w = weights[ch][side];
-            int32_t* entry = c.VolumeTable[ch][side];
+            int32_t* entry = c.Mix.VolumeTable[ch][side];
             if (ym) {
                 for (int i = 0; i < 32; ++i) {
                     const long double level = RoundHalfEven(w / 255 * YMLevel[i]);
@@ -664,6 +674,6 @@ void SetChipAndChannels(ChipState& c, int mode, int volume, int height) {
             }
             for (int i = 0; i < 32; ++i) entry[i] = ScaleByVolume(entry[i], f);
         }
-    c.BeeperAmplitude = -ScaleByVolume(c.BeeperSetting, f);
-    if (++c.TableVersion == 0) c.TableVersion = 1; // 0 marks a plan never built
+    c.Mix.BeeperAmplitude = -ScaleByVolume(c.Mix.BeeperSetting, f);
+    if (++c.Mix.TableVersion == 0) c.Mix.TableVersion = 1; // 0 marks a plan never built
 }

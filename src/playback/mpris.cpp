@@ -200,12 +200,12 @@ QVariantMap MediaPlayerInterface::Metadata() const {
 }
 
 double MediaPlayerInterface::Volume() const {
-    return static_cast<double>(player_.Settings.Volume) / VolumeZoneHeight;
+    return static_cast<double>(player_.Settings.Volume) / VolumeSteps;
 }
 
 void MediaPlayerInterface::SetVolume(double volume) {
     if (!(volume >= 0)) volume = 0; // NaN too
-    const auto steps = static_cast<int32_t>(std::lround(std::min(volume, 1.0) * VolumeZoneHeight));
+    const auto steps = static_cast<int32_t>(std::lround(std::min(volume, 1.0) * VolumeSteps));
     player_.Settings.SetVolume(steps);
 }
 

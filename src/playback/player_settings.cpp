@@ -23,32 +23,32 @@ QString BuildStartupOptions(int chipMode, int32_t beeperSetting, int32_t priorit
 
 PlayerSettings::PlayerSettings(SoundEngine& engine, QObject* parent)
     : QObject(parent), Engine(engine) {
-    Engine.Chip.BeeperAmplitude = -DefaultBeeperSetting;
-    Engine.Chip.BeeperSetting = DefaultBeeperSetting;
-    SetChipAndChannels(Engine.Chip, ChipMode, Volume);
+    Engine.Chip.Mix.BeeperAmplitude = -DefaultBeeperSetting;
+    Engine.Chip.Mix.BeeperSetting = DefaultBeeperSetting;
+    SetChipAndChannels(Engine.Chip, ChipMode, Volume, VolumeSteps);
 }
 
 void PlayerSettings::SetChipMode(int mode) {
     ChipMode = mode;
-    SetChipAndChannels(Engine.Chip, mode, Volume);
+    SetChipAndChannels(Engine.Chip, mode, Volume, VolumeSteps);
     emit ChipModeChanged(mode);
 }
 
 void PlayerSettings::SetBeeperSetting(int32_t level) {
-    Engine.Chip.BeeperSetting = level;
-    Engine.Chip.BeeperAmplitude = ComputeBeeperAmplitude(level, Volume);
+    Engine.Chip.Mix.BeeperSetting = level;
+    Engine.Chip.Mix.BeeperAmplitude = ComputeBeeperAmplitude(level, Volume, VolumeSteps);
     emit BeeperSettingChanged(level);
 }
 
 void PlayerSettings::SetDefaultBeeper() {
-    Engine.Chip.BeeperSetting = DefaultBeeperSetting;
-    Engine.Chip.BeeperAmplitude = -DefaultBeeperSetting;
+    Engine.Chip.Mix.BeeperSetting = DefaultBeeperSetting;
+    Engine.Chip.Mix.BeeperAmplitude = -DefaultBeeperSetting;
     emit BeeperSettingChanged(DefaultBeeperSetting);
 }
 
 void PlayerSettings::SetVolume(int32_t volume) {
     Volume = volume;
-    SetChipAndChannels(Engine.Chip, ChipMode, Volume);
+    SetChipAndChannels(Engine.Chip, ChipMode, Volume, VolumeSteps);
     if (volume == AppliedVolume) return;
     AppliedVolume = volume;
     emit VolumeChanged(volume);

@@ -57,7 +57,7 @@ class PlayerSettings : public QObject {
 
     int ChipMode = DefaultChipMode; // 0..13: chip type (even AY, odd YM) and layout
     // 0..39; the volume bar edits it in place and then calls ApplyVolume.
-    int32_t Volume = VolumeZoneHeight;
+    int32_t Volume = VolumeSteps;
     // The class last chosen (by the dialog or an option): what "Save
     // parameters" stores, even when the system refused it.
     int32_t PriorityClass = NormalPriorityClass;
@@ -66,7 +66,7 @@ class PlayerSettings : public QObject {
     // How the nice value is set (tests put a refusing one in its place).
     std::function<int(int niceValue)> NiceSetter = SetProcessNice;
     QString SkinFile; // empty: the built-in skin
-    int32_t BeeperSetting() const { return Engine.Chip.BeeperSetting; }
+    int32_t BeeperSetting() const { return Engine.Chip.Mix.BeeperSetting; }
     // Songs end at the length their file gives, fading as the file says, and
     // the next song of the file follows (off: a song plays until stopped).
     bool FollowSongLengths = false;
@@ -119,8 +119,8 @@ class PlayerSettings : public QObject {
 
   private:
     SoundEngine& Engine;
-    int32_t AppliedVolume = VolumeZoneHeight; // the last one the tables were built for
-    bool Stored = false;                      // LoadStored ran: the recent files are stored
-    bool StoreFollow = false;                 // LoadStored ran: the switch is stored when changed
+    int32_t AppliedVolume = VolumeSteps; // the last one the tables were built for
+    bool Stored = false;                 // LoadStored ran: the recent files are stored
+    bool StoreFollow = false;            // LoadStored ran: the switch is stored when changed
     void StoreRecentFiles();
 };

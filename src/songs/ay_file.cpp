@@ -269,5 +269,5 @@ void LoadAYSong(SongList& list, SoundEngine& engine, int index) {
     z.RBit7 = 0;
     z.PC = 0x0000;
 
-    engine.Chip.BeeperLevel = 0;
+    engine.Chip.Beeper.Level = 0;
 }

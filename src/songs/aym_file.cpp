@@ -128,5 +128,5 @@ void LoadAYMSong(SongList& list, SoundEngine& engine, int index) {
     z.R = 0;
     z.RBit7 = 0;
 
-    engine.Chip.BeeperLevel = 0;
+    engine.Chip.Beeper.Level = 0;
 }

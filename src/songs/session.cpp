@@ -124,9 +124,9 @@ void SongSession::LoadSong(int index) { LoadSongOn(List, *Engine, index); }
 void SongSession::StartPlayback(int16_t* firstBuffer) { ::StartPlayback(*Engine, firstBuffer); }
 
 uint32_t SongSession::FillBuffer(int16_t* buffer) {
-    Engine->Chip.OutputBuffer = buffer;
+    Engine->Chip.Cursor.OutputBuffer = buffer;
     MakeBuffer(*Engine);
-    return Engine->Chip.OutputCount;
+    return Engine->Chip.Cursor.OutputCount;
 }
 
 int SongSession::StartingSong() const {
@@ -165,7 +165,7 @@ SongTiming SongSession::RenderTiming(int index, std::optional<double> seconds,
 }
 
 const char* SongSession::MachineName() const {
-    const OutHandlerFn handler = Engine->Chip.OutHandler;
+    const OutHandlerFn handler = Engine->Chip.Machine.OutHandler;
     return handler == &OutSpectrum ? "spectrum" : handler == &OutCpc ? "cpc" : "none";
 }
 

@@ -30,6 +30,9 @@ inline constexpr int ChipModeCount = 14;
 extern const char* const ChipModeNames[ChipModeCount];
 // The index of a chip mode name, letter case ignored; -1 when there is none.
 int ChipModeByName(std::string_view name);
+// The volume scale of the player and of zirrafon-render's --volume: 0 is
+// silent, 39 full (one step per pixel of the face's volume bar).
+inline constexpr int VolumeSteps = 39;
 
 // A file name's extension as the player compares it: from the last "." after
 // the last "/" on, without blanks and control characters at either end, in

@@ -33,8 +33,9 @@ struct Pair : chiptest::EquivalenceRunner {
         T -= FrameTStates;
         Both([&](Rig& r) {
             r.Z().TStates = T;
-            r.C().LastSynthTState -= FrameTStates;
-            if (r.C().OutputCount < BufferValues && T != r.C().LastSynthTState) Synthesizer(r.E());
+            r.C().Cursor.LastSynthTState -= FrameTStates;
+            if (r.C().Cursor.OutputCount < BufferValues && T != r.C().Cursor.LastSynthTState)
+                Synthesizer(r.E());
         });
         ASSERT_TRUE(CollectFullBuffers());
     }
@@ -62,7 +63,7 @@ void ToggleBeeper(unsigned seed, int outs, void (*setUp)(Pair&, std::mt19937&),
     p.Schedule = static_cast<int>(seed);
     // Start near the end of a buffer so that buffer ends fall inside spans.
     const uint16_t start = static_cast<uint16_t>(BufferValues - 2 * (1 + rng() % 4000));
-    p.Both([&](Rig& r) { r.C().OutputCount = start; });
+    p.Both([&](Rig& r) { r.C().Cursor.OutputCount = start; });
     setUp(p, rng);
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
     uint8_t level = 0;
@@ -167,13 +168,14 @@ TEST(BeeperSpans, FastPeriodsAdvanceLikeSingleSteps) {
         WriteRegister(c, 11, static_cast<int>(rng() % 3));
         WriteRegister(c, 13, static_cast<int>(rng() % 16));
         for (int ch = 0; ch < 3; ++ch) {
-            c.ToneCounter[ch] = static_cast<uint16_t>(rng() % 2 ? rng() % 2 : rng() % 300);
-            c.ToneOutput[ch] = static_cast<uint8_t>(rng() % 2);
+            c.Generators.ToneCounter[ch] =
+                static_cast<uint16_t>(rng() % 2 ? rng() % 2 : rng() % 300);
+            c.Generators.ToneOutput[ch] = static_cast<uint8_t>(rng() % 2);
         }
-        c.NoiseCounter = static_cast<uint16_t>(rng() % 2 ? rng() % 2 : rng() % 70);
-        do c.NoiseShift = rng() % 0x20000;
-        while (c.NoiseShift == 0x1FFFF);
-        c.EnvelopeCounter = rng() % 4;
+        c.Generators.NoiseCounter = static_cast<uint16_t>(rng() % 2 ? rng() % 2 : rng() % 70);
+        do c.Generators.NoiseShift = rng() % 0x20000;
+        while (c.Generators.NoiseShift == 0x1FFFF);
+        c.Generators.EnvelopeCounter = rng() % 4;
         ChipState stepped = c;
         const uint32_t n = rng() % 8 == 0 ? rng() % 5000 : rng() % 70;
         for (uint32_t i = 0; i < n; ++i) StepGenerators(stepped);

@@ -50,7 +50,7 @@ struct Rig {
 
     Rig() {
         ResetSoundChip(*Engine, Buffer1.data());
-        Engine->Chip.BeeperLevel = 0;
+        Engine->Chip.Beeper.Level = 0;
     }
     SoundEngine& E() { return *Engine; }
     ChipState& C() { return Engine->Chip; }

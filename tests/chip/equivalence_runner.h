@@ -26,58 +26,62 @@ inline ::testing::AssertionResult SameGenerators(const ChipState& first, const C
     ChipState a = first, b = second;
     SettleGenerators(a);
     SettleGenerators(b);
-    ZF_SAME3(ToneCounter);
-    ZF_SAME3(ToneOutput);
-    ZF_SAME(NoiseCounter);
-    ZF_SAME(NoiseShift);
-    ZF_SAME(EnvelopeCounter);
-    ZF_SAME(EnvelopePosition);
-    ZF_SAME(EnvelopeFlag);
-    if (a.EnvelopeStep != b.EnvelopeStep) return ::testing::AssertionFailure() << "EnvelopeStep";
+    ZF_SAME3(Generators.ToneCounter);
+    ZF_SAME3(Generators.ToneOutput);
+    ZF_SAME(Generators.NoiseCounter);
+    ZF_SAME(Generators.NoiseShift);
+    ZF_SAME(Generators.EnvelopeCounter);
+    ZF_SAME(Generators.EnvelopePosition);
+    ZF_SAME(Generators.EnvelopeFlag);
+    if (a.Generators.EnvelopeStep != b.Generators.EnvelopeStep)
+        return ::testing::AssertionFailure() << "EnvelopeStep";
     return ::testing::AssertionSuccess();
 }
 
 // The instant up to which a chip has rendered, as a tick count that the
 // next span starts from.
 inline int64_t RenderedUpTo(const ChipState& c) {
-    return static_cast<int64_t>(c.LastSynthTState) * static_cast<int64_t>(c.TicksPerTState) -
-           static_cast<int64_t>(c.TickFraction);
+    return static_cast<int64_t>(c.Cursor.LastSynthTState) *
+               static_cast<int64_t>(c.Machine.TicksPerTState) -
+           static_cast<int64_t>(c.Cursor.TickFraction);
 }
 
 // The whole chip state but the buffer pointer and derived copies.
 inline ::testing::AssertionResult SameState(const ChipState& a, const ChipState& b) {
     if (auto generators = SameGenerators(a, b); !generators) return generators;
-    for (int r = 0; r < 14; ++r) ZF_SAME(Regs[r]);
-    ZF_SAME(SelectedRegister);
-    ZF_SAME3(ToneOn);
-    ZF_SAME3(NoiseOn);
-    ZF_SAME3(FixedVolume);
-    if (a.OutHandler != b.OutHandler) return ::testing::AssertionFailure() << "OutHandler";
-    ZF_SAME(PpiLatch);
-    ZF_SAME(PpiControl);
-    ZF_SAME(BeeperAmplitude);
-    ZF_SAME(BeeperLevel);
-    ZF_SAME(BeeperNewLevel);
-    ZF_SAME(BufferFull);
-    ZF_SAME(BeeperPending);
-    ZF_SAME(WritePending);
-    ZF_SAME(PendingRegister);
-    ZF_SAME(PendingValue);
+    for (int r = 0; r < 14; ++r) ZF_SAME(Registers.Values[r]);
+    ZF_SAME(Registers.Selected);
+    ZF_SAME3(Registers.ToneOn);
+    ZF_SAME3(Registers.NoiseOn);
+    ZF_SAME3(Registers.FixedVolume);
+    if (a.Machine.OutHandler != b.Machine.OutHandler)
+        return ::testing::AssertionFailure() << "OutHandler";
+    ZF_SAME(Machine.PpiLatch);
+    ZF_SAME(Machine.PpiControl);
+    ZF_SAME(Mix.BeeperAmplitude);
+    ZF_SAME(Beeper.Level);
+    ZF_SAME(Beeper.NewLevel);
+    ZF_SAME(Cursor.BufferFull);
+    ZF_SAME(Deferred.BeeperPending);
+    ZF_SAME(Deferred.WritePending);
+    ZF_SAME(Deferred.Register);
+    ZF_SAME(Deferred.Value);
     // Where the rendering stands, in 2^-32 ticks: skipping renders that have
     // less than a tick to do may leave the same instant written differently.
     if (RenderedUpTo(a) != RenderedUpTo(b))
         return ::testing::AssertionFailure()
-               << "rendered up to T " << a.LastSynthTState << " + " << a.TickFraction << " vs "
-               << b.LastSynthTState << " + " << b.TickFraction;
-    if (a.TicksToRender - a.TicksRendered != b.TicksToRender - b.TicksRendered)
+               << "rendered up to T " << a.Cursor.LastSynthTState << " + " << a.Cursor.TickFraction
+               << " vs " << b.Cursor.LastSynthTState << " + " << b.Cursor.TickFraction;
+    if (a.Cursor.TicksToRender - a.Cursor.TicksRendered !=
+        b.Cursor.TicksToRender - b.Cursor.TicksRendered)
         return ::testing::AssertionFailure() << "ticks left of the span";
-    ZF_SAME(TicksInSample);
-    ZF_SAME(SumLeft);
-    ZF_SAME(SumRight);
-    ZF_SAME(SampleBoundary);
-    ZF_SAME(OutputCount);
-    ZF_SAME(TicksPerTState);
-    ZF_SAME(TicksPerSample);
+    ZF_SAME(Cursor.TicksInSample);
+    ZF_SAME(Cursor.SumLeft);
+    ZF_SAME(Cursor.SumRight);
+    ZF_SAME(Cursor.SampleBoundary);
+    ZF_SAME(Cursor.OutputCount);
+    ZF_SAME(Machine.TicksPerTState);
+    ZF_SAME(Machine.TicksPerSample);
     return ::testing::AssertionSuccess();
 }
 #undef ZF_SAME3
@@ -93,12 +97,12 @@ class PlainPorts final : public Z80Ports {
     explicit PlainPorts(SoundEngine& e) : e_(e) {}
     void Out(uint16_t port, uint8_t value) override {
         const ChipState& c = e_.Chip;
-        const bool beeper = (port & 1) == 0 && c.OutHandler != OutCpc;
-        const bool spectrumWrite =
-            c.OutHandler == OutSpectrum && (port & 0xC002) == 0x8000 && c.SelectedRegister < 14;
-        const bool cpcWrite = c.OutHandler == OutCpc && (port >> 8) == 0xF6 &&
-                              (value & 0xC0) == 0 && c.PpiControl == 0x80 &&
-                              c.SelectedRegister < 14;
+        const bool beeper = (port & 1) == 0 && c.Machine.OutHandler != OutCpc;
+        const bool spectrumWrite = c.Machine.OutHandler == OutSpectrum &&
+                                   (port & 0xC002) == 0x8000 && c.Registers.Selected < 14;
+        const bool cpcWrite = c.Machine.OutHandler == OutCpc && (port >> 8) == 0xF6 &&
+                              (value & 0xC0) == 0 && c.Machine.PpiControl == 0x80 &&
+                              c.Registers.Selected < 14;
         if (beeper || spectrumWrite || cpcWrite) Synthesizer(e_);
         e_.Out(port, value);
     }
@@ -146,12 +150,13 @@ struct EquivalenceRunner {
         switch (buffer % 3) {
         case 1:
             Volume = Volumes[(buffer / 3) % 5];
-            Both([&](Rig& r) { SetChipAndChannels(r.C(), (buffer * 5) % 14, Volume); });
+            Both([&](Rig& r) { SetChipAndChannels(r.C(), (buffer * 5) % 14, Volume, 39); });
             break;
         case 2:
             Both([&](Rig& r) {
-                r.C().BeeperSetting = BeeperLevels[(buffer / 3) % 6];
-                r.C().BeeperAmplitude = ComputeBeeperAmplitude(r.C().BeeperSetting, Volume);
+                r.C().Mix.BeeperSetting = BeeperLevels[(buffer / 3) % 6];
+                r.C().Mix.BeeperAmplitude =
+                    ComputeBeeperAmplitude(r.C().Mix.BeeperSetting, Volume, 39);
             });
             break;
         default: break;
@@ -161,17 +166,20 @@ struct EquivalenceRunner {
     // While a buffer is full (either one's), keeps what both wrote and moves
     // both to a fresh one, after comparing them.
     ::testing::AssertionResult CollectFullBuffers() {
-        while (Ref.C().OutputCount >= BufferValues || Fast.C().OutputCount >= BufferValues) {
+        while (Ref.C().Cursor.OutputCount >= BufferValues ||
+               Fast.C().Cursor.OutputCount >= BufferValues) {
             if (auto same = SameState(Ref.C(), Fast.C()); !same)
                 return same << " at the end of buffer " << Buffers;
-            RefOut.insert(RefOut.end(), Ref.C().OutputBuffer, Ref.C().OutputBuffer + BufferValues);
-            FastOut.insert(FastOut.end(), Fast.C().OutputBuffer,
-                           Fast.C().OutputBuffer + BufferValues);
+            RefOut.insert(RefOut.end(), Ref.C().Cursor.OutputBuffer,
+                          Ref.C().Cursor.OutputBuffer + BufferValues);
+            FastOut.insert(FastOut.end(), Fast.C().Cursor.OutputBuffer,
+                           Fast.C().Cursor.OutputBuffer + BufferValues);
             ++Buffers;
             if (Changes) ChangeSettings(Buffers);
             Both([](Rig& r) {
-                r.C().OutputBuffer =
-                    r.C().OutputBuffer == r.Buffer1.data() ? r.Buffer2.data() : r.Buffer1.data();
+                r.C().Cursor.OutputBuffer = r.C().Cursor.OutputBuffer == r.Buffer1.data()
+                                                ? r.Buffer2.data()
+                                                : r.Buffer1.data();
                 BeginBuffer(r.E());
             });
         }
@@ -188,10 +196,10 @@ struct EquivalenceRunner {
     // Both hold the same samples so far, also in the buffer still open.
     ::testing::AssertionResult SameSamples() {
         if (RefOut != FastOut) return ::testing::AssertionFailure() << "full buffers differ";
-        const int16_t* ref = Ref.C().OutputBuffer;
-        const int16_t* fast = Fast.C().OutputBuffer;
-        if (Ref.C().OutputCount != Fast.C().OutputCount ||
-            !std::equal(ref, ref + Ref.C().OutputCount, fast))
+        const int16_t* ref = Ref.C().Cursor.OutputBuffer;
+        const int16_t* fast = Fast.C().Cursor.OutputBuffer;
+        if (Ref.C().Cursor.OutputCount != Fast.C().Cursor.OutputCount ||
+            !std::equal(ref, ref + Ref.C().Cursor.OutputCount, fast))
             return ::testing::AssertionFailure() << "the open buffer differs";
         return ::testing::AssertionSuccess();
     }
@@ -204,11 +212,12 @@ struct EquivalenceRunner {
         for (int n = 0; n < buffers; ++n, ++Buffers) {
             const int b = Buffers;
             if (b > 0 && Changes) ChangeSettings(b);
-            Both([](Rig& r) { r.C().OutputBuffer = r.Buffer1.data(); });
+            Both([](Rig& r) { r.C().Cursor.OutputBuffer = r.Buffer1.data(); });
             if (BeginBuffer(Ref.E()))
-                while (Ref.C().OutputCount < BufferValues) FramePass(Ref.E());
+                while (Ref.C().Cursor.OutputCount < BufferValues) FramePass(Ref.E());
             MakeBuffer(Fast.E());
-            if (Ref.C().OutputCount != BufferValues || Fast.C().OutputCount != BufferValues)
+            if (Ref.C().Cursor.OutputCount != BufferValues ||
+                Fast.C().Cursor.OutputCount != BufferValues)
                 return ::testing::AssertionFailure() << "buffer " << b << " not full";
             if (Ref.Buffer1 != Fast.Buffer1)
                 return ::testing::AssertionFailure() << "samples of buffer " << b;

@@ -140,7 +140,7 @@ TEST(FrameLoop, HaltSkipsToTheFrameEnd) {
     for (int i = 0; i < 4; ++i) FramePass(rig.E());
     EXPECT_EQ(z.Memory[Counter], 11);
     // Every frame end rendered its frame: 10 frames of 882 output frames.
-    EXPECT_NEAR(rig.C().OutputCount / 2, 10 * 44100 / 50, 1);
+    EXPECT_NEAR(rig.C().Cursor.OutputCount / 2, 10 * 44100 / 50, 1);
 }
 
 TEST(FrameLoop, FrameEndMovesTheRenderedInstantBackWithT) {
@@ -148,22 +148,22 @@ TEST(FrameLoop, FrameEndMovesTheRenderedInstantBackWithT) {
     Z80State& z = rig.Z();
     z.PC = 0x100; // NOP
     rig.RenderTo(69000);
-    const uint32_t fraction = rig.C().TickFraction;
+    const uint32_t fraction = rig.C().Cursor.TickFraction;
     z.TStates = 69887;
     FramePass(rig.E());
     EXPECT_EQ(z.TStates, 3);
-    EXPECT_EQ(rig.C().LastSynthTState, 3);
-    EXPECT_EQ(rig.C().TicksToRender, (891 * SpectrumTicksPerTState + fraction) >> 32);
+    EXPECT_EQ(rig.C().Cursor.LastSynthTState, 3);
+    EXPECT_EQ(rig.C().Cursor.TicksToRender, (891 * SpectrumTicksPerTState + fraction) >> 32);
 
     // With the buffer full nothing renders and the instant just moves back.
     Rig full;
     full.Z().PC = 0x100;
     full.RenderTo(69000);
-    full.C().OutputCount = BufferValues;
+    full.C().Cursor.OutputCount = BufferValues;
     full.Z().TStates = 69887;
     FramePass(full.E());
     EXPECT_EQ(full.Z().TStates, 3);
-    EXPECT_EQ(full.C().LastSynthTState, 69000 - FrameTStates);
+    EXPECT_EQ(full.C().Cursor.LastSynthTState, 69000 - FrameTStates);
 }
 
 namespace {
@@ -202,7 +202,7 @@ std::vector<int16_t> TwoBuffersOf(Rig& rig, const Asm& program) {
     std::vector<int16_t> all;
     for (int b = 0; b < 2; ++b) {
         MakeBuffer(rig.E());
-        EXPECT_EQ(rig.C().OutputCount, BufferValues);
+        EXPECT_EQ(rig.C().Cursor.OutputCount, BufferValues);
         all.insert(all.end(), rig.Buffer1.begin(), rig.Buffer1.end());
     }
     return all;
@@ -216,10 +216,10 @@ TEST(MakeBuffer, EveryBufferIsFullAndTheSoundContinuesAcrossThem) {
     bool endedInsideASpan = false;
     for (int b = 0; b < 8; ++b) {
         ASSERT_TRUE(run.Play(1));
-        endedInsideASpan |= run.Fast.C().BufferFull != 0;
+        endedInsideASpan |= run.Fast.C().Cursor.BufferFull != 0;
     }
     EXPECT_TRUE(endedInsideASpan);
-    EXPECT_EQ(run.Fast.C().OutHandler, OutSpectrum);
+    EXPECT_EQ(run.Fast.C().Machine.OutHandler, OutSpectrum);
     // 8 buffers are 2.96 s: 148 frames, one interrupt each.
     EXPECT_NEAR(run.Fast.Z().Memory[Counter], 148, 1);
 }
@@ -256,13 +256,13 @@ TEST(MakeBuffer, CpcSongIsDetectedAndClockedAtOneMegahertz) {
     const std::vector<int16_t> all = TwoBuffersOf(rig, a);
     ASSERT_FALSE(HasFailure());
     const ChipState& c = rig.C();
-    EXPECT_EQ(c.OutHandler, OutCpc);
-    EXPECT_EQ(c.TicksPerTState, CpcTicksPerTState);
-    EXPECT_EQ(c.TicksPerSample, CpcTicksPerSample);
-    EXPECT_EQ(c.Regs[0], 100);
-    EXPECT_EQ(c.Regs[7], 0x3E);
-    EXPECT_EQ(c.Regs[8], 15);
-    EXPECT_EQ(c.BeeperLevel, 0);
+    EXPECT_EQ(c.Machine.OutHandler, OutCpc);
+    EXPECT_EQ(c.Machine.TicksPerTState, CpcTicksPerTState);
+    EXPECT_EQ(c.Machine.TicksPerSample, CpcTicksPerSample);
+    EXPECT_EQ(c.Registers.Values[0], 100);
+    EXPECT_EQ(c.Registers.Values[7], 0x3E);
+    EXPECT_EQ(c.Registers.Values[8], 15);
+    EXPECT_EQ(c.Beeper.Level, 0);
     // 125000 / 200 = 625 Hz: 70.56 output frames per period.
     const auto [period, edges] = RisingEdges(all, 8192);
     EXPECT_NEAR(period, 44100.0 / 625, 0.05);
@@ -276,9 +276,9 @@ TEST(MakeBuffer, StartPlaybackResetsChipAndProcessor) {
     rig.Z().IFF1 = 1;
     rig.Z().IM = 2;
     StartPlayback(rig.E(), rig.Buffer2.data());
-    EXPECT_EQ(rig.C().OutHandler, OutAuto);
-    EXPECT_EQ(rig.C().OutputBuffer, rig.Buffer2.data());
-    EXPECT_EQ(rig.C().Regs[8], 0);
+    EXPECT_EQ(rig.C().Machine.OutHandler, OutAuto);
+    EXPECT_EQ(rig.C().Cursor.OutputBuffer, rig.Buffer2.data());
+    EXPECT_EQ(rig.C().Registers.Values[8], 0);
     EXPECT_EQ(rig.Z().TStates, 0);
     EXPECT_EQ(rig.Z().IFF1, 0);
     EXPECT_EQ(rig.Z().IM, 0);

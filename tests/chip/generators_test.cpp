@@ -13,9 +13,9 @@ namespace {
 std::vector<int> ToneFlipTicks(ChipState& c, int ch, int ticks) {
     std::vector<int> flips;
     for (int t = 1; t <= ticks; ++t) {
-        const uint8_t before = c.ToneOutput[ch];
+        const uint8_t before = c.Generators.ToneOutput[ch];
         StepGenerators(c);
-        if (c.ToneOutput[ch] != before) flips.push_back(t);
+        if (c.Generators.ToneOutput[ch] != before) flips.push_back(t);
     }
     return flips;
 }
@@ -37,7 +37,7 @@ TEST(Tone, PeriodCountsTicksAndChangesTakeEffectAtOnce) {
     WriteRegister(c, 4, 0x05);
     WriteRegister(c, 5, 0x01); // channel C: 261
     EXPECT_EQ(ToneFlipTicks(c, 2, 800), (std::vector<int>{261, 522, 783}));
-    EXPECT_EQ(c.ToneCounter[2], 17);
+    EXPECT_EQ(c.Generators.ToneCounter[2], 17);
     // A period below the running count flips on the next tick.
     WriteRegister(c, 5, 0);
     WriteRegister(c, 4, 10);
@@ -63,12 +63,12 @@ TEST(Noise, SequenceAfterResetAtSeveralPeriods) {
         // the reset value's bit 16: 0.
         for (int t = 1; t < spacing; ++t) {
             StepGenerators(c);
-            ASSERT_EQ((c.NoiseShift >> 16) & 1, 0u) << "R6=" << r6 << " tick " << t;
+            ASSERT_EQ((c.Generators.NoiseShift >> 16) & 1, 0u) << "R6=" << r6 << " tick " << t;
         }
         for (size_t k = 0; k < expected.size(); ++k)
             for (int t = 0; t < spacing; ++t) {
                 StepGenerators(c);
-                ASSERT_EQ(static_cast<int>((c.NoiseShift >> 16) & 1), expected[k])
+                ASSERT_EQ(static_cast<int>((c.Generators.NoiseShift >> 16) & 1), expected[k])
                     << "R6=" << r6 << " value " << k << " tick " << t;
             }
     }
@@ -82,9 +82,9 @@ TEST(Noise, RegisterRunsThroughAllButOneState) {
         StepGenerators(c);
         StepGenerators(c);
         ++shifts;
-        ASSERT_NE(c.NoiseShift, 0x1FFFFu);
-        ASSERT_LE(c.NoiseShift, 0x1FFFFu);
-    } while (c.NoiseShift != 0xFFFF && shifts < 200000);
+        ASSERT_NE(c.Generators.NoiseShift, 0x1FFFFu);
+        ASSERT_LE(c.Generators.NoiseShift, 0x1FFFFu);
+    } while (c.Generators.NoiseShift != 0xFFFF && shifts < 200000);
     EXPECT_EQ(shifts, 131071);
 }
 
@@ -149,7 +149,7 @@ TEST(Envelope, EveryShapeFollowsItsCurve) {
             std::vector<int> seen;
             for (int t = 0; t < 200; ++t) {
                 StepGenerators(c);
-                seen.push_back(c.EnvelopePosition);
+                seen.push_back(c.Generators.EnvelopePosition);
             }
             EXPECT_EQ(seen, ExpectedShape(shape, 200)) << "shape " << shape;
         }
@@ -163,11 +163,11 @@ TEST(Envelope, StepsOnTheFirstTickThenEveryPeriod) {
     WriteRegister(c, 12, 0x01); // 300
     WriteRegister(c, 13, 13);
     std::vector<int> steps;
-    int16_t last = c.EnvelopePosition;
+    int16_t last = c.Generators.EnvelopePosition;
     for (int t = 1; t <= 1000; ++t) {
         StepGenerators(c);
-        if (c.EnvelopePosition != last) steps.push_back(t);
-        last = c.EnvelopePosition;
+        if (c.Generators.EnvelopePosition != last) steps.push_back(t);
+        last = c.Generators.EnvelopePosition;
     }
     EXPECT_EQ(steps, (std::vector<int>{1, 301, 601, 901}));
     // Lowering the period below the count: the count resets on the next tick,
@@ -177,8 +177,8 @@ TEST(Envelope, StepsOnTheFirstTickThenEveryPeriod) {
     steps.clear();
     for (int t = 1; t <= 60; ++t) {
         StepGenerators(c);
-        if (c.EnvelopePosition != last) steps.push_back(t);
-        last = c.EnvelopePosition;
+        if (c.Generators.EnvelopePosition != last) steps.push_back(t);
+        last = c.Generators.EnvelopePosition;
     }
     EXPECT_EQ(steps, (std::vector<int>{2, 52}));
 }
@@ -188,6 +188,6 @@ TEST(Envelope, ResetStateStaysSilentUntilAShapeIsWritten) {
     ChipState& c = rig.C();
     for (int t = 0; t < 1000; ++t) {
         StepGenerators(c);
-        ASSERT_EQ(c.EnvelopePosition, 0);
+        ASSERT_EQ(c.Generators.EnvelopePosition, 0);
     }
 }

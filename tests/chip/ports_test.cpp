@@ -12,93 +12,93 @@ TEST(Registers, WritesAreMaskedAndUpdateTheFlags) {
     for (int r = 0; r < 14; ++r) WriteRegister(c, r, 0xFF);
     const uint8_t expected[14] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F,
                                   0x3F, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF, 0x0F};
-    for (int r = 0; r < 14; ++r) EXPECT_EQ(c.Regs[r], expected[r]) << "R" << r;
+    for (int r = 0; r < 14; ++r) EXPECT_EQ(c.Registers.Values[r], expected[r]) << "R" << r;
     for (int ch = 0; ch < 3; ++ch) {
-        EXPECT_EQ(c.ToneOn[ch], 0);
-        EXPECT_EQ(c.NoiseOn[ch], 0);
-        EXPECT_EQ(c.FixedVolume[ch], 0);
+        EXPECT_EQ(c.Registers.ToneOn[ch], 0);
+        EXPECT_EQ(c.Registers.NoiseOn[ch], 0);
+        EXPECT_EQ(c.Registers.FixedVolume[ch], 0);
     }
 
     WriteRegister(c, 7, 0x2A); // tone B off, noise A and C off
-    EXPECT_EQ(c.ToneOn[0], 1);
-    EXPECT_EQ(c.ToneOn[1], 0);
-    EXPECT_EQ(c.ToneOn[2], 1);
-    EXPECT_EQ(c.NoiseOn[0], 0);
-    EXPECT_EQ(c.NoiseOn[1], 1);
-    EXPECT_EQ(c.NoiseOn[2], 0);
+    EXPECT_EQ(c.Registers.ToneOn[0], 1);
+    EXPECT_EQ(c.Registers.ToneOn[1], 0);
+    EXPECT_EQ(c.Registers.ToneOn[2], 1);
+    EXPECT_EQ(c.Registers.NoiseOn[0], 0);
+    EXPECT_EQ(c.Registers.NoiseOn[1], 1);
+    EXPECT_EQ(c.Registers.NoiseOn[2], 0);
 
     WriteRegister(c, 9, 0x1F);
-    EXPECT_EQ(c.Regs[9], 0x1F);
-    EXPECT_EQ(c.FixedVolume[1], 0);
+    EXPECT_EQ(c.Registers.Values[9], 0x1F);
+    EXPECT_EQ(c.Registers.FixedVolume[1], 0);
     WriteRegister(c, 9, 0x0F);
-    EXPECT_EQ(c.Regs[9], 0x0F);
-    EXPECT_EQ(c.FixedVolume[1], 1);
+    EXPECT_EQ(c.Registers.Values[9], 0x0F);
+    EXPECT_EQ(c.Registers.FixedVolume[1], 1);
 }
 
 TEST(Registers, EveryShapeWriteRestartsTheEnvelope) {
     Rig rig;
     ChipState& c = rig.C();
     for (int shape = 0; shape < 16; ++shape) {
-        c.EnvelopeCounter = 77;
-        c.EnvelopeFlag = 0;
-        c.EnvelopePosition = 5;
+        c.Generators.EnvelopeCounter = 77;
+        c.Generators.EnvelopeFlag = 0;
+        c.Generators.EnvelopePosition = 5;
         WriteRegister(c, 13, 0xF0 | shape);
-        EXPECT_EQ(c.Regs[13], shape);
-        EXPECT_EQ(c.EnvelopePosition, (shape & 4) ? -1 : 32) << shape;
-        EXPECT_EQ(c.EnvelopeCounter, 0u);
-        EXPECT_EQ(c.EnvelopeFlag, 1);
-        EXPECT_EQ(c.EnvelopeStep, EnvelopeShapes[shape]);
+        EXPECT_EQ(c.Registers.Values[13], shape);
+        EXPECT_EQ(c.Generators.EnvelopePosition, (shape & 4) ? -1 : 32) << shape;
+        EXPECT_EQ(c.Generators.EnvelopeCounter, 0u);
+        EXPECT_EQ(c.Generators.EnvelopeFlag, 1);
+        EXPECT_EQ(c.Generators.EnvelopeStep, EnvelopeShapes[shape]);
     }
     // The same shape again restarts again; R11 and R12 do not restart.
     WriteRegister(c, 13, 14);
-    c.EnvelopeCounter = 9;
-    c.EnvelopePosition = 3;
+    c.Generators.EnvelopeCounter = 9;
+    c.Generators.EnvelopePosition = 3;
     WriteRegister(c, 11, 1);
     WriteRegister(c, 12, 2);
-    EXPECT_EQ(c.EnvelopeCounter, 9u);
-    EXPECT_EQ(c.EnvelopePosition, 3);
+    EXPECT_EQ(c.Generators.EnvelopeCounter, 9u);
+    EXPECT_EQ(c.Generators.EnvelopePosition, 3);
     WriteRegister(c, 13, 14);
-    EXPECT_EQ(c.EnvelopeCounter, 0u);
-    EXPECT_EQ(c.EnvelopePosition, -1);
+    EXPECT_EQ(c.Generators.EnvelopeCounter, 0u);
+    EXPECT_EQ(c.Generators.EnvelopePosition, -1);
 }
 
 TEST(Registers, WritesLeaveTheGeneratorsAlone) {
     Rig rig;
     ChipState& c = rig.C();
-    c.ToneCounter[1] = 33;
-    c.ToneOutput[1] = 1;
-    c.NoiseCounter = 7;
-    c.NoiseShift = 0x1234;
+    c.Generators.ToneCounter[1] = 33;
+    c.Generators.ToneOutput[1] = 1;
+    c.Generators.NoiseCounter = 7;
+    c.Generators.NoiseShift = 0x1234;
     for (int r = 0; r < 13; ++r) WriteRegister(c, r, 0x55);
-    EXPECT_EQ(c.ToneCounter[1], 33);
-    EXPECT_EQ(c.ToneOutput[1], 1);
-    EXPECT_EQ(c.NoiseCounter, 7);
-    EXPECT_EQ(c.NoiseShift, 0x1234u);
+    EXPECT_EQ(c.Generators.ToneCounter[1], 33);
+    EXPECT_EQ(c.Generators.ToneOutput[1], 1);
+    EXPECT_EQ(c.Generators.NoiseCounter, 7);
+    EXPECT_EQ(c.Generators.NoiseShift, 0x1234u);
 }
 
 TEST(SpectrumPorts, SelectWriteAndRead) {
     Rig rig;
     ChipState& c = rig.C();
     rig.OutAt(0, 0xFFFD, 0x17); // masked to R7
-    EXPECT_EQ(c.SelectedRegister, 7);
-    EXPECT_EQ(c.OutHandler, OutSpectrum);
+    EXPECT_EQ(c.Registers.Selected, 7);
+    EXPECT_EQ(c.Machine.OutHandler, OutSpectrum);
     rig.OutAt(0, 0xBFFD, 0xF8);
-    EXPECT_EQ(c.Regs[7], 0x38);
+    EXPECT_EQ(c.Registers.Values[7], 0x38);
     for (int ch = 0; ch < 3; ++ch) {
-        EXPECT_EQ(c.ToneOn[ch], 1);
-        EXPECT_EQ(c.NoiseOn[ch], 0);
+        EXPECT_EQ(c.Registers.ToneOn[ch], 1);
+        EXPECT_EQ(c.Registers.NoiseOn[ch], 0);
     }
     // Partial decoding: any port with A15=1, A14=1, A1=0 selects; A15=1, A14=0, A1=0 writes.
     rig.OutAt(0, 0xC0FD, 1);
     rig.OutAt(0, 0x8001, 0xFF);
-    EXPECT_EQ(c.Regs[1], 0x0F);
+    EXPECT_EQ(c.Registers.Values[1], 0x0F);
     EXPECT_EQ(rig.E().In(0xFFFD), 0x0F);
     EXPECT_EQ(rig.E().In(0xC000), 0x0F);
     EXPECT_EQ(rig.E().In(0xBFFD), 0xFF);
     EXPECT_EQ(rig.E().In(0x00FE), 0xFF);
     // A port with A1 set decodes to nothing.
     rig.OutAt(0, 0xFFFF, 3);
-    EXPECT_EQ(c.SelectedRegister, 1);
+    EXPECT_EQ(c.Registers.Selected, 1);
 
     rig.OutAt(0, 0xFFFD, 14);
     EXPECT_EQ(rig.E().In(0xFFFD), 0xFF);
@@ -113,49 +113,49 @@ TEST(SpectrumPorts, BeeperFollowsBit4OfEvenPorts) {
     ChipState& c = rig.C();
     rig.OutAt(0, 0xFFFD, 8);
     rig.OutAt(0, 0x00FE, 0x10);
-    EXPECT_EQ(c.BeeperLevel, -16384);
+    EXPECT_EQ(c.Beeper.Level, -16384);
     rig.OutAt(0, 0x00FE, 0xEF);
-    EXPECT_EQ(c.BeeperLevel, 0);
+    EXPECT_EQ(c.Beeper.Level, 0);
     rig.OutAt(0, 0x00FF, 0x10); // odd: not the ULA
-    EXPECT_EQ(c.BeeperLevel, 0);
+    EXPECT_EQ(c.Beeper.Level, 0);
     // 0xFFFC is even and selects: beeper on and R9 selected.
     rig.OutAt(0, 0xFFFC, 0x19);
-    EXPECT_EQ(c.BeeperLevel, -16384);
-    EXPECT_EQ(c.SelectedRegister, 9);
+    EXPECT_EQ(c.Beeper.Level, -16384);
+    EXPECT_EQ(c.Registers.Selected, 9);
     // 0xBFFC is even and writes the data port.
     rig.OutAt(0, 0xBFFC, 0x0C);
-    EXPECT_EQ(c.BeeperLevel, 0);
-    EXPECT_EQ(c.Regs[9], 0x0C);
+    EXPECT_EQ(c.Beeper.Level, 0);
+    EXPECT_EQ(c.Registers.Values[9], 0x0C);
 }
 
 TEST(CpcPorts, SelectAndWriteThroughThePpi) {
     Rig rig;
     ChipState& c = rig.C();
-    c.OutHandler = OutCpc;
+    c.Machine.OutHandler = OutCpc;
     rig.OutAt(0, 0xF400, 7);
     rig.OutAt(0, 0xF600, 0xC0);
     rig.OutAt(0, 0xF600, 0xC0); // a second select while one is pending changes nothing
-    EXPECT_EQ(c.PpiControl, 0xC0);
-    EXPECT_EQ(c.SelectedRegister, 0);
+    EXPECT_EQ(c.Machine.PpiControl, 0xC0);
+    EXPECT_EQ(c.Registers.Selected, 0);
     rig.OutAt(0, 0xF600, 0x00);
-    EXPECT_EQ(c.SelectedRegister, 7);
-    EXPECT_EQ(c.PpiControl, 0);
+    EXPECT_EQ(c.Registers.Selected, 7);
+    EXPECT_EQ(c.Machine.PpiControl, 0);
     rig.OutAt(0, 0xF400, 0x38);
     rig.OutAt(0, 0xF600, 0x80);
-    EXPECT_EQ(c.Regs[7], 0);
+    EXPECT_EQ(c.Registers.Values[7], 0);
     rig.OutAt(0, 0xF6FF, 0x3F); // low bits do not matter: f = 0 completes
-    EXPECT_EQ(c.Regs[7], 0x38);
-    EXPECT_EQ(c.PpiControl, 0);
+    EXPECT_EQ(c.Registers.Values[7], 0x38);
+    EXPECT_EQ(c.Machine.PpiControl, 0);
     // A write while R14 is selected is dropped but ends the function.
     rig.WriteCpc(0, 14, 0x55);
-    EXPECT_EQ(c.PpiControl, 0);
+    EXPECT_EQ(c.Machine.PpiControl, 0);
     // Spectrum ports and the beeper mean nothing to the CPC.
     rig.OutAt(0, 0xFFFD, 1);
     rig.OutAt(0, 0xBFFD, 9);
     rig.OutAt(0, 0x00FE, 0x10);
-    EXPECT_EQ(c.SelectedRegister, 14);
-    EXPECT_EQ(c.Regs[1], 0);
-    EXPECT_EQ(c.BeeperLevel, 0);
+    EXPECT_EQ(c.Registers.Selected, 14);
+    EXPECT_EQ(c.Registers.Values[1], 0);
+    EXPECT_EQ(c.Beeper.Level, 0);
     // Reads decode the same mask whatever the machine: 0xF4xx with A1 clear reads.
     rig.OutAt(0, 0xF400, 7);
     rig.OutAt(0, 0xF600, 0xC0);
@@ -167,62 +167,62 @@ TEST(CpcPorts, SelectAndWriteThroughThePpi) {
 TEST(CpcPorts, ReadRequestEndsAtTheNextInactiveControlWrite) {
     Rig rig;
     ChipState& c = rig.C();
-    c.OutHandler = OutCpc;
+    c.Machine.OutHandler = OutCpc;
     rig.OutAt(0, 0xF600, 0x40);
-    EXPECT_EQ(c.PpiControl, 0x40);
+    EXPECT_EQ(c.Machine.PpiControl, 0x40);
     rig.OutAt(0, 0xF600, 0x80); // still busy with the read
-    EXPECT_EQ(c.PpiControl, 0x40);
+    EXPECT_EQ(c.Machine.PpiControl, 0x40);
     rig.OutAt(0, 0xF600, 0x00);
-    EXPECT_EQ(c.PpiControl, 0);
+    EXPECT_EQ(c.Machine.PpiControl, 0);
     // Decoding goes on normally afterwards.
     rig.WriteCpc(0, 2, 0x99);
-    EXPECT_EQ(c.Regs[2], 0x99);
+    EXPECT_EQ(c.Registers.Values[2], 0x99);
 }
 
 TEST(MachineDetection, SpectrumSelectSwitchesWithoutTimingChange) {
     Rig rig;
     ChipState& c = rig.C();
-    EXPECT_EQ(c.OutHandler, OutAuto);
+    EXPECT_EQ(c.Machine.OutHandler, OutAuto);
     rig.OutAt(0, 0xBFFD, 0x22); // data write while R0 selected
-    EXPECT_EQ(c.OutHandler, OutSpectrum);
-    EXPECT_EQ(c.Regs[0], 0x22);
-    EXPECT_EQ(c.TicksPerTState, SpectrumTicksPerTState);
+    EXPECT_EQ(c.Machine.OutHandler, OutSpectrum);
+    EXPECT_EQ(c.Registers.Values[0], 0x22);
+    EXPECT_EQ(c.Machine.TicksPerTState, SpectrumTicksPerTState);
 
     Rig rig2;
     rig2.OutAt(0, 0xFFFD, 3);
-    EXPECT_EQ(rig2.C().OutHandler, OutSpectrum);
-    EXPECT_EQ(rig2.C().SelectedRegister, 3);
-    EXPECT_EQ(rig2.C().TicksPerSample, SpectrumTicksPerSample);
+    EXPECT_EQ(rig2.C().Machine.OutHandler, OutSpectrum);
+    EXPECT_EQ(rig2.C().Registers.Selected, 3);
+    EXPECT_EQ(rig2.C().Machine.TicksPerSample, SpectrumTicksPerSample);
 
     // A data write while R14 is selected does not switch.
     Rig rig3;
-    rig3.C().SelectedRegister = 14;
+    rig3.C().Registers.Selected = 14;
     rig3.OutAt(0, 0xBFFD, 1);
-    EXPECT_EQ(rig3.C().OutHandler, OutAuto);
+    EXPECT_EQ(rig3.C().Machine.OutHandler, OutAuto);
 }
 
 TEST(MachineDetection, CpcWriteSwitchesTimingAndSilencesTheBeeper) {
     Rig rig;
     ChipState& c = rig.C();
     rig.OutAt(0, 0x00FE, 0x10);
-    EXPECT_EQ(c.BeeperLevel, -16384);
+    EXPECT_EQ(c.Beeper.Level, -16384);
     // A select alone does not switch.
     rig.OutAt(0, 0xF401, 7);
     rig.OutAt(0, 0xF601, 0xC0);
     rig.OutAt(0, 0xF601, 0x00);
-    EXPECT_EQ(c.OutHandler, OutAuto);
-    EXPECT_EQ(c.SelectedRegister, 7);
+    EXPECT_EQ(c.Machine.OutHandler, OutAuto);
+    EXPECT_EQ(c.Registers.Selected, 7);
     rig.OutAt(0, 0xF401, 0x38);
     rig.OutAt(0, 0xF601, 0x80);
-    EXPECT_EQ(c.OutHandler, OutAuto);
+    EXPECT_EQ(c.Machine.OutHandler, OutAuto);
     rig.OutAt(3000, 0xF601, 0x00);
-    EXPECT_EQ(c.OutHandler, OutCpc);
-    EXPECT_EQ(c.Regs[7], 0x38);
-    EXPECT_EQ(c.BeeperLevel, 0);
-    EXPECT_EQ(c.TicksPerTState, CpcTicksPerTState);
-    EXPECT_EQ(c.TicksPerSample, CpcTicksPerSample);
+    EXPECT_EQ(c.Machine.OutHandler, OutCpc);
+    EXPECT_EQ(c.Registers.Values[7], 0x38);
+    EXPECT_EQ(c.Beeper.Level, 0);
+    EXPECT_EQ(c.Machine.TicksPerTState, CpcTicksPerTState);
+    EXPECT_EQ(c.Machine.TicksPerSample, CpcTicksPerSample);
     // The span up to the write was rendered at the CPC rate, with the beeper off.
-    EXPECT_EQ(c.TicksToRender, (3000 * CpcTicksPerTState) >> 32);
+    EXPECT_EQ(c.Cursor.TicksToRender, (3000 * CpcTicksPerTState) >> 32);
     EXPECT_EQ(rig.Buffer1[0], 0);
 
     // A completed write to R14 does not switch.
@@ -233,82 +233,25 @@ TEST(MachineDetection, CpcWriteSwitchesTimingAndSilencesTheBeeper) {
     rig2.OutAt(0, 0xF401, 1);
     rig2.OutAt(0, 0xF601, 0x80);
     rig2.OutAt(0, 0xF601, 0x00);
-    EXPECT_EQ(rig2.C().OutHandler, OutAuto);
-    EXPECT_EQ(rig2.C().TicksPerTState, SpectrumTicksPerTState);
-}
-
-TEST(Reset, StartsEverySongAfresh) {
-    Rig rig;
-    ChipState& c = rig.C();
-    SetChipAndChannels(c, 5, 20);
-    const int32_t table = c.VolumeTable[2][1][17];
-    const int32_t amplitude = c.BeeperAmplitude;
-    c.OutHandler = OutCpc;
-    c.TicksPerTState = CpcTicksPerTState;
-    c.TicksPerSample = CpcTicksPerSample;
-    for (int r = 0; r < 14; ++r) WriteRegister(c, r, 0xFF);
-    c.ToneCounter[2] = 5;
-    c.ToneOutput[0] = 1;
-    c.NoiseShift = 3;
-    c.NoiseCounter = 4;
-    c.BufferFull = c.BeeperPending = c.WritePending = 1;
-    c.LastSynthTState = 99;
-    c.TickFraction = 5;
-    c.TicksInSample = 2;
-    c.SumLeft = c.SumRight = 8;
-    c.SelectedRegister = 9;
-    c.PpiLatch = 4;
-    c.PpiControl = 0x40;
-    c.BeeperLevel = -5;
-
-    ResetSoundChip(rig.E(), rig.Buffer2.data());
-    EXPECT_EQ(c.TicksPerTState, SpectrumTicksPerTState);
-    EXPECT_EQ(c.TicksPerSample, SpectrumTicksPerSample);
-    EXPECT_EQ(c.SampleBoundary, SpectrumTicksPerSample);
-    EXPECT_EQ(c.OutHandler, OutAuto);
-    for (int r = 0; r < 14; ++r) EXPECT_EQ(c.Regs[r], 0);
-    for (int ch = 0; ch < 3; ++ch) {
-        EXPECT_EQ(c.ToneOn[ch], 1);
-        EXPECT_EQ(c.NoiseOn[ch], 1);
-        EXPECT_EQ(c.FixedVolume[ch], 1);
-        EXPECT_EQ(c.ToneCounter[ch], 0);
-        EXPECT_EQ(c.ToneOutput[ch], 0);
-    }
-    EXPECT_EQ(c.EnvelopeStep, EnvelopeShapes[0]);
-    EXPECT_EQ(c.EnvelopePosition, 0);
-    EXPECT_EQ(c.EnvelopeFlag, 0);
-    EXPECT_EQ(c.EnvelopeCounter, 0u);
-    EXPECT_EQ(c.NoiseCounter, 0);
-    EXPECT_EQ(c.NoiseShift, 0xFFFFu);
-    EXPECT_EQ(c.BufferFull + c.BeeperPending + c.WritePending, 0);
-    EXPECT_EQ(c.LastSynthTState, 0);
-    EXPECT_EQ(c.TickFraction, 0u);
-    EXPECT_EQ(c.TicksToRender, 0u);
-    EXPECT_EQ(c.TicksInSample, 0);
-    EXPECT_EQ(c.SumLeft | c.SumRight, 0);
-    EXPECT_EQ(c.OutputBuffer, rig.Buffer2.data());
-    EXPECT_EQ(c.SelectedRegister | c.PpiLatch | c.PpiControl, 0);
-    // Settings survive, and so does the beeper level (song start-up clears it).
-    EXPECT_EQ(c.VolumeTable[2][1][17], table);
-    EXPECT_EQ(c.BeeperAmplitude, amplitude);
-    EXPECT_EQ(c.BeeperLevel, -5);
+    EXPECT_EQ(rig2.C().Machine.OutHandler, OutAuto);
+    EXPECT_EQ(rig2.C().Machine.TicksPerTState, SpectrumTicksPerTState);
 }
 
 TEST(Reset, FreshEngineIsReadyToUse) {
     auto e = std::make_unique<SoundEngine>();
-    EXPECT_EQ(e->Chip.OutHandler, OutAuto);
-    EXPECT_EQ(e->Chip.EnvelopeStep, EnvelopeShapes[0]);
+    EXPECT_EQ(e->Chip.Machine.OutHandler, OutAuto);
+    EXPECT_EQ(e->Chip.Generators.EnvelopeStep, EnvelopeShapes[0]);
     EXPECT_EQ(e->Z80.Ports, e.get());
-    EXPECT_EQ(e->Chip.VolumeTable[0][0][31], 16383); // mode 2 at full volume
-    EXPECT_EQ(e->Chip.BeeperAmplitude, -16384);
+    EXPECT_EQ(e->Chip.Mix.VolumeTable[0][0][31], 16383); // mode 2 at full volume
+    EXPECT_EQ(e->Chip.Mix.BeeperAmplitude, -16384);
     e->Out(0xFFFD, 5);
-    EXPECT_EQ(e->Chip.SelectedRegister, 5);
+    EXPECT_EQ(e->Chip.Registers.Selected, 5);
 }
 
 // Fills the buffer up to its last `framesLeft` frames with silence, so that
 // the next span overflows it.
 static void NearlyFill(Rig& rig, int framesLeft) {
-    rig.C().OutputCount = static_cast<uint16_t>(BufferValues - 2 * framesLeft);
+    rig.C().Cursor.OutputCount = static_cast<uint16_t>(BufferValues - 2 * framesLeft);
 }
 
 TEST(DeferredChange, BeeperWriteThatFillsTheBufferWaitsForTheNext) {
@@ -316,24 +259,24 @@ TEST(DeferredChange, BeeperWriteThatFillsTheBufferWaitsForTheNext) {
     ChipState& c = rig.C();
     NearlyFill(rig, 2);
     rig.OutAt(1000, 0x00FE, 0x10); // 63 ticks: far more than two frames
-    EXPECT_EQ(c.OutputCount, BufferValues);
-    EXPECT_EQ(c.BufferFull, 1);
-    EXPECT_EQ(c.BeeperPending, 1);
-    EXPECT_EQ(c.BeeperLevel, 0);
-    EXPECT_EQ(c.BeeperNewLevel, -16384);
+    EXPECT_EQ(c.Cursor.OutputCount, BufferValues);
+    EXPECT_EQ(c.Cursor.BufferFull, 1);
+    EXPECT_EQ(c.Deferred.BeeperPending, 1);
+    EXPECT_EQ(c.Beeper.Level, 0);
+    EXPECT_EQ(c.Beeper.NewLevel, -16384);
     EXPECT_EQ(rig.Buffer1[BufferValues - 1], 0);
 
-    c.OutputBuffer = rig.Buffer2.data();
+    c.Cursor.OutputBuffer = rig.Buffer2.data();
     ASSERT_TRUE(BeginBuffer(rig.E()));
-    EXPECT_EQ(c.BeeperPending, 0);
-    EXPECT_EQ(c.BeeperLevel, -16384);
-    EXPECT_EQ(c.TicksRendered, c.TicksToRender);
+    EXPECT_EQ(c.Deferred.BeeperPending, 0);
+    EXPECT_EQ(c.Beeper.Level, -16384);
+    EXPECT_EQ(c.Cursor.TicksRendered, c.Cursor.TicksToRender);
     // The rest of the span came out silent; the new level starts after it.
-    const int silentFrames = c.OutputCount / 2;
+    const int silentFrames = c.Cursor.OutputCount / 2;
     EXPECT_GE(silentFrames, 8);
-    for (int i = 0; i < c.OutputCount; ++i) EXPECT_EQ(rig.Buffer2[i], 0);
+    for (int i = 0; i < c.Cursor.OutputCount; ++i) EXPECT_EQ(rig.Buffer2[i], 0);
     rig.RenderTo(2000);
-    EXPECT_EQ(rig.Buffer2[c.OutputCount - 1], -16384);
+    EXPECT_EQ(rig.Buffer2[c.Cursor.OutputCount - 1], -16384);
 }
 
 TEST(DeferredChange, RegisterWriteThatFillsTheBufferWaitsForTheNext) {
@@ -343,16 +286,16 @@ TEST(DeferredChange, RegisterWriteThatFillsTheBufferWaitsForTheNext) {
     NearlyFill(rig, 1);
     rig.OutAt(0, 0xFFFD, 8);
     rig.OutAt(500, 0xBFFD, 0xEF); // R8 := 15 (masked 0x0F)
-    EXPECT_EQ(c.WritePending, 1);
-    EXPECT_EQ(c.PendingRegister, 8);
-    EXPECT_EQ(c.PendingValue, 0xEF);
-    EXPECT_EQ(c.Regs[8], 0);
+    EXPECT_EQ(c.Deferred.WritePending, 1);
+    EXPECT_EQ(c.Deferred.Register, 8);
+    EXPECT_EQ(c.Deferred.Value, 0xEF);
+    EXPECT_EQ(c.Registers.Values[8], 0);
     EXPECT_EQ(rig.E().In(0xFFFD), 0); // not yet visible
-    c.OutputBuffer = rig.Buffer2.data();
+    c.Cursor.OutputBuffer = rig.Buffer2.data();
     ASSERT_TRUE(BeginBuffer(rig.E()));
-    EXPECT_EQ(c.WritePending, 0);
-    EXPECT_EQ(c.Regs[8], 0x0F);
-    for (int i = 0; i < c.OutputCount; ++i) EXPECT_EQ(rig.Buffer2[i], 0);
+    EXPECT_EQ(c.Deferred.WritePending, 0);
+    EXPECT_EQ(c.Registers.Values[8], 0x0F);
+    for (int i = 0; i < c.Cursor.OutputCount; ++i) EXPECT_EQ(rig.Buffer2[i], 0);
 }
 
 TEST(DeferredChange, EvenDataPortFillingTheBufferDefersBothChanges) {
@@ -363,17 +306,17 @@ TEST(DeferredChange, EvenDataPortFillingTheBufferDefersBothChanges) {
     rig.OutAt(0, 0xFFFD, 9);
     NearlyFill(rig, 1);
     rig.Buffer1.push_back(0x7777); // a guard just past the end
-    c.OutputBuffer = rig.Buffer1.data();
+    c.Cursor.OutputBuffer = rig.Buffer1.data();
     rig.OutAt(800, 0xBFFC, 0x1F);
     EXPECT_EQ(rig.Buffer1[BufferValues], 0x7777);
-    EXPECT_EQ(c.OutputCount, BufferValues);
-    EXPECT_EQ(c.BufferFull, 1);
-    EXPECT_EQ(c.BeeperPending, 1);
-    EXPECT_EQ(c.WritePending, 1);
-    c.OutputBuffer = rig.Buffer2.data();
+    EXPECT_EQ(c.Cursor.OutputCount, BufferValues);
+    EXPECT_EQ(c.Cursor.BufferFull, 1);
+    EXPECT_EQ(c.Deferred.BeeperPending, 1);
+    EXPECT_EQ(c.Deferred.WritePending, 1);
+    c.Cursor.OutputBuffer = rig.Buffer2.data();
     ASSERT_TRUE(BeginBuffer(rig.E()));
-    EXPECT_EQ(c.BeeperLevel, -16384);
-    EXPECT_EQ(c.Regs[9], 0x1F);
+    EXPECT_EQ(c.Beeper.Level, -16384);
+    EXPECT_EQ(c.Registers.Values[9], 0x1F);
 }
 
 TEST(DeferredChange, SplitAtAnyPointGivesTheSameSound) {
@@ -391,7 +334,7 @@ TEST(DeferredChange, SplitAtAnyPointGivesTheSameSound) {
     };
     Rig whole;
     play(whole);
-    const int frames = whole.C().OutputCount / 2;
+    const int frames = whole.C().Cursor.OutputCount / 2;
     ASSERT_GT(frames, 80);
     for (int split = 1; split < frames; ++split) {
         Rig rig;
@@ -403,9 +346,10 @@ TEST(DeferredChange, SplitAtAnyPointGivesTheSameSound) {
         rig.WriteSpectrum(0, 8, 12);
         auto step = [&](auto action) {
             action();
-            if (rig.C().OutputCount >= BufferValues && rig.C().OutputBuffer == rig.Buffer1.data()) {
+            if (rig.C().Cursor.OutputCount >= BufferValues &&
+                rig.C().Cursor.OutputBuffer == rig.Buffer1.data()) {
                 out.assign(rig.Buffer1.begin() + offset, rig.Buffer1.end());
-                rig.C().OutputBuffer = rig.Buffer2.data();
+                rig.C().Cursor.OutputBuffer = rig.Buffer2.data();
                 ASSERT_TRUE(BeginBuffer(rig.E()));
             }
         };
@@ -415,10 +359,11 @@ TEST(DeferredChange, SplitAtAnyPointGivesTheSameSound) {
         step([&] { rig.OutAt(7000, 0x00FE, 0x00); });
         step([&] { rig.WriteSpectrum(9000, 0, 3); });
         step([&] { rig.RenderTo(15000); });
-        ASSERT_EQ(rig.C().OutputBuffer, rig.Buffer2.data()) << split;
-        out.insert(out.end(), rig.Buffer2.begin(), rig.Buffer2.begin() + rig.C().OutputCount);
+        ASSERT_EQ(rig.C().Cursor.OutputBuffer, rig.Buffer2.data()) << split;
+        out.insert(out.end(), rig.Buffer2.begin(),
+                   rig.Buffer2.begin() + rig.C().Cursor.OutputCount);
         ASSERT_EQ(out, std::vector<int16_t>(whole.Buffer1.begin(),
-                                            whole.Buffer1.begin() + whole.C().OutputCount))
+                                            whole.Buffer1.begin() + whole.C().Cursor.OutputCount))
             << "split after " << split << " frames";
     }
 }

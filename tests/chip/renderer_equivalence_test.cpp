@@ -66,13 +66,13 @@ void RunProgram(unsigned seed) {
     // Start somewhere inside the buffer, so that buffer ends fall anywhere.
     const uint16_t start = static_cast<uint16_t>(2 * pick(BufferValues / 2));
     p.Both([&](Rig& r) {
-        r.C().OutputCount = start;
-        SetChipAndChannels(r.C(), static_cast<int>(seed % 14), 39);
+        r.C().Cursor.OutputCount = start;
+        SetChipAndChannels(r.C(), static_cast<int>(seed % 14), 39, 39);
         // Now and then the boundary of a never-reset record, owing no ticks.
-        if (seed % 8 == 0) r.C().SampleBoundary = 0;
+        if (seed % 8 == 0) r.C().Cursor.SampleBoundary = 0;
     });
     const int machine = pick(3); // Spectrum, CPC, or CPC detected while playing
-    if (machine == 1) p.Both([](Rig& r) { r.C().OutHandler = OutCpc; });
+    if (machine == 1) p.Both([](Rig& r) { r.C().Machine.OutHandler = OutCpc; });
     int32_t t = 0;
     for (int op = 0; op < 1200; ++op) {
         const int kind = pick(100);
@@ -92,14 +92,15 @@ void RunProgram(unsigned seed) {
                 t -= frames * FrameTStates;
                 p.Both([&](Rig& r) {
                     r.Z().TStates = t;
-                    r.C().LastSynthTState -= frames * FrameTStates;
+                    r.C().Cursor.LastSynthTState -= frames * FrameTStates;
                 });
             } else if (t >= FrameTStates) {
                 t -= FrameTStates;
                 p.Both([&](Rig& r) {
                     r.Z().TStates = t;
-                    r.C().LastSynthTState -= FrameTStates;
-                    if (r.C().OutputCount < BufferValues && t != r.C().LastSynthTState)
+                    r.C().Cursor.LastSynthTState -= FrameTStates;
+                    if (r.C().Cursor.OutputCount < BufferValues &&
+                        t != r.C().Cursor.LastSynthTState)
                         Synthesizer(r.E());
                 });
             }
@@ -120,7 +121,7 @@ void RunProgram(unsigned seed) {
             // after rendering up to it.
             p.Both([&](Rig& r) {
                 r.RenderTo(t);
-                SetChipAndChannels(r.C(), mode, volume);
+                SetChipAndChannels(r.C(), mode, volume, 39);
             });
         }
         ASSERT_TRUE(p.CollectFullBuffers()) << "seed " << seed << " op " << op;
@@ -129,7 +130,7 @@ void RunProgram(unsigned seed) {
     p.Both([&](Rig& r) { r.RenderTo(t); });
     ASSERT_TRUE(p.CollectFullBuffers()) << "seed " << seed;
     ASSERT_TRUE(SameState(p.Ref.C(), p.Fast.C())) << "seed " << seed;
-    ASSERT_FALSE(p.RefOut.empty() && p.Ref.C().OutputCount == start) << "seed " << seed;
+    ASSERT_FALSE(p.RefOut.empty() && p.Ref.C().Cursor.OutputCount == start) << "seed " << seed;
     ASSERT_TRUE(p.SameSamples()) << "seed " << seed;
 }
 
@@ -150,14 +151,14 @@ TEST(RendererEquivalence, ClosedFormAdvanceMatchesTickSteps) {
         ChipState& c = a.C();
         for (int r = 0; r < 14; ++r) WriteRegister(c, r, RandomValue(rng, r));
         for (int ch = 0; ch < 3; ++ch) {
-            c.ToneCounter[ch] = static_cast<uint16_t>(pick(4096));
-            c.ToneOutput[ch] = static_cast<uint8_t>(pick(2));
+            c.Generators.ToneCounter[ch] = static_cast<uint16_t>(pick(4096));
+            c.Generators.ToneOutput[ch] = static_cast<uint8_t>(pick(2));
         }
-        c.NoiseCounter = static_cast<uint16_t>(pick(64));
-        do c.NoiseShift = pick(0x20000);
-        while (c.NoiseShift == 0x1FFFF);
-        c.EnvelopeCounter = pick(3) == 0 ? pick(70000) : pick(60);
-        for (uint32_t s = pick(80); s > 0; --s) c.EnvelopeStep(c);
+        c.Generators.NoiseCounter = static_cast<uint16_t>(pick(64));
+        do c.Generators.NoiseShift = pick(0x20000);
+        while (c.Generators.NoiseShift == 0x1FFFF);
+        c.Generators.EnvelopeCounter = pick(3) == 0 ? pick(70000) : pick(60);
+        for (uint32_t s = pick(80); s > 0; --s) c.Generators.EnvelopeStep(c.Generators);
         ChipState stepped = c;
         const uint32_t n = pick(8) == 0 ? pick(100000) : pick(200);
         for (uint32_t i = 0; i < n; ++i) StepGenerators(stepped);

@@ -179,7 +179,7 @@ TEST_F(RealOutput, ControlsAreHeardWithinTwoBuffers) {
         EXPECT_LE(heardAt - changedAt, 0.8);
         form->Settings.SetChipMode(DefaultChipMode);
         form->Settings.SetBeeperSetting(DefaultBeeperSetting);
-        form->Settings.Volume = VolumeZoneHeight;
+        form->Settings.Volume = VolumeSteps;
         form->DrawVolume();
     }
 }

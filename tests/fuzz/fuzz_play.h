@@ -19,8 +19,8 @@ constexpr int Buffers = 4;
 // bytes, which real files rarely spend on anything that matters).
 inline void ChangeSettings(SoundEngine& engine, const uint8_t* control, int n) {
     const uint8_t a = control[(2 * n) % 4], b = control[(2 * n + 1) % 4];
-    engine.Chip.BeeperSetting = (a * 129 + b) % 32769;
-    SetChipAndChannels(engine.Chip, a % ChipModeCount, b % 40);
+    engine.Chip.Mix.BeeperSetting = (a * 129 + b) % 32769;
+    SetChipAndChannels(engine.Chip, a % ChipModeCount, b % 40, VolumeSteps);
 }
 
 enum class Outcome { Refused, Played, Differed };

@@ -39,7 +39,7 @@ TEST_F(AYStart, BuildsFillStubAndRegisters) {
     z.R = 0x7F;
     z.RBit7 = 0x80;
     z.PC = 0x1234;
-    engine->Chip.BeeperLevel = -16384;
+    engine->Chip.Beeper.Level = -16384;
 
     LoadAYSong(list, *engine, 0);
     const Bytes stub{0xF3, 0xCD, 0x23, 0x81, 0xED, 0x56, 0xFB, 0x76, 0xCD, 0x56, 0x84, 0x18, 0xF7};
@@ -62,7 +62,7 @@ TEST_F(AYStart, BuildsFillStubAndRegisters) {
     EXPECT_EQ(z.R, 0);
     EXPECT_EQ(z.RBit7, 0);
     EXPECT_EQ(z.PC, 0);
-    EXPECT_EQ(engine->Chip.BeeperLevel, 0);
+    EXPECT_EQ(engine->Chip.Beeper.Level, 0);
 
     // Without an interrupt routine: IM 2 and a loop back, the rest is fill.
     LoadAYSong(list, *engine, 1);
@@ -156,8 +156,8 @@ TEST_F(AYStart, TheStartUpProgramCallsInitThenTheInterruptRoutineEveryFrame) {
         // 16320 frames of sound are 18.5 emulated frames.
         EXPECT_GE(Word(0x9000), 18);
         EXPECT_LE(Word(0x9000), 19);
-        EXPECT_EQ(engine->Chip.OutHandler, &OutSpectrum);
-        EXPECT_EQ(engine->Chip.Regs[7], 0x3E);
+        EXPECT_EQ(engine->Chip.Machine.OutHandler, &OutSpectrum);
+        EXPECT_EQ(engine->Chip.Registers.Values[Mixer], 0x3E);
     }
 }
 

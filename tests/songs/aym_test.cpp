@@ -116,7 +116,7 @@ TEST_F(AYM, StartPutsTheSongNumberIntoTheRegisterImage) {
         z.BankStore2.H = 0x97;
         z.R = 0x55;
         z.RBit7 = 0x80;
-        engine->Chip.BeeperLevel = -1;
+        engine->Chip.Beeper.Level = -1;
         LoadAYMSong(list, *engine, 2);
         Bytes expected = image;
         if (slot < 12) expected[slot] = 3; // song index 2 of a file whose songs start at 1
@@ -129,7 +129,7 @@ TEST_F(AYM, StartPutsTheSongNumberIntoTheRegisterImage) {
         EXPECT_EQ(z.I, 0);
         EXPECT_EQ(z.R, 0);
         EXPECT_EQ(z.RBit7, 0);
-        EXPECT_EQ(engine->Chip.BeeperLevel, 0);
+        EXPECT_EQ(engine->Chip.Beeper.Level, 0);
     }
     EXPECT_EQ(Bytes(Memory(), Memory() + 12),
               (Bytes{0xF3, 0xAF, 0xCD, 0x23, 0x81, 0xFB, 0x76, 0xCD, 0x56, 0x84, 0x18, 0xF9}));

@@ -7,6 +7,7 @@
 // scripts/golden-demo rewrites golden.txt by running the golden test with
 // ZIRRAFON_GOLDEN_OUT naming the file to write.
 #include "songs/session.h"
+#include "songs/song_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -76,12 +77,10 @@ std::unique_ptr<DemoRender> Render(const std::string& file, int song, int buffer
     const std::string path = DemoDir + file;
     if (!r->Session.Open(path, SongKindByExtension(path), sink))
         throw std::runtime_error(file + ": " + formatError);
-    SetChipAndChannels(r->Session.Engine->Chip, DefaultChipMode, VolumeZoneHeight);
-    r->Session.LoadSong(song);
-    r->Samples.resize(static_cast<size_t>(buffers) * BufferValues);
-    r->Session.StartPlayback(r->Samples.data());
-    for (int b = 0; b < buffers; ++b)
-        r->Session.FillBuffer(r->Samples.data() + static_cast<size_t>(b) * BufferValues);
+    SetChipAndChannels(r->Session.Engine->Chip, DefaultChipMode, VolumeSteps, VolumeSteps);
+    SongStream stream(r->Session);
+    stream.Start(song);
+    r->Samples = stream.Take(static_cast<uint64_t>(buffers) * BufferValues / 2);
     return r;
 }
 
@@ -244,10 +243,10 @@ TEST_F(DemoRenders, EverySongSoundsThroughoutTenSeconds) {
 }
 
 TEST_F(DemoRenders, ChipSongsDriveTheMachineTheyWereBuiltFor) {
-    EXPECT_EQ(Song(0).Session.Engine->Chip.OutHandler, &OutSpectrum);
-    EXPECT_EQ(Song(1).Session.Engine->Chip.OutHandler, &OutCpc);
-    EXPECT_EQ(Song(1).Session.Engine->Chip.TicksPerTState, CpcTicksPerTState);
-    EXPECT_EQ(Song(3).Session.Engine->Chip.OutHandler, &OutSpectrum);
+    EXPECT_EQ(Song(0).Session.Engine->Chip.Machine.OutHandler, &OutSpectrum);
+    EXPECT_EQ(Song(1).Session.Engine->Chip.Machine.OutHandler, &OutCpc);
+    EXPECT_EQ(Song(1).Session.Engine->Chip.Machine.TicksPerTState, CpcTicksPerTState);
+    EXPECT_EQ(Song(3).Session.Engine->Chip.Machine.OutHandler, &OutSpectrum);
     // The chip alone only pushes the signal up; the beeper would pull it
     // down. None of the chip songs touches the beeper, not even while the
     // CPC build's first writes are still being told apart from the beeper.
@@ -259,8 +258,9 @@ TEST_F(DemoRenders, ChipSongsDriveTheMachineTheyWereBuiltFor) {
 
 TEST_F(DemoRenders, BeeperPieceUsesOnlyTheBeeper) {
     const DemoRender& r = Song(2);
-    EXPECT_EQ(r.Session.Engine->Chip.OutHandler, &OutAuto);
-    for (int reg = 0; reg < 14; ++reg) EXPECT_EQ(r.Session.Engine->Chip.Regs[reg], 0) << "R" << reg;
+    EXPECT_EQ(r.Session.Engine->Chip.Machine.OutHandler, &OutAuto);
+    for (int reg = 0; reg < StoredRegisters; ++reg)
+        EXPECT_EQ(r.Session.Engine->Chip.Registers.Values[reg], 0) << "R" << reg;
     const auto [low, high] = std::minmax_element(r.Samples.begin(), r.Samples.end());
     EXPECT_EQ(*high, 0); // nothing from the chip
     EXPECT_LT(*low, -12000);
@@ -284,6 +284,51 @@ TEST_F(DemoRenders, CpcBuildPlaysTheSpectrumBuildsPitches) {
     std::vector<double> shifted(zx.size());
     for (size_t i = 0; i < zx.size(); ++i) shifted[i] = (i % Notes) + 1 < Notes ? zx[i + 1] : 0;
     EXPECT_LT(Correlation(shifted, cpc), same - 0.4);
+}
+
+// The player keeps one engine for its whole run: whatever a song leaves in
+// it (the CPC's timing, a running envelope, the beeper on, an AYM file's
+// memory) must not reach the next song, so every song sounds as it does
+// when it is the first.
+TEST_F(DemoRenders, EverySongSoundsAloneAfterAnother) {
+    SongSession session;
+    SetChipAndChannels(session.Engine->Chip, DefaultChipMode, VolumeSteps, VolumeSteps);
+    SongStream stream(session);
+    std::string openFile;
+    // CPC to Spectrum, Spectrum to beeper, beeper to AYM, AYM back to the CPC.
+    for (const int i : {1, 0, 2, 3, 1}) {
+        const DemoSong& d = DemoSongs[i];
+        if (openFile != d.File) {
+            openFile = d.File;
+            ASSERT_TRUE(session.Open(DemoDir + d.File, SongKindByExtension(d.File), nullptr));
+        }
+        stream.Start(d.Song);
+        const std::vector<int16_t> samples = stream.Take(GoldenBuffers * BufferValues / 2);
+        EXPECT_TRUE(std::equal(samples.begin(), samples.end(), Song(i).Samples.begin()))
+            << d.Label << " sounds otherwise after another song";
+    }
+}
+
+// The player asks for the rest of a buffer after a song that ended inside
+// it, zirrafon-render for whole buffers: however a song is asked for, it is
+// the same song, cut and faded at the same frames.
+TEST_F(DemoRenders, AStreamHandsOutTheSameSongInPartsOfAnySize) {
+    const SongTiming timing{50000, 20000};
+    std::vector<int16_t> expected(Song(1).Samples.begin(), Song(1).Samples.begin() + 100000);
+    ApplyFade(expected.data(), timing.Frames, 0, timing);
+    for (const uint32_t part : {2u, 1000u, 16322u, uint32_t{BufferValues}}) {
+        SongSession session;
+        ASSERT_TRUE(session.Open(DemoDir + "demo.ay", SongKind::AY, nullptr));
+        SetChipAndChannels(session.Engine->Chip, DefaultChipMode, VolumeSteps, VolumeSteps);
+        SongStream stream(session);
+        stream.Start(1, timing);
+        std::vector<int16_t> got, buffer(part);
+        while (const uint32_t n = stream.Fill(buffer.data(), part))
+            got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+        EXPECT_TRUE(stream.Ended()) << part;
+        EXPECT_EQ(stream.Frames(), timing.Frames) << part;
+        EXPECT_TRUE(got == expected) << "in parts of " << part;
+    }
 }
 
 TEST_F(DemoRenders, FirstBuffersMatchTheGoldenHashes) {

@@ -89,13 +89,13 @@ TEST(RealSongs, EverySongPlaysTenSecondsOnTheSpectrum) {
             SongSession session;
             ASSERT_TRUE(OpenSong(session, file));
             SoundEngine* engine = session.Engine.get();
-            SetChipAndChannels(engine->Chip, DefaultChipMode, VolumeZoneHeight);
-            session.LoadSong(song);
+            SetChipAndChannels(engine->Chip, DefaultChipMode, VolumeSteps, VolumeSteps);
+            SongStream stream(session);
+            stream.Start(song);
             std::vector<int16_t> buffer(BufferValues);
-            session.StartPlayback(buffer.data());
             bool sound = false;
             for (int i = 0; i < Buffers; ++i) {
-                ASSERT_EQ(session.FillBuffer(buffer.data()), uint32_t{BufferValues});
+                ASSERT_EQ(stream.Fill(buffer.data(), BufferValues), uint32_t{BufferValues});
                 sound = sound ||
                         std::any_of(buffer.begin(), buffer.end(), [](int16_t v) { return v != 0; });
             }
@@ -103,11 +103,11 @@ TEST(RealSongs, EverySongPlaysTenSecondsOnTheSpectrum) {
             // Songs for the beeper alone never address the chip, so the machine
             // stays undecided for them; every song that uses the chip is found
             // to be a Spectrum song.
-            const bool chipUntouched =
-                std::all_of(std::begin(engine->Chip.Regs), std::end(engine->Chip.Regs),
-                            [](uint8_t r) { return r == 0; });
-            if (engine->Chip.OutHandler != &OutAuto || !chipUntouched) {
-                EXPECT_EQ(engine->Chip.OutHandler, &OutSpectrum);
+            const bool chipUntouched = std::all_of(std::begin(engine->Chip.Registers.Values),
+                                                   std::end(engine->Chip.Registers.Values),
+                                                   [](uint8_t r) { return r == 0; });
+            if (engine->Chip.Machine.OutHandler != &OutAuto || !chipUntouched) {
+                EXPECT_EQ(engine->Chip.Machine.OutHandler, &OutSpectrum);
                 ++chipSongs;
             }
         }
@@ -121,12 +121,14 @@ void OpenAndStart(const std::string& file, bool render, SongSession& session) {
     try {
         if (!OpenSong(session, file)) return;
         session.LoadSong(session.List.SongCount - 1);
-        session.LoadSong(session.List.FirstSong);
-        if (render) {
-            std::vector<int16_t> buffer(BufferValues);
-            session.StartPlayback(buffer.data());
-            EXPECT_EQ(session.FillBuffer(buffer.data()), uint32_t{BufferValues});
+        if (!render) {
+            session.LoadSong(session.List.FirstSong);
+            return;
         }
+        SongStream stream(session);
+        stream.Start(session.List.FirstSong);
+        std::vector<int16_t> buffer(BufferValues);
+        EXPECT_EQ(stream.Fill(buffer.data(), BufferValues), uint32_t{BufferValues});
     } catch (const SongIOError& e) {
         EXPECT_STRNE(e.what(), "");
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "songs/session.h"
+#include "songs/song_stream.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -297,15 +298,9 @@ inline bool OpenSong(SongSession& session, const std::string& file) {
 inline std::vector<int16_t> RenderDirect(const std::string& file, int song, size_t frames,
                                          int chipMode = DefaultChipMode) {
     SongSession session;
-    SetChipAndChannels(session.Engine->Chip, chipMode, VolumeZoneHeight);
+    SetChipAndChannels(session.Engine->Chip, chipMode, VolumeSteps, VolumeSteps);
     if (!OpenSong(session, file)) throw std::runtime_error("refused: " + file);
-    session.LoadSong(song);
-    std::vector<int16_t> buffer(BufferValues), out;
-    session.StartPlayback(buffer.data());
-    while (out.size() < 2 * frames) {
-        session.FillBuffer(buffer.data());
-        out.insert(out.end(), buffer.begin(), buffer.end());
-    }
-    out.resize(2 * frames);
-    return out;
+    SongStream stream(session);
+    stream.Start(song);
+    return stream.Take(frames);
 }

@@ -188,7 +188,7 @@ TEST_F(MainWindow, IsABorderlessFixedSkinCentredOnTheScreen) {
     EXPECT_EQ(form->pos(), QPoint(screen.left() + (screen.width() - 240) / 2,
                                   screen.top() + (screen.height() - 152) / 2));
     EXPECT_EQ(form->Settings.Volume, 39);
-    EXPECT_EQ(form->Playback->Engine.Chip.BeeperAmplitude, -16384);
+    EXPECT_EQ(form->Playback->Engine.Chip.Mix.BeeperAmplitude, -16384);
     EXPECT_EQ(form->Settings.PriorityClass, 32);
 
     // Everything but the three (empty) labels is the skin's face; an empty
@@ -396,12 +396,12 @@ TEST_F(MainWindow, MinimizeAndAboutButtons) {
 // The volume tables the sound uses for `mode` at `volume`.
 ::testing::AssertionResult SoundAtVolume(const TForm1& form, int mode, int volume) {
     auto reference = std::make_unique<SoundEngine>();
-    SetChipAndChannels(reference->Chip, mode, volume);
-    if (std::memcmp(reference->Chip.VolumeTable, form.Playback->Engine.Chip.VolumeTable,
-                    sizeof reference->Chip.VolumeTable) != 0)
+    SetChipAndChannels(reference->Chip, mode, volume, VolumeSteps);
+    if (std::memcmp(reference->Chip.Mix.VolumeTable, form.Playback->Engine.Chip.Mix.VolumeTable,
+                    sizeof reference->Chip.Mix.VolumeTable) != 0)
         return ::testing::AssertionFailure()
                << "the volume tables are not those of volume " << volume;
-    if (reference->Chip.BeeperAmplitude != form.Playback->Engine.Chip.BeeperAmplitude)
+    if (reference->Chip.Mix.BeeperAmplitude != form.Playback->Engine.Chip.Mix.BeeperAmplitude)
         return ::testing::AssertionFailure() << "the beeper level is not that of volume " << volume;
     return ::testing::AssertionSuccess();
 }

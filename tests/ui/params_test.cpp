@@ -156,7 +156,7 @@ TEST_F(Params, ShowingReadsTheLevelAndTheAssociationsWithoutSideEffects) {
     ASSERT_TRUE(association.CreateZirrafonPath());
     ASSERT_TRUE(association.RegisterFile(".ay"));
     ASSERT_TRUE(Eventually([&] { return association.CheckRegistration(".ay"); }));
-    form().Playback->Engine.Chip.BeeperSetting = 1234;
+    form().Playback->Engine.Chip.Mix.BeeperSetting = 1234;
 
     dialog().show();
     EXPECT_EQ(dialog().Edit1->text(), "1234");
@@ -167,7 +167,7 @@ TEST_F(Params, ShowingReadsTheLevelAndTheAssociationsWithoutSideEffects) {
     EXPECT_FALSE(dialog().CheckBox2->isChecked());
     EXPECT_TRUE(association.CheckRegistration(".ay"));
     EXPECT_FALSE(association.CheckRegistration(".aym"));
-    EXPECT_EQ(form().Playback->Engine.Chip.BeeperSetting, 1234);
+    EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperSetting, 1234);
     dialog().hide();
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
@@ -203,9 +203,9 @@ TEST_F(Params, TheChipListChangesTheSoundAtOnce) {
     EXPECT_EQ(dialog().ComboBox1->currentIndex(), 3);
     EXPECT_EQ(form().Settings.ChipMode, 3);
     ChipState expected;
-    SetChipAndChannels(expected, 3, 20);
-    EXPECT_EQ(std::memcmp(expected.VolumeTable, form().Playback->Engine.Chip.VolumeTable,
-                          sizeof expected.VolumeTable),
+    SetChipAndChannels(expected, 3, 20, VolumeSteps);
+    EXPECT_EQ(std::memcmp(expected.Mix.VolumeTable, form().Playback->Engine.Chip.Mix.VolumeTable,
+                          sizeof expected.Mix.VolumeTable),
               0);
     // Set by the program, the list does not act.
     dialog().ComboBox1->setCurrentIndex(9);
@@ -216,20 +216,20 @@ TEST_F(Params, TypedBeeperLevelsInRangeTakeEffect) {
     form().Settings.Volume = 20;
     ChipState& chip = form().Playback->Engine.Chip;
     Paste(dialog().Edit1, "40000");
-    EXPECT_EQ(chip.BeeperSetting, 16384);
+    EXPECT_EQ(chip.Mix.BeeperSetting, 16384);
     EXPECT_EQ(dialog().Edit1->text(), "40000"); // the text stays as typed
     Paste(dialog().Edit1, "abc");
-    EXPECT_EQ(chip.BeeperSetting, 16384);
+    EXPECT_EQ(chip.Mix.BeeperSetting, 16384);
     // Each keystroke counts: "8", "80", "800", "8000" are levels, "80000" is not.
     Type(dialog().Edit1, "80000");
-    EXPECT_EQ(chip.BeeperSetting, 8000);
-    EXPECT_EQ(chip.BeeperAmplitude, ComputeBeeperAmplitude(8000, 20));
+    EXPECT_EQ(chip.Mix.BeeperSetting, 8000);
+    EXPECT_EQ(chip.Mix.BeeperAmplitude, ComputeBeeperAmplitude(8000, 20, VolumeSteps));
     EXPECT_EQ(dialog().Edit1->text(), "80000");
     Paste(dialog().Edit1, "0");
-    EXPECT_EQ(chip.BeeperSetting, 0);
-    EXPECT_EQ(chip.BeeperAmplitude, 0);
+    EXPECT_EQ(chip.Mix.BeeperSetting, 0);
+    EXPECT_EQ(chip.Mix.BeeperAmplitude, 0);
     dialog().Edit1->setText("777"); // not typed
-    EXPECT_EQ(chip.BeeperSetting, 0);
+    EXPECT_EQ(chip.Mix.BeeperSetting, 0);
 }
 
 TEST_F(Params, PriorityButtons) {
@@ -319,8 +319,9 @@ TEST_F(Params, DefaultResetsTheSettingsButNotVolumeOrAssociations) {
 
     QTest::mouseClick(dialog().Button2, Qt::LeftButton);
     EXPECT_EQ(dialog().Edit1->text(), "16384");
-    EXPECT_EQ(form().Playback->Engine.Chip.BeeperSetting, 16384);
-    EXPECT_EQ(form().Playback->Engine.Chip.BeeperAmplitude, ComputeBeeperAmplitude(16384, 20));
+    EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperSetting, 16384);
+    EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperAmplitude,
+              ComputeBeeperAmplitude(16384, 20, VolumeSteps));
     EXPECT_EQ(dialog().ComboBox1->currentIndex(), 2);
     EXPECT_EQ(form().Settings.ChipMode, 2);
     EXPECT_TRUE(dialog().RadioButton1->isChecked());
@@ -350,7 +351,7 @@ TEST_F(Params, SavedStringsAndTheirWayBack) {
     bed.Batches->CheckCommandLineAndReg({});
     EXPECT_EQ(bed.Form->Settings.ChipMode, 3);
     EXPECT_EQ(bed.Dialog->ComboBox1->currentIndex(), 3);
-    EXPECT_EQ(bed.Form->Playback->Engine.Chip.BeeperSetting, 8000);
+    EXPECT_EQ(bed.Form->Playback->Engine.Chip.Mix.BeeperSetting, 8000);
     EXPECT_EQ(bed.Form->Settings.PriorityClass, HighPriorityClass);
     EXPECT_TRUE(bed.Dialog->RadioButton2->isChecked());
     EXPECT_EQ(bed.Dialog->Edit2->text(), skin);

@@ -99,12 +99,12 @@ class Playback : public ::testing::Test {
         SongSession session;
         const std::string name = QFile::encodeName(path).toStdString();
         EXPECT_TRUE(session.Open(name, SongKind::AY, [](const std::string&) {}));
-        session.LoadSong(index);
-        SetChipAndChannels(session.Engine->Chip, DefaultChipMode, VolumeZoneHeight);
+        SetChipAndChannels(session.Engine->Chip, DefaultChipMode, VolumeSteps, VolumeSteps);
+        SongStream stream(session);
+        stream.Start(index);
         std::vector<std::vector<int16_t>> out(static_cast<size_t>(count),
                                               std::vector<int16_t>(BufferValues));
-        session.StartPlayback(out[0].data());
-        for (auto& b : out) session.FillBuffer(b.data());
+        for (auto& b : out) stream.Fill(b.data(), BufferValues);
         return out;
     }
     static std::vector<int16_t> Contents(const std::unique_ptr<int16_t[]>& buffer) {

@@ -193,7 +193,7 @@ TEST(ArgumentBatches, SetThePlayerAndPlayTheLastFileWithoutAWindow) {
     EXPECT_FALSE(player.Playing) << "a file plays when its batch ends";
     batches.CommandLineInterpreter(0, 0);
     EXPECT_EQ(player.Settings.ChipMode, 9);
-    EXPECT_EQ(player.Engine.Chip.BeeperSetting, 123);
+    EXPECT_EQ(player.Engine.Chip.Mix.BeeperSetting, 123);
     EXPECT_EQ(player.Settings.SkinFile, "/skin.bmp"); // the one that loaded
     EXPECT_EQ(skins, (std::vector<std::pair<int, QString>>{{1, "/skin.bmp"}, {1, "/nowhere.bmp"}}));
     EXPECT_TRUE(player.Playing);
@@ -215,9 +215,9 @@ TEST_F(Options, ChipModeNamesInAnyLetterCase) {
     EXPECT_EQ(form().Settings.ChipMode, 5);
     EXPECT_EQ(dialog().ComboBox1->currentIndex(), 5);
     ChipState expected;
-    SetChipAndChannels(expected, 5, form().Settings.Volume);
-    EXPECT_EQ(std::memcmp(expected.VolumeTable, form().Playback->Engine.Chip.VolumeTable,
-                          sizeof expected.VolumeTable),
+    SetChipAndChannels(expected, 5, form().Settings.Volume, VolumeSteps);
+    EXPECT_EQ(std::memcmp(expected.Mix.VolumeTable, form().Playback->Engine.Chip.Mix.VolumeTable,
+                          sizeof expected.Mix.VolumeTable),
               0);
 
     bed.Batch({"/HAYABC"});
@@ -237,24 +237,25 @@ TEST_F(Options, BeeperLevelInRangeOnly) {
     form().Settings.Volume = 20;
     for (const char* bad : {"/u40000", "/u-1", "/uabc", "/u", "/u32769", "/u1e3"}) {
         bed.Batch({bad});
-        EXPECT_EQ(form().Playback->Engine.Chip.BeeperSetting, 16384) << bad;
-        EXPECT_EQ(form().Playback->Engine.Chip.BeeperAmplitude, -16384) << bad;
+        EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperSetting, 16384) << bad;
+        EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperAmplitude, -16384) << bad;
     }
     EXPECT_TRUE(dialog().Edit1->text().isEmpty());
 
     bed.Batch({"/u8000"});
-    EXPECT_EQ(form().Playback->Engine.Chip.BeeperSetting, 8000);
-    EXPECT_EQ(form().Playback->Engine.Chip.BeeperAmplitude, ComputeBeeperAmplitude(8000, 20));
-    EXPECT_NE(ComputeBeeperAmplitude(8000, 20), -8000);
+    EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperSetting, 8000);
+    EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperAmplitude,
+              ComputeBeeperAmplitude(8000, 20, VolumeSteps));
+    EXPECT_NE(ComputeBeeperAmplitude(8000, 20, VolumeSteps), -8000);
     EXPECT_EQ(dialog().Edit1->text(), "8000");
 
     bed.Batch({"/U0"});
-    EXPECT_EQ(form().Playback->Engine.Chip.BeeperSetting, 0);
-    EXPECT_EQ(form().Playback->Engine.Chip.BeeperAmplitude, 0); // silent
+    EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperSetting, 0);
+    EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperAmplitude, 0); // silent
     EXPECT_EQ(dialog().Edit1->text(), "0");
 
     bed.Batch({"/u32768"});
-    EXPECT_EQ(form().Playback->Engine.Chip.BeeperSetting, 32768);
+    EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperSetting, 32768);
 }
 
 TEST_F(Options, PriorityTakesExactlyOneLetter) {
@@ -292,7 +293,7 @@ TEST_F(Options, SkinFileAndTheBuiltInSkin) {
 TEST_F(Options, OtherSlashArgumentsAreIgnored) {
     bed.Batch({"/", "/x", "/zzz", "/?"});
     EXPECT_EQ(form().Settings.ChipMode, 2);
-    EXPECT_EQ(form().Playback->Engine.Chip.BeeperSetting, 16384);
+    EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperSetting, 16384);
     EXPECT_TRUE(bed.SkinLoads.empty());
     EXPECT_TRUE(bed.TraceStarting("play").isEmpty());
 }
@@ -360,7 +361,7 @@ TEST_F(Options, StoredOptionsComeFirstAndTheCommandLineOverridesThem) {
                                "play " + DemoSong("demo.aym"),
                            }));
     EXPECT_EQ(form().Settings.ChipMode, 5);
-    EXPECT_EQ(form().Playback->Engine.Chip.BeeperSetting, 8000);
+    EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperSetting, 8000);
     EXPECT_EQ(form().SongCountShown, 1);
 }
 
@@ -427,7 +428,7 @@ TEST_F(HandOverTest, OptionsAndTheLastFileArriveAndLongArgumentsAreCut) {
 
     // The area is gone, so the next start hands over as well.
     EXPECT_EQ(Send({"/u100"}), HandOverOutcome::Delivered);
-    EXPECT_EQ(bed.Form->Playback->Engine.Chip.BeeperSetting, 100);
+    EXPECT_EQ(bed.Form->Playback->Engine.Chip.Mix.BeeperSetting, 100);
     EXPECT_EQ(bed.Dialog->Edit1->text(), "100");
     EXPECT_EQ(Send({}), HandOverOutcome::NothingToSend);
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();

@@ -162,7 +162,7 @@ Options ParseOptions(int argc, char** argv) {
                 throw UsageError{"beeper level must be 0..32768: " + std::string(optarg)};
             break;
         case 'v':
-            if (!ParseInt(optarg, 0, VolumeZoneHeight, o.Settings.Volume))
+            if (!ParseInt(optarg, 0, VolumeSteps, o.Settings.Volume))
                 throw UsageError{"volume must be 0..39: " + std::string(optarg)};
             break;
         case 'j':

@@ -7,6 +7,8 @@
 
 #include "stems.h"
 
+#include "songs/song_stream.h"
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -55,13 +57,11 @@ struct DiscardedSink {
     }
 };
 
-// The output's bytes of `frames` stereo frames of the buffer, in place:
-// 16-bit little-endian, faded as the player fades a song (ApplyFade).
-// `first` is the song's frame at the start of the buffer.
-void ToOutputBytes(int16_t* buffer, uint64_t frames, uint64_t first, const SongTiming& timing) {
-    ApplyFade(buffer, frames, first, timing);
+// The output's bytes of `values` 16-bit values of the buffer, in place:
+// little-endian.
+void ToOutputBytes(int16_t* buffer, uint32_t values) {
     if constexpr (std::endian::native == std::endian::big) {
-        for (uint64_t i = 0; i < 2 * frames; ++i) {
+        for (uint32_t i = 0; i < values; ++i) {
             const auto u = static_cast<uint16_t>(buffer[i]);
             buffer[i] = static_cast<int16_t>(static_cast<uint16_t>((u >> 8) | (u << 8)));
         }
@@ -80,40 +80,38 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
     // exactly the state the player has after opening a file.
     std::unique_ptr<SongSession> file = OpenSongFile(job.FileName);
     SoundEngine* engine = file->Engine.get();
-    engine->Chip.BeeperSetting = settings.BeeperSetting;
-    SetChipAndChannels(engine->Chip, settings.ChipMode, settings.Volume);
+    engine->Chip.Mix.BeeperSetting = settings.BeeperSetting;
+    SetChipAndChannels(engine->Chip, settings.ChipMode, settings.Volume, VolumeSteps);
 
     const auto write = [output](const void* data, size_t bytes) {
         if (std::fwrite(data, 1, bytes, output) != bytes) throw SongIOError(std::strerror(errno));
     };
-    file->LoadSong(job.Song);
+    SongStream stream(*file);
+    stream.Start(job.Song, SongTiming{job.Frames, std::min(job.FadeFrames, job.Frames)});
 
     uint8_t header[44];
     MakeWavHeader(header, job.Frames);
     write(header, sizeof header);
 
-    std::vector<int16_t> buffer(BufferValues);
-    file->StartPlayback(buffer.data());
     std::unique_ptr<VoiceSplitter> voices;
-    if (std::any_of(std::begin(job.Voices), std::end(job.Voices), [](std::FILE* f) { return f; }))
+    if (std::any_of(std::begin(job.Voices), std::end(job.Voices), [](std::FILE* f) { return f; })) {
         voices = std::make_unique<VoiceSplitter>(*engine, settings, job);
-
-    const SongTiming timing{job.Frames, std::min(job.FadeFrames, job.Frames)};
-    for (uint64_t done = 0; done < job.Frames;) {
-        if (voices) {
-            engine->Chip.OutputBuffer = buffer.data();
+        stream.SetBufferMaker([engine, &voices](int16_t* buffer) {
+            engine->Chip.Cursor.OutputBuffer = buffer;
             voices->MakeBuffer();
-        } else {
-            file->FillBuffer(buffer.data());
-        }
-        const uint64_t n = std::min<uint64_t>(BufferValues / 2, job.Frames - done);
-        // MakeBuffer writes every value of the buffer, so the bytes may be
+        });
+    }
+
+    std::vector<int16_t> buffer(BufferValues);
+    while (stream.Frames() < job.Frames) {
+        const uint64_t first = stream.Frames();
+        const uint32_t values = stream.Fill(buffer.data(), BufferValues);
+        // The stream makes every value it hands out, so the bytes may be
         // made in place.
-        ToOutputBytes(buffer.data(), n, done, timing);
-        write(buffer.data(), n * 4);
-        if (voices) voices->Write(done, n);
-        done += n;
-        if (progress) progress(n);
+        ToOutputBytes(buffer.data(), values);
+        write(buffer.data(), values * sizeof(int16_t));
+        if (voices) voices->Write(first, values / 2, stream.Timing());
+        if (progress) progress(values / 2);
     }
     if (std::fflush(output) != 0) throw SongIOError(std::strerror(errno));
     RenderOutcome outcome;

@@ -17,7 +17,7 @@ constexpr int SampleRate = 44100;
 struct RenderSettings {
     int ChipMode = 2;
     int BeeperSetting = 16384;
-    int Volume = 39;
+    int Volume = VolumeSteps;
 };
 
 // The voices a song can be split into: the chip's channels and the beeper.

@@ -18,14 +18,14 @@ VoiceSplitter::VoiceSplitter(SoundEngine& engine, const RenderSettings& settings
         SoundEngine& voice = *voices_[v];
         ChipState& c = voice.Chip;
         c = engine.Chip; // the state the song starts from, whatever it holds
-        c.OutputBuffer = buffers_[v].data();
-        c.BeeperSetting = v == Beeper ? settings.BeeperSetting : 0;
+        c.Cursor.OutputBuffer = buffers_[v].data();
+        c.Mix.BeeperSetting = v == Beeper ? settings.BeeperSetting : 0;
         // Even modes are the AY-3-8910's, odd ones the YM2149F's; 0 and 1 mono.
-        SetChipAndChannels(c, settings.ChipMode & 1, settings.Volume);
+        SetChipAndChannels(c, settings.ChipMode & 1, settings.Volume, VolumeSteps);
         for (int ch = 0; ch < 3; ++ch)
-            if (ch != v) std::memset(c.VolumeTable[ch], 0, sizeof c.VolumeTable[ch]);
-        if (++c.TableVersion == 0) c.TableVersion = 1; // the tables changed once more
-        if (v != Beeper) c.BeeperLevel = c.BeeperNewLevel = 0;
+            if (ch != v) std::memset(c.Mix.VolumeTable[ch], 0, sizeof c.Mix.VolumeTable[ch]);
+        if (++c.Mix.TableVersion == 0) c.Mix.TableVersion = 1; // the tables changed once more
+        if (v != Beeper) c.Beeper.Level = c.Beeper.NewLevel = 0;
         voice.Z80.TStates = engine.Z80.TStates;
     }
     uint8_t header[44];
@@ -59,7 +59,7 @@ void VoiceSplitter::MakeBuffer() {
         Replay(*voice);
         // A voice chip renders the engine's ticks, so it fills its buffer with
         // the engine's writes; anything else would be a fault here.
-        if (voice->Chip.OutputCount != engine_.Chip.OutputCount)
+        if (voice->Chip.Cursor.OutputCount != engine_.Chip.Cursor.OutputCount)
             throw std::logic_error("a voice went out of step with the mix");
     }
 }
@@ -78,20 +78,20 @@ void VoiceSplitter::Replay(SoundEngine& voice) const {
         switch (event.What) {
         case Kind::Out: voice.Out(event.Port, event.Value); break;
         case Kind::FrameEnd:
-            c.LastSynthTState -= FrameTStates; // as the frame loop does
-            if (open && c.OutputCount < BufferValues && z.TStates != c.LastSynthTState)
+            c.Cursor.LastSynthTState -= FrameTStates; // as the frame loop does
+            if (open && c.Cursor.OutputCount < BufferValues &&
+                z.TStates != c.Cursor.LastSynthTState)
                 Synthesizer(voice);
             break;
         case Kind::BufferEnd:
-            if (open && c.OutputCount < BufferValues) Synthesizer(voice);
+            if (open && c.Cursor.OutputCount < BufferValues) Synthesizer(voice);
             break;
         }
     }
     SettleGenerators(c);
 }
 
-void VoiceSplitter::Write(uint64_t first, uint64_t frames) {
-    const SongTiming timing{job_.Frames, std::min(job_.FadeFrames, job_.Frames)};
+void VoiceSplitter::Write(uint64_t first, uint64_t frames, const SongTiming& timing) {
     for (int v = 0; v < VoiceCount; ++v) {
         std::FILE* out = job_.Voices[v];
         if (!out) continue;

@@ -29,8 +29,9 @@ class VoiceSplitter final : public Z80Ports, FrameEndObserver {
     // What MakeBuffer does for the engine; then the same buffer of every voice.
     void MakeBuffer();
     // Writes frames [first, first + frames) of the last buffers, faded as the
-    // mix is, to the job's voice outputs (throws SongIOError).
-    void Write(uint64_t first, uint64_t frames);
+    // mix is with the song's `timing`, to the job's voice outputs (throws
+    // SongIOError).
+    void Write(uint64_t first, uint64_t frames, const SongTiming& timing);
 
     void Out(uint16_t port, uint8_t value) override;
     uint8_t In(uint16_t port) override { return engine_.In(port); }
