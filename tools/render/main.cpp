@@ -18,6 +18,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <strings.h>
 #include <sys/stat.h>
 #include <thread>
@@ -45,6 +46,12 @@ const char* const HelpText =
     "                      when it gives one, else 180)\n"
     "      --fade S        fade out linearly over the last S seconds (default: the\n"
     "                      header's fade length when the header gives a length, else 0)\n"
+    "      --start S       write the song from S seconds on: the same samples a render\n"
+    "                      from the start has there (length and fade still count from\n"
+    "                      the song's start; nothing is left at or past its end)\n"
+    "      --mute LIST     leave voices out of the mix: a comma-separated list of A, B,\n"
+    "                      C (the chip's channels) and beeper; the others sound exactly\n"
+    "                      as they do with every voice in\n"
     "  -m, --chip NAME     AYMONO YMMONO AYABC YMABC AYACB YMACB AYBAC YMBAC AYBCA\n"
     "                      YMBCA AYCAB YMCAB AYCBA YMCBA (any letter case; default AYABC)\n"
     "  -b, --beeper LEVEL  beeper level 0..32768 (default 16384)\n"
@@ -80,6 +87,7 @@ struct Options {
     bool AllSongs = false;
     bool Stems = false, Mix = true; // the voices apart; the mix
     std::optional<double> Seconds, Fade;
+    double Start = 0; // seconds into the song
     RenderSettings Settings;
     int Jobs = 1;
     bool Info = false, Json = false, Bench = false;
@@ -99,6 +107,27 @@ bool ParseInt(const char* text, long low, long high, int& out) {
     return true;
 }
 
+// A comma-separated list of voice names (letter case ignored), as a set of
+// `Voice`s.
+bool ParseVoices(const char* text, unsigned& out) {
+    unsigned voices = 0;
+    std::string_view rest = text;
+    for (;;) {
+        const size_t comma = rest.find(',');
+        const std::string_view name = rest.substr(0, comma);
+        int v = 0;
+        while (v < VoiceCount && !(name.size() == std::strlen(VoiceNames[v]) &&
+                                   ::strncasecmp(name.data(), VoiceNames[v], name.size()) == 0))
+            ++v;
+        if (v == VoiceCount) return false;
+        voices |= 1u << v;
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 1);
+    }
+    out = voices;
+    return true;
+}
+
 bool ParseSeconds(const char* text, double low, double& out) {
     char* end = nullptr;
     errno = 0;
@@ -110,12 +139,14 @@ bool ParseSeconds(const char* text, double low, double& out) {
 }
 
 Options ParseOptions(int argc, char** argv) {
-    enum { AllSongs = 256, Fade, Info, Json, Bench, Stems, StemsOnly, Version };
+    enum { AllSongs = 256, Fade, Start, Mute, Info, Json, Bench, Stems, StemsOnly, Version };
     static const option longOptions[] = {{"output", required_argument, nullptr, 'o'},
                                          {"song", required_argument, nullptr, 's'},
                                          {"all-songs", no_argument, nullptr, AllSongs},
                                          {"seconds", required_argument, nullptr, 't'},
                                          {"fade", required_argument, nullptr, Fade},
+                                         {"start", required_argument, nullptr, Start},
+                                         {"mute", required_argument, nullptr, Mute},
                                          {"chip", required_argument, nullptr, 'm'},
                                          {"beeper", required_argument, nullptr, 'b'},
                                          {"volume", required_argument, nullptr, 'v'},
@@ -152,6 +183,16 @@ Options ParseOptions(int argc, char** argv) {
                 throw UsageError{"fade must be a number of seconds, 0 or more: " +
                                  std::string(optarg)};
             o.Fade = seconds;
+            break;
+        case Start:
+            if (!ParseSeconds(optarg, 0, o.Start))
+                throw UsageError{"start must be a number of seconds, 0 or more: " +
+                                 std::string(optarg)};
+            break;
+        case Mute:
+            if (!ParseVoices(optarg, o.Settings.MutedVoices))
+                throw UsageError{"voices to mute are a list of A, B, C and beeper: " +
+                                 std::string(optarg)};
             break;
         case 'm':
             o.Settings.ChipMode = ChipModeByName(optarg);
@@ -409,7 +450,7 @@ void RunTask(Task& task, const RenderSettings& settings, ProgressBar* bar) {
 
 void RunTasks(std::vector<Task>& tasks, const Options& o) {
     uint64_t total = 0;
-    for (const Task& t : tasks) total += t.Job.Frames;
+    for (const Task& t : tasks) total += t.Job.Frames - std::min(t.Job.StartFrame, t.Job.Frames);
     std::unique_ptr<ProgressBar> bar;
     if (::isatty(STDERR_FILENO)) bar = std::make_unique<ProgressBar>(total);
 
@@ -527,6 +568,7 @@ int Run(const Options& o) {
             t.Seconds = static_cast<double>(timing.Frames) / SampleRate;
             t.Job.Frames = timing.Frames;
             t.Job.FadeFrames = timing.FadeFrames;
+            t.Job.StartFrame = static_cast<uint64_t>(std::llround(o.Start * SampleRate));
             t.Label = o.Files[f] + " #" + std::to_string(song + 1);
             if (!o.Bench) {
                 char suffix[16] = "";

@@ -81,6 +81,7 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
     std::unique_ptr<SongSession> file = OpenSongFile(job.FileName);
     SoundEngine* engine = file->Engine.get();
     engine->Chip.Mix.BeeperSetting = settings.BeeperSetting;
+    engine->Chip.Mix.MutedVoices = static_cast<uint8_t>(settings.MutedVoices & AllVoices);
     SetChipAndChannels(engine->Chip, settings.ChipMode, settings.Volume, VolumeSteps);
 
     const auto write = [output](const void* data, size_t bytes) {
@@ -89,8 +90,12 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
     SongStream stream(*file);
     stream.Start(job.Song, SongTiming{job.Frames, std::min(job.FadeFrames, job.Frames)});
 
+    // Before the voices are split: they start from the machine there.
+    if (job.StartFrame) stream.Seek(job.StartFrame);
+    const uint64_t frames = job.Frames - std::min(job.StartFrame, job.Frames);
+
     uint8_t header[44];
-    MakeWavHeader(header, job.Frames);
+    MakeWavHeader(header, frames);
     write(header, sizeof header);
 
     std::unique_ptr<VoiceSplitter> voices;
@@ -103,14 +108,19 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
     }
 
     std::vector<int16_t> buffer(BufferValues);
+    constexpr uint64_t BufferFrames = BufferValues / 2;
     while (stream.Frames() < job.Frames) {
         const uint64_t first = stream.Frames();
-        const uint32_t values = stream.Fill(buffer.data(), BufferValues);
+        // The rest of the song's buffer that holds `first` (all of it but
+        // after a seek), so that every fill is one buffer the frame loop made
+        // and the voices' buffers line up with it.
+        const auto offset = static_cast<uint32_t>(first % BufferFrames);
+        const uint32_t values = stream.Fill(buffer.data(), BufferValues - 2 * offset);
         // The stream makes every value it hands out, so the bytes may be
         // made in place.
         ToOutputBytes(buffer.data(), values);
         write(buffer.data(), values * sizeof(int16_t));
-        if (voices) voices->Write(first, values / 2, stream.Timing());
+        if (voices) voices->Write(first, values / 2, stream.Timing(), offset);
         if (progress) progress(values / 2);
     }
     if (std::fflush(output) != 0) throw SongIOError(std::strerror(errno));

@@ -18,10 +18,10 @@ struct RenderSettings {
     int ChipMode = 2;
     int BeeperSetting = 16384;
     int Volume = VolumeSteps;
+    unsigned MutedVoices = 0; // a set of chip.h's `Voice`s left out of the mix
 };
 
-// The voices a song can be split into: the chip's channels and the beeper.
-constexpr int VoiceCount = 4;
+// The voices a song can be split into (chip.h's `Voice`s).
 extern const char* const VoiceNames[VoiceCount]; // "A", "B", "C", "beeper"
 
 struct RenderJob {
@@ -29,6 +29,10 @@ struct RenderJob {
     int Song = 0;        // zero-based
     uint64_t Frames = 0; // stereo frames to produce
     uint64_t FadeFrames = 0;
+    // The first frame written: the output is frames [StartFrame, Frames) of
+    // the song as a render from its start makes them (the fade and the end
+    // still count from the song's start).
+    uint64_t StartFrame = 0;
     std::FILE* Output = nullptr; // WAV destination; null writes it to /dev/null (--bench)
     // Mono WAV destinations of the voices on their own (see stems.h); all
     // null: the voices are not rendered apart.
@@ -40,7 +44,7 @@ struct RenderOutcome {
     const char* Machine = ""; // "spectrum", "cpc" or "none": what the song's code drove
 };
 
-// Renders one song from its start. `progress` is told every buffer's frames.
+// Renders one song, from its start or from `StartFrame`. `progress` is told every buffer's frames.
 // Throws SongIOError (reading the song, or writing the output) or
 // std::runtime_error (the file no longer opens).
 RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
