@@ -13,7 +13,7 @@ file(GLOB GUI_SOURCES CONFIGURE_DEPENDS
 # registered with Q_INIT_RESOURCE by the code that uses them.
 file(GLOB GUI_RESOURCES CONFIGURE_DEPENDS assets/*.qrc)
 add_library(zirrafon_gui STATIC ${GUI_SOURCES} ${GUI_RESOURCES})
-target_link_libraries(zirrafon_gui PUBLIC zirrafon_emu zirrafon_render Qt6::Widgets Qt6::Multimedia)
+target_link_libraries(zirrafon_gui PUBLIC zirrafon_emu Qt6::Widgets Qt6::Multimedia)
 # The media-player interface (src/playback/mpris.*) on the session bus.
 target_link_libraries(zirrafon_gui PRIVATE Qt6::DBus)
 # File-type association (src/platform/association.*) reads the desktop's

@@ -1,5 +1,5 @@
-// zirrafon-render: the voices of a song each on its own (see stems.h).
-#include "stems.h"
+// The voices of a song each on its own (see stems.h).
+#include "render/stems.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,5 +1,5 @@
-// zirrafon-render: outputs that are never destroyed (see output.h).
-#include "output.h"
+// Outputs that are never destroyed (see output.h).
+#include "render/output.h"
 
 #include "songs/songs.h"
 

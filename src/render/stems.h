@@ -1,4 +1,4 @@
-// zirrafon-render: the voices of a song each on its own, for people who draw
+// The voices of a song each on its own (zirrafon-render --stems), for people who draw
 // or edit them apart: the chip's channels A, B and C and the beeper, each at
 // the level it has in the chip's mono mix.
 //
@@ -11,7 +11,7 @@
 // ticks, same frames, same buffer ends, only fewer levels added.
 #pragma once
 
-#include "render.h"
+#include "render/render.h"
 
 #include <memory>
 #include <vector>

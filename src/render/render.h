@@ -1,7 +1,15 @@
-// zirrafon-render: the rendering half. Opens a song file the way the player
-// does, starts one song on a fresh engine and hands out exactly the samples the
-// player's buffer cycle produces (StartPlayback, then MakeBuffer again and
-// again), cut to a length, with an optional linear fade at the end.
+// Rendering one song to WAV, for zirrafon-render and the player's export:
+// opens the song file the way the player does, starts the song on a fresh
+// engine and writes exactly the samples the player's buffer cycle produces
+// (a SongStream), cut to a length, with an optional linear fade at the end,
+// and, when asked, each voice on its own (stems.h).
+//
+//     RenderJob job{.FileName = name, .Song = 0, .Frames = timing.Frames,
+//                   .FadeFrames = timing.FadeFrames};
+//     OutputFile out(target);                 // output.h: never destroys a file
+//     job.Output = out.Stream();
+//     RenderSong(job, settings, progress);    // throws on a failure
+//     out.Commit();
 #pragma once
 
 #include "songs/session.h"
@@ -11,8 +19,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-
-constexpr int SampleRate = 44100;
 
 struct RenderSettings {
     int ChipMode = 2;

@@ -1,11 +1,11 @@
-// zirrafon-render: opening song files and rendering one song to 16-bit stereo
-// PCM, sample for sample as the player's two-buffer cycle makes it. Every song
+// Rendering one song to 16-bit stereo PCM in a WAV file (see render.h),
+// sample for sample as the player's two-buffer cycle makes it. Every song
 // renders on its own engine from a freshly opened file, so the result does not
 // depend on which songs were rendered before it (the player, by contrast,
 // keeps an AYM file's memory image from one song to the next).
-#include "render.h"
+#include "render/render.h"
 
-#include "stems.h"
+#include "render/stems.h"
 
 #include "songs/song_stream.h"
 
@@ -39,8 +39,8 @@ void MakeWavHeader(uint8_t header[44], uint64_t frames, int channels) {
     PutLE(header + 16, 16, 4);                      // format chunk size
     PutLE(header + 20, 1, 2);                       // PCM
     PutLE(header + 22, channels, 2);                // channels
-    PutLE(header + 24, SampleRate, 4);              // frames per second
-    PutLE(header + 28, SampleRate * frameBytes, 4); // bytes per second
+    PutLE(header + 24, OutputRate, 4);              // frames per second
+    PutLE(header + 28, OutputRate * frameBytes, 4); // bytes per second
     PutLE(header + 32, frameBytes, 2);              // bytes per frame
     PutLE(header + 34, 16, 2);                      // bits per sample
     std::memcpy(header + 36, "data", 4);

@@ -1,9 +1,9 @@
-// zirrafon-render: where the WAV files go, so that a song that fails or is
-// cancelled never costs the user a file. A regular file (or a name not yet
-// taken) is written to a temporary file in the same folder and put in the
-// target's place only when the song rendered completely; a device, a FIFO or
-// standard output is written directly and never created, truncated, removed or
-// replaced.
+// Where rendered WAV files go (zirrafon-render, the player's export), so that
+// a song that fails or is cancelled never costs the user a file. A regular
+// file (or a name not yet taken) is written to a temporary file in the same
+// folder and put in the target's place only when the song rendered
+// completely; a device, a FIFO or standard output is written directly and
+// never created, truncated, removed or replaced.
 #pragma once
 
 #include <cstdio>

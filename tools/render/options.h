@@ -1,0 +1,30 @@
+// zirrafon-render's command line: its options, their checks, the help text.
+#pragma once
+
+#include "render/render.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct Options {
+    std::optional<std::string> Output;
+    int Song = 0; // 1-based; 0 = the file's first song
+    bool AllSongs = false;
+    bool Stems = false, Mix = true; // the voices apart; the mix
+    std::optional<double> Seconds, Fade;
+    double Start = 0; // seconds into the song
+    RenderSettings Settings;
+    int Jobs = 1;
+    bool Info = false, Json = false, Bench = false;
+    std::vector<std::string> Files;
+};
+
+// Wrong usage: the text says what was wrong.
+struct UsageError {
+    std::string Text;
+};
+
+// The options of a command line; --help and --version print and end the
+// process. Throws UsageError.
+Options ParseOptions(int argc, char** argv);
