@@ -20,7 +20,8 @@ constexpr int Buffers = 4;
 inline void ChangeSettings(SoundEngine& engine, const uint8_t* control, int n) {
     const uint8_t a = control[(2 * n) % 4], b = control[(2 * n + 1) % 4];
     engine.Chip.Mix.BeeperSetting = (a * 129 + b) % 32769;
-    SetChipAndChannels(engine.Chip, a % ChipModeCount, b % 40, VolumeSteps);
+    engine.Chip.Mix.MutedVoices = static_cast<uint8_t>((a ^ b) >> 4 & AllVoices);
+    SetChipAndChannels(engine.Chip, a % ChipModeCount, b % (VolumeSteps + 1), VolumeSteps);
 }
 
 enum class Outcome { Refused, Played, Differed };
