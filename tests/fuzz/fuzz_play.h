@@ -3,7 +3,8 @@
 // last song started, then its first) for a few buffers, on the engine with
 // every speed shortcut and on the tick-by-tick definition side by side. The
 // player's settings change between buffers as the player changes them (chip
-// mode, beeper level, volume), since the fast paths branch on them.
+// mode, beeper level, volume, muted voices), since the fast paths branch on
+// them.
 #pragma once
 
 #include "songs/session.h"
