@@ -34,31 +34,37 @@ constexpr int ValueCharacters = 31; // of "/h" and "/u", the characters consider
 
 } // namespace
 
+BatchMessage BatchMessageOf(int wParam, int lParam) {
+    if (lParam == Batch::BeginHandOver) return BatchMessage::BeginHandOver;
+    if (lParam == Batch::BeginLocal) return BatchMessage::BeginLocal;
+    if (wParam != 0) return BatchMessage::Argument;
+    if (lParam == Batch::EndHandOver) return BatchMessage::EndHandOver;
+    return BatchMessage::EndLocal;
+}
+
 ArgumentBatches::ArgumentBatches(Player& player, SkinChanger changeSkin, QObject* parent)
     : QObject(parent), Playback(player), ChangeSkin(std::move(changeSkin)) {}
 
-void ArgumentBatches::CommandLineInterpreter(int wParam, int lParam) {
-    if (lParam == Batch::BeginHandOver) {
+void ArgumentBatches::CommandLineInterpreter(BatchMessage message) {
+    switch (message) {
+    case BatchMessage::BeginHandOver:
         Area.Close();
         // An area that cannot be opened: the arguments of this batch are ignored.
         Area.Open();
         HandOverOpen = true;
         HandOverArguments.clear();
         return;
-    }
-    if (lParam == Batch::BeginLocal) {
+    case BatchMessage::BeginLocal:
         Trace(QStringLiteral("begin 1"));
         PendingFileSet = false;
         return;
-    }
-    if (wParam != 0) {
+    case BatchMessage::Argument:
         if (LocalArgumentSet)
             InterpretArgument(QFile::decodeName(LocalArgument));
         else if (HandOverOpen && Area.IsOpen())
             HandOverArguments << Area.Text(); // the sender writes the next one after our answer
         return;
-    }
-    if (lParam == Batch::EndHandOver) {
+    case BatchMessage::EndHandOver:
         Area.Close();
         if (!HandOverOpen) return;
         HandOverOpen = false;
@@ -67,24 +73,24 @@ void ArgumentBatches::CommandLineInterpreter(int wParam, int lParam) {
             [this, arguments = std::exchange(HandOverArguments, {})] { RunHandOver(arguments); },
             Qt::QueuedConnection);
         return;
+    case BatchMessage::EndLocal: EndBatch(message); return;
     }
-    EndBatch(lParam);
 }
 
 void ArgumentBatches::RunHandOver(const QList<QByteArray>& arguments) {
     Trace(QStringLiteral("begin 2"));
     PendingFileSet = false;
     for (const QByteArray& argument : arguments) InterpretArgument(QFile::decodeName(argument));
-    EndBatch(Batch::EndHandOver);
+    EndBatch(BatchMessage::EndHandOver);
 }
 
-void ArgumentBatches::EndBatch(int lParam) {
-    Trace(QStringLiteral("end %1").arg(lParam));
+void ArgumentBatches::EndBatch(BatchMessage end) {
+    Trace(end == BatchMessage::EndHandOver ? QStringLiteral("end 3") : QStringLiteral("end 0"));
     if (PendingFileSet) {
         PendingFileSet = false;
         const QString file = std::exchange(PendingFile, QString());
         Trace(QStringLiteral("play ") + file);
-        Playback.StopPlaying();
+        Playback.Stop();
         Playback.OpenAndPlay(file);
     }
 }
@@ -95,7 +101,7 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
     if (existingFile || !argument.startsWith(QLatin1Char('/'))) {
         // A name that does not exist (also the empty token) is ignored.
         if (!existingFile) return;
-        Playback.StopPlaying();
+        Playback.Stop();
         PendingFileSet = true;
         PendingFile = argument;
         Trace(QStringLiteral("file ") + argument);
@@ -107,7 +113,7 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
     case u'h': {
         const int index = ChipModeByName(value.left(ValueCharacters).toStdString());
         if (index < 0) return;
-        Playback.Settings.SetChipMode(index);
+        Playback.Settings().SetChipMode(index);
         Trace(QStringLiteral("chip %1").arg(index));
         return;
     }
@@ -115,7 +121,7 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
         bool ok = false;
         const int level = value.left(ValueCharacters).toInt(&ok);
         if (!ok || level < 0 || level > 32768) return;
-        Playback.Settings.SetBeeperSetting(level);
+        Playback.Settings().SetBeeperSetting(level);
         Trace(QStringLiteral("beeper %1").arg(level));
         return;
     }
@@ -129,7 +135,7 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
             priorityClass = HighPriorityClass;
         else
             return;
-        Playback.SetPriority(priorityClass);
+        Playback.Settings().SetPriorityClass(priorityClass);
         Trace(QStringLiteral("priority %1").arg(priorityClass));
         return;
     }
@@ -137,7 +143,7 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
         // Empty: the built-in skin again.
         if (!ChangeSkin || !(value.isEmpty() ? ChangeSkin(0, QString()) : ChangeSkin(1, value)))
             return;
-        Playback.Settings.SetSkinFile(value);
+        Playback.Settings().SetSkinFile(value);
         Trace(QStringLiteral("skin ") + value);
         return;
     }
@@ -148,7 +154,7 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
 void ArgumentBatches::DeliverArgument(const QByteArray& argument) {
     const bool previousSet = std::exchange(LocalArgumentSet, true);
     QByteArray previousText = std::exchange(LocalArgument, argument);
-    CommandLineInterpreter(1, 0);
+    CommandLineInterpreter(BatchMessage::Argument);
     LocalArgumentSet = previousSet;
     LocalArgument = std::move(previousText);
 }
@@ -157,15 +163,15 @@ void ArgumentBatches::CheckCommandLineAndReg(const QStringList& commandLine) {
     // Stored options first, so that the command line can override them; each
     // source is a batch of its own and plays its own last file.
     if (const std::optional<QString> startup = SettingsStore().ReadStartup()) {
-        CommandLineInterpreter(0, Batch::BeginLocal);
+        CommandLineInterpreter(BatchMessage::BeginLocal);
         for (const QByteArray& token : SplitStartupOptions(QFile::encodeName(*startup)))
             DeliverArgument(token);
-        CommandLineInterpreter(0, 0);
+        CommandLineInterpreter(BatchMessage::EndLocal);
     }
     if (!commandLine.isEmpty()) {
-        CommandLineInterpreter(0, Batch::BeginLocal);
+        CommandLineInterpreter(BatchMessage::BeginLocal);
         for (const QString& argument : commandLine) DeliverArgument(QFile::encodeName(argument));
-        CommandLineInterpreter(0, 0);
+        CommandLineInterpreter(BatchMessage::EndLocal);
     }
 }
 

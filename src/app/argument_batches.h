@@ -6,7 +6,7 @@
 //
 //     ArgumentBatches batches(player, changeSkin);
 //     batches.CheckCommandLineAndReg({"/hYMABC", "/music/song.ay"});  // stored options, then these
-//     server handler: batches.CommandLineInterpreter(wParam, lParam);  // a later start's batch
+//     server handler: batches.CommandLineInterpreter(BatchMessageOf(wParam, lParam));
 //
 // A hand-over batch is acknowledged message by message as it arrives (each
 // argument is copied out of the shared area at once) and acted on as a whole
@@ -24,6 +24,15 @@
 #include <QStringList>
 #include <functional>
 
+// What a batch message says. The hand-over carries them as a pair of numbers
+// (wParam, lParam): (0, 1) / (0, 2) begin a local / hand-over batch, (1, 0)
+// one argument, (0, 0) / (0, 3) end a local / hand-over batch.
+enum class BatchMessage { BeginLocal, BeginHandOver, Argument, EndLocal, EndHandOver };
+
+// The message of a pair as the hand-over carries it; a pair of no other
+// meaning ends a local batch, as (0, 0) does.
+BatchMessage BatchMessageOf(int wParam, int lParam);
+
 class ArgumentBatches : public QObject {
     Q_OBJECT
 
@@ -34,10 +43,8 @@ class ArgumentBatches : public QObject {
 
     ArgumentBatches(Player& player, SkinChanger changeSkin, QObject* parent = nullptr);
 
-    // The batch messages: (0, 1) / (0, 2) begin, (1, 0) one argument,
-    // (0, 0) / (0, 3) end.
-    void CommandLineInterpreter(int wParam, int lParam);
-    // One argument of a local batch, as the message (1, 0).
+    void CommandLineInterpreter(BatchMessage message);
+    // One argument of a local batch, as the message Argument.
     void DeliverArgument(const QByteArray& argument);
     // The stored "Startup" options, then `commandLine`, as two local batches.
     void CheckCommandLineAndReg(const QStringList& commandLine);
@@ -54,7 +61,7 @@ class ArgumentBatches : public QObject {
     HandOverArea Area;
 
   private:
-    void EndBatch(int lParam);
+    void EndBatch(BatchMessage end);
     // Acts on a hand-over batch whose arguments have all arrived.
     void RunHandOver(const QList<QByteArray>& arguments);
 

@@ -1,7 +1,7 @@
 // Program entry of the player. One player runs per user session: a start that
 // finds a player running hands its arguments over to it and ends; otherwise
 // this start becomes the player. It listens for later starts before anything
-// else is built, makes the main window, the hidden Parameters dialog and the
+// else is built, makes the player and its face (app/player_app.h) and the
 // media-player interface on the session bus (when there is one), then
 // delivers the stored "Startup" options and its own command line as two
 // batches, shows the window and runs until the window closes.
@@ -16,12 +16,9 @@
 // end with one player: the choice between handing over and listening is made
 // under a session-wide lock, and the player listens before its windows
 // exist, so a start that comes meanwhile waits in the socket's backlog.
-#include "app/argument_batches.h"
 #include "app/information_options.h"
+#include "app/player_app.h"
 #include "platform/single_instance.h"
-#include "playback/mpris.h"
-#include "ui/form1.h"
-#include "ui/form2.h"
 
 #include <QApplication>
 #include <QDir>
@@ -48,50 +45,29 @@ int main(int argc, char* argv[]) {
         }
     }
 
-    QApplication app(argc, argv);
+    QApplication application(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));
     // What task bars and switchers name the window by, and the desktop entry
     // they find its name and icon in (zirrafon.desktop).
     QApplication::setApplicationDisplayName(QString::fromLatin1(ApplicationTitle));
     QGuiApplication::setDesktopFileName(QStringLiteral("zirrafon"));
 
-    TForm1* face = nullptr;
-    ArgumentBatches* batches = nullptr;
-    InstanceServer server([&face](int wParam, int lParam) {
-        if (face) face->CommandLineInterpreter(wParam, lParam);
+    PlayerApp* player = nullptr;
+    InstanceServer server([&player](int wParam, int lParam) {
+        if (player) player->Batches().CommandLineInterpreter(BatchMessageOf(wParam, lParam));
     });
-    server.Abandoned = [&batches] {
-        if (batches) batches->AbandonHandOver();
+    server.Abandoned = [&player] {
+        if (player) player->Batches().AbandonHandOver();
     };
     server.Listen(); // without it this player still works, it only takes no hand-overs
     lock.Release();
 
     QDir::setCurrent(QCoreApplication::applicationDirPath());
-    TForm1 form;
-    new TForm2(&form); // hidden; owned by the main window, which keeps it as Form2
-    // "Follow song lengths" and the recent files, stored beside the options.
-    form.Settings.StoreError = [&form](int code, const QString& text) {
-        if (form.Form2) form.Form2->RegError(&form, code, text);
-    };
-    form.Settings.LoadStored();
-    ArgumentBatches argumentBatches(*form.Playback, [&form](int mode, const QString& path) {
-        return form.ChangeSkin(mode, path);
-    });
-    form.ArgumentBatchHandler = [&argumentBatches](int wParam, int lParam) {
-        argumentBatches.CommandLineInterpreter(wParam, lParam);
-    };
-    face = &form;
-    batches = &argumentBatches;
-    // Media keys, sound menus and playerctl steer the player through it. Made
-    // before the start-up batches so that it sees the first file open; without
-    // a session bus the player plays on without it, silently.
-    MediaPlayerInterface mediaPlayer(*form.Playback, form);
-    mediaPlayer.Register();
-
-    argumentBatches.CheckCommandLineAndReg(arguments);
-    form.show();
-    const int status = app.exec();
-    face = nullptr;
-    batches = nullptr;
+    PlayerApp app;
+    player = &app;
+    app.RegisterMediaPlayer();
+    app.Start(arguments);
+    const int status = QApplication::exec();
+    player = nullptr;
     return status;
 }

@@ -13,12 +13,12 @@
 // variable of its own, and a handler that is destroyed uninstalls itself.
 #pragma once
 
+#include "platform/message_icon.h"
+
 #include <QObject>
 #include <QString>
 #include <QWidget>
 #include <vector>
-
-enum class MessageIcon { None, Warning, Information, Error };
 
 // Receives every message shown through the seam while it is installed.
 class MessageHandler : public QObject {

@@ -13,7 +13,6 @@
 #include <QFile>
 #include <QTimer>
 #include <QUrl>
-#include <QWidget>
 #include <algorithm>
 #include <cmath>
 
@@ -24,7 +23,6 @@ const QString ServiceName = QStringLiteral("org.mpris.MediaPlayer2.zirrafon");
 const QString PlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
 // The track id the interface reserves for "no track".
 const QString NoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
-constexpr qlonglong MicrosecondsPerFrame = 20000; // song lengths come in 1/50 s
 
 // org.mpris.MediaPlayer2: who the player is, and its window.
 class RootAdaptor final : public QDBusAbstractAdaptor {
@@ -122,20 +120,13 @@ class PlayerAdaptor final : public QDBusAbstractAdaptor {
 
 } // namespace
 
-MediaPlayerInterface::MediaPlayerInterface(Player& player, QWidget& window, QObject* parent)
-    : QObject(parent), player_(player), window_(&window) {
+MediaPlayerInterface::MediaPlayerInterface(Player& player, QObject* parent)
+    : QObject(parent), player_(player) {
     new RootAdaptor(this);
     new PlayerAdaptor(this);
-    connect(&player_, &Player::FileOpened, this, [this](const QString& fileName) {
-        fileName_ = fileName;
-        PropertiesMayHaveChanged();
-    });
     connect(&player_, &Player::StateChanged, this, [this] { PropertiesMayHaveChanged(); });
-    connect(&player_, &Player::SongNumberChanged, this, [this] { PropertiesMayHaveChanged(); });
-    connect(&player_, &Player::SongCountChanged, this, [this] { PropertiesMayHaveChanged(); });
-    connect(&player_, &Player::LabelsChanged, this, [this] { PropertiesMayHaveChanged(); });
-    connect(&player_, &Player::TitleChanged, this, [this] { PropertiesMayHaveChanged(); });
-    connect(&player_.Settings, &PlayerSettings::VolumeChanged, this,
+    connect(&player_, &Player::NowPlayingChanged, this, [this] { PropertiesMayHaveChanged(); });
+    connect(&player_.Settings(), &PlayerSettings::VolumeChanged, this,
             [this] { PropertiesMayHaveChanged(); });
 }
 
@@ -180,48 +171,45 @@ QString MediaPlayerInterface::PlaybackStatus() const {
 }
 
 QVariantMap MediaPlayerInterface::Metadata() const {
-    const SongList& list = player_.List;
-    const int song = list.CurrentSong;
-    if (!list.FileOpen || song < 0 || song >= list.SongCount)
+    const NowPlayingInfo now = player_.NowPlaying();
+    const SongEntry* song = now.Current();
+    if (song == nullptr)
         return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(NoTrack))}};
     QVariantMap m;
     m[QStringLiteral("mpris:trackid")] = QVariant::fromValue(
-        QDBusObjectPath(QStringLiteral("/org/zirrafon/track/%1").arg(song + 1)));
-    m[QStringLiteral("xesam:title")] = SongText(player_.Session.SongTitle(song));
-    m[QStringLiteral("xesam:artist")] = QStringList{SongText(list.AuthorText)};
-    m[QStringLiteral("xesam:album")] = SongText(list.MiscText);
-    m[QStringLiteral("xesam:trackNumber")] = song + 1;
-    if (!fileName_.isEmpty())
+        QDBusObjectPath(QStringLiteral("/org/zirrafon/track/%1").arg(now.Song + 1)));
+    m[QStringLiteral("xesam:title")] = song->Title;
+    m[QStringLiteral("xesam:artist")] = QStringList{now.Author};
+    m[QStringLiteral("xesam:album")] = now.Misc;
+    m[QStringLiteral("xesam:trackNumber")] = now.Song + 1;
+    if (!now.FileName.isEmpty())
         m[QStringLiteral("xesam:url")] =
-            QString::fromUtf8(QUrl::fromLocalFile(fileName_).toEncoded());
-    if (const uint32_t frames = player_.Session.SongFrames(song); frames > 0)
-        m[QStringLiteral("mpris:length")] = qlonglong{frames} * MicrosecondsPerFrame;
+            QString::fromUtf8(QUrl::fromLocalFile(now.FileName).toEncoded());
+    if (const uint64_t frames = song->Length.Frames; frames > 0)
+        m[QStringLiteral("mpris:length")] =
+            static_cast<qlonglong>(frames * 1000000 / WaveSampleRate);
     return m;
 }
 
 double MediaPlayerInterface::Volume() const {
-    return static_cast<double>(player_.Settings.Volume) / VolumeSteps;
+    return static_cast<double>(player_.Settings().Volume) / VolumeSteps;
 }
 
 void MediaPlayerInterface::SetVolume(double volume) {
     if (!(volume >= 0)) volume = 0; // NaN too
     const auto steps = static_cast<int32_t>(std::lround(std::min(volume, 1.0) * VolumeSteps));
-    player_.Settings.SetVolume(steps);
+    player_.Settings().SetVolume(steps);
 }
 
 qlonglong MediaPlayerInterface::Position() const {
-    return static_cast<qlonglong>(player_.ElapsedFrames() * 1000000 / WaveSampleRate);
+    return static_cast<qlonglong>(player_.Elapsed() * 1000000 / WaveSampleRate);
 }
 
-bool MediaPlayerInterface::CanGoNext() const {
-    return player_.List.FileOpen && player_.List.CurrentSong < player_.List.SongCount - 1;
-}
+bool MediaPlayerInterface::CanGoNext() const { return player_.CanGoNext(); }
 
-bool MediaPlayerInterface::CanGoPrevious() const {
-    return player_.List.FileOpen && player_.List.CurrentSong > 0;
-}
+bool MediaPlayerInterface::CanGoPrevious() const { return player_.CanGoPrevious(); }
 
-bool MediaPlayerInterface::CanPlay() const { return player_.List.FileOpen; }
+bool MediaPlayerInterface::CanPlay() const { return player_.NowPlaying().FileOpen; }
 
 // ---- Methods ----------------------------------------------------------------------------
 
@@ -276,24 +264,16 @@ void MediaPlayerInterface::Previous() {
 bool MediaPlayerInterface::OpenUri(const QString& uri) {
     const QUrl url(uri);
     if (!url.isLocalFile()) return false;
-    Later([this, fileName = url.toLocalFile()] { player_.OpenAndPlay(fileName); });
+    Later([this, fileName = url.toLocalFile()] { player_.OpenAndPlayIfReadable(fileName); });
     return true;
 }
 
 void MediaPlayerInterface::Quit() {
-    Later([this] {
-        if (window_) window_->close();
-    });
+    Later([this] { emit QuitAsked(); });
 }
 
 void MediaPlayerInterface::Raise() {
-    Later([this] {
-        if (!window_) return;
-        window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
-        window_->show();
-        window_->raise();
-        window_->activateWindow();
-    });
+    Later([this] { emit RaiseAsked(); });
 }
 
 // ---- PropertiesChanged ------------------------------------------------------------------

@@ -2,7 +2,8 @@
 // so that media keys, the desktop's sound menu and `playerctl` see and steer
 // the player.
 //
-//     MediaPlayerInterface mpris(player, window);
+//     MediaPlayerInterface mpris(player);
+//     connect(&mpris, &MediaPlayerInterface::QuitAsked, window, &QWidget::close);
 //     mpris.Register(); // false without a session bus: the player plays on without it
 //
 // Bus name `org.mpris.MediaPlayer2.zirrafon` (with ".instance<pid>" appended
@@ -10,8 +11,9 @@
 // interfaces `org.mpris.MediaPlayer2` and `org.mpris.MediaPlayer2.Player`.
 //
 // Each call does what the matching button does, through the same `Player`
-// action; closing and raising act on the main window as its close button and
-// a task switcher do. Calls are answered first and acted on right after, from
+// action; closing and raising are asked of whoever owns the main window
+// (`QuitAsked`, `RaiseAsked`), which acts as its close button and a task
+// switcher do. Calls are answered first and acted on right after, from
 // the event loop, so that a message box the action shows never keeps the
 // caller waiting. Where the interface asks more than a button gives:
 // - Play resumes a paused song (the play button would restart it) and does
@@ -19,9 +21,10 @@
 //   PlayPause starts the current song when stopped, else pauses or resumes.
 // - Next and Previous do nothing when CanGoNext / CanGoPrevious say so: at the
 //   ends of the file, as the buttons, and also when no file is open.
-// - OpenUri plays a `file:` URI like a file dropped on the window; other
-//   schemes are refused with an error.
-// - Position is `Player::ElapsedFrames` in microseconds: played time since the
+// - OpenUri plays a `file:` URI; other schemes are refused with an error. The
+//   file is read before the song playing is stopped, so one that cannot be
+//   played leaves it playing (and the face says which file failed).
+// - Position is `Player::Elapsed` in microseconds: played time since the
 //   song started, paused time not counted. Seeking is not offered, so `Seeked`
 //   is never sent.
 // - Volume 0.0..1.0 maps onto the volume bar's 0..39 steps (rounded); setting
@@ -31,18 +34,16 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QVariantMap>
 
 class Player;
-class QWidget;
 
 class MediaPlayerInterface : public QObject {
     Q_OBJECT
 
   public:
-    MediaPlayerInterface(Player& player, QWidget& window, QObject* parent = nullptr);
+    explicit MediaPlayerInterface(Player& player, QObject* parent = nullptr);
     ~MediaPlayerInterface() override;
 
     // Exports the object and claims the bus name on the session bus. False,
@@ -71,6 +72,10 @@ class MediaPlayerInterface : public QObject {
     void Quit();
     void Raise();
 
+  signals:
+    void QuitAsked();  // close the main window, as its close button does
+    void RaiseAsked(); // bring the main window to the front, unminimised
+
   private:
     // Runs `action` from the event loop, after the call has been answered.
     template <typename Action> void Later(Action action);
@@ -79,8 +84,6 @@ class MediaPlayerInterface : public QObject {
     void Announce();
 
     Player& player_;
-    QPointer<QWidget> window_;
-    QString fileName_; // the song file last opened
     QString busName_;
     QVariantMap announced_;
     bool announcePending_ = false;

@@ -1,10 +1,9 @@
 // The player (see player.h): the wave output cycle and the user-level actions.
 #include "playback/player.h"
 
-#include "platform/messages.h"
-
 #include <QCoreApplication>
 #include <QFile>
+#include <QMetaObject>
 #include <algorithm>
 
 #include <cstring>
@@ -35,17 +34,22 @@ QString PriorityRefusalText(int32_t priorityClass, int error) {
         .arg(wanted, QString::fromLocal8Bit(std::strerror(error)));
 }
 
+const SongEntry* NowPlayingInfo::Current() const {
+    if (!FileOpen || Song < 0 || Song >= static_cast<int>(Songs.size())) return nullptr;
+    return &Songs[static_cast<size_t>(Song)];
+}
+
 Player::Player(WaveOutFactory waveOutFactory, QObject* parent)
-    : QObject(parent), Engine(*Session.Engine), List(Session.List), Settings(*Session.Engine),
+    : QObject(parent), List(Session.List), Settings_(*Session.Engine),
       Buffer1(std::make_unique<int16_t[]>(BufferValues)),
       Buffer2(std::make_unique<int16_t[]>(BufferValues)), WaveOutMaker(std::move(waveOutFactory)),
       Carry(std::make_unique<int16_t[]>(BufferValues)) {
-    connect(&Settings, &PlayerSettings::PriorityRefused, this,
+    connect(&Settings_, &PlayerSettings::PriorityRefused, this,
             [this](int priorityClass, int error) {
                 if (PriorityRefusalShown) return;
                 PriorityRefusalShown = true;
-                ShowMessage(MessageOwner, PriorityRefusalText(priorityClass, error),
-                            QString::fromLatin1(ApplicationTitle), MessageIcon::Warning);
+                Fail(PriorityRefusalText(priorityClass, error),
+                     QString::fromLatin1(ApplicationTitle), MessageIcon::Warning);
             });
 }
 
@@ -58,13 +62,39 @@ Player::~Player() {
     QCoreApplication::removePostedEvents(this, WaveDoneEventType);
 }
 
+// ---- Queries -------------------------------------------------------------------------
+
+PlayState Player::State() const {
+    return !Playing ? PlayState::Stopped : Paused ? PlayState::Paused : PlayState::Playing;
+}
+
+uint64_t Player::Elapsed() const {
+    if (!Playing || !WaveOut) return 0;
+    const uint64_t played = WaveOut->PlayedFrames();
+    return played > Run.HeardFrom ? played - Run.HeardFrom : 0;
+}
+
+bool Player::CanGoNext() const { return List.FileOpen && List.CurrentSong < List.SongCount - 1; }
+
+bool Player::CanGoPrevious() const { return List.FileOpen && List.CurrentSong > 0; }
+
+NowPlayingInfo Player::NowPlaying() const {
+    NowPlayingInfo now = Shown;
+    now.FileOpen = List.FileOpen;
+    now.Song = List.CurrentSong;
+    if (List.FileOpen)
+        for (int i = 0; i < List.SongCount; ++i)
+            now.Songs.push_back({SongText(Session.SongTitle(i)), Session.FileTiming(i)});
+    return now;
+}
+
+// ---- Wave output cycle ----------------------------------------------------------------
+
 void Player::FormClose() {
     StopPlaying();
     Session.Close();
-    SetPriority(NormalPriorityClass);
+    Settings_.SetPriorityClass(NormalPriorityClass);
 }
-
-void Player::SetPriority(int32_t priorityClass) { Settings.SetPriorityClass(priorityClass); }
 
 void Player::SetPlaying(bool playing, bool paused) {
     const PlayState before = State();
@@ -73,30 +103,28 @@ void Player::SetPlaying(bool playing, bool paused) {
     if (State() != before) emit StateChanged(State());
 }
 
-// ---- Wave output cycle ----------------------------------------------------------------
+void Player::Fail(const QString& text, const QString& caption, MessageIcon icon) {
+    QMetaObject::invokeMethod(
+        this, [this, text, caption, icon] { emit Failed(text, caption, icon); },
+        Qt::QueuedConnection);
+}
 
-bool Player::ReportWaveError(WaveResult code, const char* caption) {
-    const uint64_t generation = DeviceGeneration;
+void Player::ReportWaveError(WaveResult code, const char* caption) {
     const QString text = WaveOut ? WaveOut->ErrorText(code) : WaveErrorText(code);
-    ShowMessage(MessageOwner, text.left(256), QString::fromLatin1(caption), MessageIcon::None);
-    // The box ran the event loop: another start or stop may have taken over.
-    return DeviceGeneration == generation;
+    Fail(text.left(256), QString::fromLatin1(caption), MessageIcon::None);
 }
 
-void Player::CloseDevice() {
-    WaveOut.reset();
-    ++DeviceGeneration;
-}
+void Player::CloseDevice() { WaveOut.reset(); }
 
 void Player::PlayCurrent() {
     WaveOut = WaveOutMaker ? WaveOutMaker() : nullptr;
-    ++DeviceGeneration;
     if (!WaveOut) {
-        ShowMessage(MessageOwner, WaveErrorText(WaveErrorNoDevice), QStringLiteral("WaveOutOpen"));
+        Fail(WaveErrorText(WaveErrorNoDevice), QStringLiteral("WaveOutOpen"), MessageIcon::None);
         return;
     }
     if (WaveResult r = WaveOut->Open(this); r != WaveNoError) {
-        if (ReportWaveError(r, "WaveOutOpen")) CloseDevice();
+        ReportWaveError(r, "WaveOutOpen");
+        CloseDevice();
         return;
     }
 
@@ -110,18 +138,18 @@ void Player::PlayCurrent() {
     FillNext(Buffer1.get(), Header1);
     Header1.BufferLength = 2u * BufferValues;
     if (WaveResult r = WaveOut->PrepareHeader(Header1); r != WaveNoError) {
-        if (!ReportWaveError(r, "WaveOutPrepareHeaderN1")) return;
+        ReportWaveError(r, "WaveOutPrepareHeaderN1");
         if (WaveResult c = WaveOut->Close(); c != WaveNoError)
-            if (!ReportWaveError(c, "WaveOutClose(Init1)")) return;
+            ReportWaveError(c, "WaveOutClose(Init1)");
         CloseDevice();
         return;
     }
     if (WaveResult r = WaveOut->Write(Header1); r != WaveNoError) {
-        if (!ReportWaveError(r, "WaveOutWriteN1")) return;
+        ReportWaveError(r, "WaveOutWriteN1");
         if (WaveResult u = WaveOut->UnprepareHeader(Header1); u != WaveNoError)
-            if (!ReportWaveError(u, "WaveOutUnprepareHeader1(Init)")) return;
+            ReportWaveError(u, "WaveOutUnprepareHeader1(Init)");
         if (WaveResult c = WaveOut->Close(); c != WaveNoError)
-            if (!ReportWaveError(c, "WaveOutClose(Init2)")) return;
+            ReportWaveError(c, "WaveOutClose(Init2)");
         CloseDevice();
         return;
     }
@@ -132,7 +160,7 @@ void Player::PlayCurrent() {
     FillNext(Buffer2.get(), Header2);
     Header2.BufferLength = 2u * BufferValues;
     if (WaveResult r = WaveOut->PrepareHeader(Header2); r != WaveNoError)
-        if (!ReportWaveError(r, "WaveOutPrepareHeaderN2")) return;
+        ReportWaveError(r, "WaveOutPrepareHeaderN2");
     if (WaveResult r = WaveOut->Write(Header2); r != WaveNoError)
         ReportWaveError(r, "WaveOutWriteN2");
 }
@@ -152,23 +180,31 @@ void Player::wmdone(WaveHeader* header) {
         return;
     }
     FillNext(first ? Buffer1.get() : Buffer2.get(), h);
-    if (WaveResult r = WaveOut->Write(h); r != WaveNoError)
+    if (WaveResult r = WaveOut->Write(h); r != WaveNoError) {
+        if (r == WaveErrorDeviceLost) {
+            // The device waited for the sound server to come back and gave
+            // up: the song ends here, said once, not once per buffer.
+            const QString text = WaveOut->ErrorText(r);
+            StopPlaying();
+            Fail(text, QString::fromLatin1(ApplicationTitle), MessageIcon::Warning);
+            return;
+        }
         ReportWaveError(r, first ? "WaveOutWriteN1A" : "WaveOutWriteN2A");
+    }
 }
 
 void Player::StopPlaying() {
     if (!Playing) return;
-    if (WaveResult r = WaveOut->Reset(); r != WaveNoError)
-        if (!ReportWaveError(r, "WaveOutReset")) return;
+    // Every step runs, also after one failed: the device is given up in any case.
+    if (WaveResult r = WaveOut->Reset(); r != WaveNoError) ReportWaveError(r, "WaveOutReset");
     // The buffers the reset handed back must not be refilled, also not if the
     // audio system runs the event loop during the steps below.
     QCoreApplication::removePostedEvents(this, WaveDoneEventType);
     if (WaveResult r = WaveOut->UnprepareHeader(Header1); r != WaveNoError)
-        if (!ReportWaveError(r, "WaveOutUnprepareHeader1(Stop)")) return;
+        ReportWaveError(r, "WaveOutUnprepareHeader1(Stop)");
     if (WaveResult r = WaveOut->UnprepareHeader(Header2); r != WaveNoError)
-        if (!ReportWaveError(r, "WaveOutUnprepareHeader2(Stop)")) return;
-    if (WaveResult r = WaveOut->Close(); r != WaveNoError)
-        if (!ReportWaveError(r, "WaveOutClose(Stop)")) return;
+        ReportWaveError(r, "WaveOutUnprepareHeader2(Stop)");
+    if (WaveResult r = WaveOut->Close(); r != WaveNoError) ReportWaveError(r, "WaveOutClose(Stop)");
     CloseDevice();
     SetPlaying(false, Paused);
     // Notices of the closed device must not refill anything.
@@ -201,7 +237,7 @@ void Player::customEvent(QEvent* event) {
 void Player::FillNext(int16_t* buffer, const WaveHeader& header) {
     const uint64_t bufferStart = Run.Queued;
     Run.Queued += BufferValues / 2;
-    const auto cutting = [this] { return Settings.FollowSongLengths && Run.Timing.Frames != 0; };
+    const auto cutting = [this] { return Settings_.FollowSongLengths && Run.Timing.Frames != 0; };
     if (!cutting() && Run.CarryLeft == 0 && !Run.Over) {
         Run.Frames += Session.FillBuffer(buffer) / 2;
         return;
@@ -248,8 +284,18 @@ void Player::FillNext(int16_t* buffer, const WaveHeader& header) {
 void Player::AnnounceSong(int index) {
     List.CurrentSong = index;
     Run.HeardFrom = Run.NextFrom;
-    if (Session.Kind() == SongKind::AY) emit TitleChanged(SongText(Session.SongTitle(index)));
-    emit SongNumberChanged(index + 1);
+    ShowSong(index);
+}
+
+void Player::ShowSong(int index) {
+    // Each AY song shows its own name; an AYM file keeps the file's name.
+    NowPlayingParts parts = NowPlayingPart::Number;
+    if (Session.Kind() == SongKind::AY) {
+        Shown.Title = SongText(Session.SongTitle(index));
+        parts |= NowPlayingPart::Title;
+    }
+    Shown.Number = index + 1;
+    Announce(parts);
 }
 
 // ---- User-level actions ----------------------------------------------------------------------
@@ -258,8 +304,8 @@ template <typename Body> void Player::ReportingIOErrors(Body body) {
     try {
         body();
     } catch (const SongIOError& e) {
-        ShowMessage(MessageOwner, QString::fromLocal8Bit(e.what()),
-                    QString::fromLatin1(ApplicationTitle), MessageIcon::Error);
+        Fail(QString::fromLocal8Bit(e.what()), QString::fromLatin1(ApplicationTitle),
+             MessageIcon::Error);
     }
 }
 
@@ -270,20 +316,49 @@ void Player::OpenAndPlay(const QString& fileName) {
 void Player::OpenAndPlayFile(const QString& fileName) {
     StopPlaying();
     const FormatErrorSink formatError = [this](const std::string& text) {
-        ShowMessage(MessageOwner, QString::fromStdString(text), QStringLiteral("Error"),
-                    MessageIcon::Warning);
+        Fail(QString::fromStdString(text), QStringLiteral("Error"), MessageIcon::Warning);
     };
     const std::string name = LocalFileName(fileName);
     if (!Session.Open(name, SongKindByExtension(name), formatError)) return;
 
-    FileName = fileName;
-    Settings.NoteRecentFile(fileName);
-    emit FileOpened(fileName);
-    emit LabelsChanged(SongText(List.AuthorText), SongText(List.MiscText),
-                       SongText(List.SongNameText));
+    Settings_.NoteRecentFile(fileName);
+    Shown.FileName = fileName;
+    Shown.Author = SongText(List.AuthorText);
+    Shown.Misc = SongText(List.MiscText);
+    Shown.Title = SongText(List.SongNameText);
     List.CurrentSong = Session.StartingSong();
-    emit SongCountChanged(List.SongCount);
+    Shown.Count = List.SongCount;
+    Announce(NowPlayingPart::File | NowPlayingPart::Texts | NowPlayingPart::Count);
     PlaySong();
+}
+
+void Player::OpenAndPlayIfReadable(const QString& fileName) {
+    const std::string name = LocalFileName(fileName);
+    QString refusal;
+    QString caption = QString::fromLatin1(ApplicationTitle);
+    MessageIcon icon = MessageIcon::Error;
+    try {
+        SongSession probe;
+        const SongKind kind = SongKindByExtension(name);
+        std::string formatError;
+        if (kind == SongKind::Unknown) {
+            refusal = QStringLiteral("Not an .ay or .aym file");
+        } else if (!probe.Open(name, kind,
+                               [&formatError](const std::string& text) { formatError = text; })) {
+            refusal = QString::fromStdString(formatError);
+            caption = QStringLiteral("Error");
+            icon = MessageIcon::Warning;
+        } else {
+            probe.LoadSong(probe.StartingSong()); // its blocks are there to be read
+        }
+    } catch (const SongIOError& e) {
+        refusal = QString::fromLocal8Bit(e.what());
+    }
+    if (!refusal.isEmpty()) {
+        Fail(refusal + QStringLiteral(": ") + fileName, caption, icon);
+        return;
+    }
+    OpenAndPlay(fileName);
 }
 
 void Player::Play() {
@@ -294,10 +369,7 @@ void Player::PlaySong() {
     if (!List.FileOpen) return;
     StopPlaying();
     Session.LoadSong(List.CurrentSong);
-    // Each AY song shows its own name; an AYM file keeps the file's name.
-    if (Session.Kind() == SongKind::AY)
-        emit TitleChanged(SongText(Session.SongTitle(List.CurrentSong)));
-    emit SongNumberChanged(List.CurrentSong + 1);
+    ShowSong(List.CurrentSong);
     PlayCurrent();
 }
 

@@ -1,12 +1,15 @@
 // The player: one song session, the two sample buffers with their headers, the
 // wave device, and the user-level actions on them (open and play, play, stop,
-// pause, previous, next). No widgets: the face (ui/form1.h) calls the actions
-// and shows what the signals tell it; tests drive it on a fake wave device.
+// pause, previous, next). No widgets: the face (ui/form1.h) calls the actions,
+// asks the queries and shows what the signals tell it, failures included;
+// tests drive it on a fake wave device.
 //
 //     Player player(CreateAudioSinkWaveOut);
+//     connect(&player, &Player::Failed, ...);  // text, caption, icon: show a box
 //     player.OpenAndPlay("/music/song.ay");   // stop, open by extension, play
 //     player.Next();                          // the file's next song
-//     player.Settings.SetVolume(20);          // heard within two buffers
+//     player.Settings().SetVolume(20);        // heard within two buffers
+//     player.NowPlaying().Title;              // what the face shows
 //
 // Everything runs on the thread that owns the player: the wave device posts a
 // completion notice for every buffer it has played, and `wmdone` refills that
@@ -16,28 +19,60 @@
 // - The completion notice is a posted Qt event; `StopPlaying` removes the
 //   notices still queued, so no refill runs for a closed device.
 // - A song file whose first song lies beyond its song count starts on song 0.
-// - A message box runs the event loop, so another action (a stop, a file
-//   handed over) can run while a device failure is shown; the interrupted
-//   action then ends instead of working on a device that is no longer its own.
+// - A failure does not hold the player up while its box is shown: `Failed`
+//   is queued, the player finishes the steps the failure leaves (closing
+//   the device, say) at once, and the box comes up from the event loop. So
+//   whatever the user does while a box is open (a stop, a file handed over)
+//   meets a player that is already in a state of its own.
 // - Song texts are bytes without a code page; each byte becomes one character
 //   (Latin-1), so the face can map them back to the skin font one to one.
 #pragma once
 
+#include "platform/message_icon.h"
 #include "playback/player_settings.h"
 #include "playback/waveout.h"
 #include "songs/session.h"
 
+#include <QFlags>
 #include <QObject>
-#include <QPointer>
 #include <QString>
-#include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 // The application's title: caption of the general error report.
 inline constexpr const char* ApplicationTitle = "Zirrafon";
 
 enum class PlayState { Stopped, Playing, Paused };
+
+// Which part of what is playing changed.
+enum class NowPlayingPart : unsigned {
+    File = 1,   // another file was opened (FileName, Songs)
+    Texts = 2,  // the author, misc and title texts all at once
+    Title = 4,  // the title text alone: an AY song names its song when it starts
+    Number = 8, // the song number shown
+    Count = 16, // the song count shown
+};
+Q_DECLARE_FLAGS(NowPlayingParts, NowPlayingPart)
+Q_DECLARE_OPERATORS_FOR_FLAGS(NowPlayingParts)
+
+// One song of the open file as a song list shows it.
+struct SongEntry {
+    QString Title;     // an AY song's own name, an AYM file's title
+    SongTiming Length; // as the file gives it; Frames 0 when it gives none
+};
+
+// What is playing, as the face and the media-player interface show it.
+struct NowPlayingInfo {
+    bool FileOpen = false;
+    QString FileName;                 // the file last opened, as it was given
+    QString Author, Misc, Title;      // the three label texts on show
+    int Number = 0;                   // the song number on show, from 1
+    int Count = 0;                    // the song count on show
+    int Song = 0;                     // the current song, from 0
+    std::vector<SongEntry> Songs;     // the open file's songs (empty without a file)
+    const SongEntry* Current() const; // the current song's entry, or null
+};
 
 class Player : public QObject {
     Q_OBJECT
@@ -49,88 +84,91 @@ class Player : public QObject {
                     QObject* parent = nullptr);
     ~Player() override;
 
-    // ---- The emulated machine and the song file ----------------------------
-    SongSession Session;
-    SoundEngine& Engine;            // the session's: one Z80 and chip for the whole run
-    SongList& List;                 // FileKind, FileOpen, SongFile, CurrentSong, ...
-    PlayerSettings Settings;        // chip mode, beeper level, volume, priority, skin
-    QString FileName;               // the open song file, as it was given
-    QPointer<QWidget> MessageOwner; // the window message boxes belong to
+    // The settings apply to this player's engine as they change (chip mode,
+    // beeper level, volume), so they live with it; the face, the dialog, the
+    // start-up options and the media-player interface all change them here.
+    PlayerSettings& Settings() { return Settings_; }
+    const PlayerSettings& Settings() const { return Settings_; }
+    // The chip as the settings have built it (its tables, the beeper level).
+    const SoundEngine& Engine() const { return *Session.Engine; }
 
-    // ---- Wave output ---------------------------------------------------------
+    // ---- Queries ------------------------------------------------------------
+    PlayState State() const;
+    // Time since the current song started, as frames of 1/44,100 s that the
+    // sound device has played: paused time does not count, nor does sound
+    // still waiting in the buffers. 0 when stopped. The elapsed time the
+    // player shows and the media-player interface's position both use it.
+    uint64_t Elapsed() const;
+    // Whether Next and Previous have a song to go to: a file is open and the
+    // current song is not its last (first) one.
+    bool CanGoNext() const;
+    bool CanGoPrevious() const;
+    NowPlayingInfo NowPlaying() const;
+
+    // ---- User-level actions -------------------------------------------------
+    // Stops, opens the file by its extension, shows its texts, plays its first song.
+    void OpenAndPlay(const QString& fileName);
+    // The same, but the file is read first, while the current song plays on:
+    // a file that cannot be played costs nothing, and the message names it
+    // ("File not found: /music/x.ay"). For the ways in this project adds
+    // (the media-player interface, the recent files).
+    void OpenAndPlayIfReadable(const QString& fileName);
+    void Play();  // (re)starts the current song from its beginning
+    void Stop();  // the file stays open and the song selected
+    void Pause(); // pauses, or resumes a paused song
+    // At the first (last) song they do nothing; without a file only the song
+    // index moves.
+    void Previous();
+    void Next();
+    // Plays song `index` of the open file (the song list's choice).
+    void PlaySongAt(int index);
+    // The player's part of closing the window: stop, close the song file,
+    // normal priority.
+    void FormClose();
+
+  signals:
+    void StateChanged(PlayState state);
+    void NowPlayingChanged(NowPlayingParts parts);
+    // Something failed: the text and caption of the box to show. Delivered
+    // from the event loop, after the action that failed has ended.
+    void Failed(const QString& text, const QString& caption, MessageIcon icon);
+
+  protected:
+    void customEvent(QEvent* event) override;
+
+  private:
+    SongSession Session;
+    SongList& List; // the session's
+    PlayerSettings Settings_;
+    NowPlayingInfo Shown; // texts and numbers as last announced
+
     std::unique_ptr<int16_t[]> Buffer1; // BufferValues 16-bit values (65,280 bytes)
     std::unique_ptr<int16_t[]> Buffer2;
     WaveHeader Header1;
     WaveHeader Header2;
     WaveOutFactory WaveOutMaker;
     std::unique_ptr<WaveOutDevice> WaveOut; // open while `Playing`
-    uint64_t DeviceGeneration = 0;          // counts device opens and closes
     bool Playing = false;
     bool Paused = false;
 
-    PlayState State() const {
-        return !Playing ? PlayState::Stopped : Paused ? PlayState::Paused : PlayState::Playing;
-    }
-    // Time since the current song started, as frames of 1/44,100 s that the
-    // sound device has played: paused time does not count, nor does sound
-    // still waiting in the buffers. 0 when stopped. The elapsed time the
-    // player shows and the media-player interface's position both use it.
-    uint64_t ElapsedFrames() const {
-        if (!Playing || !WaveOut) return 0;
-        const uint64_t played = WaveOut->PlayedFrames();
-        return played > Run.HeardFrom ? played - Run.HeardFrom : 0;
-    }
-
-    // ---- Wave output cycle -------------------------------------------------------
+    // ---- Wave output cycle --------------------------------------------------
     // Opens the device, resets the engine, fills and queues both buffers.
     void PlayCurrent();
     // A buffer came back from the device: refill it and queue it again.
     void wmdone(WaveHeader* header);
     // Tears the device down; drops completion notices still queued.
     void StopPlaying();
-    // Chooses the process priority class; a refusal by the system is shown
-    // once per run (`PriorityRefusalText`), the player plays on as it was.
-    void SetPriority(int32_t priorityClass);
-    // The player's part of closing the window: stop, close the song file,
-    // normal priority.
-    void FormClose();
     // Fills `buffer` (the one of `header`) with the next BufferValues values:
     // straight from the session, or, when song lengths are followed, cut,
     // faded and continued with the next song.
     void FillNext(int16_t* buffer, const WaveHeader& header);
-
-    // ---- User-level actions -------------------------------------------------------
-    // Stops, opens the file by its extension, shows its texts, plays its first song.
-    void OpenAndPlay(const QString& fileName);
-    void Play();  // (re)starts the current song from its beginning
-    void Stop();  // the file stays open and the song selected
-    void Pause(); // pauses, or resumes a paused song
-    void Previous();
-    void Next();
-    // Plays song `index` of the open file (the song list's choice).
-    void PlaySongAt(int index);
-
-  signals:
-    // The three label texts of a newly opened file.
-    void LabelsChanged(const QString& author, const QString& misc, const QString& title);
-    // The title label alone: an AY song start names its song.
-    void TitleChanged(const QString& title);
-    void SongCountChanged(int count);   // shown as a number
-    void SongNumberChanged(int number); // 1-based, at each song start
-    void StateChanged(PlayState state);
-    // A file was opened and accepted (its folder is where the open dialog starts).
-    void FileOpened(const QString& fileName);
-
-  protected:
-    void customEvent(QEvent* event) override;
-
-  private:
-    bool PriorityRefusalShown = false;
-    // Shows a failed device call; false when, while the box was open, another
-    // action closed or replaced the device, which ends the caller's steps.
-    bool ReportWaveError(WaveResult code, const char* caption);
+    // A device call failed: its text, under the call's caption.
+    void ReportWaveError(WaveResult code, const char* caption);
+    void Fail(const QString& text, const QString& caption, MessageIcon icon);
     void CloseDevice(); // forgets the device after its close
     void SetPlaying(bool playing, bool paused);
+    void Announce(NowPlayingParts parts) { emit NowPlayingChanged(parts); }
+
     // Song lengths: with the settings' FollowSongLengths and a file that
     // gives the song a length, the song fades and ends at that length exactly
     // as zirrafon-render renders it, the next song of the file follows from
@@ -154,11 +192,14 @@ class Player : public QObject {
     std::unique_ptr<int16_t[]> Carry;
     // Names the song that starts within the buffer now playing.
     void AnnounceSong(int index);
+    // Shows song `index`'s number, and an AY song's name as the title.
+    void ShowSong(int index);
     // The bodies of the actions; SongIOError passes through them and is
     // reported once by the action the user started.
     void OpenAndPlayFile(const QString& fileName);
     void PlaySong();
     template <typename Body> void ReportingIOErrors(Body body);
+    bool PriorityRefusalShown = false;
 };
 
 // Song texts are bytes; each becomes one character.

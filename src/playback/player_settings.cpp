@@ -3,6 +3,9 @@
 
 #include "platform/settings.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <cerrno>
 #include <sys/resource.h>
 
@@ -104,7 +107,11 @@ void PlayerSettings::StopStoring() {
     emit RecentFilesChanged(RecentFiles);
 }
 
-void PlayerSettings::NoteRecentFile(const QString& path) {
+void PlayerSettings::NoteRecentFile(const QString& given) {
+    // One entry per file, however it was named ("a/./b.ay", "a/../a/b.ay", a link).
+    const QFileInfo file(given);
+    QString path = file.canonicalFilePath();
+    if (path.isEmpty()) path = QDir::cleanPath(file.absoluteFilePath());
     RecentFiles.removeAll(path);
     RecentFiles.prepend(path);
     while (RecentFiles.size() > RecentFileCount) RecentFiles.removeLast();

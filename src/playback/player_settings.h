@@ -100,7 +100,8 @@ class PlayerSettings : public QObject {
     // The stored settings were removed: the recent files are forgotten and
     // nothing is stored again in this run unless the switch is changed.
     void StopStoring();
-    // A file was opened: it goes to the top of the recent files.
+    // A file was opened: it goes to the top of the recent files, by its
+    // canonical absolute path.
     void NoteRecentFile(const QString& path);
     // A recent file that is gone leaves the list.
     void ForgetRecentFile(const QString& path);

@@ -42,7 +42,7 @@ bool SongExport::Start(const SongExportRequest& request) {
 void SongExport::Cancel() { CancelAsked = true; }
 
 void SongExport::Run(SongExportRequest request) {
-    QString error;
+    ExportResult result;
     try {
         const std::string songFile = QFile::encodeName(request.SongFile).toStdString();
         RenderJob job;
@@ -71,12 +71,13 @@ void SongExport::Run(SongExportRequest request) {
         if (CancelAsked) throw Cancelled{};
         out.Commit(); // only now does the file take the target's place
     } catch (const Cancelled&) {
-        error = QStringLiteral("cancelled");
+        result.How = ExportResult::Outcome::Cancelled;
     } catch (const std::exception& e) {
-        error = QString::fromLocal8Bit(e.what());
-        if (error.isEmpty()) error = QStringLiteral("the song could not be rendered");
+        result.How = ExportResult::Outcome::Failed;
+        result.Error = QString::fromLocal8Bit(e.what());
+        if (result.Error.isEmpty()) result.Error = QStringLiteral("the song could not be rendered");
     }
     Done = true;
     QMetaObject::invokeMethod(
-        this, [this, error] { emit Finished(error.isEmpty(), error); }, Qt::QueuedConnection);
+        this, [this, result] { emit Finished(result); }, Qt::QueuedConnection);
 }

@@ -7,7 +7,7 @@
 //
 //     SongExport job;
 //     connect(&job, &SongExport::Progress, bar, ...);   // frames done, frames in all
-//     connect(&job, &SongExport::Finished, ...);        // ok, or the reason
+//     connect(&job, &SongExport::Finished, ...);        // written, cancelled, or why not
 //     job.Start(request);                               // returns at once
 //     job.Cancel();                                     // the user changed their mind
 #pragma once
@@ -27,6 +27,14 @@ struct SongExportRequest {
     int ChipMode = 2; // as the player's settings have them
     int BeeperSetting = 16384;
     int Volume = 39;
+};
+
+// How an export ended.
+struct ExportResult {
+    enum class Outcome { Written, Cancelled, Failed };
+    Outcome How = Outcome::Written;
+    QString Error; // why it failed (Failed only)
+    bool operator==(const ExportResult&) const = default;
 };
 
 // The name an export suggests: STEM-NN.wav in the song file's folder (STEM:
@@ -51,8 +59,7 @@ class SongExport : public QObject {
   signals:
     // On the thread that started the export.
     void Progress(quint64 framesDone, quint64 framesInAll);
-    // `error` is empty when the file was written; "cancelled" when cancelled.
-    void Finished(bool ok, const QString& error);
+    void Finished(const ExportResult& result);
 
   private:
     void Run(SongExportRequest request);

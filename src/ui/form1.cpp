@@ -1,68 +1,58 @@
-// The main window `TForm1`: the player it owns and what the player's signals
-// show on the face (the skinned face, mouse, keys and drops are in
-// form1_face.cpp).
+// The main window `TForm1`: what the player reports, shown on the face, and
+// its failures as message boxes (the skinned face, mouse, keys and drops are
+// in form1_face.cpp).
 #include "ui/form1.h"
 
-#include "ui/form2.h"
+#include "platform/messages.h"
 
 #include <QCloseEvent>
 #include <QDir>
 
-TForm1::TForm1(WaveOutFactory waveOutFactory, QWidget* parent)
-    : QWidget(parent), Playback(std::make_unique<Player>(std::move(waveOutFactory))),
-      Settings(Playback->Settings) {
+TForm1::TForm1(Player& player, SongExport& exporter, QWidget* parent)
+    : QWidget(parent), Playback(player), Settings(player.Settings()), Export(exporter) {
     setWindowTitle(QString::fromLatin1(MainWindowCaption));
     setFixedSize(240, 152);
-    Playback->MessageOwner = this;
 
     // The open dialog starts in the user's home folder, later in the folder
     // of the last song file opened (never in the program's own folder, which
     // on an installed system holds no songs).
-    OpenDialog1.Title = QStringLiteral("Open and play file");
-    OpenDialog1.Filter =
+    OpenDialog.Title = QStringLiteral("Open and play file");
+    OpenDialog.Filter =
         QStringLiteral("All supported files|*.ay;*.aym|.AY files|*.ay|.AYM files|*.aym");
-    OpenDialog1.InitialDir = QDir::homePath();
+    OpenDialog.InitialDir = QDir::homePath();
 
-    connect(Playback.get(), &Player::FileOpened, this, [this](const QString& fileName) {
-        OpenDialog1.InitialDir = fileName.left(fileName.lastIndexOf(QLatin1Char('/')) + 1);
-    });
-    connect(Playback.get(), &Player::LabelsChanged, this,
-            [this](const QString& author, const QString& misc, const QString& title) {
-                AuthorLabelText = author;
-                MiscLabelText = misc;
-                TitleLabelText = title;
-                PaintLabels();
+    connect(&Playback, &Player::NowPlayingChanged, this, &TForm1::ShowNowPlaying);
+    connect(&Playback, &Player::Failed, this,
+            [this](const QString& text, const QString& caption, MessageIcon icon) {
+                ShowMessage(this, text, caption, icon);
             });
-    connect(Playback.get(), &Player::TitleChanged, this, [this](const QString& title) {
-        TitleLabelText = title;
-        PaintTitleLabel();
-    });
-    connect(Playback.get(), &Player::SongCountChanged, this, [this](int count) {
-        SongCountShown = count;
-        PrintNumber(2);
-    });
-    connect(Playback.get(), &Player::SongNumberChanged, this, [this](int number) {
-        SongNumberShown = number;
-        PrintNumber(1);
-    });
     connect(&Settings, &PlayerSettings::VolumeChanged, this, [this] { PaintVolumeBar(); });
 
     FormCreate();
 }
 
-TForm1::~TForm1() {
-    // The device must not outlive the buffers it refers to.
-    Playback.reset();
-    FormDestroy();
+TForm1::~TForm1() { FormDestroy(); }
+
+void TForm1::ShowNowPlaying(NowPlayingParts parts) {
+    if (parts & NowPlayingPart::File) {
+        const QString fileName = Playback.NowPlaying().FileName;
+        OpenDialog.InitialDir = fileName.left(fileName.lastIndexOf(QLatin1Char('/')) + 1);
+    }
+    if (parts & NowPlayingPart::Texts)
+        PaintLabels();
+    else if (parts & NowPlayingPart::Title)
+        PaintTitleLabel();
+    if (parts & NowPlayingPart::Count) PrintNumber(2);
+    if (parts & NowPlayingPart::Number) PrintNumber(1);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    FormClose();
+    Playback.FormClose();
     event->accept();
 }
 
 void TForm1::OpenButtonAction() {
-    if (OpenDialog1.Execute(this)) OpenAndPlay(OpenDialog1.FileName);
+    if (OpenDialog.Execute(this)) Playback.OpenAndPlay(OpenDialog.FileName);
 }
 
 bool TForm1::ChangeSkin(int mode, const QString& path) {
@@ -71,8 +61,4 @@ bool TForm1::ChangeSkin(int mode, const QString& path) {
     PrintNumber(2);
     repaint();
     return true;
-}
-
-void TForm1::ShowParameters() {
-    if (Form2) Form2->exec();
 }

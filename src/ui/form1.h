@@ -1,9 +1,10 @@
 // The main window, `TForm1`: the player's face.
 //
 // The player itself (engine, song file, buffers, wave device, actions) is a
-// `Player` (playback/player.h) that the window owns; the window maps mouse
-// presses and keys to its actions and shows what its signals report: the
-// three label texts, the song number and count.
+// `Player` (playback/player.h) that the program's composition root owns
+// (app/player_app.h); the window maps mouse presses and keys to its actions
+// and shows what it reports: the three label texts, the song number and
+// count, its failures as message boxes.
 //
 // The face is the skin (ui/skin.h): a borderless 240x152 window whose back
 // buffer `SkinBitmap` the zones paint into; mouse presses, drags and releases
@@ -39,7 +40,6 @@ class QKeyEvent;
 class QMouseEvent;
 class QPaintEvent;
 class QShowEvent;
-class TForm2; // the Parameters dialog (form2.h)
 
 // The main window's caption; it identifies the running player.
 inline constexpr const char* MainWindowCaption = "Zirrafon v1.0";
@@ -52,37 +52,72 @@ class TForm1 : public QWidget {
     Q_OBJECT
 
   public:
-    // `waveOutFactory` makes the wave device at each playback start (the real
-    // audio sink unless a test passes a fake).
-    explicit TForm1(WaveOutFactory waveOutFactory = CreateAudioSinkWaveOut,
-                    QWidget* parent = nullptr);
+    // Shows `player` and acts on it; exports go through `exporter`.
+    TForm1(Player& player, SongExport& exporter, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // The player: engine, song file, buffers, wave device, settings, actions.
-    std::unique_ptr<Player> Playback;
+    // Loads a skin (mode 0: the built-in one, 1: the BMP file at `path`);
+    // false, with nothing changed, when it cannot be read. The face installs
+    // one on its own skin; tests replace it.
+    std::function<bool(int mode, const QString& path)> SkinLoader;
+    // `SkinLoader`, and on success both numbers redrawn and the window repainted.
+    bool ChangeSkin(int mode, const QString& path);
+    // The skin: `SkinBitmap` (the back buffer), the font, digit and volume
+    // images and every zone.
+    std::unique_ptr<Skin> FaceSkin;
+    // Hands a press on the title zone to the window system, which then moves
+    // the window with the pointer (on Wayland only it can); false when the
+    // platform refuses (no window manager that offers it, the offscreen
+    // platform), and the title zone moves the window itself. Tests replace it.
+    std::function<bool()> SystemMove;
+    // The dialogs of the open button and of "Export song to WAV…".
+    FileOpenDialog OpenDialog;
+    FileOpenDialog ExportDialog;
+    // The song list menu as it would show now: the file's songs (number,
+    // name, m:ss where the file gives a length; the current one checked),
+    // "Follow song lengths", "Export song to WAV…", "Parameters…", "About"
+    // and the recent files. Its actions act through the player, as buttons
+    // and keys do.
+    std::unique_ptr<QMenu> BuildContextMenu();
+    // The window's tooltip: "m:ss / m:ss" (played / the song's length) or
+    // "m:ss" when the file gives no length; kept up to date while shown.
+    QString ElapsedText() const;
+
+  signals:
+    // The Parameters button, Ctrl+P or the menu: whoever owns the dialog shows it.
+    void ParametersAsked();
+
+  protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+  private:
+    Player& Playback;
     PlayerSettings& Settings; // the player's
+    SongExport& Export;
+    QPointer<QProgressDialog> ExportProgress;
 
-    // ---- What the face shows ---------------------------------------------------
-    QString AuthorLabelText; // the texts of the author, misc and title labels
-    QString MiscLabelText;
-    QString TitleLabelText;
-    int32_t SongNumberShown = 0; // 1-based number of the current song
-    int32_t SongCountShown = 0;
-    FileOpenDialog OpenDialog1;
+    TLabelZone* AuthorLabel = nullptr; // the zones of the face, owned by FaceSkin
+    TLabelZone* MiscLabel = nullptr;
+    TLabelZone* TitleLabel = nullptr;
+    TMoveZone* TitleZone = nullptr;  // drags the window
+    TMoveZone* VolumeZone = nullptr; // sets and drags the volume
+    QPoint LastPress;                // the last mouse press, for the double click
+    bool ParametersKeyDown = false;  // P is down, pressed under Ctrl alone
 
-    // ---- User-level playback actions (the player's) ---------------------------------
-    void OpenAndPlay(const QString& fileName) { Playback->OpenAndPlay(fileName); }
-    void OpenButtonAction();
-    void PlayButtonAction() { Playback->Play(); }
-    void StopButtonAction() { Playback->Stop(); }
-    void PauseButtonAction() { Playback->Pause(); }
-    void PrevButtonAction() { Playback->Previous(); }
-    void NextButtonAction() { Playback->Next(); }
-    void StopPlaying() { Playback->StopPlaying(); }
-    // Closing the window: the player stops, closes its file, normal priority.
-    void FormClose() { Playback->FormClose(); }
-
-    // ---- Face hooks ------------------------------------------------------------------
+    // ---- What the player tells the face ---------------------------------------------
+    void ShowNowPlaying(NowPlayingParts parts);
     // Shows the three label texts at once, each from its first character.
     void PaintLabels();
     // Shows the title label's text at once (an AY song start names its song).
@@ -92,21 +127,6 @@ class TForm1 : public QWidget {
     void PrintNumber(int which);
 
     // ---- The skinned face (form1_face.cpp) ----------------------------------------------
-    // The skin: `SkinBitmap` (the back buffer), the font, digit and volume
-    // images and every zone. Made by FormCreate, freed by FormDestroy.
-    std::unique_ptr<Skin> FaceSkin;
-    TLabelZone* AuthorLabel = nullptr; // the zones of the face, owned by FaceSkin
-    TLabelZone* MiscLabel = nullptr;
-    TLabelZone* TitleLabel = nullptr;
-    TMoveZone* TitleZone = nullptr;  // drags the window
-    TMoveZone* VolumeZone = nullptr; // sets and drags the volume
-    QPoint LastPress;                // the last mouse press, for the double click
-    // Hands a press on the title zone to the window system, which then moves
-    // the window with the pointer (on Wayland only it can); false when the
-    // platform refuses (no window manager that offers it, the offscreen
-    // platform), and the title zone moves the window itself. Tests replace it.
-    std::function<bool()> SystemMove;
-
     // Sound settings, skin and zones, volume 39, drops; called by the constructor.
     void FormCreate();
     // Frees the zones and images; called by the destructor.
@@ -126,66 +146,22 @@ class TForm1 : public QWidget {
     void DrawVolume();
     // Shows the volume bar only.
     void PaintVolumeBar();
+    void OpenButtonAction();
     // The About box.
     void ShowAbout();
     // Files dropped on the window: stops, then plays the first local file.
     void DropFiles(const QList<QUrl>& urls);
 
-    // ---- Start-up options and hand-over --------------------------------------------
-    // The Parameters dialog; set when it is made, right after this window.
-    QPointer<TForm2> Form2;
-    // Loads a skin (mode 0: the built-in one, 1: the BMP file at `path`);
-    // false, with nothing changed, when it cannot be read. The skinned face
-    // installs it; while it is empty no skin can be loaded.
-    std::function<bool(int mode, const QString& path)> SkinLoader;
-    // `SkinLoader`, and on success both numbers redrawn and the window repainted.
-    bool ChangeSkin(int mode, const QString& path);
-    // The batch messages of the start-up options and of later starts; the
-    // program entry installs the interpreter (app/argument_batches.h).
-    std::function<void(int wParam, int lParam)> ArgumentBatchHandler;
-    void CommandLineInterpreter(int wParam, int lParam) {
-        if (ArgumentBatchHandler) ArgumentBatchHandler(wParam, lParam);
-    }
-    // Shows the Parameters dialog modally.
-    void ShowParameters();
-
     // ---- The song list menu (right button, Menu key, Shift+F10) ---------------------
-    // The menu as it would show now: the file's songs (number, name, m:ss
-    // where the file gives a length; the current one checked), "Follow song
-    // lengths", "Export song to WAV…", "Parameters…", "About" and the recent
-    // files. Its actions act through the player, as buttons and keys do.
-    std::unique_ptr<QMenu> BuildContextMenu();
     void ShowContextMenu(const QPoint& globalPosition);
-    // A recent file: played like a dropped file; one that is gone leaves the
-    // list with a message naming it.
+    // A recent file: read while the song plays on, then played; one that is
+    // gone leaves the list with a message naming it.
     void OpenRecentFile(const QString& path);
     // Asks where to (a save dialog on STEM-NN.wav in the song's folder) and
     // renders the current song there on a worker thread with a progress
     // dialog that can cancel it.
     void ExportSong();
-    FileOpenDialog ExportDialog;
-    // The window's tooltip: "m:ss / m:ss" (played / the song's length) or
-    // "m:ss" when the file gives no length; kept up to date while shown.
-    QString ElapsedText() const;
-    SongExport Export;
-    QPointer<QProgressDialog> ExportProgress;
 
-  protected:
-    bool event(QEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void keyReleaseEvent(QKeyEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
-
-  private:
     QTimer* TooltipTimer = nullptr; // refreshes the tooltip while it shows
     QPoint TooltipAt;
     bool CentredOnce = false; // placed in the centre of the screen at the first show

@@ -45,6 +45,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <utility>
 
 // A static library's resources are registered by the code that uses them,
 // outside any namespace.
@@ -151,12 +152,12 @@ void TForm1::FormCreate() {
     actions.Close = [this] { close(); };
     actions.Minimize = [this] { showMinimized(); };
     actions.Open = [this] { OpenButtonAction(); };
-    actions.Play = [this] { PlayButtonAction(); };
-    actions.Stop = [this] { StopButtonAction(); };
-    actions.Pause = [this] { PauseButtonAction(); };
-    actions.Previous = [this] { PrevButtonAction(); };
-    actions.Next = [this] { NextButtonAction(); };
-    actions.Parameters = [this] { ShowParameters(); };
+    actions.Play = [this] { Playback.Play(); };
+    actions.Stop = [this] { Playback.Stop(); };
+    actions.Pause = [this] { Playback.Pause(); };
+    actions.Previous = [this] { Playback.Previous(); };
+    actions.Next = [this] { Playback.Next(); };
+    actions.Parameters = [this] { emit ParametersAsked(); };
     actions.About = [this] { ShowAbout(); };
     FaceSkin = std::make_unique<Skin>(std::move(actions), [this](const QRect& r) { update(r); });
     const auto addLabel = [this](const ZoneRect& r) {
@@ -220,9 +221,10 @@ void TForm1::paintEvent(QPaintEvent* /*event*/) {
 
 void TForm1::PaintLabels() {
     if (!FaceSkin) return;
-    AuthorLabel->SetText(LabelBytes(AuthorLabelText));
-    MiscLabel->SetText(LabelBytes(MiscLabelText));
-    TitleLabel->SetText(LabelBytes(TitleLabelText));
+    const NowPlayingInfo now = Playback.NowPlaying();
+    AuthorLabel->SetText(LabelBytes(now.Author));
+    MiscLabel->SetText(LabelBytes(now.Misc));
+    TitleLabel->SetText(LabelBytes(now.Title));
     AuthorLabel->Paint(true);
     MiscLabel->Paint(true);
     TitleLabel->Paint(true);
@@ -230,13 +232,14 @@ void TForm1::PaintLabels() {
 
 void TForm1::PaintTitleLabel() {
     if (!FaceSkin) return;
-    TitleLabel->SetText(LabelBytes(TitleLabelText));
+    TitleLabel->SetText(LabelBytes(Playback.NowPlaying().Title));
     TitleLabel->Paint(true);
 }
 
 void TForm1::PrintNumber(int which) {
     if (!FaceSkin) return;
-    const int32_t value = which == 1 ? SongNumberShown : SongCountShown;
+    const NowPlayingInfo now = Playback.NowPlaying();
+    const int32_t value = which == 1 ? now.Number : now.Count;
     QString text = QString::number(value);
     if (value < 100) text.prepend(QLatin1Char('0'));
     if (value < 10) text.prepend(QLatin1Char('0'));
@@ -412,22 +415,28 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
 
 void TForm1::FormKeyUp(int key, Qt::KeyboardModifiers modifiers) {
     const Qt::KeyboardModifiers held = modifiers & ShiftCtrlAlt;
+    // Ctrl+P counts however its keys come up: P pressed under Ctrl alone is
+    // enough, also when Ctrl is let go first.
+    if (key == Qt::Key_P && std::exchange(ParametersKeyDown, false) && !held) {
+        emit ParametersAsked();
+        return;
+    }
     if (held == Qt::ControlModifier) {
-        if (key == Qt::Key_P) ShowParameters();
+        if (key == Qt::Key_P) emit ParametersAsked();
         return;
     }
     if (held) return;
     const bool keypad = modifiers & Qt::KeypadModifier;
     if (key == Qt::Key_Z || (keypad && key == Qt::Key_4))
-        PrevButtonAction();
+        Playback.Previous();
     else if (key == Qt::Key_X || (keypad && key == Qt::Key_5))
-        PlayButtonAction();
+        Playback.Play();
     else if (key == Qt::Key_C || (keypad && key == Qt::Key_6))
-        NextButtonAction();
+        Playback.Next();
     else if (key == Qt::Key_V)
-        PauseButtonAction();
+        Playback.Pause();
     else if (key == Qt::Key_B)
-        StopButtonAction();
+        Playback.Stop();
     else if (key == Qt::Key_L || (keypad && key == Qt::Key_0))
         OpenButtonAction();
     else if (key == Qt::Key_F1)
@@ -442,6 +451,8 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
         ShowContextMenu(mapToGlobal(rect().center()));
         return;
     }
+    if (!event->isAutoRepeat() && KeyByPlace(*event) == Qt::Key_P)
+        ParametersKeyDown = held == Qt::ControlModifier;
     FormKeyDown(event->key(), event->modifiers());
 }
 
@@ -453,10 +464,10 @@ void TForm1::keyReleaseEvent(QKeyEvent* event) {
 // ---- Dropped files ----------------------------------------------------------------------------
 
 void TForm1::DropFiles(const QList<QUrl>& urls) {
-    StopPlaying();
+    Playback.Stop();
     for (const QUrl& url : urls)
         if (url.isLocalFile()) {
-            OpenAndPlay(url.toLocalFile());
+            Playback.OpenAndPlay(url.toLocalFile());
             return;
         }
 }

@@ -7,6 +7,7 @@
 #include "ui/form1.h"
 
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QHelpEvent>
 #include <QMenu>
@@ -23,20 +24,34 @@ QString MinutesAndSeconds(uint64_t frames) {
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
+// A recent file as the menu names it: the song title its file gives, then
+// the file's name; the name alone when the file gives none or cannot be read.
+QString RecentFileText(const QString& path) {
+    const QString name = QFileInfo(path).fileName();
+    QString title;
+    try {
+        title = SongText(OpenSongFile(QFile::encodeName(path).toStdString())->List.SongNameText)
+                    .trimmed();
+    } catch (const std::exception&) {
+    }
+    QString text = title.isEmpty() ? name : title + QStringLiteral(" — ") + name;
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&")); // not a shortcut mark
+}
+
 } // namespace
 
 std::unique_ptr<QMenu> TForm1::BuildContextMenu() {
     auto menu = std::make_unique<QMenu>(this);
-    const SongSession& session = Playback->Session;
-    const SongList& list = session.List;
-    if (list.FileOpen) {
-        for (int i = 0; i < list.SongCount; ++i) {
-            QString text = QStringLiteral("%1. %2").arg(i + 1).arg(SongText(session.SongTitle(i)));
-            if (const SongTiming t = session.FileTiming(i); t.Frames != 0)
-                text += QLatin1Char('\t') + MinutesAndSeconds(t.Frames);
-            QAction* song = menu->addAction(text, this, [this, i] { Playback->PlaySongAt(i); });
+    const NowPlayingInfo now = Playback.NowPlaying();
+    if (now.FileOpen) {
+        for (int i = 0; i < static_cast<int>(now.Songs.size()); ++i) {
+            const SongEntry& entry = now.Songs[static_cast<size_t>(i)];
+            QString text = QStringLiteral("%1. %2").arg(i + 1).arg(entry.Title);
+            if (entry.Length.Frames != 0)
+                text += QLatin1Char('\t') + MinutesAndSeconds(entry.Length.Frames);
+            QAction* song = menu->addAction(text, this, [this, i] { Playback.PlaySongAt(i); });
             song->setCheckable(true);
-            song->setChecked(i == list.CurrentSong);
+            song->setChecked(i == now.Song);
         }
         menu->addSeparator();
     }
@@ -47,15 +62,16 @@ std::unique_ptr<QMenu> TForm1::BuildContextMenu() {
             [this](bool on) { Settings.SetFollowSongLengths(on); });
     QAction* exportSong =
         menu->addAction(QStringLiteral("Export song to WAV…"), this, [this] { ExportSong(); });
-    exportSong->setEnabled(list.FileOpen && !Export.Running());
+    exportSong->setEnabled(now.FileOpen && !Export.Running());
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Parameters…"), this, [this] { ShowParameters(); });
+    menu->addAction(QStringLiteral("Parameters…"), this, [this] { emit ParametersAsked(); });
     menu->addAction(QStringLiteral("About"), this, [this] { ShowAbout(); });
     menu->addSeparator();
     QMenu* recent = menu->addMenu(QStringLiteral("Recent files"));
     recent->setEnabled(!Settings.RecentFiles.isEmpty());
     for (const QString& path : Settings.RecentFiles) {
-        QAction* file = recent->addAction(path, this, [this, path] { OpenRecentFile(path); });
+        QAction* file =
+            recent->addAction(RecentFileText(path), this, [this, path] { OpenRecentFile(path); });
         file->setToolTip(path);
     }
     return menu;
@@ -81,15 +97,15 @@ void TForm1::OpenRecentFile(const QString& path) {
                     QString::fromLatin1(ApplicationTitle), MessageIcon::Warning);
         return;
     }
-    DropFiles({QUrl::fromLocalFile(path)});
+    Playback.OpenAndPlayIfReadable(path);
 }
 
 void TForm1::ExportSong() {
-    const SongList& list = Playback->List;
-    if (!list.FileOpen || Export.Running()) return;
+    const NowPlayingInfo now = Playback.NowPlaying();
+    if (!now.FileOpen || Export.Running()) return;
     SongExportRequest request;
-    request.SongFile = Playback->FileName;
-    request.Song = list.CurrentSong;
+    request.SongFile = now.FileName;
+    request.Song = now.Song;
     request.ChipMode = Settings.ChipMode;
     request.BeeperSetting = Settings.BeeperSetting();
     request.Volume = Settings.Volume;
@@ -113,10 +129,10 @@ void TForm1::ExportSong() {
     });
     connect(
         &Export, &SongExport::Finished, this,
-        [this, progress = QPointer<QProgressDialog>(progress)](bool ok, const QString& error) {
+        [this, progress = QPointer<QProgressDialog>(progress)](const ExportResult& result) {
             if (progress) progress->close();
-            if (!ok && error != QLatin1String("cancelled"))
-                ShowMessage(this, QStringLiteral("The song could not be exported: ") + error,
+            if (result.How == ExportResult::Outcome::Failed)
+                ShowMessage(this, QStringLiteral("The song could not be exported: ") + result.Error,
                             QString::fromLatin1(ApplicationTitle), MessageIcon::Error);
         },
         Qt::SingleShotConnection);
@@ -125,11 +141,11 @@ void TForm1::ExportSong() {
 }
 
 QString TForm1::ElapsedText() const {
-    const QString played = MinutesAndSeconds(Playback->ElapsedFrames());
-    const SongList& list = Playback->List;
-    if (!list.FileOpen) return played;
-    const SongTiming t = Playback->Session.FileTiming(list.CurrentSong);
-    return t.Frames == 0 ? played : played + QStringLiteral(" / ") + MinutesAndSeconds(t.Frames);
+    const QString played = MinutesAndSeconds(Playback.Elapsed());
+    const NowPlayingInfo now = Playback.NowPlaying();
+    const SongEntry* song = now.Current();
+    if (song == nullptr || song->Length.Frames == 0) return played;
+    return played + QStringLiteral(" / ") + MinutesAndSeconds(song->Length.Frames);
 }
 
 bool TForm1::event(QEvent* event) {

@@ -3,7 +3,6 @@
 #include "ui/form2.h"
 
 #include "platform/messages.h"
-#include "ui/form1.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -30,8 +29,8 @@ template <typename Widget> Widget* Place(Widget* widget, int left, int top, int 
 
 } // namespace
 
-TForm2::TForm2(TForm1* form1)
-    : QDialog(form1), Form1(form1), Settings(form1->Settings),
+TForm2::TForm2(PlayerSettings& settings, SkinChanger changeSkin, QWidget* parent)
+    : QDialog(parent), Settings(settings), ChangeSkin(std::move(changeSkin)),
       Association(QCoreApplication::applicationFilePath().toStdString(),
                   [this](int code, const std::string& text) {
                       RegError(this, code, QString::fromStdString(text));
@@ -46,64 +45,80 @@ TForm2::TForm2(TForm1* form1)
     dialogFont.setPixelSize(10);
     setFont(dialogFont);
 
-    GroupBox1 = Place(new QGroupBox(QStringLiteral("Chip and channels"), this), 8, 0, 161, 49);
-    ComboBox1 = Place(new QComboBox(GroupBox1), 8, 16, 145, 21);
-    for (const char* entry : ChipModeEntries) ComboBox1->addItem(QLatin1String(entry));
-    ComboBox1->setEditable(false);
-    ComboBox1->setMaxVisibleItems(ChipModeCount);
+    ChipGroup = Place(new QGroupBox(QStringLiteral("Chip and channels"), this), 8, 0, 161, 49);
+    ChipList = Place(new QComboBox(ChipGroup), 8, 16, 145, 21);
+    for (const char* entry : ChipModeEntries) ChipList->addItem(QLatin1String(entry));
+    ChipList->setEditable(false);
+    ChipList->setMaxVisibleItems(ChipModeCount);
 
-    GroupBox2 =
+    BeeperGroup =
         Place(new QGroupBox(QStringLiteral("Beeper level (0 - 32768)"), this), 8, 56, 161, 49);
-    Edit1 = Place(new QLineEdit(GroupBox2), 8, 16, 145, 21);
+    BeeperLevelEdit = Place(new QLineEdit(BeeperGroup), 8, 16, 145, 21);
 
-    GroupBox4 = Place(new QGroupBox(QStringLiteral("Application priority"), this), 8, 112, 161, 41);
-    RadioButton1 = Place(new QRadioButton(QStringLiteral("Normal"), GroupBox4), 8, 16, 57, 17);
-    RadioButton2 = Place(new QRadioButton(QStringLiteral("High"), GroupBox4), 80, 16, 57, 17);
-    RadioButton1->setChecked(true);
+    PriorityGroup =
+        Place(new QGroupBox(QStringLiteral("Application priority"), this), 8, 112, 161, 41);
+    NormalPriorityButton =
+        Place(new QRadioButton(QStringLiteral("Normal"), PriorityGroup), 8, 16, 57, 17);
+    HighPriorityButton =
+        Place(new QRadioButton(QStringLiteral("High"), PriorityGroup), 80, 16, 57, 17);
+    NormalPriorityButton->setChecked(true);
 
-    GroupBox5 = Place(new QGroupBox(QStringLiteral("Skin bitmap"), this), 8, 160, 161, 73);
-    Edit2 = Place(new QLineEdit(GroupBox5), 8, 16, 145, 21);
-    Edit2->setReadOnly(true);
-    Edit2->setFocusPolicy(Qt::ClickFocus); // not a tab stop
-    Button5 = Place(new QPushButton(QStringLiteral("Load"), GroupBox5), 8, 48, 65, 17);
-    Button6 = Place(new QPushButton(QStringLiteral("Standard"), GroupBox5), 87, 48, 65, 17);
+    SkinGroup = Place(new QGroupBox(QStringLiteral("Skin bitmap"), this), 8, 160, 161, 73);
+    SkinFileEdit = Place(new QLineEdit(SkinGroup), 8, 16, 145, 21);
+    SkinFileEdit->setReadOnly(true);
+    SkinFileEdit->setFocusPolicy(Qt::ClickFocus); // not a tab stop
+    LoadSkinButton = Place(new QPushButton(QStringLiteral("Load"), SkinGroup), 8, 48, 65, 17);
+    StandardSkinButton =
+        Place(new QPushButton(QStringLiteral("Standard"), SkinGroup), 87, 48, 65, 17);
 
-    GroupBox3 = Place(new QGroupBox(QStringLiteral("System register"), this), 8, 240, 161, 81);
-    CheckBox1 = Place(new QCheckBox(QStringLiteral("AY"), GroupBox3), 8, 16, 41, 17);
-    CheckBox2 = Place(new QCheckBox(QStringLiteral("AYM"), GroupBox3), 80, 16, 41, 17);
-    Button3 = Place(new QPushButton(QStringLiteral("Save parameters"), GroupBox3), 8, 39, 145, 17);
-    Button4 =
-        Place(new QPushButton(QStringLiteral("Remove parameters"), GroupBox3), 8, 56, 145, 17);
+    AssociationGroup =
+        Place(new QGroupBox(QStringLiteral("System register"), this), 8, 240, 161, 81);
+    AyAssociationBox = Place(new QCheckBox(QStringLiteral("AY"), AssociationGroup), 8, 16, 41, 17);
+    AymAssociationBox =
+        Place(new QCheckBox(QStringLiteral("AYM"), AssociationGroup), 80, 16, 41, 17);
+    SaveParametersButton =
+        Place(new QPushButton(QStringLiteral("Save parameters"), AssociationGroup), 8, 39, 145, 17);
+    RemoveParametersButton = Place(
+        new QPushButton(QStringLiteral("Remove parameters"), AssociationGroup), 8, 56, 145, 17);
 
-    Button1 = Place(new QPushButton(QStringLiteral("Close"), this), 8, 328, 75, 25);
-    Button2 = Place(new QPushButton(QStringLiteral("Default"), this), 96, 328, 75, 25);
-    Button1->setDefault(true); // Enter closes; Esc closes as the dialog's cancel
+    CloseButton = Place(new QPushButton(QStringLiteral("Close"), this), 8, 328, 75, 25);
+    DefaultButton = Place(new QPushButton(QStringLiteral("Default"), this), 96, 328, 75, 25);
+    CloseButton->setDefault(true); // Enter closes; Esc closes as the dialog's cancel
 
     // Tab order: chip group, beeper group, "Close", "Default", system-register
     // group, priority group, skin group.
-    QWidget* const tabOrder[] = {ComboBox1,    Edit1,        Button1, Button2,
-                                 CheckBox1,    CheckBox2,    Button3, Button4,
-                                 RadioButton1, RadioButton2, Button5, Button6};
+    QWidget* const tabOrder[] = {ChipList,
+                                 BeeperLevelEdit,
+                                 CloseButton,
+                                 DefaultButton,
+                                 AyAssociationBox,
+                                 AymAssociationBox,
+                                 SaveParametersButton,
+                                 RemoveParametersButton,
+                                 NormalPriorityButton,
+                                 HighPriorityButton,
+                                 LoadSkinButton,
+                                 StandardSkinButton};
     for (size_t i = 0; i + 1 < std::size(tabOrder); ++i) setTabOrder(tabOrder[i], tabOrder[i + 1]);
 
     // Only what the user does runs a handler: the program sets the controls
     // without side effects (the start-up options, FormShow).
-    connect(ComboBox1, &QComboBox::activated, this, &TForm2::ComboBox1Change);
-    connect(Edit1, &QLineEdit::textEdited, this, &TForm2::Edit1Change);
-    connect(RadioButton1, &QRadioButton::clicked, this, &TForm2::RadioButton1Click);
-    connect(RadioButton2, &QRadioButton::clicked, this, &TForm2::RadioButton2Click);
-    connect(Button5, &QPushButton::clicked, this, &TForm2::Button5Click);
-    connect(Button6, &QPushButton::clicked, this, &TForm2::Button6Click);
-    connect(Button2, &QPushButton::clicked, this, &TForm2::Button2Click);
-    connect(Button3, &QPushButton::clicked, this, &TForm2::Button3Click);
-    connect(Button4, &QPushButton::clicked, this, &TForm2::Button4Click);
-    connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
-    connect(CheckBox1, &QCheckBox::clicked, this, &TForm2::CheckBox1Click);
-    connect(CheckBox2, &QCheckBox::clicked, this, &TForm2::CheckBox2Click);
+    connect(ChipList, &QComboBox::activated, this, &TForm2::ChipListChange);
+    connect(BeeperLevelEdit, &QLineEdit::textEdited, this, &TForm2::BeeperLevelEdited);
+    connect(NormalPriorityButton, &QRadioButton::clicked, this, &TForm2::NormalPriorityClick);
+    connect(HighPriorityButton, &QRadioButton::clicked, this, &TForm2::HighPriorityClick);
+    connect(LoadSkinButton, &QPushButton::clicked, this, &TForm2::LoadSkinClick);
+    connect(StandardSkinButton, &QPushButton::clicked, this, &TForm2::StandardSkinClick);
+    connect(DefaultButton, &QPushButton::clicked, this, &TForm2::DefaultClick);
+    connect(SaveParametersButton, &QPushButton::clicked, this, &TForm2::SaveParametersClick);
+    connect(RemoveParametersButton, &QPushButton::clicked, this, &TForm2::RemoveParametersClick);
+    connect(CloseButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(AyAssociationBox, &QCheckBox::clicked, this, &TForm2::AyAssociationClick);
+    connect(AymAssociationBox, &QCheckBox::clicked, this, &TForm2::AymAssociationClick);
 
-    OpenDialog1.Title = QStringLiteral("Choose skin bitmap");
-    OpenDialog1.Filter = QStringLiteral("Bitmap files (BMP)|*.bmp");
-    OpenDialog1.Chooser = [](const FileOpenDialog& d, QWidget* owner) {
+    SkinDialog.Title = QStringLiteral("Choose skin bitmap");
+    SkinDialog.Filter = QStringLiteral("Bitmap files (BMP)|*.bmp");
+    SkinDialog.Chooser = [](const FileOpenDialog& d, QWidget* owner) {
         QFileDialog dialog(owner, d.Title, d.InitialDir, QtFileDialogFilter(d.Filter));
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);
@@ -116,27 +131,28 @@ TForm2::TForm2(TForm1* form1)
     // The controls follow the settings whoever changes them (the start-up
     // options while the dialog is hidden, or the dialog itself).
     connect(&Settings, &PlayerSettings::ChipModeChanged, this,
-            [this](int mode) { ComboBox1->setCurrentIndex(mode); });
+            [this](int mode) { ChipList->setCurrentIndex(mode); });
     connect(&Settings, &PlayerSettings::BeeperSettingChanged, this, [this](int level) {
         // What the user typed stays as typed when it means this level.
         bool ok = false;
-        if (Edit1->text().toInt(&ok) != level || !ok) Edit1->setText(QString::number(level));
+        if (BeeperLevelEdit->text().toInt(&ok) != level || !ok)
+            BeeperLevelEdit->setText(QString::number(level));
     });
     // The priority buttons show the class in force: a refused "High" goes
     // back to the class the process still runs at.
     connect(&Settings, &PlayerSettings::PriorityInForceChanged, this, [this](int priorityClass) {
-        (priorityClass == HighPriorityClass ? RadioButton2 : RadioButton1)->setChecked(true);
+        (priorityClass == HighPriorityClass ? HighPriorityButton : NormalPriorityButton)
+            ->setChecked(true);
     });
     connect(&Settings, &PlayerSettings::SkinFileChanged, this,
-            [this](const QString& path) { Edit2->setText(path); });
+            [this](const QString& path) { SkinFileEdit->setText(path); });
 
-    if (Form1) Form1->Form2 = this;
     FormCreate();
 }
 
 TForm2::~TForm2() = default;
 
-void TForm2::FormCreate() { ComboBox1->setCurrentIndex(DefaultChipMode); }
+void TForm2::FormCreate() { ChipList->setCurrentIndex(DefaultChipMode); }
 
 void TForm2::showEvent(QShowEvent* event) {
     // Centred on the screen each time it is shown.
@@ -149,50 +165,50 @@ void TForm2::showEvent(QShowEvent* event) {
 }
 
 void TForm2::FormShow() {
-    Edit1->setText(QString::number(Settings.BeeperSetting()));
+    BeeperLevelEdit->setText(QString::number(Settings.BeeperSetting()));
     Association.RegPathOk = Association.CheckRegPath();
     AyAssociated = Association.CheckRegistration(".ay");
     AymAssociated = Association.CheckRegistration(".aym");
-    CheckBox1->setChecked(AyAssociated);
-    CheckBox2->setChecked(AymAssociated);
+    AyAssociationBox->setChecked(AyAssociated);
+    AymAssociationBox->setChecked(AymAssociated);
 }
 
-void TForm2::ComboBox1Change(int index) { Settings.SetChipMode(index); }
+void TForm2::ChipListChange(int index) { Settings.SetChipMode(index); }
 
-void TForm2::Edit1Change(const QString& text) {
+void TForm2::BeeperLevelEdited(const QString& text) {
     bool ok = false;
     const int level = text.toInt(&ok);
     if (!ok || level < 0 || level > 32768) return; // kept as typed, nothing changes
     Settings.SetBeeperSetting(level);
 }
 
-void TForm2::RadioButton1Click() { Form1->Playback->SetPriority(NormalPriorityClass); }
+void TForm2::NormalPriorityClick() { Settings.SetPriorityClass(NormalPriorityClass); }
 
-void TForm2::RadioButton2Click() { Form1->Playback->SetPriority(HighPriorityClass); }
+void TForm2::HighPriorityClick() { Settings.SetPriorityClass(HighPriorityClass); }
 
-void TForm2::Button5Click() {
+void TForm2::LoadSkinClick() {
     // The skin dialog starts where the skin in use lies, else at home.
-    OpenDialog1.InitialDir = Settings.SkinFile.isEmpty()
-                                 ? QDir::homePath()
-                                 : QFileInfo(Settings.SkinFile).absolutePath();
-    if (!OpenDialog1.Execute(this)) return;
-    const QString path = OpenDialog1.FileName;
-    if (Form1->ChangeSkin(1, path)) Settings.SetSkinFile(path);
+    SkinDialog.InitialDir = Settings.SkinFile.isEmpty()
+                                ? QDir::homePath()
+                                : QFileInfo(Settings.SkinFile).absolutePath();
+    if (!SkinDialog.Execute(this)) return;
+    const QString path = SkinDialog.FileName;
+    if (ChangeSkin && ChangeSkin(1, path)) Settings.SetSkinFile(path);
 }
 
-void TForm2::Button6Click() {
+void TForm2::StandardSkinClick() {
     if (Settings.SkinFile.isEmpty()) return; // the built-in skin is in use
-    if (Form1->ChangeSkin(0, QString())) Settings.SetSkinFile(QString());
+    if (ChangeSkin && ChangeSkin(0, QString())) Settings.SetSkinFile(QString());
 }
 
-void TForm2::Button2Click() {
-    Edit1->setText(QString::number(DefaultBeeperSetting));
+void TForm2::DefaultClick() {
+    BeeperLevelEdit->setText(QString::number(DefaultBeeperSetting));
     Settings.SetDefaultBeeper();
-    ComboBox1->setCurrentIndex(DefaultChipMode);
+    ChipList->setCurrentIndex(DefaultChipMode);
     Settings.SetChipMode(DefaultChipMode);
-    RadioButton1->setChecked(true);
-    RadioButton1Click();
-    Button6Click();
+    NormalPriorityButton->setChecked(true);
+    NormalPriorityClick();
+    StandardSkinClick();
 }
 
 SettingsStore TForm2::Store() {
@@ -201,7 +217,7 @@ SettingsStore TForm2::Store() {
 
 void TForm2::RemoveOldPaths() { Store().RemoveOldPaths(); }
 
-void TForm2::Button3Click() {
+void TForm2::SaveParametersClick() {
     RemoveOldPaths();
     const QString options = BuildStartupOptions(Settings.ChipMode, Settings.BeeperSetting(),
                                                 Settings.PriorityClass, Settings.SkinFile);
@@ -214,7 +230,7 @@ void TForm2::Button3Click() {
     store.WriteStartup(options);
 }
 
-void TForm2::Button4Click() {
+void TForm2::RemoveParametersClick() {
     SettingsStore store = Store();
     if (!store.RemoveOldPaths()) return;
     if (!store.RemoveSettings()) return;
@@ -224,8 +240,8 @@ void TForm2::Button4Click() {
     Association.UnRegisterFile(".aym");
     AyAssociated = false;
     AymAssociated = false;
-    CheckBox1->setChecked(false);
-    CheckBox2->setChecked(false);
+    AyAssociationBox->setChecked(false);
+    AymAssociationBox->setChecked(false);
 }
 
 void TForm2::AssociationClick(QCheckBox* box, bool& flag, const char* extension) {
@@ -240,9 +256,9 @@ void TForm2::AssociationClick(QCheckBox* box, bool& flag, const char* extension)
     }
 }
 
-void TForm2::CheckBox1Click() { AssociationClick(CheckBox1, AyAssociated, ".ay"); }
+void TForm2::AyAssociationClick() { AssociationClick(AyAssociationBox, AyAssociated, ".ay"); }
 
-void TForm2::CheckBox2Click() { AssociationClick(CheckBox2, AymAssociated, ".aym"); }
+void TForm2::AymAssociationClick() { AssociationClick(AymAssociationBox, AymAssociated, ".aym"); }
 
 void TForm2::RegError(QWidget* window, int code, const QString& systemText) {
     const QString text =

@@ -5,8 +5,8 @@
 // Every change takes effect at once; there is no Apply step. The dialog is
 // made hidden right after the main window and lives as long; the start-up
 // options set its controls while it is hidden, so that it always shows the
-// settings in force. Controls keep their numbered names and their places in
-// pixels, as the dialog has always been laid out.
+// settings in force. Controls keep their places in pixels, as the dialog has
+// always been laid out.
 //
 // Where it knowingly differs from the registry original:
 // - Saving the default settings deletes "Startup" without creating the
@@ -26,6 +26,7 @@
 #include <QDialog>
 #include <QString>
 #include <cstdint>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -34,40 +35,43 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QShowEvent;
-class TForm1;
 
 class TForm2 : public QDialog {
     Q_OBJECT
 
   public:
-    // Made hidden, owned by the main window, whose `Form2` it becomes.
-    explicit TForm2(TForm1* form1);
+    // Loads a skin (mode 0: the built-in one, 1: the BMP file at `path`) and
+    // shows it; false, with nothing changed, when it cannot be read.
+    using SkinChanger = std::function<bool(int mode, const QString& path)>;
+
+    // Made hidden, owned by `parent` (the main window).
+    TForm2(PlayerSettings& settings, SkinChanger changeSkin, QWidget* parent = nullptr);
     ~TForm2() override;
 
-    TForm1* Form1;
     PlayerSettings& Settings; // the player's, shared with the main window
+    SkinChanger ChangeSkin;
 
-    QGroupBox* GroupBox1; // "Chip and channels"
-    QComboBox* ComboBox1;
-    QGroupBox* GroupBox2; // "Beeper level (0 - 32768)"
-    QLineEdit* Edit1;
-    QGroupBox* GroupBox4; // "Application priority"
-    QRadioButton* RadioButton1;
-    QRadioButton* RadioButton2;
-    QGroupBox* GroupBox5; // "Skin bitmap"
-    QLineEdit* Edit2;     // the skin file; empty for the built-in skin
-    QPushButton* Button5;
-    QPushButton* Button6;
-    QGroupBox* GroupBox3; // "System register"
-    QCheckBox* CheckBox1;
-    QCheckBox* CheckBox2;
-    QPushButton* Button3;
-    QPushButton* Button4;
-    QPushButton* Button1; // "Close"
-    QPushButton* Button2; // "Default"
+    QGroupBox* ChipGroup; // "Chip and channels"
+    QComboBox* ChipList;
+    QGroupBox* BeeperGroup; // "Beeper level (0 - 32768)"
+    QLineEdit* BeeperLevelEdit;
+    QGroupBox* PriorityGroup; // "Application priority"
+    QRadioButton* NormalPriorityButton;
+    QRadioButton* HighPriorityButton;
+    QGroupBox* SkinGroup;    // "Skin bitmap"
+    QLineEdit* SkinFileEdit; // the skin file; empty for the built-in skin
+    QPushButton* LoadSkinButton;
+    QPushButton* StandardSkinButton;
+    QGroupBox* AssociationGroup; // "System register"
+    QCheckBox* AyAssociationBox;
+    QCheckBox* AymAssociationBox;
+    QPushButton* SaveParametersButton;
+    QPushButton* RemoveParametersButton;
+    QPushButton* CloseButton;   // "Close"
+    QPushButton* DefaultButton; // "Default"
 
     // The skin file dialog of "Load".
-    FileOpenDialog OpenDialog1;
+    FileOpenDialog SkinDialog;
     static constexpr const char* SkinDefaultSuffix = "bmp";
 
     // The association of ".ay" and ".aym" (holds `RegPathOk`).
@@ -78,18 +82,18 @@ class TForm2 : public QDialog {
     // ---- Handlers ----------------------------------------------------------
     void FormCreate();
     void FormShow();
-    void ComboBox1Change(int index);
-    void Edit1Change(const QString& text);
-    void RadioButton1Click();
-    void RadioButton2Click();
-    void Button5Click(); // "Load"
-    void Button6Click(); // "Standard"
-    void Button2Click(); // "Default"
-    void Button3Click(); // "Save parameters"
+    void ChipListChange(int index);
+    void BeeperLevelEdited(const QString& text);
+    void NormalPriorityClick();
+    void HighPriorityClick();
+    void LoadSkinClick();       // "Load"
+    void StandardSkinClick();   // "Standard"
+    void DefaultClick();        // "Default"
+    void SaveParametersClick(); // "Save parameters"
     void RemoveOldPaths();
-    void Button4Click(); // "Remove parameters"
-    void CheckBox1Click();
-    void CheckBox2Click();
+    void RemoveParametersClick(); // "Remove parameters"
+    void AyAssociationClick();
+    void AymAssociationClick();
 
     // Shows a settings or association error: the system's text (`systemText`,
     // or the text for `code` when it is empty) in a box owned by `window`

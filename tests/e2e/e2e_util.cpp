@@ -55,7 +55,8 @@ Recording::~Recording() {
     if (parec_.state() != QProcess::NotRunning) Stop();
 }
 
-bool Recording::Start(std::string& error) {
+bool Recording::Start(std::string& error, const QProcessEnvironment& environment,
+                      const QString& sink) {
     QTemporaryFile tmp(QDir::tempPath() + QStringLiteral("/zirrafon-e2e-rec-XXXXXX.raw"));
     tmp.setAutoRemove(false);
     if (!tmp.open()) {
@@ -65,11 +66,12 @@ bool Recording::Start(std::string& error) {
     file_ = QFileInfo(tmp).absoluteFilePath();
     tmp.close();
     parec_.setStandardOutputFile(file_);
+    parec_.setProcessEnvironment(environment);
     parec_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     parec_.start(QStringLiteral("parec"),
-                 {QStringLiteral("--device=%1.monitor").arg(BedSink()),
-                  QStringLiteral("--format=s16le"), QStringLiteral("--rate=44100"),
-                  QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=20")});
+                 {QStringLiteral("--device=%1.monitor").arg(sink), QStringLiteral("--format=s16le"),
+                  QStringLiteral("--rate=44100"), QStringLiteral("--channels=2"),
+                  QStringLiteral("--latency-msec=20")});
     if (!parec_.waitForStarted(5000)) {
         error = "parec did not start";
         return false;
@@ -79,7 +81,7 @@ bool Recording::Start(std::string& error) {
     t.start();
     while (QFileInfo(file_).size() < 8820) {
         if (t.elapsed() > 5000 || parec_.state() == QProcess::NotRunning) {
-            error = "parec records nothing from " + BedSink().toStdString() + ".monitor";
+            error = "parec records nothing from " + sink.toStdString() + ".monitor";
             return false;
         }
         QCoreApplication::processEvents();
@@ -163,6 +165,10 @@ QProcessEnvironment PrivateSoundServer::Environment() const {
     env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), dir_ + QStringLiteral("/pulse"));
     env.insert(QStringLiteral("PULSE_STATE_PATH"), dir_ + QStringLiteral("/state"));
     env.insert(QStringLiteral("PULSE_SERVER"), server_);
+    // No session bus at all: this server must not meet the bed's sound server
+    // (or the user's) on a bus, where the second to come is refused.
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+               QStringLiteral("unix:path=") + dir_ + QStringLiteral("/no-bus"));
     return env;
 }
 
@@ -170,7 +176,7 @@ bool PrivateSoundServer::Start(std::string& error) {
     const QString base =
         QDir::tempPath() +
         QStringLiteral("/zirrafon-e2e-server-%1").arg(QCoreApplication::applicationPid());
-    QDir(base).removeRecursively();
+    QDir(base + QStringLiteral("/pulse")).removeRecursively();
     for (const char* sub : {"xdg", "pulse", "state"}) {
         if (!QDir().mkpath(base + QLatin1Char('/') + QLatin1String(sub))) {
             error = "cannot make " + base.toStdString();
@@ -191,8 +197,9 @@ bool PrivateSoundServer::Start(std::string& error) {
                   QStringLiteral("--load=module-native-protocol-unix socket=%1/pulse/native "
                                  "auth-anonymous=1")
                       .arg(base),
-                  QStringLiteral("--load=module-null-sink sink_name=zirrafon_private "
-                                 "format=s16le rate=44100 channels=2 norewinds=1")});
+                  QStringLiteral("--load=module-null-sink sink_name=%1 "
+                                 "format=s16le rate=44100 channels=2 norewinds=1")
+                      .arg(QLatin1String(Sink))});
     if (!daemon.waitForFinished(10000) || daemon.exitCode() != 0) {
         error = "pulseaudio did not start: " + daemon.readAll().toStdString();
         return false;
@@ -204,7 +211,15 @@ bool PrivateSoundServer::Start(std::string& error) {
         QProcess info;
         info.setProcessEnvironment(Environment());
         info.start(QStringLiteral("pactl"), {QStringLiteral("info")});
-        if (info.waitForFinished(5000) && info.exitCode() == 0) return true;
+        if (info.waitForFinished(5000) && info.exitCode() == 0) {
+            keepAlive_.setProcessEnvironment(Environment());
+            keepAlive_.setStandardInputFile(QStringLiteral("/dev/zero"));
+            keepAlive_.start(QStringLiteral("pacat"),
+                             {QStringLiteral("--playback"), QStringLiteral("--device=%1").arg(Sink),
+                              QStringLiteral("--format=s16le"), QStringLiteral("--rate=44100"),
+                              QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=20")});
+            return keepAlive_.waitForStarted(5000);
+        }
         QThread::msleep(100);
     }
     error = "the private sound server does not answer";
@@ -214,6 +229,8 @@ bool PrivateSoundServer::Start(std::string& error) {
 void PrivateSoundServer::Kill() {
     if (!running_) return;
     running_ = false;
+    keepAlive_.kill();
+    keepAlive_.waitForFinished(2000);
     QProcess kill;
     kill.setProcessEnvironment(Environment());
     kill.start(QStringLiteral("pulseaudio"), {QStringLiteral("--kill")});

@@ -19,11 +19,12 @@ constexpr int ValuesPerSecond = 2 * Rate;
 
 // The sink the bed records from, or empty when the bed is not there.
 QString BedSink();
-// Skips the calling test when the bed's environment is missing.
+// Fails the calling test when the bed's environment is missing: a test that
+// cannot get its bed has not shown anything.
 #define E2E_REQUIRE_BED()                                                                          \
     do {                                                                                           \
         if (::e2e::BedSink().isEmpty())                                                            \
-            GTEST_SKIP() << "the end-to-end bed is not running (source scripts/e2e-bed)";          \
+            GTEST_FAIL() << "the end-to-end bed is not running (source scripts/e2e-bed)";          \
     } while (0)
 
 QString DemoFile(const char* name); // assets/demo/NAME
@@ -50,8 +51,11 @@ class Recording {
   public:
     Recording();
     ~Recording();
-    // Starts parec and waits until the monitor delivers data.
-    bool Start(std::string& error);
+    // Starts parec on `sink` of the server `environment` reaches (the bed's
+    // by default) and waits until the monitor delivers data.
+    bool Start(std::string& error,
+               const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+               const QString& sink = BedSink());
     // Stops parec and returns the 16-bit values recorded.
     std::vector<int16_t> Stop();
 
@@ -76,10 +80,13 @@ std::string CompareAligned(const std::vector<int16_t>& recorded,
                            const std::vector<int16_t>& rendered, size_t count,
                            bool allowGap = false, size_t* gapValues = nullptr);
 
-// A second, short-lived sound server with one null sink, for tests that must
-// take a server away (the bed's own server stays for the other tests).
+// A second, short-lived sound server with one null sink (`Sink`, kept busy by
+// a silent stream as the bed's is), for tests that must take a server away
+// (the bed's own server stays for the other tests). Started again after a
+// kill, it listens on the same socket, as a restarted server does.
 class PrivateSoundServer {
   public:
+    static constexpr const char* Sink = "zirrafon_private";
     ~PrivateSoundServer();
     bool Start(std::string& error);
     void Kill();
@@ -90,6 +97,7 @@ class PrivateSoundServer {
     QString dir_;
     QString server_;
     bool running_ = false;
+    QProcess keepAlive_;
 };
 
 // Registers the tests that run only in a child process started by another test.

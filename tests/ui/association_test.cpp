@@ -453,7 +453,8 @@ TEST(InstalledPackage, EveryClickLeavesTheDesktopAnsweringAsTheBoxesShow) {
     const struct {
         QCheckBox* Box;
         const char* Mime;
-    } boxes[] = {{dialog.CheckBox1, "audio/x-zxay"}, {dialog.CheckBox2, "audio/x-aym"}};
+    } boxes[] = {{dialog.AyAssociationBox, "audio/x-zxay"},
+                 {dialog.AymAssociationBox, "audio/x-aym"}};
     const auto agree = [&] {
         for (const auto& b : boxes) {
             const std::string want = b.Box->isChecked() ? "zirrafon.desktop" : "not zirrafon";
@@ -463,10 +464,12 @@ TEST(InstalledPackage, EveryClickLeavesTheDesktopAnsweringAsTheBoxesShow) {
             EXPECT_EQ(seen(GioDefault(b.Mime)), want) << "gio mime " << b.Mime;
             EXPECT_EQ(seen(XdgDefault(b.Mime)), want) << "xdg-mime query default " << b.Mime;
         }
-        const bool ay = dialog.CheckBox1->isChecked(), aym = dialog.CheckBox2->isChecked();
+        const bool ay = dialog.AyAssociationBox->isChecked(),
+                   aym = dialog.AymAssociationBox->isChecked();
         EXPECT_TRUE(Eventually([&] {
             dialog.FormShow();
-            return dialog.CheckBox1->isChecked() == ay && dialog.CheckBox2->isChecked() == aym;
+            return dialog.AyAssociationBox->isChecked() == ay &&
+                   dialog.AymAssociationBox->isChecked() == aym;
         })) << "shown again";
     };
 
@@ -474,17 +477,18 @@ TEST(InstalledPackage, EveryClickLeavesTheDesktopAnsweringAsTheBoxesShow) {
     // comes before it for .aym files.
     ASSERT_TRUE(Eventually([&] {
         dialog.FormShow();
-        return dialog.Association.RegPathOk && dialog.CheckBox2->isChecked();
+        return dialog.Association.RegPathOk && dialog.AymAssociationBox->isChecked();
     }));
-    EXPECT_FALSE(dialog.CheckBox1->isChecked());
+    EXPECT_FALSE(dialog.AyAssociationBox->isChecked());
     agree();
     const struct {
         QCheckBox* Box;
         const char* Step;
-    } clicks[] = {{dialog.CheckBox2, "AYM cleared"}, {dialog.CheckBox1, "AY ticked"},
-                  {dialog.CheckBox2, "AYM ticked"},  {dialog.CheckBox1, "AY cleared"},
-                  {dialog.CheckBox2, "AYM cleared"}, {dialog.CheckBox1, "AY ticked"},
-                  {dialog.CheckBox1, "AY cleared"}};
+    } clicks[] = {
+        {dialog.AymAssociationBox, "AYM cleared"}, {dialog.AyAssociationBox, "AY ticked"},
+        {dialog.AymAssociationBox, "AYM ticked"},  {dialog.AyAssociationBox, "AY cleared"},
+        {dialog.AymAssociationBox, "AYM cleared"}, {dialog.AyAssociationBox, "AY ticked"},
+        {dialog.AyAssociationBox, "AY cleared"}};
     for (const auto& click : clicks) {
         SCOPED_TRACE(click.Step);
         QTest::mouseClick(click.Box, Qt::LeftButton);

@@ -2,6 +2,7 @@
 // (the skin, the labels, the numbers, the volume bar) compared with the pixels
 // of the skin bitmap itself, and how mouse presses, drags, double clicks, keys
 // and dropped files reach the zones and the actions.
+#include "../songs/song_files.h"
 #include "fake_wave_out.h"
 #include "platform/messages.h"
 #include "player_bed.h"
@@ -126,11 +127,15 @@ class MainWindow : public ::testing::Test {
   protected:
     void SetUp() override {
         messages.Install();
-        form = std::make_unique<TForm1>(driver.Factory());
-        driver.Watch(*form->Playback);
+        player = std::make_unique<Player>(driver.Factory());
+        form = std::make_unique<TForm1>(*player, exporter);
         form->show();
     }
-    void TearDown() override { form.reset(); }
+    void TearDown() override {
+        form.reset();
+        player.reset();
+    }
+    bool Playing() const { return player->State() != PlayState::Stopped; }
 
     QImage Screen() const { return form->grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
@@ -164,15 +169,17 @@ class MainWindow : public ::testing::Test {
     }
     // Plays the demo and stops it again, with the call log emptied.
     void OpenDemoStopped() {
-        form->OpenAndPlay(DemoFile("demo.ay"));
-        ASSERT_TRUE(form->Playback->Playing);
-        form->StopButtonAction();
+        player->OpenAndPlay(DemoFile("demo.ay"));
+        ASSERT_TRUE(Playing());
+        player->Stop();
         driver.Calls.clear();
     }
 
     const QImage raw = RawSkin();
     FakeWaveOutDriver driver;
     MessageRecorder messages;
+    std::unique_ptr<Player> player;
+    SongExport exporter;
     std::unique_ptr<TForm1> form;
 };
 
@@ -187,9 +194,9 @@ TEST_F(MainWindow, IsABorderlessFixedSkinCentredOnTheScreen) {
     const QRect screen = form->screen()->geometry();
     EXPECT_EQ(form->pos(), QPoint(screen.left() + (screen.width() - 240) / 2,
                                   screen.top() + (screen.height() - 152) / 2));
-    EXPECT_EQ(form->Settings.Volume, 39);
-    EXPECT_EQ(form->Playback->Engine.Chip.Mix.BeeperAmplitude, -16384);
-    EXPECT_EQ(form->Settings.PriorityClass, 32);
+    EXPECT_EQ(player->Settings().Volume, 39);
+    EXPECT_EQ(player->Engine().Chip.Mix.BeeperAmplitude, -16384);
+    EXPECT_EQ(player->Settings().PriorityClass, 32);
 
     // Everything but the three (empty) labels is the skin's face; an empty
     // label is its background colour from the first to the last column.
@@ -206,25 +213,25 @@ TEST_F(MainWindow, IsABorderlessFixedSkinCentredOnTheScreen) {
 }
 
 TEST_F(MainWindow, ShowsTheTextsAndNumbersOfTheOpenedFile) {
-    form->OpenAndPlay(DemoFile("demo.ay"));
-    ASSERT_TRUE(form->Playback->Playing);
-    const std::string author = form->AuthorLabelText.toStdString();
-    const std::string misc = form->MiscLabelText.toStdString();
+    player->OpenAndPlay(DemoFile("demo.ay"));
+    ASSERT_TRUE(Playing());
+    const std::string author = player->NowPlaying().Author.toStdString();
+    const std::string misc = player->NowPlaying().Misc.toStdString();
     ASSERT_FALSE(author.empty());
     ASSERT_GT(misc.size(), 24u) << "the misc text must be long enough to scroll";
     QImage shown = Screen();
     EXPECT_TRUE(SamePixels(Region(shown, 48, 32, 184, 16), ExpectedLabel(raw, author)));
     EXPECT_TRUE(SamePixels(Region(shown, 48, 56, 184, 16), ExpectedLabel(raw, misc)));
     EXPECT_TRUE(SamePixels(Region(shown, 48, 80, 184, 16),
-                           ExpectedLabel(raw, form->Playback->List.SongNames[0])));
+                           ExpectedLabel(raw, player->NowPlaying().Songs[0].Title.toStdString())));
     EXPECT_TRUE(SamePixels(Region(shown, 48, 104, 24, 16), ExpectedDigits(raw, "001")));
     EXPECT_TRUE(SamePixels(Region(shown, 96, 104, 24, 16), ExpectedDigits(raw, "003")));
 
     // The next song names itself; the author and misc labels stay.
-    form->NextButtonAction();
+    player->Next();
     shown = Screen();
     EXPECT_TRUE(SamePixels(Region(shown, 48, 80, 184, 16),
-                           ExpectedLabel(raw, form->Playback->List.SongNames[1])));
+                           ExpectedLabel(raw, player->NowPlaying().Songs[1].Title.toStdString())));
     EXPECT_TRUE(SamePixels(Region(shown, 48, 104, 24, 16), ExpectedDigits(raw, "002")));
     EXPECT_TRUE(SamePixels(Region(shown, 48, 32, 184, 16), ExpectedLabel(raw, author)));
 
@@ -241,28 +248,35 @@ TEST_F(MainWindow, ShowsTheTextsAndNumbersOfTheOpenedFile) {
     EXPECT_TRUE(SamePixels(Region(shown, 48, 32, 184, 16), ExpectedLabel(raw, author)));
 
     // Opening again shows every label from its first character.
-    form->OpenAndPlay(DemoFile("demo.ay"));
+    player->OpenAndPlay(DemoFile("demo.ay"));
     EXPECT_TRUE(SamePixels(Region(Screen(), 48, 56, 184, 16), ExpectedLabel(raw, misc)));
 }
 
-TEST_F(MainWindow, PrintNumberDrawsThreeDigitsFromTheSkin) {
+TEST_F(MainWindow, SongNumberAndCountAreThreeDigitsFromTheSkin) {
     const struct {
-        int which, value;
-        const char* digits;
-    } cases[] = {{1, 5, "005"}, {2, 0, "000"}, {1, 42, "042"}, {2, 256, "256"}, {1, 100, "100"}};
+        int count, first;
+        const char *number, *countDigits;
+    } cases[] = {{5, 4, "005", "005"}, {256, 41, "042", "256"}, {100, 99, "100", "100"}};
+    QTemporaryDir dir;
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.digits);
-        (c.which == 1 ? form->SongNumberShown : form->SongCountShown) = c.value;
-        form->PrintNumber(c.which);
-        EXPECT_TRUE(
-            SamePixels(Region(Screen(), 48 * c.which, 104, 24, 16), ExpectedDigits(raw, c.digits)));
+        SCOPED_TRACE(c.number);
+        const QString path = dir.filePath(QStringLiteral("n%1.ay").arg(c.count));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        const std::vector<uint8_t> bytes = BuildToneAY(c.count, c.first);
+        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+        f.close();
+        player->OpenAndPlay(path);
+        const QImage shown = Screen();
+        EXPECT_TRUE(SamePixels(Region(shown, 48, 104, 24, 16), ExpectedDigits(raw, c.number)));
+        EXPECT_TRUE(SamePixels(Region(shown, 96, 104, 24, 16), ExpectedDigits(raw, c.countDigits)));
     }
 }
 
 // ---- Mouse ----------------------------------------------------------------------------------
 
 TEST_F(MainWindow, ButtonsWinOverTheTitleBarAndCloseOnlyWhenReleasedInside) {
-    form->OpenAndPlay(DemoFile("demo.ay"));
+    player->OpenAndPlay(DemoFile("demo.ay"));
     const QPoint start = form->pos();
 
     // A press on the close button, dragged out over the title bar: the window
@@ -273,13 +287,13 @@ TEST_F(MainWindow, ButtonsWinOverTheTitleBarAndCloseOnlyWhenReleasedInside) {
     Release({60, 40});
     EXPECT_EQ(form->pos(), start);
     EXPECT_TRUE(form->isVisible());
-    EXPECT_TRUE(form->Playback->Playing);
+    EXPECT_TRUE(Playing());
 
     // Released inside: the window closes, which stops and closes the file.
     Click(ClosePoint);
     EXPECT_FALSE(form->isVisible());
-    EXPECT_FALSE(form->Playback->Playing);
-    EXPECT_FALSE(form->Playback->List.FileOpen);
+    EXPECT_FALSE(Playing());
+    EXPECT_FALSE(player->NowPlaying().FileOpen);
 }
 
 TEST_F(MainWindow, TheTitleBarDragsTheWindowWithThePointer) {
@@ -336,11 +350,11 @@ TEST_F(MainWindow, APressDraggedOutOfAButtonAndReleasedDoesNothing) {
     EXPECT_TRUE(SamePixels(look(), normal));
     Release({59, 143});
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_FALSE(form->Playback->Playing);
+    EXPECT_FALSE(Playing());
     EXPECT_TRUE(SamePixels(look(), normal));
 
     Click(PlayPoint);
-    EXPECT_TRUE(form->Playback->Playing);
+    EXPECT_TRUE(Playing());
     EXPECT_TRUE(SamePixels(look(), normal));
 }
 
@@ -369,7 +383,7 @@ TEST_F(MainWindow, ModifiedAndOtherButtonPressesDoNothing) {
     Move({150, 20});
     Release({150, 20});
     EXPECT_EQ(AboutBoxes(), 0);
-    EXPECT_EQ(form->Settings.Volume, 39);
+    EXPECT_EQ(player->Settings().Volume, 39);
     EXPECT_EQ(form->pos(), start);
 }
 
@@ -394,23 +408,23 @@ TEST_F(MainWindow, MinimizeAndAboutButtons) {
 // ---- Volume ------------------------------------------------------------------------------------
 
 // The volume tables the sound uses for `mode` at `volume`.
-::testing::AssertionResult SoundAtVolume(const TForm1& form, int mode, int volume) {
+::testing::AssertionResult SoundAtVolume(const Player& player, int mode, int volume) {
     auto reference = std::make_unique<SoundEngine>();
     SetChipAndChannels(reference->Chip, mode, volume, VolumeSteps);
-    if (std::memcmp(reference->Chip.Mix.VolumeTable, form.Playback->Engine.Chip.Mix.VolumeTable,
+    if (std::memcmp(reference->Chip.Mix.VolumeTable, player.Engine().Chip.Mix.VolumeTable,
                     sizeof reference->Chip.Mix.VolumeTable) != 0)
         return ::testing::AssertionFailure()
                << "the volume tables are not those of volume " << volume;
-    if (reference->Chip.Mix.BeeperAmplitude != form.Playback->Engine.Chip.Mix.BeeperAmplitude)
+    if (reference->Chip.Mix.BeeperAmplitude != player.Engine().Chip.Mix.BeeperAmplitude)
         return ::testing::AssertionFailure() << "the beeper level is not that of volume " << volume;
     return ::testing::AssertionSuccess();
 }
 
 TEST_F(MainWindow, AClickInTheVolumeBarSetsTheVolumeAndADragFollowsIt) {
-    form->Settings.ChipMode = 5; // the sound follows the chip mode in force
+    player->Settings().ChipMode = 5; // the sound follows the chip mode in force
     Click({224, 142});
-    EXPECT_EQ(form->Settings.Volume, 1);
-    EXPECT_TRUE(SoundAtVolume(*form, 5, 1));
+    EXPECT_EQ(player->Settings().Volume, 1);
+    EXPECT_TRUE(SoundAtVolume(*player, 5, 1));
     // One lit row at the bottom, the bar's background colour above it.
     const QImage shown = Screen();
     EXPECT_TRUE(SamePixels(Region(shown, 217, 142, 14, 1), Region(raw, 217, 142, 14, 1)));
@@ -419,24 +433,24 @@ TEST_F(MainWindow, AClickInTheVolumeBarSetsTheVolumeAndADragFollowsIt) {
     EXPECT_TRUE(SamePixels(Region(shown, 217, 104, 14, 38), unlit));
 
     Click({224, 104});
-    EXPECT_EQ(form->Settings.Volume, 39);
+    EXPECT_EQ(player->Settings().Volume, 39);
     EXPECT_TRUE(SamePixels(Region(Screen(), 217, 104, 14, 39), Region(raw, 217, 104, 14, 39)));
 
     Press({224, 120});
-    EXPECT_EQ(form->Settings.Volume, 23);
+    EXPECT_EQ(player->Settings().Volume, 23);
     Move({224, 110});
-    EXPECT_EQ(form->Settings.Volume, 33);
+    EXPECT_EQ(player->Settings().Volume, 33);
     Move({224, 0}); // far above: stops at 39
-    EXPECT_EQ(form->Settings.Volume, 39);
+    EXPECT_EQ(player->Settings().Volume, 39);
     Move({224, 300}); // far below: stops at 0
-    EXPECT_EQ(form->Settings.Volume, 0);
-    EXPECT_TRUE(SoundAtVolume(*form, 5, 0));
+    EXPECT_EQ(player->Settings().Volume, 0);
+    EXPECT_TRUE(SoundAtVolume(*player, 5, 0));
     Move({224, 140});
-    EXPECT_EQ(form->Settings.Volume, 3);
+    EXPECT_EQ(player->Settings().Volume, 3);
     Release({224, 140});
     Move({224, 104});
-    EXPECT_EQ(form->Settings.Volume, 3);
-    EXPECT_TRUE(SoundAtVolume(*form, 5, 3));
+    EXPECT_EQ(player->Settings().Volume, 3);
+    EXPECT_TRUE(SoundAtVolume(*player, 5, 3));
 }
 
 // ---- Keys --------------------------------------------------------------------------------------
@@ -446,75 +460,75 @@ TEST_F(MainWindow, VolumeKeysActOnEveryPressIncludingAutoRepeat) {
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier, true);
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier, true);
     SendKey(form.get(), QEvent::KeyRelease, Qt::Key_Down);
-    EXPECT_EQ(form->Settings.Volume, 36);
-    EXPECT_TRUE(SoundAtVolume(*form, 2, 36));
+    EXPECT_EQ(player->Settings().Volume, 36);
+    EXPECT_TRUE(SoundAtVolume(*player, 2, 36));
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_2, Qt::KeypadModifier);
-    EXPECT_EQ(form->Settings.Volume, 35);
+    EXPECT_EQ(player->Settings().Volume, 35);
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_8, Qt::KeypadModifier);
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_8); // the main row's 8
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_2);
-    EXPECT_EQ(form->Settings.Volume, 36);
+    EXPECT_EQ(player->Settings().Volume, 36);
     for (Qt::KeyboardModifier mod : {Qt::ShiftModifier, Qt::ControlModifier, Qt::AltModifier}) {
         SendKey(form.get(), QEvent::KeyPress, Qt::Key_Up, mod);
         SendKey(form.get(), QEvent::KeyPress, Qt::Key_Down, mod);
     }
-    EXPECT_EQ(form->Settings.Volume, 36);
+    EXPECT_EQ(player->Settings().Volume, 36);
 
     for (int i = 0; i < 5; ++i) SendKey(form.get(), QEvent::KeyPress, Qt::Key_Up);
-    EXPECT_EQ(form->Settings.Volume, 39);
+    EXPECT_EQ(player->Settings().Volume, 39);
     // At the ends nothing changes and nothing is drawn: a mark in the bar stays.
     const QRect bar(217, 104, 14, 39);
     const QColor mark(255, 0, 255);
     form->FaceSkin->FillBuffer(bar, mark);
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_Up);
-    EXPECT_EQ(form->Settings.Volume, 39);
+    EXPECT_EQ(player->Settings().Volume, 39);
     EXPECT_EQ(QColor(Screen().pixel(224, 120)), mark);
     for (int i = 0; i < 45; ++i) SendKey(form.get(), QEvent::KeyPress, Qt::Key_Down);
-    EXPECT_EQ(form->Settings.Volume, 0);
+    EXPECT_EQ(player->Settings().Volume, 0);
     form->FaceSkin->FillBuffer(bar, mark);
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_Down);
-    EXPECT_EQ(form->Settings.Volume, 0);
+    EXPECT_EQ(player->Settings().Volume, 0);
     EXPECT_EQ(QColor(Screen().pixel(224, 120)), mark);
 }
 
 TEST_F(MainWindow, ActionKeysActOnceWhenReleased) {
     int dialogs = 0;
-    form->OpenDialog1.Chooser = [&](const FileOpenDialog&, QWidget*) {
+    form->OpenDialog.Chooser = [&](const FileOpenDialog&, QWidget*) {
         ++dialogs;
         return QString();
     };
-    form->OpenAndPlay(DemoFile("demo.ay")); // three songs
-    ASSERT_EQ(form->Playback->List.SongCount, 3);
+    player->OpenAndPlay(DemoFile("demo.ay")); // three songs
+    ASSERT_EQ(static_cast<int>(player->NowPlaying().Songs.size()), 3);
 
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_C);
-    EXPECT_EQ(form->Playback->List.CurrentSong, 0) << "acted on the press";
+    EXPECT_EQ(player->NowPlaying().Song, 0) << "acted on the press";
     SendKey(form.get(), QEvent::KeyRelease, Qt::Key_C);
-    EXPECT_EQ(form->Playback->List.CurrentSong, 1);
+    EXPECT_EQ(player->NowPlaying().Song, 1);
     Tap(form.get(), Qt::Key_6, Qt::KeypadModifier);
-    EXPECT_EQ(form->Playback->List.CurrentSong, 2);
+    EXPECT_EQ(player->NowPlaying().Song, 2);
     // A held key repeats as release and press pairs marked as auto-repeat:
     // the action still runs once.
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_Z);
     SendKey(form.get(), QEvent::KeyRelease, Qt::Key_Z, Qt::NoModifier, true);
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_Z, Qt::NoModifier, true);
     SendKey(form.get(), QEvent::KeyRelease, Qt::Key_Z);
-    EXPECT_EQ(form->Playback->List.CurrentSong, 1);
+    EXPECT_EQ(player->NowPlaying().Song, 1);
     Tap(form.get(), Qt::Key_4, Qt::KeypadModifier);
-    EXPECT_EQ(form->Playback->List.CurrentSong, 0);
+    EXPECT_EQ(player->NowPlaying().Song, 0);
     Tap(form.get(), Qt::Key_4); // the main row's 4
     Tap(form.get(), Qt::Key_6);
-    EXPECT_EQ(form->Playback->List.CurrentSong, 0);
+    EXPECT_EQ(player->NowPlaying().Song, 0);
 
     Tap(form.get(), Qt::Key_V);
-    EXPECT_TRUE(form->Playback->Paused);
+    EXPECT_TRUE(player->State() == PlayState::Paused);
     Tap(form.get(), Qt::Key_B);
-    EXPECT_FALSE(form->Playback->Playing);
+    EXPECT_FALSE(Playing());
     Tap(form.get(), Qt::Key_X);
-    EXPECT_TRUE(form->Playback->Playing);
-    EXPECT_FALSE(form->Playback->Paused);
-    form->StopButtonAction();
+    EXPECT_TRUE(Playing());
+    EXPECT_FALSE(player->State() == PlayState::Paused);
+    player->Stop();
     Tap(form.get(), Qt::Key_5, Qt::KeypadModifier);
-    EXPECT_TRUE(form->Playback->Playing);
+    EXPECT_TRUE(Playing());
 
     Tap(form.get(), Qt::Key_L);
     Tap(form.get(), Qt::Key_0, Qt::KeypadModifier);
@@ -529,10 +543,10 @@ TEST_F(MainWindow, ActionKeysActOnceWhenReleased) {
              {Qt::Key_Z, Qt::Key_X, Qt::Key_C, Qt::Key_V, Qt::Key_B, Qt::Key_L, Qt::Key_F1})
             Tap(form.get(), key, mod);
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_EQ(form->Playback->List.CurrentSong, 0);
+    EXPECT_EQ(player->NowPlaying().Song, 0);
     EXPECT_EQ(dialogs, 2);
     EXPECT_EQ(AboutBoxes(), 1);
-    EXPECT_EQ(form->Settings.Volume, 39);
+    EXPECT_EQ(player->Settings().Volume, 39);
 }
 
 // The Parameters dialog is modal: it is closed from inside its own event loop.
@@ -545,7 +559,7 @@ TEST(MainWindowParameters, TheButtonAndCtrlPShowTheDialog) {
             bed.Dialog->reject();
         });
     };
-    QWidget* form = bed.Form.get();
+    QWidget* form = bed.Form;
     expectDialog();
     SendMouse(form, QEvent::MouseButtonPress, ParametersPoint, Qt::LeftButton, Qt::LeftButton);
     SendMouse(form, QEvent::MouseButtonRelease, ParametersPoint, Qt::LeftButton, Qt::NoButton);
@@ -554,13 +568,19 @@ TEST(MainWindowParameters, TheButtonAndCtrlPShowTheDialog) {
     expectDialog();
     Tap(form, Qt::Key_P, Qt::ControlModifier);
     EXPECT_EQ(shown, 2);
+    // Ctrl let go before P.
+    expectDialog();
+    SendKey(form, QEvent::KeyPress, Qt::Key_P, Qt::ControlModifier);
+    SendKey(form, QEvent::KeyRelease, Qt::Key_Control, Qt::NoModifier);
+    SendKey(form, QEvent::KeyRelease, Qt::Key_P, Qt::NoModifier);
+    EXPECT_EQ(shown, 3);
 
     // P alone, or with more than Ctrl, does nothing.
     Tap(form, Qt::Key_P);
     Tap(form, Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
     Tap(form, Qt::Key_P, Qt::ControlModifier | Qt::AltModifier);
     QCoreApplication::processEvents(); // a timer left over would fire here
-    EXPECT_EQ(shown, 2);
+    EXPECT_EQ(shown, 3);
     EXPECT_FALSE(bed.Dialog->isVisible());
 }
 
@@ -580,8 +600,8 @@ TEST_F(MainWindow, ADroppedFileIsPlayedByItsFullPath) {
     ASSERT_TRUE(QFile::copy(DemoFile("demo.ay"), first));
     ASSERT_TRUE(QFile::copy(DemoFile("demo.aym"), second));
 
-    form->OpenAndPlay(second);
-    ASSERT_TRUE(form->Playback->Playing);
+    player->OpenAndPlay(second);
+    ASSERT_TRUE(Playing());
     driver.Calls.clear();
 
     QMimeData mime;
@@ -596,10 +616,10 @@ TEST_F(MainWindow, ADroppedFileIsPlayedByItsFullPath) {
     QCoreApplication::processEvents();
 
     EXPECT_TRUE(messages.Messages.empty()) << messages.Messages[0].Text.toStdString();
-    EXPECT_TRUE(form->Playback->Playing);
-    EXPECT_EQ(form->Playback->List.FileKind, 0);
-    EXPECT_EQ(form->SongCountShown, 3);
-    EXPECT_EQ(form->OpenDialog1.InitialDir, deep + QLatin1Char('/'));
+    EXPECT_TRUE(Playing());
+    EXPECT_EQ(player->NowPlaying().FileName, first);
+    EXPECT_EQ(player->NowPlaying().Count, 3);
+    EXPECT_EQ(form->OpenDialog.InitialDir, deep + QLatin1Char('/'));
     ASSERT_FALSE(driver.Calls.empty());
     EXPECT_EQ(driver.Calls.front(), "Reset");
 

@@ -1,13 +1,15 @@
-// A wave-out device for tests: records every call in order, can fail any call
-// with a given code, and hands buffers back (completion notices) when the test
-// says so or when it is reset, like a real device. What it has played is what
-// the test handed back as played.
+// A wave-out device for tests: records every call in order and every buffer
+// written to it, can fail any call with a given code, and hands buffers back
+// (completion notices) when the test says so or when it is reset, like a real
+// device. What it has played is what the test handed back as played. The
+// player's two headers are named H1 and H2 in the order it first prepares them.
 #pragma once
 
 #include "playback/waveout.h"
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <string>
@@ -21,16 +23,17 @@ class FakeWaveOutDriver {
     std::map<std::string, WaveResult> Failures; // call text -> code it fails with
     std::map<const WaveHeader*, std::string> Names;
     std::vector<WaveHeader*> Queue; // written and not yet handed back
+    // What each successful write carried, in order.
+    struct Written {
+        std::string Header;
+        std::vector<int16_t> Values;
+    };
+    std::vector<Written> Writes;
     QPointer<QObject> Target;
     int Devices = 0;     // devices made
     int Alive = 0;       // devices not yet destroyed
     uint64_t Played = 0; // frames of the buffers handed back as played since the last open
 
-    // Names the two headers of a window in the call log.
-    template <typename Owner> void Watch(Owner& form) {
-        Names[&form.Header1] = "H1";
-        Names[&form.Header2] = "H2";
-    }
     void FailOn(const std::string& call, WaveResult code) { Failures[call] = code; }
 
     // Hands a queued buffer back, as the device does when it has played it
@@ -39,6 +42,19 @@ class FakeWaveOutDriver {
         std::erase(Queue, header);
         if (played) Played += header->BufferLength / WaveBytesPerFrame;
         if (Target) QCoreApplication::postEvent(Target, new WaveDoneEvent(header));
+    }
+
+    // Hands back the buffer named `name` ("H1", "H2").
+    void Complete(const std::string& name, bool played = true) {
+        for (const auto& [header, n] : Names)
+            if (n == name) return Complete(const_cast<WaveHeader*>(header), played);
+        ADD_FAILURE() << "no header " << name;
+    }
+    // The values last written through the header named `name`.
+    std::vector<int16_t> LastWritten(const std::string& name) const {
+        for (auto it = Writes.rbegin(); it != Writes.rend(); ++it)
+            if (it->Header == name) return it->Values;
+        return {};
     }
 
     static QString TextOf(WaveResult code) { return QStringLiteral("fake error %1").arg(code); }
@@ -50,9 +66,11 @@ class FakeWaveOutDriver {
         const auto it = Failures.find(call);
         return it == Failures.end() ? WaveNoError : it->second;
     }
-    std::string Name(const WaveHeader& h) const {
+    std::string Name(const WaveHeader& h) {
         const auto it = Names.find(&h);
-        return it == Names.end() ? std::string("H?") : it->second;
+        if (it != Names.end()) return it->second;
+        if (Names.size() >= 2) return "H?";
+        return Names[&h] = Names.empty() ? "H1" : "H2";
     }
 };
 
@@ -83,8 +101,12 @@ class FakeWaveOut final : public WaveOutDevice {
         return r;
     }
     WaveResult Write(WaveHeader& h) override {
-        const WaveResult r = d_.Record("Write " + d_.Name(h));
-        if (r == WaveNoError) d_.Queue.push_back(&h);
+        const std::string name = d_.Name(h);
+        const WaveResult r = d_.Record("Write " + name);
+        if (r == WaveNoError) {
+            d_.Queue.push_back(&h);
+            d_.Writes.push_back({name, {h.Data, h.Data + h.BufferLength / 2}});
+        }
         return r;
     }
     WaveResult Reset() override {

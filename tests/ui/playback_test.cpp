@@ -6,12 +6,14 @@
 #include "platform/messages.h"
 #include "platform/opendialog.h"
 #include "platform/settings.h"
+#include "playback/song_export.h"
 #include "player_bed.h"
 #include "ui/form1.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -33,24 +35,13 @@ class Playback : public ::testing::Test {
         ASSERT_TRUE(dir.isValid());
         messages.Install();
         player = std::make_unique<Player>(driver.Factory());
-        driver.Watch(*player);
-        // What a face would show.
-        QObject::connect(player.get(), &Player::FileOpened, [this](const QString& name) {
-            shown.InitialDir = name.left(name.lastIndexOf(QLatin1Char('/')) + 1);
-        });
-        QObject::connect(player.get(), &Player::LabelsChanged,
-                         [this](const QString& author, const QString& misc, const QString& title) {
-                             shown.AuthorLabelText = author;
-                             shown.MiscLabelText = misc;
-                             shown.TitleLabelText = title;
+        // What a face would show: the boxes, and every song number announced.
+        QObject::connect(player.get(), &Player::Failed,
+                         [this](const QString& text, const QString& caption, MessageIcon icon) {
+                             messages.Show(nullptr, text, caption, icon);
                          });
-        QObject::connect(player.get(), &Player::TitleChanged,
-                         [this](const QString& title) { shown.TitleLabelText = title; });
-        QObject::connect(player.get(), &Player::SongCountChanged,
-                         [this](int count) { shown.SongCountShown = count; });
-        QObject::connect(player.get(), &Player::SongNumberChanged, [this](int number) {
-            shown.SongNumberShown = number;
-            shown.Announced.push_back(number);
+        QObject::connect(player.get(), &Player::NowPlayingChanged, [this](NowPlayingParts parts) {
+            if (parts & NowPlayingPart::Number) announced.push_back(player->NowPlaying().Number);
         });
     }
     void TearDown() override {
@@ -67,17 +58,21 @@ class Playback : public ::testing::Test {
     }
     QString DefaultSong() { return File("tune.ay", BuildToneAY(3, 0)); }
 
+    bool Playing() const { return player->State() != PlayState::Stopped; }
+    bool Paused() const { return player->State() == PlayState::Paused; }
+    NowPlayingInfo Shown() const { return player->NowPlaying(); }
     // Opens and plays `path`, then forgets the calls and messages so far.
     void StartFresh(const QString& path) {
         player->OpenAndPlay(path);
-        ASSERT_TRUE(player->Playing);
+        Deliver();
+        ASSERT_TRUE(Playing());
         ASSERT_TRUE(messages.Messages.empty()) << messages.Messages[0].Text.toStdString();
         driver.Calls.clear();
     }
     // What the device is given, buffer after buffer, as it plays them.
     std::vector<int16_t> Heard(int buffers) {
         std::vector<int16_t> out;
-        for (int i = 0; i < buffers && player->Playing && !driver.Queue.empty(); ++i) {
+        for (int i = 0; i < buffers && Playing() && !driver.Queue.empty(); ++i) {
             WaveHeader* h = driver.Queue.front();
             out.insert(out.end(), h->Data, h->Data + h->BufferLength / 2);
             driver.Complete(h);
@@ -87,7 +82,13 @@ class Playback : public ::testing::Test {
     }
     // Three songs of 0.8 s (fading over 0.2 s), 0.6 s and 0.4 s (fading over 0.1 s).
     QString TimedSongs() { return File("three.ay", BuildToneAY(3, 0, {40, 30, 20}, {10, 0, 5})); }
-    std::vector<std::string> Captions() const {
+    // The boxes shown so far (a failure's box comes up from the event loop).
+    std::vector<MessageRecorder::Message>& Messages() {
+        Deliver();
+        return messages.Messages;
+    }
+    std::vector<std::string> Captions() {
+        Deliver();
         std::vector<std::string> out;
         for (const auto& m : messages.Messages) out.push_back(m.Caption.toStdString());
         return out;
@@ -107,19 +108,12 @@ class Playback : public ::testing::Test {
         for (auto& b : out) stream.Fill(b.data(), BufferValues);
         return out;
     }
-    static std::vector<int16_t> Contents(const std::unique_ptr<int16_t[]>& buffer) {
-        return {buffer.get(), buffer.get() + BufferValues};
-    }
 
     QTemporaryDir dir;
     FakeWaveOutDriver driver;
     MessageRecorder messages;
     std::unique_ptr<Player> player;
-    struct {
-        int SongNumberShown = 0, SongCountShown = 0;
-        QString AuthorLabelText, MiscLabelText, TitleLabelText, InitialDir;
-        std::vector<int> Announced; // every song number shown, in order
-    } shown;
+    std::vector<int> announced; // every song number shown, in order
 };
 
 // ---- The cycle ------------------------------------------------------------------------------
@@ -128,18 +122,13 @@ TEST_F(Playback, StartQueuesBothBuffersInOrderWithTheSongsFirstSound) {
     const QString path = DefaultSong();
     player->OpenAndPlay(path);
     EXPECT_EQ(driver.Calls, (Calls{"Open", "Prepare H1", "Write H1", "Prepare H2", "Write H2"}));
-    EXPECT_TRUE(player->Playing);
-    EXPECT_FALSE(player->Paused);
-    EXPECT_TRUE(messages.Messages.empty());
-    EXPECT_EQ(player->Header1.Data, player->Buffer1.get());
-    EXPECT_EQ(player->Header2.Data, player->Buffer2.get());
-    EXPECT_EQ(player->Header1.BufferLength, 65280u);
-    EXPECT_EQ(player->Header2.BufferLength, 65280u);
-    EXPECT_EQ(player->Header1.Loops, 0u);
+    EXPECT_EQ(player->State(), PlayState::Playing);
+    EXPECT_TRUE(Captions().empty());
 
     const auto ref = Reference(path, 0, 4);
-    EXPECT_EQ(Contents(player->Buffer1), ref[0]);
-    EXPECT_EQ(Contents(player->Buffer2), ref[1]);
+    ASSERT_EQ(driver.Writes.size(), 2u);
+    EXPECT_EQ(driver.Writes[0].Values, ref[0]);
+    EXPECT_EQ(driver.Writes[1].Values, ref[1]);
     EXPECT_NE(ref[0], std::vector<int16_t>(BufferValues, ref[0][0])) << "the test song is silent";
 }
 
@@ -147,101 +136,94 @@ TEST_F(Playback, EachCompletionRefillsOnlyItsOwnBufferAndContinuesTheSong) {
     const QString path = DefaultSong();
     StartFresh(path);
     const auto ref = Reference(path, 0, 4);
-    const std::vector<int16_t> before2 = Contents(player->Buffer2);
 
-    driver.Complete(&player->Header1);
+    driver.Complete("H1");
     Deliver();
     EXPECT_EQ(driver.Calls, (Calls{"Write H1"}));
-    EXPECT_EQ(Contents(player->Buffer1), ref[2]);
-    EXPECT_EQ(Contents(player->Buffer2), before2);
+    EXPECT_EQ(driver.LastWritten("H1"), ref[2]);
 
     driver.Calls.clear();
-    std::fill_n(player->Buffer1.get(), BufferValues, int16_t{0x5A5A});
-    driver.Complete(&player->Header2);
+    driver.Complete("H2");
     Deliver();
     EXPECT_EQ(driver.Calls, (Calls{"Write H2"}));
-    EXPECT_EQ(Contents(player->Buffer2), ref[3]);
-    EXPECT_EQ(Contents(player->Buffer1), std::vector<int16_t>(BufferValues, 0x5A5A));
+    EXPECT_EQ(driver.LastWritten("H2"), ref[3]);
 }
 
 TEST_F(Playback, StopTearsDownInOrderAndDropsQueuedCompletions) {
     StartFresh(DefaultSong());
-    driver.Complete(&player->Header1); // played, notice not yet delivered
+    driver.Complete("H1"); // played, notice not yet delivered
     player->Stop();
     EXPECT_EQ(driver.Calls, (Calls{"Reset", "Unprepare H1", "Unprepare H2", "Close"}));
-    EXPECT_FALSE(player->Playing);
+    EXPECT_FALSE(Playing());
     EXPECT_EQ(driver.Alive, 0);
 
     // The notice posted before the stop and those the reset posted never refill.
-    const std::vector<int16_t> before1 = Contents(player->Buffer1);
     driver.Calls.clear();
     Deliver();
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_EQ(Contents(player->Buffer1), before1);
 
     // A second stop does nothing; the file stays open for play.
     player->Stop();
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_TRUE(player->List.FileOpen);
+    EXPECT_TRUE(Shown().FileOpen);
     player->Play();
-    EXPECT_TRUE(player->Playing);
+    EXPECT_TRUE(Playing());
     EXPECT_EQ(driver.Calls.front(), "Open");
 }
 
 TEST_F(Playback, ANoticeOfTheOldPlaybackNeverRefillsTheNewOne) {
     StartFresh(DefaultSong());
-    driver.Complete(&player->Header1); // played, notice not yet delivered
-    player->Play();                    // stop and start again at once
+    driver.Complete("H1"); // played, notice not yet delivered
+    player->Play();        // stop and start again at once
     Deliver();
     EXPECT_EQ(driver.Calls, (Calls{"Reset", "Unprepare H1", "Unprepare H2", "Close", "Open",
                                    "Prepare H1", "Write H1", "Prepare H2", "Write H2"}));
 }
 
-TEST_F(Playback, PauseTogglesAndStopWhilePausedKeepsPausedUntilTheNextStart) {
+TEST_F(Playback, PauseTogglesAndAStopEndsThePause) {
     player->Pause(); // nothing playing: nothing happens
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_FALSE(player->Paused);
+    EXPECT_EQ(player->State(), PlayState::Stopped);
 
     StartFresh(DefaultSong());
     player->Pause();
-    EXPECT_TRUE(player->Paused);
+    EXPECT_EQ(player->State(), PlayState::Paused);
     player->Pause();
-    EXPECT_FALSE(player->Paused);
+    EXPECT_EQ(player->State(), PlayState::Playing);
     player->Pause();
     EXPECT_EQ(driver.Calls, (Calls{"Pause", "Restart", "Pause"}));
 
     driver.Calls.clear();
     player->Stop();
-    EXPECT_FALSE(player->Playing);
-    EXPECT_TRUE(player->Paused);
-    player->Pause(); // not playing: no device call, still paused
+    EXPECT_EQ(player->State(), PlayState::Stopped);
+    player->Pause(); // not playing: no device call
     EXPECT_EQ(driver.Calls, (Calls{"Reset", "Unprepare H1", "Unprepare H2", "Close"}));
-    EXPECT_TRUE(player->Paused);
-    EXPECT_EQ(player->ElapsedFrames(), 0u); // stopped, though still marked paused
+    EXPECT_EQ(player->State(), PlayState::Stopped);
+    EXPECT_EQ(player->Elapsed(), 0u);
 
     player->Play();
-    EXPECT_TRUE(player->Playing);
-    EXPECT_FALSE(player->Paused);
+    EXPECT_EQ(player->State(), PlayState::Playing);
 }
 
 TEST_F(Playback, PlayWhilePausedRestartsTheSongFromItsBeginningUnpaused) {
     const QString path = DefaultSong();
     StartFresh(path);
-    driver.Complete(&player->Header1);
+    driver.Complete("H1");
     Deliver(); // the song has moved on by a buffer
     player->Pause();
-    EXPECT_EQ(player->ElapsedFrames(), uint64_t{BufferValues / 2});
+    EXPECT_EQ(player->Elapsed(), uint64_t{BufferValues / 2});
     driver.Calls.clear();
+    driver.Writes.clear();
 
     player->Play();
-    EXPECT_EQ(player->ElapsedFrames(), 0u); // the song's time starts again
+    EXPECT_EQ(player->Elapsed(), 0u); // the song's time starts again
     EXPECT_EQ(driver.Calls, (Calls{"Reset", "Unprepare H1", "Unprepare H2", "Close", "Open",
                                    "Prepare H1", "Write H1", "Prepare H2", "Write H2"}));
-    EXPECT_TRUE(player->Playing);
-    EXPECT_FALSE(player->Paused);
+    EXPECT_EQ(player->State(), PlayState::Playing);
     const auto ref = Reference(path, 0, 2);
-    EXPECT_EQ(Contents(player->Buffer1), ref[0]);
-    EXPECT_EQ(Contents(player->Buffer2), ref[1]);
+    ASSERT_EQ(driver.Writes.size(), 2u);
+    EXPECT_EQ(driver.Writes[0].Values, ref[0]);
+    EXPECT_EQ(driver.Writes[1].Values, ref[1]);
 }
 
 // ---- Failures of the device ------------------------------------------------------------------
@@ -263,15 +245,15 @@ TEST_P(StartFailures, ShowTheCallAndLeaveTheRightState) {
     player->OpenAndPlay(path);
     EXPECT_EQ(driver.Calls, f.calls);
     EXPECT_EQ(Captions(), f.captions);
-    for (size_t i = 0; i < messages.Messages.size(); ++i) {
-        const auto& m = messages.Messages[i];
+    for (size_t i = 0; i < Messages().size(); ++i) {
+        const auto& m = Messages()[i];
         EXPECT_EQ(m.Text, FakeWaveOutDriver::TextOf(static_cast<WaveResult>(40 + i)));
         EXPECT_EQ(m.Icon, MessageIcon::None);
     }
-    EXPECT_EQ(player->Playing, f.playing);
-    EXPECT_FALSE(player->Paused);
+    EXPECT_EQ(Playing(), f.playing);
+    EXPECT_FALSE(Paused());
     EXPECT_EQ(driver.Alive, f.playing ? 1 : 0);
-    EXPECT_EQ(shown.SongNumberShown, 1);
+    EXPECT_EQ(Shown().Number, 1);
 
     // Without playback, stop and pause touch nothing; the user may start again.
     if (!f.playing) {
@@ -281,7 +263,7 @@ TEST_P(StartFailures, ShowTheCallAndLeaveTheRightState) {
         EXPECT_TRUE(driver.Calls.empty());
         driver.Failures.clear();
         player->Play();
-        EXPECT_TRUE(player->Playing);
+        EXPECT_TRUE(Playing());
     }
 }
 
@@ -329,47 +311,60 @@ class ActingHandler final : public MessageHandler {
     std::function<void()> Action;
 };
 
-TEST_F(Playback, AnActionWhileAFailureIsShownEndsTheInterruptedOne) {
+TEST_F(Playback, AnActionWhileAFailureIsShownMeetsAPlayerInAStateOfItsOwn) {
     ActingHandler handler;
     handler.Install();
+    QObject::connect(player.get(), &Player::Failed,
+                     [](const QString& text, const QString& caption, MessageIcon icon) {
+                         ShowMessage(nullptr, text, caption, icon);
+                     });
+    // The start has finished before its box comes up; a stop from the box
+    // tears down the device the start left playing.
     driver.FailOn("Prepare H2", 81);
     handler.Action = [&] { player->Stop(); };
     player->OpenAndPlay(DefaultSong());
-    EXPECT_EQ(driver.Calls, (Calls{"Open", "Prepare H1", "Write H1", "Prepare H2", "Reset",
-                                   "Unprepare H1", "Unprepare H2", "Close"}));
-    EXPECT_FALSE(player->Playing);
+    EXPECT_EQ(driver.Calls, FullStart);
+    Deliver();
+    EXPECT_EQ(driver.Calls, (Calls{"Open", "Prepare H1", "Write H1", "Prepare H2", "Write H2",
+                                   "Reset", "Unprepare H1", "Unprepare H2", "Close"}));
+    EXPECT_FALSE(Playing());
     EXPECT_EQ(driver.Alive, 0);
 
-    // A new start while a failed stop is shown: the new playback stands.
+    // A new device made while a failed stop is shown stands, and a refill
+    // whose box is open never touches the device that replaced it.
     driver.Failures.clear();
     player->Play();
     driver.Calls.clear();
     driver.FailOn("Reset", 82);
+    driver.FailOn("Write H1", 83);
+    driver.Complete("H1");
+    Deliver(); // the refill fails: its box is queued
     handler.Action = [&] {
         driver.Failures.clear();
         player->Next();
     };
     player->Stop();
-    EXPECT_EQ(driver.Calls, (Calls{"Reset", "Reset", "Unprepare H1", "Unprepare H2", "Close",
+    Deliver();
+    EXPECT_EQ(driver.Calls, (Calls{"Write H1", "Reset", "Unprepare H1", "Unprepare H2", "Close",
                                    "Open", "Prepare H1", "Write H1", "Prepare H2", "Write H2"}));
-    EXPECT_TRUE(player->Playing);
-    EXPECT_EQ(shown.SongNumberShown, 2);
+    EXPECT_TRUE(Playing());
+    EXPECT_EQ(Shown().Number, 2);
     EXPECT_EQ(driver.Alive, 1);
-    EXPECT_EQ(handler.Captions,
-              (std::vector<std::string>{"WaveOutPrepareHeaderN2", "WaveOutReset"}));
+    EXPECT_EQ(handler.Captions, (std::vector<std::string>{"WaveOutPrepareHeaderN2",
+                                                          "WaveOutWriteN1A", "WaveOutReset"}));
 }
 
 TEST_F(Playback, FailedRequeueDropsThatBufferOutOfTheCycle) {
     StartFresh(DefaultSong());
     driver.FailOn("Write H1", 51);
     driver.FailOn("Write H2", 52);
-    driver.Complete(&player->Header1);
-    driver.Complete(&player->Header2);
+    driver.Complete("H1");
+    driver.Complete("H2");
     Deliver();
     EXPECT_EQ(Captions(), (std::vector<std::string>{"WaveOutWriteN1A", "WaveOutWriteN2A"}));
-    EXPECT_EQ(messages.Messages[0].Text, FakeWaveOutDriver::TextOf(51));
-    EXPECT_EQ(messages.Messages[1].Text, FakeWaveOutDriver::TextOf(52));
-    EXPECT_TRUE(player->Playing);
+    EXPECT_EQ(Messages()[0].Text, FakeWaveOutDriver::TextOf(51));
+    EXPECT_EQ(Messages()[1].Text, FakeWaveOutDriver::TextOf(52));
+    EXPECT_TRUE(Playing());
     EXPECT_TRUE(driver.Queue.empty());
 }
 
@@ -384,12 +379,12 @@ TEST_F(Playback, EveryStepOfTheTearDownRunsAfterAFailure) {
     EXPECT_EQ(Captions(),
               (std::vector<std::string>{"WaveOutReset", "WaveOutUnprepareHeader1(Stop)",
                                         "WaveOutUnprepareHeader2(Stop)", "WaveOutClose(Stop)"}));
-    EXPECT_EQ(messages.Messages[3].Text, FakeWaveOutDriver::TextOf(64));
-    EXPECT_FALSE(player->Playing);
+    EXPECT_EQ(Messages()[3].Text, FakeWaveOutDriver::TextOf(64));
+    EXPECT_FALSE(Playing());
 
     // Buffers the failed reset never returned cannot refill anything now.
     driver.Calls.clear();
-    driver.Complete(&player->Header1);
+    driver.Complete("H1");
     Deliver();
     EXPECT_TRUE(driver.Calls.empty());
 }
@@ -398,15 +393,15 @@ TEST_F(Playback, FailedPauseOrResumeLeavesPausedAsItWas) {
     StartFresh(DefaultSong());
     driver.FailOn("Pause", 71);
     player->Pause();
-    EXPECT_FALSE(player->Paused);
+    EXPECT_FALSE(Paused());
     driver.Failures.clear();
     player->Pause();
-    EXPECT_TRUE(player->Paused);
+    EXPECT_TRUE(Paused());
     driver.FailOn("Restart", 72);
     player->Pause();
-    EXPECT_TRUE(player->Paused);
+    EXPECT_TRUE(Paused());
     EXPECT_EQ(Captions(), (std::vector<std::string>{"WaveOutPause", "WaveOutRestart"}));
-    EXPECT_EQ(messages.Messages[1].Text, FakeWaveOutDriver::TextOf(72));
+    EXPECT_EQ(Messages()[1].Text, FakeWaveOutDriver::TextOf(72));
 }
 
 // ---- Opening files -------------------------------------------------------------------------
@@ -414,44 +409,43 @@ TEST_F(Playback, FailedPauseOrResumeLeavesPausedAsItWas) {
 TEST_F(Playback, OpenShowsTheTextsAndStartsTheFilesFirstSong) {
     const QString path = File("first.ay", BuildToneAY(5, 2));
     player->OpenAndPlay(path);
-    EXPECT_TRUE(messages.Messages.empty());
-    EXPECT_TRUE(player->Playing);
-    EXPECT_EQ(player->List.CurrentSong, 2);
-    EXPECT_EQ(shown.SongNumberShown, 3);
-    EXPECT_EQ(shown.SongCountShown, 5);
-    EXPECT_EQ(shown.AuthorLabelText, QStringLiteral("Test Author"));
-    EXPECT_EQ(shown.MiscLabelText, QStringLiteral("Test Misc"));
-    EXPECT_EQ(shown.TitleLabelText, QStringLiteral("Song 3"));
-    EXPECT_EQ(shown.InitialDir, dir.path() + QLatin1Char('/'));
-    EXPECT_EQ(Contents(player->Buffer1), Reference(path, 2, 1)[0]);
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_TRUE(Playing());
+    EXPECT_EQ(Shown().Song, 2);
+    EXPECT_EQ(Shown().Number, 3);
+    EXPECT_EQ(Shown().Count, 5);
+    EXPECT_EQ(Shown().Author, QStringLiteral("Test Author"));
+    EXPECT_EQ(Shown().Misc, QStringLiteral("Test Misc"));
+    EXPECT_EQ(Shown().Title, QStringLiteral("Song 3"));
+    EXPECT_EQ(Shown().FileName, path);
+    EXPECT_EQ(driver.Writes.at(0).Values, Reference(path, 2, 1)[0]);
 
     // A first song beyond the count starts on the first song.
     player->OpenAndPlay(File("beyond.ay", BuildToneAY(2, 7)));
-    EXPECT_EQ(player->List.CurrentSong, 0);
-    EXPECT_EQ(shown.SongNumberShown, 1);
-    EXPECT_EQ(shown.SongCountShown, 2);
+    EXPECT_EQ(Shown().Song, 0);
+    EXPECT_EQ(Shown().Number, 1);
+    EXPECT_EQ(Shown().Count, 2);
 }
 
 TEST_F(Playback, ExtensionsAreComparedWithoutCaseAndTrailingBlanks) {
     for (const char* name : {"upper.AY", "mixed.Ay", "dots.in.name.ay"}) {
         SCOPED_TRACE(name);
         player->OpenAndPlay(File(QString::fromLatin1(name), BuildToneAY(1, 0)));
-        EXPECT_TRUE(player->Playing);
-        EXPECT_EQ(player->List.FileKind, 0);
+        EXPECT_TRUE(Playing());
+        EXPECT_EQ(Shown().Title, QStringLiteral("Song 1")); // an AY song's own name
     }
     for (const char* name : {"tune.aym ", "TUNE.AYM", "tune.aym\t"}) {
         SCOPED_TRACE(name);
         player->OpenAndPlay(File(QString::fromLatin1(name), BuildToneAYM(5, 3)));
-        EXPECT_TRUE(player->Playing);
-        EXPECT_EQ(player->List.FileKind, 1);
-        EXPECT_EQ(player->List.CurrentSong, 2);
-        EXPECT_EQ(shown.SongCountShown, 5);
-        EXPECT_EQ(shown.TitleLabelText, QStringLiteral("AYM Tune"));
+        EXPECT_TRUE(Playing());
+        EXPECT_EQ(Shown().Song, 2);
+        EXPECT_EQ(Shown().Count, 5);
+        EXPECT_EQ(Shown().Title, QStringLiteral("AYM Tune"));
     }
     // An AY file named as AYM goes to the AYM reader.
     player->OpenAndPlay(File("really-ay.aym", BuildToneAY(1, 0)));
     EXPECT_EQ(Captions(), (std::vector<std::string>{"Error"}));
-    EXPECT_EQ(messages.Messages[0].Text, QStringLiteral("Not .AYM file"));
+    EXPECT_EQ(Messages()[0].Text, QStringLiteral("Not .AYM file"));
     EXPECT_EQ(SongFileExtension("/a.b/c"), "");
     EXPECT_EQ(SongFileExtension("/x/song.ay.BAK "), ".bak");
 }
@@ -464,23 +458,23 @@ TEST_F(Playback, UnknownExtensionOnlyStopsAndKeepsTheOpenFile) {
         QDir(dir.path()).mkdir(QStringLiteral("elsewhere"));
         player->OpenAndPlay(
             File(QStringLiteral("elsewhere/") + QString::fromLatin1(name), BuildToneAY(1, 0)));
-        EXPECT_FALSE(player->Playing);
-        EXPECT_TRUE(messages.Messages.empty());
-        EXPECT_TRUE(player->List.FileOpen);
-        EXPECT_EQ(player->List.CurrentSong, 1);
-        EXPECT_EQ(shown.SongCountShown, 3);
-        EXPECT_EQ(shown.InitialDir, dir.path() + QLatin1Char('/'));
+        EXPECT_FALSE(Playing());
+        EXPECT_TRUE(Messages().empty());
+        EXPECT_TRUE(Shown().FileOpen);
+        EXPECT_EQ(Shown().Song, 1);
+        EXPECT_EQ(Shown().Count, 3);
+        EXPECT_EQ(Shown().FileName, path);
         player->Play(); // the old file's current song plays again
-        EXPECT_TRUE(player->Playing);
-        EXPECT_EQ(shown.SongNumberShown, 2);
+        EXPECT_TRUE(Playing());
+        EXPECT_EQ(Shown().Number, 2);
     }
     // A name whose only dot is in a folder has no extension.
     QDir(dir.path()).mkdir(QStringLiteral("folder.ay"));
     const QString inFolder = File(QStringLiteral("folder.ay/tune"), BuildToneAY(1, 0));
     player->OpenAndPlay(inFolder);
-    EXPECT_FALSE(player->Playing);
-    EXPECT_TRUE(messages.Messages.empty());
-    EXPECT_EQ(player->List.SongCount, 3);
+    EXPECT_FALSE(Playing());
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(Shown().Songs.size(), 3u);
 }
 
 TEST_F(Playback, RefusedFilesShowTheirMessageAndLeaveNoFileOpen) {
@@ -516,26 +510,41 @@ TEST_F(Playback, RefusedFilesShowTheirMessageAndLeaveNoFileOpen) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         StartFresh(File("good.ay", BuildToneAY(4, 0)));
-        messages.Messages.clear();
-        player->OpenAndPlay(File(QString::fromLatin1(c.name), c.bytes));
-        ASSERT_EQ(messages.Messages.size(), 1u);
-        EXPECT_EQ(messages.Messages[0].Text, QString::fromLatin1(c.text));
-        EXPECT_EQ(messages.Messages[0].Caption, QString::fromLatin1(c.caption));
-        EXPECT_EQ(messages.Messages[0].Icon, c.icon);
-        EXPECT_FALSE(player->Playing);
-        EXPECT_FALSE(player->List.FileOpen);
+        Messages().clear();
+        const QString path = File(QString::fromLatin1(c.name), c.bytes);
+        // Read first: the refused file costs nothing, and the message names it.
+        player->OpenAndPlayIfReadable(path);
+        ASSERT_EQ(Messages().size(), 1u);
+        EXPECT_EQ(Messages()[0].Text, QString::fromLatin1(c.text) + ": " + path);
+        EXPECT_EQ(Messages()[0].Caption, QString::fromLatin1(c.caption));
+        EXPECT_TRUE(Playing());
+        EXPECT_EQ(driver.Calls, Calls{});
+        Messages().clear();
+        player->OpenAndPlay(path);
+        ASSERT_EQ(Messages().size(), 1u);
+        EXPECT_EQ(Messages()[0].Text, QString::fromLatin1(c.text));
+        EXPECT_EQ(Messages()[0].Caption, QString::fromLatin1(c.caption));
+        EXPECT_EQ(Messages()[0].Icon, c.icon);
+        EXPECT_FALSE(Playing());
+        EXPECT_FALSE(Shown().FileOpen);
         // The previous file's texts and numbers stay on show.
-        EXPECT_EQ(shown.SongCountShown, 4);
-        EXPECT_EQ(shown.AuthorLabelText, QStringLiteral("Test Author"));
+        EXPECT_EQ(Shown().Count, 4);
+        EXPECT_EQ(Shown().Author, QStringLiteral("Test Author"));
         player->Play(); // no file: nothing
-        EXPECT_FALSE(player->Playing);
-        messages.Messages.clear();
+        EXPECT_FALSE(Playing());
+        Messages().clear();
     }
 
     player->OpenAndPlay(dir.filePath(QStringLiteral("missing.ay")));
-    ASSERT_EQ(messages.Messages.size(), 1u);
-    EXPECT_EQ(messages.Messages[0].Text, QStringLiteral("File not found"));
-    EXPECT_EQ(messages.Messages[0].Caption, QStringLiteral("Zirrafon"));
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].Text, QStringLiteral("File not found"));
+    EXPECT_EQ(Messages()[0].Caption, QStringLiteral("Zirrafon"));
+    Messages().clear();
+    StartFresh(File("good.ay", BuildToneAY(4, 0)));
+    player->OpenAndPlayIfReadable(dir.filePath(QStringLiteral("missing.ay")));
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].Text, "File not found: " + dir.filePath(QStringLiteral("missing.ay")));
+    EXPECT_TRUE(Playing());
 }
 
 TEST_F(Playback, UnreadableSongBlockAbandonsThePlayBeforeOutputStarts) {
@@ -545,115 +554,121 @@ TEST_F(Playback, UnreadableSongBlockAbandonsThePlayBeforeOutputStarts) {
     const QString path = File("cut.ay", bytes);
     StartFresh(path);
     player->Stop();
-    player->List.Songs[1].Blocks[0].Offset = static_cast<uint32_t>(bytes.size());
-    player->List.Songs[1].Blocks[0].Length = 4;
+    // The file loses its song blocks while it is open.
+    ASSERT_TRUE(QFile::resize(path, 40));
     driver.Calls.clear();
     player->Next();
-    ASSERT_EQ(messages.Messages.size(), 1u);
-    EXPECT_EQ(messages.Messages[0].Text, QStringLiteral("Read beyond end of file"));
-    EXPECT_EQ(messages.Messages[0].Caption, QStringLiteral("Zirrafon"));
-    EXPECT_FALSE(player->Playing);
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].Text, QStringLiteral("Read beyond end of file"));
+    EXPECT_EQ(Messages()[0].Caption, QStringLiteral("Zirrafon"));
+    EXPECT_FALSE(Playing());
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_EQ(shown.SongNumberShown, 1) << "the number is not updated";
+    EXPECT_EQ(Shown().Number, 1) << "the number is not updated";
 }
 
 TEST_F(Playback, PreviousAndNextStepWithinTheFileWithoutWrapping) {
     // Without a file the index moves and nothing plays.
     player->Next();
-    EXPECT_EQ(player->List.CurrentSong, 1);
+    EXPECT_EQ(Shown().Song, 1);
     player->Previous();
     player->Previous();
-    EXPECT_EQ(player->List.CurrentSong, 0);
+    EXPECT_EQ(Shown().Song, 0);
     EXPECT_TRUE(driver.Calls.empty());
 
     StartFresh(File("three.ay", BuildToneAY(3, 0)));
     player->Previous(); // first song: nothing, keeps playing
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_TRUE(player->Playing);
+    EXPECT_TRUE(Playing());
     player->Next();
     player->Next();
-    EXPECT_EQ(player->List.CurrentSong, 2);
-    EXPECT_EQ(shown.SongNumberShown, 3);
-    EXPECT_EQ(shown.TitleLabelText, QStringLiteral("Song 3"));
+    EXPECT_EQ(Shown().Song, 2);
+    EXPECT_EQ(Shown().Number, 3);
+    EXPECT_EQ(Shown().Title, QStringLiteral("Song 3"));
     driver.Calls.clear();
     player->Next(); // last song: nothing
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_TRUE(player->Playing);
+    EXPECT_TRUE(Playing());
     player->Previous();
-    EXPECT_EQ(player->List.CurrentSong, 1);
+    EXPECT_EQ(Shown().Song, 1);
     EXPECT_EQ(driver.Calls.front(), "Reset");
-    EXPECT_TRUE(player->Playing);
+    EXPECT_TRUE(Playing());
 
     // 256 songs: the count shown is 256 and next stops at the song shown as 256.
     player->OpenAndPlay(File("many.ay", BuildToneAY(256, 254)));
-    EXPECT_EQ(shown.SongCountShown, 256);
+    EXPECT_EQ(Shown().Count, 256);
     player->Next();
-    EXPECT_EQ(shown.SongNumberShown, 256);
+    EXPECT_EQ(Shown().Number, 256);
     player->Next();
-    EXPECT_EQ(player->List.CurrentSong, 255);
+    EXPECT_EQ(Shown().Song, 255);
 }
 
 TEST_F(Playback, OpenButtonUsesTheDialogAndACancelChangesNothing) {
     const QString path = DefaultSong();
-    TForm1 face(driver.Factory());
-    driver.Watch(*face.Playback);
+    SongExport exporter;
+    TForm1 face(*player, exporter);
+    // The open button's key (L), as a user presses it.
+    const auto openButton = [&face] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_L, Qt::NoModifier);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_L, Qt::NoModifier);
+        QCoreApplication::sendEvent(&face, &press);
+        QCoreApplication::sendEvent(&face, &release);
+    };
     QString offeredTitle, offeredFilter, offeredDir;
     QString answer = path;
-    face.OpenDialog1.Chooser = [&](const FileOpenDialog& d, QWidget*) {
+    face.OpenDialog.Chooser = [&](const FileOpenDialog& d, QWidget*) {
         offeredTitle = d.Title;
         offeredFilter = d.Filter;
         offeredDir = d.InitialDir;
         return answer;
     };
-    face.OpenButtonAction();
+    openButton();
     EXPECT_EQ(offeredTitle, QStringLiteral("Open and play file"));
     EXPECT_EQ(offeredFilter,
               QStringLiteral("All supported files|*.ay;*.aym|.AY files|*.ay|.AYM files|*.aym"));
     // First the user's home, never the program's folder.
     EXPECT_EQ(offeredDir, QDir::homePath());
     EXPECT_NE(offeredDir, QCoreApplication::applicationDirPath());
-    EXPECT_TRUE(face.Playback->Playing);
+    EXPECT_TRUE(Playing());
 
     answer.clear();
     driver.Calls.clear();
-    face.OpenButtonAction();
+    openButton();
     EXPECT_EQ(offeredDir, dir.path() + QLatin1Char('/'));
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_TRUE(face.Playback->Playing);
+    EXPECT_TRUE(Playing());
 
     EXPECT_EQ(
-        QtFileDialogFilter(face.OpenDialog1.Filter),
+        QtFileDialogFilter(face.OpenDialog.Filter),
         QStringLiteral("All supported files (*.ay *.aym);;.AY files (*.ay);;.AYM files (*.aym)"));
 }
 
 TEST_F(Playback, ClosingStopsClosesTheFileAndRestoresNormalPriority) {
-    player->SetPriority(HighPriorityClass);
-    EXPECT_EQ(player->Settings.PriorityClass, HighPriorityClass);
+    player->Settings().SetPriorityClass(HighPriorityClass);
+    EXPECT_EQ(player->Settings().PriorityClass, HighPriorityClass);
     if (geteuid() == 0) {
         EXPECT_EQ(getpriority(PRIO_PROCESS, 0), -10);
     }
 
     player->FormClose(); // nothing playing, no file: only the priority changes
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_EQ(player->Settings.PriorityClass, NormalPriorityClass);
+    EXPECT_EQ(player->Settings().PriorityClass, NormalPriorityClass);
     EXPECT_EQ(getpriority(PRIO_PROCESS, 0), 0);
 
     StartFresh(DefaultSong());
     player->FormClose();
     EXPECT_EQ(driver.Calls, (Calls{"Reset", "Unprepare H1", "Unprepare H2", "Close"}));
-    EXPECT_FALSE(player->Playing);
-    EXPECT_FALSE(player->List.FileOpen);
-    EXPECT_FALSE(player->List.SongFile.IsOpen());
+    EXPECT_FALSE(Playing());
+    EXPECT_FALSE(Shown().FileOpen);
 }
 
 // ---- Song lengths and recent files -----------------------------------------------------
 
 TEST_F(Playback, FollowedSongsEndFadedAndTheNextStartsWithTheNextFrame) {
     const QString song = TimedSongs();
-    player->Settings.SetFollowSongLengths(true);
+    player->Settings().SetFollowSongLengths(true);
     player->OpenAndPlay(song);
     const std::vector<int16_t> heard = Heard(20);
-    EXPECT_FALSE(player->Playing) << "playback stops after the last song";
+    EXPECT_FALSE(Playing()) << "playback stops after the last song";
 
     std::vector<int16_t> expected;
     const size_t frames[] = {35280, 26460, 17640}; // 0.8 s, 0.6 s, 0.4 s
@@ -666,25 +681,25 @@ TEST_F(Playback, FollowedSongsEndFadedAndTheNextStartsWithTheNextFrame) {
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), heard.begin()));
     EXPECT_TRUE(std::all_of(heard.begin() + static_cast<ptrdiff_t>(expected.size()), heard.end(),
                             [](int16_t v) { return v == 0; }));
-    EXPECT_EQ(shown.Announced, (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(player->List.CurrentSong, 2);
+    EXPECT_EQ(announced, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(Shown().Song, 2);
 
     // Not followed, a song plays on past its length, unfaded.
-    shown.Announced.clear();
-    player->Settings.SetFollowSongLengths(false);
+    announced.clear();
+    player->Settings().SetFollowSongLengths(false);
     player->PlaySongAt(0);
     const std::vector<int16_t> on = Heard(4);
-    EXPECT_TRUE(player->Playing);
+    EXPECT_TRUE(Playing());
     EXPECT_EQ(
         on, Rendered(song, 1, {"-t", QString::number(4 * 16320 / 44100.0, 'f', 6), "--fade", "0"}));
-    EXPECT_EQ(shown.Announced, std::vector<int>{1});
+    EXPECT_EQ(announced, std::vector<int>{1});
     player->Stop();
 }
 
 TEST_F(Playback, RecentFilesAndTheSwitchAreStoredAndRemovedWithTheParameters) {
     ScopedEnvironment config("XDG_CONFIG_HOME", MakeFolder(dir.filePath("config")));
     const QString song = TimedSongs();
-    PlayerSettings& settings = player->Settings;
+    PlayerSettings& settings = player->Settings();
     settings.LoadStored();
     QStringList opened;
     for (int i = 0; i < 10; ++i) {
@@ -693,12 +708,14 @@ TEST_F(Playback, RecentFilesAndTheSwitchAreStoredAndRemovedWithTheParameters) {
         player->OpenAndPlay(copy);
         opened.prepend(copy);
     }
-    player->OpenAndPlay(opened[5]); // again: to the top, once
+    // Again, by another name of the same file: to the top, once.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+    player->OpenAndPlay(dir.filePath(QStringLiteral("./sub/../song4.ay")));
     QStringList expected = opened.mid(0, 8);
     expected.move(5, 0);
     EXPECT_EQ(settings.RecentFiles, expected);
     settings.SetFollowSongLengths(true);
-    player->StopPlaying();
+    player->Stop();
 
     SongSession other;
     PlayerSettings reloaded(*other.Engine);
@@ -715,7 +732,7 @@ TEST_F(Playback, RecentFilesAndTheSwitchAreStoredAndRemovedWithTheParameters) {
     EXPECT_TRUE(SettingsStore().RemoveSettings());
     settings.StopStoring();
     player->OpenAndPlay(opened[0]);
-    player->StopPlaying();
+    player->Stop();
     EXPECT_EQ(settings.RecentFiles, QStringList{opened[0]}); // for this run only
     EXPECT_FALSE(QFileInfo::exists(store.FolderPath()));
     PlayerSettings fresh(*other.Engine);

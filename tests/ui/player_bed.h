@@ -1,11 +1,11 @@
 // A player for the tests of the start-up options and the Parameters dialog:
-// the main window on a fake wave device with its hidden dialog, a real skin
-// behind `SkinLoader`, every message box captured, emptied desktop folders
-// (desktop_folders.h), a runtime folder and a trace file of its own, so
+// the program's composition root on a fake wave device (the main window with
+// its hidden dialog, the batches), a real skin behind `SkinLoader`, every message box captured,
+// emptied desktop folders (desktop_folders.h), a runtime folder and a trace file of its own, so
 // nothing of the user's is read or written.
 #pragma once
 
-#include "app/argument_batches.h"
+#include "app/player_app.h"
 #include "desktop_folders.h"
 #include "fake_wave_out.h"
 #include "platform/messages.h"
@@ -66,9 +66,11 @@ class PlayerBed {
     MessageRecorder Messages;
     Skin FaceSkin;
     std::vector<std::pair<int, QString>> SkinLoads; // (mode, path) of each load asked for
-    std::unique_ptr<TForm1> Form;
+    std::unique_ptr<PlayerApp> App;
+    Player* Playback = nullptr;
+    TForm1* Form = nullptr;
     TForm2* Dialog = nullptr;
-    std::unique_ptr<ArgumentBatches> Batches; // the start-up options and hand-overs
+    ArgumentBatches* Batches = nullptr; // the start-up options and hand-overs
 
     PlayerBed() {
         EXPECT_TRUE(DesktopEmptied) << "GIO still sees the previous test's files";
@@ -76,28 +78,25 @@ class PlayerBed {
         MakePlayer();
     }
     ~PlayerBed() {
-        if (Form) Form->Playback->SetPriority(NormalPriorityClass);
+        if (Playback) Playback->Settings().SetPriorityClass(NormalPriorityClass);
     }
 
-    // A new main window and dialog, as a new start makes them.
+    // A new player, main window and dialog, as a new start makes them.
     void MakePlayer() {
-        if (Form) Form->Playback->SetPriority(NormalPriorityClass);
-        Batches.reset();
-        Form.reset();
-        Form = std::make_unique<TForm1>(Driver.Factory());
-        Driver.Watch(*Form->Playback);
+        if (Playback) Playback->Settings().SetPriorityClass(NormalPriorityClass);
+        App.reset();
+        Driver.Names.clear();
+        App = std::make_unique<PlayerApp>(Driver.Factory());
+        Playback = &App->Playback();
+        Form = &App->Face();
+        Dialog = &App->Parameters();
+        Batches = &App->Batches();
         Form->SkinLoader = [this](int mode, const QString& path) {
             SkinLoads.emplace_back(mode, path);
             return FaceSkin.LoadSkin(mode, path);
         };
-        Dialog = new TForm2(Form.get());
-        Batches = std::make_unique<ArgumentBatches>(
-            *Form->Playback,
-            [this](int mode, const QString& path) { return Form->ChangeSkin(mode, path); });
-        Form->ArgumentBatchHandler = [this](int w, int l) {
-            Batches->CommandLineInterpreter(w, l);
-        };
     }
+    PlayerSettings& Settings() { return Playback->Settings(); }
 
     QString ConfigHome() const { return ::ConfigHome(); }
     QString SettingsFile() const { return ConfigHome() + "/Ostrowind/Zirrafon.conf"; }
@@ -117,9 +116,10 @@ class PlayerBed {
 
     // A local batch of the given arguments.
     void Batch(const QStringList& arguments) {
-        Batches->CommandLineInterpreter(0, 1);
+        Batches->CommandLineInterpreter(BatchMessage::BeginLocal);
         for (const QString& a : arguments) Batches->DeliverArgument(QFile::encodeName(a));
-        Batches->CommandLineInterpreter(0, 0);
+        Batches->CommandLineInterpreter(BatchMessage::EndLocal);
+        QCoreApplication::processEvents(); // what the batch shows
     }
 
     // A readable skin bitmap of the skin layout's size.

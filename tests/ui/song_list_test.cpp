@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
 
@@ -22,18 +23,21 @@ namespace {
 
 class Export : public ::testing::Test {
   protected:
-    // Runs an export to `target` and waits for its end; the error, or "".
-    QString Run(SongExport& job, const SongExportRequest& request) {
-        QString result = QStringLiteral("no answer");
-        QObject::connect(&job, &SongExport::Finished,
-                         [&](bool ok, const QString& error) { result = ok ? QString() : error; });
+    // Runs an export to `target` and waits for its end.
+    std::optional<ExportResult> Run(SongExport& job, const SongExportRequest& request) {
+        std::optional<ExportResult> result;
+        QObject::connect(
+            &job, &SongExport::Finished, &job, [&](const ExportResult& r) { result = r; },
+            Qt::SingleShotConnection);
         EXPECT_TRUE(job.Start(request));
         QElapsedTimer clock;
         clock.start();
-        while (result == QLatin1String("no answer") && clock.elapsed() < 60000)
+        while (!result && clock.elapsed() < 60000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         return result;
     }
+    const ExportResult Written{};
+    const ExportResult Cancelled{ExportResult::Outcome::Cancelled, {}};
     QStringList Listing() const {
         return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
     }
@@ -53,7 +57,7 @@ TEST_F(Export, WritesWhatTheRendererWritesAndNeverLeavesHalfAFile) {
     request.Volume = 20;
     request.Target = dir.filePath("beeper.wav");
     SongExport job;
-    EXPECT_EQ(Run(job, request), QString());
+    EXPECT_EQ(Run(job, request), Written);
     EXPECT_EQ(ReadAll(request.Target),
               RenderedWav(songFile, 3, {"-m", "YMACB", "-b", "8000", "-v", "20"}));
 
@@ -67,11 +71,11 @@ TEST_F(Export, WritesWhatTheRendererWritesAndNeverLeavesHalfAFile) {
     job.WorkerHook = [&job](uint64_t frames) {
         if (frames > 5 * 16320) job.Cancel();
     };
-    EXPECT_EQ(Run(job, request), QStringLiteral("cancelled"));
+    EXPECT_EQ(Run(job, request), Cancelled);
     EXPECT_EQ(ReadAll(old.fileName()), QByteArray("what the user had"));
     EXPECT_EQ(Listing(), before);
     request.Target = dir.filePath("new.wav");
-    EXPECT_EQ(Run(job, request), QStringLiteral("cancelled"));
+    EXPECT_EQ(Run(job, request), Cancelled);
     EXPECT_EQ(Listing(), before);
     job.WorkerHook = nullptr;
 
@@ -84,7 +88,8 @@ TEST_F(Export, WritesWhatTheRendererWritesAndNeverLeavesHalfAFile) {
     request.SongFile = cut;
     request.Song = 0;
     request.Target = old.fileName();
-    EXPECT_EQ(Run(job, request), QStringLiteral("Read beyond end of file"));
+    EXPECT_EQ(Run(job, request),
+              (ExportResult{ExportResult::Outcome::Failed, "Read beyond end of file"}));
     EXPECT_EQ(ReadAll(old.fileName()), QByteArray("what the user had"));
     QStringList withCut = before + QStringList{"cut.ay"};
     withCut.sort();
@@ -103,7 +108,7 @@ TEST(SongListMenu, ListsTheSongsAndActsThroughThePlayer) {
         const Bytes bytes = BuildToneAY(3, 1, {3000, 0, 6150});
         f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
     }
-    form.OpenAndPlay(song);
+    bed.Playback->OpenAndPlay(song);
     std::unique_ptr<QMenu> menu = form.BuildContextMenu();
     QStringList texts;
     QList<QAction*> actions = menu->actions();
@@ -114,17 +119,17 @@ TEST(SongListMenu, ListsTheSongsAndActsThroughThePlayer) {
                                   "Follow song lengths", "Export song to WAV…", "-", "Parameters…",
                                   "About", "-", "Recent files"}));
     EXPECT_EQ(actions.last()->menu()->actions().size(), 1);
-    EXPECT_EQ(actions.last()->menu()->actions().first()->text(), song);
+    EXPECT_EQ(actions.last()->menu()->actions().first()->text(), "Song 2 — menu.ay");
 
     actions[2]->trigger(); // song 3
-    EXPECT_EQ(form.Playback->List.CurrentSong, 2);
-    EXPECT_TRUE(form.Playback->Playing);
-    EXPECT_EQ(form.SongNumberShown, 3);
+    EXPECT_EQ(bed.Playback->NowPlaying().Song, 2);
+    EXPECT_EQ(bed.Playback->State(), PlayState::Playing);
+    EXPECT_EQ(bed.Playback->NowPlaying().Number, 3);
     EXPECT_EQ(form.ElapsedText(), "0:00 / 2:03"); // the tooltip
     actions[1]->trigger();
     EXPECT_EQ(form.ElapsedText(), "0:00"); // no length given
     actions[4]->trigger();
-    EXPECT_TRUE(form.Settings.FollowSongLengths);
+    EXPECT_TRUE(bed.Settings().FollowSongLengths);
     EXPECT_TRUE(form.BuildContextMenu()->actions()[4]->isChecked());
 
     // A recent file that is gone leaves the list, with a message naming it.
@@ -132,9 +137,9 @@ TEST(SongListMenu, ListsTheSongsAndActsThroughThePlayer) {
     form.BuildContextMenu()->actions().last()->menu()->actions().first()->trigger();
     ASSERT_EQ(bed.Messages.Messages.size(), 1u);
     EXPECT_TRUE(bed.Messages.Messages[0].Text.contains(song));
-    EXPECT_TRUE(form.Settings.RecentFiles.isEmpty());
+    EXPECT_TRUE(bed.Settings().RecentFiles.isEmpty());
     EXPECT_FALSE(form.BuildContextMenu()->actions().last()->isEnabled());
-    form.StopButtonAction();
+    bed.Playback->Stop();
 }
 
 } // namespace

@@ -179,26 +179,25 @@ TEST_F(AreaTest, AnAreaInUseMakesTheSenderGiveUpAndAStaleOneIsRecovered) {
 TEST(ArgumentBatches, SetThePlayerAndPlayTheLastFileWithoutAWindow) {
     FakeWaveOutDriver driver;
     Player player(driver.Factory());
-    driver.Watch(player);
     std::vector<std::pair<int, QString>> skins;
     ArgumentBatches batches(player, [&](int mode, const QString& path) {
         skins.emplace_back(mode, path);
         return path != QLatin1String("/nowhere.bmp");
     });
     const QString song = DemoSong("demo.ay");
-    batches.CommandLineInterpreter(0, Batch::BeginLocal);
+    batches.CommandLineInterpreter(BatchMessage::BeginLocal);
     for (const char* argument : {"/hYMBCA", "/u123", "/p/skin.bmp", "/p/nowhere.bmp", "/x"})
         batches.DeliverArgument(argument);
     batches.DeliverArgument(QFile::encodeName(song));
-    EXPECT_FALSE(player.Playing) << "a file plays when its batch ends";
-    batches.CommandLineInterpreter(0, 0);
-    EXPECT_EQ(player.Settings.ChipMode, 9);
-    EXPECT_EQ(player.Engine.Chip.Mix.BeeperSetting, 123);
-    EXPECT_EQ(player.Settings.SkinFile, "/skin.bmp"); // the one that loaded
+    EXPECT_EQ(player.State(), PlayState::Stopped) << "a file plays when its batch ends";
+    batches.CommandLineInterpreter(BatchMessage::EndLocal);
+    EXPECT_EQ(player.Settings().ChipMode, 9);
+    EXPECT_EQ(player.Engine().Chip.Mix.BeeperSetting, 123);
+    EXPECT_EQ(player.Settings().SkinFile, "/skin.bmp"); // the one that loaded
     EXPECT_EQ(skins, (std::vector<std::pair<int, QString>>{{1, "/skin.bmp"}, {1, "/nowhere.bmp"}}));
-    EXPECT_TRUE(player.Playing);
-    EXPECT_EQ(player.FileName, song);
-    player.StopPlaying();
+    EXPECT_EQ(player.State(), PlayState::Playing);
+    EXPECT_EQ(player.NowPlaying().FileName, song);
+    player.Stop();
 }
 
 // ---- Options and files of a batch ------------------------------------------------------
@@ -212,78 +211,77 @@ class Options : public ::testing::Test {
 
 TEST_F(Options, ChipModeNamesInAnyLetterCase) {
     bed.Batch({"/hymacb"});
-    EXPECT_EQ(form().Settings.ChipMode, 5);
-    EXPECT_EQ(dialog().ComboBox1->currentIndex(), 5);
+    EXPECT_EQ(bed.Settings().ChipMode, 5);
+    EXPECT_EQ(dialog().ChipList->currentIndex(), 5);
     ChipState expected;
-    SetChipAndChannels(expected, 5, form().Settings.Volume, VolumeSteps);
-    EXPECT_EQ(std::memcmp(expected.Mix.VolumeTable, form().Playback->Engine.Chip.Mix.VolumeTable,
+    SetChipAndChannels(expected, 5, bed.Settings().Volume, VolumeSteps);
+    EXPECT_EQ(std::memcmp(expected.Mix.VolumeTable, bed.Playback->Engine().Chip.Mix.VolumeTable,
                           sizeof expected.Mix.VolumeTable),
               0);
 
     bed.Batch({"/HAYABC"});
-    EXPECT_EQ(form().Settings.ChipMode, 2);
-    EXPECT_EQ(dialog().ComboBox1->currentIndex(), 2);
+    EXPECT_EQ(bed.Settings().ChipMode, 2);
+    EXPECT_EQ(dialog().ChipList->currentIndex(), 2);
 
     // Unknown names, and names hidden past the 31 characters considered.
     bed.Batch({"/hYM", "/hYMACBX", "/h", "/hYMACB" + QString(30, 'x')});
-    EXPECT_EQ(form().Settings.ChipMode, 2);
+    EXPECT_EQ(bed.Settings().ChipMode, 2);
     bed.Batch({"/hYMCBA" + QString(24, ' ')}); // 31 characters: not a name either
-    EXPECT_EQ(form().Settings.ChipMode, 2);
+    EXPECT_EQ(bed.Settings().ChipMode, 2);
     EXPECT_EQ(bed.TraceStarting("chip"), (QStringList{"chip 5", "chip 2"}));
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
 
 TEST_F(Options, BeeperLevelInRangeOnly) {
-    form().Settings.Volume = 20;
+    bed.Settings().Volume = 20;
     for (const char* bad : {"/u40000", "/u-1", "/uabc", "/u", "/u32769", "/u1e3"}) {
         bed.Batch({bad});
-        EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperSetting, 16384) << bad;
-        EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperAmplitude, -16384) << bad;
+        EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 16384) << bad;
+        EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude, -16384) << bad;
     }
-    EXPECT_TRUE(dialog().Edit1->text().isEmpty());
+    EXPECT_TRUE(dialog().BeeperLevelEdit->text().isEmpty());
 
     bed.Batch({"/u8000"});
-    EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperSetting, 8000);
-    EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperAmplitude,
-              ComputeBeeperAmplitude(8000, 20, VolumeSteps));
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 8000);
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude, ComputeBeeperAmplitude(8000, 20, VolumeSteps));
     EXPECT_NE(ComputeBeeperAmplitude(8000, 20, VolumeSteps), -8000);
-    EXPECT_EQ(dialog().Edit1->text(), "8000");
+    EXPECT_EQ(dialog().BeeperLevelEdit->text(), "8000");
 
     bed.Batch({"/U0"});
-    EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperSetting, 0);
-    EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperAmplitude, 0); // silent
-    EXPECT_EQ(dialog().Edit1->text(), "0");
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 0);
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude, 0); // silent
+    EXPECT_EQ(dialog().BeeperLevelEdit->text(), "0");
 
     bed.Batch({"/u32768"});
-    EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperSetting, 32768);
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 32768);
 }
 
 TEST_F(Options, PriorityTakesExactlyOneLetter) {
     bed.Batch({"/rH"});
-    EXPECT_EQ(form().Settings.PriorityClass, HighPriorityClass);
-    EXPECT_TRUE(dialog().RadioButton2->isChecked());
+    EXPECT_EQ(bed.Settings().PriorityClass, HighPriorityClass);
+    EXPECT_TRUE(dialog().HighPriorityButton->isChecked());
     bed.Batch({"/rnormal", "/rx", "/r"});
-    EXPECT_EQ(form().Settings.PriorityClass, HighPriorityClass);
+    EXPECT_EQ(bed.Settings().PriorityClass, HighPriorityClass);
     bed.Batch({"/rn"});
-    EXPECT_EQ(form().Settings.PriorityClass, NormalPriorityClass);
-    EXPECT_TRUE(dialog().RadioButton1->isChecked());
-    EXPECT_FALSE(dialog().RadioButton2->isChecked());
+    EXPECT_EQ(bed.Settings().PriorityClass, NormalPriorityClass);
+    EXPECT_TRUE(dialog().NormalPriorityButton->isChecked());
+    EXPECT_FALSE(dialog().HighPriorityButton->isChecked());
 }
 
 TEST_F(Options, SkinFileAndTheBuiltInSkin) {
     const QString skin = bed.WriteSkin("blue skin.bmp");
     bed.Batch({"/p" + skin});
-    EXPECT_EQ(dialog().Edit2->text(), skin);
+    EXPECT_EQ(dialog().SkinFileEdit->text(), skin);
     EXPECT_EQ(bed.FaceSkin.SkinBitmap.pixelColor(10, 10), QColor(10, 120, 200));
 
     // A file that cannot be loaded changes nothing.
     bed.Batch({"/p" + bed.Root.filePath("missing.bmp"), "/p" + DemoSong("demo.ay")});
-    EXPECT_EQ(dialog().Edit2->text(), skin);
+    EXPECT_EQ(dialog().SkinFileEdit->text(), skin);
     EXPECT_EQ(bed.FaceSkin.SkinBitmap.pixelColor(10, 10), QColor(10, 120, 200));
 
     // "/p" alone: the built-in skin, and the dialog's skin field empties.
     bed.Batch({"/p"});
-    EXPECT_TRUE(dialog().Edit2->text().isEmpty());
+    EXPECT_TRUE(dialog().SkinFileEdit->text().isEmpty());
     EXPECT_NE(bed.FaceSkin.SkinBitmap.pixelColor(10, 10), QColor(10, 120, 200));
     ASSERT_EQ(bed.SkinLoads.size(), 4u);
     EXPECT_EQ(bed.SkinLoads.back(), std::make_pair(0, QString()));
@@ -292,8 +290,8 @@ TEST_F(Options, SkinFileAndTheBuiltInSkin) {
 
 TEST_F(Options, OtherSlashArgumentsAreIgnored) {
     bed.Batch({"/", "/x", "/zzz", "/?"});
-    EXPECT_EQ(form().Settings.ChipMode, 2);
-    EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperSetting, 16384);
+    EXPECT_EQ(bed.Settings().ChipMode, 2);
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 16384);
     EXPECT_TRUE(bed.SkinLoads.empty());
     EXPECT_TRUE(bed.TraceStarting("play").isEmpty());
 }
@@ -301,20 +299,20 @@ TEST_F(Options, OtherSlashArgumentsAreIgnored) {
 TEST_F(Options, TheLastExistingFileOfABatchPlays) {
     bed.Batch({DemoSong("demo.ay"), bed.Root.filePath("missing.ay"), DemoSong("demo.aym"), ""});
     EXPECT_EQ(bed.TraceStarting("play"), QStringList{"play " + DemoSong("demo.aym")});
-    EXPECT_TRUE(form().Playback->Playing);
-    EXPECT_EQ(form().SongCountShown, 1); // demo.aym has one song, demo.ay three
+    EXPECT_EQ(bed.Playback->State(), PlayState::Playing);
+    EXPECT_EQ(bed.Playback->NowPlaying().Count, 1); // demo.aym has one song, demo.ay three
 
     // A file in the batch stops what plays at once; the end plays it.
-    bed.Batches->CommandLineInterpreter(0, 1);
+    bed.Batches->CommandLineInterpreter(BatchMessage::BeginLocal);
     bed.Batches->DeliverArgument(QFile::encodeName(DemoSong("demo.ay")));
-    EXPECT_FALSE(form().Playback->Playing);
-    bed.Batches->CommandLineInterpreter(0, 0);
-    EXPECT_TRUE(form().Playback->Playing);
-    EXPECT_EQ(form().SongCountShown, 3);
+    EXPECT_EQ(bed.Playback->State(), PlayState::Stopped);
+    bed.Batches->CommandLineInterpreter(BatchMessage::EndLocal);
+    EXPECT_EQ(bed.Playback->State(), PlayState::Playing);
+    EXPECT_EQ(bed.Playback->NowPlaying().Count, 3);
 
     // Names of nothing: no stop, nothing played.
     bed.Batch({bed.Root.filePath("missing.ay"), bed.Root.path()});
-    EXPECT_TRUE(form().Playback->Playing);
+    EXPECT_EQ(bed.Playback->State(), PlayState::Playing);
     EXPECT_EQ(bed.TraceStarting("play").size(), 2);
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
@@ -332,7 +330,7 @@ TEST_F(Options, AnExistingAbsoluteFileIsAFileEvenWhenItLooksLikeAnOption) {
     ASSERT_TRUE(QFile::copy(DemoSong("demo.aym"), song));
     bed.Batch({song});
     EXPECT_EQ(bed.TraceStarting("play"), QStringList{"play " + song});
-    EXPECT_EQ(form().Settings.ChipMode, 2);
+    EXPECT_EQ(bed.Settings().ChipMode, 2);
     EXPECT_EQ(AbsoluteArguments({song}, "/"), QStringList{song});
 }
 
@@ -360,9 +358,9 @@ TEST_F(Options, StoredOptionsComeFirstAndTheCommandLineOverridesThem) {
                                "end 0",
                                "play " + DemoSong("demo.aym"),
                            }));
-    EXPECT_EQ(form().Settings.ChipMode, 5);
-    EXPECT_EQ(form().Playback->Engine.Chip.Mix.BeeperSetting, 8000);
-    EXPECT_EQ(form().SongCountShown, 1);
+    EXPECT_EQ(bed.Settings().ChipMode, 5);
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 8000);
+    EXPECT_EQ(bed.Playback->NowPlaying().Count, 1);
 }
 
 TEST_F(Options, NoStoredOptionsAndNoArgumentsMeanNoBatch) {
@@ -380,7 +378,8 @@ TEST_F(Options, NoStoredOptionsAndNoArgumentsMeanNoBatch) {
 class HandOverTest : public ::testing::Test {
   protected:
     PlayerBed bed;
-    InstanceServer server{[this](int w, int l) { bed.Batches->CommandLineInterpreter(w, l); }};
+    InstanceServer server{
+        [this](int w, int l) { bed.Batches->CommandLineInterpreter(BatchMessageOf(w, l)); }};
 
     void SetUp() override {
         server.Abandoned = [this] { bed.Batches->AbandonHandOver(); };
@@ -418,8 +417,8 @@ TEST_F(HandOverTest, OptionsAndTheLastFileArriveAndLongArgumentsAreCut) {
     EXPECT_EQ(Send({"/hymacb", QFile::encodeName(DemoSong("demo.ay")), longArgument,
                     QFile::encodeName(DemoSong("demo.aym"))}),
               HandOverOutcome::Delivered);
-    EXPECT_EQ(bed.Form->Settings.ChipMode, 5);
-    EXPECT_EQ(bed.Dialog->ComboBox1->currentIndex(), 5);
+    EXPECT_EQ(bed.Settings().ChipMode, 5);
+    EXPECT_EQ(bed.Dialog->ChipList->currentIndex(), 5);
     EXPECT_EQ(bed.TraceStarting("play"), QStringList{"play " + DemoSong("demo.aym")});
     EXPECT_TRUE(bed.TraceStarting("arg ").contains("arg /x" + QString(258, 'L')));
     EXPECT_EQ(bed.Trace().first(), "begin 2");
@@ -428,8 +427,8 @@ TEST_F(HandOverTest, OptionsAndTheLastFileArriveAndLongArgumentsAreCut) {
 
     // The area is gone, so the next start hands over as well.
     EXPECT_EQ(Send({"/u100"}), HandOverOutcome::Delivered);
-    EXPECT_EQ(bed.Form->Playback->Engine.Chip.Mix.BeeperSetting, 100);
-    EXPECT_EQ(bed.Dialog->Edit1->text(), "100");
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 100);
+    EXPECT_EQ(bed.Dialog->BeeperLevelEdit->text(), "100");
     EXPECT_EQ(Send({}), HandOverOutcome::NothingToSend);
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
@@ -439,7 +438,7 @@ TEST_F(HandOverTest, AnotherHandOverInProgressMeansNothingIsSent) {
     inProgress.setNativeKey(HandOverAreaKey());
     ASSERT_TRUE(inProgress.create(HandOverAreaSize));
     EXPECT_EQ(Send({"/hYMACB"}), HandOverOutcome::AreaBusy);
-    EXPECT_EQ(bed.Form->Settings.ChipMode, 2);
+    EXPECT_EQ(bed.Settings().ChipMode, 2);
     EXPECT_TRUE(bed.Trace().isEmpty());
 }
 

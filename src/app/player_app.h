@@ -1,0 +1,54 @@
+// The composition root of the player: it owns the Player (with its
+// settings), the export, the argument batches and the media-player
+// interface, builds the face (the main window and its hidden Parameters
+// dialog) and wires them together. Nothing else holds one of them by pointer:
+// the face and the dialog get what they act on, and ask for the rest through
+// signals.
+//
+//     PlayerApp app;                              // the real sound device
+//     app.RegisterMediaPlayer();                  // on the session bus, when there is one
+//     app.Start(arguments);                       // stored options, the command line, show
+//     server handler: app.Batches().CommandLineInterpreter(BatchMessageOf(wParam, lParam));
+#pragma once
+
+#include "app/argument_batches.h"
+#include "playback/mpris.h"
+#include "playback/player.h"
+#include "playback/song_export.h"
+#include "ui/form1.h"
+#include "ui/form2.h"
+
+#include <QStringList>
+#include <memory>
+
+class PlayerApp {
+  public:
+    // `waveOutFactory` makes the wave device at each playback start (the real
+    // audio sink unless a test passes a fake).
+    explicit PlayerApp(WaveOutFactory waveOutFactory = CreateAudioSinkWaveOut);
+    ~PlayerApp();
+    PlayerApp(const PlayerApp&) = delete;
+    PlayerApp& operator=(const PlayerApp&) = delete;
+
+    Player& Playback() { return Player_; }
+    TForm1& Face() { return *Face_; }
+    TForm2& Parameters() { return *Parameters_; }
+    ArgumentBatches& Batches() { return *Batches_; }
+    MediaPlayerInterface& MediaPlayer() { return *MediaPlayer_; }
+
+    // Media keys, sound menus and playerctl steer the player through it; false
+    // without a session bus (the player plays on without it, silently). Made
+    // before the start-up batches so that it sees the first file open.
+    bool RegisterMediaPlayer();
+    // The stored "Startup" options and `arguments` as two batches, then the
+    // window is shown.
+    void Start(const QStringList& arguments);
+
+  private:
+    Player Player_;
+    SongExport Export;
+    std::unique_ptr<TForm1> Face_;
+    TForm2* Parameters_ = nullptr; // owned by the face
+    std::unique_ptr<ArgumentBatches> Batches_;
+    std::unique_ptr<MediaPlayerInterface> MediaPlayer_;
+};
