@@ -71,7 +71,8 @@ PlayState Player::State() const {
 uint64_t Player::Elapsed() const {
     if (!Playing || !WaveOut) return 0;
     const uint64_t played = WaveOut->PlayedFrames();
-    return played > Run.HeardFrom ? played - Run.HeardFrom : 0;
+    const int64_t elapsed = static_cast<int64_t>(played) - Run.HeardFrom;
+    return elapsed > 0 ? static_cast<uint64_t>(elapsed) : 0;
 }
 
 bool Player::CanGoNext() const { return List.FileOpen && List.CurrentSong < List.SongCount - 1; }
@@ -132,6 +133,7 @@ void Player::PlayCurrent() {
     Run = SongRun{};
     Run.Song = List.CurrentSong;
     Run.Timing = Session.FileTiming(Run.Song);
+    MapSong();
 
     Header1 = WaveHeader{};
     Header1.Data = Buffer1.get();
@@ -275,6 +277,7 @@ void Player::FillNext(int16_t* buffer, const WaveHeader& header) {
         Session.StartPlayback(Carry.get());
         Run.Frames = 0;
         Run.Timing = Session.FileTiming(Run.Song);
+        MapSong();
         Run.StartsIn = &header;
         Run.NextSong = Run.Song;
         Run.NextFrom = bufferStart + filled / 2;
@@ -283,7 +286,7 @@ void Player::FillNext(int16_t* buffer, const WaveHeader& header) {
 
 void Player::AnnounceSong(int index) {
     List.CurrentSong = index;
-    Run.HeardFrom = Run.NextFrom;
+    Run.HeardFrom = static_cast<int64_t>(Run.NextFrom);
     ShowSong(index);
 }
 
@@ -391,4 +394,89 @@ void Player::Next() {
     if (List.CurrentSong == List.SongCount - 1) return;
     ++List.CurrentSong;
     Play();
+}
+
+// ---- Seeking ---------------------------------------------------------------------------
+
+void Player::MapSong() {
+    Snapshots.reset(); // the last song's, with its worker
+    const uint64_t frames = Settings_.FollowSongLengths ? Run.Timing.Frames : 0;
+    Snapshots = std::make_unique<SongSnapshots>(*Session.Engine, frames);
+}
+
+void Player::CarryFrom(uint64_t frame) {
+    constexpr uint64_t BufferFrames = BufferValues / 2;
+    const uint64_t buffer = frame / BufferFrames;
+    Snapshots->Reach(*Session.Engine, buffer);
+    Run.Frames = buffer * BufferFrames;
+    uint64_t frames = Session.FillBuffer(Carry.get()) / 2;
+    if (Settings_.FollowSongLengths && Run.Timing.Frames != 0) {
+        const SongTiming& t = Run.Timing;
+        frames = std::min(frames, t.Frames - std::min(t.Frames, Run.Frames));
+        ApplyFade(Carry.get(), frames, Run.Frames, t);
+    }
+    Run.Frames += frames;
+    const uint64_t skip = std::min(frame - buffer * BufferFrames, frames);
+    Run.CarryAt = static_cast<uint32_t>(2 * skip);
+    Run.CarryLeft = static_cast<uint32_t>(2 * (frames - skip));
+}
+
+void Player::Seek(uint64_t frame) {
+    if (!Playing || !WaveOut) return;
+    ReportingIOErrors([&] {
+        const bool following = Settings_.FollowSongLengths;
+        const SongTiming timing = Session.FileTiming(List.CurrentSong);
+        if (following && timing.Frames != 0 && frame >= timing.Frames) {
+            // Past the end: the song ends there, as it would have.
+            if (List.CurrentSong + 1 < List.SongCount)
+                PlaySongAt(List.CurrentSong + 1);
+            else
+                StopPlaying();
+            return;
+        }
+        const bool paused = Paused;
+        // The buffers queued go unheard: drop them and their notices.
+        if (WaveResult r = WaveOut->Reset(); r != WaveNoError) ReportWaveError(r, "WaveOutReset");
+        QCoreApplication::removePostedEvents(this, WaveDoneEventType);
+        if (Run.Song != List.CurrentSong) {
+            // The next song had begun to render: back to the one heard.
+            Run.Song = List.CurrentSong;
+            Session.LoadSong(Run.Song);
+            Session.StartPlayback(Carry.get());
+            Run.Timing = timing;
+            MapSong();
+        }
+        const uint64_t played = WaveOut->PlayedFrames();
+        Run.Queued = played;
+        Run.HeardFrom = static_cast<int64_t>(played) - static_cast<int64_t>(frame);
+        Run.StartsIn = nullptr;
+        Run.EndsWith = nullptr;
+        Run.Over = false;
+        CarryFrom(frame);
+        for (WaveHeader* h : {&Header1, &Header2}) {
+            FillNext(h == &Header1 ? Buffer1.get() : Buffer2.get(), *h);
+            if (WaveResult r = WaveOut->Write(*h); r != WaveNoError) {
+                ReportWaveError(r, h == &Header1 ? "WaveOutWriteN1A" : "WaveOutWriteN2A");
+                return;
+            }
+        }
+        if (paused) {
+            if (WaveResult r = WaveOut->Pause(); r != WaveNoError)
+                ReportWaveError(r, "WaveOutPause");
+        }
+        emit Seeked(frame);
+    });
+}
+
+// ---- Voices ----------------------------------------------------------------------------
+
+void Player::ToggleMute(int voice) {
+    if (voice < 0 || voice >= VoiceCount) return;
+    Settings_.SetMutedVoices(MutedVoices() ^ (1u << voice));
+}
+
+void Player::Solo(int voice) {
+    if (voice < 0 || voice >= VoiceCount) return;
+    const unsigned alone = AllVoices & ~(1u << voice);
+    Settings_.SetMutedVoices(MutedVoices() == alone ? 0 : alone);
 }

@@ -32,6 +32,7 @@
 #include "playback/player_settings.h"
 #include "playback/waveout.h"
 #include "songs/session.h"
+#include "songs/song_snapshots.h"
 
 #include <QFlags>
 #include <QObject>
@@ -122,12 +123,27 @@ class Player : public QObject {
     void Next();
     // Plays song `index` of the open file (the song list's choice).
     void PlaySongAt(int index);
+    // Goes on from `frame` (1/44,100 s from the start of the song heard),
+    // heard at once: the sound already queued is dropped, and the song goes on
+    // exactly as a play from its start has it there, faded alike. With song
+    // lengths followed, a frame at or past the song's end ends it (the next
+    // song follows, or playback stops after the last). Only while a song
+    // plays or is paused (it stays paused).
+    void Seek(uint64_t frame);
+    // The voices left out of the mix (a set of chip.h's `Voice`s), heard
+    // within the buffers in flight; not stored.
+    unsigned MutedVoices() const { return Settings_.MutedVoices(); }
+    void ToggleMute(int voice);
+    // The voice alone; soloed again, every voice comes back.
+    void Solo(int voice);
     // The player's part of closing the window: stop, close the song file,
     // normal priority.
     void FormClose();
 
   signals:
     void StateChanged(PlayState state);
+    // A seek put the song heard at `frame`.
+    void Seeked(uint64_t frame);
     void NowPlayingChanged(NowPlayingParts parts);
     // Something failed: the text and caption of the box to show. Delivered
     // from the event loop, after the action that failed has ended.
@@ -180,7 +196,8 @@ class Player : public QObject {
         uint64_t Frames = 0;                  // of it rendered so far
         SongTiming Timing;                    // its length and fade
         uint64_t Queued = 0;                  // frames handed to the device since the start
-        uint64_t HeardFrom = 0;               // where in that stream the song heard began
+        int64_t HeardFrom = 0;                // where in that stream the song heard began
+                                              // (before it, after a seek into the song)
         const WaveHeader* StartsIn = nullptr; // the buffer in which the next song starts,
         int NextSong = 0;                     // which one,
         uint64_t NextFrom = 0;                // and where in the stream
@@ -190,6 +207,12 @@ class Player : public QObject {
     } Run;
     // Samples made but not yet handed out when a song's end cut a buffer.
     std::unique_ptr<int16_t[]> Carry;
+    // The song being rendered, mapped ahead for seeking; made at its start.
+    std::unique_ptr<SongSnapshots> Snapshots;
+    void MapSong();
+    // Makes buffer `buffer / BufferFrames` of the song being rendered into
+    // `Carry`, cut and faded, and hands it out from `frame` on.
+    void CarryFrom(uint64_t frame);
     // Names the song that starts within the buffer now playing.
     void AnnounceSong(int index);
     // Shows song `index`'s number, and an AY song's name as the title.

@@ -40,6 +40,7 @@ class QKeyEvent;
 class QMouseEvent;
 class QPaintEvent;
 class QShowEvent;
+class QWheelEvent;
 
 // The main window's caption; it identifies the running player.
 inline constexpr const char* MainWindowCaption = "Zirrafon v1.0";
@@ -99,6 +100,7 @@ class TForm1 : public QWidget {
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 

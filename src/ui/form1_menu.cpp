@@ -60,6 +60,21 @@ std::unique_ptr<QMenu> TForm1::BuildContextMenu() {
     follow->setChecked(Settings.FollowSongLengths);
     connect(follow, &QAction::toggled, this,
             [this](bool on) { Settings.SetFollowSongLengths(on); });
+    // The voices: checked while heard; 1-4 and Shift+1-4 do the same.
+    QMenu* voices = menu->addMenu(QStringLiteral("Voices"));
+    static const char* const VoiceTitles[VoiceCount] = {"Channel A", "Channel B", "Channel C",
+                                                        "Beeper"};
+    const unsigned muted = Playback.MutedVoices();
+    for (int v = 0; v < VoiceCount; ++v) {
+        QAction* voice = voices->addAction(QStringLiteral("%1\t%2").arg(VoiceTitles[v]).arg(v + 1),
+                                           this, [this, v] { Playback.ToggleMute(v); });
+        voice->setCheckable(true);
+        voice->setChecked(!((muted >> v) & 1));
+    }
+    voices->addSeparator();
+    for (int v = 0; v < VoiceCount; ++v)
+        voices->addAction(QStringLiteral("%1 alone\tShift+%2").arg(VoiceTitles[v]).arg(v + 1), this,
+                          [this, v] { Playback.Solo(v); });
     QAction* exportSong =
         menu->addAction(QStringLiteral("Export song to WAV…"), this, [this] { ExportSong(); });
     exportSong->setEnabled(now.FileOpen && !Export.Running());
