@@ -5,6 +5,7 @@
 // the tooltip with the time played of the song.
 #include "platform/messages.h"
 #include "ui/form1.h"
+#include "ui/position_bar.h"
 
 #include <QContextMenuEvent>
 #include <QFile>
@@ -17,12 +18,6 @@
 #include <QUrl>
 
 namespace {
-
-// m:ss of a number of output frames.
-QString MinutesAndSeconds(uint64_t frames) {
-    const uint64_t seconds = frames / OutputRate;
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
 
 // A recent file as the menu names it: the song title its file gives, then
 // the file's name; the name alone when the file gives none or cannot be read.
@@ -75,6 +70,11 @@ std::unique_ptr<QMenu> TForm1::BuildContextMenu() {
     for (int v = 0; v < VoiceCount; ++v)
         voices->addAction(QStringLiteral("%1 alone\tShift+%2").arg(VoiceTitles[v]).arg(v + 1), this,
                           [this, v] { Playback.Solo(v); });
+    menu->addAction(QStringLiteral("Position bar"), this, [this] {
+        if (!Position) Position = std::make_unique<PositionBar>(Playback, this);
+        Position->show();
+        Position->raise();
+    });
     QAction* exportSong =
         menu->addAction(QStringLiteral("Export song to WAV…"), this, [this] { ExportSong(); });
     exportSong->setEnabled(now.FileOpen && !Export.Running());
@@ -155,13 +155,7 @@ void TForm1::ExportSong() {
     Export.Start(request);
 }
 
-QString TForm1::ElapsedText() const {
-    const QString played = MinutesAndSeconds(Playback.Elapsed());
-    const NowPlayingInfo now = Playback.NowPlaying();
-    const SongEntry* song = now.Current();
-    if (song == nullptr || song->Length.Frames == 0) return played;
-    return played + QStringLiteral(" / ") + MinutesAndSeconds(song->Length.Frames);
-}
+QString TForm1::ElapsedText() const { return PlayedText(Playback); }
 
 bool TForm1::event(QEvent* event) {
     if (event->type() != QEvent::ToolTip) return QWidget::event(event);

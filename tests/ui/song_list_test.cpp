@@ -7,12 +7,14 @@
 #include "playback/player.h"
 #include "playback/song_export.h"
 #include "player_bed.h"
+#include "ui/position_bar.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -117,9 +119,10 @@ TEST(SongListMenu, ListsTheSongsAndActsThroughThePlayer) {
     for (QAction* a : actions)
         texts << (a->isSeparator() ? QStringLiteral("-") : a->text()) +
                      (a->isChecked() ? QStringLiteral(" [x]") : QString());
-    EXPECT_EQ(texts, (QStringList{"1. Song 1\t1:00", "2. Song 2 [x]", "3. Song 3\t2:03", "-",
-                                  "Follow song lengths", "Voices", "Export song to WAV…", "-",
-                                  "Parameters…", "About", "-", "Recent files"}));
+    EXPECT_EQ(texts,
+              (QStringList{"1. Song 1\t1:00", "2. Song 2 [x]", "3. Song 3\t2:03", "-",
+                           "Follow song lengths", "Voices", "Position bar", "Export song to WAV…",
+                           "-", "Parameters…", "About", "-", "Recent files"}));
     EXPECT_EQ(actions.last()->menu()->actions().size(), 1);
     EXPECT_EQ(actions.last()->menu()->actions().first()->text(), "Song 2 — menu.ay");
 
@@ -200,8 +203,18 @@ TEST(SongListMenu, LeftAndRightSeekSampleExact) {
               bed.Driver.Calls.end());
     EXPECT_TRUE(writtenFrom(5));
     EXPECT_EQ(bed.Playback->Elapsed(), 5u * OutputRate);
-    QTest::keyClick(bed.Form, Qt::Key_Right);
+    // The position bar shows it, and a page step on it seeks 5 s on.
+    const std::unique_ptr<QMenu> menu = bed.Form->BuildContextMenu();
+    for (QAction* a : menu->actions())
+        if (a->text() == "Position bar") a->trigger();
+    auto* bar = bed.Form->findChild<PositionBar*>();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->TimeText(), "0:05 / 0:13");
+    EXPECT_EQ(bar->Slider()->value(), 50);
+    bar->Slider()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    QCoreApplication::processEvents();
     EXPECT_TRUE(writtenFrom(10));
+    EXPECT_EQ(bar->TimeText(), "0:10 / 0:13");
     QTest::keyClick(bed.Form, Qt::Key_Left);
     QTest::keyClick(bed.Form, Qt::Key_Left);
     QTest::keyClick(bed.Form, Qt::Key_Left);
