@@ -335,7 +335,8 @@ TEST_F(Params, DefaultResetsTheSettingsButNotVolumeOrAssociations) {
     QTest::mouseClick(dialog().DefaultButton, Qt::LeftButton);
     EXPECT_EQ(dialog().BeeperLevelEdit->text(), "16384");
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 16384);
-    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude, ComputeBeeperAmplitude(16384, 20, VolumeSteps));
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude,
+              ComputeBeeperAmplitude(16384, 20, VolumeSteps));
     EXPECT_EQ(dialog().ChipList->currentIndex(), 2);
     EXPECT_EQ(bed.Settings().ChipMode, 2);
     EXPECT_TRUE(dialog().NormalPriorityButton->isChecked());

@@ -243,7 +243,8 @@ TEST_F(Options, BeeperLevelInRangeOnly) {
 
     bed.Batch({"/u8000"});
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 8000);
-    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude, ComputeBeeperAmplitude(8000, 20, VolumeSteps));
+    EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude,
+              ComputeBeeperAmplitude(8000, 20, VolumeSteps));
     EXPECT_NE(ComputeBeeperAmplitude(8000, 20, VolumeSteps), -8000);
     EXPECT_EQ(dialog().BeeperLevelEdit->text(), "8000");
 
