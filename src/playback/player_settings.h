@@ -32,8 +32,6 @@ constexpr int NiceValueOf(int32_t priorityClass) {
 // (an ordinary user may not lower it: EACCES or EPERM).
 int SetProcessNice(int niceValue);
 
-inline constexpr int32_t DefaultBeeperSetting = 16384;
-
 // The entries of the chip list, by chip mode.
 inline constexpr const char* ChipModeEntries[ChipModeCount] = {
     "AY-3-8910 Mono",       "YM2149F Mono",       "AY-3-8910 ABC Stereo", "YM2149F ABC Stereo",
@@ -67,6 +65,10 @@ class PlayerSettings : public QObject {
     std::function<int(int niceValue)> NiceSetter = SetProcessNice;
     QString SkinFile; // empty: the built-in skin
     int32_t BeeperSetting() const { return Engine.Chip.Mix.BeeperSetting; }
+    // The chip's settings as one value (for an export that renders as the
+    // player sounds). Mode and volume stay fields of their own here: the face
+    // edits the volume in place while it drags the bar.
+    ChipSettings Chip() const { return {ChipMode, BeeperSetting(), Volume}; }
     // Songs end at the length their file gives, fading as the file says, and
     // the next song of the file follows (off: a song plays until stopped).
     bool FollowSongLengths = false;

@@ -52,15 +52,11 @@ void SongExport::Run(SongExportRequest request) {
         const SongTiming timing = OpenSongFile(songFile)->RenderTiming(request.Song);
         job.Frames = timing.Frames;
         job.FadeFrames = timing.FadeFrames;
-        RenderSettings settings;
-        settings.ChipMode = request.ChipMode;
-        settings.BeeperSetting = request.BeeperSetting;
-        settings.Volume = request.Volume;
 
         OutputFile out(QFile::encodeName(request.Target).toStdString());
         job.Output = out.Stream();
         uint64_t done = 0;
-        RenderSong(job, settings, [&](uint64_t frames) {
+        RenderSong(job, request.Chip, [&](uint64_t frames) {
             done += frames;
             if (WorkerHook) WorkerHook(done);
             if (CancelAsked) throw Cancelled{};

@@ -12,6 +12,8 @@
 //     job.Cancel();                                     // the user changed their mind
 #pragma once
 
+#include "songs/session.h"
+
 #include <QObject>
 #include <QString>
 #include <atomic>
@@ -21,12 +23,10 @@
 #include <thread>
 
 struct SongExportRequest {
-    QString SongFile; // the song file
-    int Song = 0;     // zero-based
-    QString Target;   // the WAV file to write
-    int ChipMode = 2; // as the player's settings have them
-    int BeeperSetting = 16384;
-    int Volume = 39;
+    QString SongFile;  // the song file
+    int Song = 0;      // zero-based
+    QString Target;    // the WAV file to write
+    ChipSettings Chip; // as the player's settings have them
 };
 
 // How an export ended.

@@ -70,7 +70,7 @@ void ToOutputBytes(int16_t* buffer, uint32_t values) {
 
 } // namespace
 
-RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
+RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
                          const std::function<void(uint64_t frames)>& progress) {
     const double cpuStart = ThreadCpuSeconds();
     DiscardedSink discarded;
@@ -80,9 +80,8 @@ RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
     // exactly the state the player has after opening a file.
     std::unique_ptr<SongSession> file = OpenSongFile(job.FileName);
     SoundEngine* engine = file->Engine.get();
-    engine->Chip.Mix.BeeperSetting = settings.BeeperSetting;
-    engine->Chip.Mix.MutedVoices = static_cast<uint8_t>(settings.MutedVoices & AllVoices);
-    SetChipAndChannels(engine->Chip, settings.ChipMode, settings.Volume, VolumeSteps);
+    engine->Chip.Mix.MutedVoices = static_cast<uint8_t>(job.MutedVoices & AllVoices);
+    ApplyChipSettings(engine->Chip, settings);
 
     const auto write = [output](const void* data, size_t bytes) {
         if (std::fwrite(data, 1, bytes, output) != bytes) throw SongIOError(std::strerror(errno));

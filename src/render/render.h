@@ -20,13 +20,6 @@
 #include <memory>
 #include <string>
 
-struct RenderSettings {
-    int ChipMode = 2;
-    int BeeperSetting = 16384;
-    int Volume = VolumeSteps;
-    unsigned MutedVoices = 0; // a set of chip.h's `Voice`s left out of the mix
-};
-
 // The voices a song can be split into (chip.h's `Voice`s).
 extern const char* const VoiceNames[VoiceCount]; // "A", "B", "C", "beeper"
 
@@ -39,6 +32,7 @@ struct RenderJob {
     // the song as a render from its start makes them (the fade and the end
     // still count from the song's start).
     uint64_t StartFrame = 0;
+    unsigned MutedVoices = 0;    // a set of chip.h's `Voice`s left out of the mix
     std::FILE* Output = nullptr; // WAV destination; null writes it to /dev/null (--bench)
     // Mono WAV destinations of the voices on their own (see stems.h); all
     // null: the voices are not rendered apart.
@@ -53,7 +47,7 @@ struct RenderOutcome {
 // Renders one song, from its start or from `StartFrame`. `progress` is told every buffer's frames.
 // Throws SongIOError (reading the song, or writing the output) or
 // std::runtime_error (the file no longer opens).
-RenderOutcome RenderSong(const RenderJob& job, const RenderSettings& settings,
+RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
                          const std::function<void(uint64_t frames)>& progress);
 
 // The 44-byte RIFF/WAVE header of 16-bit PCM at 44,100 Hz, stereo or mono.

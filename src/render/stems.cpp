@@ -8,7 +8,7 @@
 
 const char* const VoiceNames[VoiceCount] = {"A", "B", "C", "beeper"};
 
-VoiceSplitter::VoiceSplitter(SoundEngine& engine, const RenderSettings& settings,
+VoiceSplitter::VoiceSplitter(SoundEngine& engine, const ChipSettings& settings,
                              const RenderJob& job)
     : engine_(engine), job_(job) {
     constexpr int Beeper = 3;
@@ -19,9 +19,9 @@ VoiceSplitter::VoiceSplitter(SoundEngine& engine, const RenderSettings& settings
         ChipState& c = voice.Chip;
         c = engine.Chip; // the state the song starts from, whatever it holds
         c.Cursor.OutputBuffer = buffers_[v].data();
-        c.Mix.BeeperSetting = v == Beeper ? settings.BeeperSetting : 0;
         // Even modes are the AY-3-8910's, odd ones the YM2149F's; 0 and 1 mono.
-        SetChipAndChannels(c, settings.ChipMode & 1, settings.Volume, VolumeSteps);
+        ApplyChipSettings(
+            c, {settings.Mode & 1, v == Beeper ? settings.BeeperSetting : 0, settings.Volume});
         for (int ch = 0; ch < 3; ++ch)
             if (ch != v) std::memset(c.Mix.VolumeTable[ch], 0, sizeof c.Mix.VolumeTable[ch]);
         if (++c.Mix.TableVersion == 0) c.Mix.TableVersion = 1; // the tables changed once more

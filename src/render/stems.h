@@ -21,7 +21,7 @@ class VoiceSplitter final : public Z80Ports, FrameEndObserver {
     // `engine` has just started its playback; from now until the splitter
     // goes, its Z80's OUTs and INs pass through the splitter. Writes the mono
     // WAV headers to the job's voice outputs (throws SongIOError).
-    VoiceSplitter(SoundEngine& engine, const RenderSettings& settings, const RenderJob& job);
+    VoiceSplitter(SoundEngine& engine, const ChipSettings& settings, const RenderJob& job);
     ~VoiceSplitter();
     VoiceSplitter(const VoiceSplitter&) = delete;
     VoiceSplitter& operator=(const VoiceSplitter&) = delete;

@@ -206,7 +206,7 @@ bool OpenAYFile(SongList& list, const std::string& fileName, const FormatErrorSi
         // A first song that does not exist: start on the first one instead.
         if (firstSong >= songCount) firstSong = 0;
 
-        list.FileKind = 0;
+        list.Kind = SongKind::AY;
         list.SongCount = songCount;
         list.FirstSong = firstSong;
         list.AuthorText = std::move(author);

@@ -66,7 +66,7 @@ bool OpenAYMFile(SongList& list, const std::string& fileName, const FormatErrorS
         uint8_t firstSong = static_cast<uint8_t>(header.StartNumber() - header.FirstNumber());
         if (firstSong >= songCount) firstSong = 0;
 
-        list.FileKind = 1;
+        list.Kind = SongKind::AYM;
         list.AYMHeader = header;
         list.SongCount = songCount;
         list.FirstSong = firstSong;

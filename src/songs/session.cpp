@@ -67,6 +67,11 @@ SongKind KindOfFile(const std::string& fileName) {
     return SongKind::Unknown;
 }
 
+void ApplyChipSettings(ChipState& chip, const ChipSettings& settings) {
+    chip.Mix.BeeperSetting = settings.BeeperSetting;
+    SetChipAndChannels(chip, settings.Mode, settings.Volume, VolumeSteps);
+}
+
 SongTiming TimingOfSeconds(double seconds, double fadeSeconds) {
     SongTiming t;
     t.Frames = static_cast<uint64_t>(std::llround(seconds * OutputRate));
@@ -94,8 +99,8 @@ SongSession::~SongSession() = default;
 bool SongSession::Open(const std::string& fileName, SongKind kind,
                        const FormatErrorSink& formatError) {
     switch (kind) {
-    case SongKind::AY: List.FileKind = 0; return OpenAYFile(List, fileName, formatError);
-    case SongKind::AYM: List.FileKind = 1; return OpenAYMFile(List, fileName, formatError, *Engine);
+    case SongKind::AY: List.Kind = kind; return OpenAYFile(List, fileName, formatError);
+    case SongKind::AYM: List.Kind = kind; return OpenAYMFile(List, fileName, formatError, *Engine);
     case SongKind::Unknown: break;
     }
     return false;
@@ -108,7 +113,7 @@ void SongSession::Close() {
 }
 
 void LoadSongOn(SongList& list, SoundEngine& engine, int index) {
-    if (list.FileKind == 0)
+    if (list.Kind == SongKind::AY)
         LoadAYSong(list, engine, index);
     else
         LoadAYMSong(list, engine, index);
@@ -134,17 +139,17 @@ int SongSession::StartingSong() const {
 }
 
 const std::string& SongSession::SongTitle(int index) const {
-    if (List.FileKind == 0) return List.SongNames.at(static_cast<size_t>(index));
+    if (List.Kind == SongKind::AY) return List.SongNames.at(static_cast<size_t>(index));
     return List.SongNameText;
 }
 
 uint32_t SongSession::SongFrames(int index) const {
-    if (List.FileKind != 0) return 0;
+    if (List.Kind != SongKind::AY) return 0;
     return List.Songs.at(static_cast<size_t>(index)).SongLength;
 }
 
 uint32_t SongSession::FadeFrames(int index) const {
-    if (List.FileKind != 0) return 0;
+    if (List.Kind != SongKind::AY) return 0;
     return List.Songs.at(static_cast<size_t>(index)).FadeLength;
 }
 

@@ -22,8 +22,6 @@
 #include <string>
 #include <string_view>
 
-enum class SongKind { Unknown, AY, AYM };
-
 // The chip modes by index (even: AY-3-8910, odd: YM2149F; mode div 2 is the
 // channel layout): the names of the "/h" option and of zirrafon-render's --chip.
 inline constexpr int ChipModeCount = 14;
@@ -33,6 +31,20 @@ int ChipModeByName(std::string_view name);
 // The volume scale of the player and of zirrafon-render's --volume: 0 is
 // silent, 39 full (one step per pixel of the face's volume bar).
 inline constexpr int VolumeSteps = 39;
+inline constexpr int32_t DefaultBeeperSetting = 16384;
+
+// What configures the chip for a playback or a rendering: the chip mode (by
+// index, as above), the beeper level 0..32768 and the volume 0..VolumeSteps.
+// The player's settings, zirrafon-render's options and the player's export
+// each hand one on.
+struct ChipSettings {
+    int Mode = DefaultChipMode;
+    int32_t BeeperSetting = DefaultBeeperSetting;
+    int Volume = VolumeSteps;
+};
+// Gives the chip these settings: the beeper level, the volume tables for the
+// mode and volume, and the beeper's amplitude that goes with them.
+void ApplyChipSettings(ChipState& chip, const ChipSettings& settings);
 
 // A file name's extension as the player compares it: from the last "." after
 // the last "/" on, without blanks and control characters at either end, in
@@ -74,7 +86,7 @@ class SongSession {
     SongSession& operator=(const SongSession&) = delete;
 
     std::unique_ptr<SoundEngine> Engine; // the one Z80 and chip of the session
-    SongList List;                       // FileKind, FileOpen, SongFile, CurrentSong, ...
+    SongList List;                       // Kind, FileOpen, SongFile, CurrentSong, ...
 
     // Opens a file of the given kind and builds its song list (the old file is
     // closed first). Unknown kinds change nothing and return false without a
@@ -92,7 +104,7 @@ class SongSession {
     // on exactly where the previous buffer ended; returns the values written.
     uint32_t FillBuffer(int16_t* buffer);
 
-    SongKind Kind() const { return List.FileKind == 1 ? SongKind::AYM : SongKind::AY; }
+    SongKind Kind() const { return List.Kind; }
     // The song a newly opened file starts with: its first song, or song 0 when
     // the file names one beyond its count.
     int StartingSong() const;

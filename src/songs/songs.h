@@ -80,10 +80,13 @@ struct TAYMHeader {
     uint8_t BlockCount() const { return Raw[68]; }
 };
 
+// The kinds of song file: ".ay" (ZXAYEMUL) and ".aym"; Unknown for any other.
+enum class SongKind { Unknown, AY, AYM };
+
 // The open song file and its song list, held by a song session (session.h):
 // the player keeps one for its whole run, the renderer opens one per song.
 struct SongList {
-    uint8_t FileKind = 0; // 0 = AY, 1 = AYM
+    SongKind Kind = SongKind::AY; // of the file open, or opened last
     bool FileOpen = false;
     SongFileHandle SongFile;
     int32_t CurrentSong = 0;

@@ -121,9 +121,7 @@ void TForm1::ExportSong() {
     SongExportRequest request;
     request.SongFile = now.FileName;
     request.Song = now.Song;
-    request.ChipMode = Settings.ChipMode;
-    request.BeeperSetting = Settings.BeeperSetting();
-    request.Volume = Settings.Volume;
+    request.Chip = Settings.Chip();
 
     ExportDialog.Title = QStringLiteral("Export song to WAV");
     ExportDialog.Filter = QStringLiteral("WAV files|*.wav");

@@ -56,9 +56,7 @@ TEST_F(Export, WritesWhatTheRendererWritesAndNeverLeavesHalfAFile) {
     SongExportRequest request;
     request.SongFile = songFile;
     request.Song = 2;
-    request.ChipMode = 5;
-    request.BeeperSetting = 8000;
-    request.Volume = 20;
+    request.Chip = {5, 8000, 20};
     request.Target = dir.filePath("beeper.wav");
     SongExport job;
     EXPECT_EQ(Run(job, request), Written);

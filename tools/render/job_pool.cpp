@@ -17,7 +17,7 @@
 
 namespace {
 
-void RunTask(Task& task, const RenderSettings& settings, ProgressBar* bar) {
+void RunTask(Task& task, const ChipSettings& settings, ProgressBar* bar) {
     if (StopSignal()) {
         task.Error = "interrupted";
         return;
@@ -50,7 +50,7 @@ void RunTask(Task& task, const RenderSettings& settings, ProgressBar* bar) {
 
 } // namespace
 
-void RunTasks(std::vector<Task>& tasks, const RenderSettings& settings, int jobs) {
+void RunTasks(std::vector<Task>& tasks, const ChipSettings& settings, int jobs) {
     uint64_t total = 0;
     for (const Task& t : tasks) total += t.Job.Frames - std::min(t.Job.StartFrame, t.Job.Frames);
     std::unique_ptr<ProgressBar> bar;

@@ -22,4 +22,4 @@ struct Task {
 
 // Renders every task, `jobs` at once; a task's failure goes to its `Error`.
 // Draws the progress on a terminal.
-void RunTasks(std::vector<Task>& tasks, const RenderSettings& settings, int jobs);
+void RunTasks(std::vector<Task>& tasks, const ChipSettings& settings, int jobs);

@@ -159,6 +159,7 @@ int Run(const Options& o) {
             t.Job.Frames = timing.Frames;
             t.Job.FadeFrames = timing.FadeFrames;
             t.Job.StartFrame = static_cast<uint64_t>(std::llround(o.Start * OutputRate));
+            t.Job.MutedVoices = o.MutedVoices;
             t.Label = o.Files[f] + " #" + std::to_string(song + 1);
             if (!o.Bench) {
                 char suffix[16] = "";

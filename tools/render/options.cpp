@@ -160,13 +160,13 @@ Options ParseOptions(int argc, char** argv) {
                                  std::string(optarg)};
             break;
         case Mute:
-            if (!ParseVoices(optarg, o.Settings.MutedVoices))
+            if (!ParseVoices(optarg, o.MutedVoices))
                 throw UsageError{"voices to mute are a list of A, B, C and beeper: " +
                                  std::string(optarg)};
             break;
         case 'm':
-            o.Settings.ChipMode = ChipModeByName(optarg);
-            if (o.Settings.ChipMode < 0) throw UsageError{"unknown chip: " + std::string(optarg)};
+            o.Settings.Mode = ChipModeByName(optarg);
+            if (o.Settings.Mode < 0) throw UsageError{"unknown chip: " + std::string(optarg)};
             break;
         case 'b':
             if (!ParseInt(optarg, 0, 32768, o.Settings.BeeperSetting))

@@ -13,8 +13,9 @@ struct Options {
     bool AllSongs = false;
     bool Stems = false, Mix = true; // the voices apart; the mix
     std::optional<double> Seconds, Fade;
-    double Start = 0; // seconds into the song
-    RenderSettings Settings;
+    double Start = 0;         // seconds into the song
+    unsigned MutedVoices = 0; // a set of chip.h's `Voice`s left out of the mix
+    ChipSettings Settings;
     int Jobs = 1;
     bool Info = false, Json = false, Bench = false;
     std::vector<std::string> Files;
