@@ -125,6 +125,21 @@ struct SynthCursor {
     int16_t* OutputBuffer = nullptr;
     uint16_t OutputCount = 0;
     uint8_t BufferFull = 0; // the buffer filled before the span's end
+    // Beeper level changes whose spans are not rendered yet, oldest first:
+    // the T-states from `LastSynthTState` to the change, and the level before
+    // it (`BeeperLevels::Level` is already the newest). A change waits here
+    // instead of rendering only while the span up to it leaves room in the
+    // buffer; any rendering renders these first, in one batch
+    // (`RenderBeeperEdges`), to the samples of rendering at every change.
+    // Beeper players change the level tens of thousands of times a second.
+    // Empty between buffers.
+    struct BeeperEdge {
+        int32_t Offset;
+        int32_t LevelBefore;
+    };
+    static constexpr uint32_t MaxBeeperEdges = 64;
+    uint32_t BeeperEdgeCount = 0;
+    BeeperEdge BeeperEdges[MaxBeeperEdges]{};
 };
 
 // The voices of the mix: the chip's three channels and the beeper. A set of
@@ -233,6 +248,10 @@ extern const EnvelopeStepFn EnvelopeShapes[16];
 
 // Synthesizer
 void Synthesizer(SoundEngine& e);
+// Renders the spans of the beeper changes waiting in `BeeperEdges`, each at
+// the level before its change, up to the last of them (`Synthesizer` does
+// this first).
+void RenderBeeperEdges(SoundEngine& e);
 void RenderTicks(ChipState& c); // one of the two below, by `TickByTick`
 // The definition: `StepGenerators` and `MixTick` once per chip tick.
 void RenderTicksReference(ChipState& c);

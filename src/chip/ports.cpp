@@ -80,13 +80,23 @@ inline void ChipWrite(SoundEngine& e, int reg, uint8_t value) {
 inline void BeeperWrite(SoundEngine& e, uint8_t value) {
     ChipState& c = e.Chip;
     const int32_t level = (value & 0x10) ? c.Mix.BeeperAmplitude : 0;
-    if (level == c.Beeper.Level && !(c.Cursor.BufferFull | c.Deferred.BeeperPending) &&
-        SpanLeavesRoom(e)) {
-        // Nothing audible changes and the buffer does not fill here: the span
-        // up to here renders with the next change, to the same samples, and
-        // the buffer still ends at the same write. Beeper players write every
-        // few dozen T-states, about half the time the level they already
-        // have.
+    if (!(c.Cursor.BufferFull | c.Deferred.BeeperPending) && SpanLeavesRoom(e)) {
+        // The buffer does not fill here. A write that keeps the level leaves
+        // its span to the next change, to the same samples, and the buffer
+        // still ends at the same write (beeper players write every few dozen
+        // T-states, about half the time the level they already have). A
+        // change waits with its span for the next rendering, which renders
+        // all that wait in one batch.
+        if (level != c.Beeper.Level) {
+            SynthCursor& cursor = c.Cursor;
+            if (cursor.BeeperEdgeCount == SynthCursor::MaxBeeperEdges) {
+                BeeperChange(e, level);
+                return;
+            }
+            cursor.BeeperEdges[cursor.BeeperEdgeCount++] = {e.Z80.TStates - cursor.LastSynthTState,
+                                                            c.Beeper.Level};
+            c.Beeper.Level = level;
+        }
         c.Beeper.NewLevel = level;
         return;
     }
@@ -188,6 +198,7 @@ namespace {
         case PpiAction::Write:
             // The first completed CPC write: a CPC song. The CPC has no beeper
             // here, and its chip runs at 1 MHz from this span on.
+            RenderBeeperEdges(e); // at the Spectrum's rate, when they came
             c.Machine.OutHandler = OutCpc;
             c.Deferred.BeeperPending = 0;
             c.Beeper.Level = 0;

@@ -15,11 +15,16 @@
 // Two renderers give the same samples and the same state: the tick-by-tick
 // one is the definition; the fast one sums whole runs of ticks in which no
 // generator output that is heard changes, and steps the generators over such a
-// run in closed form.
+// run in closed form. Where heard outputs change every few ticks it takes 64
+// ticks at a time as bit masks instead (RenderDense), and the spans of beeper
+// changes that waited go into the frames in one batch (RenderBeeperEdges). All
+// of them write frames only through the frame cursor, which owns the buffer's
+// bound.
 #include "chip/chip.h"
 #include "chip/generators_inline.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -95,6 +100,27 @@ inline int32_t DivideSum(int32_t sum, int32_t ticks) {
     // (the reciprocal is rounded up), so one more gives truncation.
     const int64_t product = static_cast<int64_t>(sum) * static_cast<int64_t>(Reciprocal[ticks]);
     return static_cast<int32_t>(product >> 32) - (sum >> 31);
+}
+
+// Bits set in a byte: the ticks of a frame (at most 8) in which a channel
+// sounds.
+constexpr std::array<uint8_t, 256> MakeBitCounts() {
+    std::array<uint8_t, 256> counts{};
+    for (int b = 0; b < 256; ++b) counts[b] = static_cast<uint8_t>((b & 1) + counts[b >> 1]);
+    return counts;
+}
+inline constexpr std::array<uint8_t, 256> BitCounts = MakeBitCounts();
+
+// Bit k of the result is the parity of bits 0..k: a mask of the ticks at which
+// an output changes becomes the mask of the ticks in which it is flipped.
+inline uint64_t RunningParity(uint64_t x) {
+    x ^= x << 1;
+    x ^= x << 2;
+    x ^= x << 4;
+    x ^= x << 8;
+    x ^= x << 16;
+    x ^= x << 32;
+    return x;
 }
 
 // floor(x / TicksPerSample) by a 128-bit multiplication with a rounded-up
@@ -237,6 +263,76 @@ struct FrameCursor {
         const uint64_t room = (BufferValues - Count) / 2;
         const uint64_t fill = (End + (room - 1) * PerSample) >> 16;
         return fill < UINT32_MAX ? static_cast<uint32_t>(fill) : UINT32_MAX;
+    }
+
+    // Ticks Pos + 1 .. to of a chunk of ticks base + 1 .. base + 64 (Pos >=
+    // base, to <= base + 64), cut where the buffer fills: tick base + 1 + k
+    // mixes `level` on both sides, and the weight of each channel whose bit k
+    // of its `sounds` is set. A weight holds the left side's level in its
+    // high 32 bits and the right side's in its low 32, both from 0 to 32767,
+    // so that a frame's sum never carries from one side into the other. No
+    // frame may own more than 8 ticks (see IsDense).
+    void RunMasks(uint32_t base, uint32_t to, const uint64_t (&sounds)[3],
+                  const uint64_t (&weights)[3], int32_t level) {
+        to = to < Limit ? to : Limit;
+        uint32_t pos = Pos;
+        uint64_t end64 = End;
+        uint32_t start = Start, count = Count;
+        int32_t sumL = SumL, sumR = SumR;
+        while (pos < to) {
+            const uint32_t end = static_cast<uint32_t>(end64 >> 16);
+            const uint32_t stop = to < end ? to : end;
+            const uint32_t lo = pos - base, len = stop - pos;
+            const uint32_t window = (1u << len) - 1;
+            const uint64_t sum = weights[0] * BitCounts[(sounds[0] >> lo) & window] +
+                                 weights[1] * BitCounts[(sounds[1] >> lo) & window] +
+                                 weights[2] * BitCounts[(sounds[2] >> lo) & window];
+            sumL += level * static_cast<int32_t>(len) + static_cast<int32_t>(sum >> 32);
+            sumR += level * static_cast<int32_t>(len) + static_cast<int32_t>(sum & 0xFFFFFFFF);
+            pos = stop;
+            if (stop < end) break;
+            const int32_t ticks = static_cast<int32_t>(end - start);
+            Buffer[count] = static_cast<int16_t>(DivideSum(sumL, ticks));
+            Buffer[count + 1] = static_cast<int16_t>(DivideSum(sumR, ticks));
+            count += 2;
+            end64 += PerSample;
+            start = end;
+            sumL = 0;
+            sumR = 0;
+        }
+        Pos = pos;
+        End = end64;
+        Start = start;
+        Count = count;
+        SumL = sumL;
+        SumR = sumR;
+    }
+
+    // RunTo for a short run (a few frames at most), frame by frame, cut
+    // where the buffer fills.
+    void RunShort(uint32_t to, int32_t left, int32_t right) {
+        to = to < Limit ? to : Limit;
+        for (;;) {
+            const uint32_t end = static_cast<uint32_t>(End >> 16);
+            if (to < end) {
+                SumL += left * static_cast<int32_t>(to - Pos);
+                SumR += right * static_cast<int32_t>(to - Pos);
+                Pos = to;
+                return;
+            }
+            SumL += left * static_cast<int32_t>(end - Pos);
+            SumR += right * static_cast<int32_t>(end - Pos);
+            const int32_t ticks = static_cast<int32_t>(end - Start);
+            Buffer[Count] = static_cast<int16_t>(DivideSum(SumL, ticks));
+            Buffer[Count + 1] = static_cast<int16_t>(DivideSum(SumR, ticks));
+            Count += 2;
+            End += PerSample;
+            Start = end;
+            Pos = end;
+            SumL = 0;
+            SumR = 0;
+            if (to == end) return;
+        }
     }
 
     // Ticks Pos + 1 .. to all at the mix (left, right), cut where the buffer
@@ -407,7 +503,11 @@ namespace {
 // which channels sound (bit n for channel n, bit 3 for the beeper's level
 // which is added outside), and the tone flips due at a tick are found and
 // taken without branches, since which of them comes next is as good as random.
-[[gnu::noinline]] void RenderEvents(ChipState& c, const RenderPlan& plan, uint32_t total) {
+//
+// It comes in four builds, by whether noise and envelope steps can cut a span
+// (`Noise`, `Envelope`); a build without them keeps fewer values live.
+template <bool Noise, bool Envelope>
+[[gnu::noinline]] void RenderEventsOf(ChipState& c, const RenderPlan& plan, uint32_t total) {
     const uint32_t heard = plan.Heard;
     // Any other output position (only a damaged state) goes tick by tick.
     if (!FrameCursor::Follows(c)) {
@@ -468,7 +568,7 @@ namespace {
     const uint32_t noiseSpacing = NoiseSpacing(noiseLimit);
     uint32_t noiseShift = c.Generators.NoiseShift;
     uint32_t noiseAt = Never, noiseShifts = 0, lastNoise = 0;
-    if (heard & HearNoise) {
+    if (Noise) {
         noiseShifts = ShiftsToNoiseChange(noiseShift);
         noiseAt = TicksToNoiseShift(c.Generators.NoiseCounter, noiseLimit) +
                   (noiseShifts - 1) * noiseSpacing;
@@ -476,8 +576,7 @@ namespace {
     const uint32_t envelopePeriod = EnvelopePeriod(c);
     const uint32_t envelopeSpacing = envelopePeriod > 1 ? envelopePeriod : 1;
     uint32_t envelopeAt = Never, lastStep = 0;
-    if ((heard & HearEnvelope) && !EnvelopeHolds(c))
-        envelopeAt = TicksToEnvelopeStep(c.Generators.EnvelopeCounter, envelopePeriod);
+    if (Envelope) envelopeAt = TicksToEnvelopeStep(c.Generators.EnvelopeCounter, envelopePeriod);
 
     // The span ends early where the buffer fills.
     const uint32_t limit = std::min(total, w.Limit);
@@ -495,8 +594,8 @@ namespace {
     for (;;) {
         uint32_t next = toneAt0 < toneAt1 ? toneAt0 : toneAt1;
         next = toneAt2 < next ? toneAt2 : next;
-        next = noiseAt < next ? noiseAt : next;
-        next = envelopeAt < next ? envelopeAt : next;
+        if (Noise) next = noiseAt < next ? noiseAt : next;
+        if (Envelope) next = envelopeAt < next ? envelopeAt : next;
         if (next > limit) break;
         // The changes due in tick `next`.
         const uint32_t due = static_cast<uint32_t>(toneAt0 == next) |
@@ -507,13 +606,13 @@ namespace {
         toneAt0 += due & 1 ? spacing0 : 0;
         toneAt1 += due & 2 ? spacing1 : 0;
         toneAt2 += due & 4 ? spacing2 : 0;
-        if (noiseAt == next) {
+        if (Noise && noiseAt == next) {
             noiseShift = NoiseShiftFew(noiseShift, noiseShifts);
             lastNoise = next;
             noiseShifts = ShiftsToNoiseChange(noiseShift);
             noiseAt = next + noiseShifts * noiseSpacing;
         }
-        if (envelopeAt == next) {
+        if (Envelope && envelopeAt == next) {
             c.Generators.EnvelopeStep(c.Generators);
             lastStep = next;
             envelopeAt = EnvelopeHolds(c) ? Never : next + envelopeSpacing;
@@ -576,6 +675,208 @@ namespace {
     }
 }
 
+// The build of the event renderer for what can cut the span.
+void RenderEvents(ChipState& c, const RenderPlan& plan, uint32_t total) {
+    const bool noise = (plan.Heard & HearNoise) != 0;
+    const bool envelope = (plan.Heard & HearEnvelope) != 0 && !EnvelopeHolds(c);
+    if (noise)
+        envelope ? RenderEventsOf<true, true>(c, plan, total)
+                 : RenderEventsOf<true, false>(c, plan, total);
+    else
+        envelope ? RenderEventsOf<false, true>(c, plan, total)
+                 : RenderEventsOf<false, false>(c, plan, total);
+}
+
+// Spans in which a heard generator changes every few ticks: a noise period
+// of at most `DenseNoiseSpacing` / 2, or a heard tone period of at most
+// `DenseTonePeriod`, at levels that stay (no envelope heard, or one that
+// holds). There an event costs more than the ticks between two events.
+constexpr uint32_t DenseNoiseSpacing = 8;
+constexpr uint32_t DenseTonePeriod = 4;
+
+bool IsDense(const ChipState& c, const RenderPlan& plan) {
+    const uint32_t heard = plan.Heard;
+    if ((heard & HearEnvelope) && !EnvelopeHolds(c)) return false;
+    // Frames of 4 to 8 ticks (the Spectrum's): shorter ones (the CPC's) make
+    // a chunk cost more than its events, longer ones do not fit the counts.
+    if (c.Machine.TicksPerSample < (4u << 16) || c.Machine.TicksPerSample > (8u << 16))
+        return false;
+    if ((heard & HearNoise) && NoiseSpacing(NoiseLimit(c)) <= DenseNoiseSpacing) return true;
+    for (int ch = 0; ch < 3; ++ch)
+        if ((heard & (1u << ch)) && TonePeriod(c, ch) <= DenseTonePeriod) return true;
+    return false;
+}
+
+// floor(x / d) for x < 64 and 1 <= d < 1024, by a multiplication with
+// `ReciprocalFor(d)` (rounded up: the error stays below 1/1024 < 1/d).
+inline uint32_t ReciprocalFor(uint32_t d) { return (0x10000 + d - 1) / d; }
+inline uint32_t DivideSmall(uint32_t x, uint32_t reciprocal) { return (x * reciprocal) >> 16; }
+
+// Where the next eight noise shifts, `spacing` = 2, 4, 6 or 8 ticks apart,
+// change the output, by the byte of their differences (bit 7 for the first
+// shift, at bit 0 of the result; bit 6 for the second, at bit `spacing`, ...).
+consteval std::array<std::array<uint64_t, 256>, 5> MakeNoiseChangeSpread() {
+    std::array<std::array<uint64_t, 256>, 5> spread{};
+    for (int half = 1; half <= 4; ++half)
+        for (int b = 0; b < 256; ++b)
+            for (int i = 0; i < 8; ++i)
+                if ((b >> (7 - i)) & 1) spread[half][b] |= 1ull << (i * 2 * half);
+    return spread;
+}
+inline constexpr auto NoiseChangeSpread = MakeNoiseChangeSpread();
+
+// Every d-th bit from bit 0, d = 1 .. 8.
+constexpr uint64_t EveryNthBit[9] = {
+    0,
+    ~0ull,
+    0x5555555555555555ull,
+    0x9249249249249249ull,
+    0x1111111111111111ull,
+    0x1084210842108421ull,
+    0x1041041041041041ull,
+    0x8102040810204081ull,
+    0x0101010101010101ull,
+};
+
+// Chunk by chunk: for 64 ticks at a time, the ticks in which each generator's
+// output is set become the bits of a mask (its changes as bits, then their
+// running parity), each channel's "sounds" bits are the masks of its tone and
+// noise combined as the mixer says, and a frame's sum is the count of its
+// ticks in which each channel sounds, times the channel's level. The
+// generators' state at the end is as RenderEvents leaves it. Levels stay
+// within the span (see IsDense).
+[[gnu::noinline]] void RenderDense(ChipState& c, const RenderPlan& plan, uint32_t total) {
+    // Any other output position (only a damaged state) goes tick by tick.
+    if (!FrameCursor::Follows(c)) {
+        RenderTicksReference(c);
+        return;
+    }
+    const uint32_t heard = plan.Heard;
+    // The channels' weights (see RunMasks); levels the weights cannot hold,
+    // and frames of more than 8 ticks, go event by event.
+    uint64_t weights[3];
+    for (int ch = 0; ch < 3; ++ch) {
+        const int i = LevelIndex(c, ch);
+        const int32_t l = c.Mix.VolumeTable[ch][0][i], r = c.Mix.VolumeTable[ch][1][i];
+        if (static_cast<uint32_t>(l) > 32767 || static_cast<uint32_t>(r) > 32767 ||
+            (c.Cursor.SampleBoundary >> 16) > 8) {
+            RenderEvents(c, plan, total);
+            return;
+        }
+        weights[ch] = static_cast<uint64_t>(l) << 32 | static_cast<uint32_t>(r);
+    }
+    FrameCursor w(c);
+
+    // The tick of each heard generator's next change (absolute in the span,
+    // from 1), its spacing, and its output now.
+    uint32_t toneAt[3] = {Never, Never, Never}, toneSpacing[3] = {1, 1, 1}, toneRecip[3] = {};
+    uint32_t toneOut[3], flipped = 0;
+    for (int ch = 0; ch < 3; ++ch) {
+        toneOut[ch] = c.Generators.ToneOutput[ch] & 1;
+        if (!(heard & (1u << ch))) continue;
+        const uint32_t p = TonePeriod(c, ch);
+        toneAt[ch] = TicksToToneFlip(c.Generators.ToneCounter[ch], p);
+        toneSpacing[ch] = p > 1 ? p : 1;
+        toneRecip[ch] = ReciprocalFor(toneSpacing[ch] < 1024 ? toneSpacing[ch] : 1);
+    }
+    const bool noiseHeard = (heard & HearNoise) != 0;
+    const uint32_t noiseSpacing = NoiseSpacing(NoiseLimit(c));
+    const uint32_t noiseRecip = ReciprocalFor(noiseSpacing);
+    uint32_t noiseShift = c.Generators.NoiseShift, shiftAt = Never, lastShift = 0;
+    if (noiseHeard) shiftAt = TicksToNoiseShift(c.Generators.NoiseCounter, NoiseLimit(c));
+
+    // The span ends early where the buffer fills.
+    const uint32_t limit = std::min(total, w.Limit);
+    const int32_t beeper = c.Beeper.Level;
+    uint64_t toneMask[3] = {~0ull, ~0ull, ~0ull};
+    for (uint32_t base = 0; base < limit;) {
+        const uint32_t last = limit - base < 64 ? limit : base + 64; // the chunk's last tick
+        const uint32_t n = last - base;
+        for (int ch = 0; ch < 3; ++ch) {
+            if (!(heard & (1u << ch))) continue;
+            uint64_t changes = 0;
+            uint32_t at = toneAt[ch];
+            if (at <= last) {
+                const uint32_t spacing = toneSpacing[ch];
+                if (spacing <= 8) {
+                    const uint32_t flips = DivideSmall(last - at, toneRecip[ch]) + 1;
+                    changes = EveryNthBit[spacing] << (at - base - 1);
+                    at += flips * spacing;
+                } else {
+                    for (; at <= last; at += spacing) changes |= 1ull << (at - base - 1);
+                }
+                flipped |= 1u << ch;
+            }
+            toneAt[ch] = at;
+            toneMask[ch] = RunningParity(changes) ^ (0 - static_cast<uint64_t>(toneOut[ch]));
+            toneOut[ch] = static_cast<uint32_t>(toneMask[ch] >> (n - 1)) & 1;
+        }
+        uint64_t noiseMask = ~0ull;
+        if (noiseHeard) {
+            // The outputs of the next j shifts are the register's bits 15 down
+            // to 16 - j, so a shift changes the output where those bits and
+            // their upper neighbours differ. Up to 14 shifts at a time.
+            const uint64_t before = 0 - static_cast<uint64_t>((noiseShift >> 16) & 1);
+            uint64_t changes = 0;
+            while (shiftAt <= last) {
+                const uint32_t k = shiftAt - base - 1;
+                const uint32_t differ = noiseShift ^ (noiseShift >> 1);
+                uint32_t m;
+                if (noiseSpacing <= 8) {
+                    // Eight shifts by table: bits 15 down to 8. Those past the
+                    // chunk land on bits that nothing reads.
+                    m = std::min<uint32_t>(8, DivideSmall(last - shiftAt, noiseRecip) + 1);
+                    changes |= NoiseChangeSpread[noiseSpacing / 2][(differ >> 8) & 0xFF] << k;
+                } else {
+                    m = std::min<uint32_t>(14, DivideSmall(last - shiftAt, noiseRecip) + 1);
+                    uint32_t at = k;
+                    for (uint32_t j = 1; j <= m; ++j, at += noiseSpacing)
+                        changes |= static_cast<uint64_t>((differ >> (16 - j)) & 1) << at;
+                }
+                noiseShift = NoiseShiftBlock(noiseShift, static_cast<int>(m));
+                lastShift = shiftAt + (m - 1) * noiseSpacing;
+                shiftAt = lastShift + noiseSpacing;
+            }
+            noiseMask = RunningParity(changes) ^ before;
+        }
+        uint64_t sounds[3];
+        for (int ch = 0; ch < 3; ++ch) {
+            const uint64_t tone = (heard & (1u << ch)) ? toneMask[ch] : ~0ull;
+            sounds[ch] = tone & (plan.NoiseOff[ch] ? ~0ull : noiseMask);
+        }
+        w.RunMasks(base, last, sounds, weights, beeper);
+        base = last;
+    }
+    const uint32_t pos = limit;
+
+    // The counters at the end of what was rendered, as RenderEvents leaves
+    // them.
+    w.Store(c);
+    c.Cursor.TicksRendered += pos;
+    if (w.Full() && c.Cursor.TicksRendered < c.Cursor.TicksToRender) c.Cursor.BufferFull = 1;
+    for (int ch = 0; ch < 3; ++ch) {
+        if (!(heard & (1u << ch))) {
+            AdvanceTone(c, ch, pos);
+            continue;
+        }
+        c.Generators.ToneOutput[ch] = static_cast<uint8_t>(toneOut[ch]);
+        if (flipped & (1u << ch))
+            c.Generators.ToneCounter[ch] =
+                static_cast<uint16_t>(toneSpacing[ch] - (toneAt[ch] - pos));
+        else
+            c.Generators.ToneCounter[ch] =
+                static_cast<uint16_t>(c.Generators.ToneCounter[ch] + pos);
+    }
+    c.Generators.NoiseShift = noiseShift;
+    if (lastShift) {
+        c.Generators.NoiseCounter = 0;
+        AdvanceNoise(c, pos - lastShift);
+    } else {
+        AdvanceNoise(c, pos);
+    }
+    AdvanceEnvelope(c, pos);
+}
+
 // The fast renderer, shared by `RenderTicksFast` and `Synthesizer` (which
 // would otherwise pay a second call for every short span).
 [[gnu::always_inline]] inline void RenderFast(ChipState& c) {
@@ -586,7 +887,10 @@ namespace {
         RenderUnheard(c, plan, total);
     } else {
         SettleGenerators(c);
-        RenderEvents(c, plan, total);
+        if (IsDense(c, plan))
+            RenderDense(c, plan, total);
+        else
+            RenderEvents(c, plan, total);
     }
 }
 
@@ -604,7 +908,10 @@ void RenderTicks(ChipState& c) {
         RenderTicksFast(c);
 }
 
-void Synthesizer(SoundEngine& e) {
+namespace {
+
+// The span from `LastSynthTState` up to `tStates`, rendered.
+void RenderUpTo(SoundEngine& e, int32_t tStates) {
     ChipState& c = e.Chip;
     if (c.Cursor.BufferFull) {
         // The rest of a span that did not fit the previous buffer. A buffer
@@ -612,14 +919,14 @@ void Synthesizer(SoundEngine& e) {
         if (c.Cursor.OutputCount >= BufferValues) return;
         c.Cursor.BufferFull = 0;
     } else {
-        const int32_t d = e.Z80.TStates - c.Cursor.LastSynthTState;
+        const int32_t d = tStates - c.Cursor.LastSynthTState;
         if (d <= 0) return;
         const uint64_t p =
             static_cast<uint64_t>(d) * c.Machine.TicksPerTState + c.Cursor.TickFraction;
         if ((p >> 32) == 0) return; // less than a tick: counted again next time
         c.Cursor.TickFraction = static_cast<uint32_t>(p);
         c.Cursor.TicksToRender = static_cast<uint32_t>(p >> 32);
-        c.Cursor.LastSynthTState = e.Z80.TStates;
+        c.Cursor.LastSynthTState = tStates;
         c.Cursor.TicksRendered = 0;
         if (c.Cursor.OutputCount >= BufferValues) {
             // No room left in this buffer: the whole span goes to the next.
@@ -635,6 +942,65 @@ void Synthesizer(SoundEngine& e) {
         RenderFast(c);
     const uint32_t rendered = c.Cursor.TicksRendered - from;
     c.Caches.TicksToFill = rendered < c.Caches.TicksToFill ? c.Caches.TicksToFill - rendered : 0;
+}
+
+} // namespace
+
+void RenderBeeperEdges(SoundEngine& e) {
+    ChipState& c = e.Chip;
+    const uint32_t n = c.Cursor.BeeperEdgeCount;
+    if (n == 0) return;
+    c.Cursor.BeeperEdgeCount = 0;
+    const int32_t base = c.Cursor.LastSynthTState, level = c.Beeper.Level;
+    uint32_t i = 0;
+    if (!c.TickByTick && !c.Cursor.BufferFull && FrameCursor::Follows(c) && PlanFor(c).Heard == 0) {
+        // Nothing but the beeper is heard (a beeper song): the spans go into
+        // the frames one after another through one cursor, as RenderUnheard
+        // takes each of them. A span that would reach the buffer's end (which
+        // the changes waiting here never do, see BeeperWrite) is left to the
+        // plain way below.
+        const RenderPlan& plan = c.Caches.Plan;
+        FrameCursor w(c);
+        int32_t last = base;
+        uint32_t fraction = c.Cursor.TickFraction, ticks = 0, total = 0;
+        for (; i < n; ++i) {
+            const int32_t t = base + c.Cursor.BeeperEdges[i].Offset;
+            if (t <= last) continue;
+            const uint64_t p =
+                static_cast<uint64_t>(t - last) * c.Machine.TicksPerTState + fraction;
+            const uint32_t span = static_cast<uint32_t>(p >> 32);
+            if (span == 0) continue; // less than a tick: counted again with the next
+            if (span >= w.Limit - w.Pos) break;
+            const int32_t before = c.Cursor.BeeperEdges[i].LevelBefore;
+            if (span <= 16)
+                w.RunShort(w.Pos + span, before + plan.SteadyLeft, before + plan.SteadyRight);
+            else
+                w.RunTo(w.Pos + span, before + plan.SteadyLeft, before + plan.SteadyRight);
+            fraction = static_cast<uint32_t>(p);
+            last = t;
+            ticks = span;
+            total += span;
+        }
+        w.Store(c);
+        if (total != 0) {
+            c.Cursor.LastSynthTState = last;
+            c.Cursor.TickFraction = fraction;
+            c.Cursor.TicksToRender = c.Cursor.TicksRendered = ticks;
+            c.Caches.TicksToFill = total < c.Caches.TicksToFill ? c.Caches.TicksToFill - total : 0;
+            c.Generators.UnheardTicks += total;
+            if (c.Generators.UnheardTicks >= 0x40000000) SettleGenerators(c);
+        }
+    }
+    for (; i < n; ++i) {
+        c.Beeper.Level = c.Cursor.BeeperEdges[i].LevelBefore;
+        RenderUpTo(e, base + c.Cursor.BeeperEdges[i].Offset);
+    }
+    c.Beeper.Level = level;
+}
+
+void Synthesizer(SoundEngine& e) {
+    if (e.Chip.Cursor.BeeperEdgeCount != 0) RenderBeeperEdges(e);
+    RenderUpTo(e, e.Z80.TStates);
 }
 
 int32_t ComputeBeeperAmplitude(int32_t setting, int volume, int steps) {

@@ -6,16 +6,17 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-mode_t NewFileMode = 0644;
 std::atomic<int> Stop{0};
 static_assert(std::atomic<int>::is_always_lock_free); // read in a signal handler
 
@@ -26,6 +27,27 @@ void OnStopSignal(int signal) {
 
 [[noreturn]] void Fail(const std::string& path, int error) {
     throw SongIOError(path + ": " + std::strerror(error));
+}
+
+// Creates a file named `pattern` with its last six characters made unique,
+// as an ordinary open creates a file: mode 0666 less the umask (or what the
+// folder's default ACL says), which the system applies itself, so nothing
+// needs to know the umask (reading it means changing it, under the feet of
+// other threads). The descriptor, or -1 with errno.
+int CreateUnique(std::string& pattern) {
+    static constexpr char Letters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static std::atomic<uint64_t> counter{0};
+    std::random_device entropy;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        uint64_t x = (static_cast<uint64_t>(entropy()) << 32) ^ entropy() ^ counter++;
+        for (size_t i = pattern.size() - 6; i < pattern.size(); ++i, x /= 62)
+            pattern[i] = Letters[x % 62];
+        const int fd = ::open(pattern.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 // The folder part of `path` ("." for a bare name) and the name in it.
@@ -43,9 +65,6 @@ void SplitPath(const std::string& path, std::string& folder, std::string& name) 
 } // namespace
 
 void PrepareOutputs() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    NewFileMode = 0666 & ~mask;
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
     struct sigaction action {};
@@ -104,7 +123,7 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
     std::string folder, name;
     SplitPath(target_, folder, name);
     temp_ = folder + "/." + name + ".XXXXXX";
-    const int fd = ::mkstemp(temp_.data());
+    const int fd = CreateUnique(temp_);
     if (fd < 0) {
         const int error = errno;
         temp_.clear();
@@ -117,8 +136,7 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
             // Not allowed to give it away: it stays the user's, like a copy.
         }
     }
-    if (::fchmod(fd, exists ? st.st_mode & 07777 : NewFileMode) != 0 ||
-        !(stream_ = ::fdopen(fd, "wb"))) {
+    if ((exists && ::fchmod(fd, st.st_mode & 07777) != 0) || !(stream_ = ::fdopen(fd, "wb"))) {
         const int error = errno;
         ::close(fd);
         ::unlink(temp_.c_str()); // no destructor runs for a constructor that throws

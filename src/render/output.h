@@ -9,10 +9,11 @@
 #include <cstdio>
 #include <string>
 
-// Call once at start, before any thread: notes the umask (for the mode of new
-// files), ignores SIGPIPE and SIGXFSZ (a write that fails then reports it and
-// the temporary file is removed, instead of the process dying with it left
-// behind), and turns SIGINT, SIGTERM and SIGHUP into a stop request.
+// For a command-line run; call once at start, before any thread: ignores
+// SIGPIPE and SIGXFSZ (a write that fails then reports it and the temporary
+// file is removed, instead of the process dying with it left behind), and
+// turns SIGINT, SIGTERM and SIGHUP into a stop request. Outputs work without
+// it (the player's export never calls it).
 void PrepareOutputs();
 
 // The signal that asked the run to stop, or 0. Work in progress polls it and

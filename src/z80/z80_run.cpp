@@ -187,8 +187,9 @@ int32_t RunDelayLoop(Z80State& s, uint16_t a, int32_t t) {
         tRound += second.TStates;
         rounds = std::min(rounds, Count(second) - 1);
     }
-    // Every round must end before the frame end.
-    rounds = std::min(rounds, (FrameTStates - 1 - t) / tRound);
+    // Every round must end before the frame end (a division only when that
+    // cuts the rounds).
+    if (t + rounds * tRound > FrameTStates - 1) rounds = (FrameTStates - 1 - t) / tRound;
     if (rounds <= 0) return 0;
     RunRounds(s, first, rounds);
     if (pair) RunRounds(s, second, rounds);
@@ -322,21 +323,53 @@ Z80_NOINLINE int32_t InputOrIdleLoop(Z80State& s, uint8_t op, uint16_t pc) {
 
 // The cheap test in front of RunDelayLoop, made on every DJNZ, DEC r and
 // DEC rr: DJNZ and DEC r open a loop only when they branch back to
-// themselves, DEC rr only when LD A,r follows. The loop's next pass begins
-// at least 4 T-states on: past the window, or with interrupts off, no pass of
-// the loop can take the interrupt.
+// themselves, DEC rr only when LD A,r, OR r and an NZ branch follow; a
+// counter that this pass brings to 0 opens none (DEC r and DEC rr are taken
+// as counters at 1 too, which costs only a missed round). The loop's next pass
+// begins at least 4 T-states on: past the window, or with interrupts off, no
+// pass of the loop can take the interrupt.
 template <int Op> inline bool MayOpenDelayLoop(const Z80State& s, uint16_t pc, int32_t t) {
     const uint8_t next = s.Memory[pc];
     bool shape;
-    if constexpr (Op == 0x10)
-        shape = next == 0xFE;
-    else if constexpr ((Op & 0x0F) == 0x0B)
-        shape = (next & 0xF8) == 0x78;
-    else
+    if constexpr (Op == 0x10) {
+        shape = next == 0xFE && s.Bank->B != 1;
+    } else if constexpr ((Op & 0x0F) == 0x0B) {
+        const uint8_t branch = s.Memory[static_cast<uint16_t>(pc + 2)];
+        shape = (next & 0xF8) == 0x78 && (branch == 0x20 || branch == 0xC2);
+    } else {
         shape = (next == 0x20 && s.Memory[static_cast<uint16_t>(pc + 1)] == 0xFD) ||
                 (next == 0xC2 && ReadWord(s, static_cast<uint16_t>(pc + 1)) == pc - 1);
+    }
     return shape && (!s.IFF1 || t >= InterruptWindow - 4);
 }
+
+// DJNZ $ and DEC r / JR NZ,$-1, the commonest delay loops, without the
+// recogniser: whole rounds of the loop whose first instruction's pass has
+// begun at `t` (its refresh counted; MayOpenDelayLoop has said yes), run at
+// once as RunDelayLoop runs them. Returns their T-states with `r` advanced by
+// the passes after this one, or 0 with nothing changed when no round can run
+// so (the counter at 1, or the frame end too near). The division is only
+// needed when the frame end cuts the rounds.
+template <int Op> inline int32_t TightLoopRounds(Z80State& s, int32_t t, uint32_t& r) {
+    constexpr bool djnz = Op == 0x10;
+    constexpr int32_t passes = djnz ? 1 : 2;
+    constexpr int32_t perRound = djnz ? 13 : 4 + 12;
+    uint8_t& counter = djnz ? s.Bank->B : *RegisterByte(s, (Op >> 3) & 7);
+    int32_t rounds = (counter - 1) & 0xFF; // a counter at 0 runs 256 rounds
+    if (t + rounds * perRound > FrameTStates - 1) rounds = (FrameTStates - 1 - t) / perRound;
+    if (rounds <= 0) return 0;
+    counter = static_cast<uint8_t>(counter - rounds);
+    if constexpr (!djnz) {
+        uint8_t& f = s.AFRef->F;
+        f = static_cast<uint8_t>((f & FlagC) | DecTable[counter]);
+    }
+    r += static_cast<uint32_t>(passes * rounds - 1);
+    return perRound * rounds;
+}
+
+// True for the opcodes whose loops TightLoopRounds runs: DJNZ and DEC r
+// followed by JR NZ,$-1 (DEC r followed by JP NZ goes to RunDelayLoop).
+template <int Op> constexpr bool HasTightLoop() { return Op == 0x10 || (Op & 0xC7) == 0x05; }
 
 // What ends a run of passes besides the frame end. The frame loop's runs take
 // interrupts and stop once the watched count reaches its limit; the lone
@@ -434,7 +467,20 @@ template <typename Stop> Z80_FLATTEN inline void Passes(Z80State& s, const Stop 
     L_##n : t += MainBodyPC<n>(s, pc);                                                             \
     Z80_NEXT
 #define Z80_LOOP(n)                                                                                \
-    L_##n : if (Stop::Interrupts && MayOpenDelayLoop<n>(s, pc, t)) goto delayLoop;                 \
+    L_##n : if (Stop::Interrupts && MayOpenDelayLoop<n>(s, pc, t)) {                               \
+        if constexpr (HasTightLoop<n>()) {                                                         \
+            if (s.Memory[pc] != 0xC2) {                                                            \
+                if (const int32_t d = TightLoopRounds<n>(s, t, r)) {                               \
+                    t += d;                                                                        \
+                    pc = static_cast<uint16_t>(pc - 1);                                            \
+                    Z80_NEXT                                                                       \
+                }                                                                                  \
+                goto plainStep##n;                                                                 \
+            }                                                                                      \
+        }                                                                                          \
+        goto delayLoop;                                                                            \
+    }                                                                                              \
+    plainStep##n : __attribute__((unused));                                                        \
     t += MainBodyPC<n>(s, pc);                                                                     \
     Z80_NEXT
 #define Z80_STORE                                                                                  \

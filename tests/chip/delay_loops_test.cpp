@@ -252,6 +252,32 @@ TEST(DelayLoops, LoopsEnteredAtTheWindowEdgeTakeTheInterruptInTime) {
     }
 }
 
+// Every shape with every counter at the edges of a round count (0 is a full
+// turn, 1 ends the loop in this pass, 255 the longest 8-bit run short of 0),
+// from the start of the frame and near its end: the folded rounds leave the
+// registers, F, R and the T-states as stepping does.
+TEST(DelayLoops, EdgeCountersLeaveTheStateOfStepping) {
+    std::mt19937 rng(31);
+    for (int shape = 0; shape < 48; ++shape) {
+        const Program p = MakeProgram(rng, 0x8000);
+        for (const uint8_t count : {0, 1, 2, 3, 255}) {
+            for (const int32_t t : {InterruptWindow, FrameTStates - 3000, FrameTStates - 40}) {
+                auto start = std::make_unique<Z80State>();
+                Prepare(*start, rng, p);
+                start->TStates = t;
+                for (uint8_t* counter :
+                     {&start->Bank->B, &start->Bank->C, &start->Bank->D, &start->Bank->E,
+                      &start->Bank->H, &start->Bank->L, &start->AFRef->A})
+                    *counter = count;
+                ExpectSameStops(*start, 4,
+                                "shape " + std::to_string(shape) + " count " +
+                                    std::to_string(count) + " T " + std::to_string(t));
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+
 TEST(DelayLoops, RandomProgramsRenderAsDefined) {
     std::mt19937 rng(7);
     for (int round = 0; round < 24; ++round) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using chiptest::Rig;
 
 TEST(Registers, WritesAreMaskedAndUpdateTheFlags) {
@@ -235,6 +237,22 @@ TEST(MachineDetection, CpcWriteSwitchesTimingAndSilencesTheBeeper) {
     rig2.OutAt(0, 0xF601, 0x00);
     EXPECT_EQ(rig2.C().Machine.OutHandler, OutAuto);
     EXPECT_EQ(rig2.C().Machine.TicksPerTState, SpectrumTicksPerTState);
+
+    // A beeper change before the switch sounds at the Spectrum's rate up to
+    // where it came, also when its span was left to render later.
+    Rig waited, rendered;
+    for (Rig* r : {&waited, &rendered}) {
+        MeasureTicksToFill(r->C());
+        r->OutAt(0, 0x00FE, 0x10);
+        if (r == &rendered) r->RenderTo(1000);
+        r->OutAt(1000, 0x00FE, 0x00);
+        r->WriteCpc(3000, 7, 0x38);
+        r->RenderTo(9000);
+    }
+    ASSERT_EQ(waited.C().Cursor.OutputCount, rendered.C().Cursor.OutputCount);
+    EXPECT_TRUE(std::equal(rendered.Buffer1.begin(),
+                           rendered.Buffer1.begin() + rendered.C().Cursor.OutputCount,
+                           waited.Buffer1.begin()));
 }
 
 TEST(Reset, FreshEngineIsReadyToUse) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,9 +18,28 @@ using chiptest::SameState;
 namespace {
 
 // Register values that reach the interesting corners: periods 0, 1 and the
-// largest, tiny envelope periods, every shape and mixer setting.
-uint8_t RandomValue(std::mt19937& rng, int reg) {
+// largest, tiny envelope periods, every shape and mixer setting. `dense`
+// favours what changes every few ticks at levels that stay: noise and tone
+// periods up to 4, fixed levels, envelopes that end at once.
+uint8_t RandomValue(std::mt19937& rng, int reg, bool dense = false) {
     auto pick = [&](int n) { return static_cast<int>(rng() % n); };
+    if (dense && pick(4) != 0) {
+        switch (reg) {
+        case ToneFineA:
+        case ToneFineB:
+        case ToneFineC:
+        case NoisePeriod: return static_cast<uint8_t>(pick(5));
+        case ToneCoarseA:
+        case ToneCoarseB:
+        case ToneCoarseC:
+        case EnvelopeCoarse: return 0;
+        case VolumeA:
+        case VolumeB:
+        case VolumeC: return static_cast<uint8_t>(pick(16));
+        case EnvelopeFine: return static_cast<uint8_t>(pick(3));
+        default: break;
+        }
+    }
     switch (reg) {
     case 0:
     case 2:
@@ -58,15 +78,17 @@ struct Pair : chiptest::EquivalenceRunner {
     }
 };
 
-void RunProgram(unsigned seed) {
+void RunProgram(unsigned seed, bool dense) {
     std::mt19937 rng(seed);
     auto pick = [&](int n) { return static_cast<int>(rng() % n); };
     Pair p;
     p.Schedule = static_cast<int>(seed);
     // Start somewhere inside the buffer, so that buffer ends fall anywhere.
     const uint16_t start = static_cast<uint16_t>(2 * pick(BufferValues / 2));
+    const int32_t beeperSetting = std::array<int32_t, 4>{0, 9000, 16384, 32768}[pick(4)];
     p.Both([&](Rig& r) {
         r.C().Cursor.OutputCount = start;
+        r.C().Mix.BeeperSetting = beeperSetting;
         SetChipAndChannels(r.C(), static_cast<int>(seed % 14), 39, 39);
         // Now and then the boundary of a never-reset record, owing no ticks.
         if (seed % 8 == 0) r.C().Cursor.SampleBoundary = 0;
@@ -107,7 +129,7 @@ void RunProgram(unsigned seed) {
         } else if (kind < 90) {
             if (machine == 2 && !p.Cpc && pick(30) == 0) p.Cpc = true;
             const int reg = pick(16);
-            p.Write(t, reg, RandomValue(rng, reg));
+            p.Write(t, reg, RandomValue(rng, reg, dense));
         } else if (kind < 96) {
             if (!p.Cpc) {
                 const uint8_t v = static_cast<uint8_t>(rng());
@@ -136,11 +158,18 @@ void RunProgram(unsigned seed) {
 
 } // namespace
 
+// Each kind of program over its seeds: any register values, and the spans
+// the chunked renderer takes (changes every few ticks at steady levels).
 TEST(RendererEquivalence, RandomRegisterPrograms) {
-    for (unsigned seed = 1; seed <= 120; ++seed) {
-        RunProgram(seed);
-        if (HasFatalFailure()) return;
-    }
+    const struct {
+        unsigned First, Last;
+        bool Dense;
+    } kinds[] = {{1, 120, false}, {121, 200, true}};
+    for (const auto& kind : kinds)
+        for (unsigned seed = kind.First; seed <= kind.Last; ++seed) {
+            RunProgram(seed, kind.Dense);
+            if (HasFatalFailure()) return;
+        }
 }
 
 TEST(RendererEquivalence, ClosedFormAdvanceMatchesTickSteps) {

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -59,9 +60,14 @@ TEST_F(Export, WritesWhatTheRendererWritesAndNeverLeavesHalfAFile) {
     request.Chip = {5, 8000, 20};
     request.Target = dir.filePath("beeper.wav");
     SongExport job;
+    const mode_t mask = ::umask(077); // a new file is made as the user's umask says
     EXPECT_EQ(Run(job, request), Written);
+    ::umask(mask);
     EXPECT_EQ(ReadAll(request.Target),
               RenderedWav(songFile, 3, {"-m", "YMACB", "-b", "8000", "-v", "20"}));
+    struct stat made {};
+    ASSERT_EQ(::stat(QFile::encodeName(request.Target).constData(), &made), 0);
+    EXPECT_EQ(made.st_mode & 0777, 0600u);
 
     // Cancelled after a few buffers: the file that was there stays as it was.
     QFile old(dir.filePath("old.wav"));
