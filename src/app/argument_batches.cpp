@@ -11,11 +11,15 @@
 // - Setting ZIRRAFON_TRACE to a file name makes the player append one line to
 //   that file for each batch message it acts on and each effect of one
 //   ("begin 2", "arg TEXT", "chip 5", "beeper 8000", "priority 128",
-//   "skin PATH", "file PATH", "end 3", "play PATH", "abandoned"). Off unless
-//   set; the end-to-end tests read it.
+//   "skin PATH", "file PATH", "end 3", "play PATH", "enqueue PATH",
+//   "playlist PATH", "abandoned"). Off unless set; the end-to-end tests read it.
+// - "--enqueue" (or "-e") is this player's addition: the files, folders and
+//   playlist files after it go to the playlist instead of being played; a
+//   playlist file as a batch's last file replaces the playlist.
 #include "app/argument_batches.h"
 
 #include "platform/settings.h"
+#include "playback/playlist.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -57,6 +61,8 @@ void ArgumentBatches::CommandLineInterpreter(BatchMessage message) {
     case BatchMessage::BeginLocal:
         Trace(QStringLiteral("begin 1"));
         PendingFileSet = false;
+        Enqueuing = false;
+        EnqueuePaths.clear();
         return;
     case BatchMessage::Argument:
         if (LocalArgumentSet)
@@ -80,23 +86,45 @@ void ArgumentBatches::CommandLineInterpreter(BatchMessage message) {
 void ArgumentBatches::RunHandOver(const QList<QByteArray>& arguments) {
     Trace(QStringLiteral("begin 2"));
     PendingFileSet = false;
+    Enqueuing = false;
+    EnqueuePaths.clear();
     for (const QByteArray& argument : arguments) InterpretArgument(QFile::decodeName(argument));
     EndBatch(BatchMessage::EndHandOver);
 }
 
 void ArgumentBatches::EndBatch(BatchMessage end) {
     Trace(end == BatchMessage::EndHandOver ? QStringLiteral("end 3") : QStringLiteral("end 0"));
+    Enqueuing = false;
+    if (const QStringList paths = std::exchange(EnqueuePaths, {}); !paths.isEmpty() && Enqueue)
+        Enqueue(paths);
     if (PendingFileSet) {
         PendingFileSet = false;
         const QString file = std::exchange(PendingFile, QString());
+        if (IsPlaylistFile(file) && ReplacePlaylist) {
+            Trace(QStringLiteral("playlist ") + file);
+            ReplacePlaylist(file);
+            return;
+        }
         Trace(QStringLiteral("play ") + file);
         Playback.Stop();
         Playback.OpenAndPlay(file);
+        if (const NowPlayingInfo now = Playback.NowPlaying();
+            FilePlayed && now.FileOpen && now.FileName == file)
+            FilePlayed(file, now.Song);
     }
 }
 
 void ArgumentBatches::InterpretArgument(const QString& argument) {
     Trace(QStringLiteral("arg ") + argument);
+    if (argument == QLatin1String("--enqueue") || argument == QLatin1String("-e")) {
+        Enqueuing = true;
+        return;
+    }
+    if (Enqueuing && !argument.isEmpty() && QFileInfo::exists(argument)) {
+        EnqueuePaths << argument;
+        Trace(QStringLiteral("enqueue ") + argument);
+        return;
+    }
     const bool existingFile = !argument.isEmpty() && QFileInfo(argument).isFile();
     if (existingFile || !argument.startsWith(QLatin1Char('/'))) {
         // A name that does not exist (also the empty token) is ignored.
@@ -141,7 +169,8 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
     }
     case u'p': {
         // Empty: the built-in skin again.
-        if (!ChangeSkin || !(value.isEmpty() ? ChangeSkin(0, QString()) : ChangeSkin(1, value)))
+        if (!ChangeSkin || !(value.isEmpty() ? ChangeSkin(SkinSource::BuiltIn, QString())
+                                             : ChangeSkin(SkinSource::File, value)))
             return;
         Playback.Settings().SetSkinFile(value);
         Trace(QStringLiteral("skin ") + value);

@@ -16,6 +16,7 @@
 
 #include "platform/single_instance.h"
 #include "playback/player.h"
+#include "ui/skin.h"
 
 #include <QByteArray>
 #include <QList>
@@ -39,7 +40,7 @@ class ArgumentBatches : public QObject {
   public:
     // Loads a skin (mode 0: the built-in one, 1: the BMP file at `path`) and
     // shows it; false, with nothing changed, when it cannot be read.
-    using SkinChanger = std::function<bool(int mode, const QString& path)>;
+    using SkinChanger = std::function<bool(SkinSource source, const QString& path)>;
 
     ArgumentBatches(Player& player, SkinChanger changeSkin, QObject* parent = nullptr);
 
@@ -54,6 +55,15 @@ class ArgumentBatches : public QObject {
     // An option or a file name of a batch.
     void InterpretArgument(const QString& argument);
 
+    // The playlist's part (set by the composition root; unset: ignored).
+    // "--enqueue" / "-e": the files, folders and lists after it in the batch
+    // are added to the playlist when the batch ends.
+    std::function<void(const QStringList& paths)> Enqueue;
+    // A batch's last file is a playlist file: it replaces the playlist.
+    std::function<void(const QString& playlistFile)> ReplacePlaylist;
+    // A batch's last file was opened and plays: it joins the playlist.
+    std::function<void(const QString& file, int song)> FilePlayed;
+
     // The `PendingFile` flag and name: the last existing file of a batch.
     bool PendingFileSet = false;
     QString PendingFile;
@@ -67,6 +77,9 @@ class ArgumentBatches : public QObject {
 
     Player& Playback;
     SkinChanger ChangeSkin;
+    // "--enqueue" came in this batch, and what followed it.
+    bool Enqueuing = false;
+    QStringList EnqueuePaths;
     // A local batch's current argument.
     bool LocalArgumentSet = false;
     QByteArray LocalArgument;

@@ -15,14 +15,17 @@ constexpr const char* HelpText =
     "  /uLEVEL    beeper level 0..32768\n"
     "  /rn, /rh   normal or high process priority\n"
     "  /pPATH     skin bitmap (empty: the built-in skin)\n"
+    "  -e, --enqueue PATH...  add the files, folders and playlists that follow\n"
+    "             to the playlist (the first one plays when nothing is playing)\n"
     "  --help     show this help and exit\n"
     "  --version  show the version and exit\n"
     "\n"
-    "The last existing FILE plays. Options saved in the Parameters dialog are\n"
+    "The last existing FILE plays (a .m3u or .m3u8 FILE replaces the playlist\n"
+    "and plays it). Options saved in the Parameters dialog are\n"
     "applied before the command line.\n"
     "\n"
     "Keys: Z previous, X play, C next, V pause, B stop, L open, Up/Down volume,\n"
-    "F1 about, Ctrl+P parameters (the numeric pad works too; the letters act\n"
+    "F1 about, Ctrl+P parameters, P playlist (the numeric pad works too; the letters act\n"
     "by their place on the keyboard under any layout).\n";
 
 constexpr const char* VersionText = "zirrafon (Zirrafon) 1.0\n";

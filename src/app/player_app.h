@@ -1,9 +1,8 @@
 // The composition root of the player: it owns the Player (with its
-// settings), the export, the argument batches and the media-player
-// interface, builds the face (the main window and its hidden Parameters
-// dialog) and wires them together. Nothing else holds one of them by pointer:
-// the face and the dialog get what they act on, and ask for the rest through
-// signals.
+// settings), the export, the argument batches, the playlist (its model, its
+// file, its playback and its window) and the media-player interface, builds the face (the main
+// window and its hidden Parameters dialog) and wires them together. Nothing else holds one of them
+// by pointer: the face and the dialog get what they act on, and ask for the rest through signals.
 //
 //     PlayerApp app;                              // the real sound device
 //     app.RegisterMediaPlayer();                  // on the session bus, when there is one
@@ -14,9 +13,13 @@
 #include "app/argument_batches.h"
 #include "playback/mpris.h"
 #include "playback/player.h"
+#include "playback/playlist.h"
+#include "playback/playlist_playback.h"
+#include "playback/playlist_store.h"
 #include "playback/song_export.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
+#include "ui/playlist_window.h"
 
 #include <QStringList>
 #include <memory>
@@ -35,18 +38,25 @@ class PlayerApp {
     TForm2& Parameters() { return *Parameters_; }
     ArgumentBatches& Batches() { return *Batches_; }
     MediaPlayerInterface& MediaPlayer() { return *MediaPlayer_; }
+    PlaylistModel& Playlist() { return Playlist_; }
+    PlaylistPlayback& PlaylistPlayer() { return *Lists_; }
+    PlaylistWindow& PlaylistView() { return *PlaylistWindow_; }
 
     // Media keys, sound menus and playerctl steer the player through it; false
     // without a session bus (the player plays on without it, silently). Made
     // before the start-up batches so that it sees the first file open.
     bool RegisterMediaPlayer();
-    // The stored "Startup" options and `arguments` as two batches, then the
-    // window is shown.
+    // The saved playlist is restored, the stored "Startup" options and
+    // `arguments` run as two batches, then the window is shown.
     void Start(const QStringList& arguments);
 
   private:
     Player Player_;
     SongExport Export;
+    PlaylistModel Playlist_;
+    std::unique_ptr<PlaylistStore> Store_;
+    std::unique_ptr<PlaylistPlayback> Lists_;
+    std::unique_ptr<PlaylistWindow> PlaylistWindow_;
     std::unique_ptr<TForm1> Face_;
     TForm2* Parameters_ = nullptr; // owned by the face
     std::unique_ptr<ArgumentBatches> Batches_;

@@ -68,6 +68,9 @@ struct ChipRegisters {
     uint8_t ToneOn[3]{1, 1, 1};        // from R7: 1 when the bit is 0
     uint8_t NoiseOn[3]{1, 1, 1};
     uint8_t FixedVolume[3]{1, 1, 1}; // from R8..R10: 1 when bit 4 is 0
+    // Envelope shape writes made (each restarts the envelope), so that a
+    // register dump can mark the frames that restart it.
+    uint32_t EnvelopeWrites = 0;
 };
 
 struct ChipGenerators {
@@ -222,6 +225,10 @@ class SoundEngine final : public Z80Ports {
 
 // Register writes and port decoding
 void WriteRegister(ChipState& c, int reg, int value);
+// A register write at the Z80's current instant: render up to it with the old
+// state, then write, or keep the write for the next buffer when the rendering
+// filled this one.
+void RenderAndWrite(SoundEngine& e, int reg, uint8_t value);
 void OutSpectrum(SoundEngine& e, uint16_t port, uint8_t value);
 void OutCpc(SoundEngine& e, uint16_t port, uint8_t value);
 uint8_t InPort(const ChipState& c, uint16_t port);

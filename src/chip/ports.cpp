@@ -26,21 +26,6 @@ namespace {
 constexpr uint8_t RegisterMask[StoredRegisters] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F,
                                                    0x3F, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF, 0x0F};
 
-// A register write at the current instant: render up to it with the old
-// state, then write, or keep the write for the next buffer when the rendering
-// filled this one.
-void RenderAndWrite(SoundEngine& e, int reg, uint8_t value) {
-    Synthesizer(e);
-    ChipState& c = e.Chip;
-    if (c.Cursor.BufferFull) {
-        c.Deferred.WritePending = 1;
-        c.Deferred.Register = reg;
-        c.Deferred.Value = value;
-    } else {
-        WriteRegister(c, reg, value);
-    }
-}
-
 // True when rendering up to now would leave room in the output buffer.
 inline bool SpanLeavesRoom(const SoundEngine& e) {
     const ChipState& c = e.Chip;
@@ -137,6 +122,18 @@ inline void OutSpectrumInline(SoundEngine& e, uint16_t port, uint8_t value) {
 
 } // namespace
 
+void RenderAndWrite(SoundEngine& e, int reg, uint8_t value) {
+    Synthesizer(e);
+    ChipState& c = e.Chip;
+    if (c.Cursor.BufferFull) {
+        c.Deferred.WritePending = 1;
+        c.Deferred.Register = reg;
+        c.Deferred.Value = value;
+    } else {
+        WriteRegister(c, reg, value);
+    }
+}
+
 SoundEngine::SoundEngine() {
     Z80.Ports = this;
     SetChipAndChannels(Chip, DefaultChipMode, 1, 1); // full volume
@@ -157,6 +154,7 @@ void WriteRegister(ChipState& c, int reg, int value) {
     } else if (reg >= VolumeA && reg <= VolumeC) {
         c.Registers.FixedVolume[reg - VolumeA] = (v & 0x10) ? 0 : 1;
     } else if (reg == EnvelopeShape) {
+        ++c.Registers.EnvelopeWrites;
         c.Generators.EnvelopePosition = (v & 0x04) ? -1 : 32;
         c.Generators.EnvelopeStep = EnvelopeShapes[v];
         c.Generators.EnvelopeCounter = 0;

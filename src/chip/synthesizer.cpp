@@ -308,6 +308,19 @@ struct FrameCursor {
         SumR = sumR;
     }
 
+    // Ticks Pos + 1 .. end (the open frame's last tick) at (left, right),
+    // then the open frame written out; the next one opens after `end`.
+    [[gnu::always_inline]] void CloseFrame(uint32_t end, int32_t left, int32_t right) {
+        SumL += left * static_cast<int32_t>(end - Pos);
+        SumR += right * static_cast<int32_t>(end - Pos);
+        const int32_t ticks = static_cast<int32_t>(end - Start);
+        Buffer[Count] = static_cast<int16_t>(DivideSum(SumL, ticks));
+        Buffer[Count + 1] = static_cast<int16_t>(DivideSum(SumR, ticks));
+        Count += 2;
+        End += PerSample;
+        Start = end;
+    }
+
     // RunTo for a short run (a few frames at most), frame by frame, cut
     // where the buffer fills.
     void RunShort(uint32_t to, int32_t left, int32_t right) {
@@ -320,14 +333,7 @@ struct FrameCursor {
                 Pos = to;
                 return;
             }
-            SumL += left * static_cast<int32_t>(end - Pos);
-            SumR += right * static_cast<int32_t>(end - Pos);
-            const int32_t ticks = static_cast<int32_t>(end - Start);
-            Buffer[Count] = static_cast<int16_t>(DivideSum(SumL, ticks));
-            Buffer[Count + 1] = static_cast<int16_t>(DivideSum(SumR, ticks));
-            Count += 2;
-            End += PerSample;
-            Start = end;
+            CloseFrame(end, left, right);
             Pos = end;
             SumL = 0;
             SumR = 0;
@@ -346,14 +352,7 @@ struct FrameCursor {
             Pos = to;
             return;
         }
-        SumL += left * static_cast<int32_t>(end - Pos);
-        SumR += right * static_cast<int32_t>(end - Pos);
-        const int32_t ticks = static_cast<int32_t>(end - Start);
-        Buffer[Count] = static_cast<int16_t>(DivideSum(SumL, ticks));
-        Buffer[Count + 1] = static_cast<int16_t>(DivideSum(SumR, ticks));
-        Count += 2;
-        End += PerSample;
-        Start = end;
+        CloseFrame(end, left, right);
         // Whole frames, closing after End >> 16 and every PerSample after
         // (none when End >> 16 > to; the open frame just closed ended at or
         // before `to`, so the count below does not go negative): the average

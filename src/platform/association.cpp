@@ -36,14 +36,20 @@ Icon=zirrafon
 Exec=zirrafon %F
 Terminal=false
 Categories=AudioVideo;Audio;Player;
-MimeType=audio/x-zxay;audio/x-aym;
+MimeType=audio/x-zxay;audio/x-aym;audio/x-ym;audio/x-vtx;audio/x-psg;
 Keywords=chiptune;AY;YM;Spectrum;CPC;
+Actions=Enqueue;
+
+[Desktop Action Enqueue]
+Name=Add to playlist
+Exec=zirrafon --enqueue %F
 )";
 
 // The MIME definitions; the installed copy is assets/zirrafon-mime.xml. Globs
 // are matched without regard to letter case, so "SONG.AY" is one too. The
-// magic strings are the files' identifiers: "ZXAYEMUL" and "AYM" with
-// revision "0".
+// magic strings are the files' identifiers: "ZXAYEMUL", "AYM" with revision
+// "0", the unpacked YM versions and "PSG" 0x1A. VTX files (and LHA-packed YM
+// files) carry no identifier of their own: they go by name only.
 constexpr const char* MimeXml = R"(<?xml version="1.0" encoding="UTF-8"?>
 <!-- The song files Zirrafon plays. -->
 <mime-info xmlns="http://www.freedesktop.org/standards/shared-mime-info">
@@ -64,6 +70,34 @@ constexpr const char* MimeXml = R"(<?xml version="1.0" encoding="UTF-8"?>
       <match type="string" offset="0" value="AYM0"/>
     </magic>
     <glob pattern="*.aym"/>
+  </mime-type>
+  <mime-type type="audio/x-ym">
+    <comment>YM Register Stream</comment>
+    <icon name="zirrafon-audio-file"/>
+    <generic-icon name="audio-x-generic"/>
+    <magic priority="50">
+      <match type="string" offset="0" value="YM2!"/>
+      <match type="string" offset="0" value="YM3!"/>
+      <match type="string" offset="0" value="YM3b"/>
+      <match type="string" offset="0" value="YM5!"/>
+      <match type="string" offset="0" value="YM6!"/>
+    </magic>
+    <glob pattern="*.ym"/>
+  </mime-type>
+  <mime-type type="audio/x-vtx">
+    <comment>VTX Register Stream</comment>
+    <icon name="zirrafon-audio-file"/>
+    <generic-icon name="audio-x-generic"/>
+    <glob pattern="*.vtx"/>
+  </mime-type>
+  <mime-type type="audio/x-psg">
+    <comment>PSG Register Dump</comment>
+    <icon name="zirrafon-audio-file"/>
+    <generic-icon name="audio-x-generic"/>
+    <magic priority="50">
+      <match type="string" offset="0" value="PSG\x1a"/>
+    </magic>
+    <glob pattern="*.psg"/>
   </mime-type>
 </mime-info>
 )";
@@ -284,8 +318,9 @@ int SaveMimeApps(const std::string& path, const MimeAppsList& list) {
     return ReplaceFile(path, text);
 }
 
-// The two MIME types the player plays.
-constexpr const char* OurTypes[] = {"audio/x-zxay", "audio/x-aym"};
+// The MIME types the player plays.
+constexpr const char* OurTypes[] = {"audio/x-zxay", "audio/x-aym", "audio/x-ym", "audio/x-vtx",
+                                    "audio/x-psg"};
 
 // The desktop's default application for `mime`, as GIO picks it, or empty.
 std::string DesktopDefault(const std::string& mime) {
@@ -347,6 +382,9 @@ std::string FileAssociation::InstalledEntryPath() {
 std::string FileAssociation::MimeTypeOf(const std::string& extension) {
     if (extension == ".ay") return "audio/x-zxay";
     if (extension == ".aym") return "audio/x-aym";
+    if (extension == ".ym") return "audio/x-ym";
+    if (extension == ".vtx") return "audio/x-vtx";
+    if (extension == ".psg") return "audio/x-psg";
     return {};
 }
 
@@ -482,7 +520,11 @@ bool FileAssociation::CreateZirrafonPath() {
         entry.get(), DesktopEntryTemplate, static_cast<gsize>(-1),
         static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS),
         nullptr);
-    g_key_file_set_string(entry.get(), DesktopGroup, "Exec", ExecLine(ProgramFile).c_str());
+    const std::string exec = ExecLine(ProgramFile);
+    g_key_file_set_string(entry.get(), DesktopGroup, "Exec", exec.c_str());
+    // A file manager's multi-selection queued in one click.
+    const std::string enqueue = exec.substr(0, exec.size() - 3) + " --enqueue %F";
+    g_key_file_set_string(entry.get(), "Desktop Action Enqueue", "Exec", enqueue.c_str());
     SetClaimedTypes(entry.get(), claimed);
     gsize length = 0;
     GCharPtr data(g_key_file_to_data(entry.get(), &length, nullptr));

@@ -147,7 +147,8 @@ class FileAssociation {
     static constexpr const char* DefaultGroup = "Default Applications";
     static constexpr const char* BeforeGroup = "Before Zirrafon";
 
-    // ".ay" -> "audio/x-zxay", ".aym" -> "audio/x-aym", else "".
+    // ".ay" -> "audio/x-zxay", ".aym" -> "audio/x-aym", ".ym" -> "audio/x-ym",
+    // ".vtx" -> "audio/x-vtx", ".psg" -> "audio/x-psg", else "".
     static std::string MimeTypeOf(const std::string& extension);
 
     // The MIME definitions, exactly as written (the installed copy in

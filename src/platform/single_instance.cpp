@@ -297,7 +297,8 @@ QStringList AbsoluteArguments(const QStringList& arguments, const QString& start
     QStringList result;
     result.reserve(arguments.size());
     for (const QString& argument : arguments) {
-        if (argument.isEmpty()) {
+        if (argument.isEmpty() || argument == QLatin1String("--enqueue") ||
+            argument == QLatin1String("-e")) {
             result << argument;
         } else if (!argument.startsWith(QLatin1Char('/'))) {
             result << start.absoluteFilePath(argument);

@@ -194,5 +194,6 @@ class InstanceServer : public QObject {
 // The rule: an argument that names an existing file is a file. Otherwise an
 // argument beginning with "/" is an option (unknown ones are ignored by the
 // player), anything else is a file name relative to `startFolder`. So
-// "/hYMACB" stays an option and "/home/user/song.ay" a file.
+// "/hYMACB" stays an option and "/home/user/song.ay" a file. "--enqueue" and
+// "-e" stay as they are.
 QStringList AbsoluteArguments(const QStringList& arguments, const QString& startFolder);

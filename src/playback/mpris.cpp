@@ -2,6 +2,8 @@
 // and the announcing of changed properties.
 #include "playback/mpris.h"
 
+#include "playback/playlist_playback.h"
+
 #include "playback/player.h"
 
 #include <QCoreApplication>
@@ -24,9 +26,12 @@ const QString PlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
 // The track id the interface reserves for "no track".
 const QString NoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
 
-// The track id of the song playing.
+// The track id of the song playing. A playlist row's songs have ids of their
+// own, so each row is its own track.
 QString TrackId(const NowPlayingInfo& now) {
-    return QStringLiteral("/org/zirrafon/track/%1").arg(now.Song + 1);
+    return now.Entry
+               ? QStringLiteral("/org/zirrafon/track/row%1/%2").arg(now.Entry).arg(now.Song + 1)
+               : QStringLiteral("/org/zirrafon/track/%1").arg(now.Song + 1);
 }
 
 // Frames of 1/44,100 s and the interface's microseconds.
@@ -88,6 +93,8 @@ class PlayerAdaptor final : public QDBusAbstractAdaptor {
     Q_PROPERTY(bool CanPause READ CanPlay)
     Q_PROPERTY(bool CanSeek READ CanSeek)
     Q_PROPERTY(bool CanControl READ CanControl)
+    Q_PROPERTY(bool Shuffle READ Shuffle WRITE SetShuffle)
+    Q_PROPERTY(QString LoopStatus READ LoopStatus WRITE SetLoopStatus)
 
   public:
     explicit PlayerAdaptor(MediaPlayerInterface* owner)
@@ -105,6 +112,10 @@ class PlayerAdaptor final : public QDBusAbstractAdaptor {
     bool CanPlay() const { return owner_.CanPlay(); }
     bool CanSeek() const { return owner_.CanSeek(); }
     bool CanControl() const { return true; }
+    bool Shuffle() const { return owner_.Shuffle(); }
+    void SetShuffle(bool shuffle) { owner_.SetShuffle(shuffle); }
+    QString LoopStatus() const { return owner_.LoopStatus(); }
+    void SetLoopStatus(const QString& status) { owner_.SetLoopStatus(status); }
 
   public slots:
     void Play() { owner_.Play(); }
@@ -228,6 +239,39 @@ bool MediaPlayerInterface::CanGoPrevious() const { return player_.CanGoPrevious(
 
 bool MediaPlayerInterface::CanPlay() const { return player_.NowPlaying().FileOpen; }
 
+void MediaPlayerInterface::SetPlaylist(PlaylistPlayback* lists) {
+    lists_ = lists;
+    if (lists_)
+        connect(lists_, &PlaylistPlayback::OrderChanged, this,
+                [this] { PropertiesMayHaveChanged(); });
+    connect(&player_, &Player::PlaylistSongStarted, this, [this] { PropertiesMayHaveChanged(); });
+}
+
+bool MediaPlayerInterface::Shuffle() const { return lists_ && lists_->Order.Shuffle; }
+
+void MediaPlayerInterface::SetShuffle(bool shuffle) {
+    if (lists_) lists_->SetShuffle(shuffle);
+}
+
+QString MediaPlayerInterface::LoopStatus() const {
+    switch (lists_ ? lists_->Order.Repeat : RepeatMode::Off) {
+    case RepeatMode::One: return QStringLiteral("Track");
+    case RepeatMode::All: return QStringLiteral("Playlist");
+    case RepeatMode::Off: break;
+    }
+    return QStringLiteral("None");
+}
+
+void MediaPlayerInterface::SetLoopStatus(const QString& status) {
+    if (!lists_) return;
+    if (status == QLatin1String("Track"))
+        lists_->SetRepeat(RepeatMode::One);
+    else if (status == QLatin1String("Playlist"))
+        lists_->SetRepeat(RepeatMode::All);
+    else if (status == QLatin1String("None"))
+        lists_->SetRepeat(RepeatMode::Off);
+}
+
 // ---- Methods ----------------------------------------------------------------------------
 
 template <typename Action> void MediaPlayerInterface::Later(Action action) {
@@ -331,6 +375,8 @@ void MediaPlayerInterface::Announce() {
         {QStringLiteral("CanPlay"), CanPlay()},
         {QStringLiteral("CanPause"), CanPlay()},
         {QStringLiteral("CanSeek"), CanSeek()},
+        {QStringLiteral("Shuffle"), Shuffle()},
+        {QStringLiteral("LoopStatus"), LoopStatus()},
     };
     QVariantMap changed;
     for (auto it = now.begin(); it != now.end(); ++it)

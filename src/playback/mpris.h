@@ -20,7 +20,10 @@
 //   nothing while a song plays; Pause does nothing unless a song plays;
 //   PlayPause starts the current song when stopped, else pauses or resumes.
 // - Next and Previous do nothing when CanGoNext / CanGoPrevious say so: at the
-//   ends of the file, as the buttons, and also when no file is open.
+//   ends of the file, as the buttons, and also when no file is open. A song
+//   that came from the playlist goes on across its entries.
+// - Shuffle and LoopStatus ("None", "Track", "Playlist") are the playlist's
+//   order; the track id names the playlist row and song, so each row has its own.
 // - OpenUri plays a `file:` URI; other schemes are refused with an error. The
 //   file is read before the song playing is stopped, so one that cannot be
 //   played leaves it playing (and the face says which file failed).
@@ -41,6 +44,7 @@
 #include <QVariantMap>
 
 class Player;
+class PlaylistPlayback;
 
 class MediaPlayerInterface : public QObject {
     Q_OBJECT
@@ -48,6 +52,10 @@ class MediaPlayerInterface : public QObject {
   public:
     explicit MediaPlayerInterface(Player& player, QObject* parent = nullptr);
     ~MediaPlayerInterface() override;
+
+    // The playlist: Next and Previous cross its entries while the song came
+    // from it; Shuffle and LoopStatus are its order.
+    void SetPlaylist(PlaylistPlayback* lists);
 
     // Exports the object and claims the bus name on the session bus. False,
     // with nothing else done, when there is no session bus or it refuses.
@@ -66,6 +74,10 @@ class MediaPlayerInterface : public QObject {
     bool CanGoNext() const;
     bool CanGoPrevious() const;
     bool CanPlay() const; // a song file is open
+    bool Shuffle() const;
+    void SetShuffle(bool shuffle);
+    QString LoopStatus() const; // "None", "Track" or "Playlist"
+    void SetLoopStatus(const QString& status);
     void Play();
     void Pause();
     void PlayPause();
@@ -91,6 +103,7 @@ class MediaPlayerInterface : public QObject {
     void Announce();
 
     Player& player_;
+    PlaylistPlayback* lists_ = nullptr;
     QString busName_;
     QVariantMap announced_;
     bool announcePending_ = false;

@@ -42,8 +42,9 @@ const SongEntry* NowPlayingInfo::Current() const {
 Player::Player(WaveOutFactory waveOutFactory, QObject* parent)
     : QObject(parent), List(Session.List), Settings_(*Session.Engine),
       Buffer1(std::make_unique<int16_t[]>(BufferValues)),
-      Buffer2(std::make_unique<int16_t[]>(BufferValues)), WaveOutMaker(std::move(waveOutFactory)),
-      Carry(std::make_unique<int16_t[]>(BufferValues)) {
+      Buffer2(std::make_unique<int16_t[]>(BufferValues)), WaveOutMaker(std::move(waveOutFactory)) {
+    // Every song is mapped ahead, so that a seek anywhere costs little.
+    Stream.MapSongsAhead(true);
     connect(&Settings_, &PlayerSettings::PriorityRefused, this,
             [this](int priorityClass, int error) {
                 if (PriorityRefusalShown) return;
@@ -75,9 +76,15 @@ uint64_t Player::Elapsed() const {
     return elapsed > 0 ? static_cast<uint64_t>(elapsed) : 0;
 }
 
-bool Player::CanGoNext() const { return List.FileOpen && List.CurrentSong < List.SongCount - 1; }
+bool Player::CanGoNext() const {
+    if (PlaylistLed && PlaylistHasNext && PlaylistHasNext()) return true;
+    return List.FileOpen && List.CurrentSong < List.SongCount - 1;
+}
 
-bool Player::CanGoPrevious() const { return List.FileOpen && List.CurrentSong > 0; }
+bool Player::CanGoPrevious() const {
+    if (PlaylistLed && PlaylistHasPrevious && PlaylistHasPrevious()) return true;
+    return List.FileOpen && List.CurrentSong > 0;
+}
 
 NowPlayingInfo Player::NowPlaying() const {
     NowPlayingInfo now = Shown;
@@ -85,7 +92,10 @@ NowPlayingInfo Player::NowPlaying() const {
     now.Song = List.CurrentSong;
     if (List.FileOpen)
         for (int i = 0; i < List.SongCount; ++i)
-            now.Songs.push_back({SongText(Session.SongTitle(i)), Session.FileTiming(i)});
+            now.Songs.push_back({SongText(Session.SongTitle(i)),
+                                 // a playlist song's length is the one it plays for
+                                 PlaylistLed ? Session.RenderTiming(i) : Session.FileTiming(i)});
+    now.Entry = PlaylistLed ? CurrentEntry : 0;
     return now;
 }
 
@@ -129,11 +139,7 @@ void Player::PlayCurrent() {
         return;
     }
 
-    Session.StartPlayback(Buffer1.get());
     Run = SongRun{};
-    Run.Song = List.CurrentSong;
-    Run.Timing = Session.FileTiming(Run.Song);
-    MapSong();
 
     Header1 = WaveHeader{};
     Header1.Data = Buffer1.get();
@@ -236,58 +242,91 @@ void Player::customEvent(QEvent* event) {
     QObject::customEvent(event);
 }
 
+SongTiming Player::FollowedTiming(int index) const {
+    if (PlaylistLed) return Session.RenderTiming(index);
+    return Settings_.FollowSongLengths ? Session.FileTiming(index) : SongTiming{};
+}
+
+uint64_t Player::SilenceLimit() const { return PlaylistLed ? SilenceFrames(SilenceSeconds) : 0; }
+
 void Player::FillNext(int16_t* buffer, const WaveHeader& header) {
     const uint64_t bufferStart = Run.Queued;
     Run.Queued += BufferValues / 2;
-    const auto cutting = [this] { return Settings_.FollowSongLengths && Run.Timing.Frames != 0; };
-    if (!cutting() && Run.CarryLeft == 0 && !Run.Over) {
-        Run.Frames += Session.FillBuffer(buffer) / 2;
-        return;
-    }
+    // "Follow song lengths" may have changed since the last buffer.
+    Stream.SetTiming(FollowedTiming(Stream.Song()));
     for (uint32_t filled = 0; filled < BufferValues;) {
-        if (Run.CarryLeft == 0) {
-            if (Run.Over) {
-                std::fill(buffer + filled, buffer + BufferValues, int16_t{0});
-                return;
-            }
-            uint64_t frames = Session.FillBuffer(Carry.get()) / 2;
-            if (cutting()) {
-                const SongTiming& t = Run.Timing;
-                frames = std::min(frames, t.Frames - std::min(t.Frames, Run.Frames));
-                ApplyFade(Carry.get(), frames, Run.Frames, t);
-            }
-            Run.Frames += frames;
-            Run.CarryAt = 0;
-            Run.CarryLeft = static_cast<uint32_t>(2 * frames);
+        if (Run.Over) {
+            std::fill(buffer + filled, buffer + BufferValues, int16_t{0});
+            return;
         }
-        const uint32_t n = std::min(Run.CarryLeft, BufferValues - filled);
-        std::copy_n(Carry.get() + Run.CarryAt, n, buffer + filled);
-        filled += n;
-        Run.CarryAt += n;
-        Run.CarryLeft -= n;
-        if (Run.CarryLeft != 0 || !cutting() || Run.Frames < Run.Timing.Frames) continue;
+        filled += Stream.Fill(buffer + filled, BufferValues - filled);
+        if (!Stream.Ended()) continue;
         // The song has ended here: the next one starts with the next frame.
-        if (Run.Song + 1 >= List.SongCount) {
+        const int next = PlaylistLed ? 0 : Stream.Song() + 1;
+        if (PlaylistLed ? !LoadNextFromPlaylist() : next >= List.SongCount) {
             Run.Over = true;
             Run.EndsWith = &header;
             continue;
         }
-        ++Run.Song;
-        Session.LoadSong(Run.Song);
-        Session.StartPlayback(Carry.get());
-        Run.Frames = 0;
-        Run.Timing = Session.FileTiming(Run.Song);
-        MapSong();
+        if (!PlaylistLed) Stream.Start(next, FollowedTiming(next));
         Run.StartsIn = &header;
-        Run.NextSong = Run.Song;
+        Run.NextSong = Stream.Song();
         Run.NextFrom = bufferStart + filled / 2;
+    }
+}
+
+bool Player::LoadNextFromPlaylist() {
+    if (!NextFromPlaylist) return false;
+    // Every failure takes a file out of the list's choices, so this ends.
+    for (;;) {
+        const std::optional<PlaylistStep> step = NextFromPlaylist();
+        if (!step) return false;
+        QString reason;
+        try {
+            // Opened afresh even for the next song of the same file, as
+            // zirrafon-render opens it for each song: an AYM song starts from
+            // the file's memory image, not from what the last song left.
+            const std::string name = LocalFileName(step->File);
+            std::string refusal;
+            if (!Session.Open(name, SongKindByExtension(name),
+                              [&refusal](const std::string& t) { refusal = t; }))
+                reason = refusal.empty() ? QStringLiteral("Not an .ay or .aym file")
+                                         : QString::fromStdString(refusal);
+            if (reason.isEmpty() && (step->Song < 0 || step->Song >= List.SongCount))
+                reason = QStringLiteral("No song %1 in the file").arg(step->Song + 1);
+            if (reason.isEmpty())
+                Stream.Start(step->Song, Session.RenderTiming(step->Song), SilenceLimit());
+        } catch (const SongIOError& e) {
+            reason = QString::fromLocal8Bit(e.what());
+        }
+        if (reason.isEmpty()) {
+            Run.NextStep = *step;
+            Run.NextFromList = true;
+            return true;
+        }
+        if (PlaylistStepFailed) PlaylistStepFailed(*step, reason);
     }
 }
 
 void Player::AnnounceSong(int index) {
     List.CurrentSong = index;
     Run.HeardFrom = static_cast<int64_t>(Run.NextFrom);
+    if (Run.NextFromList) {
+        Run.NextFromList = false;
+        CurrentEntry = Run.NextStep.Entry;
+        ShowFile(Run.NextStep.File);
+    }
     ShowSong(index);
+    if (PlaylistLed) emit PlaylistSongStarted(CurrentEntry, index);
+}
+
+void Player::ShowFile(const QString& fileName) {
+    Shown.FileName = fileName;
+    Shown.Author = SongText(List.AuthorText);
+    Shown.Misc = SongText(List.MiscText);
+    Shown.Title = SongText(List.SongNameText);
+    Shown.Count = List.SongCount;
+    Announce(NowPlayingPart::File | NowPlayingPart::Texts | NowPlayingPart::Count);
 }
 
 void Player::ShowSong(int index) {
@@ -324,14 +363,10 @@ void Player::OpenAndPlayFile(const QString& fileName) {
     const std::string name = LocalFileName(fileName);
     if (!Session.Open(name, SongKindByExtension(name), formatError)) return;
 
+    PlaylistLed = false;
     Settings_.NoteRecentFile(fileName);
-    Shown.FileName = fileName;
-    Shown.Author = SongText(List.AuthorText);
-    Shown.Misc = SongText(List.MiscText);
-    Shown.Title = SongText(List.SongNameText);
     List.CurrentSong = Session.StartingSong();
-    Shown.Count = List.SongCount;
-    Announce(NowPlayingPart::File | NowPlayingPart::Texts | NowPlayingPart::Count);
+    ShowFile(fileName);
     PlaySong();
 }
 
@@ -371,7 +406,7 @@ void Player::Play() {
 void Player::PlaySong() {
     if (!List.FileOpen) return;
     StopPlaying();
-    Session.LoadSong(List.CurrentSong);
+    Stream.Start(List.CurrentSong, FollowedTiming(List.CurrentSong), SilenceLimit());
     ShowSong(List.CurrentSong);
     PlayCurrent();
 }
@@ -385,51 +420,81 @@ void Player::PlaySongAt(int index) {
 }
 
 void Player::Previous() {
+    if (PlaylistLed && PlaylistPrevious && (List.CurrentSong == 0 || !List.FileOpen) &&
+        PlaylistPrevious())
+        return;
     if (List.CurrentSong == 0) return;
     --List.CurrentSong;
     Play();
 }
 
 void Player::Next() {
+    if (PlaylistLed && PlaylistNext && (List.CurrentSong >= List.SongCount - 1 || !List.FileOpen) &&
+        PlaylistNext())
+        return;
     if (List.CurrentSong == List.SongCount - 1) return;
     ++List.CurrentSong;
     Play();
 }
 
-// ---- Seeking ---------------------------------------------------------------------------
-
-void Player::MapSong() {
-    Snapshots.reset(); // the last song's, with its worker
-    const uint64_t frames = Settings_.FollowSongLengths ? Run.Timing.Frames : 0;
-    Snapshots = std::make_unique<SongSnapshots>(*Session.Engine, frames);
-}
-
-void Player::CarryFrom(uint64_t frame) {
-    constexpr uint64_t BufferFrames = BufferValues / 2;
-    const uint64_t buffer = frame / BufferFrames;
-    Snapshots->Reach(*Session.Engine, buffer);
-    Run.Frames = buffer * BufferFrames;
-    uint64_t frames = Session.FillBuffer(Carry.get()) / 2;
-    if (Settings_.FollowSongLengths && Run.Timing.Frames != 0) {
-        const SongTiming& t = Run.Timing;
-        frames = std::min(frames, t.Frames - std::min(t.Frames, Run.Frames));
-        ApplyFade(Carry.get(), frames, Run.Frames, t);
+QString Player::PlayFromPlaylist(const PlaylistStep& step) {
+    const std::string name = LocalFileName(step.File);
+    // Read first in a session of its own: a file that cannot be played
+    // stops nothing.
+    QString reason;
+    try {
+        SongSession check;
+        std::string refusal;
+        if (!check.Open(name, SongKindByExtension(name),
+                        [&refusal](const std::string& t) { refusal = t; }))
+            reason = refusal.empty() ? QStringLiteral("Not an .ay or .aym file")
+                                     : QString::fromStdString(refusal);
+        else if (step.Song < 0 || step.Song >= check.List.SongCount)
+            reason = QStringLiteral("No song %1 in the file").arg(step.Song + 1);
+    } catch (const SongIOError& e) {
+        reason = QString::fromLocal8Bit(e.what());
     }
-    Run.Frames += frames;
-    const uint64_t skip = std::min(frame - buffer * BufferFrames, frames);
-    Run.CarryAt = static_cast<uint32_t>(2 * skip);
-    Run.CarryLeft = static_cast<uint32_t>(2 * (frames - skip));
+    if (!reason.isEmpty()) return reason;
+    try {
+        StopPlaying();
+        if (!Session.Open(name, SongKindByExtension(name), nullptr))
+            return QStringLiteral("The file changed while it was opened");
+        PlaylistLed = true;
+        CurrentEntry = step.Entry;
+        List.CurrentSong = step.Song;
+        ShowFile(step.File);
+        PlaySong();
+        emit PlaylistSongStarted(step.Entry, step.Song);
+    } catch (const SongIOError& e) {
+        return QString::fromLocal8Bit(e.what());
+    }
+    return {};
 }
+
+// ---- Seeking ---------------------------------------------------------------------------
 
 void Player::Seek(uint64_t frame) {
     if (!Playing || !WaveOut) return;
     ReportingIOErrors([&] {
-        const bool following = Settings_.FollowSongLengths;
-        const SongTiming timing = Session.FileTiming(List.CurrentSong);
-        if (following && timing.Frames != 0 && frame >= timing.Frames) {
+        const int heard = List.CurrentSong;
+        if (Run.StartsIn != nullptr) {
+            // The next song had begun to render in a buffer not yet heard:
+            // back to the one heard, from its own file when the playlist had
+            // opened the next one.
+            if (Run.NextFromList) {
+                Session.Open(LocalFileName(Shown.FileName),
+                             SongKindByExtension(LocalFileName(Shown.FileName)), nullptr);
+                List.CurrentSong = heard;
+            }
+            Stream.Start(heard, FollowedTiming(heard), SilenceLimit());
+            Run.StartsIn = nullptr;
+            Run.NextFromList = false;
+        }
+        const SongTiming timing = FollowedTiming(heard);
+        if (timing.Frames != 0 && frame >= timing.Frames) {
             // Past the end: the song ends there, as it would have.
-            if (List.CurrentSong + 1 < List.SongCount)
-                PlaySongAt(List.CurrentSong + 1);
+            if (heard + 1 < List.SongCount || (PlaylistLed && PlaylistHasNext && PlaylistHasNext()))
+                Next();
             else
                 StopPlaying();
             return;
@@ -438,21 +503,12 @@ void Player::Seek(uint64_t frame) {
         // The buffers queued go unheard: drop them and their notices.
         if (WaveResult r = WaveOut->Reset(); r != WaveNoError) ReportWaveError(r, "WaveOutReset");
         QCoreApplication::removePostedEvents(this, WaveDoneEventType);
-        if (Run.Song != List.CurrentSong) {
-            // The next song had begun to render: back to the one heard.
-            Run.Song = List.CurrentSong;
-            Session.LoadSong(Run.Song);
-            Session.StartPlayback(Carry.get());
-            Run.Timing = timing;
-            MapSong();
-        }
         const uint64_t played = WaveOut->PlayedFrames();
         Run.Queued = played;
         Run.HeardFrom = static_cast<int64_t>(played) - static_cast<int64_t>(frame);
-        Run.StartsIn = nullptr;
         Run.EndsWith = nullptr;
         Run.Over = false;
-        CarryFrom(frame);
+        Stream.Seek(frame);
         for (WaveHeader* h : {&Header1, &Header2}) {
             FillNext(h == &Header1 ? Buffer1.get() : Buffer2.get(), *h);
             if (WaveResult r = WaveOut->Write(*h); r != WaveNoError) {

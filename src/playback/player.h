@@ -32,13 +32,16 @@
 #include "playback/player_settings.h"
 #include "playback/waveout.h"
 #include "songs/session.h"
-#include "songs/song_snapshots.h"
+#include "songs/silence.h"
+#include "songs/song_stream.h"
 
 #include <QFlags>
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // The application's title: caption of the general error report.
@@ -71,6 +74,7 @@ struct NowPlayingInfo {
     int Number = 0;                   // the song number on show, from 1
     int Count = 0;                    // the song count on show
     int Song = 0;                     // the current song, from 0
+    quint64 Entry = 0;                // the playlist row it came from; 0: not from the list
     std::vector<SongEntry> Songs;     // the open file's songs (empty without a file)
     const SongEntry* Current() const; // the current song's entry, or null
 };
@@ -140,6 +144,37 @@ class Player : public QObject {
     // normal priority.
     void FormClose();
 
+    // ---- Songs from the playlist ----------------------------------------------
+    // A song started from the playlist always ends: at its RenderTiming (the
+    // file's length and fade, else the default length) or where its output
+    // has stayed unchanged for `SilenceSeconds`, whatever "Follow song
+    // lengths" says; the next one comes from `NextFromPlaylist` and follows
+    // from the very next frame, also from another file. Songs started by the
+    // open button, a plain argument or a drop keep the switch's rule.
+    struct PlaylistStep {
+        QString File;
+        int Song = 0;
+        quint64 Entry = 0; // the playlist row it came from
+    };
+    // The song after the one ending; nothing at the end of the list.
+    std::function<std::optional<PlaylistStep>()> NextFromPlaylist;
+    // A file the list led to could not be opened (`reason`): the list marks
+    // it and is asked again.
+    std::function<void(const PlaylistStep& step, const QString& reason)> PlaylistStepFailed;
+    // The playlist's Next and Previous and whether they have somewhere to go,
+    // for when the buttons reach the ends of a file that came from the list;
+    // the moves return false when there was nothing.
+    std::function<bool()> PlaylistNext, PlaylistPrevious;
+    std::function<bool()> PlaylistHasNext, PlaylistHasPrevious;
+    // Seconds of unchanged output that end a playlist song (0: never).
+    double SilenceSeconds = DefaultSilenceSeconds;
+    // Opens `step`'s file (read first: a file that cannot be opened stops
+    // nothing and is reported by the return value, not by a box) and plays its
+    // song as a playlist song. Empty on success, else the reason.
+    QString PlayFromPlaylist(const PlaylistStep& step);
+    // The playing (or last played) song came from the playlist.
+    bool FromPlaylist() const { return PlaylistLed; }
+
   signals:
     void StateChanged(PlayState state);
     // A seek put the song heard at `frame`.
@@ -148,6 +183,8 @@ class Player : public QObject {
     // Something failed: the text and caption of the box to show. Delivered
     // from the event loop, after the action that failed has ended.
     void Failed(const QString& text, const QString& caption, MessageIcon icon);
+    // A playlist song is heard from now on (row `entry`, song index `song`).
+    void PlaylistSongStarted(quint64 entry, int song);
 
   protected:
     void customEvent(QEvent* event) override;
@@ -187,14 +224,12 @@ class Player : public QObject {
 
     // Song lengths: with the settings' FollowSongLengths and a file that
     // gives the song a length, the song fades and ends at that length exactly
-    // as zirrafon-render renders it, the next song of the file follows from
-    // the next frame on, and after the last one playback stops. What a
-    // playback start resets; the song being rendered runs a buffer ahead of
-    // the one heard.
+    // as zirrafon-render renders it (the same song stream), the next song of
+    // the file follows from the next frame on, and after the last one
+    // playback stops. The song being rendered runs a buffer ahead of the one
+    // heard; what a playback start resets:
+    SongStream Stream{Session};
     struct SongRun {
-        int Song = 0;                         // being rendered
-        uint64_t Frames = 0;                  // of it rendered so far
-        SongTiming Timing;                    // its length and fade
         uint64_t Queued = 0;                  // frames handed to the device since the start
         int64_t HeardFrom = 0;                // where in that stream the song heard began
                                               // (before it, after a seek into the song)
@@ -203,16 +238,11 @@ class Player : public QObject {
         uint64_t NextFrom = 0;                // and where in the stream
         const WaveHeader* EndsWith = nullptr; // the buffer with the last song's end
         bool Over = false;                    // the last song has ended
-        uint32_t CarryAt = 0, CarryLeft = 0;  // values of `Carry` not yet handed out
+        PlaylistStep NextStep;                // the playlist's song that starts next
+        bool NextFromList = false;
     } Run;
-    // Samples made but not yet handed out when a song's end cut a buffer.
-    std::unique_ptr<int16_t[]> Carry;
-    // The song being rendered, mapped ahead for seeking; made at its start.
-    std::unique_ptr<SongSnapshots> Snapshots;
-    void MapSong();
-    // Makes buffer `buffer / BufferFrames` of the song being rendered into
-    // `Carry`, cut and faded, and hands it out from `frame` on.
-    void CarryFrom(uint64_t frame);
+    // Where song `index` ends and fades while song lengths are followed.
+    SongTiming FollowedTiming(int index) const;
     // Names the song that starts within the buffer now playing.
     void AnnounceSong(int index);
     // Shows song `index`'s number, and an AY song's name as the title.
@@ -223,6 +253,14 @@ class Player : public QObject {
     void PlaySong();
     template <typename Body> void ReportingIOErrors(Body body);
     bool PriorityRefusalShown = false;
+    bool PlaylistLed = false; // the song was started from the playlist
+    quint64 CurrentEntry = 0; // its playlist row
+    uint64_t SilenceLimit() const;
+    // At a song's end within the buffer cycle: opens the playlist's next
+    // song's file and starts the song on the stream; false when there is none.
+    bool LoadNextFromPlaylist();
+    // Shows a newly opened file's texts and count.
+    void ShowFile(const QString& fileName);
 };
 
 // Song texts are bytes; each becomes one character.

@@ -140,3 +140,11 @@ void PlayerSettings::StoreRecentFiles() {
     if (Stored) SettingsStore().WritePlayerValue(QString::fromLatin1(RecentKey), RecentFiles);
     emit RecentFilesChanged(RecentFiles);
 }
+
+std::optional<QVariant> PlayerSettings::StoredValue(const QString& key) const {
+    return SettingsStore().ReadPlayerValue(key);
+}
+
+void PlayerSettings::StoreValue(const QString& key, const QVariant& value) {
+    if (Stored) SettingsStore().WritePlayerValue(key, value);
+}

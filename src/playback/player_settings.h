@@ -16,8 +16,10 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 // Process priority classes as the settings store them.
 constexpr int32_t NormalPriorityClass = 0x20;
@@ -112,6 +114,10 @@ class PlayerSettings : public QObject {
     void NoteRecentFile(const QString& path);
     // A recent file that is gone leaves the list.
     void ForgetRecentFile(const QString& path);
+    // The player's remembered values beside the switch (volume, window
+    // position, shuffle and repeat): read back, or stored while storing is on.
+    std::optional<QVariant> StoredValue(const QString& key) const;
+    void StoreValue(const QString& key, const QVariant& value);
 
   signals:
     void ChipModeChanged(int mode);

@@ -68,6 +68,31 @@ void ToOutputBytes(int16_t* buffer, uint32_t values) {
     }
 }
 
+// A register dump of the song's frames that end within the job's length, taken
+// at every frame end of the same run that would make its sound.
+template <typename Write> void WriteDump(SongSession& file, const RenderJob& job, Write write) {
+    std::vector<int16_t> buffer(BufferValues);
+    file.StartPlayback(buffer.data());
+    RegisterRecorder recorder(*file.Engine);
+    for (uint64_t done = 0; done < job.Frames; done += BufferValues / 2)
+        file.FillBuffer(buffer.data(), &recorder);
+    const RegisterStream* stream = file.List.Stream.get();
+    const uint32_t rate = stream ? stream->FrameRate : 50;
+    const uint32_t clock = stream                                        ? stream->ChipClock
+                           : std::strcmp(file.MachineName(), "cpc") == 0 ? 1000000
+                                                                         : SpectrumChipClock;
+    std::vector<uint8_t> frames = recorder.Frames();
+    frames.resize(
+        std::min<size_t>(frames.size(), job.Frames * rate / OutputRate * StreamRegisters));
+    const SongList& list = file.List;
+    const std::vector<uint8_t> bytes =
+        job.Dump == DumpFormat::YM
+            ? WriteYM6(frames, clock, rate, 0,
+                       {file.SongTitle(job.Song), list.AuthorText, list.MiscText})
+            : WritePSG(frames);
+    write(bytes.data(), bytes.size());
+}
+
 } // namespace
 
 RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
@@ -86,8 +111,17 @@ RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
     const auto write = [output](const void* data, size_t bytes) {
         if (std::fwrite(data, 1, bytes, output) != bytes) throw SongIOError(std::strerror(errno));
     };
+    if (job.Dump != DumpFormat::None) {
+        file->LoadSong(job.Song);
+        WriteDump(*file, job, write);
+        RenderOutcome outcome;
+        outcome.CpuSeconds = ThreadCpuSeconds() - cpuStart;
+        outcome.Machine = file->MachineName();
+        return outcome;
+    }
     SongStream stream(*file);
-    stream.Start(job.Song, SongTiming{job.Frames, std::min(job.FadeFrames, job.Frames)});
+    stream.Start(job.Song, SongTiming{job.Frames, std::min(job.FadeFrames, job.Frames)},
+                 job.SilenceFrames);
 
     // Before the voices are split: they start from the machine there.
     if (job.StartFrame) stream.Seek(job.StartFrame);
@@ -99,7 +133,8 @@ RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
 
     std::unique_ptr<VoiceSplitter> voices;
     if (std::any_of(std::begin(job.Voices), std::end(job.Voices), [](std::FILE* f) { return f; })) {
-        voices = std::make_unique<VoiceSplitter>(*engine, settings, job);
+        voices = std::make_unique<VoiceSplitter>(*engine, settings, job,
+                                                 file->List.Stream ? &file->Streamer : nullptr);
         stream.SetBufferMaker([engine, &voices](int16_t* buffer) {
             engine->Chip.Cursor.OutputBuffer = buffer;
             voices->MakeBuffer();
@@ -108,7 +143,7 @@ RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
 
     std::vector<int16_t> buffer(BufferValues);
     constexpr uint64_t BufferFrames = BufferValues / 2;
-    while (stream.Frames() < job.Frames) {
+    while (stream.Frames() < job.Frames && !stream.Ended()) {
         const uint64_t first = stream.Frames();
         // The rest of the song's buffer that holds `first` (all of it but
         // after a seek), so that every fill is one buffer the frame loop made
@@ -121,6 +156,11 @@ RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
         write(buffer.data(), values * sizeof(int16_t));
         if (voices) voices->Write(first, values / 2, stream.Timing(), offset);
         if (progress) progress(values / 2);
+    }
+    if (stream.Frames() < job.Frames && std::fseek(output, 0, SEEK_SET) == 0) {
+        MakeWavHeader(header, stream.Frames() - std::min(job.StartFrame, stream.Frames()));
+        write(header, sizeof header);
+        std::fseek(output, 0, SEEK_END);
     }
     if (std::fflush(output) != 0) throw SongIOError(std::strerror(errno));
     RenderOutcome outcome;

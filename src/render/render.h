@@ -23,6 +23,9 @@
 // The voices a song can be split into (chip.h's `Voice`s).
 extern const char* const VoiceNames[VoiceCount]; // "A", "B", "C", "beeper"
 
+// What a job writes instead of sound: the chip's registers at every frame end.
+enum class DumpFormat { None, YM, PSG };
+
 struct RenderJob {
     std::string FileName;
     int Song = 0;        // zero-based
@@ -32,11 +35,16 @@ struct RenderJob {
     // the song as a render from its start makes them (the fade and the end
     // still count from the song's start).
     uint64_t StartFrame = 0;
-    unsigned MutedVoices = 0;    // a set of chip.h's `Voice`s left out of the mix
+    unsigned MutedVoices = 0; // a set of chip.h's `Voice`s left out of the mix
+    // Unchanged frames that end the song early (the silence rule; 0: never).
+    // The WAV header is then rewritten with the length made, where the output
+    // can seek; a stream keeps the header's full length.
+    uint64_t SilenceFrames = 0;
     std::FILE* Output = nullptr; // WAV destination; null writes it to /dev/null (--bench)
     // Mono WAV destinations of the voices on their own (see stems.h); all
     // null: the voices are not rendered apart.
     std::FILE* Voices[VoiceCount]{};
+    DumpFormat Dump = DumpFormat::None; // not None: `Output` gets a register dump
 };
 
 struct RenderOutcome {

@@ -9,8 +9,9 @@
 const char* const VoiceNames[VoiceCount] = {"A", "B", "C", "beeper"};
 
 VoiceSplitter::VoiceSplitter(SoundEngine& engine, const ChipSettings& settings,
-                             const RenderJob& job)
-    : engine_(engine), job_(job) {
+                             const RenderJob& job, StreamPlayer* streamer)
+    : engine_(engine), job_(job), streamer_(streamer) {
+    if (streamer) voiceStreamers_.assign(VoiceCount, *streamer);
     constexpr int Beeper = 3;
     for (int v = 0; v < VoiceCount; ++v) {
         buffers_[v].assign(BufferValues, 0);
@@ -51,6 +52,15 @@ void VoiceSplitter::Out(uint16_t port, uint8_t value) {
 void VoiceSplitter::MakeBuffer() {
     // The engine's own frame loop, with the frame ends noted among the OUTs.
     // Which voices the engine's chip renders makes no difference to it.
+    if (streamer_) {
+        streamer_->FillBuffer(engine_);
+        for (int v = 0; v < VoiceCount; ++v) {
+            voiceStreamers_[v].FillBuffer(*voices_[v]);
+            if (voices_[v]->Chip.Cursor.OutputCount != engine_.Chip.Cursor.OutputCount)
+                throw std::logic_error("a voice went out of step with the mix");
+        }
+        return;
+    }
     events_.clear();
     ::MakeBuffer(engine_, *this);
     events_.push_back({engine_.Z80.TStates, 0, 0, Kind::BufferEnd});

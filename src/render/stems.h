@@ -21,7 +21,10 @@ class VoiceSplitter final : public Z80Ports, FrameEndObserver {
     // `engine` has just started its playback; from now until the splitter
     // goes, its Z80's OUTs and INs pass through the splitter. Writes the mono
     // WAV headers to the job's voice outputs (throws SongIOError).
-    VoiceSplitter(SoundEngine& engine, const ChipSettings& settings, const RenderJob& job);
+    // A register stream's song (`streamer` not null) has no OUTs to note: each
+    // voice chip plays the stream itself, from the same start.
+    VoiceSplitter(SoundEngine& engine, const ChipSettings& settings, const RenderJob& job,
+                  StreamPlayer* streamer = nullptr);
     ~VoiceSplitter();
     VoiceSplitter(const VoiceSplitter&) = delete;
     VoiceSplitter& operator=(const VoiceSplitter&) = delete;
@@ -53,6 +56,8 @@ class VoiceSplitter final : public Z80Ports, FrameEndObserver {
     const RenderJob& job_;
     std::vector<Event> events_; // of the buffer being made
     std::unique_ptr<SoundEngine> voices_[VoiceCount];
+    StreamPlayer* streamer_;
+    std::vector<StreamPlayer> voiceStreamers_;
     std::vector<int16_t> buffers_[VoiceCount]; // stereo, left = right
     std::vector<uint8_t> bytes_;
 };

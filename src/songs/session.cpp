@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 
 const char* const ChipModeNames[ChipModeCount] = {
@@ -49,6 +50,9 @@ SongKind SongKindByExtension(std::string_view fileName) {
     const std::string ext = SongFileExtension(fileName);
     if (ext == ".ay") return SongKind::AY;
     if (ext == ".aym") return SongKind::AYM;
+    if (ext == ".ym") return SongKind::YM;
+    if (ext == ".vtx") return SongKind::VTX;
+    if (ext == ".psg") return SongKind::PSG;
     return SongKind::Unknown;
 }
 
@@ -64,6 +68,11 @@ SongKind KindOfFile(const std::string& fileName) {
     const size_t n = file.ReadUpTo(0, id, sizeof id);
     if (n >= 4 && std::memcmp(id, "ZXAY", 4) == 0) return SongKind::AY;
     if (n >= 3 && std::memcmp(id, "AYM", 3) == 0) return SongKind::AYM;
+    if (n >= 4 && std::memcmp(id, "PSG\x1A", 4) == 0) return SongKind::PSG;
+    if (n >= 2 && std::memcmp(id, "YM", 2) == 0) return SongKind::YM;
+    if (n >= 4 && std::memcmp(id + 2, "-l", 2) == 0) return SongKind::YM; // an LHA archive
+    if (n >= 2 && (std::memcmp(id, "ay", 2) == 0 || std::memcmp(id, "ym", 2) == 0))
+        return SongKind::VTX;
     return SongKind::Unknown;
 }
 
@@ -98,9 +107,13 @@ SongSession::~SongSession() = default;
 
 bool SongSession::Open(const std::string& fileName, SongKind kind,
                        const FormatErrorSink& formatError) {
+    if (kind != SongKind::Unknown) List.Stream.reset();
     switch (kind) {
     case SongKind::AY: List.Kind = kind; return OpenAYFile(List, fileName, formatError);
     case SongKind::AYM: List.Kind = kind; return OpenAYMFile(List, fileName, formatError, *Engine);
+    case SongKind::YM: return OpenStreamFile(List, fileName, StreamFormat::YM, formatError);
+    case SongKind::VTX: return OpenStreamFile(List, fileName, StreamFormat::VTX, formatError);
+    case SongKind::PSG: return OpenStreamFile(List, fileName, StreamFormat::PSG, formatError);
     case SongKind::Unknown: break;
     }
     return false;
@@ -115,8 +128,9 @@ void SongSession::Close() {
 void LoadSongOn(SongList& list, SoundEngine& engine, int index) {
     if (list.Kind == SongKind::AY)
         LoadAYSong(list, engine, index);
-    else
+    else if (list.Kind == SongKind::AYM)
         LoadAYMSong(list, engine, index);
+    // a register stream needs no machine
 }
 
 void StartSongOn(SongList& list, SoundEngine& engine, int index, int16_t* firstBuffer) {
@@ -126,11 +140,23 @@ void StartSongOn(SongList& list, SoundEngine& engine, int index, int16_t* firstB
 
 void SongSession::LoadSong(int index) { LoadSongOn(List, *Engine, index); }
 
-void SongSession::StartPlayback(int16_t* firstBuffer) { ::StartPlayback(*Engine, firstBuffer); }
+void SongSession::StartPlayback(int16_t* firstBuffer) {
+    if (List.Stream)
+        Streamer.Start(*Engine, *List.Stream, firstBuffer);
+    else
+        ::StartPlayback(*Engine, firstBuffer);
+}
 
-uint32_t SongSession::FillBuffer(int16_t* buffer) {
+uint32_t SongSession::FillBuffer(int16_t* buffer) { return FillBuffer(buffer, nullptr); }
+
+uint32_t SongSession::FillBuffer(int16_t* buffer, FrameEndObserver* observer) {
     Engine->Chip.Cursor.OutputBuffer = buffer;
-    MakeBuffer(*Engine);
+    if (List.Stream)
+        Streamer.FillBuffer(*Engine, observer);
+    else if (observer)
+        MakeBuffer(*Engine, *observer);
+    else
+        MakeBuffer(*Engine);
     return Engine->Chip.Cursor.OutputCount;
 }
 
@@ -144,6 +170,7 @@ const std::string& SongSession::SongTitle(int index) const {
 }
 
 uint32_t SongSession::SongFrames(int index) const {
+    if (List.Stream) return static_cast<uint32_t>(std::lround(List.Stream->Seconds() * 50));
     if (List.Kind != SongKind::AY) return 0;
     return List.Songs.at(static_cast<size_t>(index)).SongLength;
 }
@@ -151,6 +178,11 @@ uint32_t SongSession::SongFrames(int index) const {
 uint32_t SongSession::FadeFrames(int index) const {
     if (List.Kind != SongKind::AY) return 0;
     return List.Songs.at(static_cast<size_t>(index)).FadeLength;
+}
+
+double SongSession::SongSeconds(int index) const {
+    if (List.Stream) return List.Stream->Seconds();
+    return SongFrames(index) / 50.0;
 }
 
 SongTiming SongSession::FileTiming(int index) const {
@@ -170,6 +202,10 @@ SongTiming SongSession::RenderTiming(int index, std::optional<double> seconds,
 }
 
 const char* SongSession::MachineName() const {
+    if (List.Stream) {
+        static const char* const formats[] = {"ym", "vtx", "psg"};
+        return formats[static_cast<int>(List.Stream->Format)];
+    }
     const OutHandlerFn handler = Engine->Chip.Machine.OutHandler;
     return handler == &OutSpectrum ? "spectrum" : handler == &OutCpc ? "cpc" : "none";
 }
@@ -177,7 +213,8 @@ const char* SongSession::MachineName() const {
 std::unique_ptr<SongSession> OpenSongFile(const std::string& fileName) {
     auto session = std::make_unique<SongSession>();
     const SongKind kind = KindOfFile(fileName);
-    std::string refusal = kind == SongKind::Unknown ? "Not an .ay or .aym file" : "";
+    std::string refusal =
+        kind == SongKind::Unknown ? "Not an .ay, .aym, .ym, .vtx or .psg file" : "";
     const FormatErrorSink sink = [&refusal](const std::string& text) { refusal = text; };
     if (!session->Open(fileName, kind, sink)) throw std::runtime_error(refusal);
     return session;

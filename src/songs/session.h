@@ -50,11 +50,12 @@ void ApplyChipSettings(ChipState& chip, const ChipSettings& settings);
 // the last "/" on, without blanks and control characters at either end, in
 // lower case; empty when there is none.
 std::string SongFileExtension(std::string_view fileName);
-// The player's rule: ".ay" and ".aym" by extension, anything else Unknown.
+// The player's rule: ".ay", ".aym", ".ym", ".vtx" and ".psg" by extension,
+// anything else Unknown.
 SongKind SongKindByExtension(std::string_view fileName);
 // zirrafon-render's rule: by extension, else by the file's first bytes ("ZXAY",
-// "AYM"); a file that cannot be opened counts as AY so that the reader
-// reports its error.
+// "AYM", "YM", an LHA archive, "PSG" 0x1A, VTX's "ay" or "ym"); a file that cannot be opened counts
+// as AY so that the reader reports its error.
 SongKind KindOfFile(const std::string& fileName);
 
 // How long a song plays and over how many of its last frames it fades, in
@@ -87,6 +88,7 @@ class SongSession {
 
     std::unique_ptr<SoundEngine> Engine; // the one Z80 and chip of the session
     SongList List;                       // Kind, FileOpen, SongFile, CurrentSong, ...
+    StreamPlayer Streamer;               // drives the chip for a register-stream file
 
     // Opens a file of the given kind and builds its song list (the old file is
     // closed first). Unknown kinds change nothing and return false without a
@@ -103,6 +105,8 @@ class SongSession {
     // Runs the machine until `buffer` holds BufferValues 16-bit values, going
     // on exactly where the previous buffer ended; returns the values written.
     uint32_t FillBuffer(int16_t* buffer);
+    // The same, telling `observer` of every frame end (register dumps).
+    uint32_t FillBuffer(int16_t* buffer, FrameEndObserver* observer);
 
     SongKind Kind() const { return List.Kind; }
     // The song a newly opened file starts with: its first song, or song 0 when
@@ -111,11 +115,11 @@ class SongSession {
     // What a song list shows of song `index`: an AY song's own name, an AYM
     // file's title.
     const std::string& SongTitle(int index) const;
-    // The song and fade lengths the file gives (AY only), in 1/50 s frames and
-    // in seconds; 0 when the file gives none.
+    // The song and fade lengths the file gives (AY; a register stream's
+    // length), in 1/50 s frames and in seconds; 0 when the file gives none.
     uint32_t SongFrames(int index) const;
     uint32_t FadeFrames(int index) const;
-    double SongSeconds(int index) const { return SongFrames(index) / 50.0; }
+    double SongSeconds(int index) const;
     double FadeSeconds(int index) const { return FadeFrames(index) / 50.0; }
     // The song's length and fade as the file gives them, in output frames;
     // no length (Frames 0) when the file gives none.
@@ -126,7 +130,8 @@ class SongSession {
     // else none.
     SongTiming RenderTiming(int index, std::optional<double> seconds = {},
                             std::optional<double> fadeSeconds = {}) const;
-    // What the song's code drove since the last start: "spectrum", "cpc" or "none".
+    // What the song's code drove since the last start: "spectrum", "cpc" or
+    // "none"; a register stream's format ("ym", "vtx", "psg").
     const char* MachineName() const;
 };
 

@@ -44,11 +44,25 @@ void LoadProcessor(Z80State& to, const Z80Processor& from) {
     to.Ports = ports;
 }
 
+// One buffer of the song: from its Z80, or from its stream.
+void MakeSongBuffer(SoundEngine& e, StreamPlayer* streamer) {
+    if (streamer)
+        streamer->FillBuffer(e);
+    else
+        MakeBuffer(e);
+}
+
 } // namespace
 
-SongSnapshots::SongSnapshots(const SoundEngine& start, uint64_t frames, bool ahead)
+SongSnapshots::SongSnapshots(const SoundEngine& start, uint64_t frames, bool ahead,
+                             const StreamPlayer* streamer,
+                             std::shared_ptr<const RegisterStream> stream)
     : buffers_(((frames ? frames : UnendingFrames) + BufferValues / 2 - 1) / (BufferValues / 2)),
-      runner_(std::make_unique<SoundEngine>()), scratch_(BufferValues) {
+      runner_(std::make_unique<SoundEngine>()), stream_(std::move(stream)), scratch_(BufferValues) {
+    if (streamer && stream_) {
+        streamer_.emplace(*streamer);
+        streamer_->Bind(*stream_);
+    }
     SoundEngine& e = *runner_;
     e.Chip.TickByTick = start.Chip.TickByTick;
     SilenceMix(e.Chip);
@@ -57,22 +71,26 @@ SongSnapshots::SongSnapshots(const SoundEngine& start, uint64_t frames, bool ahe
     e.Chip.Cursor.OutputBuffer = scratch_.data();
     LoadChip(e.Chip, start.Chip);
     size_t added = 0;
-    snapshots_.push_back(Take(e, 0, nullptr, added));
+    snapshots_.push_back(Take(e, streamer_ ? &*streamer_ : nullptr, 0, nullptr, added));
     bytes_ = added;
     if (ahead && buffers_ > 0) {
         worker_ = std::jthread([this](std::stop_token stop) { Map(stop); });
     } else {
         done_ = true;
         runner_.reset();
+        streamer_.reset();
+        stream_.reset();
     }
 }
 
 SongSnapshots::~SongSnapshots() = default; // the worker is asked to stop and joined
 
-SongSnapshots::Snapshot SongSnapshots::Take(const SoundEngine& engine, uint64_t buffer,
-                                            const Snapshot* previous, size_t& added) const {
+SongSnapshots::Snapshot SongSnapshots::Take(const SoundEngine& engine, const StreamPlayer* streamer,
+                                            uint64_t buffer, const Snapshot* previous,
+                                            size_t& added) const {
     Snapshot s;
     s.Buffer = buffer;
+    if (streamer) s.Streamer = *streamer;
     s.Processor = engine.Z80;
     s.MirrorByte = engine.Z80.MirrorByte();
     s.Chip = engine.Chip;
@@ -95,16 +113,19 @@ SongSnapshots::Snapshot SongSnapshots::Take(const SoundEngine& engine, uint64_t 
 void SongSnapshots::Map(std::stop_token stop) {
     SoundEngine& e = *runner_;
     Snapshot last = snapshots_.front();
+    StreamPlayer* const streamer = streamer_ ? &*streamer_ : nullptr;
     for (uint64_t b = 1; b <= buffers_ && !stop.stop_requested(); ++b) {
-        MakeBuffer(e);
+        MakeSongBuffer(e, streamer);
         if (b % BuffersApart != 0) continue;
         size_t added = 0;
-        last = Take(e, b, &last, added);
+        last = Take(e, streamer, b, &last, added);
         const std::lock_guard<std::mutex> hold(lock_);
         snapshots_.push_back(last);
         bytes_ += added;
     }
     runner_.reset(); // only the snapshots are kept
+    streamer_.reset();
+    stream_.reset();
     scratch_ = {};
     {
         const std::lock_guard<std::mutex> hold(lock_);
@@ -120,8 +141,14 @@ SongSnapshots::Snapshot SongSnapshots::LatestAtOrBefore(uint64_t buffer) const {
     return *(after - 1); // the song's start is always there
 }
 
-void SongSnapshots::Reach(SoundEngine& engine, uint64_t buffer) const {
+void SongSnapshots::Reach(SoundEngine& engine, uint64_t buffer, StreamPlayer* streamer) const {
     const Snapshot s = LatestAtOrBefore(buffer);
+    // The stream player comes along, playing the caller's stream.
+    std::optional<StreamPlayer> runnerStreamer;
+    if (streamer && s.Streamer) {
+        runnerStreamer.emplace(*streamer);
+        runnerStreamer->LoadState(*s.Streamer);
+    }
     // The snapshot's machine in the silent mix, run to the buffer asked for.
     auto runner = std::make_unique<SoundEngine>();
     std::vector<int16_t> scratch(s.Buffer < buffer ? BufferValues : 0);
@@ -136,8 +163,11 @@ void SongSnapshots::Reach(SoundEngine& engine, uint64_t buffer) const {
         std::memcpy(r.Z80.Memory + i * PageSize, s.Pages[i]->data(), PageSize);
     r.Z80.MirrorByte() = s.MirrorByte;
     LoadChip(r.Chip, s.Chip);
+    if (runnerStreamer) streamer->LoadState(*runnerStreamer);
     if (&r == &engine) return;
-    for (uint64_t b = s.Buffer; b < buffer; ++b) MakeBuffer(r);
+    for (uint64_t b = s.Buffer; b < buffer; ++b)
+        MakeSongBuffer(r, runnerStreamer ? &*runnerStreamer : nullptr);
+    if (runnerStreamer) streamer->LoadState(*runnerStreamer);
     LoadProcessor(engine.Z80, r.Z80);
     std::memcpy(engine.Z80.Memory, r.Z80.Memory, sizeof engine.Z80.Memory);
     LoadChip(engine.Chip, r.Chip);

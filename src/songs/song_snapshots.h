@@ -16,10 +16,15 @@
 // volume tables, beeper level and muted voices, with the beeper at the level
 // its last write set, as a play from the start with that mix would have it.
 // Memory is kept in pages; a page that did not change since the snapshot
-// before is shared with it.
+// before is shared with it. A register-stream song's machine is the chip and
+// the stream player's place in the stream; the worker plays its own
+// reference to the stream, so the session may open another file meanwhile.
 #pragma once
 
 #include "chip/chip.h"
+#include "songs/register_stream.h"
+
+#include <optional>
 
 #include <array>
 #include <condition_variable>
@@ -40,8 +45,11 @@ class SongSnapshots {
     // Maps the song that `start` has just started (its machine as the first
     // buffer finds it) for `frames` output frames (0: `UnendingFrames`). The
     // first snapshot is taken here; with `ahead`, a worker thread takes the
-    // others at once, else `Reach` runs from the song's start.
-    SongSnapshots(const SoundEngine& start, uint64_t frames, bool ahead = true);
+    // others at once, else `Reach` runs from the song's start. A
+    // register-stream song names its player and stream too.
+    SongSnapshots(const SoundEngine& start, uint64_t frames, bool ahead = true,
+                  const StreamPlayer* streamer = nullptr,
+                  std::shared_ptr<const RegisterStream> stream = {});
     // Stops the worker.
     ~SongSnapshots();
     SongSnapshots(const SongSnapshots&) = delete;
@@ -50,8 +58,9 @@ class SongSnapshots {
     // Brings `engine` to the start of the song's buffer `buffer` (counted
     // from 0): the latest snapshot at or before it, then the buffers between
     // run without output. The engine keeps its mix, its output buffer and
-    // where its Z80's port calls go.
-    void Reach(SoundEngine& engine, uint64_t buffer) const;
+    // where its Z80's port calls go; a register-stream song's `streamer`
+    // (playing the song's stream) is brought there with it.
+    void Reach(SoundEngine& engine, uint64_t buffer, StreamPlayer* streamer = nullptr) const;
 
     // How far the snapshots reach, in buffers, and the memory they hold.
     uint64_t MappedBuffers() const;
@@ -71,18 +80,21 @@ class SongSnapshots {
         std::array<std::shared_ptr<const Page>, PageCount> Pages;
         uint8_t MirrorByte = 0;
         ChipState Chip; // in the silent mix
+        std::optional<StreamPlayer> Streamer;
     };
 
     // Keeps `engine`'s state as a snapshot at `buffer`, sharing the pages that
     // equal the previous snapshot's; returns the bytes it added.
-    Snapshot Take(const SoundEngine& engine, uint64_t buffer, const Snapshot* previous,
-                  size_t& added) const;
+    Snapshot Take(const SoundEngine& engine, const StreamPlayer* streamer, uint64_t buffer,
+                  const Snapshot* previous, size_t& added) const;
     // The snapshot at or before `buffer`, copied out under the lock.
     Snapshot LatestAtOrBefore(uint64_t buffer) const;
     void Map(std::stop_token stop);
 
     const uint64_t buffers_; // to map
     std::unique_ptr<SoundEngine> runner_;
+    std::shared_ptr<const RegisterStream> stream_; // the worker's, while it maps
+    std::optional<StreamPlayer> streamer_;         // the worker's, bound to `stream_`
     std::vector<int16_t> scratch_;
     mutable std::mutex lock_;
     mutable std::condition_variable mapped_;

@@ -7,22 +7,29 @@
 SongStream::SongStream(SongSession& session)
     : session_(session), maker_([&session](int16_t* buffer) { session.FillBuffer(buffer); }) {}
 
-void SongStream::Start(int index, const SongTiming& timing) {
+void SongStream::Start(int index, const SongTiming& timing, uint64_t silenceFrames) {
     session_.LoadSong(index);
     // Every fill names the buffer it makes; none is made before that.
     session_.StartPlayback(nullptr);
     song_ = index;
     timing_ = timing;
+    silenceFrames_ = silenceFrames;
+    silence_ = SilenceWatch(silenceFrames);
     made_ = 0;
     handedOut_ = 0;
     heldAt_ = 0;
     held_ = 0;
     skip_ = 0;
     snapshots_.reset(); // the last song's, with its worker
-    snapshots_ = std::make_unique<SongSnapshots>(*session_.Engine, timing.Frames, mapAhead_);
+    const bool stream = session_.List.Stream != nullptr;
+    snapshots_ = std::make_unique<SongSnapshots>(*session_.Engine, timing.Frames, mapAhead_,
+                                                 stream ? &session_.Streamer : nullptr,
+                                                 session_.List.Stream);
 }
 
 void SongStream::Seek(uint64_t frame) {
+    // The silence rule counts unchanged frames from where the listener is.
+    silence_ = SilenceWatch(silenceFrames_);
     held_ = 0;
     heldAt_ = 0;
     skip_ = 0;
@@ -32,7 +39,8 @@ void SongStream::Seek(uint64_t frame) {
     }
     constexpr uint64_t BufferFrames = BufferValues / 2;
     const uint64_t buffer = frame / BufferFrames;
-    snapshots_->Reach(*session_.Engine, buffer);
+    snapshots_->Reach(*session_.Engine, buffer,
+                      session_.List.Stream ? &session_.Streamer : nullptr);
     made_ = buffer * BufferFrames;
     handedOut_ = frame;
     skip_ = static_cast<uint32_t>(frame - made_);
@@ -45,6 +53,8 @@ uint32_t SongStream::Make(int16_t* buffer) {
         frames = std::min(frames, timing_.Frames - std::min(timing_.Frames, made_));
         ApplyFade(buffer, frames, made_, timing_);
     }
+    // A song fallen silent ends with its silent stretch, as it is heard.
+    frames = silence_.Watch(buffer, frames);
     made_ += frames;
     return static_cast<uint32_t>(2 * frames);
 }

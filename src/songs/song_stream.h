@@ -27,6 +27,7 @@
 #pragma once
 
 #include "songs/session.h"
+#include "songs/silence.h"
 #include "songs/song_snapshots.h"
 
 #include <cstdint>
@@ -42,8 +43,9 @@ class SongStream {
 
     // Loads song `index` of the session's open file and resets chip and
     // processor for its start (throws SongIOError when a block cannot be
-    // read). Timing with Frames 0: the song never ends.
-    void Start(int index, const SongTiming& timing = {});
+    // read). Timing with Frames 0: the song never ends. `silenceFrames`
+    // unchanged frames end it too (the silence rule, silence.h; 0: never).
+    void Start(int index, const SongTiming& timing = {}, uint64_t silenceFrames = 0);
     // Where the song ends and fades from now on (the player's "Follow song
     // lengths" may change while a song plays). Values already made keep the
     // cut and fade they were made with; an end already passed ends the song
@@ -59,7 +61,8 @@ class SongStream {
     std::vector<int16_t> Take(uint64_t frames);
 
     // Goes on from frame `frame` of the song (counted from its start). A frame
-    // at or past the song's end ends it.
+    // at or past the song's end ends it. The silence rule starts counting
+    // afresh from there.
     void Seek(uint64_t frame);
     // Whether each song started from now on is mapped ahead on a worker
     // thread, so that a seek anywhere costs at most a few seconds of
@@ -84,7 +87,9 @@ class SongStream {
 
   private:
     // True when the values made so far reach the song's end.
-    bool EndsHere() const { return timing_.Frames != 0 && made_ >= timing_.Frames; }
+    bool EndsHere() const {
+        return (timing_.Frames != 0 && made_ >= timing_.Frames) || silence_.Ended();
+    }
     // Makes the next buffer into `buffer`, cuts and fades it; returns the
     // values that count.
     uint32_t Make(int16_t* buffer);
@@ -93,6 +98,8 @@ class SongStream {
     BufferMaker maker_;
     int song_ = 0;
     SongTiming timing_;
+    SilenceWatch silence_;
+    uint64_t silenceFrames_ = 0;
     uint64_t made_ = 0;      // frames made (and counted) since the start
     uint64_t handedOut_ = 0; // frames handed out since the start
     // A buffer made for a part request, and what of it is still to hand out.

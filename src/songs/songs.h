@@ -5,9 +5,11 @@
 #pragma once
 
 #include "chip/chip.h"
+#include "songs/register_stream.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -80,8 +82,9 @@ struct TAYMHeader {
     uint8_t BlockCount() const { return Raw[68]; }
 };
 
-// The kinds of song file: ".ay" (ZXAYEMUL) and ".aym"; Unknown for any other.
-enum class SongKind { Unknown, AY, AYM };
+// The kinds of song file: ".ay" (ZXAYEMUL), ".aym", and the register streams
+// ".ym", ".vtx" and ".psg" (no Z80 runs for them); Unknown for any other.
+enum class SongKind { Unknown, AY, AYM, YM, VTX, PSG };
 
 // The open song file and its song list, held by a song session (session.h):
 // the player keeps one for its whole run, the renderer opens one per song.
@@ -96,6 +99,8 @@ struct SongList {
     std::vector<std::string> SongNames;
     std::string AuthorText, MiscText, SongNameText;
     TAYMHeader AYMHeader;
+    // A register-stream file's one song (YM, VTX, PSG); null for AY and AYM.
+    std::shared_ptr<const RegisterStream> Stream;
 };
 
 // Opens an ".ay" file and builds the song list. False after a format error
@@ -110,3 +115,9 @@ bool OpenAYMFile(SongList& list, const std::string& fileName, const FormatErrorS
                  SoundEngine& engine);
 // Prepares the processor for AYM song `index`.
 void LoadAYMSong(SongList& list, SoundEngine& engine, int index);
+
+// Opens a ".ym", ".vtx" or ".psg" file: reads it whole into `list.Stream`,
+// one song whose texts are the file's. False after a format error (reported
+// to `formatError`, file closed); throws SongIOError on I/O errors.
+bool OpenStreamFile(SongList& list, const std::string& fileName, StreamFormat format,
+                    const FormatErrorSink& formatError);

@@ -18,8 +18,9 @@ TForm1::TForm1(Player& player, SongExport& exporter, QWidget* parent)
     // of the last song file opened (never in the program's own folder, which
     // on an installed system holds no songs).
     OpenDialog.Title = QStringLiteral("Open and play file");
-    OpenDialog.Filter =
-        QStringLiteral("All supported files|*.ay;*.aym|.AY files|*.ay|.AYM files|*.aym");
+    OpenDialog.Filter = QStringLiteral(
+        "All supported files|*.ay;*.aym;*.ym;*.vtx;*.psg|.AY files|*.ay|.AYM files|*.aym|"
+        ".YM files|*.ym|.VTX files|*.vtx|.PSG files|*.psg");
     OpenDialog.InitialDir = QDir::homePath();
 
     connect(&Playback, &Player::NowPlayingChanged, this, &TForm1::ShowNowPlaying);
@@ -56,8 +57,8 @@ void TForm1::OpenButtonAction() {
     if (OpenDialog.Execute(this)) Playback.OpenAndPlay(OpenDialog.FileName);
 }
 
-bool TForm1::ChangeSkin(int mode, const QString& path) {
-    if (!SkinLoader || !SkinLoader(mode, path)) return false;
+bool TForm1::ChangeSkin(SkinSource source, const QString& path) {
+    if (!SkinLoader || !SkinLoader(source, path)) return false;
     PrintNumber(1);
     PrintNumber(2);
     repaint();

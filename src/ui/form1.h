@@ -61,9 +61,9 @@ class TForm1 : public QWidget {
     // Loads a skin (mode 0: the built-in one, 1: the BMP file at `path`);
     // false, with nothing changed, when it cannot be read. The face installs
     // one on its own skin; tests replace it.
-    std::function<bool(int mode, const QString& path)> SkinLoader;
+    std::function<bool(SkinSource source, const QString& path)> SkinLoader;
     // `SkinLoader`, and on success both numbers redrawn and the window repainted.
-    bool ChangeSkin(int mode, const QString& path);
+    bool ChangeSkin(SkinSource source, const QString& path);
     // The skin: `SkinBitmap` (the back buffer), the font, digit and volume
     // images and every zone.
     std::unique_ptr<Skin> FaceSkin;
@@ -88,6 +88,8 @@ class TForm1 : public QWidget {
   signals:
     // The Parameters button, Ctrl+P or the menu: whoever owns the dialog shows it.
     void ParametersAsked();
+    // The P key or the menu's "Playlist…": whoever owns the playlist window shows it.
+    void PlaylistAsked();
 
   protected:
     bool event(QEvent* event) override;

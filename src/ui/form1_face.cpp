@@ -186,7 +186,7 @@ void TForm1::FormCreate() {
     AuthorLabel = addLabel(AuthorRect);
     MiscLabel = addLabel(MiscRect);
     TitleLabel = addLabel(TitleRect);
-    FaceSkin->LoadSkin(-1, QString());
+    FaceSkin->LoadSkin(SkinSource::BuiltIn, QString());
     SystemMove = [this] {
         QWindow* window = windowHandle();
         return window != nullptr && window->startSystemMove();
@@ -199,7 +199,9 @@ void TForm1::FormCreate() {
     VolumeZone =
         FaceSkin->AddMoveZone(v.Left, v.Top, v.Right, v.Bottom,
                               VolumeDragRoutine(Settings.Volume, [this] { DrawVolume(); }));
-    SkinLoader = [this](int mode, const QString& path) { return FaceSkin->LoadSkin(mode, path); };
+    SkinLoader = [this](SkinSource source, const QString& path) {
+        return FaceSkin->LoadSkin(source, path);
+    };
 
     setAcceptDrops(true);
 }
@@ -466,6 +468,8 @@ void TForm1::FormKeyUp(int key, Qt::KeyboardModifiers modifiers) {
         OpenButtonAction();
     else if (key == Qt::Key_F1)
         ShowAbout();
+    else if (key == Qt::Key_P)
+        emit PlaylistAsked();
 }
 
 void TForm1::keyPressEvent(QKeyEvent* event) {

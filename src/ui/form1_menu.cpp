@@ -79,6 +79,7 @@ std::unique_ptr<QMenu> TForm1::BuildContextMenu() {
         menu->addAction(QStringLiteral("Export song to WAV…"), this, [this] { ExportSong(); });
     exportSong->setEnabled(now.FileOpen && !Export.Running());
     menu->addSeparator();
+    menu->addAction(QStringLiteral("Playlist…"), this, [this] { emit PlaylistAsked(); });
     menu->addAction(QStringLiteral("Parameters…"), this, [this] { emit ParametersAsked(); });
     menu->addAction(QStringLiteral("About"), this, [this] { ShowAbout(); });
     menu->addSeparator();

@@ -17,6 +17,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <algorithm>
 
 #include <cstring>
 
@@ -76,6 +77,9 @@ TForm2::TForm2(PlayerSettings& settings, SkinChanger changeSkin, QWidget* parent
     AyAssociationBox = Place(new QCheckBox(QStringLiteral("AY"), AssociationGroup), 8, 16, 41, 17);
     AymAssociationBox =
         Place(new QCheckBox(QStringLiteral("AYM"), AssociationGroup), 80, 16, 41, 17);
+    // The register-stream files go together: .ym, .vtx and .psg.
+    StreamAssociationBox =
+        Place(new QCheckBox(QStringLiteral("YM"), AssociationGroup), 120, 16, 37, 17);
     SaveParametersButton =
         Place(new QPushButton(QStringLiteral("Save parameters"), AssociationGroup), 8, 39, 145, 17);
     RemoveParametersButton = Place(
@@ -93,6 +97,7 @@ TForm2::TForm2(PlayerSettings& settings, SkinChanger changeSkin, QWidget* parent
                                  DefaultButton,
                                  AyAssociationBox,
                                  AymAssociationBox,
+                                 StreamAssociationBox,
                                  SaveParametersButton,
                                  RemoveParametersButton,
                                  NormalPriorityButton,
@@ -115,6 +120,7 @@ TForm2::TForm2(PlayerSettings& settings, SkinChanger changeSkin, QWidget* parent
     connect(CloseButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(AyAssociationBox, &QCheckBox::clicked, this, &TForm2::AyAssociationClick);
     connect(AymAssociationBox, &QCheckBox::clicked, this, &TForm2::AymAssociationClick);
+    connect(StreamAssociationBox, &QCheckBox::clicked, this, &TForm2::StreamAssociationClick);
 
     SkinDialog.Title = QStringLiteral("Choose skin bitmap");
     SkinDialog.Filter = QStringLiteral("Bitmap files (BMP)|*.bmp");
@@ -171,6 +177,10 @@ void TForm2::FormShow() {
     AymAssociated = Association.CheckRegistration(".aym");
     AyAssociationBox->setChecked(AyAssociated);
     AymAssociationBox->setChecked(AymAssociated);
+    StreamAssociated =
+        std::all_of(std::begin(StreamExtensions), std::end(StreamExtensions),
+                    [this](const char* e) { return Association.CheckRegistration(e); });
+    StreamAssociationBox->setChecked(StreamAssociated);
 }
 
 void TForm2::ChipListChange(int index) { Settings.SetChipMode(index); }
@@ -193,12 +203,12 @@ void TForm2::LoadSkinClick() {
                                 : QFileInfo(Settings.SkinFile).absolutePath();
     if (!SkinDialog.Execute(this)) return;
     const QString path = SkinDialog.FileName;
-    if (ChangeSkin && ChangeSkin(1, path)) Settings.SetSkinFile(path);
+    if (ChangeSkin && ChangeSkin(SkinSource::File, path)) Settings.SetSkinFile(path);
 }
 
 void TForm2::StandardSkinClick() {
     if (Settings.SkinFile.isEmpty()) return; // the built-in skin is in use
-    if (ChangeSkin && ChangeSkin(0, QString())) Settings.SetSkinFile(QString());
+    if (ChangeSkin && ChangeSkin(SkinSource::BuiltIn, QString())) Settings.SetSkinFile(QString());
 }
 
 void TForm2::DefaultClick() {
@@ -238,10 +248,13 @@ void TForm2::RemoveParametersClick() {
     Settings.StopStoring();
     Association.UnRegisterFile(".ay");
     Association.UnRegisterFile(".aym");
+    for (const char* extension : StreamExtensions) Association.UnRegisterFile(extension);
     AyAssociated = false;
     AymAssociated = false;
+    StreamAssociated = false;
     AyAssociationBox->setChecked(false);
     AymAssociationBox->setChecked(false);
+    StreamAssociationBox->setChecked(false);
 }
 
 void TForm2::AssociationClick(QCheckBox* box, bool& flag, const char* extension) {
@@ -259,6 +272,22 @@ void TForm2::AssociationClick(QCheckBox* box, bool& flag, const char* extension)
 void TForm2::AyAssociationClick() { AssociationClick(AyAssociationBox, AyAssociated, ".ay"); }
 
 void TForm2::AymAssociationClick() { AssociationClick(AymAssociationBox, AymAssociated, ".aym"); }
+
+void TForm2::StreamAssociationClick() {
+    // One box, three types: each is registered or unregistered as the box
+    // says; the flag is true only when all three are ours.
+    if (StreamAssociationBox->isChecked()) {
+        if (StreamAssociated) return;
+        Association.CreateZirrafonPath();
+        bool all = true;
+        for (const char* extension : StreamExtensions)
+            all = Association.RegisterFile(extension) && all;
+        StreamAssociated = all;
+    } else if (StreamAssociated) {
+        for (const char* extension : StreamExtensions) Association.UnRegisterFile(extension);
+        StreamAssociated = false;
+    }
+}
 
 void TForm2::RegError(QWidget* window, int code, const QString& systemText) {
     const QString text =

@@ -22,6 +22,7 @@
 #include "platform/opendialog.h"
 #include "platform/settings.h"
 #include "playback/player_settings.h"
+#include "ui/skin.h"
 
 #include <QDialog>
 #include <QString>
@@ -42,7 +43,7 @@ class TForm2 : public QDialog {
   public:
     // Loads a skin (mode 0: the built-in one, 1: the BMP file at `path`) and
     // shows it; false, with nothing changed, when it cannot be read.
-    using SkinChanger = std::function<bool(int mode, const QString& path)>;
+    using SkinChanger = std::function<bool(SkinSource source, const QString& path)>;
 
     // Made hidden, owned by `parent` (the main window).
     TForm2(PlayerSettings& settings, SkinChanger changeSkin, QWidget* parent = nullptr);
@@ -65,6 +66,7 @@ class TForm2 : public QDialog {
     QGroupBox* AssociationGroup; // "System register"
     QCheckBox* AyAssociationBox;
     QCheckBox* AymAssociationBox;
+    QCheckBox* StreamAssociationBox; // "YM": .ym, .vtx and .psg
     QPushButton* SaveParametersButton;
     QPushButton* RemoveParametersButton;
     QPushButton* CloseButton;   // "Close"
@@ -78,6 +80,8 @@ class TForm2 : public QDialog {
     FileAssociation Association;
     bool AyAssociated = false;
     bool AymAssociated = false;
+    bool StreamAssociated = false;
+    static constexpr const char* StreamExtensions[] = {".ym", ".vtx", ".psg"};
 
     // ---- Handlers ----------------------------------------------------------
     void FormCreate();
@@ -94,6 +98,7 @@ class TForm2 : public QDialog {
     void RemoveParametersClick(); // "Remove parameters"
     void AyAssociationClick();
     void AymAssociationClick();
+    void StreamAssociationClick();
 
     // Shows a settings or association error: the system's text (`systemText`,
     // or the text for `code` when it is empty) in a box owned by `window`

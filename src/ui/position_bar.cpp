@@ -25,14 +25,17 @@ uint64_t SpanOf(const Player& player) {
 
 } // namespace
 
-PositionBar::PositionBar(Player& player, QWidget* parent)
-    : QWidget(parent, Qt::Tool), player_(player), slider_(new QSlider(Qt::Horizontal, this)),
-      time_(new QLabel(this)) {
+PositionBar::PositionBar(Player& player, QWidget* parent, bool embedded)
+    : QWidget(parent, embedded ? Qt::Widget : Qt::Tool), player_(player),
+      slider_(new QSlider(Qt::Horizontal, this)), time_(new QLabel(this)) {
     setWindowTitle(QStringLiteral("Position"));
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(slider_, 1);
     layout->addWidget(time_);
-    resize(360, sizeHint().height());
+    if (embedded)
+        layout->setContentsMargins(0, 0, 0, 0);
+    else
+        resize(360, sizeHint().height());
     slider_->setPageStep(50); // 5 s, as Left and Right on the main window
     slider_->setSingleStep(10);
     connect(slider_, &QSlider::sliderReleased, this, &PositionBar::SeekToSlider);

@@ -1,8 +1,8 @@
-// The position bar: a small window of its own with the song's position as a
-// slider over its length and the time played and the song's length beside
-// it. Dragging the slider, clicking beside its handle or the arrow keys on it
-// seek the song (Player::Seek). While it is hidden it costs nothing; shown,
-// it asks the player four times a second.
+// The position bar: the song's position as a slider over its length and the
+// time played and the song's length beside it; a small window of its own, or
+// a part of the playlist window. Dragging the slider, clicking beside its handle or the arrow keys
+// on it seek the song (Player::Seek). While it is hidden it costs nothing; shown, it asks the
+// player four times a second.
 #pragma once
 
 #include <QString>
@@ -18,7 +18,8 @@ class PositionBar final : public QWidget {
     Q_OBJECT
 
   public:
-    explicit PositionBar(Player& player, QWidget* parent = nullptr);
+    // A window of its own, owned by `parent`; or, `embedded`, a part of it.
+    explicit PositionBar(Player& player, QWidget* parent = nullptr, bool embedded = false);
 
     // What the bar shows now: "m:ss / m:ss", or "m:ss" for a song without a
     // length.

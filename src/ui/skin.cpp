@@ -122,16 +122,17 @@ void Skin::CreateButtonZones(const QImage& skin) {
                                                       actions_.*b.action));
 }
 
-bool Skin::LoadSkin(int mode, const QString& path) {
+bool Skin::LoadSkin(SkinSource source, const QString& path) {
     // Only BMP is a skin: a file of another format is refused even when Qt
     // could read it.
-    QImageReader reader(mode > 0 ? path : QString::fromLatin1(BuiltInPath), "bmp");
+    QImageReader reader(source == SkinSource::File ? path : QString::fromLatin1(BuiltInPath),
+                        "bmp");
     reader.setAutoDetectImageFormat(false);
     QImage loaded = reader.read();
     if (loaded.isNull()) return false;
 
     SkinBitmap = loaded.convertToFormat(QImage::Format_RGB32);
-    // At window creation (mode < 0) nothing exists yet, so freeing is a no-op there.
+    // At window creation nothing exists yet, so freeing is a no-op there.
     BmpsFree();
 
     CreateButtonZones(SkinBitmap);

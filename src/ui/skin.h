@@ -22,7 +22,7 @@
 // How the window uses this class:
 //   - construct it with the ten button actions and a repaint callback (the
 //     window's update of a client rectangle);
-//   - add the three label zones (AddLabelZone), call LoadSkin(-1, {}) and add
+//   - add the three label zones (AddLabelZone), call LoadSkin(SkinSource::BuiltIn, {}) and add
 //     the two move zones (AddMoveZone with TitleDragRoutine and
 //     VolumeDragRoutine from zones.h);
 //   - on paint: PaintZones(), then draw SkinBitmap's client-sized top-left part;
@@ -49,6 +49,9 @@ struct SkinButtonActions {
         About;
 };
 
+// Where a skin comes from: the program's own bitmap or a BMP file.
+enum class SkinSource { BuiltIn, File };
+
 class Skin {
   public:
     // Asks the window to repaint a rectangle of its client area from SkinBitmap.
@@ -62,12 +65,12 @@ class Skin {
     Skin(const Skin&) = delete;
     Skin& operator=(const Skin&) = delete;
 
-    // mode > 0: the BMP file at path; mode = 0: the built-in skin again;
-    // mode < 0: the built-in skin at window creation. Returns false, with
+    // The BMP file at `path`, or the built-in skin (at window creation or
+    // again; `path` is not used then). Returns false, with
     // nothing changed, when the bitmap cannot be read. On success the button
     // zones and strips are new and the labels are rendered again (their texts
     // and scroll positions stay); the caller redraws the numbers and repaints.
-    bool LoadSkin(int mode, const QString& path);
+    bool LoadSkin(SkinSource source, const QString& path);
     // Frees the button zones and the font, digit and volume images.
     void BmpsFree();
 

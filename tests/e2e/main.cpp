@@ -6,6 +6,9 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
@@ -14,5 +17,11 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     e2e::RegisterChildTests();
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // The verdicts are out. Qt Multimedia's PulseAudio engine, torn down with
+    // the process's statics after many streams came and went, can trip
+    // libpulse's own assertion at exit (seen once, after every test had
+    // passed); the players' own exit is tested on the real program.
+    std::fflush(nullptr);
+    std::_Exit(result);
 }

@@ -40,7 +40,7 @@ check "Section is sound" test "$(field Section)" = sound
 check "Maintainer" test "$(field Maintainer)" = "Zirrafon project"
 depends=$(field Depends)
 echo "Depends: $depends"
-for lib in libqt6widgets6 libqt6multimedia6 libc6 qt6-qpa-plugins; do
+for lib in libqt6widgets6 libqt6multimedia6 libc6 qt6-qpa-plugins liblhasa0; do
   check "Depends names $lib" grep -q "$lib" <<<"$depends"
 done
 
@@ -76,7 +76,7 @@ check "nothing outside /usr" test "$(ls "$root")" = usr
 entry=$root/usr/share/applications/zirrafon.desktop
 check "desktop-file-validate" desktop-file-validate "$entry"
 check "Exec runs zirrafon from the PATH" grep -qx 'Exec=zirrafon %F' "$entry"
-check "entry handles both types" grep -qx 'MimeType=audio/x-zxay;audio/x-aym;' "$entry"
+check "entry handles the song types" grep -qx 'MimeType=audio/x-zxay;audio/x-aym;audio/x-ym;audio/x-vtx;audio/x-psg;' "$entry"
 
 mime=$scratch/mime
 mkdir -p "$mime/packages"

@@ -150,7 +150,17 @@ TEST(RenderTool, NamesFilesAfterTheSongAndRendersInParallelAlike) {
     TempDir dir;
     const std::string file = "'" + Songs + "Alien8.AY'";
     ASSERT_EQ(RunTool(dir, "-t 0.5 --all-songs " + file).Status, 0);
-    ASSERT_EQ(RunTool(dir, "-t 0.5 --all-songs -j 2 -o folder " + file).Status, 0);
+    // Off a terminal nothing but errors goes to standard error, unless asked.
+    const auto quiet = RunTool(dir, "-t 0.5 --all-songs -j 2 -o folder " + file);
+    ASSERT_EQ(quiet.Status, 0);
+    EXPECT_EQ(quiet.Err, "");
+    const auto told = RunTool(dir, "-t 0.5 --all-songs --progress -o told/ " + file);
+    EXPECT_NE(told.Err.find("zirrafon-render: 5 files written, 2.5 s of sound in"),
+              std::string::npos)
+        << told.Err;
+    // Several songs never make a folder named like one WAV file.
+    EXPECT_EQ(RunTool(dir, "-t 0.5 --all-songs -o out.WAV " + file).Status, 2);
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("out.WAV")));
     for (int song = 1; song <= 5; ++song) {
         const std::string name = "Alien8-0" + std::to_string(song) + ".wav";
         const Bytes one = ReadFileBytes(dir.Path(name));

@@ -299,20 +299,23 @@ TEST_F(AssociationTest, ExecLineQuotesOnlyWhatNeedsIt) {
 }
 
 // The per-user entry and MIME definitions are the installed ones with the
-// program's own path, and the desktop recognises .ay and .aym files by them.
+// program's own path, and the desktop recognises the song files by them.
 TEST_F(AssociationTest, WrittenDefinitionsMatchTheInstalledOnesAndAreRecognised) {
-    // Both boxes ticked, one after the other.
+    // Every box ticked, one after the other ("YM" stands for three types).
     FileAssociation assoc = Make(Program);
-    ASSERT_TRUE(assoc.CreateZirrafonPath());
-    ASSERT_TRUE(assoc.RegisterFile(".ay"));
-    ASSERT_TRUE(assoc.CreateZirrafonPath());
-    ASSERT_TRUE(assoc.RegisterFile(".aym"));
+    for (const char* extension : {".ay", ".aym", ".ym", ".vtx", ".psg"}) {
+        ASSERT_TRUE(assoc.CreateZirrafonPath());
+        ASSERT_TRUE(assoc.RegisterFile(extension)) << extension;
+    }
 
+    // The program's own path, in the entry and in its "Add to playlist" action.
     std::string entry = ReadText(Q(assoc.DesktopEntryPath()));
-    const std::string exec = "Exec=" + Program.toStdString() + " %F\n";
-    const size_t at = entry.find(exec);
-    ASSERT_NE(at, std::string::npos) << entry;
-    entry.replace(at, exec.size(), "Exec=zirrafon %F\n");
+    for (const std::string tail : {" %F\n", " --enqueue %F\n"}) {
+        const std::string exec = "Exec=" + Program.toStdString() + tail;
+        const size_t at = entry.find(exec);
+        ASSERT_NE(at, std::string::npos) << entry;
+        entry.replace(at, exec.size(), "Exec=zirrafon" + tail);
+    }
     EXPECT_EQ(entry, ReadText(ZIRRAFON_SOURCE_DIR "/assets/zirrafon.desktop"));
     EXPECT_EQ(ReadText(Q(assoc.MimePackagePath())),
               ReadText(ZIRRAFON_SOURCE_DIR "/assets/zirrafon-mime.xml"));
@@ -322,6 +325,7 @@ TEST_F(AssociationTest, WrittenDefinitionsMatchTheInstalledOnesAndAreRecognised)
     const std::string globs = ReadText(Data + "/mime/globs2");
     EXPECT_NE(globs.find(":audio/x-zxay:*.ay"), std::string::npos) << globs;
     EXPECT_NE(globs.find(":audio/x-aym:*.aym"), std::string::npos) << globs;
+    EXPECT_NE(globs.find(":audio/x-psg:*.psg"), std::string::npos) << globs;
     EXPECT_NE(ReadText(Data + "/mime/generic-icons").find("audio/x-zxay:audio-x-generic"),
               std::string::npos);
 
@@ -334,6 +338,8 @@ TEST_F(AssociationTest, WrittenDefinitionsMatchTheInstalledOnesAndAreRecognised)
               std::string::npos);
     WriteText(Root.filePath("tune.aym"), std::string("AYM0") + std::string(65, '\0'));
     EXPECT_NE(contentType(Root.filePath("tune.aym")).find("audio/x-aym"), std::string::npos);
+    WriteText(Root.filePath("dump.bin"), std::string("PSG\x1a") + std::string(20, '\xff'));
+    EXPECT_NE(contentType(Root.filePath("dump.bin")).find("audio/x-psg"), std::string::npos);
     QFile::copy(ZIRRAFON_TESTDATA_DIR "/ay/Exolon.AY", Root.filePath("exolon.bin"));
     EXPECT_NE(contentType(Root.filePath("exolon.bin")).find("audio/x-zxay"), std::string::npos);
 

@@ -320,8 +320,10 @@ TEST_F(Params, LoadAndStandardSkin) {
     // Home until a skin file is in use, then that file's folder.
     const QString home = QDir::homePath();
     EXPECT_EQ(offered, (QStringList{home, home, home, bed.Root.path(), home}));
-    EXPECT_EQ(bed.SkinLoads, (std::vector<std::pair<int, QString>>{
-                                 {1, DemoSong("demo.ay")}, {1, skin}, {0, QString()}}));
+    EXPECT_EQ(bed.SkinLoads,
+              (std::vector<std::pair<SkinSource, QString>>{{SkinSource::File, DemoSong("demo.ay")},
+                                                           {SkinSource::File, skin},
+                                                           {SkinSource::BuiltIn, QString()}}));
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
 
@@ -342,7 +344,7 @@ TEST_F(Params, DefaultResetsTheSettingsButNotVolumeOrAssociations) {
     EXPECT_TRUE(dialog().NormalPriorityButton->isChecked());
     EXPECT_EQ(bed.Settings().PriorityClass, NormalPriorityClass);
     EXPECT_TRUE(dialog().SkinFileEdit->text().isEmpty());
-    EXPECT_EQ(bed.SkinLoads.back(), std::make_pair(0, QString()));
+    EXPECT_EQ(bed.SkinLoads.back(), std::make_pair(SkinSource::BuiltIn, QString()));
     EXPECT_EQ(bed.Settings().Volume, 20);
     EXPECT_TRUE(dialog().AyAssociationBox->isChecked());
     EXPECT_TRUE(dialog().AyAssociated);

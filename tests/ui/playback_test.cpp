@@ -624,7 +624,8 @@ TEST_F(Playback, OpenButtonUsesTheDialogAndACancelChangesNothing) {
     openButton();
     EXPECT_EQ(offeredTitle, QStringLiteral("Open and play file"));
     EXPECT_EQ(offeredFilter,
-              QStringLiteral("All supported files|*.ay;*.aym|.AY files|*.ay|.AYM files|*.aym"));
+              QStringLiteral("All supported files|*.ay;*.aym;*.ym;*.vtx;*.psg|.AY files|*.ay|"
+                             ".AYM files|*.aym|.YM files|*.ym|.VTX files|*.vtx|.PSG files|*.psg"));
     // First the user's home, never the program's folder.
     EXPECT_EQ(offeredDir, QDir::homePath());
     EXPECT_NE(offeredDir, QCoreApplication::applicationDirPath());
@@ -637,9 +638,10 @@ TEST_F(Playback, OpenButtonUsesTheDialogAndACancelChangesNothing) {
     EXPECT_TRUE(driver.Calls.empty());
     EXPECT_TRUE(Playing());
 
-    EXPECT_EQ(
-        QtFileDialogFilter(face.OpenDialog.Filter),
-        QStringLiteral("All supported files (*.ay *.aym);;.AY files (*.ay);;.AYM files (*.aym)"));
+    EXPECT_EQ(QtFileDialogFilter(face.OpenDialog.Filter),
+              QStringLiteral("All supported files (*.ay *.aym *.ym *.vtx *.psg);;.AY files (*.ay);;"
+                             ".AYM files (*.aym);;.YM files (*.ym);;.VTX files (*.vtx);;"
+                             ".PSG files (*.psg)"));
 }
 
 TEST_F(Playback, ClosingStopsClosesTheFileAndRestoresNormalPriority) {

@@ -65,7 +65,7 @@ class PlayerBed {
     FakeWaveOutDriver Driver;
     MessageRecorder Messages;
     Skin FaceSkin;
-    std::vector<std::pair<int, QString>> SkinLoads; // (mode, path) of each load asked for
+    std::vector<std::pair<SkinSource, QString>> SkinLoads; // (mode, path) of each load asked for
     std::unique_ptr<PlayerApp> App;
     Player* Playback = nullptr;
     TForm1* Form = nullptr;
@@ -91,9 +91,9 @@ class PlayerBed {
         Form = &App->Face();
         Dialog = &App->Parameters();
         Batches = &App->Batches();
-        Form->SkinLoader = [this](int mode, const QString& path) {
-            SkinLoads.emplace_back(mode, path);
-            return FaceSkin.LoadSkin(mode, path);
+        Form->SkinLoader = [this](SkinSource source, const QString& path) {
+            SkinLoads.emplace_back(source, path);
+            return FaceSkin.LoadSkin(source, path);
         };
     }
     PlayerSettings& Settings() { return Playback->Settings(); }

@@ -118,7 +118,7 @@ TEST(BuiltInSkin, PiecesAreCutFromTheirPlacesInTheBitmap) {
     const QImage raw = RawBuiltIn();
     ASSERT_EQ(raw.size(), QSize(240, 216));
     Face f;
-    ASSERT_TRUE(f.skin.LoadSkin(-1, {}));
+    ASSERT_TRUE(f.skin.LoadSkin(SkinSource::BuiltIn, {}));
 
     EXPECT_TRUE(SamePixels(f.skin.SkinBitmap, Region(raw, 0, 0, 240, 152)));
     ASSERT_EQ(f.skin.FontStrip.size(), QSize(768, 16));
@@ -139,7 +139,7 @@ TEST(BuiltInSkin, PiecesAreCutFromTheirPlacesInTheBitmap) {
 TEST(BuiltInSkin, ArtworkSuitsTheLayout) {
     const QImage raw = RawBuiltIn();
     Face f;
-    ASSERT_TRUE(f.skin.LoadSkin(-1, {}));
+    ASSERT_TRUE(f.skin.LoadSkin(SkinSource::BuiltIn, {}));
     const QColor bg = f.skin.LabelBrush;
 
     EXPECT_TRUE(AllPixels(f.Glyph(' '), bg));
@@ -174,7 +174,7 @@ TEST(BuiltInSkin, ArtworkSuitsTheLayout) {
 
 TEST(ZoneList, NewestFirstAndFirstHitWins) {
     Face f;
-    ASSERT_TRUE(f.skin.LoadSkin(-1, {}));
+    ASSERT_TRUE(f.skin.LoadSkin(SkinSource::BuiltIn, {}));
     // Buttons are created close, minimize, open, play, stop, pause, previous,
     // next, parameters, about: the list holds them the other way round.
     const std::vector<QRect> expected = {{133, 104, 22, 16}, {165, 104, 22, 16}, {69, 128, 22, 16},
@@ -199,7 +199,7 @@ TEST(ZoneList, NewestFirstAndFirstHitWins) {
 
 TEST(ButtonZone, EachButtonRunsItsOwnAction) {
     Face f;
-    ASSERT_TRUE(f.skin.LoadSkin(-1, {}));
+    ASSERT_TRUE(f.skin.LoadSkin(SkinSource::BuiltIn, {}));
     const std::vector<std::pair<QPoint, std::string>> buttons = {
         {{230, 5}, "close"},    {{210, 14}, "minimize"}, {{186, 143}, "open"},
         {{37, 128}, "play"},    {{140, 130}, "stop"},    {{110, 135}, "pause"},
@@ -218,7 +218,7 @@ TEST(ButtonZone, EachButtonRunsItsOwnAction) {
 TEST(ButtonZone, PressAndReleaseShowTheirLooks) {
     const QImage raw = RawBuiltIn();
     Face f;
-    ASSERT_TRUE(f.skin.LoadSkin(-1, {}));
+    ASSERT_TRUE(f.skin.LoadSkin(SkinSource::BuiltIn, {}));
     TButtonZone* play = f.skin.ButtonZones.FindAt(40, 130);
     ASSERT_NE(play, nullptr);
     const QRect at(37, 128, 22, 16);
@@ -254,7 +254,7 @@ TEST(ButtonZone, PressAndReleaseShowTheirLooks) {
 
 TEST(LabelZone, RendersBytesThroughTheSkinFont) {
     Face f;
-    ASSERT_TRUE(f.skin.LoadSkin(-1, {}));
+    ASSERT_TRUE(f.skin.LoadSkin(SkinSource::BuiltIn, {}));
     TLabelZone& l = *f.author;
     ASSERT_EQ(l.VisibleCount(), 23);
 
@@ -291,7 +291,7 @@ TEST(LabelZone, RendersBytesThroughTheSkinFont) {
 
 TEST(LabelZone, ScrollsOnlyWithinTheText) {
     Face f;
-    ASSERT_TRUE(f.skin.LoadSkin(-1, {}));
+    ASSERT_TRUE(f.skin.LoadSkin(SkinSource::BuiltIn, {}));
     TLabelZone& l = *f.misc;
 
     l.SetText(std::string(23, 'x'));
@@ -328,7 +328,7 @@ TEST(LabelZone, ScrollsOnlyWithinTheText) {
 
 TEST(LabelZone, DragMovesAccumulateToWholeCharacters) {
     Face f;
-    ASSERT_TRUE(f.skin.LoadSkin(-1, {}));
+    ASSERT_TRUE(f.skin.LoadSkin(SkinSource::BuiltIn, {}));
     TLabelZone& l = *f.title;
     l.SetText("The quick brown fox jumps over the lazy dog");
     l.LastX = 100;
@@ -354,7 +354,7 @@ TEST(SkinLoad, UnreadableFilesKeepTheOldSkin) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     Face f;
-    ASSERT_TRUE(f.skin.LoadSkin(-1, {}));
+    ASSERT_TRUE(f.skin.LoadSkin(SkinSource::BuiltIn, {}));
     f.author->SetText("kept");
 
     const QString text = dir.filePath("text.bmp");
@@ -370,7 +370,7 @@ TEST(SkinLoad, UnreadableFilesKeepTheOldSkin) {
     const QImage label = f.author->Image.copy();
     const TButtonZone* head = f.skin.ButtonZones.Head();
     for (const QString& path : {text, png, dir.filePath("missing.bmp")}) {
-        EXPECT_FALSE(f.skin.LoadSkin(1, path)) << path.toStdString();
+        EXPECT_FALSE(f.skin.LoadSkin(SkinSource::File, path)) << path.toStdString();
         EXPECT_TRUE(SamePixels(f.skin.SkinBitmap, face));
         EXPECT_TRUE(SamePixels(f.skin.FontStrip, font));
         EXPECT_TRUE(SamePixels(f.author->Image, label));
@@ -388,7 +388,7 @@ TEST(SkinLoad, FileSkinReplacesEveryPieceAndKeepsLabelTexts) {
     ASSERT_TRUE(pattern.save(path, "BMP"));
 
     Face f;
-    ASSERT_TRUE(f.skin.LoadSkin(-1, {}));
+    ASSERT_TRUE(f.skin.LoadSkin(SkinSource::BuiltIn, {}));
     const std::string text = "0123456789abcdefghijklmnopqrstuvwxyz";
     f.title->SetText(text);
     f.title->LastX = 100;
@@ -396,7 +396,7 @@ TEST(SkinLoad, FileSkinReplacesEveryPieceAndKeepsLabelTexts) {
     ASSERT_EQ(f.title->FirstVisible, 3);
     f.updates.clear();
 
-    ASSERT_TRUE(f.skin.LoadSkin(1, path));
+    ASSERT_TRUE(f.skin.LoadSkin(SkinSource::File, path));
     EXPECT_TRUE(SamePixels(f.skin.SkinBitmap, Region(pattern, 0, 0, 240, 152)));
     EXPECT_TRUE(SamePixels(Region(f.skin.FontStrip, 0, 0, 8, 16), Region(pattern, 0, 168, 8, 16)));
     EXPECT_TRUE(
@@ -427,7 +427,7 @@ TEST(SkinLoad, FileSkinReplacesEveryPieceAndKeepsLabelTexts) {
     EXPECT_TRUE(f.updates.empty()); // the caller repaints
 
     // And back to the built-in one.
-    ASSERT_TRUE(f.skin.LoadSkin(0, {}));
+    ASSERT_TRUE(f.skin.LoadSkin(SkinSource::BuiltIn, {}));
     EXPECT_TRUE(SamePixels(f.skin.SkinBitmap, Region(RawBuiltIn(), 0, 0, 240, 152)));
     EXPECT_EQ(f.skin.ButtonZones.Size(), 10u);
 }
@@ -439,7 +439,7 @@ TEST(SkinLoad, SmallerSkinIsAccepted) {
     ASSERT_TRUE(PatternSkin(20, 20).save(path, "BMP"));
     Face f;
     f.author->SetText("still drawn");
-    ASSERT_TRUE(f.skin.LoadSkin(1, path));
+    ASSERT_TRUE(f.skin.LoadSkin(SkinSource::File, path));
     EXPECT_EQ(f.skin.SkinBitmap.size(), QSize(20, 152));
     EXPECT_EQ(f.skin.FontStrip.size(), QSize(768, 16));
     EXPECT_EQ(f.skin.VolumeImage.size(), QSize(14, 39));

@@ -126,7 +126,7 @@ TEST(SongListMenu, ListsTheSongsAndActsThroughThePlayer) {
     EXPECT_EQ(texts,
               (QStringList{"1. Song 1\t1:00", "2. Song 2 [x]", "3. Song 3\t2:03", "-",
                            "Follow song lengths", "Voices", "Position bar", "Export song to WAV…",
-                           "-", "Parameters…", "About", "-", "Recent files"}));
+                           "-", "Playlist…", "Parameters…", "About", "-", "Recent files"}));
     EXPECT_EQ(actions.last()->menu()->actions().size(), 1);
     EXPECT_EQ(actions.last()->menu()->actions().first()->text(), "Song 2 — menu.ay");
 

@@ -179,9 +179,9 @@ TEST_F(AreaTest, AnAreaInUseMakesTheSenderGiveUpAndAStaleOneIsRecovered) {
 TEST(ArgumentBatches, SetThePlayerAndPlayTheLastFileWithoutAWindow) {
     FakeWaveOutDriver driver;
     Player player(driver.Factory());
-    std::vector<std::pair<int, QString>> skins;
-    ArgumentBatches batches(player, [&](int mode, const QString& path) {
-        skins.emplace_back(mode, path);
+    std::vector<std::pair<SkinSource, QString>> skins;
+    ArgumentBatches batches(player, [&](SkinSource source, const QString& path) {
+        skins.emplace_back(source, path);
         return path != QLatin1String("/nowhere.bmp");
     });
     const QString song = DemoSong("demo.ay");
@@ -194,7 +194,8 @@ TEST(ArgumentBatches, SetThePlayerAndPlayTheLastFileWithoutAWindow) {
     EXPECT_EQ(player.Settings().ChipMode, 9);
     EXPECT_EQ(player.Engine().Chip.Mix.BeeperSetting, 123);
     EXPECT_EQ(player.Settings().SkinFile, "/skin.bmp"); // the one that loaded
-    EXPECT_EQ(skins, (std::vector<std::pair<int, QString>>{{1, "/skin.bmp"}, {1, "/nowhere.bmp"}}));
+    EXPECT_EQ(skins, (std::vector<std::pair<SkinSource, QString>>{
+                         {SkinSource::File, "/skin.bmp"}, {SkinSource::File, "/nowhere.bmp"}}));
     EXPECT_EQ(player.State(), PlayState::Playing);
     EXPECT_EQ(player.NowPlaying().FileName, song);
     player.Stop();
@@ -285,7 +286,7 @@ TEST_F(Options, SkinFileAndTheBuiltInSkin) {
     EXPECT_TRUE(dialog().SkinFileEdit->text().isEmpty());
     EXPECT_NE(bed.FaceSkin.SkinBitmap.pixelColor(10, 10), QColor(10, 120, 200));
     ASSERT_EQ(bed.SkinLoads.size(), 4u);
-    EXPECT_EQ(bed.SkinLoads.back(), std::make_pair(0, QString()));
+    EXPECT_EQ(bed.SkinLoads.back(), std::make_pair(SkinSource::BuiltIn, QString()));
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
 

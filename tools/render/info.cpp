@@ -3,6 +3,7 @@
 
 #include "songs/session.h"
 
+#include <cctype>
 #include <cstdio>
 #include <exception>
 
@@ -47,15 +48,54 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
-const char* KindName(SongKind kind) { return kind == SongKind::AYM ? "aym" : "ay"; }
+const char* KindName(SongKind kind) {
+    switch (kind) {
+    case SongKind::AYM: return "aym";
+    case SongKind::YM: return "ym";
+    case SongKind::VTX: return "vtx";
+    case SongKind::PSG: return "psg";
+    default: return "ay";
+    }
+}
+
+// A register stream's header, as JSON members that follow others.
+std::string StreamJson(const RegisterStream* s) {
+    if (!s) return {};
+    std::string out = ", \"version\": " + JsonString(s->Version) +
+                      ", \"packed\": " + (s->Packed ? "true" : "false") +
+                      ", \"interleaved\": " + (s->Interleaved ? "true" : "false") +
+                      ", \"frameCount\": " + std::to_string(s->FrameCount) +
+                      ", \"frameRate\": " + std::to_string(s->FrameRate) +
+                      ", \"clock\": " + std::to_string(s->ChipClock) +
+                      ", \"loopFrame\": " + std::to_string(s->LoopFrame) +
+                      ", \"comment\": " + JsonString(s->Comment) +
+                      ", \"digidrums\": " + std::to_string(s->Digidrums.size());
+    if (s->Format == StreamFormat::VTX)
+        out += ", \"chip\": " + JsonString(s->DeclaredChip) +
+               ", \"layout\": " + JsonString(s->DeclaredLayout) +
+               ", \"year\": " + std::to_string(s->Year) +
+               ", \"program\": " + JsonString(s->Program) +
+               ", \"tracker\": " + JsonString(s->Tracker);
+    return out;
+}
 
 void PrintInfo(const SongSession& file, const std::string& fileName) {
     const SongList& list = file.List;
-    std::printf("File: %s\nType: %s\n", fileName.c_str(),
-                file.Kind() == SongKind::AYM ? "AYM" : "AY");
-    if (file.Kind() == SongKind::AYM) std::printf("Name: %s\n", list.SongNameText.c_str());
+    std::string type = KindName(file.Kind());
+    for (char& c : type) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::printf("File: %s\nType: %s\n", fileName.c_str(), type.c_str());
+    if (file.Kind() != SongKind::AY) std::printf("Name: %s\n", list.SongNameText.c_str());
     std::printf("Author: %s\n", list.AuthorText.c_str());
-    if (file.Kind() == SongKind::AY) std::printf("Misc: %s\n", list.MiscText.c_str());
+    if (file.Kind() != SongKind::AYM) std::printf("Misc: %s\n", list.MiscText.c_str());
+    if (const RegisterStream* s = list.Stream.get()) {
+        std::printf("Version: %s%s\nFrames: %u at %u Hz, loop from %u\nClock: %u Hz\n",
+                    s->Version.c_str(), s->Packed ? " (packed)" : "", s->FrameCount, s->FrameRate,
+                    s->LoopFrame, s->ChipClock);
+        if (s->Format == StreamFormat::VTX)
+            std::printf("Chip: %s %s, year %u\nProgram: %s\nTracker: %s\n", s->DeclaredChip.c_str(),
+                        s->DeclaredLayout.c_str(), s->Year, s->Program.c_str(), s->Tracker.c_str());
+        if (!s->Digidrums.empty()) std::printf("Digidrums: %zu\n", s->Digidrums.size());
+    }
     std::printf("Songs: %d, first %d\n", list.SongCount, list.FirstSong + 1);
     for (int i = 0; i < list.SongCount; ++i) {
         std::printf("%4d  %s", i + 1, file.SongTitle(i).c_str());
@@ -70,7 +110,7 @@ std::string JsonInfo(const SongSession& file, const std::string& fileName) {
     std::string out = "{\"file\": " + JsonString(fileName) + ", \"type\": \"" +
                       KindName(file.Kind()) + "\", \"title\": " + JsonString(list.SongNameText) +
                       ", \"author\": " + JsonString(list.AuthorText) +
-                      ", \"misc\": " + JsonString(list.MiscText) +
+                      ", \"misc\": " + JsonString(list.MiscText) + StreamJson(list.Stream.get()) +
                       ", \"songCount\": " + std::to_string(list.SongCount) +
                       ", \"firstSong\": " + std::to_string(list.FirstSong + 1) + ", \"songs\": [";
     for (int i = 0; i < list.SongCount; ++i) {

@@ -38,6 +38,7 @@ void RunTask(Task& task, const ChipSettings& settings, ProgressBar* bar) {
         if (mix) mix->Commit();
         for (std::optional<OutputFile>& voice : voices)
             if (voice) voice->Commit();
+        if (bar) bar->SongDone();
     } catch (const std::exception& e) {
         task.Error = e.what();
         // A failed write says which of the song's files it was.
@@ -50,11 +51,13 @@ void RunTask(Task& task, const ChipSettings& settings, ProgressBar* bar) {
 
 } // namespace
 
-void RunTasks(std::vector<Task>& tasks, const ChipSettings& settings, int jobs) {
+void RunTasks(std::vector<Task>& tasks, const ChipSettings& settings, int jobs, bool progress,
+              bool summary) {
     uint64_t total = 0;
     for (const Task& t : tasks) total += t.Job.Frames - std::min(t.Job.StartFrame, t.Job.Frames);
     std::unique_ptr<ProgressBar> bar;
-    if (::isatty(STDERR_FILENO)) bar = std::make_unique<ProgressBar>(total);
+    const bool terminal = ::isatty(STDERR_FILENO);
+    if (terminal || progress) bar = std::make_unique<ProgressBar>(total, tasks.size(), terminal);
 
     std::atomic<size_t> next{0};
     std::mutex mutex;
@@ -80,5 +83,16 @@ void RunTasks(std::vector<Task>& tasks, const ChipSettings& settings, int jobs) 
         }
     }
     for (std::thread& t : workers) t.join();
-    if (bar) ProgressBar::Clear();
+    if (!bar) return;
+    if (!summary) {
+        bar->Finish(std::nullopt);
+        return;
+    }
+    uint64_t written = 0; // files that took their place (standard output is none)
+    for (const Task& t : tasks) {
+        if (!t.Error.empty()) continue;
+        written += !t.OutputPath.empty() && t.OutputPath != "-";
+        for (const std::string& voice : t.VoicePaths) written += !voice.empty();
+    }
+    bar->Finish(written);
 }

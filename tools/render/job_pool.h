@@ -21,5 +21,7 @@ struct Task {
 };
 
 // Renders every task, `jobs` at once; a task's failure goes to its `Error`.
-// Draws the progress on a terminal.
-void RunTasks(std::vector<Task>& tasks, const ChipSettings& settings, int jobs);
+// Shows the progress (and with `summary` a closing summary line) on a
+// terminal, or with `progress` anywhere.
+void RunTasks(std::vector<Task>& tasks, const ChipSettings& settings, int jobs, bool progress,
+              bool summary);

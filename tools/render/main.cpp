@@ -1,4 +1,5 @@
-// zirrafon-render: renders songs of ".ay" and ".aym" files to WAV files without
+// zirrafon-render: renders songs of ".ay", ".aym" and register-stream files
+// (".ym", ".vtx", ".psg") to WAV files or register dumps without
 // a window or an audio device, lists their texts and songs, or measures how
 // fast they render. The samples are the player's own (src/render); the song
 // length, the fade and the choice of songs are this tool's additions. Here:
@@ -8,6 +9,7 @@
 #include "job_pool.h"
 #include "options.h"
 #include "render/output.h"
+#include "songs/silence.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -123,6 +125,15 @@ int Run(const Options& o) {
                              "zirrafon-render: several songs cannot go to standard output\n");
                 return 2;
             }
+            // A name that says "one WAV file" cannot take several songs; the
+            // folder made under it would surprise whoever typed it.
+            if (!IsFolder(*o.Output) && WithoutWav(*o.Output) != *o.Output) {
+                std::fprintf(stderr,
+                             "zirrafon-render: %s: several songs go to a folder; name an "
+                             "existing folder, or one to make without .wav\n",
+                             o.Output->c_str());
+                return 2;
+            }
             folder = *o.Output; // made once the outputs are known not to collide
         } else if (IsFolder(*o.Output)) {
             folder = *o.Output;
@@ -160,6 +171,7 @@ int Run(const Options& o) {
             t.Job.FadeFrames = timing.FadeFrames;
             t.Job.StartFrame = static_cast<uint64_t>(std::llround(o.Start * OutputRate));
             t.Job.MutedVoices = o.MutedVoices;
+            t.Job.SilenceFrames = SilenceFrames(o.Silence);
             t.Label = o.Files[f] + " #" + std::to_string(song + 1);
             if (!o.Bench) {
                 char suffix[16] = "";
@@ -172,6 +184,12 @@ int Run(const Options& o) {
                                              ? Stem(o.Files[f]) + suffix
                                              : folder + "/" + Stem(o.Files[f]) + suffix;
                 if (o.Mix) t.OutputPath = named ? *o.Output : base + ".wav";
+                // "-o X.ym" or "-o X.psg": the song's registers instead of its sound.
+                if (named) {
+                    const std::string ext = SongFileExtension(*o.Output);
+                    if (ext == ".ym") t.Job.Dump = DumpFormat::YM;
+                    if (ext == ".psg") t.Job.Dump = DumpFormat::PSG;
+                }
                 if (o.Stems)
                     for (int v = 0; v < VoiceCount; ++v)
                         t.VoicePaths[v] = base + "-" + VoiceNames[v] + ".wav";
@@ -186,7 +204,7 @@ int Run(const Options& o) {
         std::fprintf(stderr, "zirrafon-render: %s: %s\n", folder.c_str(), std::strerror(errno));
         return 1;
     }
-    RunTasks(tasks, o.Settings, o.Jobs);
+    RunTasks(tasks, o.Settings, o.Jobs, o.Progress && !o.Bench, !o.Bench);
     if (StopSignal()) return 1; // said once, by main
 
     std::vector<const Task*> measured;

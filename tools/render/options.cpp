@@ -16,14 +16,17 @@ constexpr double MaxSeconds = 6 * 3600; // keeps the WAV data below 4 GiB
 
 const char* const HelpText =
     "Usage: zirrafon-render [options] FILE...\n"
-    "Renders songs of .ay and .aym files to 16-bit stereo WAV at 44,100 Hz.\n"
+    "Renders songs of .ay, .aym, .ym, .vtx and .psg files to 16-bit stereo WAV at\n"
+    "44,100 Hz.\n"
     "\n"
     "  -o, --output PATH   a .wav file when one song is rendered, a folder (made when\n"
     "                      missing) when several are; '-' writes the one song to\n"
     "                      standard output. Without it the files go to the current\n"
     "                      directory as STEM.wav, or STEM-NN.wav (NN = song number)\n"
     "                      with --all-songs; STEM is the song file's name without\n"
-    "                      its extension.\n"
+    "                      its extension. A .ym or .psg file gets the song's\n"
+    "                      register dump instead: the chip's registers at every\n"
+    "                      frame end (uncompressed YM6 with the texts, or PSG)\n"
     "  -s, --song N        the song to render, counted from 1 (default: the file's\n"
     "                      first song)\n"
     "      --all-songs     render every song of each file\n"
@@ -37,6 +40,8 @@ const char* const HelpText =
     "      --mute LIST     leave voices out of the mix: a comma-separated list of A, B,\n"
     "                      C (the chip's channels) and beeper; the others sound exactly\n"
     "                      as they do with every voice in\n"
+    "      --silence S     end a song whose output stays unchanged for S seconds (the\n"
+    "                      player's rule for playlist songs; default 0: off)\n"
     "  -m, --chip NAME     AYMONO YMMONO AYABC YMABC AYACB YMACB AYBAC YMBAC AYBCA\n"
     "                      YMBCA AYCAB YMCAB AYCBA YMCBA (any letter case; default AYABC)\n"
     "  -b, --beeper LEVEL  beeper level 0..32768 (default 16384)\n"
@@ -56,6 +61,9 @@ const char* const HelpText =
     "                      print per song the seconds of sound per CPU second of the\n"
     "                      whole song (opening, emulating, writing) and the machine\n"
     "                      its code drove (spectrum, cpc or none)\n"
+    "      --progress      show the progress (songs, seconds of sound, speed) and a\n"
+    "                      closing summary also when standard error is no terminal\n"
+    "                      (on a terminal they are always shown)\n"
     "  -h, --help          this text\n"
     "      --version       print the version\n"
     "\n"
@@ -109,7 +117,20 @@ bool ParseSeconds(const char* text, double low, double& out) {
 } // namespace
 
 Options ParseOptions(int argc, char** argv) {
-    enum { AllSongs = 256, Fade, Start, Mute, Info, Json, Bench, Stems, StemsOnly, Version };
+    enum {
+        AllSongs = 256,
+        Fade,
+        Start,
+        Mute,
+        Info,
+        Json,
+        Bench,
+        Stems,
+        StemsOnly,
+        Version,
+        Progress,
+        Silence
+    };
     static const option longOptions[] = {{"output", required_argument, nullptr, 'o'},
                                          {"song", required_argument, nullptr, 's'},
                                          {"all-songs", no_argument, nullptr, AllSongs},
@@ -117,6 +138,7 @@ Options ParseOptions(int argc, char** argv) {
                                          {"fade", required_argument, nullptr, Fade},
                                          {"start", required_argument, nullptr, Start},
                                          {"mute", required_argument, nullptr, Mute},
+                                         {"silence", required_argument, nullptr, Silence},
                                          {"chip", required_argument, nullptr, 'm'},
                                          {"beeper", required_argument, nullptr, 'b'},
                                          {"volume", required_argument, nullptr, 'v'},
@@ -128,6 +150,7 @@ Options ParseOptions(int argc, char** argv) {
                                          {"stems", no_argument, nullptr, Stems},
                                          {"stems-only", no_argument, nullptr, StemsOnly},
                                          {"version", no_argument, nullptr, Version},
+                                         {"progress", no_argument, nullptr, Progress},
                                          {nullptr, 0, nullptr, 0}};
     Options o;
     opterr = 0;
@@ -147,6 +170,12 @@ Options ParseOptions(int argc, char** argv) {
                 throw UsageError{"length must be a number of seconds above 0 and at most " +
                                  std::to_string(static_cast<int>(MaxSeconds)) + ": " + optarg};
             o.Seconds = seconds;
+            break;
+        case Silence:
+            if (!ParseSeconds(optarg, 0, seconds))
+                throw UsageError{"silence must be a number of seconds, 0 or more: " +
+                                 std::string(optarg)};
+            o.Silence = seconds;
             break;
         case Fade:
             if (!ParseSeconds(optarg, 0, seconds))
@@ -183,6 +212,7 @@ Options ParseOptions(int argc, char** argv) {
         case Info: o.Info = true; break;
         case Json: o.Json = true; break;
         case Bench: o.Bench = true; break;
+        case Progress: o.Progress = true; break;
         case Stems: o.Stems = true; break;
         case StemsOnly: o.Stems = true, o.Mix = false; break;
         case 'h': std::fputs(HelpText, stdout); std::exit(0);

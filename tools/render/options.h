@@ -2,6 +2,7 @@
 #pragma once
 
 #include "render/render.h"
+#include "songs/silence.h"
 
 #include <optional>
 #include <string>
@@ -13,11 +14,13 @@ struct Options {
     bool AllSongs = false;
     bool Stems = false, Mix = true; // the voices apart; the mix
     std::optional<double> Seconds, Fade;
-    double Start = 0;         // seconds into the song
-    unsigned MutedVoices = 0; // a set of chip.h's `Voice`s left out of the mix
+    double Start = 0;                       // seconds into the song
+    unsigned MutedVoices = 0;               // a set of chip.h's `Voice`s left out of the mix
+    double Silence = DefaultSilenceSeconds; // the silence rule (0: off)
     ChipSettings Settings;
     int Jobs = 1;
     bool Info = false, Json = false, Bench = false;
+    bool Progress = false; // progress and summary also when stderr is no terminal
     std::vector<std::string> Files;
 };
 

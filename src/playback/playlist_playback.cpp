@@ -1,0 +1,165 @@
+// Playing the playlist (see playlist_playback.h).
+#include "playback/playlist_playback.h"
+
+#include <QFileInfo>
+
+PlaylistPlayback::PlaylistPlayback(Player& player, PlaylistModel& model, QObject* parent)
+    : QObject(parent), Playback(player), Model(model) {
+    Playback.NextFromPlaylist = [this]() -> std::optional<Player::PlaylistStep> {
+        for (int tries = 0; tries <= Model.Count(); ++tries) {
+            const auto next = Order.Next(OrderItems(Model), Rendering, false);
+            if (!next) return std::nullopt;
+            const int row = Model.RowOf(next->Id);
+            Model.ReadNow(row); // not read yet: the player needs it now
+            if (!Model.EntryAt(row).Playable()) {
+                Rendering = next; // skipped: the order goes on from it
+                continue;
+            }
+            Rendering = next;
+            return StepAt(*next);
+        }
+        return std::nullopt;
+    };
+    Playback.PlaylistStepFailed = [this](const Player::PlaylistStep& step, const QString& reason) {
+        const int row = Model.RowOf(step.Entry);
+        Model.MarkFailed(row,
+                         QFileInfo::exists(step.File) ? EntryStatus::Refused : EntryStatus::Missing,
+                         reason);
+    };
+    Playback.PlaylistNext = [this] { return Next(); };
+    Playback.PlaylistPrevious = [this] { return Previous(); };
+    Playback.PlaylistHasNext = [this] { return CanGoNext(); };
+    Playback.PlaylistHasPrevious = [this] { return CanGoPrevious(); };
+    connect(&Playback, &Player::PlaylistSongStarted, this, [this](quint64 entry, int song) {
+        Order.Played({entry, song});
+        Model.SetCurrent(entry, song);
+    });
+    connect(&Model, &PlaylistModel::EntriesArrived, this, [this](int job, int first, int count) {
+        if (job == StartJob) TryStart(first, count);
+        if (job == CurrentJob) {
+            for (int row = first; row < first + count; ++row)
+                if (Model.EntryAt(row).Path == CurrentFile) {
+                    Model.SetCurrent(Model.EntryAt(row).Id, CurrentFileSong);
+                    CurrentJob = 0;
+                    break;
+                }
+        }
+    });
+    connect(&Model, &PlaylistModel::AddingFinished, this, [this](int job) {
+        if (job == StartJob) StartJob = 0;
+    });
+}
+
+PlaylistPlayback::~PlaylistPlayback() {
+    Playback.NextFromPlaylist = nullptr;
+    Playback.PlaylistStepFailed = nullptr;
+    Playback.PlaylistNext = nullptr;
+    Playback.PlaylistPrevious = nullptr;
+    Playback.PlaylistHasNext = nullptr;
+    Playback.PlaylistHasPrevious = nullptr;
+}
+
+Player::PlaylistStep PlaylistPlayback::StepAt(const PlaylistPosition& position) const {
+    return {Model.EntryAt(Model.RowOf(position.Id)).Path, position.Song, position.Id};
+}
+
+std::optional<PlaylistPosition> PlaylistPlayback::Heard() const {
+    if (Model.CurrentId() == 0) return std::nullopt;
+    return PlaylistPosition{Model.CurrentId(), Model.CurrentSong()};
+}
+
+bool PlaylistPlayback::Play(quint64 id, int song) {
+    std::optional<PlaylistPosition> at = PlaylistPosition{id, song};
+    // Each failure marks a file as not playable, so this ends within the list.
+    for (int tries = 0; at && tries <= Model.Count() + 1; ++tries) {
+        const int row = Model.RowOf(at->Id);
+        if (row < 0) return false;
+        Model.ReadNow(row);
+        const PlaylistEntry& e = Model.EntryAt(row);
+        if (e.Playable() && at->Song < e.Songs.size()) {
+            Rendering = at;
+            const QString reason = Playback.PlayFromPlaylist(StepAt(*at));
+            if (reason.isEmpty()) {
+                Order.Played(*at);
+                return true;
+            }
+            Model.MarkFailed(
+                row, QFileInfo::exists(e.Path) ? EntryStatus::Refused : EntryStatus::Missing,
+                reason);
+        }
+        at = Order.Next(OrderItems(Model), at, true);
+    }
+    return false;
+}
+
+void PlaylistPlayback::TryStart(int first, int count) {
+    if (!StartAlways && Playback.State() != PlayState::Stopped) {
+        StartJob = 0;
+        return;
+    }
+    for (int row = first; row < first + count; ++row) {
+        if (!Model.EntryAt(row).Playable()) continue;
+        StartJob = 0;
+        Play(Model.EntryAt(row).Id, 0);
+        return;
+    }
+}
+
+void PlaylistPlayback::Enqueue(const QStringList& paths) {
+    const int job = Model.Add(paths);
+    if (Playback.State() == PlayState::Stopped) {
+        StartJob = job;
+        StartAlways = false;
+    }
+}
+
+void PlaylistPlayback::ReplaceWith(const QString& playlistFile) {
+    Model.Clear();
+    Order.Reset();
+    Rendering.reset();
+    StartJob = Model.Add({playlistFile});
+    StartAlways = true;
+}
+
+void PlaylistPlayback::AddAsCurrent(const QString& file, int song) {
+    CurrentFile = QFileInfo(file).absoluteFilePath();
+    CurrentFileSong = song;
+    CurrentJob = Model.Add({CurrentFile});
+}
+
+bool PlaylistPlayback::Next() {
+    const auto next = Order.Next(OrderItems(Model), Heard(), true);
+    return next && Play(next->Id, next->Song);
+}
+
+bool PlaylistPlayback::Previous() {
+    const auto heard = Heard();
+    if (!heard) return false;
+    const auto previous = Order.Previous(OrderItems(Model), *heard);
+    return previous && Play(previous->Id, previous->Song);
+}
+
+bool PlaylistPlayback::CanGoNext() const {
+    PlaylistOrder probe = Order; // a copy: asking must not move the shuffle
+    return probe.Next(OrderItems(Model), Heard(), true).has_value();
+}
+
+bool PlaylistPlayback::CanGoPrevious() const {
+    const auto heard = Heard();
+    if (!heard) return false;
+    PlaylistOrder probe = Order;
+    return probe.Previous(OrderItems(Model), *heard).has_value();
+}
+
+void PlaylistPlayback::SetShuffle(bool shuffle) {
+    if (Order.Shuffle == shuffle) return;
+    Order.Shuffle = shuffle;
+    Order.Reset();
+    emit OrderChanged(Order.Shuffle, static_cast<int>(Order.Repeat));
+}
+
+void PlaylistPlayback::SetRepeat(RepeatMode repeat) {
+    if (Order.Repeat == repeat) return;
+    Order.Repeat = repeat;
+    emit OrderChanged(Order.Shuffle, static_cast<int>(Order.Repeat));
+}

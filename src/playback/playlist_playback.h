@@ -1,0 +1,68 @@
+// Playing the playlist: ties the list, its order and the Player together.
+//
+//     PlaylistPlayback lists(player, model);
+//     lists.Enqueue({"/music/Games"});      // added; plays the first song if nothing plays
+//     lists.ReplaceWith("/music/best.m3u8"); // the list's entries, its first playable song
+//     lists.Play(entryId, 0);               // a row of the window
+//
+// A song started here always ends (its RenderTiming, or silence) and the
+// order picks the next one, which the Player starts from the very next frame,
+// also from another file. Files that cannot be played are marked in the list
+// with their reason and skipped without a box; a list in which nothing can be
+// played stops instead of looking for ever.
+#pragma once
+
+#include "playback/player.h"
+#include "playback/playlist.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class PlaylistPlayback : public QObject {
+    Q_OBJECT
+
+  public:
+    PlaylistPlayback(Player& player, PlaylistModel& model, QObject* parent = nullptr);
+    ~PlaylistPlayback() override; // the player forgets the list
+
+    PlaylistOrder Order;
+
+    // Plays song `song` of entry `id`; when it cannot be played, the next
+    // playable song in the order. False when nothing could be played.
+    bool Play(quint64 id, int song);
+    // Adds files, folders and lists at the end; when the player is stopped,
+    // the first song added that can be played starts.
+    void Enqueue(const QStringList& paths);
+    // Replaces the list with a playlist file's entries and plays its first
+    // playable song.
+    void ReplaceWith(const QString& playlistFile);
+    // A file the seed's own paths are playing (`song` of it) joins the list
+    // as its current entry.
+    void AddAsCurrent(const QString& file, int song);
+    // Across entries, in the order; false when there is nothing that way.
+    bool Next();
+    bool Previous();
+    bool CanGoNext() const;
+    bool CanGoPrevious() const;
+
+    void SetShuffle(bool shuffle);
+    void SetRepeat(RepeatMode repeat);
+
+  signals:
+    void OrderChanged(bool shuffle, int repeat);
+
+  private:
+    Player& Playback;
+    PlaylistModel& Model;
+    std::optional<PlaylistPosition> Rendering; // the song the player renders now
+    int StartJob = 0;                          // a job whose first playable song is to start
+    bool StartAlways = false;
+    int CurrentJob = 0; // AddAsCurrent's job
+    QString CurrentFile;
+    int CurrentFileSong = 0;
+    std::optional<PlaylistPosition> Heard() const;
+    Player::PlaylistStep StepAt(const PlaylistPosition& position) const;
+    void TryStart(int first, int count);
+};

@@ -1,0 +1,27 @@
+// The shared body of the register-stream fuzz targets (fuzz_ym.cpp,
+// fuzz_vtx.cpp, fuzz_psg.cpp).
+#pragma once
+
+#include "songs/register_stream.h"
+
+#include <cstdlib>
+#include <span>
+#include <string>
+#include <vector>
+
+inline void FuzzStream(StreamFormat format, const uint8_t* data, size_t size) {
+    std::string refusal;
+    const std::optional<RegisterStream> stream =
+        ReadStreamFile(format, std::span<const uint8_t>(data, size), refusal);
+    if (!stream) {
+        if (refusal.empty()) std::abort(); // a refusal always says why
+        return;
+    }
+    if (stream->FrameCount == 0 || stream->LoopFrame >= stream->FrameCount) std::abort();
+    SoundEngine engine;
+    std::vector<int16_t> buffer(BufferValues);
+    StreamPlayer player;
+    player.Start(engine, *stream, buffer.data());
+    player.FillBuffer(engine);
+    if (engine.Chip.Cursor.OutputCount != BufferValues) std::abort();
+}
