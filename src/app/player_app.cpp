@@ -2,6 +2,7 @@
 #include "app/player_app.h"
 
 #include "platform/messages.h"
+#include "ui/position_bar.h"
 
 PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
     : Player_(std::move(waveOutFactory)), Face_(std::make_unique<TForm1>(Player_, Export)) {
@@ -27,6 +28,7 @@ PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
     Store_ = std::make_unique<PlaylistStore>(Playlist_);
     Lists_ = std::make_unique<PlaylistPlayback>(Player_, Playlist_);
     PlaylistWindow_ = std::make_unique<PlaylistWindow>(Playlist_);
+    PlaylistWindow_->AddPositionBar(new PositionBar(Player_, PlaylistWindow_.get(), true));
     MediaPlayer_->SetPlaylist(Lists_.get());
     PlaylistPlayback& lists = *Lists_;
     PlaylistWindow& window = *PlaylistWindow_;

@@ -145,6 +145,12 @@ struct SynthCursor {
     BeeperEdge BeeperEdges[MaxBeeperEdges]{};
 };
 
+// The voices of the mix: the chip's three channels and the beeper. A set of
+// voices has bit n for voice n.
+enum Voice : int { VoiceA, VoiceB, VoiceC, VoiceBeeper };
+constexpr int VoiceCount = 4;
+constexpr unsigned AllVoices = (1u << VoiceCount) - 1;
+
 // What the player's settings make of the chip's levels: the volume tables
 // and the beeper's amplitude.
 struct ChipMix {
@@ -154,6 +160,10 @@ struct ChipMix {
     // `SetChipAndChannels` counts its rebuilds of the tables here; code that
     // changes `VolumeTable` by other means must count too.
     uint32_t TableVersion = 1;
+    // The voices left out (a set of `Voice`s): `SetChipAndChannels` builds
+    // their tables and the beeper's amplitude as 0, so that the others sound
+    // exactly as they do with every voice in.
+    uint8_t MutedVoices = 0;
 };
 
 // What the fast renderer derives from R7..R10 and the volume tables, kept
@@ -259,7 +269,9 @@ void MixTick(ChipState& c);
 // Sets `TicksToFill` from the output position.
 void MeasureTicksToFill(ChipState& c);
 // Builds the volume tables for chip mode 0..13 at `volume` steps of `steps`
-// (full volume when they are equal) and recomputes `BeeperAmplitude`.
+// (full volume when they are equal) and recomputes `BeeperAmplitude`,
+// leaving out the voices in `MutedVoices` (a muted beeper's level drops to 0
+// at once; unmuted, it comes back with its next write).
 void SetChipAndChannels(ChipState& c, int mode, int volume, int steps);
 // -Round(setting * (2^(volume/steps) - 1)), halves to even.
 int32_t ComputeBeeperAmplitude(int32_t setting, int volume, int steps);

@@ -1092,8 +1092,14 @@ void SetChipAndChannels(ChipState& c, int mode, int volume, int steps) {
                         static_cast<int32_t>(RoundHalfEven(level / 65535 * h));
                 }
             }
-            for (int i = 0; i < 32; ++i) entry[i] = ScaleByVolume(entry[i], f);
+            const bool muted = (c.Mix.MutedVoices >> ch) & 1;
+            for (int i = 0; i < 32; ++i) entry[i] = muted ? 0 : ScaleByVolume(entry[i], f);
         }
-    c.Mix.BeeperAmplitude = -ScaleByVolume(c.Mix.BeeperSetting, f);
+    if ((c.Mix.MutedVoices >> VoiceBeeper) & 1) {
+        c.Mix.BeeperAmplitude = 0;
+        c.Beeper.Level = c.Beeper.NewLevel = 0;
+    } else {
+        c.Mix.BeeperAmplitude = -ScaleByVolume(c.Mix.BeeperSetting, f);
+    }
     if (++c.Mix.TableVersion == 0) c.Mix.TableVersion = 1; // 0 marks a plan never built
 }

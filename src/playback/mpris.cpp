@@ -26,6 +26,22 @@ const QString PlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
 // The track id the interface reserves for "no track".
 const QString NoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
 
+// The track id of the song playing. A playlist row's songs have ids of their
+// own, so each row is its own track.
+QString TrackId(const NowPlayingInfo& now) {
+    return now.Entry
+               ? QStringLiteral("/org/zirrafon/track/row%1/%2").arg(now.Entry).arg(now.Song + 1)
+               : QStringLiteral("/org/zirrafon/track/%1").arg(now.Song + 1);
+}
+
+// Frames of 1/44,100 s and the interface's microseconds.
+qlonglong Microseconds(uint64_t frames) {
+    return static_cast<qlonglong>(frames * 1000000 / WaveSampleRate);
+}
+uint64_t Frames(qlonglong microseconds) {
+    return static_cast<uint64_t>(microseconds) * WaveSampleRate / 1000000;
+}
+
 // org.mpris.MediaPlayer2: who the player is, and its window.
 class RootAdaptor final : public QDBusAbstractAdaptor {
     Q_OBJECT
@@ -94,7 +110,7 @@ class PlayerAdaptor final : public QDBusAbstractAdaptor {
     bool CanGoNext() const { return owner_.CanGoNext(); }
     bool CanGoPrevious() const { return owner_.CanGoPrevious(); }
     bool CanPlay() const { return owner_.CanPlay(); }
-    bool CanSeek() const { return false; }
+    bool CanSeek() const { return owner_.CanSeek(); }
     bool CanControl() const { return true; }
     bool Shuffle() const { return owner_.Shuffle(); }
     void SetShuffle(bool shuffle) { owner_.SetShuffle(shuffle); }
@@ -108,8 +124,10 @@ class PlayerAdaptor final : public QDBusAbstractAdaptor {
     void Stop() { owner_.Stop(); }
     void Next() { owner_.Next(); }
     void Previous() { owner_.Previous(); }
-    void Seek(qlonglong) {}                                // CanSeek is false
-    void SetPosition(const QDBusObjectPath&, qlonglong) {} // likewise
+    void Seek(qlonglong offset) { owner_.Seek(offset); }
+    void SetPosition(const QDBusObjectPath& track, qlonglong position) {
+        owner_.SetPosition(track.path(), position);
+    }
     // The call itself comes last (Qt passes it; it is not part of the
     // interface), so that a refused URI can be answered with an error.
     void OpenUri(const QString& uri, const QDBusMessage& call) {
@@ -120,7 +138,7 @@ class PlayerAdaptor final : public QDBusAbstractAdaptor {
     }
 
   signals:
-    void Seeked(qlonglong position); // part of the interface; never sent (no seeking)
+    void Seeked(qlonglong position);
 
   private:
     MediaPlayerInterface& owner_;
@@ -131,7 +149,10 @@ class PlayerAdaptor final : public QDBusAbstractAdaptor {
 MediaPlayerInterface::MediaPlayerInterface(Player& player, QObject* parent)
     : QObject(parent), player_(player) {
     new RootAdaptor(this);
-    new PlayerAdaptor(this);
+    auto* adaptor = new PlayerAdaptor(this);
+    connect(this, &MediaPlayerInterface::Seeked, adaptor, &PlayerAdaptor::Seeked);
+    connect(&player_, &Player::Seeked, this,
+            [this](uint64_t frame) { emit Seeked(Microseconds(frame)); });
     connect(&player_, &Player::StateChanged, this, [this] { PropertiesMayHaveChanged(); });
     connect(&player_, &Player::NowPlayingChanged, this, [this] { PropertiesMayHaveChanged(); });
     connect(&player_.Settings(), &PlayerSettings::VolumeChanged, this,
@@ -184,10 +205,7 @@ QVariantMap MediaPlayerInterface::Metadata() const {
     if (song == nullptr)
         return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(NoTrack))}};
     QVariantMap m;
-    // A playlist row's songs have ids of their own, so each row is its own track.
-    m[QStringLiteral("mpris:trackid")] = QVariant::fromValue(QDBusObjectPath(
-        now.Entry ? QStringLiteral("/org/zirrafon/track/row%1/%2").arg(now.Entry).arg(now.Song + 1)
-                  : QStringLiteral("/org/zirrafon/track/%1").arg(now.Song + 1)));
+    m[QStringLiteral("mpris:trackid")] = QVariant::fromValue(QDBusObjectPath(TrackId(now)));
     m[QStringLiteral("xesam:title")] = song->Title;
     m[QStringLiteral("xesam:artist")] = QStringList{now.Author};
     m[QStringLiteral("xesam:album")] = now.Misc;
@@ -211,9 +229,9 @@ void MediaPlayerInterface::SetVolume(double volume) {
     player_.Settings().SetVolume(steps);
 }
 
-qlonglong MediaPlayerInterface::Position() const {
-    return static_cast<qlonglong>(player_.Elapsed() * 1000000 / WaveSampleRate);
-}
+qlonglong MediaPlayerInterface::Position() const { return Microseconds(player_.Elapsed()); }
+
+bool MediaPlayerInterface::CanSeek() const { return player_.State() != PlayState::Stopped; }
 
 bool MediaPlayerInterface::CanGoNext() const { return player_.CanGoNext(); }
 
@@ -304,6 +322,23 @@ void MediaPlayerInterface::Previous() {
     });
 }
 
+void MediaPlayerInterface::Seek(qlonglong offset) {
+    Later([this, offset] {
+        if (!CanSeek()) return;
+        const qlonglong to = std::max<qlonglong>(0, Position() + offset);
+        player_.Seek(Frames(to));
+    });
+}
+
+void MediaPlayerInterface::SetPosition(const QString& track, qlonglong position) {
+    Later([this, track, position] {
+        if (!CanSeek() || track != TrackId(player_.NowPlaying()) || position < 0) return;
+        const SongEntry* song = player_.NowPlaying().Current();
+        if (song && song->Length.Frames != 0 && Frames(position) > song->Length.Frames) return;
+        player_.Seek(Frames(position));
+    });
+}
+
 bool MediaPlayerInterface::OpenUri(const QString& uri) {
     const QUrl url(uri);
     if (!url.isLocalFile()) return false;
@@ -339,6 +374,7 @@ void MediaPlayerInterface::Announce() {
         {QStringLiteral("CanGoPrevious"), CanGoPrevious()},
         {QStringLiteral("CanPlay"), CanPlay()},
         {QStringLiteral("CanPause"), CanPlay()},
+        {QStringLiteral("CanSeek"), CanSeek()},
         {QStringLiteral("Shuffle"), Shuffle()},
         {QStringLiteral("LoopStatus"), LoopStatus()},
     };

@@ -28,8 +28,11 @@
 //   file is read before the song playing is stopped, so one that cannot be
 //   played leaves it playing (and the face says which file failed).
 // - Position is `Player::Elapsed` in microseconds: played time since the
-//   song started, paused time not counted. Seeking is not offered, so `Seeked`
-//   is never sent.
+//   song started, paused time not counted. Seek and SetPosition go through
+//   `Player::Seek` (a position before the start counts as the start; one past
+//   a followed song's end ends it); SetPosition for another track than the
+//   one playing, or outside the song's length, does nothing, as the interface
+//   asks. `Seeked` tells every seek, whoever asked for it.
 // - Volume 0.0..1.0 maps onto the volume bar's 0..39 steps (rounded); setting
 //   it moves the bar as the volume keys do.
 // `PropertiesChanged` is sent once per turn of the event loop for everything
@@ -65,6 +68,9 @@ class MediaPlayerInterface : public QObject {
     double Volume() const;
     void SetVolume(double volume);
     qlonglong Position() const; // microseconds
+    bool CanSeek() const;       // a song plays or is paused
+    void Seek(qlonglong offset);
+    void SetPosition(const QString& track, qlonglong position);
     bool CanGoNext() const;
     bool CanGoPrevious() const;
     bool CanPlay() const; // a song file is open
@@ -85,8 +91,9 @@ class MediaPlayerInterface : public QObject {
     void Raise();
 
   signals:
-    void QuitAsked();  // close the main window, as its close button does
-    void RaiseAsked(); // bring the main window to the front, unminimised
+    void QuitAsked();                // close the main window, as its close button does
+    void RaiseAsked();               // bring the main window to the front, unminimised
+    void Seeked(qlonglong position); // microseconds
 
   private:
     // Runs `action` from the event loop, after the call has been answered.

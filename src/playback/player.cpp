@@ -43,6 +43,8 @@ Player::Player(WaveOutFactory waveOutFactory, QObject* parent)
     : QObject(parent), List(Session.List), Settings_(*Session.Engine),
       Buffer1(std::make_unique<int16_t[]>(BufferValues)),
       Buffer2(std::make_unique<int16_t[]>(BufferValues)), WaveOutMaker(std::move(waveOutFactory)) {
+    // Every song is mapped ahead, so that a seek anywhere costs little.
+    Stream.MapSongsAhead(true);
     connect(&Settings_, &PlayerSettings::PriorityRefused, this,
             [this](int priorityClass, int error) {
                 if (PriorityRefusalShown) return;
@@ -70,7 +72,8 @@ PlayState Player::State() const {
 uint64_t Player::Elapsed() const {
     if (!Playing || !WaveOut) return 0;
     const uint64_t played = WaveOut->PlayedFrames();
-    return played > Run.HeardFrom ? played - Run.HeardFrom : 0;
+    const int64_t elapsed = static_cast<int64_t>(played) - Run.HeardFrom;
+    return elapsed > 0 ? static_cast<uint64_t>(elapsed) : 0;
 }
 
 bool Player::CanGoNext() const {
@@ -307,7 +310,7 @@ bool Player::LoadNextFromPlaylist() {
 
 void Player::AnnounceSong(int index) {
     List.CurrentSong = index;
-    Run.HeardFrom = Run.NextFrom;
+    Run.HeardFrom = static_cast<int64_t>(Run.NextFrom);
     if (Run.NextFromList) {
         Run.NextFromList = false;
         CurrentEntry = Run.NextStep.Entry;
@@ -466,4 +469,70 @@ QString Player::PlayFromPlaylist(const PlaylistStep& step) {
         return QString::fromLocal8Bit(e.what());
     }
     return {};
+}
+
+// ---- Seeking ---------------------------------------------------------------------------
+
+void Player::Seek(uint64_t frame) {
+    if (!Playing || !WaveOut) return;
+    ReportingIOErrors([&] {
+        const int heard = List.CurrentSong;
+        if (Run.StartsIn != nullptr) {
+            // The next song had begun to render in a buffer not yet heard:
+            // back to the one heard, from its own file when the playlist had
+            // opened the next one.
+            if (Run.NextFromList) {
+                Session.Open(LocalFileName(Shown.FileName),
+                             SongKindByExtension(LocalFileName(Shown.FileName)), nullptr);
+                List.CurrentSong = heard;
+            }
+            Stream.Start(heard, FollowedTiming(heard), SilenceLimit());
+            Run.StartsIn = nullptr;
+            Run.NextFromList = false;
+        }
+        const SongTiming timing = FollowedTiming(heard);
+        if (timing.Frames != 0 && frame >= timing.Frames) {
+            // Past the end: the song ends there, as it would have.
+            if (heard + 1 < List.SongCount || (PlaylistLed && PlaylistHasNext && PlaylistHasNext()))
+                Next();
+            else
+                StopPlaying();
+            return;
+        }
+        const bool paused = Paused;
+        // The buffers queued go unheard: drop them and their notices.
+        if (WaveResult r = WaveOut->Reset(); r != WaveNoError) ReportWaveError(r, "WaveOutReset");
+        QCoreApplication::removePostedEvents(this, WaveDoneEventType);
+        const uint64_t played = WaveOut->PlayedFrames();
+        Run.Queued = played;
+        Run.HeardFrom = static_cast<int64_t>(played) - static_cast<int64_t>(frame);
+        Run.EndsWith = nullptr;
+        Run.Over = false;
+        Stream.Seek(frame);
+        for (WaveHeader* h : {&Header1, &Header2}) {
+            FillNext(h == &Header1 ? Buffer1.get() : Buffer2.get(), *h);
+            if (WaveResult r = WaveOut->Write(*h); r != WaveNoError) {
+                ReportWaveError(r, h == &Header1 ? "WaveOutWriteN1A" : "WaveOutWriteN2A");
+                return;
+            }
+        }
+        if (paused) {
+            if (WaveResult r = WaveOut->Pause(); r != WaveNoError)
+                ReportWaveError(r, "WaveOutPause");
+        }
+        emit Seeked(frame);
+    });
+}
+
+// ---- Voices ----------------------------------------------------------------------------
+
+void Player::ToggleMute(int voice) {
+    if (voice < 0 || voice >= VoiceCount) return;
+    Settings_.SetMutedVoices(MutedVoices() ^ (1u << voice));
+}
+
+void Player::Solo(int voice) {
+    if (voice < 0 || voice >= VoiceCount) return;
+    const unsigned alone = AllVoices & ~(1u << voice);
+    Settings_.SetMutedVoices(MutedVoices() == alone ? 0 : alone);
 }

@@ -127,6 +127,19 @@ class Player : public QObject {
     void Next();
     // Plays song `index` of the open file (the song list's choice).
     void PlaySongAt(int index);
+    // Goes on from `frame` (1/44,100 s from the start of the song heard),
+    // heard at once: the sound already queued is dropped, and the song goes on
+    // exactly as a play from its start has it there, faded alike. With song
+    // lengths followed, a frame at or past the song's end ends it (the next
+    // song follows, or playback stops after the last). Only while a song
+    // plays or is paused (it stays paused).
+    void Seek(uint64_t frame);
+    // The voices left out of the mix (a set of chip.h's `Voice`s), heard
+    // within the buffers in flight; not stored.
+    unsigned MutedVoices() const { return Settings_.MutedVoices(); }
+    void ToggleMute(int voice);
+    // The voice alone; soloed again, every voice comes back.
+    void Solo(int voice);
     // The player's part of closing the window: stop, close the song file,
     // normal priority.
     void FormClose();
@@ -164,6 +177,8 @@ class Player : public QObject {
 
   signals:
     void StateChanged(PlayState state);
+    // A seek put the song heard at `frame`.
+    void Seeked(uint64_t frame);
     void NowPlayingChanged(NowPlayingParts parts);
     // Something failed: the text and caption of the box to show. Delivered
     // from the event loop, after the action that failed has ended.
@@ -216,7 +231,8 @@ class Player : public QObject {
     SongStream Stream{Session};
     struct SongRun {
         uint64_t Queued = 0;                  // frames handed to the device since the start
-        uint64_t HeardFrom = 0;               // where in that stream the song heard began
+        int64_t HeardFrom = 0;                // where in that stream the song heard began
+                                              // (before it, after a seek into the song)
         const WaveHeader* StartsIn = nullptr; // the buffer in which the next song starts,
         int NextSong = 0;                     // which one,
         uint64_t NextFrom = 0;                // and where in the stream

@@ -39,13 +39,14 @@ void PlayerSettings::SetChipMode(int mode) {
 
 void PlayerSettings::SetBeeperSetting(int32_t level) {
     Engine.Chip.Mix.BeeperSetting = level;
-    Engine.Chip.Mix.BeeperAmplitude = ComputeBeeperAmplitude(level, Volume, VolumeSteps);
+    if (!BeeperMuted())
+        Engine.Chip.Mix.BeeperAmplitude = ComputeBeeperAmplitude(level, Volume, VolumeSteps);
     emit BeeperSettingChanged(level);
 }
 
 void PlayerSettings::SetDefaultBeeper() {
     Engine.Chip.Mix.BeeperSetting = DefaultBeeperSetting;
-    Engine.Chip.Mix.BeeperAmplitude = -DefaultBeeperSetting;
+    if (!BeeperMuted()) Engine.Chip.Mix.BeeperAmplitude = -DefaultBeeperSetting;
     emit BeeperSettingChanged(DefaultBeeperSetting);
 }
 
@@ -55,6 +56,18 @@ void PlayerSettings::SetVolume(int32_t volume) {
     if (volume == AppliedVolume) return;
     AppliedVolume = volume;
     emit VolumeChanged(volume);
+}
+
+void PlayerSettings::SetMutedVoices(unsigned voices) {
+    voices &= AllVoices;
+    if (voices == MutedVoices()) return;
+    Engine.Chip.Mix.MutedVoices = static_cast<uint8_t>(voices);
+    // The default beeper's amplitude outlives a rebuild of the tables, as it
+    // would have without the mute.
+    const int32_t amplitude = Engine.Chip.Mix.BeeperAmplitude;
+    SetChipAndChannels(Engine.Chip, ChipMode, Volume, VolumeSteps);
+    if (!BeeperMuted() && amplitude != 0) Engine.Chip.Mix.BeeperAmplitude = amplitude;
+    emit MutedVoicesChanged(voices);
 }
 
 void PlayerSettings::SetPriorityClass(int32_t priorityClass) {

@@ -87,6 +87,11 @@ class PlayerSettings : public QObject {
     void SetDefaultBeeper();
     // The volume (0..39), or the one `Volume` holds now: rebuilds the tables.
     void SetVolume(int32_t volume);
+    // The voices left out of the mix (a set of chip.h's `Voice`s), for this
+    // run only: the tables are rebuilt without them, and a muted beeper stays
+    // silent whatever its level is set to.
+    unsigned MutedVoices() const { return Engine.Chip.Mix.MutedVoices; }
+    void SetMutedVoices(unsigned voices);
     void ApplyVolume() { SetVolume(Volume); }
     // Chooses the process priority (normal: nice 0, high: nice -10). The
     // choice is recorded whether or not the system agreed; the class in
@@ -118,6 +123,7 @@ class PlayerSettings : public QObject {
     void ChipModeChanged(int mode);
     void BeeperSettingChanged(int level);
     void VolumeChanged(int volume);
+    void MutedVoicesChanged(unsigned voices);
     // After every choice: the class in force (which the dialog shows).
     void PriorityInForceChanged(int priorityClass);
     // The system refused `priorityClass` with `error` (EACCES or EPERM).
@@ -129,7 +135,8 @@ class PlayerSettings : public QObject {
   private:
     SoundEngine& Engine;
     int32_t AppliedVolume = VolumeSteps; // the last one the tables were built for
-    bool Stored = false;                 // LoadStored ran: the recent files are stored
-    bool StoreFollow = false;            // LoadStored ran: the switch is stored when changed
+    bool BeeperMuted() const { return (MutedVoices() >> VoiceBeeper) & 1; }
+    bool Stored = false;      // LoadStored ran: the recent files are stored
+    bool StoreFollow = false; // LoadStored ran: the switch is stored when changed
     void StoreRecentFiles();
 };

@@ -105,6 +105,7 @@ RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
     // exactly the state the player has after opening a file.
     std::unique_ptr<SongSession> file = OpenSongFile(job.FileName);
     SoundEngine* engine = file->Engine.get();
+    engine->Chip.Mix.MutedVoices = static_cast<uint8_t>(job.MutedVoices & AllVoices);
     ApplyChipSettings(engine->Chip, settings);
 
     const auto write = [output](const void* data, size_t bytes) {
@@ -122,8 +123,12 @@ RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
     stream.Start(job.Song, SongTiming{job.Frames, std::min(job.FadeFrames, job.Frames)},
                  job.SilenceFrames);
 
+    // Before the voices are split: they start from the machine there.
+    if (job.StartFrame) stream.Seek(job.StartFrame);
+    const uint64_t frames = job.Frames - std::min(job.StartFrame, job.Frames);
+
     uint8_t header[44];
-    MakeWavHeader(header, job.Frames);
+    MakeWavHeader(header, frames);
     write(header, sizeof header);
 
     std::unique_ptr<VoiceSplitter> voices;
@@ -137,18 +142,23 @@ RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
     }
 
     std::vector<int16_t> buffer(BufferValues);
+    constexpr uint64_t BufferFrames = BufferValues / 2;
     while (stream.Frames() < job.Frames && !stream.Ended()) {
         const uint64_t first = stream.Frames();
-        const uint32_t values = stream.Fill(buffer.data(), BufferValues);
+        // The rest of the song's buffer that holds `first` (all of it but
+        // after a seek), so that every fill is one buffer the frame loop made
+        // and the voices' buffers line up with it.
+        const auto offset = static_cast<uint32_t>(first % BufferFrames);
+        const uint32_t values = stream.Fill(buffer.data(), BufferValues - 2 * offset);
         // The stream makes every value it hands out, so the bytes may be
         // made in place.
         ToOutputBytes(buffer.data(), values);
         write(buffer.data(), values * sizeof(int16_t));
-        if (voices) voices->Write(first, values / 2, stream.Timing());
+        if (voices) voices->Write(first, values / 2, stream.Timing(), offset);
         if (progress) progress(values / 2);
     }
     if (stream.Frames() < job.Frames && std::fseek(output, 0, SEEK_SET) == 0) {
-        MakeWavHeader(header, stream.Frames());
+        MakeWavHeader(header, stream.Frames() - std::min(job.StartFrame, stream.Frames()));
         write(header, sizeof header);
         std::fseek(output, 0, SEEK_END);
     }

@@ -20,8 +20,7 @@
 #include <memory>
 #include <string>
 
-// The voices a song can be split into: the chip's channels and the beeper.
-constexpr int VoiceCount = 4;
+// The voices a song can be split into (chip.h's `Voice`s).
 extern const char* const VoiceNames[VoiceCount]; // "A", "B", "C", "beeper"
 
 // What a job writes instead of sound: the chip's registers at every frame end.
@@ -32,6 +31,11 @@ struct RenderJob {
     int Song = 0;        // zero-based
     uint64_t Frames = 0; // stereo frames to produce
     uint64_t FadeFrames = 0;
+    // The first frame written: the output is frames [StartFrame, Frames) of
+    // the song as a render from its start makes them (the fade and the end
+    // still count from the song's start).
+    uint64_t StartFrame = 0;
+    unsigned MutedVoices = 0; // a set of chip.h's `Voice`s left out of the mix
     // Unchanged frames that end the song early (the silence rule; 0: never).
     // The WAV header is then rewritten with the length made, where the output
     // can seek; a stream keeps the header's full length.
@@ -48,7 +52,7 @@ struct RenderOutcome {
     const char* Machine = ""; // "spectrum", "cpc" or "none": what the song's code drove
 };
 
-// Renders one song from its start. `progress` is told every buffer's frames.
+// Renders one song, from its start or from `StartFrame`. `progress` is told every buffer's frames.
 // Throws SongIOError (reading the song, or writing the output) or
 // std::runtime_error (the file no longer opens).
 RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,

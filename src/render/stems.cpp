@@ -30,7 +30,7 @@ VoiceSplitter::VoiceSplitter(SoundEngine& engine, const ChipSettings& settings,
         voice.Z80.TStates = engine.Z80.TStates;
     }
     uint8_t header[44];
-    MakeWavHeader(header, job.Frames, 1);
+    MakeWavHeader(header, job.Frames - std::min(job.StartFrame, job.Frames), 1);
     for (std::FILE* out : job.Voices)
         if (out && std::fwrite(header, 1, sizeof header, out) != sizeof header)
             throw SongIOError(std::strerror(errno));
@@ -101,13 +101,14 @@ void VoiceSplitter::Replay(SoundEngine& voice) const {
     SettleGenerators(c);
 }
 
-void VoiceSplitter::Write(uint64_t first, uint64_t frames, const SongTiming& timing) {
+void VoiceSplitter::Write(uint64_t first, uint64_t frames, const SongTiming& timing,
+                          uint64_t from) {
     for (int v = 0; v < VoiceCount; ++v) {
         std::FILE* out = job_.Voices[v];
         if (!out) continue;
         // The mix's fade, in the same arithmetic; then the left side of the
         // mono chip's output, as 16-bit little-endian.
-        int16_t* buffer = buffers_[v].data();
+        int16_t* buffer = buffers_[v].data() + 2 * from;
         ApplyFade(buffer, frames, first, timing);
         for (uint64_t f = 0; f < frames; ++f) {
             const auto value = static_cast<uint16_t>(buffer[2 * f]);

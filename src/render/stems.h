@@ -34,7 +34,8 @@ class VoiceSplitter final : public Z80Ports, FrameEndObserver {
     // Writes frames [first, first + frames) of the last buffers, faded as the
     // mix is with the song's `timing`, to the job's voice outputs (throws
     // SongIOError).
-    void Write(uint64_t first, uint64_t frames, const SongTiming& timing);
+    // `from` is the first frame of the last buffers written.
+    void Write(uint64_t first, uint64_t frames, const SongTiming& timing, uint64_t from = 0);
 
     void Out(uint16_t port, uint8_t value) override;
     uint8_t In(uint16_t port) override { return engine_.In(port); }

@@ -92,6 +92,16 @@ class StreamPlayer {
     void FillBuffer(SoundEngine& e, FrameEndObserver* observer = nullptr);
     // Frames begun since the start (loops counted).
     uint64_t FramesBegun() const { return framesBegun_; }
+    // Plays `stream` (which must outlive the playback) from where this player
+    // stands in its own: the same stream, or a copy of it.
+    void Bind(const RegisterStream& stream) { stream_ = &stream; }
+    // Takes `from`'s place in the stream, its timers and the frame it plays,
+    // and keeps its own stream.
+    void LoadState(const StreamPlayer& from) {
+        const RegisterStream* const own = stream_;
+        *this = from;
+        stream_ = own;
+    }
 
   private:
     struct Write {
@@ -104,7 +114,7 @@ class StreamPlayer {
         int64_t Period = 0; // 1/64 T-states
         int64_t Next = 0;   // next tick, 1/64 T-states from the frame's start
         bool On = true;     // SID: the voice is at its level
-        const std::vector<uint8_t>* Drum = nullptr;
+        size_t Drum = 0;    // a digidrum's number in the stream
         size_t DrumPosition = 0;
     };
     void BeginFrame(SoundEngine& e);

@@ -13,11 +13,37 @@ void SongStream::Start(int index, const SongTiming& timing, uint64_t silenceFram
     session_.StartPlayback(nullptr);
     song_ = index;
     timing_ = timing;
+    silenceFrames_ = silenceFrames;
     silence_ = SilenceWatch(silenceFrames);
     made_ = 0;
     handedOut_ = 0;
     heldAt_ = 0;
     held_ = 0;
+    skip_ = 0;
+    snapshots_.reset(); // the last song's, with its worker
+    const bool stream = session_.List.Stream != nullptr;
+    snapshots_ = std::make_unique<SongSnapshots>(*session_.Engine, timing.Frames, mapAhead_,
+                                                 stream ? &session_.Streamer : nullptr,
+                                                 session_.List.Stream);
+}
+
+void SongStream::Seek(uint64_t frame) {
+    // The silence rule counts unchanged frames from where the listener is.
+    silence_ = SilenceWatch(silenceFrames_);
+    held_ = 0;
+    heldAt_ = 0;
+    skip_ = 0;
+    if (timing_.Frames != 0 && frame >= timing_.Frames) {
+        made_ = handedOut_ = timing_.Frames;
+        return;
+    }
+    constexpr uint64_t BufferFrames = BufferValues / 2;
+    const uint64_t buffer = frame / BufferFrames;
+    snapshots_->Reach(*session_.Engine, buffer,
+                      session_.List.Stream ? &session_.Streamer : nullptr);
+    made_ = buffer * BufferFrames;
+    handedOut_ = frame;
+    skip_ = static_cast<uint32_t>(frame - made_);
 }
 
 uint32_t SongStream::Make(int16_t* buffer) {
@@ -39,14 +65,15 @@ uint32_t SongStream::Fill(int16_t* out, uint32_t values) {
     while (filled < values) {
         if (held_ == 0) {
             if (EndsHere()) break;
-            if (filled == 0 && values == BufferValues) {
+            if (filled == 0 && values == BufferValues && skip_ == 0) {
                 // A whole buffer: made where it goes, nothing to copy.
                 filled = Make(out);
                 break;
             }
             if (!heldBuffer_) heldBuffer_ = std::make_unique<int16_t[]>(BufferValues);
-            held_ = Make(heldBuffer_.get());
-            heldAt_ = 0;
+            held_ = Make(heldBuffer_.get()) - 2 * skip_;
+            heldAt_ = 2 * skip_;
+            skip_ = 0;
             continue;
         }
         const uint32_t n = std::min(held_, values - filled);

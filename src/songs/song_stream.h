@@ -15,12 +15,20 @@
 //
 // A whole buffer asked for while nothing is held back is made in the caller's
 // buffer itself; a part of one (the rest of a buffer after a song that ended
-// inside it) comes from a buffer the stream makes and keeps until handed out.
-// No Qt and no audio device; SongIOError passes through.
+// inside it, or after a seek to a frame inside a buffer) comes from a buffer
+// the stream makes and keeps until handed out, so whoever asks keeps the size
+// of its own buffers.
+//
+// A seek goes on from any frame of the song with exactly the values a play
+// from the start hands out there, faded alike: the machine comes from the
+// song's snapshots (song_snapshots.h), run forward without output to the
+// buffer that holds the frame. No Qt and no audio device; SongIOError passes
+// through.
 #pragma once
 
 #include "songs/session.h"
 #include "songs/silence.h"
+#include "songs/song_snapshots.h"
 
 #include <cstdint>
 #include <functional>
@@ -52,6 +60,18 @@ class SongStream {
     // The song's next `frames` frames (fewer where it ends), as one block.
     std::vector<int16_t> Take(uint64_t frames);
 
+    // Goes on from frame `frame` of the song (counted from its start). A frame
+    // at or past the song's end ends it. The silence rule starts counting
+    // afresh from there.
+    void Seek(uint64_t frame);
+    // Whether each song started from now on is mapped ahead on a worker
+    // thread, so that a seek anywhere costs at most a few seconds of
+    // emulation (the player); without, a seek runs from the song's start
+    // (zirrafon-render, which seeks once).
+    void MapSongsAhead(bool ahead) { mapAhead_ = ahead; }
+    // The snapshots of the song playing (null before a start).
+    const SongSnapshots* Snapshots() const { return snapshots_.get(); }
+
     // The song's last frame has been handed out.
     bool Ended() const { return EndsHere() && held_ == 0; }
     int Song() const { return song_; }
@@ -79,9 +99,14 @@ class SongStream {
     int song_ = 0;
     SongTiming timing_;
     SilenceWatch silence_;
+    uint64_t silenceFrames_ = 0;
     uint64_t made_ = 0;      // frames made (and counted) since the start
     uint64_t handedOut_ = 0; // frames handed out since the start
     // A buffer made for a part request, and what of it is still to hand out.
     std::unique_ptr<int16_t[]> heldBuffer_;
     uint32_t heldAt_ = 0, held_ = 0;
+    // Frames of the next buffer made that a seek passes over.
+    uint32_t skip_ = 0;
+    bool mapAhead_ = false;
+    std::unique_ptr<SongSnapshots> snapshots_;
 };

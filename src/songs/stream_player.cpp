@@ -72,7 +72,7 @@ void StreamPlayer::PlanTimer(Timer& t, int kind, int voice, int64_t period, cons
         if (period == 0 || number >= stream_->Digidrums.size() ||
             stream_->Digidrums[number].empty())
             return;
-        t = Timer{Digidrum, voice, period, 0, true, &stream_->Digidrums[number], 0};
+        t = Timer{Digidrum, voice, period, 0, true, number, 0};
         return;
     }
     if (period == 0) {
@@ -80,7 +80,7 @@ void StreamPlayer::PlanTimer(Timer& t, int kind, int voice, int64_t period, cons
         return;
     }
     if (t.Kind != kind || t.Voice != voice)
-        t = Timer{kind, voice, period, period, true, nullptr, 0};
+        t = Timer{kind, voice, period, period, true, 0, 0};
     t.Period = period;
     t.Next = std::min(t.Next, period);
 }
@@ -166,8 +166,9 @@ void StreamPlayer::BeginFrame(SoundEngine& e) {
             } else if (t.Kind == SyncBuzzer) {
                 const uint8_t current = shape != 0xFF ? shape : e.Chip.Registers.Values[13];
                 writes_.push_back({t.Next, 13, static_cast<uint8_t>(current & 0x0F)});
-            } else if (t.DrumPosition < t.Drum->size()) {
-                writes_.push_back({t.Next, voiceRegister, (*t.Drum)[t.DrumPosition++]});
+            } else if (const std::vector<uint8_t>& drum = stream_->Digidrums[t.Drum];
+                       t.DrumPosition < drum.size()) {
+                writes_.push_back({t.Next, voiceRegister, drum[t.DrumPosition++]});
             } else {
                 // The drum has ended: the voice is the stream's again.
                 writes_.push_back({t.Next, 7, mixer_});

@@ -2,6 +2,7 @@
 // its failures as message boxes (the skinned face, mouse, keys and drops are
 // in form1_face.cpp).
 #include "ui/form1.h"
+#include "ui/position_bar.h"
 
 #include "platform/messages.h"
 

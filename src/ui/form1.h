@@ -40,6 +40,8 @@ class QKeyEvent;
 class QMouseEvent;
 class QPaintEvent;
 class QShowEvent;
+class QWheelEvent;
+class PositionBar;
 
 // The main window's caption; it identifies the running player.
 inline constexpr const char* MainWindowCaption = "Zirrafon v1.0";
@@ -101,6 +103,7 @@ class TForm1 : public QWidget {
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -113,10 +116,11 @@ class TForm1 : public QWidget {
     TLabelZone* AuthorLabel = nullptr; // the zones of the face, owned by FaceSkin
     TLabelZone* MiscLabel = nullptr;
     TLabelZone* TitleLabel = nullptr;
-    TMoveZone* TitleZone = nullptr;  // drags the window
-    TMoveZone* VolumeZone = nullptr; // sets and drags the volume
-    QPoint LastPress;                // the last mouse press, for the double click
-    bool ParametersKeyDown = false;  // P is down, pressed under Ctrl alone
+    TMoveZone* TitleZone = nullptr;        // drags the window
+    TMoveZone* VolumeZone = nullptr;       // sets and drags the volume
+    QPoint LastPress;                      // the last mouse press, for the double click
+    bool ParametersKeyDown = false;        // P is down, pressed under Ctrl alone
+    std::unique_ptr<PositionBar> Position; // made when first asked for
 
     // ---- What the player tells the face ---------------------------------------------
     void ShowNowPlaying(NowPlayingParts parts);

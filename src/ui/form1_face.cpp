@@ -42,6 +42,7 @@
 #include <QShowEvent>
 #include <QStringList>
 #include <QTimer>
+#include <QWheelEvent>
 #include <QWindow>
 
 #include <algorithm>
@@ -117,6 +118,25 @@ int KeyByPlace(const QKeyEvent& event) {
         if (place.Key == key) return Qt::Key_unknown;
     return key;
 }
+
+// The voice that the key names: 1 to 4 for A, B, C and the beeper, by the
+// key's place where the platform tells it (Shift changes the character, not
+// the place); -1 for any other key, and for the numeric pad's keys.
+int VoiceOfKey(const QKeyEvent& event) {
+    if (event.modifiers() & Qt::KeypadModifier) return -1;
+    if (event.nativeScanCode() != 0 && ScanCodesAreKeyPlaces()) {
+        constexpr quint32 FirstDigitPlace = 10; // the xkb key code of "1"
+        const quint32 code = event.nativeScanCode();
+        return code >= FirstDigitPlace && code < FirstDigitPlace + VoiceCount
+                   ? static_cast<int>(code - FirstDigitPlace)
+                   : -1;
+    }
+    const int key = event.key();
+    return key >= Qt::Key_1 && key < Qt::Key_1 + VoiceCount ? key - Qt::Key_1 : -1;
+}
+
+// How far Left and Right move in the song.
+constexpr uint64_t SeekStep = 5 * OutputRate;
 
 std::string LabelBytes(const QString& text) { return text.toLatin1().toStdString(); }
 
@@ -402,7 +422,12 @@ void TForm1::mouseReleaseEvent(QMouseEvent* event) {
 void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     if (!FaceSkin || (modifiers & ShiftCtrlAlt)) return;
     const bool keypad = modifiers & Qt::KeypadModifier;
-    if (key == Qt::Key_Up || (keypad && key == Qt::Key_8)) {
+    if (key == Qt::Key_Left && !keypad) {
+        const uint64_t elapsed = Playback.Elapsed();
+        Playback.Seek(elapsed > SeekStep ? elapsed - SeekStep : 0);
+    } else if (key == Qt::Key_Right && !keypad) {
+        Playback.Seek(Playback.Elapsed() + SeekStep);
+    } else if (key == Qt::Key_Up || (keypad && key == Qt::Key_8)) {
         if (Settings.Volume < VolumeZone->Bottom - VolumeZone->Top) {
             ++Settings.Volume;
             DrawVolume();
@@ -457,7 +482,32 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
     }
     if (!event->isAutoRepeat() && KeyByPlace(*event) == Qt::Key_P)
         ParametersKeyDown = held == Qt::ControlModifier;
+    // 1-4 mute or bring back a voice; with Shift they play it alone.
+    if (const int voice = VoiceOfKey(*event); voice >= 0 && !event->isAutoRepeat()) {
+        if (!held)
+            Playback.ToggleMute(voice);
+        else if (held == Qt::ShiftModifier)
+            Playback.Solo(voice);
+        return;
+    }
     FormKeyDown(event->key(), event->modifiers());
+}
+
+void TForm1::wheelEvent(QWheelEvent* event) {
+    // Over the volume bar, a notch of the wheel is a step of the volume.
+    const QPoint p = event->position().toPoint();
+    const int notch = event->angleDelta().y();
+    if (!FaceSkin || !VolumeZone->HitTest(p.x(), p.y()) || notch == 0) {
+        event->ignore();
+        return;
+    }
+    const int volume =
+        std::clamp(Settings.Volume + (notch > 0 ? 1 : -1), 0, VolumeZone->Bottom - VolumeZone->Top);
+    if (volume != Settings.Volume) {
+        Settings.Volume = volume;
+        DrawVolume();
+    }
+    event->accept();
 }
 
 void TForm1::keyReleaseEvent(QKeyEvent* event) {

@@ -5,6 +5,7 @@
 // the tooltip with the time played of the song.
 #include "platform/messages.h"
 #include "ui/form1.h"
+#include "ui/position_bar.h"
 
 #include <QContextMenuEvent>
 #include <QFile>
@@ -17,12 +18,6 @@
 #include <QUrl>
 
 namespace {
-
-// m:ss of a number of output frames.
-QString MinutesAndSeconds(uint64_t frames) {
-    const uint64_t seconds = frames / OutputRate;
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
 
 // A recent file as the menu names it: the song title its file gives, then
 // the file's name; the name alone when the file gives none or cannot be read.
@@ -60,6 +55,26 @@ std::unique_ptr<QMenu> TForm1::BuildContextMenu() {
     follow->setChecked(Settings.FollowSongLengths);
     connect(follow, &QAction::toggled, this,
             [this](bool on) { Settings.SetFollowSongLengths(on); });
+    // The voices: checked while heard; 1-4 and Shift+1-4 do the same.
+    QMenu* voices = menu->addMenu(QStringLiteral("Voices"));
+    static const char* const VoiceTitles[VoiceCount] = {"Channel A", "Channel B", "Channel C",
+                                                        "Beeper"};
+    const unsigned muted = Playback.MutedVoices();
+    for (int v = 0; v < VoiceCount; ++v) {
+        QAction* voice = voices->addAction(QStringLiteral("%1\t%2").arg(VoiceTitles[v]).arg(v + 1),
+                                           this, [this, v] { Playback.ToggleMute(v); });
+        voice->setCheckable(true);
+        voice->setChecked(!((muted >> v) & 1));
+    }
+    voices->addSeparator();
+    for (int v = 0; v < VoiceCount; ++v)
+        voices->addAction(QStringLiteral("%1 alone\tShift+%2").arg(VoiceTitles[v]).arg(v + 1), this,
+                          [this, v] { Playback.Solo(v); });
+    menu->addAction(QStringLiteral("Position bar"), this, [this] {
+        if (!Position) Position = std::make_unique<PositionBar>(Playback, this);
+        Position->show();
+        Position->raise();
+    });
     QAction* exportSong =
         menu->addAction(QStringLiteral("Export song to WAV…"), this, [this] { ExportSong(); });
     exportSong->setEnabled(now.FileOpen && !Export.Running());
@@ -139,13 +154,7 @@ void TForm1::ExportSong() {
     Export.Start(request);
 }
 
-QString TForm1::ElapsedText() const {
-    const QString played = MinutesAndSeconds(Playback.Elapsed());
-    const NowPlayingInfo now = Playback.NowPlaying();
-    const SongEntry* song = now.Current();
-    if (song == nullptr || song->Length.Frames == 0) return played;
-    return played + QStringLiteral(" / ") + MinutesAndSeconds(song->Length.Frames);
-}
+QString TForm1::ElapsedText() const { return PlayedText(Playback); }
 
 bool TForm1::event(QEvent* event) {
     if (event->type() != QEvent::ToolTip) return QWidget::event(event);

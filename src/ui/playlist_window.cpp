@@ -175,6 +175,11 @@ PlaylistWindow::PlaylistWindow(PlaylistModel& model, QWidget* parent)
 
 PlaylistWindow::~PlaylistWindow() = default;
 
+void PlaylistWindow::AddPositionBar(QWidget* bar) {
+    auto* layout = static_cast<QVBoxLayout*>(this->layout());
+    layout->insertWidget(layout->indexOf(Status), bar);
+}
+
 void PlaylistWindow::ShowOrder(bool shuffle, int repeat) {
     const QSignalBlocker a(ShuffleBox), b(RepeatBox);
     ShuffleBox->setChecked(shuffle);

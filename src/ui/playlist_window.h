@@ -46,6 +46,8 @@ class PlaylistWindow : public QWidget {
 
     // Shows the shuffle and repeat choices the player holds.
     void ShowOrder(bool shuffle, int repeat);
+    // Puts `bar` (the song's position) under the rows; the window owns it.
+    void AddPositionBar(QWidget* bar);
 
   signals:
     void PlayRequested(quint64 entryId, int song);

@@ -61,7 +61,10 @@ enum : uint8_t {
 constexpr int32_t FrameTStates = 69888; // T-states per 50 Hz frame
 constexpr int32_t InterruptWindow = 21; // the interrupt line is active for T < 21
 
-struct Z80State {
+// The processor without its memory: registers, interrupt state and the
+// references to the register stores in use. A snapshot of a song's machine
+// keeps this part whole and the memory its own way.
+struct Z80Processor {
     int32_t TStates = 0; // T-states elapsed in the current frame
     RegisterBank* Bank;  // the bank of BC, DE, HL in use
     AFPair* AFRef;       // the A/F pair in use
@@ -90,19 +93,11 @@ struct Z80State {
         uint8_t Registers[32]{};
     } Probe;
 
-    // 64 KiB of RAM followed by `MirrorByte` (index 0x10000), so that a word
-    // access at 0xFFFF needs no special case: its high byte is simply the next
-    // array element.
-    alignas(64) uint8_t Memory[0x10000 + 1]{};
-
-    uint8_t& MirrorByte() { return Memory[0x10000]; }
-    uint8_t MirrorByte() const { return Memory[0x10000]; }
-
     // Program start: the references point at store 1 (main) and store 2 (alt).
-    Z80State() { ResetReferences(); }
+    Z80Processor() { ResetReferences(); }
     // A copy refers to its own stores, whichever way the original was swapped.
-    Z80State(const Z80State& other);
-    Z80State& operator=(const Z80State& other);
+    Z80Processor(const Z80Processor& other);
+    Z80Processor& operator=(const Z80Processor& other);
 
     void ResetReferences() {
         Bank = &BankStore1;
@@ -110,6 +105,16 @@ struct Z80State {
         AFRef = &AFStore1;
         AltAFRef = &AFStore2;
     }
+};
+
+struct Z80State : Z80Processor {
+    // 64 KiB of RAM followed by `MirrorByte` (index 0x10000), so that a word
+    // access at 0xFFFF needs no special case: its high byte is simply the next
+    // array element.
+    alignas(64) uint8_t Memory[0x10000 + 1]{};
+
+    uint8_t& MirrorByte() { return Memory[0x10000]; }
+    uint8_t MirrorByte() const { return Memory[0x10000]; }
 };
 
 // 16-bit memory access, little-endian; at 0xFFFF the high byte is `MirrorByte`.

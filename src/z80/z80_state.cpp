@@ -7,9 +7,6 @@
 // HALT state to leave.
 #include "z80/z80.h"
 
-#include <algorithm>
-#include <iterator>
-
 namespace {
 
 // The store of `copy` that plays the role `ref` plays in `original`.
@@ -19,9 +16,9 @@ template <typename T> T* Rebase(T* ref, const T& originalStore1, T& copyStore1, 
 
 } // namespace
 
-Z80State::Z80State(const Z80State& other) { *this = other; }
+Z80Processor::Z80Processor(const Z80Processor& other) { *this = other; }
 
-Z80State& Z80State::operator=(const Z80State& other) {
+Z80Processor& Z80Processor::operator=(const Z80Processor& other) {
     if (this == &other) return *this;
     TStates = other.TStates;
     SP = other.SP;
@@ -43,7 +40,6 @@ Z80State& Z80State::operator=(const Z80State& other) {
     IM = other.IM;
     RBit7 = other.RBit7;
     Ports = other.Ports;
-    std::copy(std::begin(other.Memory), std::end(other.Memory), std::begin(Memory));
     return *this;
 }
 

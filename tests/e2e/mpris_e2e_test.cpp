@@ -246,4 +246,73 @@ TEST(MediaPlayerInterface, PlayerctlSteersThePlayerAsItsButtonsDo) {
     EXPECT_GE(position, positionAt - nextAt - 0.4);
 }
 
+// Seeking from the desktop: SetPosition to 20 s, then back to 5 s. After
+// each, what is heard is the song as zirrafon-render renders it from that
+// second, sample for sample, and the seek is heard within 0.8 s of asking.
+TEST(MediaPlayerInterface, SetPositionGoesOnSampleExactFromThere) {
+    E2E_REQUIRE_BED();
+    for (const char* tool : {"dbus-daemon", "playerctl"})
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            GTEST_FAIL() << tool << " is not installed (scripts/setup installs it)";
+    BusSession session;
+    std::string error;
+    ASSERT_TRUE(session.Start(error)) << error;
+    const std::vector<int16_t> song = e2e::Render(e2e::DemoFile("demo.ay"), 1, 40, error);
+    ASSERT_FALSE(song.empty()) << error;
+    e2e::Recording recording;
+    ASSERT_TRUE(recording.Start(error)) << error;
+    auto player = session.Start(e2e::BinaryPath("zirrafon"), {e2e::DemoFile("demo.ay")});
+    QElapsedTimer clock;
+    clock.start();
+    while (session.Ctl("status") != "Playing" && clock.elapsed() < 10000) QTest::qWait(50);
+    ASSERT_EQ(session.Ctl("status"), "Playing") << "the player is not on the bus";
+    QTest::qWait(1500);
+
+    struct Seek {
+        int To;           // seconds
+        double Asked = 0; // the position when it was asked, in seconds
+    } seeks[] = {{20}, {5}};
+    for (Seek& seek : seeks) {
+        seek.Asked = session.Ctl("position").toDouble();
+        session.Ctl(QStringLiteral("position %1").arg(seek.To));
+        QTest::qWait(2500);
+    }
+    session.Ctl("stop");
+    QTest::qWait(150);
+    const std::vector<int16_t> rec = recording.Stop();
+    BusSession::End(*player);
+
+    const auto recFirst = e2e::FirstNonZero(rec), songFirst = e2e::FirstNonZero(song);
+    ASSERT_TRUE(recFirst && songFirst && *recFirst >= *songFirst);
+    const size_t origin = *recFirst - *songFirst; // where the song began in the recording
+    size_t at = origin, from = 0; // the part heard now: where it began, and from where in the song
+    for (const Seek& seek : seeks) {
+        SCOPED_TRACE(seek.To);
+        // The part before the seek runs up to the seek, then the song goes on
+        // from its second `To`.
+        size_t same = 0;
+        while (at + same < rec.size() && from + same < song.size() &&
+               rec[at + same] == song[from + same])
+            ++same;
+        const size_t to = static_cast<size_t>(seek.To) * ValuesPerSecond;
+        const std::vector<int16_t> opening(song.begin() + static_cast<ptrdiff_t>(to),
+                                           song.begin() + static_cast<ptrdiff_t>(to + 8820));
+        const auto next = Find(rec, opening, at + same - std::min(same, size_t{8820}));
+        ASSERT_TRUE(next) << "the song from " << seek.To << " s was not heard";
+        const double heardAt = static_cast<double>(from + (*next - at)) / ValuesPerSecond;
+        std::printf("mpris: asked at %.3f s of the song to go to %d s, heard %.3f s later\n",
+                    seek.Asked, seek.To, heardAt - seek.Asked);
+        EXPECT_LE(heardAt - seek.Asked, 0.8);
+        EXPECT_GT(heardAt - seek.Asked, -0.3) << "heard before it was asked";
+        const size_t compared = 2 * ValuesPerSecond;
+        ASSERT_LE(*next + compared, rec.size());
+        EXPECT_TRUE(std::equal(rec.begin() + static_cast<ptrdiff_t>(*next),
+                               rec.begin() + static_cast<ptrdiff_t>(*next + compared),
+                               song.begin() + static_cast<ptrdiff_t>(to)))
+            << "not the song from " << seek.To << " s";
+        at = *next;
+        from = to;
+    }
+}
+
 } // namespace

@@ -3,7 +3,8 @@
 // last song started, then its first) for a few buffers, on the engine with
 // every speed shortcut and on the tick-by-tick definition side by side. The
 // player's settings change between buffers as the player changes them (chip
-// mode, beeper level, volume), since the fast paths branch on them.
+// mode, beeper level, volume, muted voices), since the fast paths branch on
+// them.
 #pragma once
 
 #include "songs/session.h"
@@ -20,6 +21,7 @@ constexpr int Buffers = 4;
 inline void ChangeSettings(SoundEngine& engine, const uint8_t* control, int n) {
     const uint8_t a = control[(2 * n) % 4], b = control[(2 * n + 1) % 4];
     engine.Chip.Mix.BeeperSetting = (a * 129 + b) % 32769;
+    engine.Chip.Mix.MutedVoices = static_cast<uint8_t>((a ^ b) >> 4 & AllVoices);
     SetChipAndChannels(engine.Chip, a % ChipModeCount, b % (VolumeSteps + 1), VolumeSteps);
 }
 

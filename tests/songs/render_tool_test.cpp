@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <sstream>
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -356,7 +360,10 @@ TEST(RenderTool, NeverDestroysAnOutput) {
 // The voices apart: the mix is the same as without them; each voice file is
 // mono, as long as the mix and faded alike; the voices that sound are the
 // song's; and the four add up to the chip's mono mix within the rounding of
-// the frame average.
+// the frame average. With voices muted, the mono mix is the sum of the
+// others within the same bound; rendered from a point of the song on
+// (--start), the mix and the voices are those of the render from the start,
+// cut there.
 //
 // The bound: a frame's value is its ticks' sum divided by their count and
 // truncated. The channels' sums are never negative (truncation floors them),
@@ -373,12 +380,14 @@ TEST(RenderTool, RendersTheVoicesApart) {
         const char* Chip;
         int Mode;
         const char* Sounding; // voices that are heard, of "ABCb"
+        const char* Mute;     // for --mute
+        double Start;         // for --start, in seconds
     } songs[] = {
-        {"Exolon.AY", 1, "ayacb", 4, "ABC"},
-        {"BigInJapan.ay", 1, "ymmono", 1, "ABC"},
-        {"Renegade.ay", 1, "ymbca", 9, "BC"},
-        {"AcousticDreams.ay", 10, "aymono", 0, "BC"},
-        {"Beeper_Demo_part_1.ay", 1, "ymcab", 11, "b"},
+        {"Exolon.AY", 1, "ayacb", 4, "ABC", "A", 0.5},
+        {"BigInJapan.ay", 1, "ymmono", 1, "ABC", "c,B", 1.2},
+        {"Renegade.ay", 1, "ymbca", 9, "BC", "C,beeper", 0.37},
+        {"AcousticDreams.ay", 10, "aymono", 0, "BC", "A,B,C", 1.6},
+        {"Beeper_Demo_part_1.ay", 1, "ymcab", 11, "b", "Beeper", 0.9},
     };
     constexpr size_t Frames = 88200, Fade = 22050;
     const char* const voices[] = {"A", "B", "C", "beeper"};
@@ -393,25 +402,51 @@ TEST(RenderTool, RendersTheVoicesApart) {
                   Faded(RenderDirect(file, song.Song - 1, Frames, song.Mode), 2, Frames, Fade));
         const std::vector<int16_t> mono =
             Faded(RenderDirect(file, song.Song - 1, Frames, song.Mode & 1), 2, Frames, Fade);
-        std::vector<int32_t> sum(Frames);
+        const auto start = static_cast<size_t>(std::llround(song.Start * 44100));
+        const ToolRun part =
+            RunTool(dir, "--stems --mute " + std::string(song.Mute) + " --start " +
+                             std::to_string(song.Start) + " -t 2 --fade 0.5 -o part.wav -s " +
+                             std::to_string(song.Song) + " -m " + ChipModeNames[song.Mode & 1] +
+                             " '" + file + "'");
+        ASSERT_EQ(part.Status, 0) << part.Err;
+        const std::vector<int16_t> muted = Samples(ReadFileBytes(dir.Path("part.wav")));
+        ASSERT_EQ(muted.size(), 2 * (Frames - start));
+        std::vector<int32_t> sum(Frames), unmuted(Frames);
         for (int v = 0; v < 4; ++v) {
             const std::string name = std::string("mix-") + voices[v] + ".wav";
             const Bytes wav = ReadFileBytes(dir.Path(name));
             ExpectWavHeader(wav, 1, Frames, name);
             const std::vector<int16_t> samples = Samples(wav);
             ASSERT_EQ(samples.size(), Frames);
+            bool isMuted = false;
+            std::istringstream names(song.Mute);
+            for (std::string muted; std::getline(names, muted, ',');)
+                isMuted |= strcasecmp(muted.c_str(), voices[v]) == 0;
             bool heard = false;
             for (size_t f = 0; f < Frames; ++f) {
                 sum[f] += samples[f];
+                unmuted[f] += isMuted ? 0 : samples[f];
                 heard |= samples[f] != 0;
             }
             EXPECT_EQ(heard, std::strchr(song.Sounding, "ABCb"[v]) != nullptr) << name;
+            // A muted voice is silent on its own too; the others are as they were.
+            const std::vector<int16_t> cut =
+                Samples(ReadFileBytes(dir.Path(std::string("part-") + voices[v] + ".wav")));
+            ASSERT_EQ(cut.size(), Frames - start) << name;
+            EXPECT_TRUE(isMuted
+                            ? std::all_of(cut.begin(), cut.end(), [](int16_t x) { return x == 0; })
+                            : std::equal(cut.begin(), cut.end(), samples.begin() + start))
+                << name;
         }
         for (size_t f = 0; f < Frames; ++f) {
             const int32_t over = sum[f] - mono[2 * f];
             const bool fading = f >= Frames - Fade;
             ASSERT_GE(over, fading ? -6 : -3) << f;
             ASSERT_LE(over, fading ? 2 : 1) << f;
+            if (f < start) continue;
+            const int32_t mutedOver = unmuted[f] - muted[2 * (f - start)];
+            ASSERT_GE(mutedOver, fading ? -6 : -3) << "muted " << f;
+            ASSERT_LE(mutedOver, fading ? 2 : 1) << "muted " << f;
         }
     }
 

@@ -7,13 +7,17 @@
 #include "playback/player.h"
 #include "playback/song_export.h"
 #include "player_bed.h"
+#include "ui/position_bar.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QSlider>
 #include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <optional>
 #include <sys/stat.h>
@@ -119,9 +123,10 @@ TEST(SongListMenu, ListsTheSongsAndActsThroughThePlayer) {
     for (QAction* a : actions)
         texts << (a->isSeparator() ? QStringLiteral("-") : a->text()) +
                      (a->isChecked() ? QStringLiteral(" [x]") : QString());
-    EXPECT_EQ(texts, (QStringList{"1. Song 1\t1:00", "2. Song 2 [x]", "3. Song 3\t2:03", "-",
-                                  "Follow song lengths", "Export song to WAV…", "-", "Playlist…",
-                                  "Parameters…", "About", "-", "Recent files"}));
+    EXPECT_EQ(texts,
+              (QStringList{"1. Song 1\t1:00", "2. Song 2 [x]", "3. Song 3\t2:03", "-",
+                           "Follow song lengths", "Voices", "Position bar", "Export song to WAV…",
+                           "-", "Playlist…", "Parameters…", "About", "-", "Recent files"}));
     EXPECT_EQ(actions.last()->menu()->actions().size(), 1);
     EXPECT_EQ(actions.last()->menu()->actions().first()->text(), "Song 2 — menu.ay");
 
@@ -136,6 +141,33 @@ TEST(SongListMenu, ListsTheSongsAndActsThroughThePlayer) {
     EXPECT_TRUE(bed.Settings().FollowSongLengths);
     EXPECT_TRUE(form.BuildContextMenu()->actions()[4]->isChecked());
 
+    // Voices: checked while heard. 1-4 mute and bring back, Shift+1-4 play
+    // one alone (again: all come back); the menu shows it and acts alike.
+    const auto heard = [&form] {
+        QString marks;
+        const std::unique_ptr<QMenu> menu = form.BuildContextMenu();
+        for (QAction* a : menu->actions()[5]->menu()->actions())
+            if (a->isCheckable()) marks += a->isChecked() ? QLatin1Char('x') : QLatin1Char('-');
+        return marks;
+    };
+    EXPECT_EQ(heard(), "xxxx");
+    QTest::keyClick(&form, Qt::Key_1);
+    QTest::keyClick(&form, Qt::Key_4);
+    EXPECT_EQ(heard(), "-xx-");
+    const ChipMix& mix = bed.Playback->Engine().Chip.Mix;
+    EXPECT_TRUE(std::all_of(&mix.VolumeTable[0][0][0], &mix.VolumeTable[1][0][0],
+                            [](int32_t v) { return v == 0; }));
+    EXPECT_NE(mix.VolumeTable[1][0][31], 0);
+    EXPECT_EQ(mix.BeeperAmplitude, 0);
+    QTest::keyClick(&form, Qt::Key_3, Qt::ShiftModifier);
+    EXPECT_EQ(heard(), "--x-");
+    form.BuildContextMenu()->actions()[5]->menu()->actions()[0]->trigger(); // channel A
+    EXPECT_EQ(heard(), "x-x-");
+    QTest::keyClick(&form, Qt::Key_2, Qt::ShiftModifier);
+    QTest::keyClick(&form, Qt::Key_2, Qt::ShiftModifier);
+    EXPECT_EQ(heard(), "xxxx");
+    EXPECT_EQ(mix.BeeperAmplitude, ComputeBeeperAmplitude(16384, VolumeSteps, VolumeSteps));
+
     // A recent file that is gone leaves the list, with a message naming it.
     ASSERT_TRUE(QFile::remove(song));
     form.BuildContextMenu()->actions().last()->menu()->actions().first()->trigger();
@@ -143,6 +175,59 @@ TEST(SongListMenu, ListsTheSongsAndActsThroughThePlayer) {
     EXPECT_TRUE(bed.Messages.Messages[0].Text.contains(song));
     EXPECT_TRUE(bed.Settings().RecentFiles.isEmpty());
     EXPECT_FALSE(form.BuildContextMenu()->actions().last()->isEnabled());
+    bed.Playback->Stop();
+}
+
+// Left and Right go 5 s back and on in the song heard: the sound queued
+// goes, and the buffers written next are the song from there, as a play from
+// its start has it. Past a followed song's end, the next song plays.
+TEST(SongListMenu, LeftAndRightSeekSampleExact) {
+    PlayerBed bed;
+    const QString file = QStringLiteral(ZIRRAFON_TESTDATA_DIR "/ay/Alien8.AY"); // 13 s, 3.5 s
+    bed.Playback->OpenAndPlay(file);
+    std::vector<int16_t> expected;
+    {
+        auto session = OpenSongFile(file.toStdString());
+        SetChipAndChannels(session->Engine->Chip, DefaultChipMode, VolumeSteps, VolumeSteps);
+        SongStream stream(*session);
+        stream.Start(0);
+        expected = stream.Take(11 * OutputRate);
+    }
+    const auto writtenFrom = [&](size_t second) {
+        const std::vector<int16_t> h1 = bed.Driver.LastWritten("H1");
+        const std::vector<int16_t> h2 = bed.Driver.LastWritten("H2");
+        const auto at = expected.begin() + static_cast<ptrdiff_t>(2 * second * OutputRate);
+        return h1.size() == BufferValues && h2.size() == BufferValues &&
+               std::equal(h1.begin(), h1.end(), at) &&
+               std::equal(h2.begin(), h2.end(), at + BufferValues);
+    };
+    QTest::keyClick(bed.Form, Qt::Key_Right);
+    EXPECT_EQ(bed.Driver.Calls.back(), "Write H2");
+    EXPECT_NE(std::find(bed.Driver.Calls.begin(), bed.Driver.Calls.end(), "Reset"),
+              bed.Driver.Calls.end());
+    EXPECT_TRUE(writtenFrom(5));
+    EXPECT_EQ(bed.Playback->Elapsed(), 5u * OutputRate);
+    // The position bar shows it, and a page step on it seeks 5 s on.
+    const std::unique_ptr<QMenu> menu = bed.Form->BuildContextMenu();
+    for (QAction* a : menu->actions())
+        if (a->text() == "Position bar") a->trigger();
+    auto* bar = bed.Form->findChild<PositionBar*>();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->TimeText(), "0:05 / 0:13");
+    EXPECT_EQ(bar->Slider()->value(), 50);
+    bar->Slider()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(writtenFrom(10));
+    EXPECT_EQ(bar->TimeText(), "0:10 / 0:13");
+    QTest::keyClick(bed.Form, Qt::Key_Left);
+    QTest::keyClick(bed.Form, Qt::Key_Left);
+    QTest::keyClick(bed.Form, Qt::Key_Left);
+    EXPECT_TRUE(writtenFrom(0));
+    EXPECT_EQ(bed.Playback->State(), PlayState::Playing);
+
+    bed.Settings().SetFollowSongLengths(true);
+    bed.Playback->Seek(14 * OutputRate);
+    EXPECT_EQ(bed.Playback->NowPlaying().Song, 1);
     bed.Playback->Stop();
 }
 

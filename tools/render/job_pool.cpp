@@ -54,7 +54,7 @@ void RunTask(Task& task, const ChipSettings& settings, ProgressBar* bar) {
 void RunTasks(std::vector<Task>& tasks, const ChipSettings& settings, int jobs, bool progress,
               bool summary) {
     uint64_t total = 0;
-    for (const Task& t : tasks) total += t.Job.Frames;
+    for (const Task& t : tasks) total += t.Job.Frames - std::min(t.Job.StartFrame, t.Job.Frames);
     std::unique_ptr<ProgressBar> bar;
     const bool terminal = ::isatty(STDERR_FILENO);
     if (terminal || progress) bar = std::make_unique<ProgressBar>(total, tasks.size(), terminal);

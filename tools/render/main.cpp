@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -168,6 +169,8 @@ int Run(const Options& o) {
             t.Seconds = static_cast<double>(timing.Frames) / OutputRate;
             t.Job.Frames = timing.Frames;
             t.Job.FadeFrames = timing.FadeFrames;
+            t.Job.StartFrame = static_cast<uint64_t>(std::llround(o.Start * OutputRate));
+            t.Job.MutedVoices = o.MutedVoices;
             t.Job.SilenceFrames = SilenceFrames(o.Silence);
             t.Label = o.Files[f] + " #" + std::to_string(song + 1);
             if (!o.Bench) {

@@ -5,7 +5,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <getopt.h>
+#include <string_view>
+#include <strings.h>
 
 namespace {
 
@@ -31,6 +34,12 @@ const char* const HelpText =
     "                      when it gives one, else 180)\n"
     "      --fade S        fade out linearly over the last S seconds (default: the\n"
     "                      header's fade length when the header gives a length, else 0)\n"
+    "      --start S       write the song from S seconds on: the same samples a render\n"
+    "                      from the start has there (length and fade still count from\n"
+    "                      the song's start; nothing is left at or past its end)\n"
+    "      --mute LIST     leave voices out of the mix: a comma-separated list of A, B,\n"
+    "                      C (the chip's channels) and beeper; the others sound exactly\n"
+    "                      as they do with every voice in\n"
     "      --silence S     end a song whose output stays unchanged for S seconds (the\n"
     "                      player's rule for playlist songs; default 0: off)\n"
     "  -m, --chip NAME     AYMONO YMMONO AYABC YMABC AYACB YMACB AYBAC YMBAC AYBCA\n"
@@ -74,6 +83,27 @@ bool ParseInt(const char* text, long low, long high, int& out) {
     return true;
 }
 
+// A comma-separated list of voice names (letter case ignored), as a set of
+// `Voice`s.
+bool ParseVoices(const char* text, unsigned& out) {
+    unsigned voices = 0;
+    std::string_view rest = text;
+    for (;;) {
+        const size_t comma = rest.find(',');
+        const std::string_view name = rest.substr(0, comma);
+        int v = 0;
+        while (v < VoiceCount && !(name.size() == std::strlen(VoiceNames[v]) &&
+                                   ::strncasecmp(name.data(), VoiceNames[v], name.size()) == 0))
+            ++v;
+        if (v == VoiceCount) return false;
+        voices |= 1u << v;
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 1);
+    }
+    out = voices;
+    return true;
+}
+
 bool ParseSeconds(const char* text, double low, double& out) {
     char* end = nullptr;
     errno = 0;
@@ -87,12 +117,27 @@ bool ParseSeconds(const char* text, double low, double& out) {
 } // namespace
 
 Options ParseOptions(int argc, char** argv) {
-    enum { AllSongs = 256, Fade, Info, Json, Bench, Stems, StemsOnly, Version, Progress, Silence };
+    enum {
+        AllSongs = 256,
+        Fade,
+        Start,
+        Mute,
+        Info,
+        Json,
+        Bench,
+        Stems,
+        StemsOnly,
+        Version,
+        Progress,
+        Silence
+    };
     static const option longOptions[] = {{"output", required_argument, nullptr, 'o'},
                                          {"song", required_argument, nullptr, 's'},
                                          {"all-songs", no_argument, nullptr, AllSongs},
                                          {"seconds", required_argument, nullptr, 't'},
                                          {"fade", required_argument, nullptr, Fade},
+                                         {"start", required_argument, nullptr, Start},
+                                         {"mute", required_argument, nullptr, Mute},
                                          {"silence", required_argument, nullptr, Silence},
                                          {"chip", required_argument, nullptr, 'm'},
                                          {"beeper", required_argument, nullptr, 'b'},
@@ -137,6 +182,16 @@ Options ParseOptions(int argc, char** argv) {
                 throw UsageError{"fade must be a number of seconds, 0 or more: " +
                                  std::string(optarg)};
             o.Fade = seconds;
+            break;
+        case Start:
+            if (!ParseSeconds(optarg, 0, o.Start))
+                throw UsageError{"start must be a number of seconds, 0 or more: " +
+                                 std::string(optarg)};
+            break;
+        case Mute:
+            if (!ParseVoices(optarg, o.MutedVoices))
+                throw UsageError{"voices to mute are a list of A, B, C and beeper: " +
+                                 std::string(optarg)};
             break;
         case 'm':
             o.Settings.Mode = ChipModeByName(optarg);

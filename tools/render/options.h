@@ -14,6 +14,8 @@ struct Options {
     bool AllSongs = false;
     bool Stems = false, Mix = true; // the voices apart; the mix
     std::optional<double> Seconds, Fade;
+    double Start = 0;                       // seconds into the song
+    unsigned MutedVoices = 0;               // a set of chip.h's `Voice`s left out of the mix
     double Silence = DefaultSilenceSeconds; // the silence rule (0: off)
     ChipSettings Settings;
     int Jobs = 1;
