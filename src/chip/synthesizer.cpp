@@ -289,28 +289,66 @@ struct FrameCursor {
     void RunMasks(uint32_t base, uint32_t to, const uint64_t (&sounds)[3],
                   const uint64_t (&weights)[3], int32_t level) {
         to = to < Limit ? to : Limit;
-        uint32_t pos = Pos;
-        if (pos >= to) return;
+        if (Pos >= to) return;
+        // The channels' bits of the run. A channel that sounds in every tick
+        // of it adds its weight to the level, one that never sounds adds
+        // nothing, and channels with the same bits add their weights
+        // together: most runs are left with one mask (one fast tone, or a
+        // noise heard on several channels), and the fewer masks, the fewer
+        // values the loop keeps live.
+        const uint32_t lo = Pos - base, n = to - Pos;
+        const uint64_t run = n >= 64 ? ~0ull : (1ull << n) - 1;
+        uint64_t steady = PackSides(level, level);
+        uint64_t masks[3] = {}, masksWeight[3] = {};
+        int k = 0;
+        for (int ch = 0; ch < 3; ++ch) {
+            const uint64_t m = (sounds[ch] >> lo) & run;
+            if (m == 0) continue;
+            if (m == run) {
+                steady += weights[ch];
+                continue;
+            }
+            int j = 0;
+            while (j < k && masks[j] != m) ++j;
+            if (j == k) masks[k++] = m;
+            masksWeight[j] += weights[ch];
+        }
+        switch (k) {
+        case 0: RunMasksOf<0>(to, masks, masksWeight, steady); break;
+        case 1: RunMasksOf<1>(to, masks, masksWeight, steady); break;
+        case 2: RunMasksOf<2>(to, masks, masksWeight, steady); break;
+        default: RunMasksOf<3>(to, masks, masksWeight, steady); break;
+        }
+    }
+
+    // RunMasks with K masks (bit k for tick Pos + 1 + k) and the weight that
+    // sounds in every tick, `steady`. Both sides' sums are kept in one word.
+    template <int K>
+    [[gnu::always_inline]] void RunMasksOf(uint32_t to, const uint64_t (&masks)[3],
+                                           const uint64_t (&masksWeight)[3], uint64_t steady) {
+        uint32_t pos = Pos, start = Start, count = Count;
         uint64_t end64 = End;
-        uint32_t start = Start, count = Count;
-        // Both sides' sums in one word: fewer values live keep the loop in
-        // registers.
         uint64_t sum = PackSides(SumL, SumR);
-        const uint64_t levelPair = PackSides(level, level);
-        // Each channel's bits from tick pos + 1 on, moved down as frames take them.
-        uint64_t m0 = sounds[0] >> (pos - base), m1 = sounds[1] >> (pos - base),
-                 m2 = sounds[2] >> (pos - base);
-        const uint64_t w0 = weights[0], w1 = weights[1], w2 = weights[2];
+        uint64_t m0 = masks[0], m1 = masks[1], m2 = masks[2];
+        const uint64_t w0 = masksWeight[0], w1 = masksWeight[1], w2 = masksWeight[2];
         for (;;) {
             const uint32_t end = static_cast<uint32_t>(end64 >> 16);
             const uint32_t stop = to < end ? to : end;
             const uint32_t len = stop - pos;
             const uint32_t window = (1u << len) - 1;
-            sum += w0 * BitCounts[m0 & window] + w1 * BitCounts[m1 & window] +
-                   w2 * BitCounts[m2 & window] + levelPair * len;
-            m0 >>= len;
-            m1 >>= len;
-            m2 >>= len;
+            sum += steady * len;
+            if constexpr (K > 0) {
+                sum += w0 * BitCounts[m0 & window];
+                m0 >>= len;
+            }
+            if constexpr (K > 1) {
+                sum += w1 * BitCounts[m1 & window];
+                m1 >>= len;
+            }
+            if constexpr (K > 2) {
+                sum += w2 * BitCounts[m2 & window];
+                m2 >>= len;
+            }
             pos = stop;
             if (stop < end) break;
             const int32_t ticks = static_cast<int32_t>(end - start);
