@@ -321,6 +321,10 @@ Z80_NOINLINE int32_t InputOrIdleLoop(Z80State& s, uint8_t op, uint16_t pc) {
     return 0;
 }
 
+// ADD A,r with r one of C, D, E, H, L: what a DJNZ back to it repeats in a
+// multiplication by repeated addition, which adds the same value every round.
+constexpr bool IsAddOfOther(uint8_t op) { return static_cast<uint8_t>(op - 0x81) < 5; }
+
 // The cheap test in front of RunDelayLoop, made on every DJNZ, DEC r and
 // DEC rr: DJNZ and DEC r open a loop only when they branch back to
 // themselves, DEC rr only when LD A,r, OR r and an NZ branch follow; a
@@ -332,7 +336,9 @@ template <int Op> inline bool MayOpenDelayLoop(const Z80State& s, uint16_t pc, i
     const uint8_t next = s.Memory[pc];
     bool shape;
     if constexpr (Op == 0x10) {
-        shape = next == 0xFE && s.Bank->B != 1;
+        shape = (next == 0xFE ||
+                 (next == 0xFD && IsAddOfOther(s.Memory[static_cast<uint16_t>(pc - 2)]))) &&
+                s.Bank->B != 1;
     } else if constexpr ((Op & 0x0F) == 0x0B) {
         const uint8_t branch = s.Memory[static_cast<uint16_t>(pc + 2)];
         shape = (next & 0xF8) == 0x78 && (branch == 0x20 || branch == 0xC2);
@@ -343,17 +349,20 @@ template <int Op> inline bool MayOpenDelayLoop(const Z80State& s, uint16_t pc, i
     return shape && (!s.IFF1 || t >= InterruptWindow - 4);
 }
 
-// DJNZ $ and DEC r / JR NZ,$-1, the commonest delay loops, without the
-// recogniser: whole rounds of the loop whose first instruction's pass has
-// begun at `t` (its refresh counted; MayOpenDelayLoop has said yes), run at
-// once as RunDelayLoop runs them. Returns their T-states with `r` advanced by
-// the passes after this one, or 0 with nothing changed when no round can run
-// so (the counter at 1, or the frame end too near). The division is only
-// needed when the frame end cuts the rounds.
-template <int Op> inline int32_t TightLoopRounds(Z80State& s, int32_t t, uint32_t& r) {
+// DJNZ $, DJNZ back to an ADD A,r just before it, and DEC r / JR NZ,$-1,
+// the commonest delay and multiplication loops, without the recogniser:
+// whole rounds of the loop whose instruction at `pc` - 1 has begun its pass
+// at `t` (its refresh counted; MayOpenDelayLoop has said yes), run at once,
+// each round from that instruction back to it, as stepping would run them.
+// Returns their T-states with `r` advanced by the passes after this one, or
+// 0 with nothing changed when no round can run so (the counter at 1, or the
+// frame end too near). The division is only needed when the frame end cuts
+// the rounds.
+template <int Op> inline int32_t TightLoopRounds(Z80State& s, int32_t t, uint32_t& r, uint16_t pc) {
     constexpr bool djnz = Op == 0x10;
-    constexpr int32_t passes = djnz ? 1 : 2;
-    constexpr int32_t perRound = djnz ? 13 : 4 + 12;
+    const bool adds = djnz && s.Memory[pc] == 0xFD; // DJNZ to ADD A,r / DJNZ
+    const int32_t passes = djnz && !adds ? 1 : 2;
+    const int32_t perRound = djnz ? (adds ? 13 + 4 : 13) : 4 + 12;
     uint8_t& counter = djnz ? s.Bank->B : *RegisterByte(s, (Op >> 3) & 7);
     int32_t rounds = (counter - 1) & 0xFF; // a counter at 0 runs 256 rounds
     if (t + rounds * perRound > FrameTStates - 1) rounds = (FrameTStates - 1 - t) / perRound;
@@ -362,6 +371,14 @@ template <int Op> inline int32_t TightLoopRounds(Z80State& s, int32_t t, uint32_
     if constexpr (!djnz) {
         uint8_t& f = s.AFRef->F;
         f = static_cast<uint8_t>((f & FlagC) | DecTable[counter]);
+    } else if (adds) {
+        // A grows by the register's value each round; F is that of the last
+        // addition.
+        AFPair& af = *s.AFRef;
+        const unsigned v = *RegisterByte(s, s.Memory[static_cast<uint16_t>(pc - 2)] & 7);
+        const unsigned before = (af.A + static_cast<unsigned>(rounds - 1) * v) & 0xFF;
+        af.A = static_cast<uint8_t>(before + v);
+        af.F = AddFlags(before, v, before + v);
     }
     r += static_cast<uint32_t>(passes * rounds - 1);
     return perRound * rounds;
@@ -482,7 +499,7 @@ template <typename Stop> Z80_FLATTEN inline void Passes(Z80State& s, const Stop 
     L_##n : if (Stop::Interrupts && MayOpenDelayLoop<n>(s, pc, t)) {                               \
         if constexpr (HasTightLoop<n>()) {                                                         \
             if (s.Memory[pc] != 0xC2) {                                                            \
-                if (const int32_t d = TightLoopRounds<n>(s, t, r)) {                               \
+                if (const int32_t d = TightLoopRounds<n>(s, t, r, pc)) {                           \
                     t += d;                                                                        \
                     pc = static_cast<uint16_t>(pc - 1);                                            \
                     Z80_NEXT                                                                       \

@@ -125,7 +125,9 @@ Program MakeProgram(std::mt19937& rng, uint16_t loop) {
     const int shape = static_cast<int>(rng() % 6);
     const bool jp = rng() % 2;
     const int reg8[] = {0, 1, 2, 3, 4, 5, 7};
-    if (shape == 0) { // DJNZ $
+    if (shape == 0) { // DJNZ $, or DJNZ back to ADD A,r (mostly r = C..L) or ADC A,r
+        if (rng() % 2)
+            p.Put({static_cast<uint8_t>(rng() % 3 ? 0x81 + rng() % 5 : 0x80 + rng() % 16)});
         WriteBlock(p, rng, 0, 0, false, loop);
     } else if (shape == 1) { // DEC r / JR NZ or JP NZ to itself
         WriteBlock(p, rng, 1, reg8[rng() % 7], jp, loop);
