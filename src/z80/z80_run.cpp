@@ -327,7 +327,8 @@ constexpr bool IsAddOfOther(uint8_t op) { return static_cast<uint8_t>(op - 0x81)
 
 // The cheap test in front of RunDelayLoop, made on every DJNZ, DEC r and
 // DEC rr: DJNZ and DEC r open a loop only when they branch back to
-// themselves, DEC rr only when LD A,r, OR r and an NZ branch follow; a
+// themselves (DJNZ also to the instruction before it), DEC rr only when
+// LD A,r, OR r and an NZ branch follow; a
 // counter that this pass brings to 0 opens none (DEC r and DEC rr are taken
 // as counters at 1 too, which costs only a missed round). The loop's next pass
 // begins at least 4 T-states on: past the window, or with interrupts off, no
@@ -336,9 +337,8 @@ template <int Op> inline bool MayOpenDelayLoop(const Z80State& s, uint16_t pc, i
     const uint8_t next = s.Memory[pc];
     bool shape;
     if constexpr (Op == 0x10) {
-        shape = (next == 0xFE ||
-                 (next == 0xFD && IsAddOfOther(s.Memory[static_cast<uint16_t>(pc - 2)]))) &&
-                s.Bank->B != 1;
+        // DJNZ $ or DJNZ $-1 (which TightLoopRounds runs only after ADD A,r).
+        shape = static_cast<uint8_t>(next + 3) <= 1 && s.Bank->B != 1;
     } else if constexpr ((Op & 0x0F) == 0x0B) {
         const uint8_t branch = s.Memory[static_cast<uint16_t>(pc + 2)];
         shape = (next & 0xF8) == 0x78 && (branch == 0x20 || branch == 0xC2);
@@ -361,6 +361,7 @@ template <int Op> inline bool MayOpenDelayLoop(const Z80State& s, uint16_t pc, i
 template <int Op> inline int32_t TightLoopRounds(Z80State& s, int32_t t, uint32_t& r, uint16_t pc) {
     constexpr bool djnz = Op == 0x10;
     const bool adds = djnz && s.Memory[pc] == 0xFD; // DJNZ to ADD A,r / DJNZ
+    if (adds && !IsAddOfOther(s.Memory[static_cast<uint16_t>(pc - 2)])) return 0;
     const int32_t passes = djnz && !adds ? 1 : 2;
     const int32_t perRound = djnz ? (adds ? 13 + 4 : 13) : 4 + 12;
     uint8_t& counter = djnz ? s.Bank->B : *RegisterByte(s, (Op >> 3) & 7);
