@@ -81,25 +81,32 @@ int32_t ScaleByVolume(int32_t value, double f) {
 // Truncating division of a frame's sum by its tick count. Frames hold a few
 // ticks, so the common divisors 1..8 go by multiplication with a rounded-up
 // reciprocal, exact for |sum| < 2^29: the error stays below 1/8.
+// The reciprocals: for sum / ticks with 1 <= ticks <= 8 and |sum| < 2^29.
+inline constexpr uint64_t SumReciprocal[9] = {
+    0,
+    (1ull << 32) / 1 + 1,
+    (1ull << 32) / 2 + 1,
+    (1ull << 32) / 3 + 1,
+    (1ull << 32) / 4 + 1,
+    (1ull << 32) / 5 + 1,
+    (1ull << 32) / 6 + 1,
+    (1ull << 32) / 7 + 1,
+    (1ull << 32) / 8 + 1,
+};
+
+// DivideSum where 1 <= ticks <= 8 and |sum| < 2^29 are known.
+inline int32_t DivideShortSum(int32_t sum, int32_t ticks) {
+    // The product floors; below zero it lands just under the exact quotient
+    // (the reciprocal is rounded up), so one more gives truncation.
+    const int64_t product = static_cast<int64_t>(sum) * static_cast<int64_t>(SumReciprocal[ticks]);
+    return static_cast<int32_t>(product >> 32) - (sum >> 31);
+}
+
 inline int32_t DivideSum(int32_t sum, int32_t ticks) {
-    static constexpr uint64_t Reciprocal[9] = {
-        0,
-        (1ull << 32) / 1 + 1,
-        (1ull << 32) / 2 + 1,
-        (1ull << 32) / 3 + 1,
-        (1ull << 32) / 4 + 1,
-        (1ull << 32) / 5 + 1,
-        (1ull << 32) / 6 + 1,
-        (1ull << 32) / 7 + 1,
-        (1ull << 32) / 8 + 1,
-    };
     if (static_cast<uint32_t>(ticks - 1) >= 8 ||
         static_cast<uint32_t>(sum) + ((1u << 29) - 1) >= (1u << 30) - 1)
         return sum / ticks;
-    // The product floors; below zero it lands just under the exact quotient
-    // (the reciprocal is rounded up), so one more gives truncation.
-    const int64_t product = static_cast<int64_t>(sum) * static_cast<int64_t>(Reciprocal[ticks]);
-    return static_cast<int32_t>(product >> 32) - (sum >> 31);
+    return DivideShortSum(sum, ticks);
 }
 
 // Bits set in a byte: the ticks of a frame (at most 8) in which a channel
@@ -351,9 +358,12 @@ struct FrameCursor {
             }
             pos = stop;
             if (stop < end) break;
+            // At most 8 ticks of at most 4 x 2^15 on a side, after an open
+            // frame's sum of at most 2^20 (see RenderDense): well inside what
+            // DivideShortSum takes.
             const int32_t ticks = static_cast<int32_t>(end - start);
-            Buffer[count] = static_cast<int16_t>(DivideSum(LeftSide(sum), ticks));
-            Buffer[count + 1] = static_cast<int16_t>(DivideSum(RightSide(sum), ticks));
+            Buffer[count] = static_cast<int16_t>(DivideShortSum(LeftSide(sum), ticks));
+            Buffer[count + 1] = static_cast<int16_t>(DivideShortSum(RightSide(sum), ticks));
             count += 2;
             end64 += PerSample;
             start = end;
@@ -812,13 +822,21 @@ constexpr uint64_t EveryNthBit[9] = {
     }
     const uint32_t heard = plan.Heard;
     // The channels' weights (see RunMasks); levels the weights cannot hold,
-    // and frames of more than 8 ticks, go event by event.
+    // and frames of more than 8 ticks, go event by event. So do beeper
+    // levels beyond 16 bits and sums of the open frame beyond what 8 ticks
+    // make of 16-bit levels, so that every frame's sum stays far inside what
+    // DivideShortSum takes, whatever the settings.
+    const auto within = [](int32_t v, int32_t bound) { return v >= -bound && v <= bound; };
+    if ((c.Cursor.SampleBoundary >> 16) > 8 || !within(c.Beeper.Level, 1 << 15) ||
+        !within(c.Cursor.SumLeft, 1 << 20) || !within(c.Cursor.SumRight, 1 << 20)) {
+        RenderEvents(c, plan, total);
+        return;
+    }
     uint64_t weights[3];
     for (int ch = 0; ch < 3; ++ch) {
         const int i = LevelIndex(c, ch);
         const int32_t l = c.Mix.VolumeTable[ch][0][i], r = c.Mix.VolumeTable[ch][1][i];
-        if (static_cast<uint32_t>(l) > 32767 || static_cast<uint32_t>(r) > 32767 ||
-            (c.Cursor.SampleBoundary >> 16) > 8) {
+        if (static_cast<uint32_t>(l) > 32767 || static_cast<uint32_t>(r) > 32767) {
             RenderEvents(c, plan, total);
             return;
         }
