@@ -162,6 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
         SilenceCase{"SilentFromTheStart", {0, 0, 0, 0, 0, 0}, {6}, 4, 4, true},
         SilenceCase{"ConstantLevelCountsToo", {1, 5, 5, 5, 5, 7}, {6}, 4, 5, true},
         SilenceCase{"StretchAcrossBuffers", {1, 2, 2, 2, 2, 2}, {2, 1, 3}, 4, 5, true},
+        SilenceCase{"StretchStartsLateInABuffer", {1, 2, 2, 3, 3, 3, 3, 3}, {3, 3, 2}, 4, 7, true},
         SilenceCase{"ShortPausesAreNoEnd", {0, 0, 0, 1, 1, 1, 0, 0, 0}, {4, 5}, 4, 9, false},
         SilenceCase{"Off", {0, 0, 0, 0, 0, 0, 0, 0}, {8}, 0, 8, false},
         SilenceCase{"NothingAfterTheEnd", {0, 0, 0, 0, 3, 4}, {4, 2}, 4, 4, true}),
