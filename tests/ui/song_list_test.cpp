@@ -6,8 +6,10 @@
 #include "platform/messages.h"
 #include "playback/player.h"
 #include "playback/song_export.h"
+#include "playback/voice_scope.h"
 #include "player_bed.h"
 #include "ui/position_bar.h"
+#include "ui/voices_view.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -123,10 +125,10 @@ TEST(SongListMenu, ListsTheSongsAndActsThroughThePlayer) {
     for (QAction* a : actions)
         texts << (a->isSeparator() ? QStringLiteral("-") : a->text()) +
                      (a->isChecked() ? QStringLiteral(" [x]") : QString());
-    EXPECT_EQ(texts,
-              (QStringList{"1. Song 1\t1:00", "2. Song 2 [x]", "3. Song 3\t2:03", "-",
-                           "Follow song lengths", "Voices", "Position bar", "Export song to WAV…",
-                           "-", "Playlist…", "Parameters…", "About", "-", "Recent files"}));
+    EXPECT_EQ(texts, (QStringList{"1. Song 1\t1:00", "2. Song 2 [x]", "3. Song 3\t2:03", "-",
+                                  "Follow song lengths", "Voices", "Position bar", "Voices view\tO",
+                                  "Export song to WAV…", "-", "Playlist…", "Parameters…", "About",
+                                  "-", "Recent files"}));
     EXPECT_EQ(actions.last()->menu()->actions().size(), 1);
     EXPECT_EQ(actions.last()->menu()->actions().first()->text(), "Song 2 — menu.ay");
 
@@ -228,6 +230,83 @@ TEST(SongListMenu, LeftAndRightSeekSampleExact) {
     bed.Settings().SetFollowSongLengths(true);
     bed.Playback->Seek(14 * OutputRate);
     EXPECT_EQ(bed.Playback->NowPlaying().Song, 1);
+    bed.Playback->Stop();
+}
+
+// The voices view (O) shows the last frames heard of each voice exactly as
+// zirrafon-render's stems have them, while the song plays on, after a seek
+// and across a buffer that began inside the seek's buffer; a muted voice is
+// flat and the others stay as they were. Hidden, it keeps no machine.
+TEST(SongListMenu, VoicesViewShowsTheStemsOfTheFramesHeard) {
+    PlayerBed bed;
+    const QString file = QStringLiteral(ZIRRAFON_TESTDATA_DIR "/ay/Exolon.AY");
+    std::vector<int16_t> stems[VoiceCount];
+    {
+        QTemporaryDir dir;
+        QProcess render;
+        render.start(QStringLiteral(ZIRRAFON_BINARY_DIR "/zirrafon-render"),
+                     {"--stems", "-t", "11", "--fade", "0", "-o", dir.filePath("mix.wav"), file});
+        ASSERT_TRUE(render.waitForFinished(60000) && render.exitCode() == 0);
+        for (int v = 0; v < VoiceCount; ++v) {
+            const QByteArray wav =
+                ReadAll(dir.filePath(QStringLiteral("mix-%1.wav").arg(VoiceNames[v])));
+            ASSERT_EQ(wav.size(), 44 + 11 * OutputRate * 2);
+            for (qsizetype i = 44; i + 1 < wav.size(); i += 2)
+                stems[v].push_back(static_cast<int16_t>(static_cast<uint8_t>(wav[i]) |
+                                                        static_cast<uint8_t>(wav[i + 1]) << 8));
+        }
+    }
+    bed.Playback->OpenAndPlay(file);
+    QTest::keyClick(bed.Form, Qt::Key_O);
+    auto* view = bed.Form->findChild<VoicesView*>();
+    ASSERT_TRUE(view && view->isVisible() && view->Scope());
+    const VoiceScope& scope = *view->Scope();
+    // Whether each voice's window is the stem's frames up to the one heard,
+    // or flat at 0 ('0'); '=' for a match, 'x' for neither.
+    const auto shown = [&] {
+        view->Refresh();
+        std::string marks;
+        const uint64_t heard = bed.Playback->Elapsed();
+        for (int v = 0; v < VoiceCount; ++v) {
+            const std::span<const int16_t> window = scope.Window(v);
+            const auto at = stems[v].begin() + static_cast<ptrdiff_t>(heard) -
+                            static_cast<ptrdiff_t>(VoiceScope::WindowFrames);
+            marks += std::equal(window.begin(), window.end(), at) ? '='
+                     : std::all_of(window.begin(), window.end(), [](int16_t x) { return x == 0; })
+                         ? '0'
+                         : 'x';
+        }
+        return marks;
+    };
+    const auto played = [&] {
+        bed.Driver.Complete(bed.Driver.Queue.front());
+        QCoreApplication::processEvents();
+    };
+    played();
+    EXPECT_EQ(shown(), "====");
+    ASSERT_GT(*std::max_element(scope.Window(VoiceB).begin(), scope.Window(VoiceB).end()), 0);
+    ASSERT_GT(scope.Peak(VoiceA), 0);
+
+    QTest::keyClick(bed.Form, Qt::Key_1);
+    EXPECT_EQ(shown(), "0===");
+    EXPECT_TRUE(scope.Muted(VoiceA));
+    EXPECT_EQ(scope.Peak(VoiceA), 0);
+    bed.Playback->Seek(7 * OutputRate + 1234);
+    EXPECT_EQ(shown(), "0===");
+    played();
+    EXPECT_EQ(shown(), "0===");
+    QTest::keyClick(bed.Form, Qt::Key_1);
+    EXPECT_EQ(shown(), "====");
+
+    // Open, the menu shows it checked; hidden, it has no scope and no timer.
+    const std::unique_ptr<QMenu> menu = bed.Form->BuildContextMenu();
+    for (QAction* a : menu->actions())
+        if (a->text() == "Voices view\tO") {
+            EXPECT_TRUE(a->isChecked());
+        }
+    QTest::keyClick(bed.Form, Qt::Key_O);
+    EXPECT_FALSE(view->isVisible());
+    EXPECT_EQ(view->Scope(), nullptr);
     bed.Playback->Stop();
 }
 
