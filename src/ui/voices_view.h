@@ -11,6 +11,7 @@
 // each hide.
 #pragma once
 
+#include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -35,9 +36,17 @@ class VoicesView final : public QWidget {
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
+    // What changes only with the size and the mute: the back, the names,
+    // "muted", the rows' lines and the level bars' frames.
+    void PaintBack();
+    int RowHeight() const;
+    QRect Moving() const; // the traces and the level bars
     Player& player_;
     std::unique_ptr<VoiceScope> scope_;
     QTimer timer_;
+    QPixmap back_;
+    unsigned backMuted_ = 0; // the voices `back_` shows muted
 };
