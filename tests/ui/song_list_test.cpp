@@ -275,6 +275,7 @@ TEST(SongListMenu, VoicesViewShowsTheStemsOfTheFramesHeard) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.File.toStdString());
         std::vector<int16_t> stems[VoiceCount];
+        QByteArray mix; // the player's sound goes on as it was
         {
             QTemporaryDir dir;
             QProcess render;
@@ -286,6 +287,7 @@ TEST(SongListMenu, VoicesViewShowsTheStemsOfTheFramesHeard) {
                           << "0";
             render.start(QStringLiteral(ZIRRAFON_BINARY_DIR "/zirrafon-render"), arguments);
             ASSERT_TRUE(render.waitForFinished(60000) && render.exitCode() == 0);
+            mix = ReadAll(dir.filePath("mix.wav")).mid(44);
             for (int v = 0; v < VoiceCount; ++v) {
                 const QByteArray wav =
                     ReadAll(dir.filePath(QStringLiteral("mix-%1.wav").arg(VoiceNames[v])));
@@ -328,6 +330,10 @@ TEST(SongListMenu, VoicesViewShowsTheStemsOfTheFramesHeard) {
         EXPECT_EQ(shown(), "====");
         bed.Playback->Seek(c.Seek);
         EXPECT_EQ(shown(), "====");
+        const std::vector<int16_t> heard = bed.Driver.LastWritten("H1");
+        ASSERT_EQ(heard.size(), BufferValues);
+        EXPECT_EQ(mix.mid(static_cast<qsizetype>(4 * c.Seek), 2 * BufferValues),
+                  QByteArray(reinterpret_cast<const char*>(heard.data()), 2 * BufferValues));
         for (const char* v = c.Sounding; *v; ++v) {
             const int voice = *v == 'b' ? VoiceBeeper : *v - 'A';
             EXPECT_GT(scope.Peak(voice), 0) << *v;
