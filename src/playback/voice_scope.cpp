@@ -29,8 +29,10 @@ void VoiceScope::Close() {
     // The splitter hands the engine its ports back, so it goes before the
     // engine's session.
     splitter_.reset();
+    split_ = false;
     stream_.reset();
     session_.reset();
+    mappedTo_ = 0;
     source_ = Source{};
     failed_ = false;
     for (std::vector<int16_t>& voice : voices_) voice.clear();
@@ -67,10 +69,10 @@ void VoiceScope::ClearWindows() {
 }
 
 bool VoiceScope::Resync(const Source& source, uint64_t frame) {
-    ++resyncs_;
     // The splitter stands between the engine and its ports: it goes before
     // the seek moves the machine, and a new one starts from there.
     splitter_.reset();
+    split_ = false;
     for (std::vector<int16_t>& voice : voices_) voice.clear();
     const bool sameSong = session_ && source.File == source_.File && source.Song == source_.Song &&
                           source.Entry == source_.Entry &&
@@ -78,20 +80,35 @@ bool VoiceScope::Resync(const Source& source, uint64_t frame) {
                           source.Timing.FadeFrames == source_.Timing.FadeFrames;
     const ChipSettings chip{source.ChipType, source.Beeper, VolumeSteps};
     source_ = source;
+    // Near the start, the song's first snapshot is near enough; further on,
+    // the map must reach the frame, unless the song ends before it.
+    constexpr uint64_t Apart = SongSnapshots::BuffersApart;
+    const uint64_t buffer = frame / BufferFrames;
+    const uint64_t end = source.Timing.Frames;
+    const bool far = buffer >= Apart && (end == 0 || frame < end);
     try {
         if (!sameSong) {
             stream_.reset();
             session_.reset();
+            mappedTo_ = 0;
             // Opened afresh, as zirrafon-render opens it for each song.
             session_ = OpenSongFile(QFile::encodeName(source.File).toStdString());
             ApplyChipSettings(session_->Engine->Chip, chip);
             stream_ = std::make_unique<SongStream>(*session_);
-            stream_->MapSongsAhead(true);
-            stream_->Start(source.Song, source.Timing);
         } else {
             // A seek gives the engine back its own mix, the new one.
             ApplyChipSettings(session_->Engine->Chip, chip);
         }
+        if (!sameSong || (far && mappedTo_ <= frame)) {
+            // The map goes as far as the stream's timing at the start says;
+            // the song's own timing follows at once.
+            constexpr uint64_t Margin = 60ull * OutputRate;
+            mappedTo_ = far ? (end != 0 ? std::min(end, frame + Margin) : frame + Margin) : 0;
+            stream_->MapSongsAhead(far);
+            stream_->Start(source.Song, far ? SongTiming{mappedTo_, 0} : source.Timing);
+            stream_->SetTiming(source.Timing);
+        }
+        if (far && stream_->Snapshots()->MappedBuffers() < buffer - buffer % Apart) return false;
         stream_->Seek(frame);
         SoundEngine* engine = session_->Engine.get();
         splitter_ = std::make_unique<VoiceSplitter>(
@@ -107,6 +124,7 @@ bool VoiceScope::Resync(const Source& source, uint64_t frame) {
         return false;
     }
     failed_ = false;
+    split_ = true;
     first_ = frame;
     buffer_.resize(BufferValues);
     return true;
@@ -142,18 +160,20 @@ bool VoiceScope::Follow() {
     const uint64_t heard = player_.Elapsed();
     const Source source = SourceNow();
     const bool sameSource = source == source_;
-    // A song that failed to open stays silent until something else plays.
-    if (shown_ && muted == muted_ && sameSource && (heard == heard_ || failed_)) return false;
+    // A song that failed to open stays silent until something else plays;
+    // while the map is on its way, every step looks again.
+    if (shown_ && muted == muted_ && sameSource && !Mapping() && (heard == heard_ || failed_))
+        return false;
     heard_ = heard;
     muted_ = muted;
     shown_ = true;
     const uint64_t from = heard > WindowFrames ? heard - WindowFrames : 0;
     try {
         const uint64_t made = first_ + voices_[0].size();
-        const bool inStep = session_ && sameSource && from >= first_ &&
+        const bool inStep = split_ && sameSource && from >= first_ &&
                             (heard <= made + MostRenderedAhead || stream_->Ended());
         if (!inStep && !(failed_ && sameSource)) Resync(source, from);
-        if (splitter_) RenderTo(heard);
+        if (split_) RenderTo(heard);
     } catch (const std::exception&) {
         // The machine fell out of step with itself: it is given up, and the
         // song is not tried again until something else plays.

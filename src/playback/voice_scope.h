@@ -8,19 +8,25 @@
 //     scope.Window(VoiceA);                 // WindowFrames values, the last one heard now
 //
 // The player's own machine is left alone: the scope runs a machine of its
-// own (a session on the same file, a song stream mapped ahead for seeking and
-// a voice splitter as the stream's buffer maker) and follows the player only
-// through its queries. It renders a buffer at a time and only as far as the
-// player has played; when the song, the file, the song's timing, the chip
-// type or the beeper level change, or the position jumps (a seek, a restart),
-// it seeks its stream to the window's start and splits from there, which
-// costs a snapshot copy and at most a few seconds of silent emulation. A muted
-// voice's window is all zero, as its stem is with that voice muted; the
-// others do not change with muting, so a mute costs no new split.
+// own (a session on the same file, a song stream and a voice splitter as the
+// stream's buffer maker) and follows the player only through its queries. It
+// renders a buffer at a time and only as far as the player has played; when
+// the song, the file, the song's timing, the chip type or the beeper level
+// change, or the position jumps (a seek, a restart), it seeks its stream to
+// the window's start and splits from there. A muted voice's window is all
+// zero, as its stem is with that voice muted; the others do not change with
+// muting, so a mute costs no new split.
+//
+// A seek never holds the player's thread up: near the song's start it costs
+// a few buffers of silent emulation; further on, the stream maps the song on
+// its worker thread from the start to a minute past the frame (or to the
+// song's end), and the windows stay at zero until the map is near enough for
+// the seek to cost no more than near the start. A song that plays on from its
+// start, as the next song does, is never mapped.
 //
 // The voices are made at full volume: the view shows the song's voices, not
-// how loud the volume bar plays them. No widgets; everything runs on the
-// player's thread.
+// how loud the volume bar plays them. No widgets; everything but the map runs
+// on the player's thread.
 #pragma once
 
 #include "render/render.h"
@@ -62,11 +68,11 @@ class VoiceScope {
     // The largest magnitude in the window, 0..32768.
     int Peak(int voice) const { return peaks_[voice]; }
     bool Muted(int voice) const { return (muted_ >> voice) & 1; }
+    // The windows wait for the song's map to reach the frame heard (they are
+    // all zero meanwhile).
+    bool Mapping() const { return session_ && !split_ && !failed_; }
     // The song frame the windows end at (the player's Elapsed at the last Follow).
     uint64_t Heard() const { return heard_; }
-    // Splits begun from a seek since the scope was made (tests and the view's
-    // measurements).
-    int Resyncs() const { return resyncs_; }
 
   private:
     // What the scope's machine plays: when any of it changes, it splits anew.
@@ -81,7 +87,9 @@ class VoiceScope {
     };
     Source SourceNow() const;
     // Opens the file and starts the song where needed, then seeks to `frame`
-    // and splits from there; false (no machine) when the file fails.
+    // and splits from there. Returns false while the map does not yet reach
+    // near `frame` (nothing is split then; the next call goes on), and when
+    // the file fails.
     bool Resync(const Source& source, uint64_t frame);
     // Renders buffers until the voices reach frame `frame` (or the song's end).
     void RenderTo(uint64_t frame);
@@ -103,6 +111,7 @@ class VoiceScope {
     std::array<int, VoiceCount> peaks_{};
     unsigned muted_ = 0;
     uint64_t heard_ = 0;
-    bool shown_ = false; // the windows hold sound (not the stopped state's zeros)
-    int resyncs_ = 0;
+    bool shown_ = false;    // the windows hold sound (not the stopped state's zeros)
+    bool split_ = false;    // the splitter makes the stream's buffers from `first_` on
+    uint64_t mappedTo_ = 0; // how far the stream's song is mapped (0: not at all)
 };

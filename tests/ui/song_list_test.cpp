@@ -308,6 +308,12 @@ TEST(SongListMenu, VoicesViewShowsTheStemsOfTheFramesHeard) {
         // heard ('='), or else flat at 0 ('0'), or neither ('x').
         const auto shown = [&] {
             view->Refresh();
+            QElapsedTimer clock;
+            clock.start();
+            while (scope.Mapping() && !clock.hasExpired(20000)) {
+                QTest::qWait(1);
+                view->Refresh();
+            }
             std::string marks;
             const uint64_t heard = bed.Playback->Elapsed();
             for (int v = 0; v < VoiceCount; ++v) {
