@@ -247,7 +247,9 @@ SongTiming Player::FollowedTiming(int index) const {
     return Settings_.FollowSongLengths ? Session.FileTiming(index) : SongTiming{};
 }
 
-uint64_t Player::SilenceLimit() const { return PlaylistLed ? SilenceFrames(SilenceSeconds) : 0; }
+uint64_t Player::SilenceLimit(int index) const {
+    return PlaylistLed ? Session.SilenceLimit(index, SilenceSeconds) : 0;
+}
 
 void Player::FillNext(int16_t* buffer, const WaveHeader& header) {
     const uint64_t bufferStart = Run.Queued;
@@ -295,7 +297,8 @@ bool Player::LoadNextFromPlaylist() {
             if (reason.isEmpty() && (step->Song < 0 || step->Song >= List.SongCount))
                 reason = QStringLiteral("No song %1 in the file").arg(step->Song + 1);
             if (reason.isEmpty())
-                Stream.Start(step->Song, Session.RenderTiming(step->Song), SilenceLimit());
+                Stream.Start(step->Song, Session.RenderTiming(step->Song),
+                             SilenceLimit(step->Song));
         } catch (const SongIOError& e) {
             reason = QString::fromLocal8Bit(e.what());
         }
@@ -406,7 +409,8 @@ void Player::Play() {
 void Player::PlaySong() {
     if (!List.FileOpen) return;
     StopPlaying();
-    Stream.Start(List.CurrentSong, FollowedTiming(List.CurrentSong), SilenceLimit());
+    Stream.Start(List.CurrentSong, FollowedTiming(List.CurrentSong),
+                 SilenceLimit(List.CurrentSong));
     ShowSong(List.CurrentSong);
     PlayCurrent();
 }
@@ -486,7 +490,7 @@ void Player::Seek(uint64_t frame) {
                              SongKindByExtension(LocalFileName(Shown.FileName)), nullptr);
                 List.CurrentSong = heard;
             }
-            Stream.Start(heard, FollowedTiming(heard), SilenceLimit());
+            Stream.Start(heard, FollowedTiming(heard), SilenceLimit(heard));
             Run.StartsIn = nullptr;
             Run.NextFromList = false;
         }

@@ -146,9 +146,9 @@ class Player : public QObject {
 
     // ---- Songs from the playlist ----------------------------------------------
     // A song started from the playlist always ends: at its RenderTiming (the
-    // file's length and fade, else the default length) or where its output
-    // has stayed unchanged for `SilenceSeconds`, whatever "Follow song
-    // lengths" says; the next one comes from `NextFromPlaylist` and follows
+    // file's length and fade, else the default length, or, without a length
+    // from the file, where its output has stayed unchanged for
+    // `SilenceSeconds`), whatever "Follow song lengths" says; the next one comes from `NextFromPlaylist` and follows
     // from the very next frame, also from another file. Songs started by the
     // open button, a plain argument or a drop keep the switch's rule.
     struct PlaylistStep {
@@ -255,7 +255,7 @@ class Player : public QObject {
     bool PriorityRefusalShown = false;
     bool PlaylistLed = false; // the song was started from the playlist
     quint64 CurrentEntry = 0; // its playlist row
-    uint64_t SilenceLimit() const;
+    uint64_t SilenceLimit(int index) const;
     // At a song's end within the buffer cycle: opens the playlist's next
     // song's file and starts the song on the stream; false when there is none.
     bool LoadNextFromPlaylist();

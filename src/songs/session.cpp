@@ -2,6 +2,8 @@
 // by its kind, a song is loaded and started, and buffers are filled.
 #include "songs/session.h"
 
+#include "songs/silence.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -188,6 +190,10 @@ double SongSession::SongSeconds(int index) const {
 SongTiming SongSession::FileTiming(int index) const {
     if (SongFrames(index) == 0) return {};
     return TimingOfSeconds(SongSeconds(index), FadeSeconds(index));
+}
+
+uint64_t SongSession::SilenceLimit(int index, double seconds) const {
+    return SongFrames(index) != 0 ? 0 : SilenceFrames(seconds);
 }
 
 SongTiming SongSession::RenderTiming(int index, std::optional<double> seconds,

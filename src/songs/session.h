@@ -130,6 +130,10 @@ class SongSession {
     // else none.
     SongTiming RenderTiming(int index, std::optional<double> seconds = {},
                             std::optional<double> fadeSeconds = {}) const;
+    // The silence rule's limit for song `index` (silence.h): `seconds` of
+    // unchanged output, in frames, for a song whose file gives no length; 0
+    // (never) for one whose file gives a length.
+    uint64_t SilenceLimit(int index, double seconds) const;
     // What the song's code drove since the last start: "spectrum", "cpc" or
     // "none"; a register stream's format ("ym", "vtx", "psg").
     const char* MachineName() const;

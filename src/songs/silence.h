@@ -16,11 +16,13 @@
 
 #include <cstdint>
 
-// How long the output must stay unchanged, by default, in the player and in
-// zirrafon-render (`--silence SECONDS`; 0 turns the rule off).
-// Off: a song plays its full length unless asked otherwise, so nothing a
-// file gives a length to is cut short, and a render stays what it has been.
-inline constexpr double DefaultSilenceSeconds = 0;
+// How long the output must stay unchanged, by default, in the player's
+// playlist and in zirrafon-render (`--silence SECONDS`; 0 turns the rule off).
+// The rule ends only songs whose file gives no length
+// (`SongSession::SilenceLimit`): those play the default length, a guess that
+// often runs long past a short jingle's end; a length the file gives is never
+// cut short.
+inline constexpr double DefaultSilenceSeconds = 5;
 
 // Seconds as output frames (44,100 a second), rounded; 0 for 0 or less.
 uint64_t SilenceFrames(double seconds);

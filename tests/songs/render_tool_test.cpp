@@ -170,6 +170,20 @@ TEST(RenderTool, NamesFilesAfterTheSongAndRendersInParallelAlike) {
     // Without -t: the header's length (Alien8 #2: 175 frames = 3.5 s).
     ASSERT_EQ(RunTool(dir, "-s 2 " + file).Status, 0);
     EXPECT_EQ(ReadFileBytes(dir.Path("Alien8.wav")).size(), 44u + 154350 * 4);
+
+    // Silent songs: one without a length ends after 5 s of unchanged output
+    // (unless the rule is off), one with a length (12 s) keeps all of it.
+    AYFilePlan silent;
+    for (const uint16_t length : {0, 600})
+        silent.Songs.push_back({"quiet", 0, 0, 0, 0x8000, 0, length, 0, {{0x8000, 1, {0xC9}}}});
+    dir.Write("quiet.ay", BuildAY(silent));
+    for (const auto& [args, frames] : {std::pair{"-s 1", 220500u},
+                                       {"-s 1 --silence 0 -t 7", 308700u},
+                                       {"-s 1 --silence 2", 88200u},
+                                       {"-s 2", 529200u}}) {
+        ASSERT_EQ(RunTool(dir, std::string(args) + " -o q.wav quiet.ay").Status, 0) << args;
+        ExpectWavHeader(ReadFileBytes(dir.Path("q.wav")), 2, frames, args);
+    }
 }
 
 TEST(RenderTool, RefusesBadFilesAndBadUsage) {

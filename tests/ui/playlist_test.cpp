@@ -5,13 +5,17 @@
 #include "playback/playlist.h"
 #include "playback/playlist_store.h"
 #include "songs/session.h"
+#include "ui/playlist_window.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDragEnterEvent>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 #include <set>
@@ -156,6 +160,25 @@ TEST(PlaylistAdding, ManyFilesArriveInOrderInSeveralBatchesAndCanBeCancelled) {
     ASSERT_TRUE(WaitIdle(model));
     QCoreApplication::processEvents();
     EXPECT_EQ(model.Count(), 0);
+
+    // Files and folders dropped on the window's rows (as a file manager drags
+    // them) join the list.
+    PlaylistWindow window(model);
+    window.show();
+    QMimeData dragged;
+    dragged.setUrls({QUrl::fromLocalFile(expected[7]), QUrl::fromLocalFile(SongsDir)});
+    QWidget* rows = window.View().viewport();
+    const QPoint at = rows->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(rows, &enter);
+    QDragMoveEvent move(at, Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(rows, &move);
+    QDropEvent drop(at, Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(rows, &drop);
+    ASSERT_TRUE(WaitIdle(model));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(model.Count(), 1 + QDir(SongsDir).entryList({"*.ay", "*.AY"}, QDir::Files).size());
+    EXPECT_EQ(model.EntryAt(0).Path, expected[7]);
 }
 
 // The order over entries of 2, 0 (failed), 3 and 1 songs.

@@ -6,6 +6,7 @@
 #include "platform/settings.h"
 #include "platform/single_instance.h"
 #include "playback/player.h"
+#include "playback/playlist.h"
 #include "player_bed.h"
 
 #include <QComboBox>
@@ -317,6 +318,52 @@ TEST_F(Options, TheLastExistingFileOfABatchPlays) {
     EXPECT_EQ(bed.Playback->State(), PlayState::Playing);
     EXPECT_EQ(bed.TraceStarting("play").size(), 2);
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
+}
+
+// The playlist's ways in through the batches: --enqueue (and -e) adds files
+// and folders, starting the first song added only when nothing plays; a
+// playlist file replaces the list and plays it; a plain song file plays as
+// before and joins the list as its current entry.
+TEST_F(Options, EnqueueAddsAPlaylistFileReplacesAndAPlainFileJoins) {
+    PlaylistModel& list = bed.App->Playlist();
+    const auto settle = [&list] {
+        for (QElapsedTimer t; t.isValid() ? t.elapsed() < 5000 : (t.start(), true);) {
+            QCoreApplication::processEvents();
+            if (!list.Busy()) break;
+            QThread::msleep(5);
+        }
+        QCoreApplication::processEvents();
+    };
+    const QString ay = DemoSong("demo.ay"), aym = DemoSong("demo.aym");
+    const QString folder = QFileInfo(ay).absolutePath(); // demo.ay and demo.aym among sources
+    bed.Batch({"--enqueue", ay, folder});
+    settle();
+    EXPECT_EQ(list.Count(), 3);
+    EXPECT_EQ(bed.Playback->State(), PlayState::Playing);
+    EXPECT_EQ(bed.Playback->NowPlaying().FileName, ay) << "the first song added plays";
+
+    bed.Batch({"-e", aym});
+    settle();
+    EXPECT_EQ(list.Count(), 4);
+    EXPECT_EQ(bed.Playback->NowPlaying().FileName, ay) << "adding does not stop what plays";
+
+    const QString m3u = bed.Root.filePath("list.m3u8");
+    QFile out(m3u);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(("#EXTM3U\n" + bed.Root.filePath("gone.ay") + "\n" + aym + "\n").toUtf8());
+    out.close();
+    bed.Batch({m3u});
+    settle();
+    EXPECT_EQ(list.Count(), 2);
+    EXPECT_EQ(bed.Playback->NowPlaying().FileName, aym) << "its first playable song plays";
+
+    bed.Batch({ay});
+    settle();
+    EXPECT_EQ(list.Count(), 3);
+    EXPECT_EQ(bed.Playback->NowPlaying().FileName, ay);
+    EXPECT_EQ(list.CurrentRow(), 2);
+    EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
+    bed.Playback->Stop();
 }
 
 TEST_F(Options, AnExistingAbsoluteFileIsAFileEvenWhenItLooksLikeAnOption) {

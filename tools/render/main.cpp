@@ -171,7 +171,7 @@ int Run(const Options& o) {
             t.Job.FadeFrames = timing.FadeFrames;
             t.Job.StartFrame = static_cast<uint64_t>(std::llround(o.Start * OutputRate));
             t.Job.MutedVoices = o.MutedVoices;
-            t.Job.SilenceFrames = SilenceFrames(o.Silence);
+            t.Job.SilenceFrames = file.SilenceLimit(song, o.Silence);
             t.Label = o.Files[f] + " #" + std::to_string(song + 1);
             if (!o.Bench) {
                 char suffix[16] = "";
