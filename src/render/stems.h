@@ -20,7 +20,9 @@ class VoiceSplitter final : public Z80Ports, FrameEndObserver {
   public:
     // `engine` has just started its playback; from now until the splitter
     // goes, its Z80's OUTs and INs pass through the splitter. Writes the mono
-    // WAV headers to the job's voice outputs (throws SongIOError).
+    // WAV headers to the job's voice outputs (throws SongIOError); a job
+    // whose voice outputs are all null writes nothing and leaves the voices
+    // to `VoiceBuffer` (the player's voices view).
     // A register stream's song (`streamer` not null) has no OUTs to note: each
     // voice chip plays the stream itself, from the same start.
     VoiceSplitter(SoundEngine& engine, const ChipSettings& settings, const RenderJob& job,
@@ -36,6 +38,10 @@ class VoiceSplitter final : public Z80Ports, FrameEndObserver {
     // SongIOError).
     // `from` is the first frame of the last buffers written.
     void Write(uint64_t first, uint64_t frames, const SongTiming& timing, uint64_t from = 0);
+    // The last buffer of `voice` (a `Voice`) as the voice chip made it:
+    // BufferValues values, stereo with left = right, not yet faded (Write
+    // fades the frames it writes in place).
+    const int16_t* VoiceBuffer(int voice) const { return buffers_[voice].data(); }
 
     void Out(uint16_t port, uint8_t value) override;
     uint8_t In(uint16_t port) override { return engine_.In(port); }

@@ -3,6 +3,7 @@
 // in form1_face.cpp).
 #include "ui/form1.h"
 #include "ui/position_bar.h"
+#include "ui/voices_view.h"
 
 #include "platform/messages.h"
 

@@ -42,6 +42,7 @@ class QPaintEvent;
 class QShowEvent;
 class QWheelEvent;
 class PositionBar;
+class VoicesView;
 
 // The main window's caption; it identifies the running player.
 inline constexpr const char* MainWindowCaption = "Zirrafon v1.0";
@@ -121,6 +122,7 @@ class TForm1 : public QWidget {
     QPoint LastPress;                      // the last mouse press, for the double click
     bool ParametersKeyDown = false;        // P is down, pressed under Ctrl alone
     std::unique_ptr<PositionBar> Position; // made when first asked for
+    std::unique_ptr<VoicesView> Voices;    // made when first asked for
 
     // ---- What the player tells the face ---------------------------------------------
     void ShowNowPlaying(NowPlayingParts parts);
@@ -155,6 +157,8 @@ class TForm1 : public QWidget {
     void OpenButtonAction();
     // The About box.
     void ShowAbout();
+    // Shows the voices view, or hides it when it is shown (O, the menu).
+    void ToggleVoicesView();
     // Files dropped on the window: stops, then plays the first local file.
     void DropFiles(const QList<QUrl>& urls);
 

@@ -5,7 +5,7 @@
 // Where it knowingly differs from the classic skinned player:
 // - There is no device context held for the window's life: a direct paint
 //   updates the back buffer `SkinBitmap` and asks Qt to repaint that rectangle.
-// - The action letters (Z X C V B L, and P with Ctrl) act by their place on
+// - The action letters (Z X C V B L O P, and P with Ctrl) act by their place on
 //   the keyboard, whatever the layout: the key that carries Z on a US
 //   keyboard means "previous" under a Russian, Greek or Hebrew layout too.
 //   The place is the native scan code, which on X11 and Wayland is the xkb
@@ -98,7 +98,7 @@ struct KeyPlace {
 };
 constexpr KeyPlace ActionLetterPlaces[] = {{52, Qt::Key_Z}, {53, Qt::Key_X}, {54, Qt::Key_C},
                                            {55, Qt::Key_V}, {56, Qt::Key_B}, {46, Qt::Key_L},
-                                           {33, Qt::Key_P}};
+                                           {33, Qt::Key_P}, {32, Qt::Key_O}};
 
 // X11 and Wayland report the xkb key code as the native scan code.
 bool ScanCodesAreKeyPlaces() {
@@ -470,6 +470,8 @@ void TForm1::FormKeyUp(int key, Qt::KeyboardModifiers modifiers) {
         ShowAbout();
     else if (key == Qt::Key_P)
         emit PlaylistAsked();
+    else if (key == Qt::Key_O)
+        ToggleVoicesView();
 }
 
 void TForm1::keyPressEvent(QKeyEvent* event) {

@@ -6,6 +6,7 @@
 #include "platform/messages.h"
 #include "ui/form1.h"
 #include "ui/position_bar.h"
+#include "ui/voices_view.h"
 
 #include <QContextMenuEvent>
 #include <QFile>
@@ -75,6 +76,10 @@ std::unique_ptr<QMenu> TForm1::BuildContextMenu() {
         Position->show();
         Position->raise();
     });
+    QAction* voicesView =
+        menu->addAction(QStringLiteral("Voices view\tO"), this, [this] { ToggleVoicesView(); });
+    voicesView->setCheckable(true);
+    voicesView->setChecked(Voices && Voices->isVisible());
     QAction* exportSong =
         menu->addAction(QStringLiteral("Export song to WAV…"), this, [this] { ExportSong(); });
     exportSong->setEnabled(now.FileOpen && !Export.Running());
@@ -91,6 +96,16 @@ std::unique_ptr<QMenu> TForm1::BuildContextMenu() {
         file->setToolTip(path);
     }
     return menu;
+}
+
+void TForm1::ToggleVoicesView() {
+    if (!Voices) Voices = std::make_unique<VoicesView>(Playback, this);
+    if (Voices->isVisible()) {
+        Voices->hide();
+        return;
+    }
+    Voices->show();
+    Voices->raise();
 }
 
 void TForm1::ShowContextMenu(const QPoint& globalPosition) {

@@ -3,11 +3,14 @@
 // lengths and the recent files. The player's side of song lengths and recent
 // files is in playback_test.cpp.
 #include "../songs/song_files.h"
+#include "../songs/stream_writer.h"
 #include "platform/messages.h"
 #include "playback/player.h"
 #include "playback/song_export.h"
+#include "playback/voice_scope.h"
 #include "player_bed.h"
 #include "ui/position_bar.h"
+#include "ui/voices_view.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -123,10 +126,10 @@ TEST(SongListMenu, ListsTheSongsAndActsThroughThePlayer) {
     for (QAction* a : actions)
         texts << (a->isSeparator() ? QStringLiteral("-") : a->text()) +
                      (a->isChecked() ? QStringLiteral(" [x]") : QString());
-    EXPECT_EQ(texts,
-              (QStringList{"1. Song 1\t1:00", "2. Song 2 [x]", "3. Song 3\t2:03", "-",
-                           "Follow song lengths", "Voices", "Position bar", "Export song to WAV…",
-                           "-", "Playlist…", "Parameters…", "About", "-", "Recent files"}));
+    EXPECT_EQ(texts, (QStringList{"1. Song 1\t1:00", "2. Song 2 [x]", "3. Song 3\t2:03", "-",
+                                  "Follow song lengths", "Voices", "Position bar", "Voices view\tO",
+                                  "Export song to WAV…", "-", "Playlist…", "Parameters…", "About",
+                                  "-", "Recent files"}));
     EXPECT_EQ(actions.last()->menu()->actions().size(), 1);
     EXPECT_EQ(actions.last()->menu()->actions().first()->text(), "Song 2 — menu.ay");
 
@@ -228,6 +231,142 @@ TEST(SongListMenu, LeftAndRightSeekSampleExact) {
     bed.Settings().SetFollowSongLengths(true);
     bed.Playback->Seek(14 * OutputRate);
     EXPECT_EQ(bed.Playback->NowPlaying().Song, 1);
+    bed.Playback->Stop();
+}
+
+// The voices view (O) shows the last frames heard of each voice exactly as
+// zirrafon-render's stems have them: from the song's start, after a seek into
+// a buffer, across the next buffer, in the fade of a followed song, for AY
+// songs and a register stream; a muted voice is flat and the others stay as
+// they were. Hidden, it keeps no machine.
+TEST(SongListMenu, VoicesViewShowsTheStemsOfTheFramesHeard) {
+    PlayerBed bed;
+    YMPlan ym;
+    for (int f = 0; f < 600; ++f) { // 12 s of tones on A, B and C
+        StreamFrame r(16, 0);
+        r[0] = static_cast<uint8_t>(f * 7);
+        r[2] = static_cast<uint8_t>(f * 3 + 40);
+        r[4] = static_cast<uint8_t>(255 - f % 200);
+        r[7] = 0x38;
+        r[8] = 12;
+        r[9] = static_cast<uint8_t>(f % 16);
+        r[10] = 9;
+        ym.Frames.push_back(r);
+    }
+    const QString ymFile = bed.Root.filePath("tones.ym");
+    {
+        QFile f(ymFile);
+        const Bytes bytes = MakeYM(ym);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    }
+    const QString songs = QStringLiteral(ZIRRAFON_TESTDATA_DIR "/ay/");
+    const struct {
+        QString File;
+        bool Follow;          // song lengths followed (and the render of the file's length)
+        uint64_t Seek;        // frames
+        const char* Sounding; // at the seek, of "ABCb"; the first one is muted
+    } cases[] = {
+        {songs + "Exolon.AY", false, 7 * OutputRate + 1234, "ABC"},
+        {songs + "Renegade.ay", true, 25 * OutputRate + 1234, "BC"}, // fades from 21 s
+        {songs + "Alien8.AY", true, 7 * OutputRate + 1234, "b"},
+        {ymFile, true, 7 * OutputRate + 1234, "ABC"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.File.toStdString());
+        std::vector<int16_t> stems[VoiceCount];
+        QByteArray mix; // the player's sound goes on as it was
+        {
+            QTemporaryDir dir;
+            QProcess render;
+            QStringList arguments{"--stems", "-o", dir.filePath("mix.wav"), c.File};
+            if (!c.Follow)
+                arguments << "-t"
+                          << "11"
+                          << "--fade"
+                          << "0";
+            render.start(QStringLiteral(ZIRRAFON_BINARY_DIR "/zirrafon-render"), arguments);
+            ASSERT_TRUE(render.waitForFinished(60000) && render.exitCode() == 0);
+            mix = ReadAll(dir.filePath("mix.wav")).mid(44);
+            for (int v = 0; v < VoiceCount; ++v) {
+                const QByteArray wav =
+                    ReadAll(dir.filePath(QStringLiteral("mix-%1.wav").arg(VoiceNames[v])));
+                for (qsizetype i = 44; i + 1 < wav.size(); i += 2)
+                    stems[v].push_back(static_cast<int16_t>(static_cast<uint8_t>(wav[i]) |
+                                                            static_cast<uint8_t>(wav[i + 1]) << 8));
+                ASSERT_GT(stems[v].size(), c.Seek + BufferValues);
+            }
+        }
+        bed.Settings().SetFollowSongLengths(c.Follow);
+        bed.Playback->OpenAndPlay(c.File);
+        if (!bed.Form->findChild<VoicesView*>() || !bed.Form->findChild<VoicesView*>()->isVisible())
+            QTest::keyClick(bed.Form, Qt::Key_O);
+        auto* view = bed.Form->findChild<VoicesView*>();
+        ASSERT_TRUE(view && view->isVisible() && view->Scope());
+        const VoiceScope& scope = *view->Scope();
+        // Whether each voice's window is the stem's frames up to the one
+        // heard ('='), or else flat at 0 ('0'), or neither ('x').
+        const auto shown = [&] {
+            view->Refresh();
+            QElapsedTimer clock;
+            clock.start();
+            while (scope.Mapping() && !clock.hasExpired(20000)) {
+                QTest::qWait(1);
+                view->Refresh();
+            }
+            std::string marks;
+            const uint64_t heard = bed.Playback->Elapsed();
+            for (int v = 0; v < VoiceCount; ++v) {
+                const std::span<const int16_t> window = scope.Window(v);
+                const auto at = stems[v].begin() + static_cast<ptrdiff_t>(heard) -
+                                static_cast<ptrdiff_t>(VoiceScope::WindowFrames);
+                marks +=
+                    std::equal(window.begin(), window.end(), at) ? '='
+                    : std::all_of(window.begin(), window.end(), [](int16_t x) { return x == 0; })
+                        ? '0'
+                        : 'x';
+            }
+            return marks;
+        };
+        const auto played = [&] {
+            bed.Driver.Complete(bed.Driver.Queue.front());
+            QCoreApplication::processEvents();
+        };
+        played();
+        EXPECT_EQ(shown(), "====");
+        bed.Playback->Seek(c.Seek);
+        EXPECT_EQ(shown(), "====");
+        const std::vector<int16_t> heard = bed.Driver.LastWritten("H1");
+        ASSERT_EQ(heard.size(), BufferValues);
+        EXPECT_EQ(mix.mid(static_cast<qsizetype>(4 * c.Seek), 2 * BufferValues),
+                  QByteArray(reinterpret_cast<const char*>(heard.data()), 2 * BufferValues));
+        for (const char* v = c.Sounding; *v; ++v) {
+            const int voice = *v == 'b' ? VoiceBeeper : *v - 'A';
+            EXPECT_GT(scope.Peak(voice), 0) << *v;
+        }
+        const int muted = c.Sounding[0] == 'b' ? VoiceBeeper : c.Sounding[0] - 'A';
+        std::string withMute = "====";
+        withMute[static_cast<size_t>(muted)] = '0';
+        QTest::keyClick(bed.Form, static_cast<Qt::Key>(Qt::Key_1 + muted));
+        EXPECT_EQ(shown(), withMute);
+        EXPECT_TRUE(scope.Muted(muted));
+        EXPECT_EQ(scope.Peak(muted), 0);
+        played();
+        EXPECT_EQ(shown(), withMute);
+        QTest::keyClick(bed.Form, static_cast<Qt::Key>(Qt::Key_1 + muted));
+        EXPECT_EQ(shown(), "====");
+    }
+
+    // Open, the menu shows it checked; hidden, it has no scope.
+    const std::unique_ptr<QMenu> menu = bed.Form->BuildContextMenu();
+    for (QAction* a : menu->actions())
+        if (a->text() == "Voices view\tO") {
+            EXPECT_TRUE(a->isChecked());
+        }
+    QTest::keyClick(bed.Form, Qt::Key_O);
+    auto* view = bed.Form->findChild<VoicesView*>();
+    EXPECT_FALSE(view->isVisible());
+    EXPECT_EQ(view->Scope(), nullptr);
     bed.Playback->Stop();
 }
 
