@@ -270,10 +270,27 @@ void Player::FillNext(int16_t* buffer, const WaveHeader& header) {
             Run.EndsWith = &header;
             continue;
         }
-        if (!PlaylistLed) Stream.Start(next, FollowedTiming(next));
+        if (!PlaylistLed && !StartFollowedSong(next)) {
+            Run.Over = true;
+            Run.EndsWith = &header;
+            continue;
+        }
         Run.StartsIn = &header;
         Run.NextSong = Stream.Song();
         Run.NextFrom = bufferStart + filled / 2;
+    }
+}
+
+bool Player::StartFollowedSong(int index) {
+    try {
+        Stream.Start(index, FollowedTiming(index));
+        return true;
+    } catch (const SongIOError& e) {
+        // Within the refill nobody above can report it: the songs end with
+        // the one playing, and the message names the file.
+        Fail(QString::fromLocal8Bit(e.what()) + QStringLiteral(": ") + Shown.FileName,
+             QString::fromLatin1(ApplicationTitle), MessageIcon::Error);
+        return false;
     }
 }
 

@@ -148,9 +148,9 @@ class Player : public QObject {
     // A song started from the playlist always ends: at its RenderTiming (the
     // file's length and fade, else the default length, or, without a length
     // from the file, where its output has stayed unchanged for
-    // `SilenceSeconds`), whatever "Follow song lengths" says; the next one comes from `NextFromPlaylist` and follows
-    // from the very next frame, also from another file. Songs started by the
-    // open button, a plain argument or a drop keep the switch's rule.
+    // `SilenceSeconds`), whatever "Follow song lengths" says; the next one comes from
+    // `NextFromPlaylist` and follows from the very next frame, also from another file. Songs
+    // started by the open button, a plain argument or a drop keep the switch's rule.
     struct PlaylistStep {
         QString File;
         int Song = 0;
@@ -256,6 +256,9 @@ class Player : public QObject {
     bool PlaylistLed = false; // the song was started from the playlist
     quint64 CurrentEntry = 0; // its playlist row
     uint64_t SilenceLimit(int index) const;
+    // At a song's end within the buffer cycle: starts the file's song
+    // `index`; false, said once, when its blocks cannot be read.
+    bool StartFollowedSong(int index);
     // At a song's end within the buffer cycle: opens the playlist's next
     // song's file and starts the song on the stream; false when there is none.
     bool LoadNextFromPlaylist();

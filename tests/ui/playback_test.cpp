@@ -547,7 +547,7 @@ TEST_F(Playback, RefusedFilesShowTheirMessageAndLeaveNoFileOpen) {
     EXPECT_TRUE(Playing());
 }
 
-TEST_F(Playback, UnreadableSongBlockAbandonsThePlayBeforeOutputStarts) {
+TEST_F(Playback, UnreadableSongBlocksAreSaidOnceWhereverTheyAreMet) {
     // Song blocks claim more bytes than the file has: the reader cuts them to
     // the file, so make the block of the second song start past its end.
     std::vector<uint8_t> bytes = BuildToneAY(2, 0);
@@ -564,6 +564,24 @@ TEST_F(Playback, UnreadableSongBlockAbandonsThePlayBeforeOutputStarts) {
     EXPECT_FALSE(Playing());
     EXPECT_TRUE(driver.Calls.empty());
     EXPECT_EQ(Shown().Number, 1) << "the number is not updated";
+
+    // Met in the refill, where a followed song ends and the next one's
+    // blocks are read: the songs end with the one heard, and the message
+    // names the file.
+    const QString timed = TimedSongs();
+    const std::vector<int16_t> first = Rendered(timed, 1);
+    player->Settings().SetFollowSongLengths(true);
+    Messages().clear();
+    StartFresh(timed);
+    ASSERT_TRUE(QFile::resize(timed, 40));
+    const std::vector<int16_t> heard = Heard(20);
+    EXPECT_FALSE(Playing());
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].Text, "Read beyond end of file: " + timed);
+    ASSERT_GE(heard.size(), first.size());
+    EXPECT_TRUE(std::equal(first.begin(), first.end(), heard.begin()));
+    EXPECT_TRUE(std::all_of(heard.begin() + static_cast<ptrdiff_t>(first.size()), heard.end(),
+                            [](int16_t v) { return v == 0; }));
 }
 
 TEST_F(Playback, PreviousAndNextStepWithinTheFileWithoutWrapping) {
