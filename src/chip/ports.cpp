@@ -83,8 +83,12 @@ inline bool BeeperWriteWaits(SoundEngine& e, int32_t level) {
 }
 
 // The ULA's port (any even port): bit 4 drives the beeper.
+inline int32_t BeeperLevelOf(const ChipState& c, uint8_t value) {
+    return (value & 0x10) ? c.Mix.BeeperAmplitude : 0;
+}
+
 inline void BeeperWrite(SoundEngine& e, uint8_t value) {
-    const int32_t level = (value & 0x10) ? e.Chip.Mix.BeeperAmplitude : 0;
+    const int32_t level = BeeperLevelOf(e.Chip, value);
     if (!BeeperWriteWaits(e, level)) BeeperChange(e, level);
 }
 
@@ -255,7 +259,7 @@ void SoundEngine::Out(uint16_t port, uint8_t value) {
     // An even port with bit 15 clear reaches the beeper alone, as none of
     // the chip's ports of either machine has that bit clear.
     if ((port & 0x8001) == 0 && (handler == OutAuto || handler == OutSpectrum) &&
-        BeeperWriteWaits(*this, (value & 0x10) ? Chip.Mix.BeeperAmplitude : 0))
+        BeeperWriteWaits(*this, BeeperLevelOf(Chip, value)))
         return;
     OutThroughHandler(*this, handler, port, value);
 }

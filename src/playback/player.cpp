@@ -503,8 +503,12 @@ void Player::Seek(uint64_t frame) {
             // back to the one heard, from its own file when the playlist had
             // opened the next one.
             if (Run.NextFromList) {
-                Session.Open(LocalFileName(Shown.FileName),
-                             SongKindByExtension(LocalFileName(Shown.FileName)), nullptr);
+                const std::string name = LocalFileName(Shown.FileName);
+                if (!Session.Open(name, SongKindByExtension(name), nullptr)) {
+                    // Gone or changed since it was read: nothing to seek in.
+                    StopPlaying();
+                    return;
+                }
                 List.CurrentSong = heard;
             }
             Stream.Start(heard, FollowedTiming(heard), SilenceLimit(heard));

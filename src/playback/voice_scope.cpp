@@ -37,7 +37,6 @@ void VoiceScope::Close() {
     failed_ = false;
     for (std::vector<int16_t>& voice : voices_) voice.clear();
     buffer_ = {};
-    faded_ = {};
 }
 
 bool VoiceScope::Source::operator==(const Source& other) const {
@@ -113,10 +112,8 @@ bool VoiceScope::Resync(const Source& source, uint64_t frame) {
         SoundEngine* engine = session_->Engine.get();
         splitter_ = std::make_unique<VoiceSplitter>(
             *engine, chip, job_, session_->List.Stream ? &session_->Streamer : nullptr);
-        stream_->SetBufferMaker([engine, splitter = splitter_.get()](int16_t* buffer) {
-            engine->Chip.Cursor.OutputBuffer = buffer;
-            splitter->MakeBuffer();
-        });
+        stream_->SetBufferMaker(
+            [splitter = splitter_.get()](int16_t* buffer) { splitter->MakeBuffer(buffer); });
     } catch (const std::exception&) {
         Close();
         source_ = source;
@@ -139,10 +136,8 @@ void VoiceScope::RenderTo(uint64_t frame) {
         const uint32_t values = stream_->Fill(buffer_.data(), BufferValues - 2 * offset);
         const uint64_t frames = values / 2;
         for (int v = 0; v < VoiceCount; ++v) {
-            const int16_t* made = splitter_->VoiceBuffer(v) + 2 * offset;
-            faded_.assign(made, made + values);
-            ApplyFade(faded_.data(), frames, at, stream_->Timing());
-            for (uint64_t f = 0; f < frames; ++f) voices_[v].push_back(faded_[2 * f]);
+            const int16_t* made = splitter_->FadedVoice(v, at, frames, stream_->Timing(), offset);
+            for (uint64_t f = 0; f < frames; ++f) voices_[v].push_back(made[2 * f]);
         }
     }
 }

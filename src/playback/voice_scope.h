@@ -100,10 +100,9 @@ class VoiceScope {
     bool failed_ = false; // `source_` could not be opened
     std::unique_ptr<SongSession> session_;
     std::unique_ptr<SongStream> stream_;
-    RenderJob job_; // no outputs: the splitter keeps its voices for `VoiceBuffer`
+    RenderJob job_; // no outputs: the splitter keeps its voices for `FadedVoice`
     std::unique_ptr<VoiceSplitter> splitter_;
     std::vector<int16_t> buffer_; // the mix, unused
-    std::vector<int16_t> faded_;  // a voice's part of a buffer, faded
     // The voices' frames [first_, first_ + voices_[v].size()) that were made.
     uint64_t first_ = 0;
     std::array<std::vector<int16_t>, VoiceCount> voices_;

@@ -135,10 +135,7 @@ RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
     if (std::any_of(std::begin(job.Voices), std::end(job.Voices), [](std::FILE* f) { return f; })) {
         voices = std::make_unique<VoiceSplitter>(*engine, settings, job,
                                                  file->List.Stream ? &file->Streamer : nullptr);
-        stream.SetBufferMaker([engine, &voices](int16_t* buffer) {
-            engine->Chip.Cursor.OutputBuffer = buffer;
-            voices->MakeBuffer();
-        });
+        stream.SetBufferMaker([&voices](int16_t* buffer) { voices->MakeBuffer(buffer); });
     }
 
     std::vector<int16_t> buffer(BufferValues);

@@ -49,7 +49,8 @@ void VoiceSplitter::Out(uint16_t port, uint8_t value) {
     engine_.Out(port, value);
 }
 
-void VoiceSplitter::MakeBuffer() {
+void VoiceSplitter::MakeBuffer(int16_t* buffer) {
+    engine_.Chip.Cursor.OutputBuffer = buffer;
     // The engine's own frame loop, with the frame ends noted among the OUTs.
     // Which voices the engine's chip renders makes no difference to it.
     if (streamer_) {
@@ -101,6 +102,13 @@ void VoiceSplitter::Replay(SoundEngine& voice) const {
     SettleGenerators(c);
 }
 
+const int16_t* VoiceSplitter::FadedVoice(int voice, uint64_t first, uint64_t frames,
+                                         const SongTiming& timing, uint64_t from) {
+    int16_t* buffer = buffers_[voice].data() + 2 * from;
+    ApplyFade(buffer, frames, first, timing);
+    return buffer;
+}
+
 void VoiceSplitter::Write(uint64_t first, uint64_t frames, const SongTiming& timing,
                           uint64_t from) {
     for (int v = 0; v < VoiceCount; ++v) {
@@ -108,8 +116,7 @@ void VoiceSplitter::Write(uint64_t first, uint64_t frames, const SongTiming& tim
         if (!out) continue;
         // The mix's fade, in the same arithmetic; then the left side of the
         // mono chip's output, as 16-bit little-endian.
-        int16_t* buffer = buffers_[v].data() + 2 * from;
-        ApplyFade(buffer, frames, first, timing);
+        const int16_t* buffer = FadedVoice(v, first, frames, timing, from);
         for (uint64_t f = 0; f < frames; ++f) {
             const auto value = static_cast<uint16_t>(buffer[2 * f]);
             bytes_[2 * f] = static_cast<uint8_t>(value);

@@ -22,7 +22,7 @@ class VoiceSplitter final : public Z80Ports, FrameEndObserver {
     // goes, its Z80's OUTs and INs pass through the splitter. Writes the mono
     // WAV headers to the job's voice outputs (throws SongIOError); a job
     // whose voice outputs are all null writes nothing and leaves the voices
-    // to `VoiceBuffer` (the player's voices view).
+    // to `FadedVoice` (the player's voices view).
     // A register stream's song (`streamer` not null) has no OUTs to note: each
     // voice chip plays the stream itself, from the same start.
     VoiceSplitter(SoundEngine& engine, const ChipSettings& settings, const RenderJob& job,
@@ -31,17 +31,20 @@ class VoiceSplitter final : public Z80Ports, FrameEndObserver {
     VoiceSplitter(const VoiceSplitter&) = delete;
     VoiceSplitter& operator=(const VoiceSplitter&) = delete;
 
-    // What MakeBuffer does for the engine; then the same buffer of every voice.
-    void MakeBuffer();
+    // What MakeBuffer does for the engine, into `buffer`; then the same buffer
+    // of every voice (the song stream's buffer maker).
+    void MakeBuffer(int16_t* buffer);
     // Writes frames [first, first + frames) of the last buffers, faded as the
     // mix is with the song's `timing`, to the job's voice outputs (throws
     // SongIOError).
     // `from` is the first frame of the last buffers written.
     void Write(uint64_t first, uint64_t frames, const SongTiming& timing, uint64_t from = 0);
-    // The last buffer of `voice` (a `Voice`) as the voice chip made it:
-    // BufferValues values, stereo with left = right, not yet faded (Write
-    // fades the frames it writes in place).
-    const int16_t* VoiceBuffer(int voice) const { return buffers_[voice].data(); }
+    // Frames [first, first + frames) of `voice`'s last buffer (a `Voice`),
+    // faded in place as the mix is with the song's `timing`: stereo values
+    // with left = right. `from` is the first frame of the last buffer asked
+    // for; each frame is faded once.
+    const int16_t* FadedVoice(int voice, uint64_t first, uint64_t frames, const SongTiming& timing,
+                              uint64_t from);
 
     void Out(uint16_t port, uint8_t value) override;
     uint8_t In(uint16_t port) override { return engine_.In(port); }

@@ -472,25 +472,25 @@ template <typename Stop> Z80_FLATTEN inline void Passes(Z80State& s, const Stop 
     // a run, so it does not open again before the frame end), else at once.
     int32_t plain = Stop::Interrupts && t < InterruptWindow ? INT32_MIN : stopAt;
 
+    // An instruction's start: its opcode fetched and dispatched.
+#define Z80_FETCH                                                                                  \
+    ei = 0;                                                                                        \
+    op = s.Memory[pc];                                                                             \
+    pc = static_cast<uint16_t>(pc + 1);                                                            \
+    goto* Dispatch[op];
     // The start of a pass: the refresh count, then the interrupt or the
     // instruction at PC.
 #define Z80_PASS                                                                                   \
     ++r;                                                                                           \
     if (Stop::Interrupts && t < InterruptWindow && s.IFF1 && !ei) goto interrupt;                  \
-    ei = 0;                                                                                        \
-    op = s.Memory[pc];                                                                             \
-    pc = static_cast<uint16_t>(pc + 1);                                                            \
-    goto* Dispatch[op];
+    Z80_FETCH
     // The end of a pass: the next pass, which past the interrupt window is
     // one without its look at the interrupt; else `look` stops after the
     // frame end or starts the next pass as Z80_PASS.
 #define Z80_NEXT                                                                                   \
     if (t >= plain || stopWhen.At(pc)) goto look;                                                  \
     ++r;                                                                                           \
-    ei = 0;                                                                                        \
-    op = s.Memory[pc];                                                                             \
-    pc = static_cast<uint16_t>(pc + 1);                                                            \
-    goto* Dispatch[op];
+    Z80_FETCH
 
     Z80_PASS
 #define Z80_CASE(n)                                                                                \
@@ -843,6 +843,7 @@ stop:
 #undef Z80_STORE
 #undef Z80_NEXT
 #undef Z80_PASS
+#undef Z80_FETCH
 }
 
 } // namespace

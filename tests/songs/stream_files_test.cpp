@@ -242,32 +242,28 @@ TEST(StreamReaders, PsgFramesHoldTheirWritesAndSkips) {
 }
 
 TEST(StreamReaders, DrumsBecomeChipLevels) {
-    std::string refusal;
     // 4-bit drums keep the low nibble; 8-bit ones map full scale to 15 and
     // half scale (-6 dB) two steps lower; signed ones are centred on 0x80.
-    const auto four = ReadYMFile(MakeYM(YM("YM6!", 2,
-                                           [](YMPlan& p) {
-                                               p.Drums = {Bytes{0x1F, 0x03}};
-                                               p.Attributes = 4;
-                                           })),
-                                 refusal);
-    ASSERT_TRUE(four);
-    EXPECT_EQ(four->Digidrums.at(0), (Bytes{15, 3}));
-    const auto eight = ReadYMFile(MakeYM(YM("YM6!", 2,
-                                            [](YMPlan& p) {
-                                                p.Drums = {Bytes{255, 128, 0}};
+    const struct {
+        const char* Name;
+        uint32_t Attributes;
+        Bytes Drum, Levels;
+    } cases[] = {
+        {"four bits", 4, {0x1F, 0x03}, {15, 3}},
+        {"eight bits", 0, {255, 128, 0}, {15, 13, 0}},
+        {"signed", 2, {0x7F, 0x00}, {15, 13}},
+    };
+    for (const auto& c : cases) {
+        std::string refusal;
+        const auto s = ReadYMFile(MakeYM(YM("YM6!", 2,
+                                            [&c](YMPlan& p) {
+                                                p.Drums = {c.Drum};
+                                                p.Attributes = c.Attributes;
                                             })),
                                   refusal);
-    ASSERT_TRUE(eight);
-    EXPECT_EQ(eight->Digidrums.at(0), (Bytes{15, 13, 0}));
-    const auto isSigned = ReadYMFile(MakeYM(YM("YM6!", 2,
-                                               [](YMPlan& p) {
-                                                   p.Drums = {Bytes{0x7F, 0x00}};
-                                                   p.Attributes = 2;
-                                               })),
-                                     refusal);
-    ASSERT_TRUE(isSigned);
-    EXPECT_EQ(isSigned->Digidrums.at(0), (Bytes{15, 13}));
+        ASSERT_TRUE(s) << c.Name << ": " << refusal;
+        EXPECT_EQ(s->Digidrums.at(0), c.Levels) << c.Name;
+    }
 }
 
 TEST(StreamReaders, VtxDeclaresChipLayoutAndYear) {

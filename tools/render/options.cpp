@@ -115,6 +115,14 @@ bool ParseSeconds(const char* text, double low, double& out) {
     return true;
 }
 
+// Seconds, 0 or more, given to option `what`; a usage error otherwise.
+double SecondsOrRefuse(const char* what, const char* text) {
+    double seconds = 0;
+    if (!ParseSeconds(text, 0, seconds))
+        throw UsageError{std::string(what) + " must be a number of seconds, 0 or more: " + text};
+    return seconds;
+}
+
 } // namespace
 
 Options ParseOptions(int argc, char** argv) {
@@ -172,23 +180,9 @@ Options ParseOptions(int argc, char** argv) {
                                  std::to_string(static_cast<int>(MaxSeconds)) + ": " + optarg};
             o.Seconds = seconds;
             break;
-        case Silence:
-            if (!ParseSeconds(optarg, 0, seconds))
-                throw UsageError{"silence must be a number of seconds, 0 or more: " +
-                                 std::string(optarg)};
-            o.Silence = seconds;
-            break;
-        case Fade:
-            if (!ParseSeconds(optarg, 0, seconds))
-                throw UsageError{"fade must be a number of seconds, 0 or more: " +
-                                 std::string(optarg)};
-            o.Fade = seconds;
-            break;
-        case Start:
-            if (!ParseSeconds(optarg, 0, o.Start))
-                throw UsageError{"start must be a number of seconds, 0 or more: " +
-                                 std::string(optarg)};
-            break;
+        case Silence: o.Silence = SecondsOrRefuse("silence", optarg); break;
+        case Fade: o.Fade = SecondsOrRefuse("fade", optarg); break;
+        case Start: o.Start = SecondsOrRefuse("start", optarg); break;
         case Mute:
             if (!ParseVoices(optarg, o.MutedVoices))
                 throw UsageError{"voices to mute are a list of A, B, C and beeper: " +
