@@ -178,6 +178,9 @@ struct RenderPlan {
     int32_t FixedLeft[3]{}, FixedRight[3]{};
     int32_t SteadyLeft = 0, SteadyRight = 0;
     uint8_t ToneOff[3]{}, NoiseOff[3]{}; // 1 when the mixer bit disables it
+    // 1 when every entry of the volume tables lies in 0..32767 (as
+    // `SetChipAndChannels` builds them), so that frame sums stay small.
+    uint8_t SmallTables = 0;
 };
 
 // Derived copies, not part of a song's state.

@@ -249,6 +249,15 @@ struct FrameCursor {
     uint32_t PerSample;
     SampleDivider Divider;
     uint32_t Limit; // the tick after which the buffer is full
+    // The values of whole frames in runs of one mask (see RunMasksOf): for
+    // a frame of `len` ticks, k of them with the mask's bit set, both sides
+    // as 16-bit values, right above left; built on first use for the rows of
+    // the frames' two lengths, for the weights in `Table`.
+    struct OneMaskFrames {
+        uint64_t Steady = 0, Weight = 0;
+        bool Built = false;
+        uint32_t Values[9][9];
+    } Table;
 
     explicit FrameCursor(const ChipState& c)
         : Buffer(c.Cursor.OutputBuffer), Count(c.Cursor.OutputCount),
@@ -277,6 +286,7 @@ struct FrameCursor {
     }
 
     bool Full() const { return Count >= BufferValues; }
+    uint32_t EndTick() const { return static_cast<uint32_t>(End >> 16); }
 
     // The tick after which the buffer is full.
     uint32_t FillsAt() const {
@@ -338,8 +348,31 @@ struct FrameCursor {
         uint64_t sum = PackSides(SumL, SumR);
         uint64_t m0 = masks[0], m1 = masks[1], m2 = masks[2];
         const uint64_t w0 = masksWeight[0], w1 = masksWeight[1], w2 = masksWeight[2];
+        if constexpr (K == 1) {
+            if (!Table.Built || Table.Steady != steady || Table.Weight != w0)
+                BuildTable(steady, w0);
+        }
         for (;;) {
-            const uint32_t end = static_cast<uint32_t>(end64 >> 16);
+            uint32_t end = static_cast<uint32_t>(end64 >> 16);
+            if constexpr (K == 1) {
+                // Whole frames by table: a frame that opens at `pos` and
+                // closes by `to`. The first may be one the frame loop left
+                // at any length; those after it are one of the two.
+                if (pos == start && sum == 0 && end <= to && end - pos - (PerSample >> 16) <= 1) {
+                    do {
+                        const uint32_t len = end - pos;
+                        std::memcpy(Buffer + count,
+                                    &Table.Values[len][BitCounts[m0 & ((1u << len) - 1)]],
+                                    sizeof(uint32_t));
+                        m0 >>= len;
+                        count += 2;
+                        end64 += PerSample;
+                        pos = start = end;
+                        end = static_cast<uint32_t>(end64 >> 16);
+                    } while (end <= to);
+                    if (pos >= to) break;
+                }
+            }
             const uint32_t stop = to < end ? to : end;
             const uint32_t len = stop - pos;
             const uint32_t window = (1u << len) - 1;
@@ -376,6 +409,24 @@ struct FrameCursor {
         Count = count;
         SumL = LeftSide(sum);
         SumR = RightSide(sum);
+    }
+
+    // Fills `Table` for runs of one mask of weight `weight` over `steady`:
+    // each value as the frame loop of RunMasksOf makes it.
+    void BuildTable(uint64_t steady, uint64_t weight) {
+        Table.Steady = steady;
+        Table.Weight = weight;
+        Table.Built = true;
+        const uint32_t shortest = PerSample >> 16;
+        for (uint32_t len = shortest; len <= shortest + 1 && len <= 8; ++len)
+            for (uint32_t k = 0; k <= len; ++k) {
+                const uint64_t sum = steady * len + weight * k;
+                const int32_t ticks = static_cast<int32_t>(len);
+                Table.Values[len][k] = static_cast<uint16_t>(DivideShortSum(LeftSide(sum), ticks)) |
+                                       static_cast<uint32_t>(static_cast<uint16_t>(
+                                           DivideShortSum(RightSide(sum), ticks)))
+                                           << 16;
+            }
     }
 
     // Ticks Pos + 1 .. end (the open frame's last tick) at (left, right),
@@ -451,6 +502,92 @@ struct FrameCursor {
     }
 };
 
+// The frame cursor's `RunTo` for the event renderer where frames are short
+// and levels small (see `Takes`): both sides of the open frame's sum in one
+// word (PackSides), the open frame's last tick kept at hand, the frames
+// divided by reciprocal alone and the whole frames counted by one
+// multiplication. The caller keeps every run within the cursor's `Limit`.
+struct LeanCursor {
+    int16_t* Buffer;
+    uint32_t Count;
+    uint64_t End;
+    uint32_t EndTick; // End >> 16: the open frame closes after it
+    uint32_t Pos, Start;
+    uint64_t Sum;
+    uint32_t PerSample;
+    uint64_t Reciprocal;
+
+    explicit LeanCursor(const FrameCursor& w)
+        : Buffer(w.Buffer), Count(w.Count), End(w.End), EndTick(static_cast<uint32_t>(w.End >> 16)),
+          Pos(w.Pos), Start(w.Start), Sum(PackSides(w.SumL, w.SumR)), PerSample(w.PerSample),
+          Reciprocal(w.Divider.Reciprocal) {}
+
+    // Frames of at most 8 ticks, the open one's sum within 2^20 on a side,
+    // runs that end before tick 2^23, and ticks whose levels stay within
+    // 2^17 on a side (three channels of the small tables and a beeper level
+    // within 2^15): every frame's sum then stays far inside what
+    // DivideShortSum takes, and the frame count's product inside what the
+    // reciprocal divides exactly.
+    static bool Takes(const ChipState& c, const RenderPlan& plan, const FrameCursor& w,
+                      uint32_t limit) {
+        const auto within = [](int32_t v, int32_t bound) { return v >= -bound && v <= bound; };
+        return plan.SmallTables && w.PerSample <= (8u << 16) && w.EndTick() - w.Start <= 8 &&
+               limit < (1u << 23) && within(c.Beeper.Level, 1 << 15) && within(w.SumL, 1 << 20) &&
+               within(w.SumR, 1 << 20);
+    }
+
+    void StoreTo(FrameCursor& w) const {
+        w.Buffer = Buffer;
+        w.Count = Count;
+        w.End = End;
+        w.Pos = Pos;
+        w.Start = Start;
+        w.SumL = LeftSide(Sum);
+        w.SumR = RightSide(Sum);
+    }
+
+    // Ticks Pos + 1 .. to at the mix `level` (both sides, PackSides).
+    [[gnu::always_inline]] void RunTo(uint32_t to, uint64_t level) {
+        if (to < EndTick) { // the run ends inside the open frame
+            Sum += level * (to - Pos);
+            Pos = to;
+            return;
+        }
+        Sum += level * (EndTick - Pos);
+        const int32_t ticks = static_cast<int32_t>(EndTick - Start);
+        int16_t* out = Buffer + Count;
+        out[0] = static_cast<int16_t>(DivideShortSum(LeftSide(Sum), ticks));
+        out[1] = static_cast<int16_t>(DivideShortSum(RightSide(Sum), ticks));
+        out += 2;
+        End += PerSample;
+        // The whole frames up to `to`: those that close after tick End >> 16
+        // and every PerSample after, up to tick `to` (none when the next
+        // closes after it). The average of equal ticks is the tick itself.
+        const uint64_t x = ((static_cast<uint64_t>(to) + 1) << 16) + PerSample - 1 - End;
+        const uint64_t frames =
+            static_cast<uint64_t>((static_cast<unsigned __int128>(x) * Reciprocal) >> 64);
+        const uint32_t pair = static_cast<uint16_t>(LeftSide(level)) |
+                              (static_cast<uint32_t>(RightSide(level)) << 16);
+        Count += static_cast<uint32_t>(2 + 2 * frames);
+        if (Count + 16 <= BufferValues) {
+            // Eight at a time, without asking how many; those written past
+            // the last are overwritten by the frames that follow.
+            const uint64_t twoPairs = pair | (static_cast<uint64_t>(pair) << 32);
+            const uint64_t eightPairs[4] = {twoPairs, twoPairs, twoPairs, twoPairs};
+            std::memcpy(out, eightPairs, sizeof eightPairs);
+            for (uint64_t i = 8; i < frames; i += 8)
+                std::memcpy(out + 2 * i, eightPairs, sizeof eightPairs);
+        } else {
+            for (uint64_t i = 0; i < frames; ++i) std::memcpy(out + 2 * i, &pair, sizeof pair);
+        }
+        End += frames * PerSample;
+        EndTick = static_cast<uint32_t>(End >> 16);
+        Start = static_cast<uint32_t>((End - PerSample) >> 16);
+        Sum = level * (to - Start);
+        Pos = to;
+    }
+};
+
 // Ticks from a noise shift to the shift that changes the noise output: after
 // j shifts the output is the present bit 16 - j, so the first bit below bit
 // 16 that differs from it tells (16 at most; a change that comes later is
@@ -469,7 +606,12 @@ constexpr uint32_t Never = UINT32_MAX;
     RenderPlan& p = c.Caches.Plan;
     if (p.Registers == registers && p.Tables == c.Mix.TableVersion) return p;
     p.Registers = registers;
-    p.Tables = c.Mix.TableVersion;
+    if (p.Tables != c.Mix.TableVersion) {
+        p.Tables = c.Mix.TableVersion;
+        const auto& entries = c.Mix.VolumeTable;
+        p.SmallTables = std::all_of(&entries[0][0][0], &entries[0][0][0] + 3 * 2 * 32,
+                                    [](int32_t v) { return v >= 0 && v <= 32767; });
+    }
     p.Heard = WhatIsHeard(c);
     p.SteadyLeft = p.SteadyRight = 0;
     for (int ch = 0; ch < 3; ++ch) {
@@ -573,17 +715,15 @@ namespace {
 // which is added outside), and the tone flips due at a tick are found and
 // taken without branches, since which of them comes next is as good as random.
 //
-// It comes in four builds, by whether noise and envelope steps can cut a span
-// (`Noise`, `Envelope`); a build without them keeps fewer values live.
-template <bool Noise, bool Envelope>
-[[gnu::noinline]] void RenderEventsOf(ChipState& c, const RenderPlan& plan, uint32_t total) {
+// It comes in builds by whether noise and envelope steps can cut a span
+// (`Noise`, `Envelope`), since a build without them keeps fewer values live,
+// and by whether the runs go through the lean cursor (`Lean`, where
+// `LeanCursor::Takes`) or the general one. A mix holds both sides in one
+// word (PackSides).
+template <bool Noise, bool Envelope, bool Lean>
+[[gnu::noinline]] void RenderEventsOf(ChipState& c, const RenderPlan& plan, uint32_t total,
+                                      FrameCursor& w) {
     const uint32_t heard = plan.Heard;
-    // Any other output position (only a damaged state) goes tick by tick.
-    if (!FrameCursor::Follows(c)) {
-        RenderTicksReference(c);
-        return;
-    }
-    FrameCursor w(c);
 
     // A channel sounds in a tick when (tone output | tone off) & (noise bit |
     // noise off); as masks of the three channels.
@@ -608,16 +748,14 @@ template <bool Noise, bool Envelope>
             volR[ch] = c.Mix.VolumeTable[ch][1][i];
         }
     }
-    int32_t mixL[8], mixR[8];
+    uint64_t mix[8];
     const int32_t beeper = c.Beeper.Level;
     const auto buildMix = [&]() {
         // Each mask adds its highest channel to the mask without it.
-        mixL[0] = beeper;
-        mixR[0] = beeper;
+        mix[0] = PackSides(beeper, beeper);
         for (int m = 1; m < 8; ++m) {
             const int ch = m >= 4 ? 2 : m >= 2 ? 1 : 0;
-            mixL[m] = mixL[m & ~(1 << ch)] + volL[ch];
-            mixR[m] = mixR[m & ~(1 << ch)] + volR[ch];
+            mix[m] = mix[m & ~(1 << ch)] + PackSides(volL[ch], volR[ch]);
         }
     };
     buildMix();
@@ -649,6 +787,13 @@ template <bool Noise, bool Envelope>
 
     // The span ends early where the buffer fills.
     const uint32_t limit = std::min(total, w.Limit);
+    [[maybe_unused]] LeanCursor lean(w);
+    const auto runTo = [&](uint32_t to, uint64_t level) {
+        if constexpr (Lean)
+            lean.RunTo(to, level);
+        else
+            w.RunTo(to, LeftSide(level), RightSide(level));
+    };
 
     // A run of ticks at one mix goes out when the mix changes: changes that
     // cancel in the mix (a tone flip or noise change on a channel that the
@@ -658,8 +803,7 @@ template <bool Noise, bool Envelope>
         const uint32_t noiseMask = noiseOffBits | ((0u - ((noiseShift >> 16) & 1)) & 7);
         return (toneBits | toneOffBits) & noiseMask;
     };
-    uint32_t sounding = mixOf();
-    int32_t runL = mixL[sounding], runR = mixR[sounding];
+    uint64_t run = mix[mixOf()];
     for (;;) {
         uint32_t next = toneAt0 < toneAt1 ? toneAt0 : toneAt1;
         next = toneAt2 < next ? toneAt2 : next;
@@ -699,14 +843,14 @@ template <bool Noise, bool Envelope>
             }
             if (changed) buildMix();
         }
-        sounding = mixOf();
-        if (mixL[sounding] != runL || mixR[sounding] != runR) {
-            w.RunTo(next - 1, runL, runR);
-            runL = mixL[sounding];
-            runR = mixR[sounding];
+        const uint64_t now = mix[mixOf()];
+        if (now != run) {
+            runTo(next - 1, run);
+            run = now;
         }
     }
-    w.RunTo(limit, runL, runR);
+    runTo(limit, run);
+    if constexpr (Lean) lean.StoreTo(w);
     const uint32_t pos = limit;
 
     // The counters at the end of what was rendered. A heard tone that flipped
@@ -744,16 +888,31 @@ template <bool Noise, bool Envelope>
     }
 }
 
-// The build of the event renderer for what can cut the span.
-void RenderEvents(ChipState& c, const RenderPlan& plan, uint32_t total) {
+// The build of the event renderer for what can cut the span and the cursor
+// it can use.
+template <bool Lean>
+void RenderEventsWith(ChipState& c, const RenderPlan& plan, uint32_t total, FrameCursor& w) {
     const bool noise = (plan.Heard & HearNoise) != 0;
     const bool envelope = (plan.Heard & HearEnvelope) != 0 && !EnvelopeHolds(c);
     if (noise)
-        envelope ? RenderEventsOf<true, true>(c, plan, total)
-                 : RenderEventsOf<true, false>(c, plan, total);
+        envelope ? RenderEventsOf<true, true, Lean>(c, plan, total, w)
+                 : RenderEventsOf<true, false, Lean>(c, plan, total, w);
     else
-        envelope ? RenderEventsOf<false, true>(c, plan, total)
-                 : RenderEventsOf<false, false>(c, plan, total);
+        envelope ? RenderEventsOf<false, true, Lean>(c, plan, total, w)
+                 : RenderEventsOf<false, false, Lean>(c, plan, total, w);
+}
+
+void RenderEvents(ChipState& c, const RenderPlan& plan, uint32_t total) {
+    // Any other output position (only a damaged state) goes tick by tick.
+    if (!FrameCursor::Follows(c)) {
+        RenderTicksReference(c);
+        return;
+    }
+    FrameCursor w(c);
+    if (LeanCursor::Takes(c, plan, w, std::min(total, w.Limit)))
+        RenderEventsWith<true>(c, plan, total, w);
+    else
+        RenderEventsWith<false>(c, plan, total, w);
 }
 
 // Spans in which a heard generator changes every few ticks: a noise period
