@@ -354,24 +354,38 @@ struct FrameCursor {
         }
         for (;;) {
             uint32_t end = static_cast<uint32_t>(end64 >> 16);
-            if constexpr (K == 1) {
-                // Whole frames by table: a frame that opens at `pos` and
-                // closes by `to`. The first may be one the frame loop left
-                // at any length; those after it are one of the two.
-                if (pos == start && sum == 0 && end <= to && end - pos - (PerSample >> 16) <= 1) {
-                    do {
-                        const uint32_t len = end - pos;
-                        std::memcpy(Buffer + count,
-                                    &Table.Values[len][BitCounts[m0 & ((1u << len) - 1)]],
+            // Whole frames, each opening at `pos` and closing by `to`, without
+            // the cuts of a run's ends; with one mask, by table. The first
+            // may be one the frame loop left at any length (the table holds
+            // the two that follow from PerSample).
+            if (pos == start && sum == 0 && end <= to &&
+                (K != 1 || end - pos - (PerSample >> 16) <= 1)) {
+                do {
+                    const uint32_t len = end - pos;
+                    const uint32_t window = (1u << len) - 1;
+                    if constexpr (K == 1) {
+                        std::memcpy(Buffer + count, &Table.Values[len][BitCounts[m0 & window]],
                                     sizeof(uint32_t));
-                        m0 >>= len;
-                        count += 2;
-                        end64 += PerSample;
-                        pos = start = end;
-                        end = static_cast<uint32_t>(end64 >> 16);
-                    } while (end <= to);
-                    if (pos >= to) break;
-                }
+                    } else {
+                        uint64_t whole = steady * len;
+                        if constexpr (K > 0) whole += w0 * BitCounts[m0 & window];
+                        if constexpr (K > 1) whole += w1 * BitCounts[m1 & window];
+                        if constexpr (K > 2) whole += w2 * BitCounts[m2 & window];
+                        const int32_t ticks = static_cast<int32_t>(len);
+                        Buffer[count] =
+                            static_cast<int16_t>(DivideShortSum(LeftSide(whole), ticks));
+                        Buffer[count + 1] =
+                            static_cast<int16_t>(DivideShortSum(RightSide(whole), ticks));
+                    }
+                    if constexpr (K > 0) m0 >>= len;
+                    if constexpr (K > 1) m1 >>= len;
+                    if constexpr (K > 2) m2 >>= len;
+                    count += 2;
+                    end64 += PerSample;
+                    pos = start = end;
+                    end = static_cast<uint32_t>(end64 >> 16);
+                } while (end <= to);
+                if (pos >= to) break;
             }
             const uint32_t stop = to < end ? to : end;
             const uint32_t len = stop - pos;
@@ -1051,7 +1065,7 @@ constexpr uint64_t EveryNthBit[9] = {
         if (noiseHeard) {
             // The outputs of the next j shifts are the register's bits 15 down
             // to 16 - j, so a shift changes the output where those bits and
-            // their upper neighbours differ. Up to 14 shifts at a time.
+            // their upper neighbours differ. Up to 16 shifts at a time.
             const uint64_t before = 0 - static_cast<uint64_t>((noiseShift >> 16) & 1);
             uint64_t changes = 0;
             while (shiftAt <= last) {
@@ -1059,17 +1073,28 @@ constexpr uint64_t EveryNthBit[9] = {
                 const uint32_t differ = noiseShift ^ (noiseShift >> 1);
                 uint32_t m;
                 if (noiseSpacing <= 8) {
-                    // Eight shifts by table: bits 15 down to 8. Those past the
-                    // chunk land on bits that nothing reads.
-                    m = std::min<uint32_t>(8, DivideSmall(last - shiftAt, noiseRecip) + 1);
-                    changes |= NoiseChangeSpread[noiseSpacing / 2][(differ >> 8) & 0xFF] << k;
+                    // Eight shifts by table: bits 15 down to 8; when the
+                    // chunk holds more, eight more from bits 7 down to 0.
+                    // Those past the chunk land on bits that nothing reads.
+                    const uint32_t room = DivideSmall(last - shiftAt, noiseRecip) + 1;
+                    const auto& spread = NoiseChangeSpread[noiseSpacing / 2];
+                    changes |= spread[(differ >> 8) & 0xFF] << k;
+                    if (room > 8) {
+                        // The ninth shift lies inside the chunk: k + 8 x
+                        // spacing < 64.
+                        changes |= spread[differ & 0xFF] << (k + 8 * noiseSpacing);
+                        m = std::min<uint32_t>(16, room);
+                    } else {
+                        m = room;
+                    }
+                    noiseShift = NoiseShiftFew(noiseShift, m);
                 } else {
                     m = std::min<uint32_t>(14, DivideSmall(last - shiftAt, noiseRecip) + 1);
                     uint32_t at = k;
                     for (uint32_t j = 1; j <= m; ++j, at += noiseSpacing)
                         changes |= static_cast<uint64_t>((differ >> (16 - j)) & 1) << at;
+                    noiseShift = NoiseShiftBlock(noiseShift, static_cast<int>(m));
                 }
-                noiseShift = NoiseShiftBlock(noiseShift, static_cast<int>(m));
                 lastShift = shiftAt + (m - 1) * noiseSpacing;
                 shiftAt = lastShift + noiseSpacing;
             }
