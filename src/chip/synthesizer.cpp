@@ -1138,11 +1138,6 @@ constexpr uint64_t EveryNthBit[9] = {
     AdvanceEnvelope(c, pos);
 }
 
-// Spans of a few ticks in which something is heard (between the register
-// writes of one player call, which come a few dozen T-states apart) go tick
-// by tick: that costs less than setting up a run.
-constexpr uint32_t ShortSpanTicks = 6;
-
 // The fast renderer, shared by `RenderTicksFast` and `Synthesizer` (which
 // would otherwise pay a second call for every short span).
 [[gnu::always_inline]] inline void RenderFast(ChipState& c) {
@@ -1153,9 +1148,7 @@ constexpr uint32_t ShortSpanTicks = 6;
         RenderUnheard(c, plan, total);
     } else {
         SettleGenerators(c);
-        if (total <= ShortSpanTicks)
-            RenderTicksReference(c);
-        else if (IsDense(c, plan))
+        if (IsDense(c, plan))
             RenderDense(c, plan, total);
         else
             RenderEvents(c, plan, total);
