@@ -583,14 +583,16 @@ struct LeanCursor {
         const uint32_t pair = static_cast<uint16_t>(LeftSide(level)) |
                               (static_cast<uint32_t>(RightSide(level)) << 16);
         Count += static_cast<uint32_t>(2 + 2 * frames);
-        if (Count + 16 <= BufferValues) {
-            // Eight at a time, without asking how many; those written past
-            // the last are overwritten by the frames that follow.
+        if (Count + 64 <= BufferValues) {
+            // Thirty-two at a time, without asking how many (runs between
+            // two events mostly hold fewer); those written past the last are
+            // overwritten by the frames that follow.
             const uint64_t twoPairs = pair | (static_cast<uint64_t>(pair) << 32);
-            const uint64_t eightPairs[4] = {twoPairs, twoPairs, twoPairs, twoPairs};
-            std::memcpy(out, eightPairs, sizeof eightPairs);
-            for (uint64_t i = 8; i < frames; i += 8)
-                std::memcpy(out + 2 * i, eightPairs, sizeof eightPairs);
+            uint64_t block[16];
+            for (uint64_t& b : block) b = twoPairs;
+            std::memcpy(out, block, sizeof block);
+            for (uint64_t i = 32; i < frames; i += 32)
+                std::memcpy(out + 2 * i, block, sizeof block);
         } else {
             for (uint64_t i = 0; i < frames; ++i) std::memcpy(out + 2 * i, &pair, sizeof pair);
         }
