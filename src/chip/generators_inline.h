@@ -91,9 +91,9 @@ inline uint32_t NoiseShiftFew(uint32_t s, uint32_t n) {
 
 inline uint32_t NoiseShiftMany(uint32_t s, uint64_t n) {
     if (n >= 4 * 14) {
-        n %= NoiseCycle;
-        for (size_t k = 0; n != 0; n >>= 1, ++k)
-            if (n & 1) s = NoiseJumps[k](s);
+        // One jump per set bit of n, found without a test of every bit.
+        for (uint32_t left = static_cast<uint32_t>(n % NoiseCycle); left != 0; left &= left - 1)
+            s = NoiseJumps[static_cast<size_t>(__builtin_ctz(left))](s);
         return s;
     }
     while (n >= 14) {
