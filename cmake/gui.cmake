@@ -1,6 +1,6 @@
 # The Qt player: library zirrafon_gui (playback + ui + platform), the zirrafon
 # executable (app), and the Qt-based tests.
-find_package(Qt6 REQUIRED COMPONENTS Widgets Multimedia DBus Test)
+find_package(Qt6 REQUIRED COMPONENTS Widgets Network DBus Test)
 
 set(CMAKE_AUTOMOC ON)
 set(CMAKE_AUTORCC ON)
@@ -13,7 +13,9 @@ file(GLOB GUI_SOURCES CONFIGURE_DEPENDS
 # registered with Q_INIT_RESOURCE by the code that uses them.
 file(GLOB GUI_RESOURCES CONFIGURE_DEPENDS assets/*.qrc)
 add_library(zirrafon_gui STATIC ${GUI_SOURCES} ${GUI_RESOURCES})
-target_link_libraries(zirrafon_gui PUBLIC zirrafon_emu Qt6::Widgets Qt6::Multimedia)
+target_link_libraries(zirrafon_gui PUBLIC zirrafon_emu Qt6::Widgets)
+# Single instance (src/platform/single_instance.*) on a local socket.
+target_link_libraries(zirrafon_gui PUBLIC Qt6::Network)
 # The media-player interface (src/playback/mpris.*) on the session bus.
 target_link_libraries(zirrafon_gui PRIVATE Qt6::DBus)
 # File-type association (src/platform/association.*) reads the desktop's
@@ -22,6 +24,10 @@ target_link_libraries(zirrafon_gui PRIVATE Qt6::DBus)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0 gio-2.0 gio-unix-2.0)
 target_link_libraries(zirrafon_gui PRIVATE PkgConfig::GLIB)
+# The wave device (src/playback/waveout.*) talks to the sound server through
+# the PulseAudio client library, which PipeWire's server answers too.
+pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
+target_link_libraries(zirrafon_gui PRIVATE PkgConfig::PULSE)
 target_compile_options(zirrafon_gui PRIVATE ${ZIRRAFON_WARNINGS})
 
 # The program entry (main.cpp) and what it wires together (argument batches),

@@ -28,7 +28,7 @@ class PlayerApp {
   public:
     // `waveOutFactory` makes the wave device at each playback start (the real
     // audio sink unless a test passes a fake).
-    explicit PlayerApp(WaveOutFactory waveOutFactory = CreateAudioSinkWaveOut);
+    explicit PlayerApp(WaveOutFactory waveOutFactory = CreateSoundServerWaveOut);
     ~PlayerApp();
     PlayerApp(const PlayerApp&) = delete;
     PlayerApp& operator=(const PlayerApp&) = delete;

@@ -4,7 +4,7 @@
 // asks the queries and shows what the signals tell it, failures included;
 // tests drive it on a fake wave device.
 //
-//     Player player(CreateAudioSinkWaveOut);
+//     Player player(CreateSoundServerWaveOut);
 //     connect(&player, &Player::Failed, ...);  // text, caption, icon: show a box
 //     player.OpenAndPlay("/music/song.ay");   // stop, open by extension, play
 //     player.Next();                          // the file's next song
@@ -85,7 +85,7 @@ class Player : public QObject {
   public:
     // `waveOutFactory` makes the wave device at each playback start (the real
     // audio sink unless a test passes a fake).
-    explicit Player(WaveOutFactory waveOutFactory = CreateAudioSinkWaveOut,
+    explicit Player(WaveOutFactory waveOutFactory = CreateSoundServerWaveOut,
                     QObject* parent = nullptr);
     ~Player() override;
 

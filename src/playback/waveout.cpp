@@ -1,40 +1,49 @@
-// The real wave-out device on Qt Multimedia's QAudioSink (PulseAudio or
-// PipeWire underneath), push mode.
+// The real wave-out device on the PulseAudio client library (a PulseAudio
+// server, or PipeWire's, underneath), with a main loop thread of its own for
+// the connection; every call below is made on the owner's (GUI) thread with
+// that loop locked.
 //
-// The sink's own buffer is asked to be 130,560 bytes (0.74 s, the two player
-// buffers) so that a stall of the GUI thread of a few hundred milliseconds does
-// not starve the sound server. A 5 ms timer on the GUI thread moves queued
-// buffers into the sink as far as `bytesFree()` allows and watches how far the
-// server has played (`processedUSecs()`): a buffer whose last frame has been
-// played is done, and its completion notice is posted to the player. Counting
-// a buffer done when it was merely handed over would put the sink's whole
-// buffer behind every change the player makes. While paused nothing is handed
-// over and nothing completes.
+// The server is asked to hold 130,560 bytes (0.74 s, the two player buffers)
+// so that a stall of the GUI thread of a few hundred milliseconds does not
+// starve it. A 5 ms timer on the GUI thread moves queued buffers into the
+// stream as far as the server has room and watches how far it has played: a
+// buffer whose last frame has been played is done, and its completion notice
+// is posted to the player. Counting a buffer done when it was merely handed
+// over would put the server's whole queue behind every change the player
+// makes.
 //
-// The same played time gives `PlayedFrames`: a reset stops the stream and the
-// server counts from 0 again after it, so what the stopped stream had played
-// is kept aside and added.
+// Stop and pause are heard at once and without a click: what the server holds
+// beyond the frames it is about to play is written over, from a few
+// milliseconds ahead, with those frames faded to silence over 5 ms and then
+// silence; once the fade has been played the stream is closed. A pause keeps
+// the buffers, from the first faded frame on, and the stream opened on resume
+// fades that frame back in. Only the server's copies change: the player's
+// buffers (and so the export and the renderer) never do.
 //
-// A sound server lost while playing (the sink stops with a fatal error, as when
-// the server restarts or the device is switched) is not the end of the song:
-// the device keeps its buffers, takes back what the server had been handed
-// but not played, and tries ten times a second for ten seconds to open a new
-// stream on the default output; the first that opens goes on with the first
-// frame not yet played, so nothing is heard twice and nothing is skipped.
-// Only when it gives up does it hand every buffer back; queueing them again
-// then fails with "The connection to the audio output device was lost", and
-// the player stops and says so once. Stop works all the while.
+// Each stream counts its played time from 0, so what the streams before the
+// current one played is kept aside for `PlayedFrames`.
+//
+// A sound server lost while playing (as when it restarts or the device is
+// switched) is not the end of the song: the device keeps its buffers, takes
+// back what the server had been handed but not played, and tries ten times a
+// second for ten seconds to connect again; the first stream that opens goes on
+// with the first frame not yet played, so nothing is heard twice and nothing
+// is skipped. Only when it gives up does it hand every buffer back; queueing
+// them again then fails with "The connection to the audio output device was
+// lost", and the player stops and says so once. Stop works all the while.
 #include "playback/waveout.h"
 
-#include <QAudioFormat>
-#include <QAudioSink>
 #include <QCoreApplication>
-#include <QIODevice>
-#include <QMediaDevices>
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
+#include <functional>
 #include <vector>
+
+#include <pulse/pulseaudio.h>
 
 QString WaveErrorText(WaveResult code) {
     switch (code) {
@@ -59,34 +68,89 @@ QString WaveErrorText(WaveResult code) {
 
 namespace {
 
-constexpr qsizetype SinkBufferBytes = 130560; // two player buffers, 0.74 s
+constexpr uint64_t BytesPerMs = WaveSampleRate / 1000 * WaveBytesPerFrame; // 44.1 frames
+constexpr uint32_t ServerQueueBytes = 130560; // two player buffers, 0.74 s
+// The server starts (and, after running dry, starts again) as soon as a frame
+// is queued: a resumed stream may hold only the little left of the buffers.
+constexpr uint32_t ServerStartBytes = WaveBytesPerFrame;
 constexpr int PumpIntervalMs = 5;
-constexpr int ReconnectIntervalMs = 100; // after a lost server, a new stream is tried
+constexpr int ConnectTimeoutMs = 5000;   // a server that neither answers nor refuses
+constexpr int ReconnectIntervalMs = 100; // after a lost server, a new connection is tried
 constexpr int ReconnectTries = 100;      // that often (10 s) before the device gives up
 // How much further than it last said a lost server may have played.
-constexpr uint64_t LostServerLagBytes = WaveSampleRate * 30 / 1000 * WaveBytesPerFrame; // 30 ms
+constexpr uint64_t LostServerLagBytes = 30 * BytesPerMs;
 // How close to its end the played position must come for a buffer to be done:
 // the server reports time in microseconds, which rounds to a frame or two.
 constexpr uint64_t EndSlackBytes = 8 * WaveBytesPerFrame;
+// The fade at a stop or a pause, and back in at a resume.
+constexpr uint32_t RampFrames = 220; // 5 ms
+// A fade written over what the server holds starts this far beyond what it
+// has taken to play, for the time the write takes to arrive.
+constexpr uint64_t FadeMarginBytes = 25 * BytesPerMs;
+// A server that takes more than this ahead of what is heard takes back what
+// it took when it is written over (its sink rewinds), so the fade starts
+// close to what is heard instead; one that takes so little need not.
+constexpr uint64_t SmallTakeAheadBytes = 100 * BytesPerMs;
 
-class AudioSinkWaveOut final : public WaveOutDevice {
+// The fade's level at step `k` of `RampFrames` going out (1 down to almost 0),
+// as a fraction of 32,768: a cubic curve, so the last millisecond is below
+// 1/100 of the level.
+int FadeOutGain(uint32_t k) {
+    const double x = static_cast<double>(RampFrames - k) / RampFrames;
+    return static_cast<int>(std::lround(32768.0 * x * x * x));
+}
+
+// Scales a frame toward zero (never past it, never above its value).
+void ScaleFrame(int16_t* frame, int gain) {
+    frame[0] = static_cast<int16_t>(int{frame[0]} * gain / 32768);
+    frame[1] = static_cast<int16_t>(int{frame[1]} * gain / 32768);
+}
+
+class PulseWaveOut final : public WaveOutDevice {
   public:
-    AudioSinkWaveOut() {
+    PulseWaveOut() {
         pump_.setTimerType(Qt::PreciseTimer);
         pump_.setInterval(PumpIntervalMs);
         QObject::connect(&pump_, &QTimer::timeout, [this] { Pump(); });
         retry_.setInterval(ReconnectIntervalMs);
         QObject::connect(&retry_, &QTimer::timeout, [this] { Reconnect(); });
     }
-    ~AudioSinkWaveOut() override { Shut(); }
+    ~PulseWaveOut() override {
+        Shut();
+        if (loop_ != nullptr) {
+            pa_threaded_mainloop_stop(loop_);
+            pa_threaded_mainloop_free(loop_);
+        }
+    }
 
     WaveResult Open(QObject* notify) override {
         if (open_) return WaveErrorOpenFailed;
-        if (const WaveResult r = OpenStream(); r != WaveNoError) return r;
+        if (loop_ == nullptr) {
+            loop_ = pa_threaded_mainloop_new();
+            if (loop_ == nullptr) return WaveErrorNoDevice;
+            if (pa_threaded_mainloop_start(loop_) < 0) {
+                pa_threaded_mainloop_free(loop_);
+                loop_ = nullptr;
+                return WaveErrorNoDevice;
+            }
+        }
+        {
+            Locked lock(loop_);
+            if (!Connect() || !WaitFor([this] { return ContextSettled(); }, ConnectTimeoutMs) ||
+                pa_context_get_state(context_) != PA_CONTEXT_READY) {
+                DropContext();
+                return WaveErrorNoDevice;
+            }
+            if (const WaveResult r = OpenStream(); r != WaveNoError) {
+                DropContext();
+                return r;
+            }
+        }
         open_ = true;
         notify_ = notify;
         paused_ = false;
         lost_ = false;
+        rampUpLeft_ = 0;
         earlierFrames_ = 0;
         pump_.start();
         return WaveNoError;
@@ -113,15 +177,6 @@ class AudioSinkWaveOut final : public WaveOutDevice {
         if (!(header.Flags & WaveHeaderPrepared)) return WaveErrorUnprepared;
         if (header.Flags & WaveHeaderInQueue) return WaveErrorStillPlaying;
         if (lost_) return WaveErrorDeviceLost;
-        if (io_ == nullptr && sink_) {
-            // The stream was reset: a reset sink must be started afresh, and
-            // its played time starts at 0 again.
-            io_ = sink_->start();
-            if (io_ == nullptr) return FromQtError(sink_->error());
-            streamBytes_ = 0;
-            lastPlayedBytes_ = 0;
-            if (paused_) sink_->suspend();
-        }
         header.Flags = (header.Flags & ~uint32_t{WaveHeaderDone}) | WaveHeaderInQueue;
         header.Next = nullptr;
         header.BytesHanded = 0;
@@ -130,22 +185,22 @@ class AudioSinkWaveOut final : public WaveOutDevice {
         else
             head_ = &header;
         tail_ = &header;
+        if (!paused_) EnsureStream();
         Pump();
         return WaveNoError;
     }
 
     WaveResult Reset() override {
         if (!open_) return WaveErrorNotOpen;
-        // reset() drops what the sink still holds and stops the stream; the
-        // next Write starts it again.
-        earlierFrames_ = PlayedFrames();
-        if (sink_) {
-            resetting_ = true;
-            sink_->reset();
-            resetting_ = false;
+        if (stream_ != nullptr) {
+            Locked lock(loop_);
+            // The fade was heard: it counts as played.
+            const uint64_t end = FadeOut();
+            earlierFrames_ += end / WaveBytesPerFrame;
+            DropStream();
         }
-        io_ = nullptr;
         paused_ = false;
+        rampUpLeft_ = 0;
         HandBackAll();
         return WaveNoError;
     }
@@ -153,8 +208,15 @@ class AudioSinkWaveOut final : public WaveOutDevice {
     WaveResult Pause() override {
         if (!open_) return WaveErrorNotOpen;
         if (lost_) return WaveErrorDeviceLost;
+        if (paused_) return WaveNoError;
         paused_ = true;
-        if (io_ != nullptr) sink_->suspend();
+        if (stream_ != nullptr) {
+            Locked lock(loop_);
+            // Played to the fade's end: the next frame fades in on resume.
+            TakeBackFrom(FadeOut());
+            DropStream();
+            rampUpLeft_ = RampFrames;
+        }
         return WaveNoError;
     }
 
@@ -163,7 +225,7 @@ class AudioSinkWaveOut final : public WaveOutDevice {
         if (lost_) return WaveErrorDeviceLost;
         if (!paused_) return WaveNoError;
         paused_ = false;
-        if (io_ != nullptr) sink_->resume();
+        if (head_ != nullptr) EnsureStream();
         Pump();
         return WaveNoError;
     }
@@ -177,62 +239,202 @@ class AudioSinkWaveOut final : public WaveOutDevice {
 
     uint64_t PlayedFrames() const override {
         if (!open_) return 0;
-        if (io_ == nullptr || !sink_) return earlierFrames_;
-        // Never more than was handed over, whatever the server's rounding.
-        const auto played =
-            static_cast<uint64_t>(sink_->processedUSecs()) * WaveSampleRate / 1000000;
-        return earlierFrames_ + std::min(played, streamBytes_ / WaveBytesPerFrame);
+        if (stream_ == nullptr) return earlierFrames_;
+        Locked lock(loop_);
+        return earlierFrames_ + PlayedBytes() / WaveBytesPerFrame;
     }
 
     QString ErrorText(WaveResult code) const override { return WaveErrorText(code); }
 
   private:
-    // A stream on the default output, started; its played time counts from 0.
-    WaveResult OpenStream() {
-        const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-        if (device.isNull()) return WaveErrorNoDevice;
-        QAudioFormat format;
-        format.setSampleRate(WaveSampleRate);
-        format.setChannelCount(WaveChannels);
-        format.setSampleFormat(QAudioFormat::Int16);
-        if (!device.isFormatSupported(format)) return WaveErrorBadFormat;
+    class Locked {
+      public:
+        explicit Locked(pa_threaded_mainloop* loop) : loop_(loop) {
+            pa_threaded_mainloop_lock(loop_);
+        }
+        ~Locked() { pa_threaded_mainloop_unlock(loop_); }
+        Locked(const Locked&) = delete;
+        Locked& operator=(const Locked&) = delete;
 
-        sink_ = std::make_unique<QAudioSink>(device, format);
-        sink_->setBufferSize(SinkBufferBytes);
-        QObject::connect(sink_.get(), &QAudioSink::stateChanged,
-                         [this](QAudio::State state) { SinkStateChanged(state); });
-        io_ = sink_->start();
-        if (io_ == nullptr) {
-            const WaveResult result = sink_->error() == QAudio::NoError
-                                          ? WaveErrorOpenFailed
-                                          : FromQtError(sink_->error());
-            DisposeSink();
-            return result;
+      private:
+        pa_threaded_mainloop* loop_;
+    };
+
+    // Waits, with the loop locked, until `done` holds or `ms` have passed;
+    // the loop runs meanwhile. Whether it holds.
+    bool WaitFor(const std::function<bool()>& done, int ms) const {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done()) {
+            if (clock.elapsed() >= ms) return false;
+            pa_threaded_mainloop_unlock(loop_);
+            QThread::usleep(1000);
+            pa_threaded_mainloop_lock(loop_);
+        }
+        return true;
+    }
+
+    // Starts connecting to the server (the default one, or PULSE_SERVER's);
+    // never starts a server of its own.
+    bool Connect() {
+        pa_proplist* props = pa_proplist_new();
+        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Zirrafon");
+        pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "zirrafon");
+        pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "zirrafon");
+        context_ =
+            pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "Zirrafon", props);
+        pa_proplist_free(props);
+        if (context_ == nullptr) return false;
+        return pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
+    }
+
+    bool ContextSettled() const {
+        const pa_context_state_t state = pa_context_get_state(context_);
+        return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+    }
+
+    bool StreamGood() const {
+        return context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY &&
+               stream_ != nullptr && pa_stream_get_state(stream_) == PA_STREAM_READY;
+    }
+
+    // A stream on the default output, ready; its played time counts from 0.
+    WaveResult OpenStream() {
+        const pa_sample_spec spec{PA_SAMPLE_S16LE, WaveSampleRate, WaveChannels};
+        pa_proplist* props = pa_proplist_new();
+        pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
+        stream_ = pa_stream_new_with_proplist(context_, "Zirrafon", &spec, nullptr, props);
+        pa_proplist_free(props);
+        if (stream_ == nullptr) return WaveErrorOpenFailed;
+        pa_buffer_attr attr;
+        attr.maxlength = static_cast<uint32_t>(-1);
+        attr.tlength = ServerQueueBytes;
+        attr.prebuf = ServerStartBytes;
+        attr.minreq = static_cast<uint32_t>(-1);
+        attr.fragsize = static_cast<uint32_t>(-1);
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING |
+                                                          PA_STREAM_AUTO_TIMING_UPDATE);
+        if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
+            DropStream();
+            return WaveErrorOpenFailed;
+        }
+        const bool settled = WaitFor(
+            [this] {
+                const pa_stream_state_t state = pa_stream_get_state(stream_);
+                return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+            },
+            ConnectTimeoutMs);
+        if (!settled || pa_stream_get_state(stream_) != PA_STREAM_READY) {
+            DropStream();
+            return WaveErrorOpenFailed;
         }
         streamBytes_ = 0;
         lastPlayedBytes_ = 0;
         return WaveNoError;
     }
 
-    // The server went away: what it was handed and did not play goes back to
-    // the front of the queue, to be handed to the next stream.
-    void TakeBackUnplayed() {
-        // What the server last said it had played, or says now if it still
-        // can. Its word lags what it had already sent to the speakers by some
-        // milliseconds (about 10 measured), so a little more counts as heard:
-        // better a few milliseconds left out than heard twice.
-        const uint64_t said =
-            std::max(lastPlayedBytes_, static_cast<uint64_t>(sink_->processedUSecs()) *
-                                           WaveSampleRate / 1000000 * WaveBytesPerFrame);
-        const uint64_t played = std::min(said + LostServerLagBytes, streamBytes_);
+    // A stream for what is queued, unless there is one, the device waits for a
+    // server, or it has given up; a server found gone starts the wait.
+    void EnsureStream() {
+        if (stream_ != nullptr || retry_.isActive() || lost_) return;
+        Locked lock(loop_);
+        if (context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY &&
+            OpenStream() == WaveNoError)
+            return;
+        DropContext();
+        tries_ = 0;
+        retry_.start();
+    }
+
+    void DropStream() {
+        if (stream_ == nullptr) return;
+        pa_stream_disconnect(stream_);
+        pa_stream_unref(stream_);
+        stream_ = nullptr;
+    }
+
+    void DropContext() {
+        DropStream();
+        if (context_ == nullptr) return;
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        context_ = nullptr;
+    }
+
+    // Bytes of the stream the server has played, as far as it says (its word
+    // is interpolated between its reports); never more than it was handed.
+    uint64_t PlayedBytes() const {
+        pa_usec_t usec = 0;
+        if (stream_ == nullptr || pa_stream_get_time(stream_, &usec) < 0) return lastPlayedBytes_;
+        const uint64_t bytes = usec * WaveSampleRate / 1000000 * WaveBytesPerFrame;
+        return std::min(bytes, streamBytes_);
+    }
+
+    // Copies `bytes` of the stream from `from` on out of the buffers that hold
+    // them (handed over and not yet played, so still queued).
+    void CopyQueued(uint64_t from, uint64_t bytes, char* out) const {
+        const auto copy = [&](const WaveHeader& h, uint64_t start, uint64_t end) {
+            const uint64_t a = std::max(start, from);
+            const uint64_t b = std::min(end, from + bytes);
+            if (a < b)
+                std::copy_n(reinterpret_cast<const char*>(h.Data) + (a - start), b - a,
+                            out + (a - from));
+        };
+        for (const WaveHeader* h = playingHead_; h != nullptr; h = h->Next)
+            copy(*h, h->EndPosition - h->BufferLength, h->EndPosition);
+        if (head_ != nullptr && head_->BytesHanded != 0)
+            copy(*head_, streamBytes_ - head_->BytesHanded, streamBytes_);
+    }
+
+    // Fades out what the server is about to play and silences the rest it
+    // holds, and waits until the fade has been played. Where the fade ends in
+    // the stream.
+    uint64_t FadeOut() {
+        if (!StreamGood()) return lastPlayedBytes_;
+        if (pa_operation* update = pa_stream_update_timing_info(stream_, nullptr, nullptr)) {
+            WaitFor([update] { return pa_operation_get_state(update) != PA_OPERATION_RUNNING; },
+                    200);
+            pa_operation_unref(update);
+        }
+        const uint64_t played = PlayedBytes();
+        uint64_t start = played;
+        if (const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+            timing != nullptr && !timing->read_index_corrupt && timing->read_index >= 0) {
+            // What the server has taken to play by now.
+            const uint64_t taken =
+                static_cast<uint64_t>(timing->read_index) +
+                pa_timeval_age(&timing->timestamp) * WaveSampleRate / 1000000 * WaveBytesPerFrame;
+            if (taken > played && taken - played <= SmallTakeAheadBytes) start = taken;
+        }
+        start += FadeMarginBytes;
+        start -= start % WaveBytesPerFrame;
+        start = std::min(start, streamBytes_);
+        const uint64_t fade =
+            std::min<uint64_t>(RampFrames * WaveBytesPerFrame, streamBytes_ - start);
+        if (start < streamBytes_) {
+            std::vector<int16_t> over((streamBytes_ - start) / sizeof(int16_t), 0);
+            CopyQueued(start, fade, reinterpret_cast<char*>(over.data()));
+            for (uint32_t k = 0; k < fade / WaveBytesPerFrame; ++k)
+                ScaleFrame(&over[2 * k], FadeOutGain(k));
+            pa_stream_write(stream_, over.data(), over.size() * sizeof(int16_t), nullptr,
+                            static_cast<int64_t>(start), PA_SEEK_ABSOLUTE);
+        }
+        WaitFor([&] { return !StreamGood() || PlayedBytes() >= start + fade; }, 1000);
+        return start + fade;
+    }
+
+    // The stream ends having played `played` bytes: the buffers played to
+    // their end are done (their notices go out, in order); the rest go back
+    // to the front of the queue, in order, to be handed to the next stream
+    // from their first byte not played.
+    void TakeBackFrom(uint64_t played) {
+        played = std::min(played, streamBytes_);
         earlierFrames_ += played / WaveBytesPerFrame;
-        // The buffer being handed over when the server went: its start in the stream.
+        // The buffer being handed over when the stream ended: its start in the stream.
         if (head_ != nullptr && head_->BytesHanded != 0) {
             const uint64_t start = streamBytes_ - head_->BytesHanded;
             head_->BytesHanded = static_cast<uint32_t>(played > start ? played - start : 0);
         }
-        // Those handed over whole: a played one is done (its notice goes out,
-        // in order); the rest go back in front of the queue, in order.
         std::vector<WaveHeader*> unplayed;
         while (playingHead_ != nullptr) {
             WaveHeader& h = *playingHead_;
@@ -253,49 +455,60 @@ class AudioSinkWaveOut final : public WaveOutDevice {
             head_ = *it;
         }
         streamBytes_ = 0;
+        lastPlayedBytes_ = 0;
+    }
+
+    // The server went away: what it last said it had played, or a little
+    // more (its word lags what it had already sent to the speakers by some
+    // milliseconds, about 10 measured: better a few milliseconds left out
+    // than heard twice), counts as heard, and the device waits for it.
+    void Lost() {
+        TakeBackFrom(lastPlayedBytes_ + LostServerLagBytes);
+        DropContext();
+        rampUpLeft_ = 0;
+        tries_ = 0;
+        retry_.start();
     }
 
     void Reconnect() {
-        if (sink_ == nullptr && OpenStream() == WaveNoError) {
-            retry_.stop();
-            if (paused_) sink_->suspend();
-            Pump();
-            return;
+        Locked lock(loop_);
+        if (context_ == nullptr && !Connect()) DropContext();
+        if (context_ != nullptr && ContextSettled()) {
+            if (pa_context_get_state(context_) == PA_CONTEXT_READY &&
+                (paused_ || head_ == nullptr || OpenStream() == WaveNoError)) {
+                retry_.stop();
+                return;
+            }
+            DropContext();
         }
         if (++tries_ < ReconnectTries) return;
         // Given up: the buffers go back, and queueing them again says why.
         retry_.stop();
+        DropContext();
         lost_ = true;
         HandBackAll();
     }
 
-    static WaveResult FromQtError(QAudio::Error error) {
-        switch (error) {
-        case QAudio::NoError: return WaveNoError;
-        case QAudio::OpenError: return WaveErrorOpenFailed;
-        case QAudio::IOError: return WaveErrorWriteFailed;
-        case QAudio::UnderrunError: return WaveNoError;
-        case QAudio::FatalError: return WaveErrorDeviceLost;
-        }
-        return WaveErrorUnspecified;
-    }
-
-    // Completes the buffers the server has played, then hands queued data to
-    // the sink as far as it has room, in whole frames.
+    // Completes the buffers the server has played, then hands it queued data
+    // as far as it has room, in whole frames.
     void Pump() {
-        if (io_ == nullptr || paused_ || lost_) return;
+        if (stream_ == nullptr || paused_) return;
+        Locked lock(loop_);
+        if (!StreamGood()) {
+            Lost();
+            return;
+        }
         CompletePlayed();
         while (head_ != nullptr) {
             WaveHeader& h = *head_;
-            qsizetype room = sink_->bytesFree();
+            size_t room = pa_stream_writable_size(stream_);
+            if (room == static_cast<size_t>(-1)) return;
             room -= room % WaveBytesPerFrame;
-            if (room <= 0) return;
-            const qsizetype left = qsizetype{h.BufferLength} - h.BytesHanded;
-            const char* from = reinterpret_cast<const char*>(h.Data) + h.BytesHanded;
-            const qint64 written = io_->write(from, std::min(room, left));
-            if (written <= 0) return;
-            h.BytesHanded += static_cast<uint32_t>(written);
-            streamBytes_ += static_cast<uint64_t>(written);
+            if (room == 0) return;
+            const size_t size = std::min<size_t>(room, h.BufferLength - h.BytesHanded);
+            if (!Send(reinterpret_cast<const char*>(h.Data) + h.BytesHanded, size)) return;
+            h.BytesHanded += static_cast<uint32_t>(size);
+            streamBytes_ += size;
             if (h.BytesHanded < h.BufferLength) return;
             // Handed over whole: done once the server has played it.
             head_ = h.Next;
@@ -310,10 +523,20 @@ class AudioSinkWaveOut final : public WaveOutDevice {
         }
     }
 
+    // Hands frames to the server; the first after a resume fade in.
+    bool Send(const char* data, size_t size) {
+        if (rampUpLeft_ == 0)
+            return pa_stream_write(stream_, data, size, nullptr, 0, PA_SEEK_RELATIVE) >= 0;
+        std::vector<int16_t> frames(size / sizeof(int16_t));
+        std::copy_n(data, size, reinterpret_cast<char*>(frames.data()));
+        for (size_t f = 0; f < frames.size() / WaveChannels && rampUpLeft_ > 0; ++f, --rampUpLeft_)
+            ScaleFrame(&frames[WaveChannels * f], FadeOutGain(rampUpLeft_ - 1));
+        return pa_stream_write(stream_, frames.data(), size, nullptr, 0, PA_SEEK_RELATIVE) >= 0;
+    }
+
     void CompletePlayed() {
         if (playingHead_ == nullptr) return;
-        const auto played = static_cast<uint64_t>(sink_->processedUSecs()) * WaveSampleRate /
-                            1000000 * WaveBytesPerFrame;
+        const uint64_t played = PlayedBytes();
         lastPlayedBytes_ = played;
         while (playingHead_ != nullptr && played + EndSlackBytes >= playingHead_->EndPosition) {
             WaveHeader& h = *playingHead_;
@@ -343,41 +566,17 @@ class AudioSinkWaveOut final : public WaveOutDevice {
             Complete(h);
         }
         tail_ = nullptr;
+        streamBytes_ = 0;
     }
 
-    void SinkStateChanged(QAudio::State state) {
-        // Only a running stream is lost here; a start that fails says so itself.
-        if (resetting_ || state != QAudio::StoppedState || !sink_ || io_ == nullptr) return;
-        if (sink_->error() != QAudio::FatalError && sink_->error() != QAudio::IOError) return;
-        TakeBackUnplayed();
-        io_ = nullptr;
-        DisposeSink();
-        tries_ = 0;
-        retry_.start();
-    }
-
-    // QAudioSink's destructor (Qt 6.4, PulseAudio) runs the event loop while it
-    // waits for the server. Deleting it in the middle of a player operation
-    // would let other events (a refill, a key) run inside that operation, so
-    // it is deleted later, from the event loop itself.
-    void DisposeSink() {
-        QAudioSink* sink = sink_.release();
-        sink->disconnect();
-        if (QCoreApplication::instance() != nullptr)
-            sink->deleteLater();
-        else
-            delete sink;
-    }
-
-    // Closes the stream, whatever is queued; queued headers are forgotten.
+    // Closes the connection, whatever is queued; queued headers are forgotten.
     void Shut() {
         pump_.stop();
         retry_.stop();
         open_ = false;
-        if (sink_) {
-            sink_->disconnect();
-            sink_->stop();
-            DisposeSink();
+        if (loop_ != nullptr) {
+            Locked lock(loop_);
+            DropContext();
         }
         for (WaveHeader* list : {playingHead_, head_})
             for (WaveHeader* h = list; h != nullptr;) {
@@ -387,12 +586,12 @@ class AudioSinkWaveOut final : public WaveOutDevice {
                 h = next;
             }
         head_ = tail_ = playingHead_ = playingTail_ = nullptr;
-        io_ = nullptr;
         notify_ = nullptr;
     }
 
-    std::unique_ptr<QAudioSink> sink_;
-    QIODevice* io_ = nullptr; // owned by the sink; null while stopped
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr; // null while paused, reset or waiting for a server
     QPointer<QObject> notify_;
     QTimer pump_;
     QTimer retry_; // runs while the server is away
@@ -402,16 +601,16 @@ class AudioSinkWaveOut final : public WaveOutDevice {
     WaveHeader* tail_ = nullptr;
     WaveHeader* playingHead_ = nullptr; // handed over, not yet played to the end
     WaveHeader* playingTail_ = nullptr;
-    uint64_t streamBytes_ = 0;     // handed over since the stream started
+    uint64_t streamBytes_ = 0;     // handed over to the current stream
     uint64_t lastPlayedBytes_ = 0; // of those, played as the server last said
-    uint64_t earlierFrames_ = 0;   // played by the streams before the last reset
+    uint64_t earlierFrames_ = 0;   // played by the streams before the current one
+    uint32_t rampUpLeft_ = 0;      // frames still to fade in
     bool paused_ = false;
     bool lost_ = false;
-    bool resetting_ = false;
 };
 
 } // namespace
 
-std::unique_ptr<WaveOutDevice> CreateAudioSinkWaveOut() {
-    return std::make_unique<AudioSinkWaveOut>();
+std::unique_ptr<WaveOutDevice> CreateSoundServerWaveOut() {
+    return std::make_unique<PulseWaveOut>();
 }

@@ -4,8 +4,8 @@
 //
 // `WaveOutDevice` is the interface the player works against (open, prepare and
 // unprepare a header, queue a buffer, reset, pause, restart, close, and the
-// readable text of a failure code). `CreateAudioSinkWaveOut` gives the real
-// device on Qt Multimedia's QAudioSink; tests use a fake.
+// readable text of a failure code). `CreateSoundServerWaveOut` gives the real
+// device on the sound server (PulseAudio, or PipeWire's); tests use a fake.
 //
 // As with a classic wave-out driver, a buffer is "done" when the sound server
 // has played past its last frame, not when its bytes were handed over: the two
@@ -102,9 +102,10 @@ class WaveOutDevice {
 
 using WaveOutFactory = std::function<std::unique_ptr<WaveOutDevice>()>;
 
-// The real device: Qt Multimedia's QAudioSink on the default output, in push
-// mode, fed from a short timer on the calling (GUI) thread.
-std::unique_ptr<WaveOutDevice> CreateAudioSinkWaveOut();
+// The real device: a stream on the sound server's default output, fed from a
+// short timer on the calling (GUI) thread. Stop and pause fade out, and resume
+// fades in, over 5 ms, in what the server plays only.
+std::unique_ptr<WaveOutDevice> CreateSoundServerWaveOut();
 
 // Texts of the codes above, shared by the real device and the fakes.
 QString WaveErrorText(WaveResult code);

@@ -305,7 +305,7 @@ void TForm1::ShowAbout() {
         QStringLiteral("Z80 and sound chip emulation: Zirrafon project"),
         QStringLiteral("Skin and icons: Zirrafon project, font Terminus (OFL)"),
         QStringLiteral("Demo tune and beeper piece: Zirrafon project"),
-        QStringLiteral("Sound output through Qt Multimedia"),
+        QStringLiteral("Sound output through PulseAudio or PipeWire"),
         QStringLiteral("Built with Qt 6"),
     };
     ShowMessage(this, lines.join(QLatin1Char('\r')), QStringLiteral("About program"),

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 #include <QThread>
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace e2e {
@@ -254,6 +256,46 @@ std::optional<size_t> LastNonZero(const std::vector<int16_t>& v) {
     return std::nullopt;
 }
 
+namespace {
+
+// The sound device ramps the level at a pause, a resume and a stop over 220
+// frames (5 ms); a value of such a ramp is the rendered one scaled toward
+// zero: the same sign, or zero, and no larger.
+constexpr size_t RampValues = 2 * 220;
+bool ScaledTowardZero(int16_t recorded, int16_t rendered) {
+    return rendered >= 0 ? recorded >= 0 && recorded <= rendered
+                         : recorded <= 0 && recorded >= rendered;
+}
+
+// The recording goes on as the rendering from `at` with `offset`, for 20 ms
+// (or to the end of either).
+bool GoesOnAsRendered(const std::vector<int16_t>& recorded, const std::vector<int16_t>& rendered,
+                      size_t at, size_t offset) {
+    for (size_t r = at; r < at + 2 * 882 && r < recorded.size() && r - offset < rendered.size();
+         ++r)
+        if (recorded[r] != rendered[r - offset]) return false;
+    return true;
+}
+
+} // namespace
+
+std::optional<size_t> SilenceStart(const std::vector<int16_t>& v, size_t from, size_t length) {
+    size_t zeros = 0;
+    for (size_t i = from; i < v.size(); ++i) {
+        zeros = v[i] == 0 ? zeros + 1 : 0;
+        if (zeros == length) return i + 1 - length;
+    }
+    if (zeros > 0) return v.size() - zeros; // silent to the end
+    return std::nullopt;
+}
+
+int PeakBefore(const std::vector<int16_t>& v, size_t at, size_t values) {
+    int peak = 0;
+    for (size_t i = at > values ? at - values : 0; i < at && i < v.size(); ++i)
+        peak = std::max(peak, std::abs(int{v[i]}));
+    return peak;
+}
+
 std::string CompareAligned(const std::vector<int16_t>& recorded,
                            const std::vector<int16_t>& rendered, size_t count, bool allowGap,
                            size_t* gapValues) {
@@ -265,6 +307,7 @@ std::string CompareAligned(const std::vector<int16_t>& recorded,
     if ((*a - *k) % 2 != 0) return "the recording is not aligned to whole frames";
     if (*k + count > rendered.size()) return "the rendering is too short for the comparison";
     size_t offset = *a - *k; // recording index = rendering index + offset
+    size_t rampEnd = 0;      // recording values before it may belong to a ramp found
     bool gapUsed = false;
     for (size_t i = 0; i < count; ++i) {
         const size_t r = i + offset;
@@ -272,15 +315,38 @@ std::string CompareAligned(const std::vector<int16_t>& recorded,
             return "the recording ends after " + std::to_string(i) + " of " +
                    std::to_string(count) + " compared values";
         if (recorded[r] == rendered[i]) continue;
-        if (allowGap && !gapUsed && recorded[r] == 0) {
-            // A pause: the rest of the song follows the recording's silence.
-            const std::optional<size_t> resume = FirstNonZero(recorded, r);
-            if (!resume) return "the recording stays silent after the pause";
-            if ((*resume - r) % 2 != 0) return "the pause is not a whole number of frames";
-            offset += *resume - r;
-            if (gapValues != nullptr) *gapValues = *resume - r;
+        const bool scaled = ScaledTowardZero(recorded[r], rendered[i]);
+        if (scaled && r < rampEnd) continue;
+        const std::optional<size_t> silence = scaled ? SilenceStart(recorded, r) : std::nullopt;
+        if (silence && *silence > r && *silence - r <= RampValues) {
+            // A ramp down to the silence of a pause or a stop.
+            rampEnd = *silence;
+            continue;
+        }
+        if (allowGap && !gapUsed && silence == r) {
+            // A pause: the song goes on after the recording's silence, from
+            // where its ramp down ended (the last steps of which, and the
+            // first of the ramp up, may round to 0), ramped up again.
+            const std::optional<size_t> sound = FirstNonZero(recorded, r);
+            if (!sound) return "the recording stays silent after the pause";
+            std::optional<size_t> found;
+            for (size_t resume = *sound >= RampValues ? *sound - RampValues : 0;
+                 resume <= *sound && !found; resume += 1)
+                for (size_t from = i; from <= i + RampValues && !found; from += 2) {
+                    if (resume < from + offset || (resume - from - offset) % 2 != 0) continue;
+                    const size_t o = resume - from;
+                    if (!GoesOnAsRendered(recorded, rendered, *sound + RampValues, o)) continue;
+                    bool ramp = true;
+                    for (size_t j = *sound; j < *sound + RampValues && j < recorded.size(); ++j)
+                        ramp = ramp && ScaledTowardZero(recorded[j], rendered[j - o]);
+                    if (ramp) found = o;
+                }
+            if (!found) return "the song does not go on after the pause as rendered";
+            if (gapValues != nullptr) *gapValues = *found - offset;
+            offset = *found;
+            rampEnd = *sound + RampValues;
             gapUsed = true;
-            --i;
+            i = *sound - offset - 1;
             continue;
         }
         return "value " + std::to_string(i) + " of the song (frame " + std::to_string(i / 2) +

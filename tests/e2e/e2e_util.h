@@ -71,11 +71,20 @@ std::vector<int16_t> Render(const QString& file, int song, double seconds, std::
 std::optional<size_t> FirstNonZero(const std::vector<int16_t>& v, size_t from = 0);
 std::optional<size_t> LastNonZero(const std::vector<int16_t>& v);
 
+// Where the first silence at or after `from` begins: `length` zeros (10 ms
+// unless told), or zeros to the end.
+std::optional<size_t> SilenceStart(const std::vector<int16_t>& v, size_t from,
+                                   size_t length = 2 * 441);
+// The largest magnitude among the `values` values before `at`.
+int PeakBefore(const std::vector<int16_t>& v, size_t at, size_t values);
+
 // Compares `count` values of the recording with the rendering after aligning
 // the first nonzero value of each. Empty on success, else what differed.
+// Values may differ only in the sound device's level ramps: up to 5 ms before
+// a silence (pause, stop) and after a pause, each scaled toward zero.
 // With `allowGap`, one run of silence in the recording (a pause) is skipped:
 // where the recording falls silent and the rendering does not, the
-// comparison resumes at the recording's next nonzero value.
+// comparison resumes where the song goes on after it.
 std::string CompareAligned(const std::vector<int16_t>& recorded,
                            const std::vector<int16_t>& rendered, size_t count,
                            bool allowGap = false, size_t* gapValues = nullptr);

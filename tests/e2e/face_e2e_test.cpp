@@ -331,6 +331,9 @@ TEST(PlayerFace, ActionKeysActByTheirPlaceUnderARussianLayout) {
     std::printf("Russian layout: %.3f s of silence after B\n",
                 static_cast<double>(gapLength) / ValuesPerSecond);
     ASSERT_GT(gapLength, size_t(ValuesPerSecond)) << "B did not stop the song";
+    // From the first whole frame of silence (a ramp's last steps may round
+    // to 0 in one channel only).
+    gapStart += gapStart % 2;
     const std::vector<int16_t> after(recorded.begin() + static_cast<ptrdiff_t>(gapStart),
                                      recorded.end());
     ASSERT_TRUE(e2e::FirstNonZero(after).has_value()) << "X did not play the song again";

@@ -1,5 +1,5 @@
 // The player's sound on the real audio path: the player plays the demo
-// songs through Qt Multimedia into the bed's PulseAudio null sink, the sink's
+// songs through the sound server into the bed's PulseAudio null sink, the sink's
 // monitor is recorded, and the recording must equal zirrafon-render's output
 // for the same song sample for sample (after the leading silence).
 #include "../songs/song_files.h"
@@ -120,30 +120,63 @@ TEST_F(RealOutput, PauseAndResumeContinueAtTheNextFrame) {
     EXPECT_LT(gapSeconds, 1.3);
 }
 
+// Pause and stop fade the level out, resume fades it in: on a steady tone,
+// whose level would otherwise drop to 0 in one sample (a song may fall
+// silent by itself), the last millisecond before each silence stays within
+// 1/32 of full scale. Each is heard within a few tens of milliseconds,
+// before the call returns, whatever the server held ahead.
 TEST_F(RealOutput, StopSilencesAtOnce) {
+    QTemporaryDir dir;
+    const QString tone = dir.filePath("tone.ay");
+    {
+        QFile f(tone);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        const Bytes bytes = BuildToneAY(1, 0);
+        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    }
     StartRecording();
     QElapsedTimer clock;
     clock.start();
-    PlaySong(1);
-    QTest::qWait(1500);
+    form->OpenAndPlay(tone);
+    QTest::qWait(1000);
+    const double paused = static_cast<double>(clock.elapsed()) / 1000;
+    form->Pause();
+    QTest::qWait(800);
+    form->Pause();
+    const double resumed = static_cast<double>(clock.elapsed()) / 1000;
+    QTest::qWait(1000);
+    const double called = static_cast<double>(clock.elapsed()) / 1000;
     form->Stop();
     const double wall = static_cast<double>(clock.elapsed()) / 1000;
-    QTest::qWait(1000);
+    QTest::qWait(500);
     const std::vector<int16_t> rec = recording.Stop();
-    const std::vector<int16_t> ref = Reference(1, 4);
+    std::string error;
+    const std::vector<int16_t> ref = e2e::Render(tone, 1, 4, error);
+    ASSERT_FALSE(ref.empty()) << error;
 
     const auto first = e2e::FirstNonZero(rec);
     const auto last = e2e::LastNonZero(rec);
     const auto songFirst = e2e::FirstNonZero(ref);
     ASSERT_TRUE(first && last && songFirst);
+    const auto pause = e2e::SilenceStart(rec, *first, ValuesPerSecond / 4);
+    ASSERT_TRUE(pause && *pause < *last) << "no pause heard";
+    const size_t gap = *e2e::FirstNonZero(rec, *pause) - *pause;
     // Song values heard, counted from the song's own start.
-    const size_t heard = *last + 1 - (*first - *songFirst);
-    const double heardSeconds = static_cast<double>(heard) / ValuesPerSecond;
-    std::printf("stop: played for %.3f s, %.3f s of the song was heard\n", wall, heardSeconds);
-    // Without the reset dropping what the sink held, about 0.7 s more would follow.
-    EXPECT_LE(heardSeconds, wall + 0.1) << "played " << wall << " s";
-    EXPECT_GE(heardSeconds, wall - 0.6) << "played " << wall << " s";
-    EXPECT_EQ(e2e::CompareAligned(rec, ref, heard - *songFirst), "");
+    const size_t heard = *last + 1 - (*first - *songFirst) - gap;
+    const double span = static_cast<double>(*last + 1 - *first) / ValuesPerSecond;
+    const int pausePeak = e2e::PeakBefore(rec, *pause, ValuesPerSecond / 1000);
+    const int stopPeak = e2e::PeakBefore(rec, *last + 1, ValuesPerSecond / 1000);
+    std::printf("pause called at %.3f s, silent from %.3f s of sound, resumed at %.3f s; stop "
+                "called at %.3f s, returned at %.3f s, sound heard for %.3f s; the last ms "
+                "before the silence peaks at %d (pause) and %d (stop)\n",
+                paused, static_cast<double>(*pause - *first) / ValuesPerSecond, resumed, called,
+                wall, span, pausePeak, stopPeak);
+    EXPECT_LE(pausePeak, 1024);
+    EXPECT_LE(stopPeak, 1024);
+    // The sound ends by the time the call returns: nothing queued follows the ramp.
+    EXPECT_LE(span, wall + 0.1) << "played " << wall << " s";
+    EXPECT_GE(span, wall - 0.6) << "played " << wall << " s";
+    EXPECT_EQ(e2e::CompareAligned(rec, ref, heard - *songFirst, true), "");
 }
 
 // A change of volume, beeper level or chip made while a song plays is heard
@@ -294,9 +327,8 @@ TEST(PlayerProgram, PlaysTheSongNamedOnTheCommandLine) {
 }
 
 // Without a sound server the start of output fails with a readable text and
-// the player goes on working. Qt connects to the server once per process, so
-// this runs in a child process of this test program whose environment points
-// at a server that does not exist.
+// the player goes on working. This runs in a child process of this test
+// program whose environment points at a server that does not exist.
 constexpr const char* NoServerChild = "ZIRRAFON_E2E_NO_SERVER_CHILD";
 
 TEST(NoSoundServer, OpeningTheDeviceFailsReadablyAndThePlayerGoesOn) {
@@ -436,10 +468,8 @@ TEST(LostSoundServer, ARestartedServerPlaysOnFromTheFirstFrameNotHeard) {
                 firstAt, static_cast<double>(*at) / ValuesPerSecond,
                 static_cast<double>(oldEnd) / ValuesPerSecond,
                 static_cast<double>(same) / ValuesPerSecond);
-    // Qt Multimedia's PulseAudio engine tries a lost server again only 3 s
-    // after it went; the player's own retries (every 0.1 s) add little to that,
-    // but a busy machine adds more (3.77 s seen with other tests running).
-    EXPECT_LE(firstAt, 5.0);
+    // The player tries the server again every 0.1 s.
+    EXPECT_LE(firstAt, 2.0);
     EXPECT_GE(*at, oldEnd) << "a frame was heard twice";
     // What the old server last said it had played lags what it sent out by
     // some milliseconds; the player leaves out 30 ms rather than repeat any.

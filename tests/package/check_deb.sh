@@ -40,7 +40,7 @@ check "Section is sound" test "$(field Section)" = sound
 check "Maintainer" test "$(field Maintainer)" = "Zirrafon project"
 depends=$(field Depends)
 echo "Depends: $depends"
-for lib in libqt6widgets6 libqt6multimedia6 libc6 qt6-qpa-plugins liblhasa0; do
+for lib in libqt6widgets6 libpulse0 libc6 qt6-qpa-plugins liblhasa0; do
   check "Depends names $lib" grep -q "$lib" <<<"$depends"
 done
 
