@@ -587,12 +587,15 @@ struct LeanCursor {
             // Thirty-two at a time, without asking how many (runs between
             // two events mostly hold fewer); those written past the last are
             // overwritten by the frames that follow.
-            const uint64_t twoPairs = pair | (static_cast<uint64_t>(pair) << 32);
-            uint64_t block[16];
-            for (uint64_t& b : block) b = twoPairs;
-            std::memcpy(out, block, sizeof block);
-            for (uint64_t i = 32; i < frames; i += 32)
-                std::memcpy(out + 2 * i, block, sizeof block);
+            // Four pairs in one register, stored as they are (a block in
+            // memory would be written once more per run).
+            using FourPairs = uint32_t __attribute__((vector_size(16)));
+            const FourPairs four = {pair, pair, pair, pair};
+            uint64_t i = 0;
+            do {
+                for (int k = 0; k < 8; ++k) std::memcpy(out + 2 * i + 8 * k, &four, sizeof four);
+                i += 32;
+            } while (i < frames);
         } else {
             for (uint64_t i = 0; i < frames; ++i) std::memcpy(out + 2 * i, &pair, sizeof pair);
         }
