@@ -412,8 +412,9 @@ struct AddressStop {
 // here, so that no pass waits for the previous one's store of them to reach
 // memory (PC above all: every instruction's fetch depends on it). They are
 // stored before anything that looks at them in the state: the instructions
-// that read TStates (HALT), the port instructions, the prefix steps (whose
-// pages count R, take PC from the state and may set EIDelay), the delay and
+// that read TStates (HALT), the port instructions, the DD, ED and FD prefix
+// steps (whose pages count R, take PC from the state and may set EIDelay;
+// the CB page needs none of these and runs on the locals), the delay and
 // idle loops, interrupt acceptance (PC), and when the run stops; afterwards
 // they are read back, as the prefix steps count R themselves and LD R,A sets
 // it. A port call changes nothing of the processor (see Z80Ports), so after
@@ -724,7 +725,16 @@ template <typename Stop> Z80_FLATTEN inline void Passes(Z80State& s, const Stop 
     Z80_CASE(0xC8)
     Z80_CASE(0xC9)
     Z80_CASE(0xCA)
-    Z80_RELOAD(0xCB)
+    // The CB page, whose handlers look at neither PC, R, the T-state count nor
+    // EIDelay: the second opcode's fetch counts in the local R, and nothing
+    // goes through the state.
+L_0xCB : {
+    const uint8_t op2 = s.Memory[pc];
+    pc = static_cast<uint16_t>(pc + 1);
+    ++r;
+    t += Tables.CBTable[op2](s);
+    Z80_NEXT
+}
     Z80_CASE(0xCC)
     Z80_CASE(0xCD)
     Z80_CASE(0xCE)
