@@ -14,9 +14,11 @@
 // those one-step loops, and stopping before the instruction at either of two
 // addresses, runs a processor that is alone (RunPassesUntil: CP/M programs
 // between their system calls).
+#include "z80/z80_index_page.h"
 #include "z80/z80_main_page.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 #if defined(__GNUC__)
@@ -385,6 +387,15 @@ template <int Op> inline int32_t TightLoopRounds(Z80State& s, int32_t t, uint32_
     return perRound * rounds;
 }
 
+// The opcodes after DD or FD whose index form the runner takes on its locals
+// (see `indexPage` in Passes): every index form but the prefix chains.
+constexpr std::array<bool, 256> IndexFormOnLocals = [] {
+    std::array<bool, 256> on{};
+    for (int op = 0; op < 256; ++op)
+        on[static_cast<size_t>(op)] = HasIndexForm(op) && op != 0xDD && op != 0xFD && op != 0xED;
+    return on;
+}();
+
 // True for the opcodes whose loops TightLoopRounds runs: DJNZ and DEC r
 // followed by JR NZ,$-1 (DEC r followed by JP NZ goes to RunDelayLoop).
 template <int Op> constexpr bool HasTightLoop() { return Op == 0x10 || (Op & 0xC7) == 0x05; }
@@ -461,6 +472,7 @@ template <typename Stop> Z80_FLATTEN inline void Passes(Z80State& s, const Stop 
         &&L_0xFC, &&L_0xFD, &&L_0xFE, &&L_0xFF,
     };
     int32_t t = s.TStates;
+    uint16_t* index = &s.IX; // the index register of the DD or FD prefix being run
     uint32_t r = s.R;        // the refresh count; bits 0-6 are R's
     uint8_t rBit7 = s.RBit7; // bit 7 of R
     uint8_t ei = s.EIDelay;  // EIDelay
@@ -766,7 +778,9 @@ L_0xD3 : {
 L_0xDB:
     goto input;
     Z80_CASE(0xDC)
-    Z80_RELOAD(0xDD)
+L_0xDD:
+    index = &s.IX;
+    goto indexPage;
     Z80_CASE(0xDE)
     Z80_CASE(0xDF)
     Z80_CASE(0xE0)
@@ -805,13 +819,35 @@ L_0xFB: // EI, which holds off the interrupt for one pass
     ei = 1;
     Z80_NEXT
     Z80_CASE(0xFC)
-    Z80_RELOAD(0xFD)
+L_0xFD:
+    index = &s.IY;
+    goto indexPage;
     Z80_CASE(0xFE)
     Z80_CASE(0xFF)
 #undef Z80_RELOAD
 #undef Z80_LOOP
 #undef Z80_CASE
 
+indexPage : {
+    // The index forms that look at neither the T-state count, R nor EIDelay
+    // and make no port access run on the locals: PC goes through the state
+    // only for the page's step, which takes its operands after `next` and
+    // leaves the next instruction's address there; the second opcode's fetch
+    // counts in the local R. The others (the unprefixed instructions after a
+    // prefix and the prefix chains) take the prefix step as a whole.
+    const uint8_t op2 = s.Memory[pc];
+    if (!IndexFormOnLocals[op2]) {
+        Z80_STORE;
+        t = index == &s.IX ? MainBody<0xDD>(s, pc) : MainBody<0xFD>(s, pc);
+        goto reload;
+    }
+    const auto next = static_cast<uint16_t>(pc + 1);
+    s.PC = next;
+    ++r;
+    t += IndexStepTable[op2](s, *index, next);
+    pc = s.PC;
+    Z80_NEXT
+}
 reload:
     // After an instruction that ran with TStates, R, EIDelay and PC in the state.
     pc = s.PC;
