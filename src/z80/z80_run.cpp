@@ -387,6 +387,22 @@ template <int Op> inline int32_t TightLoopRounds(Z80State& s, int32_t t, uint32_
     return perRound * rounds;
 }
 
+// How the runner takes each opcode after ED: on its locals, on its locals
+// with them stored first (the port instructions), or through the state as a
+// whole (LD A,R and LD R,A, which look at R).
+enum : uint8_t { EDOnLocals, EDPort, EDThroughState };
+constexpr std::array<uint8_t, 256> EDPageKinds = [] {
+    std::array<uint8_t, 256> kinds{};
+    for (int op = 0; op < 256; ++op) {
+        const bool inOut = op >= 0x40 && op < 0x80 && (op & 6) == 0; // IN r,(C) / OUT (C),r
+        const bool block = op >= 0xA0 && (op & 0xE6) == 0xA2;        // INI, OUTI, ... OTDR
+        kinds[static_cast<size_t>(op)] = op == 0x4F || op == 0x5F ? EDThroughState
+                                         : inOut || block         ? EDPort
+                                                                  : EDOnLocals;
+    }
+    return kinds;
+}();
+
 // The opcodes after DD or FD whose index form the runner takes on its locals
 // (see `indexPage` in Passes): every index form but the prefix chains.
 constexpr std::array<bool, 256> IndexFormOnLocals = [] {
@@ -796,11 +812,34 @@ L_0xDD:
     Z80_CASE(0xEA)
     Z80_CASE(0xEB)
     Z80_CASE(0xEC)
-L_0xED:
-    if (IsInputC(s.Memory[pc])) goto input;
-    Z80_STORE;
-    t = MainBody<0xED>(s, pc);
-    goto reload;
+L_0xED : {
+    // As the DD and FD pages, on the locals: every instruction of the page
+    // but IN r,(C) (the idle loops' way in) and LD A,R and LD R,A (which
+    // look at R). A port instruction sees the state stored as it stands, and
+    // a port call changes nothing of the processor, so nothing is read back;
+    // the watch is looked at after those alone.
+    const uint8_t op2 = s.Memory[pc];
+    if (IsInputC(op2)) goto input;
+    const uint8_t kind = EDPageKinds[op2];
+    if (kind == EDThroughState) {
+        Z80_STORE;
+        t = MainBody<0xED>(s, pc);
+        goto reload;
+    }
+    const auto next = static_cast<uint16_t>(pc + 1);
+    s.PC = next;
+    ++r;
+    if (kind == EDPort) {
+        Z80_STORE;
+        t += EDStepTable[op2](s, next);
+        pc = s.PC;
+        if (stopWhen.Reached()) goto stop;
+        Z80_NEXT
+    }
+    t += EDStepTable[op2](s, next);
+    pc = s.PC;
+    Z80_NEXT
+}
     Z80_CASE(0xEE)
     Z80_CASE(0xEF)
     Z80_CASE(0xF0)
