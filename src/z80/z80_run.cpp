@@ -439,16 +439,19 @@ struct AddressStop {
 // here, so that no pass waits for the previous one's store of them to reach
 // memory (PC above all: every instruction's fetch depends on it). They are
 // stored before anything that looks at them in the state: the instructions
-// that read TStates (HALT), the port instructions, the DD, ED and FD prefix
-// steps (whose pages count R, take PC from the state and may set EIDelay;
-// the CB page needs none of these and runs on the locals), the delay and
-// idle loops, interrupt acceptance (PC), and when the run stops; afterwards
-// they are read back, as the prefix steps count R themselves and LD R,A sets
-// it. A port call changes nothing of the processor (see Z80Ports), so after
-// OUT (n),A nothing is read back. EI, the one unprefixed instruction that
-// sets EIDelay, sets the local. OUT is the only instruction that advances
-// `watch`, and it is a port instruction, so the watch is looked at after
-// those alone.
+// that read TStates (HALT), the port instructions, the prefix steps that
+// still go through the state (the unprefixed instructions after DD or FD,
+// the prefix chains, LD A,R and LD R,A), the delay and idle loops, interrupt
+// acceptance (PC), and when the run stops; afterwards they are read back, as
+// those prefix steps count R themselves and LD R,A sets it. The other prefixed
+// instructions run on the locals: their pages look at neither R, the T-state
+// count nor EIDelay, the second opcode's fetch counts in the local R, and PC
+// goes through the state for the page's step alone (the CB page's handlers
+// not even that). A port call changes nothing of the processor (see
+// Z80Ports), so after a port instruction nothing is read back. EI, the one
+// unprefixed instruction that sets EIDelay, sets the local. OUT is the only
+// instruction that advances `watch`, and it is a port instruction, so the
+// watch is looked at after those alone.
 //
 // Without interrupts there are no delay or idle loops in one step either:
 // their rounds could pass over a stop address unseen.
