@@ -85,8 +85,10 @@ constexpr uint64_t EndSlackBytes = 8 * WaveBytesPerFrame;
 // The fade at a stop or a pause, and back in at a resume.
 constexpr uint32_t RampFrames = 220; // 5 ms
 // A fade written over what the server holds starts this far beyond what it
-// has taken to play, for the time the write takes to arrive.
-constexpr uint64_t FadeMarginBytes = 25 * BytesPerMs;
+// has taken to play: for the time the write takes to arrive, and for a server
+// that takes its data in steps (PipeWire's takes 20 ms or more at a time;
+// with 25 ms, one pause in five clicked there).
+constexpr uint64_t FadeMarginBytes = 60 * BytesPerMs;
 // A server that takes more than this ahead of what is heard takes back what
 // it took when it is written over (its sink rewinds), so the fade starts
 // close to what is heard instead; one that takes so little need not.

@@ -123,8 +123,8 @@ TEST_F(RealOutput, PauseAndResumeContinueAtTheNextFrame) {
 // Pause and stop fade the level out, resume fades it in: on a steady tone,
 // whose level would otherwise drop to 0 in one sample (a song may fall
 // silent by itself), the last millisecond before each silence stays within
-// 1/32 of full scale. Each is heard within a few tens of milliseconds,
-// before the call returns, whatever the server held ahead.
+// 1/32 of full scale. Each is heard within about 0.1 s, before the call
+// returns, whatever the server held ahead.
 TEST_F(RealOutput, StopSilencesAtOnce) {
     QTemporaryDir dir;
     const QString tone = dir.filePath("tone.ay");
