@@ -421,7 +421,10 @@ class PulseWaveOut final : public WaveOutDevice {
             pa_stream_write(stream_, over.data(), over.size() * sizeof(int16_t), nullptr,
                             static_cast<int64_t>(start), PA_SEEK_ABSOLUTE);
         }
-        WaitFor([&] { return !StreamGood() || PlayedBytes() >= start + fade; }, 1000);
+        // Within the slack of its end: the server's time rounds, and a stream
+        // played out may never report its very last frame.
+        WaitFor([&] { return !StreamGood() || PlayedBytes() + EndSlackBytes >= start + fade; },
+                1000);
         return start + fade;
     }
 
