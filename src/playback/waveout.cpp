@@ -85,8 +85,10 @@ constexpr uint64_t EndSlackBytes = 8 * WaveBytesPerFrame;
 // The fade at a stop or a pause, and back in at a resume.
 constexpr uint32_t RampFrames = 220; // 5 ms
 // A fade written over what the server holds starts this far beyond what it
-// has taken to play, for the time the write takes to arrive.
-constexpr uint64_t FadeMarginBytes = 25 * BytesPerMs;
+// has taken to play: for the time the write takes to arrive, and for a server
+// that takes its data in steps (PipeWire's takes 20 ms or more at a time;
+// with 25 ms, one pause in five clicked there).
+constexpr uint64_t FadeMarginBytes = 60 * BytesPerMs;
 // A server that takes more than this ahead of what is heard takes back what
 // it took when it is written over (its sink rewinds), so the fade starts
 // close to what is heard instead; one that takes so little need not.
@@ -370,20 +372,31 @@ class PulseWaveOut final : public WaveOutDevice {
         return std::min(bytes, streamBytes_);
     }
 
+    // Where a buffer's first byte stands in the current stream. A buffer that
+    // went on from an earlier stream (after a pause, or a server lost) was
+    // handed to this one from its first byte not played: its start lies
+    // before the stream's, below 0.
+    static int64_t StartInStream(const WaveHeader& h) {
+        return static_cast<int64_t>(h.EndPosition) - int64_t{h.BufferLength};
+    }
+    int64_t HeadStartInStream() const {
+        return static_cast<int64_t>(streamBytes_) - int64_t{head_->BytesHanded};
+    }
+
     // Copies `bytes` of the stream from `from` on out of the buffers that hold
     // them (handed over and not yet played, so still queued).
     void CopyQueued(uint64_t from, uint64_t bytes, char* out) const {
-        const auto copy = [&](const WaveHeader& h, uint64_t start, uint64_t end) {
-            const uint64_t a = std::max(start, from);
-            const uint64_t b = std::min(end, from + bytes);
+        const auto copy = [&](const WaveHeader& h, int64_t start, int64_t end) {
+            const int64_t a = std::max(start, static_cast<int64_t>(from));
+            const int64_t b = std::min(end, static_cast<int64_t>(from + bytes));
             if (a < b)
                 std::copy_n(reinterpret_cast<const char*>(h.Data) + (a - start), b - a,
-                            out + (a - from));
+                            out + (a - static_cast<int64_t>(from)));
         };
         for (const WaveHeader* h = playingHead_; h != nullptr; h = h->Next)
-            copy(*h, h->EndPosition - h->BufferLength, h->EndPosition);
+            copy(*h, StartInStream(*h), static_cast<int64_t>(h->EndPosition));
         if (head_ != nullptr && head_->BytesHanded != 0)
-            copy(*head_, streamBytes_ - head_->BytesHanded, streamBytes_);
+            copy(*head_, HeadStartInStream(), static_cast<int64_t>(streamBytes_));
     }
 
     // Fades out what the server is about to play and silences the rest it
@@ -419,7 +432,10 @@ class PulseWaveOut final : public WaveOutDevice {
             pa_stream_write(stream_, over.data(), over.size() * sizeof(int16_t), nullptr,
                             static_cast<int64_t>(start), PA_SEEK_ABSOLUTE);
         }
-        WaitFor([&] { return !StreamGood() || PlayedBytes() >= start + fade; }, 1000);
+        // Within the slack of its end: the server's time rounds, and a stream
+        // played out may never report its very last frame.
+        WaitFor([&] { return !StreamGood() || PlayedBytes() + EndSlackBytes >= start + fade; },
+                1000);
         return start + fade;
     }
 
@@ -430,22 +446,23 @@ class PulseWaveOut final : public WaveOutDevice {
     void TakeBackFrom(uint64_t played) {
         played = std::min(played, streamBytes_);
         earlierFrames_ += played / WaveBytesPerFrame;
-        // The buffer being handed over when the stream ended: its start in the stream.
-        if (head_ != nullptr && head_->BytesHanded != 0) {
-            const uint64_t start = streamBytes_ - head_->BytesHanded;
-            head_->BytesHanded = static_cast<uint32_t>(played > start ? played - start : 0);
-        }
+        const auto playedOf = [&](int64_t start) {
+            const int64_t p = static_cast<int64_t>(played) - start;
+            return static_cast<uint32_t>(p > 0 ? p : 0);
+        };
+        // The buffer being handed over when the stream ended.
+        if (head_ != nullptr && head_->BytesHanded != 0)
+            head_->BytesHanded = playedOf(HeadStartInStream());
         std::vector<WaveHeader*> unplayed;
         while (playingHead_ != nullptr) {
             WaveHeader& h = *playingHead_;
             playingHead_ = h.Next;
             h.Next = nullptr;
-            const uint64_t start = h.EndPosition - h.BufferLength;
             if (played >= h.EndPosition) {
                 Complete(h);
                 continue;
             }
-            h.BytesHanded = static_cast<uint32_t>(played > start ? played - start : 0);
+            h.BytesHanded = playedOf(StartInStream(h));
             unplayed.push_back(&h);
         }
         playingTail_ = nullptr;

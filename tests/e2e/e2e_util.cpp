@@ -297,7 +297,7 @@ int PeakBefore(const std::vector<int16_t>& v, size_t at, size_t values) {
 }
 
 std::string CompareAligned(const std::vector<int16_t>& recorded,
-                           const std::vector<int16_t>& rendered, size_t count, bool allowGap,
+                           const std::vector<int16_t>& rendered, size_t count, int pauses,
                            size_t* gapValues) {
     const std::optional<size_t> a = FirstNonZero(recorded);
     const std::optional<size_t> k = FirstNonZero(rendered);
@@ -308,7 +308,8 @@ std::string CompareAligned(const std::vector<int16_t>& recorded,
     if (*k + count > rendered.size()) return "the rendering is too short for the comparison";
     size_t offset = *a - *k; // recording index = rendering index + offset
     size_t rampEnd = 0;      // recording values before it may belong to a ramp found
-    bool gapUsed = false;
+    int gaps = 0;
+    if (gapValues != nullptr) *gapValues = 0;
     for (size_t i = 0; i < count; ++i) {
         const size_t r = i + offset;
         if (r >= recorded.size())
@@ -323,7 +324,7 @@ std::string CompareAligned(const std::vector<int16_t>& recorded,
             rampEnd = *silence;
             continue;
         }
-        if (allowGap && !gapUsed && silence == r) {
+        if (gaps < pauses && silence == r) {
             // A pause: the song goes on after the recording's silence, from
             // where its ramp down ended (the last steps of which, and the
             // first of the ramp up, may round to 0), ramped up again.
@@ -342,18 +343,21 @@ std::string CompareAligned(const std::vector<int16_t>& recorded,
                     if (ramp) found = o;
                 }
             if (!found) return "the song does not go on after the pause as rendered";
-            if (gapValues != nullptr) *gapValues = *found - offset;
+            if (gapValues != nullptr) *gapValues += *found - offset;
             offset = *found;
             rampEnd = *sound + RampValues;
-            gapUsed = true;
+            ++gaps;
             i = *sound - offset - 1;
             continue;
         }
         return "value " + std::to_string(i) + " of the song (frame " + std::to_string(i / 2) +
                ") differs: recorded " + std::to_string(recorded[r]) + ", rendered " +
-               std::to_string(rendered[i]) + (gapUsed ? " (after the pause)" : "");
+               std::to_string(rendered[i]) +
+               (gaps > 0 ? " (after pause " + std::to_string(gaps) + ")" : "");
     }
-    if (allowGap && !gapUsed) return "the recording has no pause";
+    if (gaps < pauses)
+        return "the recording has " + std::to_string(gaps) + " of " + std::to_string(pauses) +
+               " pauses";
     return std::string();
 }
 

@@ -82,12 +82,12 @@ int PeakBefore(const std::vector<int16_t>& v, size_t at, size_t values);
 // the first nonzero value of each. Empty on success, else what differed.
 // Values may differ only in the sound device's level ramps: up to 5 ms before
 // a silence (pause, stop) and after a pause, each scaled toward zero.
-// With `allowGap`, one run of silence in the recording (a pause) is skipped:
-// where the recording falls silent and the rendering does not, the
-// comparison resumes where the song goes on after it.
+// The recording must hold `pauses` runs of silence where the rendering has
+// none, each skipped: the comparison resumes where the song goes on after it.
+// `gapValues` gets their length in all.
 std::string CompareAligned(const std::vector<int16_t>& recorded,
-                           const std::vector<int16_t>& rendered, size_t count,
-                           bool allowGap = false, size_t* gapValues = nullptr);
+                           const std::vector<int16_t>& rendered, size_t count, int pauses = 0,
+                           size_t* gapValues = nullptr);
 
 // A second, short-lived sound server with one null sink (`Sink`, kept busy by
 // a silent stream as the bed's is), for tests that must take a server away

@@ -99,32 +99,38 @@ TEST_F(RealOutput, EveryDemoSongSoundsExactlyAsRendered) {
     }
 }
 
+// Each pause goes on at the frame after its fade. The second comes 0.15 s
+// after the first ends, while the buffer the first one cut is still being
+// heard from the middle: it must be found there, not from its start.
 TEST_F(RealOutput, PauseAndResumeContinueAtTheNextFrame) {
     StartRecording();
     PlaySong(1);
     QTest::qWait(1200);
-    form->Pause();
-    ASSERT_TRUE((form->State() == PlayState::Paused));
-    QTest::qWait(800);
-    form->Pause();
-    ASSERT_FALSE((form->State() == PlayState::Paused));
-    QTest::qWait(1600);
+    for (const int pausedFor : {800, 300}) {
+        form->Pause();
+        ASSERT_TRUE((form->State() == PlayState::Paused));
+        QTest::qWait(pausedFor);
+        form->Pause();
+        ASSERT_FALSE((form->State() == PlayState::Paused));
+        QTest::qWait(150);
+    }
+    QTest::qWait(1300);
     form->Stop();
     QTest::qWait(150);
     const std::vector<int16_t> rec = recording.Stop();
     size_t gap = 0;
-    EXPECT_EQ(e2e::CompareAligned(rec, Reference(1, 5), 2 * ValuesPerSecond, true, &gap), "");
+    EXPECT_EQ(e2e::CompareAligned(rec, Reference(1, 5), 5 * ValuesPerSecond / 2, 2, &gap), "");
     const double gapSeconds = static_cast<double>(gap) / ValuesPerSecond;
-    std::printf("pause: %.3f s of silence, then the song went on\n", gapSeconds);
-    EXPECT_GT(gapSeconds, 0.5);
-    EXPECT_LT(gapSeconds, 1.3);
+    std::printf("pauses: %.3f s of silence in all, then the song went on\n", gapSeconds);
+    EXPECT_GT(gapSeconds, 0.9);
+    EXPECT_LT(gapSeconds, 1.7);
 }
 
 // Pause and stop fade the level out, resume fades it in: on a steady tone,
 // whose level would otherwise drop to 0 in one sample (a song may fall
 // silent by itself), the last millisecond before each silence stays within
-// 1/32 of full scale. Each is heard within a few tens of milliseconds,
-// before the call returns, whatever the server held ahead.
+// 1/32 of full scale. Each is heard within about 0.1 s, before the call
+// returns, whatever the server held ahead.
 TEST_F(RealOutput, StopSilencesAtOnce) {
     QTemporaryDir dir;
     const QString tone = dir.filePath("tone.ay");
@@ -176,7 +182,7 @@ TEST_F(RealOutput, StopSilencesAtOnce) {
     // The sound ends by the time the call returns: nothing queued follows the ramp.
     EXPECT_LE(span, wall + 0.1) << "played " << wall << " s";
     EXPECT_GE(span, wall - 0.6) << "played " << wall << " s";
-    EXPECT_EQ(e2e::CompareAligned(rec, ref, heard - *songFirst, true), "");
+    EXPECT_EQ(e2e::CompareAligned(rec, ref, heard - *songFirst, 1), "");
 }
 
 // A change of volume, beeper level or chip made while a song plays is heard
