@@ -585,10 +585,9 @@ struct LeanCursor {
         Count += static_cast<uint32_t>(2 + 2 * frames);
         if (Count + 64 <= BufferValues) {
             // Thirty-two at a time, without asking how many (runs between
-            // two events mostly hold fewer); those written past the last are
-            // overwritten by the frames that follow.
-            // Four pairs in one register, stored as they are (a block in
-            // memory would be written once more per run).
+            // two events mostly hold fewer), four pairs to a register stored
+            // as it is; those written past the last are overwritten by the
+            // frames that follow.
             using FourPairs = uint32_t __attribute__((vector_size(16)));
             const FourPairs four = {pair, pair, pair, pair};
             uint64_t i = 0;
