@@ -217,8 +217,8 @@ class PulseWaveOut final : public WaveOutDevice {
             // Played to the fade's end: the next frame fades in on resume.
             TakeBackFrom(FadeOut());
             DropStream();
-            rampUpLeft_ = RampFrames;
         }
+        rampUpLeft_ = RampFrames;
         return WaveNoError;
     }
 
