@@ -534,16 +534,18 @@ void Player::Seek(uint64_t frame) {
         Run.EndsWith = nullptr;
         Run.Over = false;
         Stream.Seek(frame);
+        // Paused again before the new place is queued, so that none of it is
+        // heard until the pause ends.
+        if (paused) {
+            if (WaveResult r = WaveOut->Pause(); r != WaveNoError)
+                ReportWaveError(r, "WaveOutPause");
+        }
         for (WaveHeader* h : {&Header1, &Header2}) {
             FillNext(h == &Header1 ? Buffer1.get() : Buffer2.get(), *h);
             if (WaveResult r = WaveOut->Write(*h); r != WaveNoError) {
                 ReportWaveError(r, h == &Header1 ? "WaveOutWriteN1A" : "WaveOutWriteN2A");
                 return;
             }
-        }
-        if (paused) {
-            if (WaveResult r = WaveOut->Pause(); r != WaveNoError)
-                ReportWaveError(r, "WaveOutPause");
         }
         emit Seeked(frame);
     });

@@ -149,19 +149,22 @@ void PlaylistStore::Save() {
     }
     Delay.stop();
     Dirty = false;
-    Writing = std::async(std::launch::async, [list = PlaylistAsM3U(Model), path = FilePath, this] {
-        QString error;
-        WritePlaylistFile(list, path, &error);
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (Writing.valid() &&
-                    Writing.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
-                    WriteDone(Writing.get());
-            },
-            Qt::QueuedConnection);
-        return error;
-    });
+    const unsigned number = ++WritesStarted;
+    Writing = std::async(std::launch::async,
+                         [list = PlaylistAsM3U(Model), path = FilePath, number, this] {
+                             QString error;
+                             WritePlaylistFile(list, path, &error);
+                             // The notice may run before this function has
+                             // returned: it then waits for that return only.
+                             QMetaObject::invokeMethod(
+                                 this,
+                                 [this, number] {
+                                     if (Writing.valid() && number == WritesStarted)
+                                         WriteDone(Writing.get());
+                                 },
+                                 Qt::QueuedConnection);
+                             return error;
+                         });
 }
 
 void PlaylistStore::WriteDone(const QString& error) {

@@ -65,6 +65,7 @@ class PlaylistStore : public QObject {
     // The file is written on a thread of its own, so that a list of ten
     // thousand files never holds the window up; one write at a time.
     std::future<QString> Writing;
+    unsigned WritesStarted = 0; // tells a finished write's notice from a later write's
     void Save();
     void WriteDone(const QString& error);
 };

@@ -12,13 +12,13 @@
 // over would put the server's whole queue behind every change the player
 // makes.
 //
-// Stop and pause are heard at once and without a click: what the server holds
-// beyond the frames it is about to play is written over, from a few
-// milliseconds ahead, with those frames faded to silence over 5 ms and then
-// silence; once the fade has been played the stream is closed. A pause keeps
-// the buffers, from the first faded frame on, and the stream opened on resume
-// fades that frame back in. Only the server's copies change: the player's
-// buffers (and so the export and the renderer) never do.
+// Stop and pause are heard within about 0.1 s and without a click: what the
+// server holds beyond the frames it is about to play is written over, from
+// 60 ms ahead, with the next 5 ms faded to silence and then silence; once the
+// fade has been played the stream is closed. A pause keeps the buffers from
+// the fade's end on, and the stream opened on resume fades them in over 5 ms.
+// Only the server's copies change: the player's buffers (and so the export
+// and the renderer) never do.
 //
 // Each stream counts its played time from 0, so what the streams before the
 // current one played is kept aside for `PlayedFrames`.
@@ -217,8 +217,8 @@ class PulseWaveOut final : public WaveOutDevice {
             // Played to the fade's end: the next frame fades in on resume.
             TakeBackFrom(FadeOut());
             DropStream();
-            rampUpLeft_ = RampFrames;
         }
+        rampUpLeft_ = RampFrames;
         return WaveNoError;
     }
 

@@ -277,6 +277,12 @@ TEST(MediaPlayerInterface, SetPositionGoesOnSampleExactFromThere) {
         session.Ctl(QStringLiteral("position %1").arg(seek.To));
         QTest::qWait(2500);
     }
+    // A seek while paused is heard only when the pause ends; here the stop
+    // comes first.
+    session.Ctl("pause");
+    QTest::qWait(300);
+    session.Ctl("position 30");
+    QTest::qWait(1000);
     session.Ctl("stop");
     QTest::qWait(150);
     const std::vector<int16_t> rec = recording.Stop();
@@ -313,6 +319,9 @@ TEST(MediaPlayerInterface, SetPositionGoesOnSampleExactFromThere) {
         at = *next;
         from = to;
     }
+    const auto paused = e2e::SilenceStart(rec, at, ValuesPerSecond / 4);
+    ASSERT_TRUE(paused) << "the pause was not heard";
+    EXPECT_FALSE(e2e::FirstNonZero(rec, *paused)) << "heard while paused, after the seek";
 }
 
 } // namespace
