@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -85,6 +86,20 @@ TEST(AbsoluteArguments, RelativeNamesAndSkinPathsBecomeAbsolute) {
 
 // ---- The hand-over area -----------------------------------------------------------------
 
+// QSharedMemory keys a System V segment with ftok(key file, 'Q'), from the
+// key file's inode, and a new file soon reuses a deleted one's inode: a
+// segment that a killed player left (nobody attached) can sit under the key
+// of a test's fresh area. A start's sender clears such a segment itself; a
+// test that makes an area with QSharedMemory or shmget clears it first.
+void ClearStaleArea() {
+    QFile key(HandOverAreaKey());
+    if (!key.exists() && key.open(QIODevice::WriteOnly)) key.close();
+    const int id = shmget(ftok(QFile::encodeName(HandOverAreaKey()).constData(), 'Q'), 0, 0600);
+    shmid_ds info{};
+    if (id >= 0 && shmctl(id, IPC_STAT, &info) == 0 && info.shm_nattch == 0)
+        shmctl(id, IPC_RMID, nullptr);
+}
+
 class AreaTest : public ::testing::Test {
   protected:
     QTemporaryDir Root;
@@ -92,6 +107,7 @@ class AreaTest : public ::testing::Test {
 
     // An area of `size` bytes filled with `fill`, held by this test.
     void Hold(QSharedMemory& area, int size, char fill) {
+        ClearStaleArea();
         area.setNativeKey(HandOverAreaKey());
         ASSERT_TRUE(area.create(size)) << area.errorString().toStdString();
         std::memset(area.data(), fill, static_cast<size_t>(size));
@@ -151,11 +167,8 @@ TEST_F(AreaTest, AnAreaInUseMakesTheSenderGiveUpAndAStaleOneIsRecovered) {
         EXPECT_EQ(sender.Create(), HandOverSender::Result::Busy);
     }
     // An area that nobody is attached to, as a start that crashed leaves it.
-    // QSharedMemory keys a System V segment with ftok(key file, 'Q').
+    ClearStaleArea();
     const QByteArray keyFile = QFile::encodeName(HandOverAreaKey());
-    QFile key(HandOverAreaKey());
-    ASSERT_TRUE(key.open(QIODevice::WriteOnly));
-    key.close();
     const key_t ipcKey = ftok(keyFile.constData(), 'Q');
     ASSERT_NE(ipcKey, -1);
     const int stale = shmget(ipcKey, HandOverAreaSize, IPC_CREAT | IPC_EXCL | 0600);
@@ -483,6 +496,7 @@ TEST_F(HandOverTest, OptionsAndTheLastFileArriveAndLongArgumentsAreCut) {
 }
 
 TEST_F(HandOverTest, AnotherHandOverInProgressMeansNothingIsSent) {
+    ClearStaleArea();
     QSharedMemory inProgress;
     inProgress.setNativeKey(HandOverAreaKey());
     ASSERT_TRUE(inProgress.create(HandOverAreaSize));
