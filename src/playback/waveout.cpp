@@ -54,11 +54,6 @@ QString WaveErrorText(WaveResult code) {
     case WaveErrorInvalidBuffer: return QStringLiteral("The sound buffer is not valid");
     case WaveErrorDeviceLost:
         return QStringLiteral("The connection to the audio output device was lost");
-    case WaveErrorWriteFailed:
-        return QStringLiteral("The audio output device did not accept the sound data");
-    case WaveErrorBadFormat:
-        return QStringLiteral(
-            "The audio output device does not support 44,100 Hz 16-bit stereo sound");
     case WaveErrorStillPlaying:
         return QStringLiteral("Sound buffers are still queued on the audio output device");
     case WaveErrorUnprepared: return QStringLiteral("The sound buffer was not prepared");

@@ -25,14 +25,11 @@ using WaveResult = int;
 
 enum WaveResultCode : WaveResult {
     WaveNoError = 0,
-    WaveErrorUnspecified = 1,
     WaveErrorNoDevice = 2,   // no audio output device (no sound server)
     WaveErrorOpenFailed = 4, // the device refused to open the stream
     WaveErrorNotOpen = 5,    // the device is not open
     WaveErrorInvalidBuffer = 11,
-    WaveErrorDeviceLost = 12,  // the sound server went away while playing
-    WaveErrorWriteFailed = 13, // the sink did not take the data
-    WaveErrorBadFormat = 32,   // 44,100 Hz 16-bit stereo not supported
+    WaveErrorDeviceLost = 12, // the sound server went away while playing
     WaveErrorStillPlaying = 33,
     WaveErrorUnprepared = 34,
 };
