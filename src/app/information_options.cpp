@@ -7,11 +7,14 @@ namespace {
 
 constexpr const char* HelpText =
     "Usage: zirrafon [OPTION]... [FILE]\n"
-    "Plays .ay and .aym chip music files. Only one player runs per session: a\n"
-    "later start hands its options and files to the running player and ends.\n"
+    "Plays .ay, .aym, .ym, .vtx and .psg chip music files. Only one player runs\n"
+    "per session: a later start hands its options and files to the running player\n"
+    "and ends.\n"
     "\n"
     "  /hNAME     chip and channel layout: AYMONO YMMONO AYABC YMABC AYACB YMACB\n"
-    "             AYBAC YMBAC AYBCA YMBCA AYCAB YMCAB AYCBA YMCBA\n"
+    "             AYBAC YMBAC AYBCA YMBCA AYCAB YMCAB AYCBA YMCBA for every file,\n"
+    "             or MONO ABC ACB BAC BCA CAB CBA on the chip each file was\n"
+    "             written for (default ABC)\n"
     "  /uLEVEL    beeper level 0..32768\n"
     "  /rn, /rh   normal or high process priority\n"
     "  /pPATH     skin bitmap (empty: the built-in skin)\n"

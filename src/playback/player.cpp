@@ -45,6 +45,10 @@ Player::Player(WaveOutFactory waveOutFactory, QObject* parent)
       Buffer2(std::make_unique<int16_t[]>(BufferValues)), WaveOutMaker(std::move(waveOutFactory)) {
     // Every song is mapped ahead, so that a seek anywhere costs little.
     Stream.MapSongsAhead(true);
+    // A voice muted or brought back is heard at once: the two buffers in
+    // flight would otherwise keep the old voices for most of a second.
+    connect(&Settings_, &PlayerSettings::MutedVoicesChanged, this,
+            [this](unsigned) { Requeue(std::nullopt); });
     connect(&Settings_, &PlayerSettings::PriorityRefused, this,
             [this](int priorityClass, int error) {
                 if (PriorityRefusalShown) return;
@@ -305,10 +309,8 @@ bool Player::LoadNextFromPlaylist() {
             // Opened afresh even for the next song of the same file, as
             // zirrafon-render opens it for each song: an AYM song starts from
             // the file's memory image, not from what the last song left.
-            const std::string name = LocalFileName(step->File);
             std::string refusal;
-            if (!Session.Open(name, SongKindByExtension(name),
-                              [&refusal](const std::string& t) { refusal = t; }))
+            if (!OpenInSession(step->File, [&refusal](const std::string& t) { refusal = t; }))
                 reason = refusal.empty() ? QStringLiteral("Not an .ay or .aym file")
                                          : QString::fromStdString(refusal);
             if (reason.isEmpty() && (step->Song < 0 || step->Song >= List.SongCount))
@@ -326,6 +328,15 @@ bool Player::LoadNextFromPlaylist() {
         }
         if (PlaylistStepFailed) PlaylistStepFailed(*step, reason);
     }
+}
+
+bool Player::OpenInSession(const QString& fileName, const FormatErrorSink& formatError) {
+    const std::string name = LocalFileName(fileName);
+    if (!Session.Open(name, SongKindByExtension(name), formatError)) return false;
+    // What is rendered from now on is this file's: on its chip, when the
+    // mode follows the file.
+    Settings_.SetFileChip(Session.YMFile());
+    return true;
 }
 
 void Player::AnnounceSong(int index) {
@@ -380,8 +391,7 @@ void Player::OpenAndPlayFile(const QString& fileName) {
     const FormatErrorSink formatError = [this](const std::string& text) {
         Fail(QString::fromStdString(text), QStringLiteral("Error"), MessageIcon::Warning);
     };
-    const std::string name = LocalFileName(fileName);
-    if (!Session.Open(name, SongKindByExtension(name), formatError)) return;
+    if (!OpenInSession(fileName, formatError)) return;
 
     PlaylistLed = false;
     Settings_.NoteRecentFile(fileName);
@@ -478,7 +488,7 @@ QString Player::PlayFromPlaylist(const PlaylistStep& step) {
     if (!reason.isEmpty()) return reason;
     try {
         StopPlaying();
-        if (!Session.Open(name, SongKindByExtension(name), nullptr))
+        if (!OpenInSession(step.File, nullptr))
             return QStringLiteral("The file changed while it was opened");
         PlaylistLed = true;
         CurrentEntry = step.Entry;
@@ -494,17 +504,36 @@ QString Player::PlayFromPlaylist(const PlaylistStep& step) {
 
 // ---- Seeking ---------------------------------------------------------------------------
 
-void Player::Seek(uint64_t frame) {
+void Player::Seek(uint64_t frame) { Requeue(frame); }
+
+void Player::Requeue(std::optional<uint64_t> to) {
     if (!Playing || !WaveOut) return;
     ReportingIOErrors([&] {
+        const bool paused = Paused;
+        const auto dropQueued = [this] {
+            // The buffers queued go unheard: drop them and their notices.
+            if (WaveResult r = WaveOut->Reset(); r != WaveNoError)
+                ReportWaveError(r, "WaveOutReset");
+            QCoreApplication::removePostedEvents(this, WaveDoneEventType);
+        };
+        uint64_t frame = 0;
+        if (to) {
+            frame = *to;
+        } else {
+            // The same place, sounding anew: what the server holds fades out
+            // where it is about to play, and the song goes on from the frame
+            // after the fade.
+            dropQueued();
+            const int64_t heardTo = static_cast<int64_t>(WaveOut->PlayedFrames()) - Run.HeardFrom;
+            frame = heardTo > 0 ? static_cast<uint64_t>(heardTo) : 0;
+        }
         const int heard = List.CurrentSong;
         if (Run.StartsIn != nullptr) {
             // The next song had begun to render in a buffer not yet heard:
             // back to the one heard, from its own file when the playlist had
             // opened the next one.
             if (Run.NextFromList) {
-                const std::string name = LocalFileName(Shown.FileName);
-                if (!Session.Open(name, SongKindByExtension(name), nullptr)) {
+                if (!OpenInSession(Shown.FileName, nullptr)) {
                     // Gone or changed since it was read: nothing to seek in.
                     StopPlaying();
                     return;
@@ -524,10 +553,7 @@ void Player::Seek(uint64_t frame) {
                 StopPlaying();
             return;
         }
-        const bool paused = Paused;
-        // The buffers queued go unheard: drop them and their notices.
-        if (WaveResult r = WaveOut->Reset(); r != WaveNoError) ReportWaveError(r, "WaveOutReset");
-        QCoreApplication::removePostedEvents(this, WaveDoneEventType);
+        if (to) dropQueued();
         const uint64_t played = WaveOut->PlayedFrames();
         Run.Queued = played;
         Run.HeardFrom = static_cast<int64_t>(played) - static_cast<int64_t>(frame);
@@ -547,7 +573,7 @@ void Player::Seek(uint64_t frame) {
                 return;
             }
         }
-        emit Seeked(frame);
+        if (to) emit Seeked(frame);
     });
 }
 

@@ -134,8 +134,9 @@ class Player : public QObject {
     // song follows, or playback stops after the last). Only while a song
     // plays or is paused (it stays paused).
     void Seek(uint64_t frame);
-    // The voices left out of the mix (a set of chip.h's `Voice`s), heard
-    // within the buffers in flight; not stored.
+    // The voices left out of the mix (a set of chip.h's `Voice`s), heard at
+    // once, whoever changes them: what the sound device holds is rendered
+    // again from the frame it has got to, as a seek does; not stored.
     unsigned MutedVoices() const { return Settings_.MutedVoices(); }
     void ToggleMute(int voice);
     // The voice alone; soloed again, every voice comes back.
@@ -262,6 +263,13 @@ class Player : public QObject {
     // At a song's end within the buffer cycle: opens the playlist's next
     // song's file and starts the song on the stream; false when there is none.
     bool LoadNextFromPlaylist();
+    // Opens a file in the session by its extension and puts the chip in the
+    // mode for it; false (with the format error told) when it is refused.
+    bool OpenInSession(const QString& fileName, const FormatErrorSink& formatError);
+    // The seek's way: drops the sound queued and goes on from frame `to` of
+    // the song heard, or, without one, from where the sound heard has got to
+    // (what is rendered changed, and is heard at once).
+    void Requeue(std::optional<uint64_t> to);
     // Shows a newly opened file's texts and count.
     void ShowFile(const QString& fileName);
 };

@@ -16,8 +16,8 @@ int SetProcessNice(int niceValue) {
 QString BuildStartupOptions(int chipMode, int32_t beeperSetting, int32_t priorityClass,
                             const QString& skinFile) {
     QString s;
-    if (chipMode != DefaultChipMode && chipMode >= 0 && chipMode < ChipModeCount)
-        s = QStringLiteral("/h") + QLatin1String(ChipModeNames[chipMode]);
+    if (chipMode != DefaultFileChipMode && chipMode >= 0 && chipMode < AllChipModeCount)
+        s = QStringLiteral("/h") + QLatin1String(ChipModeName(chipMode));
     if (beeperSetting != DefaultBeeperSetting) s += QStringLiteral(" /u%1").arg(beeperSetting);
     if (priorityClass != NormalPriorityClass) s += QStringLiteral(" /rh");
     if (!skinFile.isEmpty()) s += QStringLiteral(" /p\"") + skinFile + QLatin1Char('"');
@@ -28,13 +28,27 @@ PlayerSettings::PlayerSettings(SoundEngine& engine, QObject* parent)
     : QObject(parent), Engine(engine) {
     Engine.Chip.Mix.BeeperAmplitude = -DefaultBeeperSetting;
     Engine.Chip.Mix.BeeperSetting = DefaultBeeperSetting;
-    SetChipAndChannels(Engine.Chip, ChipMode, Volume, VolumeSteps);
+    SetChipAndChannels(Engine.Chip, ChipModeInForce(), Volume, VolumeSteps);
+    AppliedMode = ChipModeInForce();
+}
+
+void PlayerSettings::ApplyChipTables() {
+    SetChipAndChannels(Engine.Chip, ChipModeInForce(), Volume, VolumeSteps);
+    if (ChipModeInForce() == AppliedMode) return;
+    AppliedMode = ChipModeInForce();
+    emit ChipModeInForceChanged(AppliedMode);
 }
 
 void PlayerSettings::SetChipMode(int mode) {
     ChipMode = mode;
-    SetChipAndChannels(Engine.Chip, mode, Volume, VolumeSteps);
+    ApplyChipTables();
     emit ChipModeChanged(mode);
+}
+
+void PlayerSettings::SetFileChip(bool ym) {
+    FileChipYM = ym;
+    // Only a mode that follows the file has anything to change.
+    if (ChipModeInForce() != AppliedMode) ApplyChipTables();
 }
 
 void PlayerSettings::SetBeeperSetting(int32_t level) {
@@ -52,7 +66,7 @@ void PlayerSettings::SetDefaultBeeper() {
 
 void PlayerSettings::SetVolume(int32_t volume) {
     Volume = volume;
-    SetChipAndChannels(Engine.Chip, ChipMode, Volume, VolumeSteps);
+    SetChipAndChannels(Engine.Chip, ChipModeInForce(), Volume, VolumeSteps);
     if (volume == AppliedVolume) return;
     AppliedVolume = volume;
     emit VolumeChanged(volume);
@@ -65,7 +79,7 @@ void PlayerSettings::SetMutedVoices(unsigned voices) {
     // The default beeper's amplitude outlives a rebuild of the tables, as it
     // would have without the mute.
     const int32_t amplitude = Engine.Chip.Mix.BeeperAmplitude;
-    SetChipAndChannels(Engine.Chip, ChipMode, Volume, VolumeSteps);
+    SetChipAndChannels(Engine.Chip, ChipModeInForce(), Volume, VolumeSteps);
     if (!BeeperMuted() && amplitude != 0) Engine.Chip.Mix.BeeperAmplitude = amplitude;
     emit MutedVoicesChanged(voices);
 }

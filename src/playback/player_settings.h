@@ -6,6 +6,7 @@
 //
 //     PlayerSettings& s = player.Settings;
 //     s.SetChipMode(ChipModeByName("YMABC"));   // the volume tables are rebuilt
+//     s.SetFileChip(session.YMFile());          // a file's chip, for the modes that follow it
 //     s.SetBeeperSetting(8000);                 // the beeper amplitude follows
 //     BuildStartupOptions(s.ChipMode, s.BeeperSetting(), s.PriorityClass, s.SkinFile);
 #pragma once
@@ -34,18 +35,26 @@ constexpr int NiceValueOf(int32_t priorityClass) {
 // (an ordinary user may not lower it: EACCES or EPERM).
 int SetProcessNice(int niceValue);
 
-// The entries of the chip list, by chip mode.
-inline constexpr const char* ChipModeEntries[ChipModeCount] = {
-    "AY-3-8910 Mono",       "YM2149F Mono",       "AY-3-8910 ABC Stereo", "YM2149F ABC Stereo",
-    "AY-3-8910 ACB Stereo", "YM2149F ACB Stereo", "AY-3-8910 BAC Stereo", "YM2149F BAC Stereo",
-    "AY-3-8910 BCA Stereo", "YM2149F BCA Stereo", "AY-3-8910 CAB Stereo", "YM2149F CAB Stereo",
-    "AY-3-8910 CBA Stereo", "YM2149F CBA Stereo",
+// The entries of the chip list, by chip mode: the chosen chips, then the
+// layouts on each file's own chip.
+inline constexpr const char* ChipModeEntries[AllChipModeCount] = {
+    "AY-3-8910 Mono",          "YM2149F Mono",
+    "AY-3-8910 ABC Stereo",    "YM2149F ABC Stereo",
+    "AY-3-8910 ACB Stereo",    "YM2149F ACB Stereo",
+    "AY-3-8910 BAC Stereo",    "YM2149F BAC Stereo",
+    "AY-3-8910 BCA Stereo",    "YM2149F BCA Stereo",
+    "AY-3-8910 CAB Stereo",    "YM2149F CAB Stereo",
+    "AY-3-8910 CBA Stereo",    "YM2149F CBA Stereo",
+    "File's chip, Mono",       "File's chip, ABC Stereo",
+    "File's chip, ACB Stereo", "File's chip, BAC Stereo",
+    "File's chip, BCA Stereo", "File's chip, CAB Stereo",
+    "File's chip, CBA Stereo",
 };
 
 // The option string that "Save parameters" stores: "/h" + name unless the
-// mode is 2, " /u" + level unless it is 16384, " /rh" for high priority,
-// " /p" + the quoted skin path unless the built-in skin is in use; empty
-// when everything is at its default.
+// mode is the default (ABC stereo on the file's chip), " /u" + level unless it is 16384, " /rh" for
+// high priority, " /p" + the quoted skin path unless the built-in skin is in use; empty when
+// everything is at its default.
 QString BuildStartupOptions(int chipMode, int32_t beeperSetting, int32_t priorityClass,
                             const QString& skinFile);
 
@@ -55,7 +64,11 @@ class PlayerSettings : public QObject {
   public:
     explicit PlayerSettings(SoundEngine& engine, QObject* parent = nullptr);
 
-    int ChipMode = DefaultChipMode; // 0..13: chip type (even AY, odd YM) and layout
+    // 0..13: a chosen chip (even AY, odd YM) and layout; 14..20: a layout on
+    // the chip of the file that plays (session.h).
+    int ChipMode = DefaultFileChipMode;
+    // The mode the chip is in: `ChipMode` with the file's chip put in.
+    int ChipModeInForce() const { return ResolveChipMode(ChipMode, FileChipYM); }
     // 0..39; the volume bar edits it in place and then calls ApplyVolume.
     int32_t Volume = VolumeSteps;
     // The class last chosen (by the dialog or an option): what "Save
@@ -80,6 +93,9 @@ class PlayerSettings : public QObject {
 
     // The chip type and layout; the volume tables are rebuilt.
     void SetChipMode(int mode);
+    // The file that plays from now on was written for the YM2149F (else the
+    // AY-3-8910): a mode that follows the file rebuilds the tables for it.
+    void SetFileChip(bool ym);
     // A beeper level of 0..32768; the amplitude is recomputed for the volume.
     void SetBeeperSetting(int32_t level);
     // The "Default" button's beeper: level 16384 and amplitude -16384, whatever
@@ -121,6 +137,8 @@ class PlayerSettings : public QObject {
 
   signals:
     void ChipModeChanged(int mode);
+    // The chip and layout the sound has now (a chosen mode, or the file's chip).
+    void ChipModeInForceChanged(int mode);
     void BeeperSettingChanged(int level);
     void VolumeChanged(int volume);
     void MutedVoicesChanged(unsigned voices);
@@ -134,6 +152,10 @@ class PlayerSettings : public QObject {
 
   private:
     SoundEngine& Engine;
+    bool FileChipYM = false;
+    int AppliedMode = -1; // the mode in force last announced
+    // Rebuilds the tables for the mode in force and announces a new one.
+    void ApplyChipTables();
     int32_t AppliedVolume = VolumeSteps; // the last one the tables were built for
     bool BeeperMuted() const { return (MutedVoices() >> VoiceBeeper) & 1; }
     bool Stored = false;      // LoadStored ran: the recent files are stored

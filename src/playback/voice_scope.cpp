@@ -57,7 +57,7 @@ VoiceScope::Source VoiceScope::SourceNow() const {
     if (entry && (now.Entry != 0 || player_.Settings().FollowSongLengths))
         source.Timing = entry->Length;
     const ChipSettings chip = player_.Settings().Chip();
-    source.ChipType = chip.Mode & 1;
+    source.ChipType = player_.Settings().ChipModeInForce() & 1; // a mono mode of that chip
     source.Beeper = chip.BeeperSetting;
     return source;
 }
@@ -92,11 +92,11 @@ bool VoiceScope::Resync(const Source& source, uint64_t frame) {
             mappedTo_ = 0;
             // Opened afresh, as zirrafon-render opens it for each song.
             session_ = OpenSongFile(QFile::encodeName(source.File).toStdString());
-            ApplyChipSettings(session_->Engine->Chip, chip);
+            ApplyChipSettings(session_->Engine->Chip, chip, false);
             stream_ = std::make_unique<SongStream>(*session_);
         } else {
             // A seek gives the engine back its own mix, the new one.
-            ApplyChipSettings(session_->Engine->Chip, chip);
+            ApplyChipSettings(session_->Engine->Chip, chip, false);
         }
         if (!sameSong || (far && mappedTo_ <= frame)) {
             // The map goes as far as the stream's timing at the start says;

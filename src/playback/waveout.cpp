@@ -16,7 +16,8 @@
 // server holds beyond the frames it is about to play is written over, from
 // 60 ms ahead, with the next 5 ms faded to silence and then silence; once the
 // fade has been played the stream is closed. A pause keeps the buffers from
-// the fade's end on, and the stream opened on resume fades them in over 5 ms.
+// the fade's end on, and the stream opened on resume fades them in over 5 ms;
+// after a reset the buffers queued next fade in alike.
 // Only the server's copies change: the player's buffers (and so the export
 // and the renderer) never do.
 //
@@ -197,7 +198,10 @@ class PulseWaveOut final : public WaveOutDevice {
             DropStream();
         }
         paused_ = false;
-        rampUpLeft_ = 0;
+        // What is queued next (a seek's new place, the same place with other
+        // voices) starts after a fade to silence: it fades in as a resume
+        // does, instead of jumping to its level in one sample.
+        rampUpLeft_ = RampFrames;
         HandBackAll();
         return WaveNoError;
     }

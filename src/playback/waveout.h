@@ -84,7 +84,7 @@ class WaveOutDevice {
     // Queues a prepared buffer behind those already queued.
     virtual WaveResult Write(WaveHeader& header) = 0;
     // Stops output at once and hands every queued buffer back (each with its
-    // completion notice); ends a pause.
+    // completion notice); ends a pause. What is queued next fades in.
     virtual WaveResult Reset() = 0;
     virtual WaveResult Pause() = 0;
     virtual WaveResult Restart() = 0;

@@ -106,7 +106,10 @@ RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
     std::unique_ptr<SongSession> file = OpenSongFile(job.FileName);
     SoundEngine* engine = file->Engine.get();
     engine->Chip.Mix.MutedVoices = static_cast<uint8_t>(job.MutedVoices & AllVoices);
-    ApplyChipSettings(engine->Chip, settings);
+    // A mode that follows the file takes this file's chip.
+    ChipSettings chip = settings;
+    chip.Mode = ResolveChipMode(settings.Mode, file->YMFile());
+    ApplyChipSettings(engine->Chip, chip, file->YMFile());
 
     const auto write = [output](const void* data, size_t bytes) {
         if (std::fwrite(data, 1, bytes, output) != bytes) throw SongIOError(std::strerror(errno));
@@ -133,7 +136,7 @@ RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
 
     std::unique_ptr<VoiceSplitter> voices;
     if (std::any_of(std::begin(job.Voices), std::end(job.Voices), [](std::FILE* f) { return f; })) {
-        voices = std::make_unique<VoiceSplitter>(*engine, settings, job,
+        voices = std::make_unique<VoiceSplitter>(*engine, chip, job,
                                                  file->List.Stream ? &file->Streamer : nullptr);
         stream.SetBufferMaker([&voices](int16_t* buffer) { voices->MakeBuffer(buffer); });
     }

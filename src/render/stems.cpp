@@ -22,7 +22,8 @@ VoiceSplitter::VoiceSplitter(SoundEngine& engine, const ChipSettings& settings,
         c.Cursor.OutputBuffer = buffers_[v].data();
         // Even modes are the AY-3-8910's, odd ones the YM2149F's; 0 and 1 mono.
         ApplyChipSettings(
-            c, {settings.Mode & 1, v == Beeper ? settings.BeeperSetting : 0, settings.Volume});
+            c, {settings.Mode & 1, v == Beeper ? settings.BeeperSetting : 0, settings.Volume},
+            false);
         for (int ch = 0; ch < 3; ++ch)
             if (ch != v) std::memset(c.Mix.VolumeTable[ch], 0, sizeof c.Mix.VolumeTable[ch]);
         if (++c.Mix.TableVersion == 0) c.Mix.TableVersion = 1; // the tables changed once more

@@ -43,8 +43,9 @@ struct RegisterStream {
     uint32_t ChipClock = AtariChipClock; // Hz
     uint32_t FrameRate = 50;             // frames per second
     std::string Title, Author, Comment;
-    // VTX only: what the file declares (shown, never applied: the user's chip
-    // mode decides the tables and the layout).
+    // VTX only: what the file declares. The chip it names is the one the
+    // file plays on unless the user chose one; the layout is only shown (the
+    // user's chip mode decides it).
     std::string DeclaredChip, DeclaredLayout, Program, Tracker;
     uint16_t Year = 0;
     // YM5/YM6: the file's attribute bits and digidrums as chip levels 0..15.

@@ -16,15 +16,25 @@ const char* const ChipModeNames[ChipModeCount] = {
     "YMBAC",  "AYBCA",  "YMBCA", "AYCAB", "YMCAB", "AYCBA", "YMCBA",
 };
 
+const char* const FileChipModeNames[LayoutCount] = {"MONO", "ABC", "ACB", "BAC",
+                                                    "BCA",  "CAB", "CBA"};
+
 namespace {
 
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
 } // namespace
 
+const char* ChipModeName(int mode) {
+    if (mode >= 0 && mode < ChipModeCount) return ChipModeNames[mode];
+    if (mode >= FileChipModeBase && mode < AllChipModeCount)
+        return FileChipModeNames[mode - FileChipModeBase];
+    return "";
+}
+
 int ChipModeByName(std::string_view name) {
-    for (int i = 0; i < ChipModeCount; ++i) {
-        const std::string_view candidate = ChipModeNames[i];
+    for (int i = 0; i < AllChipModeCount; ++i) {
+        const std::string_view candidate = ChipModeName(i);
         if (candidate.size() != name.size()) continue;
         bool same = true;
         for (size_t k = 0; k < name.size() && same; ++k)
@@ -78,9 +88,9 @@ SongKind KindOfFile(const std::string& fileName) {
     return SongKind::Unknown;
 }
 
-void ApplyChipSettings(ChipState& chip, const ChipSettings& settings) {
+void ApplyChipSettings(ChipState& chip, const ChipSettings& settings, bool ymFile) {
     chip.Mix.BeeperSetting = settings.BeeperSetting;
-    SetChipAndChannels(chip, settings.Mode, settings.Volume, VolumeSteps);
+    SetChipAndChannels(chip, ResolveChipMode(settings.Mode, ymFile), settings.Volume, VolumeSteps);
 }
 
 SongTiming TimingOfSeconds(double seconds, double fadeSeconds) {
@@ -214,6 +224,12 @@ const char* SongSession::MachineName() const {
     }
     const OutHandlerFn handler = Engine->Chip.Machine.OutHandler;
     return handler == &OutSpectrum ? "spectrum" : handler == &OutCpc ? "cpc" : "none";
+}
+
+bool SongSession::YMFile() const {
+    if (!List.FileOpen) return false;
+    if (List.Kind == SongKind::YM) return true;
+    return List.Kind == SongKind::VTX && List.Stream && List.Stream->DeclaredChip == "YM";
 }
 
 std::unique_ptr<SongSession> OpenSongFile(const std::string& fileName) {

@@ -26,8 +26,28 @@
 // channel layout): the names of the "/h" option and of zirrafon-render's --chip.
 inline constexpr int ChipModeCount = 14;
 extern const char* const ChipModeNames[ChipModeCount];
-// The index of a chip mode name, letter case ignored; -1 when there is none.
+// Beyond them, one mode per layout that plays each file on the chip it was
+// written for: a Spectrum or Amstrad file on the AY-3-8910, a ".ym" file
+// (Atari ST music) on the YM2149F, a ".vtx" file on the chip it declares.
+// Their names are the layout's alone ("MONO", "ABC", ...).
+inline constexpr int LayoutCount = ChipModeCount / 2;
+inline constexpr int FileChipModeBase = ChipModeCount;
+inline constexpr int AllChipModeCount = ChipModeCount + LayoutCount;
+extern const char* const FileChipModeNames[LayoutCount];
+// The player's and zirrafon-render's mode unless one is chosen: ABC stereo
+// on the file's own chip (an .ay file sounds as on "AYABC").
+inline constexpr int DefaultFileChipMode = FileChipModeBase + DefaultChipMode / 2;
+// The index of a chip mode name (either kind), letter case ignored; -1 when
+// there is none.
 int ChipModeByName(std::string_view name);
+// The name of mode `mode` (either kind), or "" when there is none.
+const char* ChipModeName(int mode);
+// The mode the chip takes for a file written for the YM2149F (`ymFile`) or
+// for the AY-3-8910: a chosen chip stays, a file's chip follows the file.
+constexpr int ResolveChipMode(int mode, bool ymFile) {
+    if (mode < FileChipModeBase || mode >= AllChipModeCount) return mode;
+    return (mode - FileChipModeBase) * 2 + (ymFile ? 1 : 0);
+}
 // The volume scale of the player and of zirrafon-render's --volume: 0 is
 // silent, 39 full (one step per pixel of the face's volume bar).
 inline constexpr int VolumeSteps = 39;
@@ -38,13 +58,15 @@ inline constexpr int32_t DefaultBeeperSetting = 16384;
 // The player's settings, zirrafon-render's options and the player's export
 // each hand one on.
 struct ChipSettings {
-    int Mode = DefaultChipMode;
+    int Mode = DefaultFileChipMode;
     int32_t BeeperSetting = DefaultBeeperSetting;
     int Volume = VolumeSteps;
 };
 // Gives the chip these settings: the beeper level, the volume tables for the
-// mode and volume, and the beeper's amplitude that goes with them.
-void ApplyChipSettings(ChipState& chip, const ChipSettings& settings);
+// mode and volume, and the beeper's amplitude that goes with them. A mode that
+// follows the file takes the chip of a file written for the YM2149F when
+// `ymFile` is set, else the AY-3-8910's (SongSession::YMFile says which).
+void ApplyChipSettings(ChipState& chip, const ChipSettings& settings, bool ymFile);
 
 // A file name's extension as the player compares it: from the last "." after
 // the last "/" on, without blanks and control characters at either end, in
@@ -137,6 +159,10 @@ class SongSession {
     // What the song's code drove since the last start: "spectrum", "cpc" or
     // "none"; a register stream's format ("ym", "vtx", "psg").
     const char* MachineName() const;
+    // The open file was written for the YM2149F: a ".ym" file, or a ".vtx"
+    // file that declares that chip; the others were written for the
+    // AY-3-8910.
+    bool YMFile() const;
 };
 
 // The steps of a song start on any engine, for tests that run one song on two

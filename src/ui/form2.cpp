@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -50,7 +51,14 @@ TForm2::TForm2(PlayerSettings& settings, SkinChanger changeSkin, QWidget* parent
     ChipList = Place(new QComboBox(ChipGroup), 8, 16, 145, 21);
     for (const char* entry : ChipModeEntries) ChipList->addItem(QLatin1String(entry));
     ChipList->setEditable(false);
-    ChipList->setMaxVisibleItems(ChipModeCount);
+    ChipList->setMaxVisibleItems(AllChipModeCount);
+    ChipList->setToolTip(QStringLiteral(
+        "\"File's chip\": each file plays on the chip it was written for (the AY-3-8910 for "
+        ".ay, .aym and .psg files, the YM2149F for .ym files, the chip a .vtx file names). "
+        "A chip named here plays every file."));
+    // What applies to the file playing, also when the mode follows the file.
+    ChipInForceLabel = Place(new QLabel(ChipGroup), 8, 37, 145, 11);
+    ShowChipInForce(Settings.ChipModeInForce());
 
     BeeperGroup =
         Place(new QGroupBox(QStringLiteral("Beeper level (0 - 32768)"), this), 8, 56, 161, 49);
@@ -138,6 +146,7 @@ TForm2::TForm2(PlayerSettings& settings, SkinChanger changeSkin, QWidget* parent
     // options while the dialog is hidden, or the dialog itself).
     connect(&Settings, &PlayerSettings::ChipModeChanged, this,
             [this](int mode) { ChipList->setCurrentIndex(mode); });
+    connect(&Settings, &PlayerSettings::ChipModeInForceChanged, this, &TForm2::ShowChipInForce);
     connect(&Settings, &PlayerSettings::BeeperSettingChanged, this, [this](int level) {
         // What the user typed stays as typed when it means this level.
         bool ok = false;
@@ -158,7 +167,12 @@ TForm2::TForm2(PlayerSettings& settings, SkinChanger changeSkin, QWidget* parent
 
 TForm2::~TForm2() = default;
 
-void TForm2::FormCreate() { ChipList->setCurrentIndex(DefaultChipMode); }
+void TForm2::ShowChipInForce(int mode) {
+    if (mode < 0 || mode >= ChipModeCount) return;
+    ChipInForceLabel->setText(QStringLiteral("Now: ") + QLatin1String(ChipModeEntries[mode]));
+}
+
+void TForm2::FormCreate() { ChipList->setCurrentIndex(DefaultFileChipMode); }
 
 void TForm2::showEvent(QShowEvent* event) {
     // Centred on the screen each time it is shown.
@@ -214,8 +228,8 @@ void TForm2::StandardSkinClick() {
 void TForm2::DefaultClick() {
     BeeperLevelEdit->setText(QString::number(DefaultBeeperSetting));
     Settings.SetDefaultBeeper();
-    ChipList->setCurrentIndex(DefaultChipMode);
-    Settings.SetChipMode(DefaultChipMode);
+    ChipList->setCurrentIndex(DefaultFileChipMode);
+    Settings.SetChipMode(DefaultFileChipMode);
     NormalPriorityButton->setChecked(true);
     NormalPriorityClick();
     StandardSkinClick();

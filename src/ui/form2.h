@@ -31,6 +31,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
@@ -54,7 +55,8 @@ class TForm2 : public QDialog {
 
     QGroupBox* ChipGroup; // "Chip and channels"
     QComboBox* ChipList;
-    QGroupBox* BeeperGroup; // "Beeper level (0 - 32768)"
+    QLabel* ChipInForceLabel; // the chip and layout the sound has now
+    QGroupBox* BeeperGroup;   // "Beeper level (0 - 32768)"
     QLineEdit* BeeperLevelEdit;
     QGroupBox* PriorityGroup; // "Application priority"
     QRadioButton* NormalPriorityButton;
@@ -87,6 +89,7 @@ class TForm2 : public QDialog {
     void FormCreate();
     void FormShow();
     void ChipListChange(int index);
+    void ShowChipInForce(int mode);
     void BeeperLevelEdited(const QString& text);
     void NormalPriorityClick();
     void HighPriorityClick();

@@ -2,6 +2,7 @@
 // exit codes, samples equal to a direct rendering with the engine, outputs
 // that survive every failure, and the voices rendered apart.
 #include "song_files.h"
+#include "stream_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -144,6 +145,46 @@ TEST(RenderTool, WritesTheEngineSamplesAsWav) {
     ASSERT_EQ(song.Status, 0) << song.Err;
     EXPECT_EQ(Samples(Bytes(song.Out.begin(), song.Out.end())),
               Faded(RenderDirect(Songs + "Exolon.AY", 2, 66150, 5), 2, 66150, 44100));
+
+    // Without a chip named, each file plays on the chip it was written for:
+    // Atari ST music on the YM2149F, a .vtx file on the one it names, the
+    // rest on the AY-3-8910; a chip named plays every file, and a layout
+    // alone keeps the file's chip.
+    std::vector<StreamFrame> frames;
+    for (int f = 0; f < 100; ++f)
+        frames.push_back(
+            {static_cast<uint8_t>(f * 5), 1, 90, 0, 30, 2, 0, 0x38, 13, 9, 6, 0, 0, 0, 0, 0});
+    YMPlan ym;
+    ym.Frames = frames;
+    dir.Write("atari.ym", MakeYM(ym));
+    VTXPlan vtx;
+    vtx.Frames = frames;
+    vtx.Chip = "ym";
+    dir.Write("ym.vtx", MakeVTX(vtx));
+    vtx.Chip = "ay";
+    dir.Write("ay.vtx", MakeVTX(vtx));
+    const auto render = [&](const std::string& args) {
+        const ToolRun r = RunTool(dir, "-t 1 -o - " + args);
+        EXPECT_EQ(r.Status, 0) << args << ": " << r.Err;
+        return r.Out;
+    };
+    const std::string exolon = "'" + Songs + "Exolon.AY'";
+    const struct {
+        std::string Args, SameAs, Unlike;
+    } chips[] = {
+        {"atari.ym", "-m YMABC atari.ym", "-m AYABC atari.ym"},
+        {"-m abc atari.ym", "-m YMABC atari.ym", "-m AYABC atari.ym"},
+        {"-m cba atari.ym", "-m ymcba atari.ym", "-m YMABC atari.ym"},
+        {"ym.vtx", "-m YMABC ym.vtx", "-m AYABC ym.vtx"},
+        {"ay.vtx", "-m AYABC ay.vtx", "-m YMABC ay.vtx"},
+        {exolon, "-m ABC " + exolon, "-m YMABC " + exolon},
+    };
+    for (const auto& c : chips) {
+        const std::string out = render(c.Args);
+        EXPECT_GT(out.size(), 44u) << c.Args;
+        EXPECT_EQ(out, render(c.SameAs)) << c.Args;
+        EXPECT_NE(out, render(c.Unlike)) << c.Args;
+    }
 }
 
 TEST(RenderTool, NamesFilesAfterTheSongAndRendersInParallelAlike) {

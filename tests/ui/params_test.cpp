@@ -1,6 +1,8 @@
 // The Parameters dialog on the offscreen platform: its controls, places and
 // texts, what each control does to the player, the saved option string and
 // the stored file, "Remove parameters", and the error boxes.
+#include "../songs/song_files.h"
+#include "../songs/stream_writer.h"
 #include "platform/association.h"
 #include "platform/settings.h"
 #include "player_bed.h"
@@ -10,6 +12,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -73,7 +76,8 @@ TEST_F(Params, ControlsStandAtTheirPlacesWithTheirTexts) {
     TForm2& d = dialog();
     const Control controls[] = {
         {d.ChipGroup, &d, "Chip and channels"},
-        {d.ChipList, d.ChipGroup, "AY-3-8910 ABC Stereo"},
+        {d.ChipList, d.ChipGroup, "File's chip, ABC Stereo"},
+        {d.ChipInForceLabel, d.ChipGroup, "Now: AY-3-8910 ABC Stereo"},
         {d.BeeperGroup, &d, "Beeper level (0 - 32768)"},
         {d.BeeperLevelEdit, d.BeeperGroup, ""},
         {d.PriorityGroup, &d, "Application priority"},
@@ -97,6 +101,7 @@ TEST_F(Params, ControlsStandAtTheirPlacesWithTheirTexts) {
         if (auto* button = qobject_cast<QAbstractButton*>(c.widget)) text = button->text();
         if (auto* combo = qobject_cast<QComboBox*>(c.widget)) text = combo->currentText();
         if (auto* edit = qobject_cast<QLineEdit*>(c.widget)) text = edit->text();
+        if (auto* label = qobject_cast<QLabel*>(c.widget)) text = label->text();
         SCOPED_TRACE(text.toStdString());
         EXPECT_EQ(c.widget->parentWidget(), c.parent);
         EXPECT_EQ(text, c.text);
@@ -110,14 +115,19 @@ TEST_F(Params, ControlsStandAtTheirPlacesWithTheirTexts) {
 
     QStringList entries;
     for (int i = 0; i < d.ChipList->count(); ++i) entries << d.ChipList->itemText(i);
-    EXPECT_EQ(entries,
-              (QStringList{"AY-3-8910 Mono", "YM2149F Mono", "AY-3-8910 ABC Stereo",
-                           "YM2149F ABC Stereo", "AY-3-8910 ACB Stereo", "YM2149F ACB Stereo",
-                           "AY-3-8910 BAC Stereo", "YM2149F BAC Stereo", "AY-3-8910 BCA Stereo",
-                           "YM2149F BCA Stereo", "AY-3-8910 CAB Stereo", "YM2149F CAB Stereo",
-                           "AY-3-8910 CBA Stereo", "YM2149F CBA Stereo"}));
+    EXPECT_EQ(entries, (QStringList{"AY-3-8910 Mono",          "YM2149F Mono",
+                                    "AY-3-8910 ABC Stereo",    "YM2149F ABC Stereo",
+                                    "AY-3-8910 ACB Stereo",    "YM2149F ACB Stereo",
+                                    "AY-3-8910 BAC Stereo",    "YM2149F BAC Stereo",
+                                    "AY-3-8910 BCA Stereo",    "YM2149F BCA Stereo",
+                                    "AY-3-8910 CAB Stereo",    "YM2149F CAB Stereo",
+                                    "AY-3-8910 CBA Stereo",    "YM2149F CBA Stereo",
+                                    "File's chip, Mono",       "File's chip, ABC Stereo",
+                                    "File's chip, ACB Stereo", "File's chip, BAC Stereo",
+                                    "File's chip, BCA Stereo", "File's chip, CAB Stereo",
+                                    "File's chip, CBA Stereo"}));
     EXPECT_FALSE(d.ChipList->isEditable());
-    EXPECT_EQ(d.ChipList->maxVisibleItems(), 14);
+    EXPECT_EQ(d.ChipList->maxVisibleItems(), 21);
     EXPECT_TRUE(d.NormalPriorityButton->isChecked());
     EXPECT_TRUE(d.SkinFileEdit->isReadOnly());
     EXPECT_FALSE(d.SkinFileEdit->focusPolicy() & Qt::TabFocus);
@@ -210,21 +220,63 @@ TEST_F(Params, AMovedProgramShowsClearedBoxesUntilABoxIsTickedAgain) {
 
 // ---- What the controls do -----------------------------------------------------------
 
-TEST_F(Params, TheChipListChangesTheSoundAtOnce) {
-    bed.Settings().Volume = 20;
+// The list's choice is heard at once; by default each file plays on the
+// chip it was written for (a .ym file on the YM2149F, an .ay file on the
+// AY-3-8910), and a chip chosen in the list plays every file; the dialog
+// says which chip and layout the sound has.
+TEST_F(Params, TheChipListChangesTheSoundAtOnceAndFollowsTheFile) {
+    bed.Settings().SetVolume(20);
+    YMPlan ym;
+    ym.Frames.assign(50, StreamFrame{20, 1, 0, 0, 0, 0, 0, 0x3E, 12, 0, 0, 0, 0, 0, 0, 0});
+    const QString atari = bed.Root.filePath("atari.ym");
+    {
+        QFile f(atari);
+        const Bytes bytes = MakeYM(ym);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    }
+    const QString spectrum = QStringLiteral(ZIRRAFON_TESTDATA_DIR "/ay/Exolon.AY");
+    const auto tablesOf = [&](int mode) {
+        ChipState expected;
+        SetChipAndChannels(expected, mode, 20, VolumeSteps);
+        return std::memcmp(expected.Mix.VolumeTable, bed.Playback->Engine().Chip.Mix.VolumeTable,
+                           sizeof expected.Mix.VolumeTable) == 0;
+    };
     dialog().show();
+    const struct {
+        const QString& File;
+        int ListMode; // -1: the list as it is
+        int InForce;
+        const char* Shown;
+    } steps[] = {
+        {spectrum, -1, 2, "Now: AY-3-8910 ABC Stereo"},
+        {atari, -1, 3, "Now: YM2149F ABC Stereo"},
+        {atari, 2, 2, "Now: AY-3-8910 ABC Stereo"},        // chosen: every file
+        {atari, FileChipModeBase, 1, "Now: YM2149F Mono"}, // the file's chip again
+        {spectrum, -1, 0, "Now: AY-3-8910 Mono"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.Shown);
+        if (step.ListMode >= 0) {
+            dialog().ChipList->setCurrentIndex(step.ListMode);
+            emit dialog().ChipList->activated(step.ListMode);
+        }
+        bed.Playback->OpenAndPlay(step.File);
+        EXPECT_EQ(bed.Settings().ChipModeInForce(), step.InForce);
+        EXPECT_TRUE(tablesOf(step.InForce));
+        EXPECT_EQ(dialog().ChipInForceLabel->text(), step.Shown);
+    }
+    // A key in the list is heard at once, while the file plays.
+    dialog().ChipList->setCurrentIndex(2);
     dialog().ChipList->setFocus();
     QTest::keyClick(dialog().ChipList, Qt::Key_Down);
     EXPECT_EQ(dialog().ChipList->currentIndex(), 3);
     EXPECT_EQ(bed.Settings().ChipMode, 3);
-    ChipState expected;
-    SetChipAndChannels(expected, 3, 20, VolumeSteps);
-    EXPECT_EQ(std::memcmp(expected.Mix.VolumeTable, bed.Playback->Engine().Chip.Mix.VolumeTable,
-                          sizeof expected.Mix.VolumeTable),
-              0);
+    EXPECT_TRUE(tablesOf(3));
     // Set by the program, the list does not act.
     dialog().ChipList->setCurrentIndex(9);
     EXPECT_EQ(bed.Settings().ChipMode, 3);
+    bed.Playback->Stop();
 }
 
 TEST_F(Params, TypedBeeperLevelsInRangeTakeEffect) {
@@ -339,8 +391,8 @@ TEST_F(Params, DefaultResetsTheSettingsButNotVolumeOrAssociations) {
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 16384);
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude,
               ComputeBeeperAmplitude(16384, 20, VolumeSteps));
-    EXPECT_EQ(dialog().ChipList->currentIndex(), 2);
-    EXPECT_EQ(bed.Settings().ChipMode, 2);
+    EXPECT_EQ(dialog().ChipList->currentIndex(), DefaultFileChipMode);
+    EXPECT_EQ(bed.Settings().ChipMode, DefaultFileChipMode);
     EXPECT_TRUE(dialog().NormalPriorityButton->isChecked());
     EXPECT_EQ(bed.Settings().PriorityClass, NormalPriorityClass);
     EXPECT_TRUE(dialog().SkinFileEdit->text().isEmpty());
@@ -355,6 +407,7 @@ TEST_F(Params, DefaultResetsTheSettingsButNotVolumeOrAssociations) {
 
 TEST_F(Params, SavedStringsAndTheirWayBack) {
     const QString skin = bed.WriteSkin("my skins.bmp"); // a blank in the path
+    dialog().ChipList->setCurrentIndex(2);
     dialog().ChipList->setFocus();
     QTest::keyClick(dialog().ChipList, Qt::Key_Down); // YM2149F ABC Stereo
     Type(dialog().BeeperLevelEdit, "8000");
@@ -376,8 +429,12 @@ TEST_F(Params, SavedStringsAndTheirWayBack) {
     // Only the level differs: a leading blank.
     bed.Playback->Settings().SetPriorityClass(NormalPriorityClass);
     bed.Dialog->NormalPriorityButton->setChecked(true);
-    bed.Settings().SetChipMode(2);
     bed.Settings().SetSkinFile(QString());
+    // The AY-3-8910 chosen for every file is kept (the default follows the file).
+    bed.Settings().SetChipMode(2);
+    QTest::mouseClick(bed.Dialog->SaveParametersButton, Qt::LeftButton);
+    EXPECT_EQ(Stored().toString(), "/hAYABC /u8000");
+    bed.Settings().SetChipMode(DefaultFileChipMode);
     QTest::mouseClick(bed.Dialog->SaveParametersButton, Qt::LeftButton);
     EXPECT_EQ(Stored().toString(), " /u8000");
 

@@ -243,7 +243,11 @@ TEST_F(Options, ChipModeNamesInAnyLetterCase) {
     EXPECT_EQ(bed.Settings().ChipMode, 2);
     bed.Batch({"/hYMCBA" + QString(24, ' ')}); // 31 characters: not a name either
     EXPECT_EQ(bed.Settings().ChipMode, 2);
-    EXPECT_EQ(bed.TraceStarting("chip"), (QStringList{"chip 5", "chip 2"}));
+    // A layout alone: on the chip of each file.
+    bed.Batch({"/hcba"});
+    EXPECT_EQ(bed.Settings().ChipMode, FileChipModeBase + 6);
+    EXPECT_EQ(dialog().ChipList->currentText(), "File's chip, CBA Stereo");
+    EXPECT_EQ(bed.TraceStarting("chip"), (QStringList{"chip 5", "chip 2", "chip 20"}));
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
 
@@ -306,7 +310,7 @@ TEST_F(Options, SkinFileAndTheBuiltInSkin) {
 
 TEST_F(Options, OtherSlashArgumentsAreIgnored) {
     bed.Batch({"/", "/x", "/zzz", "/?"});
-    EXPECT_EQ(bed.Settings().ChipMode, 2);
+    EXPECT_EQ(bed.Settings().ChipMode, DefaultFileChipMode);
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 16384);
     EXPECT_TRUE(bed.SkinLoads.empty());
     EXPECT_TRUE(bed.TraceStarting("play").isEmpty());
@@ -392,7 +396,7 @@ TEST_F(Options, AnExistingAbsoluteFileIsAFileEvenWhenItLooksLikeAnOption) {
     ASSERT_TRUE(QFile::copy(DemoSong("demo.aym"), song));
     bed.Batch({song});
     EXPECT_EQ(bed.TraceStarting("play"), QStringList{"play " + song});
-    EXPECT_EQ(bed.Settings().ChipMode, 2);
+    EXPECT_EQ(bed.Settings().ChipMode, DefaultFileChipMode);
     EXPECT_EQ(AbsoluteArguments({song}, "/"), QStringList{song});
 }
 
