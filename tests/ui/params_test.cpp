@@ -1,8 +1,8 @@
 // The Parameters dialog on the offscreen platform: its controls, places and
 // texts, what each control does to the player, the saved option string and
 // the stored file, "Remove parameters", and the error boxes.
-#include "../songs/song_files.h"
-#include "../songs/stream_writer.h"
+#include "../formats/song_files.h"
+#include "../formats/stream_writer.h"
 #include "platform/association.h"
 #include "platform/settings.h"
 #include "player_bed.h"
