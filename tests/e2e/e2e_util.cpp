@@ -124,7 +124,8 @@ QProcessEnvironment UserSession::Environment() const {
     return env;
 }
 
-std::vector<int16_t> Render(const QString& file, int song, double seconds, std::string& error) {
+std::vector<int16_t> Render(const QString& file, int song, double seconds, std::string& error,
+                            const QStringList& options) {
     QTemporaryFile out(QDir::tempPath() + QStringLiteral("/zirrafon-e2e-ref-XXXXXX.wav"));
     if (!out.open()) {
         error = "cannot make a temporary file";
@@ -137,7 +138,7 @@ std::vector<int16_t> Render(const QString& file, int song, double seconds, std::
     if (seconds > 0)
         arguments << QStringLiteral("-t") << QString::number(seconds) << QStringLiteral("--fade")
                   << QStringLiteral("0");
-    render.start(BinaryPath("zirrafon-render"), arguments << file);
+    render.start(BinaryPath("zirrafon-render"), arguments << options << file);
     if (!render.waitForFinished(60000) || render.exitCode() != 0) {
         error = "zirrafon-render failed for " + file.toStdString();
         return {};

@@ -65,8 +65,10 @@ class Recording {
 };
 
 // Renders song `song` (counted from 1) of `file` for `seconds` without fade;
-// with `seconds` 0, for the length and fade the file gives it.
-std::vector<int16_t> Render(const QString& file, int song, double seconds, std::string& error);
+// with `seconds` 0, for the length and fade the file gives it. `options` go
+// to zirrafon-render before the file.
+std::vector<int16_t> Render(const QString& file, int song, double seconds, std::string& error,
+                            const QStringList& options = {});
 
 std::optional<size_t> FirstNonZero(const std::vector<int16_t>& v, size_t from = 0);
 std::optional<size_t> LastNonZero(const std::vector<int16_t>& v);

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -300,21 +301,32 @@ TEST(MediaPlayerInterface, SetPositionGoesOnSampleExactFromThere) {
         while (at + same < rec.size() && from + same < song.size() &&
                rec[at + same] == song[from + same])
             ++same;
-        const size_t to = static_cast<size_t>(seek.To) * ValuesPerSecond;
-        const std::vector<int16_t> opening(song.begin() + static_cast<ptrdiff_t>(to),
-                                           song.begin() + static_cast<ptrdiff_t>(to + 8820));
-        const auto next = Find(rec, opening, at + same - std::min(same, size_t{8820}));
+        // The new place fades in over 5 ms: it is found from just after that.
+        const size_t to = static_cast<size_t>(seek.To) * ValuesPerSecond, ramp = 1000;
+        const std::vector<int16_t> opening(song.begin() + static_cast<ptrdiff_t>(to + ramp),
+                                           song.begin() + static_cast<ptrdiff_t>(to + ramp + 8820));
+        auto next = Find(rec, opening, at + same - std::min(same, size_t{8820}));
         ASSERT_TRUE(next) << "the song from " << seek.To << " s was not heard";
+        ASSERT_GE(*next, ramp);
+        *next -= ramp;
+        long heardLevel = 0, songLevel = 0;
+        for (size_t k = 0; k < 440; ++k) {
+            heardLevel += std::abs(rec[*next + k]);
+            songLevel += std::abs(song[to + k]);
+        }
+        if (songLevel > 0) {
+            EXPECT_LT(heardLevel, songLevel) << "the seek did not fade in";
+        }
         const double heardAt = static_cast<double>(from + (*next - at)) / ValuesPerSecond;
         std::printf("mpris: asked at %.3f s of the song to go to %d s, heard %.3f s later\n",
                     seek.Asked, seek.To, heardAt - seek.Asked);
         EXPECT_LE(heardAt - seek.Asked, 0.8);
         EXPECT_GT(heardAt - seek.Asked, -0.3) << "heard before it was asked";
         const size_t compared = 2 * ValuesPerSecond;
-        ASSERT_LE(*next + compared, rec.size());
-        EXPECT_TRUE(std::equal(rec.begin() + static_cast<ptrdiff_t>(*next),
-                               rec.begin() + static_cast<ptrdiff_t>(*next + compared),
-                               song.begin() + static_cast<ptrdiff_t>(to)))
+        ASSERT_LE(*next + ramp + compared, rec.size());
+        EXPECT_TRUE(std::equal(rec.begin() + static_cast<ptrdiff_t>(*next + ramp),
+                               rec.begin() + static_cast<ptrdiff_t>(*next + ramp + compared),
+                               song.begin() + static_cast<ptrdiff_t>(to + ramp)))
             << "not the song from " << seek.To << " s";
         at = *next;
         from = to;
