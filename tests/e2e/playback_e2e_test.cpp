@@ -189,7 +189,9 @@ TEST_F(RealOutput, StopSilencesAtOnce) {
 // within the two buffers of the cycle (0.74 s) plus the sound server's own
 // latency: the recording leaves the unchanged rendering at most 0.8 s after
 // the change, counted in song time. A voice muted or played alone is heard
-// within 0.1 s (what the server holds is rendered again), and what follows
+// within 0.1 s (what the server holds is rendered again; the times chosen
+// fall where the song sounds throughout, since a fade within a silence is
+// not heard), and what follows
 // is the song as zirrafon-render renders it with those voices left out.
 TEST_F(RealOutput, ControlsAreHeardWithinTwoBuffers) {
     struct Change {
@@ -205,8 +207,8 @@ TEST_F(RealOutput, ControlsAreHeardWithinTwoBuffers) {
         {"beeper level 0", 3, 1700, [](Player& p) { p.Settings().SetBeeperSetting(0); }, 0.8,
          nullptr},
         {"chip YMMONO", 1, 1900, [](Player& p) { p.Settings().SetChipMode(1); }, 0.8, nullptr},
-        {"mute A", 1, 1750, [](Player& p) { p.ToggleMute(0); }, 0.1, "A"},
-        {"C alone", 1, 2100, [](Player& p) { p.Solo(2); }, 0.1, "A,B,beeper"},
+        {"mute A", 1, 2250, [](Player& p) { p.ToggleMute(0); }, 0.1, "A"},
+        {"C alone", 1, 2400, [](Player& p) { p.Solo(2); }, 0.1, "A,B,beeper"},
     };
     for (const Change& c : changes) {
         SCOPED_TRACE(c.what);
