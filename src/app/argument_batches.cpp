@@ -18,6 +18,7 @@
 //   playlist file as a batch's last file replaces the playlist.
 #include "app/argument_batches.h"
 
+#include "platform/file_names.h"
 #include "platform/settings.h"
 #include "playback/playlist.h"
 
@@ -66,7 +67,7 @@ void ArgumentBatches::CommandLineInterpreter(BatchMessage message) {
         return;
     case BatchMessage::Argument:
         if (LocalArgumentSet)
-            InterpretArgument(QFile::decodeName(LocalArgument));
+            InterpretArgument(PathFromLocal(LocalArgument));
         else if (HandOverOpen && Area.IsOpen())
             HandOverArguments << Area.Text(); // the sender writes the next one after our answer
         return;
@@ -88,7 +89,7 @@ void ArgumentBatches::RunHandOver(const QList<QByteArray>& arguments) {
     PendingFileSet = false;
     Enqueuing = false;
     EnqueuePaths.clear();
-    for (const QByteArray& argument : arguments) InterpretArgument(QFile::decodeName(argument));
+    for (const QByteArray& argument : arguments) InterpretArgument(PathFromLocal(argument));
     EndBatch(BatchMessage::EndHandOver);
 }
 
@@ -120,12 +121,12 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
         Enqueuing = true;
         return;
     }
-    if (Enqueuing && !argument.isEmpty() && QFileInfo::exists(argument)) {
+    if (Enqueuing && !argument.isEmpty() && PathExists(argument)) {
         EnqueuePaths << argument;
         Trace(QStringLiteral("enqueue ") + argument);
         return;
     }
-    const bool existingFile = !argument.isEmpty() && QFileInfo(argument).isFile();
+    const bool existingFile = !argument.isEmpty() && IsRegularFile(argument);
     if (existingFile || !argument.startsWith(QLatin1Char('/'))) {
         // A name that does not exist (also the empty token) is ignored.
         if (!existingFile) return;
@@ -200,7 +201,7 @@ void ArgumentBatches::CheckCommandLineAndReg(const QStringList& commandLine) {
     }
     if (!commandLine.isEmpty()) {
         CommandLineInterpreter(BatchMessage::BeginLocal);
-        for (const QString& argument : commandLine) DeliverArgument(QFile::encodeName(argument));
+        for (const QString& argument : commandLine) DeliverArgument(LocalPath(argument));
         CommandLineInterpreter(BatchMessage::EndLocal);
     }
 }

@@ -18,6 +18,7 @@
 // exist, so a start that comes meanwhile waits in the socket's backlog.
 #include "app/information_options.h"
 #include "app/player_app.h"
+#include "platform/file_names.h"
 #include "platform/single_instance.h"
 
 #include <QApplication>
@@ -26,7 +27,7 @@
 
 int main(int argc, char* argv[]) {
     QStringList given;
-    for (int i = 1; i < argc; ++i) given << QFile::decodeName(argv[i]);
+    for (int i = 1; i < argc; ++i) given << PathFromLocal(QByteArray(argv[i]));
     if (const auto status = AnswerInformationOptions(given)) return *status;
     const QStringList arguments = AbsoluteArguments(given, QDir::currentPath());
 
@@ -39,7 +40,7 @@ int main(int argc, char* argv[]) {
         if (player.Connect(InstanceServerPath())) {
             lock.Release();
             QList<QByteArray> bytes;
-            for (const QString& argument : arguments) bytes << QFile::encodeName(argument);
+            for (const QString& argument : arguments) bytes << LocalPath(argument);
             HandOver(player, bytes);
             return 0;
         }

@@ -2,6 +2,7 @@
 // single_instance.h): names, the shared area on both sides, the sender's
 // blocking socket and the player's listening server.
 #include "platform/single_instance.h"
+#include "platform/file_names.h"
 
 #include <QDir>
 #include <QFile>
@@ -302,7 +303,7 @@ QStringList AbsoluteArguments(const QStringList& arguments, const QString& start
             result << argument;
         } else if (!argument.startsWith(QLatin1Char('/'))) {
             result << start.absoluteFilePath(argument);
-        } else if (QFileInfo(argument).isFile()) {
+        } else if (IsRegularFile(argument)) {
             result << argument; // an absolute file name, not an option
         } else if (argument.size() > 2 && argument[1].toLower() == QLatin1Char('p') &&
                    !QDir::isAbsolutePath(argument.mid(2))) {

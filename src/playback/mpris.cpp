@@ -1,6 +1,7 @@
 // The media-player interface (see mpris.h): two D-Bus adaptors on one object,
 // and the announcing of changed properties.
 #include "playback/mpris.h"
+#include "platform/file_names.h"
 
 #include "playback/playlist_playback.h"
 
@@ -210,9 +211,7 @@ QVariantMap MediaPlayerInterface::Metadata() const {
     m[QStringLiteral("xesam:artist")] = QStringList{now.Author};
     m[QStringLiteral("xesam:album")] = now.Misc;
     m[QStringLiteral("xesam:trackNumber")] = now.Song + 1;
-    if (!now.FileName.isEmpty())
-        m[QStringLiteral("xesam:url")] =
-            QString::fromUtf8(QUrl::fromLocalFile(now.FileName).toEncoded());
+    if (!now.FileName.isEmpty()) m[QStringLiteral("xesam:url")] = UrlOfPath(now.FileName);
     if (const uint64_t frames = song->Length.Frames; frames > 0)
         m[QStringLiteral("mpris:length")] =
             static_cast<qlonglong>(frames * 1000000 / WaveSampleRate);
@@ -342,7 +341,7 @@ void MediaPlayerInterface::SetPosition(const QString& track, qlonglong position)
 bool MediaPlayerInterface::OpenUri(const QString& uri) {
     const QUrl url(uri);
     if (!url.isLocalFile()) return false;
-    Later([this, fileName = url.toLocalFile()] { player_.OpenAndPlayIfReadable(fileName); });
+    Later([this, fileName = PathOfUrl(url)] { player_.OpenAndPlayIfReadable(fileName); });
     return true;
 }
 

@@ -1,6 +1,8 @@
 // The player (see player.h): the wave output cycle and the user-level actions.
 #include "playback/player.h"
 
+#include "platform/file_names.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QMetaObject>
@@ -10,7 +12,8 @@
 
 namespace {
 
-std::string LocalFileName(const QString& name) { return QFile::encodeName(name).toStdString(); }
+// A file name keeps its bytes, also those that are not UTF-8.
+std::string LocalFileName(const QString& name) { return LocalPath(name).toStdString(); }
 
 } // namespace
 
@@ -422,7 +425,7 @@ void Player::OpenAndPlayIfReadable(const QString& fileName) {
         refusal = QString::fromLocal8Bit(e.what());
     }
     if (!refusal.isEmpty()) {
-        Fail(refusal + QStringLiteral(": ") + fileName, caption, icon);
+        Fail(refusal + QStringLiteral(": ") + ReadableName(fileName), caption, icon);
         return;
     }
     OpenAndPlay(fileName);

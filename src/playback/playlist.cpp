@@ -2,6 +2,7 @@
 #include "playback/playlist.h"
 
 #include "formats/m3u.h"
+#include "platform/file_names.h"
 #include "songs/session.h"
 
 #include <QColor>
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <sys/stat.h>
@@ -55,13 +57,13 @@ bool IsPlaylistFile(const QString& path) {
 }
 
 bool IsSongFile(const QString& path) {
-    return SongKindByExtension(QFile::encodeName(path).toStdString()) != SongKind::Unknown;
+    return SongKindByExtension(LocalPath(path).toStdString()) != SongKind::Unknown;
 }
 
 PlaylistEntry ReadPlaylistEntry(const QString& path, SongSession& session) {
     PlaylistEntry e;
     e.Path = path;
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = LocalPath(path);
     struct stat st {};
     if (::stat(name.constData(), &st) != 0) {
         const int error = errno;
@@ -119,22 +121,31 @@ namespace {
 
 // Folders before files, each case-insensitively by name (then exactly, so
 // that the order never depends on the order the system lists them in).
-void AddFolder(const QString& folder, QStringList& out, std::set<QString>& seen, int depth) {
-    const QString canonical = QFileInfo(folder).canonicalFilePath();
-    if (canonical.isEmpty() || !seen.insert(canonical).second || depth > 64) return;
-    QDir dir(folder);
-    QFileInfoList items =
-        dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot | QDir::System);
-    std::sort(items.begin(), items.end(), [](const QFileInfo& a, const QFileInfo& b) {
-        if (a.isDir() != b.isDir()) return a.isDir();
-        const int c = a.fileName().compare(b.fileName(), Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a.fileName() < b.fileName();
+// Names are taken as the system's bytes, so that a file named in another
+// encoding than UTF-8 is listed too.
+void AddFolder(const QString& folder, QStringList& out, std::set<QByteArray>& seen, int depth) {
+    char* real = ::realpath(LocalPath(folder).constData(), nullptr);
+    if (real == nullptr) return;
+    const QByteArray canonical(real);
+    std::free(real);
+    if (!seen.insert(canonical).second || depth > 64) return;
+    struct Item {
+        QString Path, Name;
+        bool Folder;
+    };
+    std::vector<Item> items;
+    for (const QString& path : FolderEntries(folder))
+        items.push_back({path, FileNameOf(path), IsFolder(path)});
+    std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
+        if (a.Folder != b.Folder) return a.Folder;
+        const int c = a.Name.compare(b.Name, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a.Name < b.Name;
     });
-    for (const QFileInfo& item : items) {
-        if (item.isDir())
-            AddFolder(item.filePath(), out, seen, depth + 1);
-        else if (IsSongFile(item.fileName()))
-            out << item.filePath();
+    for (const Item& item : items) {
+        if (item.Folder)
+            AddFolder(item.Path, out, seen, depth + 1);
+        else if (IsSongFile(item.Name))
+            out << item.Path;
     }
 }
 
@@ -143,7 +154,7 @@ void AddFolder(const QString& folder, QStringList& out, std::set<QString>& seen,
 std::optional<PlaylistFileContents> ReadPlaylistFile(const QString& path, QString* error) {
     QFile file(path);
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (::stat(LocalPath(path).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
         if (error) *error = QStringLiteral("Not a regular file");
         return std::nullopt;
     }
@@ -156,7 +167,7 @@ std::optional<PlaylistFileContents> ReadPlaylistFile(const QString& path, QStrin
         if (error) *error = file.errorString();
         return std::nullopt;
     }
-    const std::string folder = QFile::encodeName(QFileInfo(path).absolutePath()).toStdString();
+    const std::string folder = LocalPath(FolderOf(AbsolutePathOf(path))).toStdString();
     const M3UList list =
         ReadM3U(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), folder);
     PlaylistFileContents contents;
@@ -164,22 +175,21 @@ std::optional<PlaylistFileContents> ReadPlaylistFile(const QString& path, QStrin
     contents.CurrentEntry = list.CurrentEntry;
     contents.CurrentSong = list.CurrentSong;
     for (const M3UEntry& e : list.Entries)
-        contents.Paths << QFile::decodeName(QByteArray::fromStdString(e.Path));
+        contents.Paths << PathFromLocal(QByteArray::fromStdString(e.Path));
     return contents;
 }
 
 QStringList ExpandPlaylistPaths(const QStringList& paths) {
     QStringList out;
-    std::set<QString> seen;
+    std::set<QByteArray> seen;
     for (const QString& path : paths) {
-        const QFileInfo info(path);
-        if (info.isDir()) {
-            AddFolder(info.absoluteFilePath(), out, seen, 0);
-        } else if (IsPlaylistFile(path) && info.isFile()) {
-            if (const auto contents = ReadPlaylistFile(info.absoluteFilePath()))
-                out << contents->Paths;
+        const QString absolute = AbsolutePathOf(path);
+        if (IsFolder(path)) {
+            AddFolder(absolute, out, seen, 0);
+        } else if (IsPlaylistFile(path) && IsRegularFile(path)) {
+            if (const auto contents = ReadPlaylistFile(absolute)) out << contents->Paths;
         } else {
-            out << info.absoluteFilePath();
+            out << absolute;
         }
     }
     return out;
@@ -339,7 +349,7 @@ void PlaylistModel::Arrive(int job, QVector<PlaylistEntry> batch) {
         e.Id = NextId++;
         if (e.Status == EntryStatus::Missing || e.Status == EntryStatus::Refused) {
             if (failed++ == 0)
-                firstReason = QFileInfo(e.Path).fileName() + QStringLiteral(": ") + e.Reason;
+                firstReason = ReadableName(FileNameOf(e.Path)) + QStringLiteral(": ") + e.Reason;
         }
         Tally(e, +1);
         if (!RowsDirty) RowById[e.Id] = Count();
@@ -412,7 +422,7 @@ void PlaylistModel::MarkFailed(int row, EntryStatus status, const QString& reaso
     e.Reason = reason;
     e.Songs.clear();
     ReplaceEntry(row, std::move(e));
-    emit EntriesFailed(1, QFileInfo(e.Path).fileName() + QStringLiteral(": ") + reason);
+    emit EntriesFailed(1, ReadableName(FileNameOf(e.Path)) + QStringLiteral(": ") + reason);
 }
 
 void PlaylistModel::RemoveEntries(QVector<int> rows) {
@@ -542,15 +552,15 @@ QString PlaylistModel::Display(const PlaylistEntry& e, int song, int column) con
         if (!entryRow)
             return e.Songs[song].Title.trimmed().isEmpty() ? QStringLiteral("Song %1").arg(song + 1)
                                                            : e.Songs[song].Title;
-        if (e.Status == EntryStatus::Pending) return QFileInfo(e.Path).fileName();
+        if (e.Status == EntryStatus::Pending) return ReadableName(FileNameOf(e.Path));
         if (e.Status != EntryStatus::Ready)
-            return QFileInfo(e.Path).fileName() + QStringLiteral(" — ") + e.Reason;
-        return e.Title.trimmed().isEmpty() ? QFileInfo(e.Path).completeBaseName() : e.Title;
+            return ReadableName(FileNameOf(e.Path)) + QStringLiteral(" — ") + e.Reason;
+        return e.Title.trimmed().isEmpty() ? ReadableName(BaseNameOf(e.Path)) : e.Title;
     case AuthorColumn: return e.Author;
     case LengthColumn:
         if (!entryRow) return FramesText(e.Songs[song].Frames);
         return e.Playable() ? FramesText(e.TotalFrames()) : QString();
-    case FileColumn: return entryRow ? QFileInfo(e.Path).fileName() : QString();
+    case FileColumn: return entryRow ? ReadableName(FileNameOf(e.Path)) : QString();
     default: return {};
     }
 }
@@ -587,7 +597,7 @@ QVariant PlaylistModel::data(const QModelIndex& index, int role) const {
     case PlayingRole: return playing;
     case SearchTextRole:
         return Display(e, song, TitleColumn) + QLatin1Char('\n') + e.Author + QLatin1Char('\n') +
-               QFileInfo(e.Path).fileName();
+               ReadableName(FileNameOf(e.Path));
     case Qt::FontRole:
         if (playing) {
             QFont bold;
@@ -662,7 +672,7 @@ bool PlaylistModel::dropMimeData(const QMimeData* data, Qt::DropAction action, i
     if (data->hasUrls()) {
         QStringList paths;
         for (const QUrl& url : data->urls())
-            if (url.isLocalFile()) paths << url.toLocalFile();
+            if (url.isLocalFile()) paths << PathOfUrl(url);
         if (paths.isEmpty()) return false;
         Add(paths);
         return true;

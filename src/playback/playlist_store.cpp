@@ -1,6 +1,8 @@
 // The playlist kept between runs (see playlist_store.h).
 #include "playback/playlist_store.h"
 
+#include "platform/file_names.h"
+
 #include "formats/m3u.h"
 #include "playback/playlist.h"
 
@@ -16,7 +18,9 @@ namespace {
 // written: batches of a large folder come about ten a second.
 constexpr int SaveDelayMilliseconds = 200;
 
-std::string Local(const QString& path) { return QFile::encodeName(path).toStdString(); }
+// A song file's name is written as its bytes, whatever they are: the list
+// must find the same file again.
+std::string Local(const QString& path) { return LocalPath(path).toStdString(); }
 
 } // namespace
 

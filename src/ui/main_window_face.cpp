@@ -27,6 +27,7 @@
 // - Song files are opened read-only by the song readers themselves, and the
 //   program entry makes the program's folder the current one before the
 //   window exists, so creation has nothing to do for either.
+#include "platform/file_names.h"
 #include "platform/messages.h"
 #include "ui/main_window.h"
 
@@ -523,7 +524,7 @@ void MainWindow::DropFiles(const QList<QUrl>& urls) {
     Playback.Stop();
     for (const QUrl& url : urls)
         if (url.isLocalFile()) {
-            Playback.OpenAndPlay(url.toLocalFile());
+            Playback.OpenAndPlay(PathOfUrl(url));
             return;
         }
 }

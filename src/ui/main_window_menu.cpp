@@ -3,6 +3,7 @@
 // Parameters dialog, the About box and the recent files. Right-button presses
 // do nothing else on the face, so the menu takes nothing away from it. And
 // the tooltip with the time played of the song.
+#include "platform/file_names.h"
 #include "platform/messages.h"
 #include "ui/main_window.h"
 #include "ui/position_bar.h"
@@ -119,7 +120,7 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void MainWindow::OpenRecentFile(const QString& path) {
-    if (!QFileInfo(path).isFile()) {
+    if (!IsRegularFile(path)) {
         Settings.ForgetRecentFile(path);
         ShowMessage(this,
                     QStringLiteral("The file \"%1\" no longer exists and was taken off the "

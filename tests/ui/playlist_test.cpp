@@ -2,6 +2,7 @@
 // gives (order, details, refusals, rows arriving in batches), the order rules
 // (crossing files, skipping, repeat, shuffle), and the list kept between runs
 // (saved whole or not at all, a damaged one kept aside).
+#include "platform/file_names.h"
 #include "playback/playlist.h"
 #include "playback/playlist_store.h"
 #include "songs/session.h"
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
@@ -261,18 +263,49 @@ TEST(PlaylistOrderRules, ShufflePlaysEverySongOnceBeforeAnyAgain) {
     }
 }
 
+// Names from old collections are often Latin-1 or cp1251, not UTF-8: such a
+// file is listed from its folder, read, saved by its bytes and found again,
+// and shown readably.
 TEST(PlaylistKeeping, SavedWholeRestoredWithCurrentSongDamagedKeptAside) {
     QTemporaryDir dir;
     const QString path = dir.path() + "/keep/playlist.m3u8";
     Copy(SongsDir + "/Alien8.AY", dir.path() + "/keep/songs/x.ay");
     Copy(SongsDir + "/TerraCresta.ay", dir.path() + "/elsewhere/y.ay");
+    QFile source(SongsDir + "/2BY_OLEG.ay");
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QByteArray song = source.readAll();
+    const QByteArray folder = QFile::encodeName(dir.path() + "/keep/odd/");
+    const struct {
+        QByteArray Name;
+        QString Shown;
+    } foreign[] = {{"caf\xE9.ay", QStringLiteral("café.ay")},
+                   {"\xCF\xE5\xF1\xED\xFF.ay", QStringLiteral("Песня.ay")}};
+    ASSERT_EQ(mkdir(folder.constData(), 0700), 0);
+    for (const auto& f : foreign) {
+        std::FILE* out = std::fopen((folder + f.Name).constData(), "wb");
+        ASSERT_TRUE(out);
+        ASSERT_EQ(std::fwrite(song.constData(), 1, static_cast<size_t>(song.size()), out),
+                  static_cast<size_t>(song.size()));
+        std::fclose(out);
+    }
+    const auto expectForeign = [&](const PlaylistModel& model, int first) {
+        for (int i = 0; i < 2; ++i) {
+            const PlaylistEntry& e = model.EntryAt(first + i);
+            EXPECT_EQ(LocalPath(e.Path), folder + foreign[i].Name);
+            EXPECT_EQ(e.Status, EntryStatus::Ready) << e.Reason.toStdString();
+            EXPECT_EQ(model.data(model.index(first + i, PlaylistModel::FileColumn)).toString(),
+                      foreign[i].Shown);
+        }
+    };
     {
         PlaylistModel model;
         PlaylistStore store(model, path);
         QSignalSpy saved(&store, &PlaylistStore::Saved);
         model.Add({dir.path() + "/keep/songs/x.ay", dir.path() + "/elsewhere/y.ay",
-                   dir.path() + "/gone.ay"});
+                   dir.path() + "/gone.ay", dir.path() + "/keep/odd"});
         ASSERT_TRUE(WaitIdle(model));
+        ASSERT_EQ(model.Count(), 5);
+        expectForeign(model, 3);
         model.SetCurrent(model.EntryAt(1).Id, 3);
         ASSERT_TRUE(saved.wait(3000));
         QFile file(path);
@@ -282,6 +315,8 @@ TEST(PlaylistKeeping, SavedWholeRestoredWithCurrentSongDamagedKeptAside) {
             << text.toStdString();
         EXPECT_TRUE(text.contains(",Unknown - Alien 8 - Title (Beeper)\n"));
         EXPECT_TRUE(text.contains("\nsongs/x.ay\n"));
+        // Its bytes, as a URI: the list stays UTF-8.
+        EXPECT_TRUE(text.contains("keep/odd/caf%E9.ay\n")) << text.toStdString();
         // Written through a temporary file: nothing else is left in the folder.
         EXPECT_EQ(QDir(dir.path() + "/keep").entryList(QDir::Files), QStringList{"playlist.m3u8"});
     }
@@ -290,7 +325,8 @@ TEST(PlaylistKeeping, SavedWholeRestoredWithCurrentSongDamagedKeptAside) {
         PlaylistStore store(model, path);
         store.Restore();
         ASSERT_TRUE(WaitIdle(model));
-        ASSERT_EQ(model.Count(), 3);
+        ASSERT_EQ(model.Count(), 5);
+        expectForeign(model, 3);
         EXPECT_EQ(model.CurrentRow(), 1);
         EXPECT_EQ(model.CurrentSong(), 3);
         EXPECT_EQ(model.EntryAt(2).Status, EntryStatus::Missing); // kept: the drive may come back

@@ -505,7 +505,7 @@ TEST_F(HandOverTest, AnotherHandOverInProgressMeansNothingIsSent) {
     inProgress.setNativeKey(HandOverAreaKey());
     ASSERT_TRUE(inProgress.create(HandOverAreaSize));
     EXPECT_EQ(Send({"/hYMACB"}), HandOverOutcome::AreaBusy);
-    EXPECT_EQ(bed.Settings().ChipMode, 2);
+    EXPECT_EQ(bed.Settings().ChipMode, DefaultFileChipMode);
     EXPECT_TRUE(bed.Trace().isEmpty());
 }
 
