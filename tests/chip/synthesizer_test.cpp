@@ -1,5 +1,6 @@
 // Volume tables and channel layouts, and the synthesizer's conversion of
 // T-states to ticks and ticks to output frames.
+#include "chip/frame_cursor.h"
 #include "chip_test_util.h"
 
 #include <gtest/gtest.h>
@@ -241,4 +242,19 @@ TEST(Synthesizer, RestLongerThanABufferKeepsChangesPending) {
     EXPECT_EQ(c.Deferred.WritePending, 0);
     EXPECT_EQ(c.Registers.Values[8], 3);
     EXPECT_LT(c.Cursor.OutputCount, BufferValues);
+}
+
+// The fast paths' stated bounds stop the program in the builds that hunt
+// faults (sanitizers, fuzzing), and cost nothing elsewhere: there the
+// condition is not even evaluated.
+TEST(BoundChecks, StopTheProgramOnlyWhereEnabled) {
+#if defined(ZIRRAFON_CHECKS)
+    EXPECT_DEATH(chip_detail::DivideShortSum(1 << 29, 1), "bound broken");
+    EXPECT_DEATH(chip_detail::DivideShortSum(8, 9), "bound broken");
+    EXPECT_EQ(chip_detail::DivideShortSum(-(1 << 29) + 1, 8), (-(1 << 29) + 1) / 8);
+#else
+    int evaluated = 0;
+    ZIRRAFON_ASSERT(++evaluated == 0);
+    EXPECT_EQ(evaluated, 0);
+#endif
 }
