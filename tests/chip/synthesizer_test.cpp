@@ -156,8 +156,8 @@ TEST(Synthesizer, FramesAverageTheirTicks) {
     Rig rig;
     ChipState& c = rig.C();
     SetChipAndChannels(c, 0, 39, 39);
-    WriteRegister(c, 8, 15); // A: tone of period 0, flipping every tick
-    WriteRegister(c, 7, 0x3E);
+    WriteRegister(c, VolumeA, 15); // A: tone of period 0, flipping every tick
+    WriteRegister(c, Mixer, 0x3E);
     c.Beeper.Level = -16384;
     // First frame: 5 ticks, the tone on in ticks 1, 3, 5.
     rig.RenderTo(79); // 5.01 ticks
@@ -172,8 +172,8 @@ TEST(Synthesizer, ModeThreeExampleAndSilence) {
     Rig rig;
     ChipState& c = rig.C();
     SetChipAndChannels(c, 3, 39, 39);
-    WriteRegister(c, 7, 0x3F);
-    WriteRegister(c, 8, 15);
+    WriteRegister(c, Mixer, 0x3F);
+    WriteRegister(c, VolumeA, 15);
     rig.RenderTo(10000);
     ASSERT_GT(c.Cursor.OutputCount, 100);
     for (int i = 0; i < c.Cursor.OutputCount; i += 2) {
@@ -193,8 +193,8 @@ TEST(Synthesizer, ModeThreeExampleAndSilence) {
 TEST(Synthesizer, ModeChangeAppliesFromTheNextTick) {
     Rig rig;
     ChipState& c = rig.C();
-    WriteRegister(c, 7, 0x3F);
-    WriteRegister(c, 9, 15); // B, in the centre
+    WriteRegister(c, Mixer, 0x3F);
+    WriteRegister(c, VolumeB, 15); // B, in the centre
     rig.RenderTo(3000);
     EXPECT_EQ(rig.Buffer1[c.Cursor.OutputCount - 1], 10922);
     SetChipAndChannels(c, 3, 39, 39); // YM ABC
@@ -207,9 +207,9 @@ TEST(Synthesizer, ModeChangeAppliesFromTheNextTick) {
 TEST(Synthesizer, BufferHoldsExactlyItsValuesAndTheRestCarriesOver) {
     Rig rig;
     ChipState& c = rig.C();
-    WriteRegister(c, 7, 0x3E);
-    WriteRegister(c, 8, 15);
-    WriteRegister(c, 0, 100);
+    WriteRegister(c, Mixer, 0x3E);
+    WriteRegister(c, VolumeA, 15);
+    WriteRegister(c, ToneFineA, 100);
     // 1.4 million T-states: more than a buffer's worth (1.29 million).
     rig.RenderTo(1400000);
     EXPECT_EQ(c.Cursor.OutputCount, BufferValues);
@@ -228,7 +228,7 @@ TEST(Synthesizer, BufferHoldsExactlyItsValuesAndTheRestCarriesOver) {
 TEST(Synthesizer, RestLongerThanABufferKeepsChangesPending) {
     Rig rig;
     ChipState& c = rig.C();
-    rig.WriteSpectrum(0, 8, 15);
+    rig.WriteSpectrum(0, VolumeA, 15);
     rig.Z().TStates = 2700000; // two buffers' worth and more
     rig.E().Out(0xBFFD, 3);
     EXPECT_EQ(c.Deferred.WritePending, 1);
@@ -236,11 +236,11 @@ TEST(Synthesizer, RestLongerThanABufferKeepsChangesPending) {
     EXPECT_FALSE(BeginBuffer(rig.E()));
     EXPECT_EQ(c.Cursor.OutputCount, BufferValues);
     EXPECT_EQ(c.Deferred.WritePending, 1);
-    EXPECT_EQ(c.Registers.Values[8], 15);
+    EXPECT_EQ(c.Registers.Values[VolumeA], 15);
     c.Cursor.OutputBuffer = rig.Buffer1.data();
     EXPECT_TRUE(BeginBuffer(rig.E()));
     EXPECT_EQ(c.Deferred.WritePending, 0);
-    EXPECT_EQ(c.Registers.Values[8], 3);
+    EXPECT_EQ(c.Registers.Values[VolumeA], 3);
     EXPECT_LT(c.Cursor.OutputCount, BufferValues);
 }
 
