@@ -17,6 +17,10 @@
 #include <cstring>
 
 namespace chip_detail {
+// Each renderer's file has its own copy (an unnamed namespace), so that the
+// compiler inlines the cursor's runs into the renderers' loops as it would a
+// file's own functions.
+namespace {
 
 // Truncating division of a frame's sum by its tick count. Frames hold a few
 // ticks, so the common divisors 1..8 go by multiplication with a rounded-up
@@ -335,20 +339,15 @@ struct FrameCursor {
     // where the buffer fills.
     void RunShort(uint32_t to, int32_t left, int32_t right) {
         to = to < Limit ? to : Limit;
-        for (;;) {
-            const uint32_t end = static_cast<uint32_t>(End >> 16);
-            if (to < end) {
-                SumL += left * static_cast<int32_t>(to - Pos);
-                SumR += right * static_cast<int32_t>(to - Pos);
-                Pos = to;
-                return;
-            }
+        for (uint32_t end = EndTick(); to >= end; end = EndTick()) {
             CloseFrame(end, left, right);
             Pos = end;
             SumL = 0;
             SumR = 0;
-            if (to == end) return;
         }
+        SumL += left * static_cast<int32_t>(to - Pos);
+        SumR += right * static_cast<int32_t>(to - Pos);
+        Pos = to;
     }
 
     // Ticks Pos + 1 .. to all at the mix (left, right), cut where the buffer
@@ -406,11 +405,12 @@ struct LeanCursor {
     uint64_t Sum;
     uint32_t PerSample;
     uint64_t Reciprocal;
+    uint32_t Limit; // the frame cursor's, which the caller keeps every run within
 
     explicit LeanCursor(const FrameCursor& w)
         : Buffer(w.Buffer), Count(w.Count), End(w.End), EndTick(static_cast<uint32_t>(w.End >> 16)),
           Pos(w.Pos), Start(w.Start), Sum(PackSides(w.SumL, w.SumR)), PerSample(w.PerSample),
-          Reciprocal(w.Divider.Reciprocal) {}
+          Reciprocal(w.Divider.Reciprocal), Limit(w.Limit) {}
 
     // Frames of at most 8 ticks, the open one's sum within 2^20 on a side,
     // runs that end before tick 2^23, and ticks whose levels stay within
@@ -438,6 +438,7 @@ struct LeanCursor {
 
     // Ticks Pos + 1 .. to at the mix `level` (both sides, PackSides).
     [[gnu::always_inline]] void RunTo(uint32_t to, uint64_t level) {
+        ZIRRAFON_ASSERT(to <= Limit);
         if (to < EndTick) { // the run ends inside the open frame
             Sum += level * (to - Pos);
             Pos = to;
@@ -484,4 +485,5 @@ struct LeanCursor {
     }
 };
 
+} // namespace
 } // namespace chip_detail

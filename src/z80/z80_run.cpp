@@ -194,12 +194,7 @@ template <typename Stop> Z80_FLATTEN inline void Passes(Z80State& s, const Stop 
     // Where each opcode's pass continues. Every pass ends with a dispatch of
     // its own (Z80_NEXT) rather than one shared jump, so that the processor
     // running us predicts each from the instruction before it.
-#define Z80_TARGET(n, way) Z80_TARGET_##way(n),
-#define Z80_TARGET_Local(n) &&L_##n
-#define Z80_TARGET_Loop(n) &&L_##n
-#define Z80_TARGET_State(n) &&L_##n
-#define Z80_TARGET_Own(n) &&L_##n
-#define Z80_TARGET_Input(n) &&input
+#define Z80_TARGET(n, way) &&L_##n,
     static void* const Dispatch[256] = {Z80_MAIN_PAGE(Z80_TARGET)};
     int32_t t = s.TStates;
     uint16_t* index = &s.IX; // the index register of the DD or FD prefix being run
@@ -269,7 +264,10 @@ template <typename Stop> Z80_FLATTEN inline void Passes(Z80State& s, const Stop 
     L_##n : Z80_STORE;                                                                             \
     t = MainBody<n>(s, pc);                                                                        \
     goto reload;
-#define Z80_BODY_Input(n)
+    // IN A,(n) goes on to `input`, shared with IN r,(C). (The table pointing
+    // at `input` itself saves the jump but costs the compiler's allocation of
+    // the locals: the passes of a beeper player take 9% more instructions.)
+#define Z80_BODY_Input(n) L_##n : goto input;
 #define Z80_BODY_Own(n)
     Z80_MAIN_PAGE(Z80_BODY)
 
@@ -391,11 +389,6 @@ stop:
 #undef Z80_NEXT
 #undef Z80_PASS
 #undef Z80_FETCH
-#undef Z80_TARGET_Input
-#undef Z80_TARGET_Own
-#undef Z80_TARGET_State
-#undef Z80_TARGET_Loop
-#undef Z80_TARGET_Local
 #undef Z80_TARGET
 }
 
