@@ -13,6 +13,7 @@
 #include <iterator>
 #include <map>
 #include <set>
+#include <unistd.h>
 
 namespace {
 
@@ -80,6 +81,32 @@ std::string Show(const uint8_t* r, bool shapeWritten) {
     return s + (shapeWritten ? "(R13 written)" : "");
 }
 
+// Where `ours` (frames 0 on) first differs from the player's dump (whose
+// frame 0 is the player's init and frame n is after its n-th call), over the
+// song's `length` frames; empty when it never does.
+std::string Difference(const RegisterStream& ours, const RegisterStream& dump, uint32_t length) {
+    if (ours.FrameCount < length || dump.FrameCount < length + 1)
+        return "frames: " + std::to_string(ours.FrameCount) + " against the player's " +
+               std::to_string(dump.FrameCount - 1);
+    for (uint32_t f = 0; f < length; ++f) {
+        const uint8_t* a = ours.Frame(f);
+        const uint8_t* b = dump.Frame(f + 1);
+        const bool aWritten = ours.Written[f] & (1u << 13);
+        const bool bWritten = dump.Written[f + 1] & (1u << 13);
+        bool same = aWritten == bWritten;
+        for (int r = 0; r < 14; ++r) same = same && ((a[r] ^ b[r]) & Significant[r]) == 0;
+        if (!same)
+            return "frame " + std::to_string(f + 1) + " of " + std::to_string(length) +
+                   "\n  ours:   " + Show(a, aWritten) + "\n  player: " + Show(b, bWritten);
+    }
+    return {};
+}
+
+std::optional<RegisterStream> Dump(const std::string& name) {
+    std::string refusal;
+    return ReadPSGFile(Load(Folder + "expected/" + name + ".psg"), refusal);
+}
+
 class ExpectedDump : public testing::TestWithParam<DumpCase> {};
 
 TEST_P(ExpectedDump, EveryFrameAndTheLengthAreThePlayers) {
@@ -89,29 +116,14 @@ TEST_P(ExpectedDump, EveryFrameAndTheLengthAreThePlayers) {
     ASSERT_TRUE(module) << refusal;
     const std::optional<RegisterStream> stream = ModuleStream(*module, refusal, c.Chip);
     ASSERT_TRUE(stream) << refusal;
-    const std::optional<RegisterStream> dump =
-        ReadPSGFile(Load(Folder + "expected/" + c.Name + ".psg"), refusal);
-    ASSERT_TRUE(dump) << refusal;
-
+    const std::optional<RegisterStream> dump = Dump(c.Name);
+    ASSERT_TRUE(dump);
     const uint32_t length = Lengths()[c.Name];
     ASSERT_GT(length, 0u) << "no length for " << c.Name;
     EXPECT_EQ(stream->SongFrames, length);
     EXPECT_FALSE(stream->ReadPastModule);
-    // The dump's frame 0 is the player's init; frame n is after its n-th
-    // call, which is the stream's frame n - 1. It runs to the song's end.
-    ASSERT_EQ(dump->FrameCount, length + 1);
-    ASSERT_GE(stream->FrameCount, length);
-    for (uint32_t f = 0; f < length; ++f) {
-        const uint8_t* ours = stream->Frame(f);
-        const uint8_t* theirs = dump->Frame(f + 1);
-        const bool oursWritten = stream->Written[f] & (1u << 13);
-        const bool theirsWritten = dump->Written[f + 1] & (1u << 13);
-        bool same = oursWritten == theirsWritten;
-        for (int r = 0; r < 14; ++r) same = same && ((ours[r] ^ theirs[r]) & Significant[r]) == 0;
-        ASSERT_TRUE(same) << "frame " << f + 1 << " of " << length
-                          << "\n  engine: " << Show(ours, oursWritten)
-                          << "\n  player: " << Show(theirs, theirsWritten);
-    }
+    EXPECT_EQ(dump->FrameCount, length + 1); // the dump runs to the song's end
+    EXPECT_EQ(Difference(*stream, *dump, length), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(PT, ExpectedDump, testing::ValuesIn(Dumps()),
@@ -147,6 +159,30 @@ TEST(TrackerEngine, ModulesWithoutADumpPlayAndSayWhatTheyAre) {
     // The table above covers every dump there is (an empty folder would
     // instantiate nothing and pass).
     EXPECT_EQ(Dumps().size(), 53u);
+}
+
+// The whole way a module's registers go: opened by zirrafon-render, played
+// on the chip through the register player, recorded at each frame end and
+// written as a dump of exactly the song's frames.
+TEST(TrackerEngine, RenderToolDumpsWhatThePlayerWrites) {
+    const std::string out = (std::filesystem::temp_directory_path() /
+                             ("zirrafon-pt-" + std::to_string(getpid()) + ".psg"))
+                                .string();
+    for (const char* name : {"megamix", "4jour-2"}) {
+        SCOPED_TRACE(name);
+        const std::string module =
+            Folder + name + (std::string(name) == "4jour-2" ? ".pt2" : ".pt3");
+        const std::string command =
+            "'" ZIRRAFON_BINARY_DIR "/zirrafon-render' --fade 0 -o '" + out + "' '" + module + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        std::string refusal;
+        const std::optional<RegisterStream> written = ReadPSGFile(Load(out), refusal);
+        ASSERT_TRUE(written) << refusal;
+        const uint32_t length = Lengths()[name];
+        EXPECT_EQ(written->FrameCount, length);
+        EXPECT_EQ(Difference(*written, *Dump(name), length), "");
+    }
+    std::filesystem::remove(out);
 }
 
 } // namespace
