@@ -3,6 +3,7 @@
 #include "songs/session.h"
 
 #include "songs/silence.h"
+#include "songs/tracker_engine.h"
 
 #include <algorithm>
 #include <cctype>
@@ -55,6 +56,8 @@ SongKind SongKindByExtension(std::string_view fileName) {
     if (ext == ".ym") return SongKind::YM;
     if (ext == ".vtx") return SongKind::VTX;
     if (ext == ".psg") return SongKind::PSG;
+    if (ext == ".pt3") return SongKind::PT3;
+    if (ext == ".pt2") return SongKind::PT2;
     return SongKind::Unknown;
 }
 
@@ -66,8 +69,9 @@ SongKind KindOfFile(const std::string& fileName) {
     } catch (const SongIOError&) {
         return SongKind::AY; // let the reader report the file-system error
     }
-    char id[4]{};
+    char id[17]{};
     const size_t n = file.ReadUpTo(0, id, sizeof id);
+    if (LooksLikePT3({reinterpret_cast<const uint8_t*>(id), n})) return SongKind::PT3;
     if (n >= 4 && std::memcmp(id, "ZXAY", 4) == 0) return SongKind::AY;
     if (n >= 3 && std::memcmp(id, "AYM", 3) == 0) return SongKind::AYM;
     if (n >= 4 && std::memcmp(id, "PSG\x1A", 4) == 0) return SongKind::PSG;
@@ -116,6 +120,17 @@ bool SongSession::Open(const std::string& fileName, SongKind kind,
     case SongKind::YM: return OpenStreamFile(List, fileName, StreamFormat::YM, formatError);
     case SongKind::VTX: return OpenStreamFile(List, fileName, StreamFormat::VTX, formatError);
     case SongKind::PSG: return OpenStreamFile(List, fileName, StreamFormat::PSG, formatError);
+    case SongKind::PT3:
+    case SongKind::PT2: {
+        const TrackerFormat format =
+            kind == SongKind::PT3 ? TrackerFormat::PT3 : TrackerFormat::PT2;
+        return OpenStreamFile(
+            List, fileName, kind,
+            [format](std::span<const uint8_t> bytes, std::string& refusal) {
+                return ModuleFileStream(format, bytes, refusal);
+            },
+            formatError);
+    }
     case SongKind::Unknown: break;
     }
     return false;
@@ -209,7 +224,7 @@ SongTiming SongSession::RenderTiming(int index, std::optional<double> seconds,
 
 const char* SongSession::MachineName() const {
     if (List.Stream) {
-        static const char* const formats[] = {"ym", "vtx", "psg"};
+        static const char* const formats[] = {"ym", "vtx", "psg", "pt3", "pt2"};
         return formats[static_cast<int>(List.Stream->Format)];
     }
     const OutHandlerFn handler = Engine->Chip.Machine.OutHandler;
@@ -220,7 +235,7 @@ std::unique_ptr<SongSession> OpenSongFile(const std::string& fileName) {
     auto session = std::make_unique<SongSession>();
     const SongKind kind = KindOfFile(fileName);
     std::string refusal =
-        kind == SongKind::Unknown ? "Not an .ay, .aym, .ym, .vtx or .psg file" : "";
+        kind == SongKind::Unknown ? "Not an .ay, .aym, .ym, .vtx, .psg, .pt3 or .pt2 file" : "";
     const FormatErrorSink sink = [&refusal](const std::string& text) { refusal = text; };
     if (!session->Open(fileName, kind, sink)) throw std::runtime_error(refusal);
     return session;
