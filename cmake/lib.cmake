@@ -42,3 +42,30 @@ endif()
 add_test(NAME capi COMMAND test_capi $<TARGET_FILE:zirrafon-render> ${ZIRRAFON_TESTDATA}
                                      ${CMAKE_SOURCE_DIR}/assets/demo ${CMAKE_BINARY_DIR}/capi-test)
 set_tests_properties(capi PROPERTIES LABELS unit TIMEOUT 300)
+
+# --- the GStreamer plugin (gst/): zirrafondec and the typefinders -----------------
+pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0 gstreamer-audio-1.0
+                  gstreamer-bad-audio-1.0)
+add_library(gstzirrafon MODULE gst/gstzirrafon.c gst/gstzirrafondec.c)
+target_link_libraries(gstzirrafon PRIVATE zirrafon PkgConfig::GST)
+target_compile_definitions(gstzirrafon PRIVATE ZIRRAFON_PLUGIN_VERSION="${PROJECT_VERSION}"
+                                               GST_USE_UNSTABLE_API)
+target_compile_options(gstzirrafon PRIVATE -Wall -Wextra -Werror)
+set_target_properties(gstzirrafon PROPERTIES
+  C_STANDARD 99 C_VISIBILITY_PRESET hidden
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/gst-plugins)
+
+# The plugin's tests: decodebin and the typefinders against zirrafon-render,
+# with the plugin loaded from the build tree into a private registry.
+pkg_check_modules(GST_APP REQUIRED IMPORTED_TARGET gstreamer-app-1.0)
+add_executable(gst_seek tests/gst/gst_seek.c)
+target_link_libraries(gst_seek PRIVATE PkgConfig::GST_APP PkgConfig::GST)
+target_compile_options(gst_seek PRIVATE -Wall -Wextra -Werror)
+add_executable(make_stream_files tests/gst/make_stream_files.cpp)
+target_link_libraries(make_stream_files PRIVATE zirrafon_emu)
+target_include_directories(make_stream_files PRIVATE tests/songs)
+target_compile_options(make_stream_files PRIVATE ${ZIRRAFON_WARNINGS})
+add_test(NAME gst_plugin
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/gst/gst_test.sh ${CMAKE_BINARY_DIR} ${ZIRRAFON_TESTDATA}
+          ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/gst-test)
+set_tests_properties(gst_plugin PROPERTIES LABELS gst TIMEOUT 600)
