@@ -11,16 +11,22 @@ foreach(_lib zirrafon_z80 zirrafon_chip zirrafon_songs zirrafon_render)
   target_compile_options(${_lib} PRIVATE -fno-semantic-interposition)
 endforeach()
 
-add_library(zirrafon SHARED src/lib/zirrafon.cpp)
-target_include_directories(zirrafon PUBLIC $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/src/lib>)
-target_link_libraries(zirrafon PRIVATE zirrafon_emu)
-target_compile_definitions(zirrafon PRIVATE ZIRRAFON_BUILDING_LIBRARY)
-target_compile_options(zirrafon PRIVATE ${ZIRRAFON_WARNINGS})
-target_link_options(zirrafon PRIVATE -Wl,--exclude-libs,ALL -Wl,--no-undefined
+# The target is libzirrafon: "zirrafon" is the player's.
+add_library(libzirrafon SHARED src/lib/zirrafon.cpp)
+target_include_directories(libzirrafon PUBLIC $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/src/lib>)
+target_link_libraries(libzirrafon PRIVATE zirrafon_emu)
+target_compile_definitions(libzirrafon PRIVATE ZIRRAFON_BUILDING_LIBRARY)
+target_compile_options(libzirrafon PRIVATE ${ZIRRAFON_WARNINGS})
+target_link_options(libzirrafon PRIVATE -Wl,--exclude-libs,ALL
                     -Wl,--version-script=${CMAKE_SOURCE_DIR}/src/lib/zirrafon.map)
-set_property(TARGET zirrafon APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/src/lib/zirrafon.map)
-set_target_properties(zirrafon PROPERTIES
-  VERSION ${PROJECT_VERSION} SOVERSION 1
+# Every symbol resolved at link time; a sanitizer's run-time comes with the
+# program instead (clang links it into executables only).
+if(NOT ZIRRAFON_SANITIZE)
+  target_link_options(libzirrafon PRIVATE -Wl,--no-undefined)
+endif()
+set_property(TARGET libzirrafon APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/src/lib/zirrafon.map)
+set_target_properties(libzirrafon PROPERTIES
+  OUTPUT_NAME zirrafon VERSION ${PROJECT_VERSION} SOVERSION 1
   C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 
 include(GNUInstallDirs)
@@ -33,7 +39,7 @@ configure_file(${CMAKE_SOURCE_DIR}/src/lib/zirrafon.pc.in ${CMAKE_BINARY_DIR}/zi
 # an error, and the library's samples against zirrafon-render's.
 enable_language(C)
 add_executable(test_capi tests/lib/capi_test.c)
-target_link_libraries(test_capi PRIVATE zirrafon m)
+target_link_libraries(test_capi PRIVATE libzirrafon m)
 set_target_properties(test_capi PROPERTIES C_STANDARD 99 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF)
 target_compile_options(test_capi PRIVATE -Wall -Wextra -pedantic -Werror)
 if(TARGET zirrafon-render)
@@ -47,7 +53,7 @@ set_tests_properties(capi PROPERTIES LABELS unit TIMEOUT 300)
 pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0 gstreamer-audio-1.0
                   gstreamer-bad-audio-1.0)
 add_library(gstzirrafon MODULE gst/gstzirrafon.c gst/gstzirrafondec.c)
-target_link_libraries(gstzirrafon PRIVATE zirrafon PkgConfig::GST)
+target_link_libraries(gstzirrafon PRIVATE libzirrafon PkgConfig::GST)
 target_compile_definitions(gstzirrafon PRIVATE ZIRRAFON_PLUGIN_VERSION="${PROJECT_VERSION}"
                                                GST_USE_UNSTABLE_API)
 target_compile_options(gstzirrafon PRIVATE -Wall -Wextra -Werror)
@@ -69,3 +75,18 @@ add_test(NAME gst_plugin
   COMMAND bash ${CMAKE_SOURCE_DIR}/tests/gst/gst_test.sh ${CMAKE_BINARY_DIR} ${ZIRRAFON_TESTDATA}
           ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/gst-test)
 set_tests_properties(gst_plugin PROPERTIES LABELS gst TIMEOUT 600)
+
+# --- installation: the library, its header and pkg-config file, the plugin ------
+# The plugin goes where the system's GStreamer looks under the prefix /usr
+# (the package's); under another prefix GST_PLUGIN_PATH names the folder.
+install(TARGETS libzirrafon LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES src/lib/zirrafon/zirrafon.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zirrafon)
+install(FILES ${CMAKE_BINARY_DIR}/zirrafon.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(TARGETS gstzirrafon LIBRARY DESTINATION lib/${CMAKE_LIBRARY_ARCHITECTURE}/gstreamer-1.0)
+
+add_test(NAME readme_c_example
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/lib/readme_example.sh ${CMAKE_SOURCE_DIR}/README.md
+          "-I${CMAKE_SOURCE_DIR}/src/lib -L$<TARGET_FILE_DIR:libzirrafon> -lzirrafon -Wl,-rpath,$<TARGET_FILE_DIR:libzirrafon>"
+          $<TARGET_FILE:zirrafon-render> ${CMAKE_SOURCE_DIR}/assets/demo/demo.ay
+          ${CMAKE_BINARY_DIR}/readme-example)
+set_tests_properties(readme_c_example PROPERTIES LABELS lib TIMEOUT 120)
