@@ -90,3 +90,9 @@ add_test(NAME readme_c_example
           $<TARGET_FILE:zirrafon-render> ${CMAKE_SOURCE_DIR}/assets/demo/demo.ay
           ${CMAKE_BINARY_DIR}/readme-example)
 set_tests_properties(readme_c_example PROPERTIES LABELS lib TIMEOUT 120)
+
+# A real player (gst-play-1.0) through the plugin to the bed's null sink.
+add_test(NAME gst_player_e2e
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/gst/player_e2e.sh ${CMAKE_BINARY_DIR} ${ZIRRAFON_TESTDATA}
+          ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/gst-player-test)
+set_tests_properties(gst_player_e2e PROPERTIES LABELS e2e RUN_SERIAL TRUE TIMEOUT 180)
