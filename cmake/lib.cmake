@@ -6,7 +6,7 @@
 # The engine's libraries go into a shared object too. Without semantic
 # interposition the code is what the programs' position-independent builds
 # made of it before, so zirrafon-render keeps its speed.
-foreach(_lib zirrafon_z80 zirrafon_chip zirrafon_songs zirrafon_render)
+foreach(_lib zirrafon_z80 zirrafon_chip zirrafon_formats zirrafon_songs zirrafon_render)
   set_target_properties(${_lib} PROPERTIES POSITION_INDEPENDENT_CODE ON)
   target_compile_options(${_lib} PRIVATE -fno-semantic-interposition)
 endforeach()
@@ -69,7 +69,7 @@ target_link_libraries(gst_seek PRIVATE PkgConfig::GST_APP PkgConfig::GST)
 target_compile_options(gst_seek PRIVATE -Wall -Wextra -Werror)
 add_executable(make_stream_files tests/gst/make_stream_files.cpp)
 target_link_libraries(make_stream_files PRIVATE zirrafon_emu)
-target_include_directories(make_stream_files PRIVATE tests/songs)
+target_include_directories(make_stream_files PRIVATE tests/formats)
 target_compile_options(make_stream_files PRIVATE ${ZIRRAFON_WARNINGS})
 add_test(NAME gst_plugin
   COMMAND bash ${CMAKE_SOURCE_DIR}/tests/gst/gst_test.sh ${CMAKE_BINARY_DIR} ${ZIRRAFON_TESTDATA}
