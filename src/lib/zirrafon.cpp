@@ -101,9 +101,8 @@ zirrafon_kind KindCode(SongKind kind) {
     case SongKind::YM: return ZIRRAFON_KIND_YM;
     case SongKind::VTX: return ZIRRAFON_KIND_VTX;
     case SongKind::PSG: return ZIRRAFON_KIND_PSG;
-    case SongKind::Unknown: break;
+    default: return ZIRRAFON_KIND_UNKNOWN; // kinds this interface does not name yet
     }
-    return ZIRRAFON_KIND_UNKNOWN;
 }
 
 } // namespace

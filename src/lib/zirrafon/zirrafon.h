@@ -11,7 +11,7 @@
  *     } else if (zirrafon_start(z, zirrafon_first_song(z)) == ZIRRAFON_OK) {
  *         int16_t pcm[2 * 4096];                   // left, right, left, ...
  *         int n;
- *         while ((n = zirrafon_render(z, pcm, 4096)) > 0) fwrite(pcm, 4, n, out);
+ *         while ((n = zirrafon_render(z, pcm, 4096)) > 0) fwrite(pcm, 4, n, stdout);
  *     }
  *     zirrafon_destroy(z);
  *
@@ -191,7 +191,8 @@ ZIRRAFON_API int zirrafon_get_song_info(zirrafon* z, int song, zirrafon_song_inf
 ZIRRAFON_API int zirrafon_set_follow_lengths(zirrafon* z, int follow);
 /* How long each song plays and over how many of its last seconds it fades,
  * as zirrafon-render's -t and --fade: a negative value keeps the rule (the
- * file's length and fade, else ZIRRAFON_DEFAULT_SECONDS without a fade). */
+ * file's length and fade, else ZIRRAFON_DEFAULT_SECONDS without a fade); a
+ * length of 0 is refused. */
 ZIRRAFON_API int zirrafon_set_length(zirrafon* z, double seconds, double fade_seconds);
 /* The silence rule: a song whose file gives no length ends once its sound has
  * stayed unchanged for `seconds` (ZIRRAFON_DEFAULT_SILENCE; 0 turns it off).
