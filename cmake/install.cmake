@@ -14,7 +14,8 @@
 # desktop's caches (MIME database, desktop entry index, icon cache) are
 # refreshed by the triggers that shared-mime-info, desktop-file-utils and the
 # icon theme register for those folders, so the package has no maintainer
-# scripts of its own.
+# scripts of its own; CPack adds the two that run ldconfig for the shared
+# library.
 
 # cpack (and the package test) package what the build made; they must not
 # start a build of every target of the tree on their own.
