@@ -87,13 +87,12 @@ static gboolean opens_as(zirrafon_kind kind, const guint8* data, gsize size) {
 static void find_type(GstTypeFind* tf, gpointer user_data) {
     const finder* f = user_data;
     const guint64 length = gst_type_find_get_length(tf);
-    const guint8* head = gst_type_find_peek(tf, 0, 24);
+    gsize seen = 24;
+    const guint8* head = gst_type_find_peek(tf, 0, (guint)seen);
     const guint8* whole;
     int sure;
-    if (!head) head = gst_type_find_peek(tf, 0, 8);
-    if (!head) return;
-    sure = signature(f->kind, head, head == gst_type_find_peek(tf, 0, 24) ? 24 : 8);
-    if (sure == 0) return;
+    if (!head) head = gst_type_find_peek(tf, 0, (guint)(seen = 8));
+    if (!head || (sure = signature(f->kind, head, seen)) == 0) return;
     whole =
         length > 0 && length <= MAX_WHOLE_FILE ? gst_type_find_peek(tf, 0, (guint)length) : NULL;
     if (whole) {
