@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -258,6 +259,11 @@ ZIRRAFON_API int zirrafon_open_file(zirrafon* z, const char* path) {
     }
     return z->Guard([&] {
         z->CloseFile();
+        // A FIFO would block the open until someone writes to it, a device
+        // could be read forever: only regular files are song files.
+        struct stat st {};
+        if (::stat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+            throw Failure{ZIRRAFON_ERROR_IO, "Not a regular file"};
         // Read whole with the texts the player gives a file's errors.
         SongFileHandle file;
         file.Open(path);

@@ -284,6 +284,15 @@ static void check_refusals(void) {
     CHECK(strcmp(zirrafon_error_text(z), "File not found") == 0, "missing file's text");
     CHECK(zirrafon_song_count(z) == 0, "nothing open after a failure");
     CHECK(zirrafon_open_file(z, scratch) == ZIRRAFON_ERROR_IO, "a folder");
+    {
+        char command[1200];
+        snprintf(command, sizeof command, "rm -f '%s' && mkfifo '%s'", in_dir(scratch, "fifo.ay"),
+                 in_dir(scratch, "fifo.ay"));
+        CHECK(system(command) == 0, "FIFO made");
+        CHECK(zirrafon_open_file(z, in_dir(scratch, "fifo.ay")) == ZIRRAFON_ERROR_IO &&
+                  strcmp(zirrafon_error_text(z), "Not a regular file") == 0,
+              "a FIFO is refused, not waited on");
+    }
 
     write_file(in_dir(scratch, "words.ay"), text, sizeof text - 1);
     CHECK(zirrafon_open_file(z, in_dir(scratch, "words.ay")) == ZIRRAFON_ERROR_FORMAT,
