@@ -50,7 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             zirrafon_set_volume(z, b % 40);
             zirrafon_set_beeper(z, (a * 129 + b) % 32769);
         }
-        const uint64_t to = (static_cast<uint64_t>(a) << 8 | b) * 3;
+        // Back into what was played, or on past it; a seek runs the song
+        // from its start, so it stays within the first second.
+        const uint64_t to = (static_cast<uint64_t>(a) << 8 | b) % 40000;
         Require(zirrafon_seek(z, to) == ZIRRAFON_OK);
         Require(zirrafon_position(z) == to || zirrafon_ended(z));
         Require(zirrafon_render(z, pcm.data(), 1000) >= 0);
