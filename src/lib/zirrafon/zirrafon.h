@@ -146,6 +146,9 @@ ZIRRAFON_API const char* zirrafon_error_text(const zirrafon* z);
 
 /* ---- the open file ------------------------------------------------------- */
 
+/* The two info structures keep their size and fields for all of major
+ * version 1: facts added later come as functions of their own. */
+
 typedef struct zirrafon_file_info {
     zirrafon_kind kind;
     int song_count;
