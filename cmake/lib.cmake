@@ -39,7 +39,7 @@ configure_file(${CMAKE_SOURCE_DIR}/src/lib/zirrafon.pc.in ${CMAKE_BINARY_DIR}/zi
 # an error, and the library's samples against zirrafon-render's.
 enable_language(C)
 add_executable(test_capi tests/lib/capi_test.c)
-target_link_libraries(test_capi PRIVATE libzirrafon m)
+target_link_libraries(test_capi PRIVATE libzirrafon m Threads::Threads)
 set_target_properties(test_capi PROPERTIES C_STANDARD 99 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF)
 target_compile_options(test_capi PRIVATE -Wall -Wextra -pedantic -Werror)
 if(TARGET zirrafon-render)

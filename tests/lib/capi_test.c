@@ -6,9 +6,11 @@
  * memory; each kind of file), and every refusal must be a status with a text.
  *
  * Usage: test_capi ZIRRAFON_RENDER TESTDATA_DIR DEMO_DIR SCRATCH_DIR */
+#define _POSIX_C_SOURCE 200809L /* threads */
 #include <zirrafon/zirrafon.h>
 
 #include <math.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -357,6 +359,57 @@ static void check_refusals(void) {
     zirrafon_destroy(z);
 }
 
+/* Several handles on several threads at once make what each makes alone: the
+ * library and the engine keep no state between handles. */
+typedef struct threaded_song {
+    const char* file;
+    int song, beeper;
+    unsigned checksum;
+    int frames;
+} threaded_song;
+
+static void* play_song(void* arg) {
+    threaded_song* t = arg;
+    zirrafon* z = zirrafon_create();
+    int16_t pcm[2 * 3000];
+    int n, i;
+    t->checksum = 0;
+    t->frames = 0;
+    if (zirrafon_open_file(z, t->file) == ZIRRAFON_OK && zirrafon_set_beeper(z, t->beeper) == 0 &&
+        zirrafon_set_length(z, 8, 1) == ZIRRAFON_OK && zirrafon_start(z, t->song) == ZIRRAFON_OK) {
+        while ((n = zirrafon_render(z, pcm, 3000)) > 0) {
+            for (i = 0; i < 2 * n; ++i) t->checksum = t->checksum * 31u + (uint16_t)pcm[i];
+            t->frames += n;
+        }
+    }
+    zirrafon_destroy(z);
+    return NULL;
+}
+
+static void check_threads(void) {
+    threaded_song alone[4], together[4];
+    pthread_t threads[4];
+    int i;
+    for (i = 0; i < 4; ++i) {
+        threaded_song t = {NULL, 0, 0, 0, 0};
+        t.file = in_dir(i % 2 ? testdata : demo, i % 2 ? "ay/Renegade.ay" : "demo.ay");
+        t.file = strcpy(malloc(strlen(t.file) + 1), t.file);
+        t.song = i;
+        t.beeper = 8000 * i;
+        alone[i] = together[i] = t;
+        play_song(&alone[i]);
+    }
+    for (i = 0; i < 4; ++i)
+        CHECK(pthread_create(&threads[i], NULL, play_song, &together[i]) == 0, "thread started");
+    for (i = 0; i < 4; ++i) pthread_join(threads[i], NULL);
+    for (i = 0; i < 4; ++i) {
+        CHECK(alone[i].frames == 8 * 44100, "a song alone plays its 8 s");
+        CHECK(together[i].frames == alone[i].frames && together[i].checksum == alone[i].checksum,
+              "four songs on four threads at once sound as each alone");
+        free((void*)alone[i].file);
+    }
+}
+
 int main(int argc, char** argv) {
     if (argc != 5) {
         fprintf(stderr, "usage: test_capi ZIRRAFON_RENDER TESTDATA_DIR DEMO_DIR SCRATCH_DIR\n");
@@ -375,6 +428,7 @@ int main(int argc, char** argv) {
     check_songs();
     check_info();
     check_refusals();
+    check_threads();
     if (failures) fprintf(stderr, "%d checks failed\n", failures);
     return failures ? 1 : 0;
 }
