@@ -71,7 +71,7 @@ PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
         if (r >= 0 && r <= 2) lists.SetRepeat(static_cast<RepeatMode>(r));
     }
     if (const auto position = settings.StoredValue(QStringLiteral("WindowPosition")))
-        face.move(position->toPoint());
+        face.RestorePosition(position->toPoint());
     window.ShowOrder(lists.Order.Shuffle, static_cast<int>(lists.Order.Repeat));
     QObject::connect(&settings, &PlayerSettings::VolumeChanged, &face, [&settings](int volume) {
         settings.StoreValue(QStringLiteral("Volume"), volume);

@@ -66,7 +66,11 @@ class RootAdaptor final : public QDBusAbstractAdaptor {
     QString DesktopEntry() const { return QStringLiteral("zirrafon"); }
     QStringList SupportedUriSchemes() const { return {QStringLiteral("file")}; }
     QStringList SupportedMimeTypes() const {
-        return {QStringLiteral("audio/x-zxay"), QStringLiteral("audio/x-aym")};
+        // Every kind of file the player plays (assets/zirrafon-mime.xml).
+        return {QStringLiteral("audio/x-zxay"), QStringLiteral("audio/x-aym"),
+                QStringLiteral("audio/x-ym"),   QStringLiteral("audio/x-vtx"),
+                QStringLiteral("audio/x-psg"),  QStringLiteral("audio/x-pt3"),
+                QStringLiteral("audio/x-pt2")};
     }
 
   public slots:

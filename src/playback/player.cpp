@@ -49,6 +49,10 @@ Player::Player(WaveOutFactory waveOutFactory, QObject* parent)
     Stream.MapSongsAhead(true);
     // A voice muted or brought back is heard at once: the two buffers in
     // flight would otherwise keep the old voices for most of a second.
+    connect(this, &Player::PlaylistSongStarted, this, [this](quint64 entry, int song) {
+        MarkedEntry = entry;
+        MarkedSong = song;
+    });
     connect(&Settings_, &PlayerSettings::MutedVoicesChanged, this,
             [this](unsigned) { Requeue(std::nullopt); });
     connect(&Settings_, &PlayerSettings::PriorityRefused, this,
@@ -98,7 +102,10 @@ NowPlayingInfo Player::NowPlaying() const {
     now.Song = List.CurrentSong;
     if (List.FileOpen)
         for (int i = 0; i < List.SongCount; ++i)
-            now.Songs.push_back({SongText(Session.SongTitle(i)),
+            now.Songs.push_back({Session.Kind() == SongKind::PSG && Shown.Title.size() != 0 &&
+                                         Session.SongTitle(i).empty()
+                                     ? Shown.Title
+                                     : SongText(Session.SongTitle(i)),
                                  // a playlist song's length is the one it plays for
                                  PlaylistLed ? Session.RenderTiming(i) : Session.FileTiming(i)});
     now.Entry = PlaylistLed ? CurrentEntry : 0;
@@ -136,11 +143,12 @@ void Player::CloseDevice() { WaveOut.reset(); }
 void Player::PlayCurrent() {
     WaveOut = WaveOutMaker ? WaveOutMaker() : nullptr;
     if (!WaveOut) {
-        Fail(WaveErrorText(WaveErrorNoDevice), QStringLiteral("WaveOutOpen"), MessageIcon::None);
+        Fail(WaveErrorText(WaveErrorNoDevice), QString::fromLatin1(NoSoundCaption),
+             MessageIcon::None);
         return;
     }
     if (WaveResult r = WaveOut->Open(this); r != WaveNoError) {
-        ReportWaveError(r, "WaveOutOpen");
+        ReportWaveError(r, NoSoundCaption);
         CloseDevice();
         return;
     }
@@ -358,6 +366,9 @@ void Player::ShowFile(const QString& fileName) {
     Shown.Author = SongText(List.AuthorText);
     Shown.Misc = SongText(List.MiscText);
     Shown.Title = SongText(List.SongNameText);
+    // A register dump holds no texts: its name is all that says what it is.
+    if (Session.Kind() == SongKind::PSG && Shown.Title.trimmed().isEmpty())
+        Shown.Title = ReadableName(FileNameOf(fileName));
     Shown.Count = List.SongCount;
     Announce(NowPlayingPart::File | NowPlayingPart::Texts | NowPlayingPart::Count);
 }
@@ -442,6 +453,10 @@ void Player::PlaySong() {
                  SilenceLimit(List.CurrentSong));
     ShowSong(List.CurrentSong);
     PlayCurrent();
+    // The list's mark follows a song changed within the file (Next, Previous,
+    // the song menu) as it follows one the list started.
+    if (PlaylistLed && (CurrentEntry != MarkedEntry || List.CurrentSong != MarkedSong))
+        emit PlaylistSongStarted(CurrentEntry, List.CurrentSong);
 }
 
 void Player::Stop() { StopPlaying(); }
@@ -496,8 +511,8 @@ QString Player::PlayFromPlaylist(const PlaylistStep& step) {
         CurrentEntry = step.Entry;
         List.CurrentSong = step.Song;
         ShowFile(step.File);
+        MarkedEntry = 0; // started by the list: marked, also when it is the same song again
         PlaySong();
-        emit PlaylistSongStarted(step.Entry, step.Song);
     } catch (const SongIOError& e) {
         return QString::fromLocal8Bit(e.what());
     }

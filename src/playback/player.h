@@ -46,6 +46,8 @@
 
 // The application's title: caption of the general error report.
 inline constexpr const char* ApplicationTitle = "Zirrafon";
+// The caption when the sound output cannot be opened at a playback start.
+inline constexpr const char* NoSoundCaption = "The sound output could not be opened";
 
 enum class PlayState { Stopped, Playing, Paused };
 
@@ -255,6 +257,10 @@ class Player : public QObject {
     template <typename Body> void ReportingIOErrors(Body body);
     bool PriorityRefusalShown = false;
     bool PlaylistLed = false; // the song was started from the playlist
+    // The playlist song last announced (PlaylistSongStarted), so that a song
+    // played again within its file is not announced twice.
+    quint64 MarkedEntry = 0;
+    int MarkedSong = -1;
     quint64 CurrentEntry = 0; // its playlist row
     uint64_t SilenceLimit(int index) const;
     // At a song's end within the buffer cycle: starts the file's song

@@ -306,9 +306,10 @@ PlaylistModel::PlaylistModel(QObject* parent)
 
 PlaylistModel::~PlaylistModel() { Reader.reset(); }
 
-int PlaylistModel::Add(const QStringList& paths) {
+int PlaylistModel::Add(const QStringList& paths, bool again) {
     const int job = NextJob++;
     OpenJobs.insert(job);
+    if (again) RepeatingJobs.insert(job);
     Reader->Queue(job, paths);
     return job;
 }
@@ -319,6 +320,7 @@ void PlaylistModel::Clear() {
     Reader->CancelAll();
     const std::set<int> cancelled = std::move(OpenJobs);
     OpenJobs.clear();
+    RepeatingJobs.clear();
     beginResetModel();
     Entries.clear();
     RowsDirty = true;
@@ -339,8 +341,26 @@ void PlaylistModel::Tally(const PlaylistEntry& e, int sign) {
     Frames = sign > 0 ? Frames + e.TotalFrames() : Frames - e.TotalFrames();
 }
 
+int PlaylistModel::RowOfPath(const QString& path) const {
+    for (int row = 0; row < Count(); ++row)
+        if (Entries[row].Path == path) return row;
+    return -1;
+}
+
 void PlaylistModel::Arrive(int job, QVector<PlaylistEntry> batch) {
-    if (!OpenJobs.contains(job) || batch.isEmpty()) return;
+    if (!OpenJobs.contains(job)) return;
+    if (!RepeatingJobs.contains(job)) {
+        // A file added again (the same folder twice, a file dropped twice)
+        // stays listed once.
+        std::set<QString> listed;
+        for (const PlaylistEntry& e : Entries) listed.insert(e.Path);
+        batch.erase(std::remove_if(batch.begin(), batch.end(),
+                                   [&listed](const PlaylistEntry& e) {
+                                       return !listed.insert(e.Path).second;
+                                   }),
+                    batch.end());
+    }
+    if (batch.isEmpty()) return;
     const int first = Count();
     int failed = 0;
     QString firstReason;
@@ -363,6 +383,7 @@ void PlaylistModel::Arrive(int job, QVector<PlaylistEntry> batch) {
 }
 
 void PlaylistModel::Finish(int job) {
+    RepeatingJobs.erase(job);
     if (OpenJobs.erase(job) == 0) return;
     emit AddingFinished(job);
 }
@@ -421,8 +442,10 @@ void PlaylistModel::MarkFailed(int row, EntryStatus status, const QString& reaso
     e.Status = status;
     e.Reason = reason;
     e.Songs.clear();
+    // Named before the entry moves into its row.
+    const QString failure = ReadableName(FileNameOf(e.Path)) + QStringLiteral(": ") + reason;
     ReplaceEntry(row, std::move(e));
-    emit EntriesFailed(1, ReadableName(FileNameOf(e.Path)) + QStringLiteral(": ") + reason);
+    emit EntriesFailed(1, failure);
 }
 
 void PlaylistModel::RemoveEntries(QVector<int> rows) {

@@ -99,8 +99,12 @@ class PlaylistModel : public QAbstractItemModel {
 
     // ---- Entries -------------------------------------------------------------------------
     // Adds files, folders and playlist files at the end, in order, as a reader
-    // thread gets through them; returns the job's number.
-    int Add(const QStringList& paths);
+    // thread gets through them; returns the job's number. A file already
+    // listed is not listed again unless `again` asks for it (a playlist file
+    // restored or opened keeps the repeats it holds).
+    int Add(const QStringList& paths, bool again = false);
+    // The row of the entry for file `path`, or -1.
+    int RowOfPath(const QString& path) const;
     // Drops every entry and every job not yet finished.
     void Clear();
     // Entries whose details are known already (a restored list's own files
@@ -163,6 +167,7 @@ class PlaylistModel : public QAbstractItemModel {
     uint64_t Frames = 0;
     std::unique_ptr<PlaylistReader> Reader;
     std::set<int> OpenJobs;
+    std::set<int> RepeatingJobs; // jobs whose files may be listed again
     mutable std::unordered_map<quint64, int> RowById;
     mutable bool RowsDirty = false;
     int EntryRowOf(const QModelIndex& index) const;

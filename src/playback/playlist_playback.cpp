@@ -117,13 +117,18 @@ void PlaylistPlayback::ReplaceWith(const QString& playlistFile) {
     Model.Clear();
     Order.Reset();
     Rendering.reset();
-    StartJob = Model.Add({playlistFile});
+    StartJob = Model.Add({playlistFile}, true); // the list as it is, repeats and all
     StartAlways = true;
 }
 
 void PlaylistPlayback::AddAsCurrent(const QString& file, int song) {
     CurrentFile = QFileInfo(file).absoluteFilePath();
     CurrentFileSong = song;
+    // A file already listed is marked there, not listed again.
+    if (const int row = Model.RowOfPath(CurrentFile); row >= 0) {
+        Model.SetCurrent(Model.EntryAt(row).Id, song);
+        return;
+    }
     CurrentJob = Model.Add({CurrentFile});
 }
 

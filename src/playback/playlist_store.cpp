@@ -131,7 +131,7 @@ void PlaylistStore::Restore() {
     RestoreEntry = contents->CurrentEntry;
     RestoreSong = contents->CurrentSong;
     // One entry per line: the entries are files, never folders or lists again.
-    RestoreJob = Model.Add(contents->Paths);
+    RestoreJob = Model.Add(contents->Paths, true); // as it was, repeats and all
 }
 
 void PlaylistStore::Flush() {

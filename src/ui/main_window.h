@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QCloseEvent;
 class QContextMenuEvent;
@@ -85,6 +86,12 @@ class MainWindow : public QWidget {
     // The window's tooltip: "m:ss / m:ss" (played / the song's length) or
     // "m:ss" when the file gives no length; kept up to date while shown.
     QString ElapsedText() const;
+    // The tooltip: the title, author and misc texts in full (the labels
+    // show only as much as fits), then the time played.
+    QString TooltipText() const;
+    // Where the window stood at the end of the last run: it opens there
+    // instead of in the centre, unless no screen shows its title bar there.
+    void RestorePosition(QPoint topLeft);
 
   signals:
     // The Parameters button, Ctrl+P or the menu: whoever owns the dialog shows it.
@@ -174,5 +181,6 @@ class MainWindow : public QWidget {
 
     QTimer* TooltipTimer = nullptr; // refreshes the tooltip while it shows
     QPoint TooltipAt;
-    bool CentredOnce = false; // placed in the centre of the screen at the first show
+    bool CentredOnce = false;         // placed in the centre of the screen at the first show
+    std::optional<QPoint> RestoredAt; // or where it was at the end of the last run
 };

@@ -216,10 +216,18 @@ void MainWindow::OnDestroy() {
     FaceSkin.reset();
 }
 
+void MainWindow::RestorePosition(QPoint topLeft) {
+    RestoredAt = topLeft;
+    if (CentredOnce) move(topLeft);
+}
+
 void MainWindow::showEvent(QShowEvent* event) {
     if (!CentredOnce && !event->spontaneous()) {
         CentredOnce = true;
-        if (const QScreen* s = screen()) {
+        const QPoint titleBar = RestoredAt ? *RestoredAt + QPoint(width() / 2, 8) : QPoint();
+        if (RestoredAt && QGuiApplication::screenAt(titleBar) != nullptr) {
+            move(*RestoredAt);
+        } else if (const QScreen* s = screen()) {
             const QRect g = s->geometry();
             move(g.left() + (g.width() - width()) / 2, g.top() + (g.height() - height()) / 2);
         }
@@ -301,7 +309,7 @@ void MainWindow::PaintVolumeBar() {
 void MainWindow::ShowAbout() {
     const QStringList lines = {
         QStringLiteral("Zirrafon"),
-        QStringLiteral("An AY and AYM files player"),
+        QStringLiteral("A player of .ay, .aym, .ym, .vtx, .psg, .pt3 and .pt2 chip music"),
         QStringLiteral("Version 1.0"),
         QStringLiteral("Z80 and sound chip emulation: Zirrafon project"),
         QStringLiteral("Skin and icons: Zirrafon project, font Terminus (OFL)"),

@@ -2,9 +2,10 @@
 // lengths, following song lengths, exporting the current song to WAV, the
 // Parameters dialog, the About box and the recent files. Right-button presses
 // do nothing else on the face, so the menu takes nothing away from it. And
-// the tooltip with the time played of the song.
+// the tooltip with the song's texts in full and the time played.
 #include "platform/file_names.h"
 #include "platform/messages.h"
+#include "playback/playlist.h"
 #include "ui/main_window.h"
 #include "ui/position_bar.h"
 #include "ui/voices_view.h"
@@ -45,7 +46,8 @@ std::unique_ptr<QMenu> MainWindow::BuildContextMenu() {
             const SongEntry& entry = now.Songs[static_cast<size_t>(i)];
             QString text = QStringLiteral("%1. %2").arg(i + 1).arg(entry.Title);
             if (entry.Length.Frames != 0)
-                text += QLatin1Char('\t') + MinutesAndSeconds(entry.Length.Frames);
+                text +=
+                    QLatin1Char('\t') + FramesText(entry.Length.Frames); // as the playlist rounds
             QAction* song = menu->addAction(text, this, [this, i] { Playback.PlaySongAt(i); });
             song->setCheckable(true);
             song->setChecked(i == now.Song);
@@ -172,10 +174,19 @@ void MainWindow::ExportSong() {
 
 QString MainWindow::ElapsedText() const { return PlayedText(Playback); }
 
+QString MainWindow::TooltipText() const {
+    const NowPlayingInfo now = Playback.NowPlaying();
+    QStringList lines;
+    for (const QString& text : {now.Title, now.Author, now.Misc})
+        if (!text.trimmed().isEmpty()) lines << text.trimmed();
+    lines << ElapsedText();
+    return lines.join(QLatin1Char('\n'));
+}
+
 bool MainWindow::event(QEvent* event) {
     if (event->type() != QEvent::ToolTip) return QWidget::event(event);
     TooltipAt = static_cast<QHelpEvent*>(event)->globalPos();
-    QToolTip::showText(TooltipAt, ElapsedText(), this);
+    QToolTip::showText(TooltipAt, TooltipText(), this);
     if (!TooltipTimer) {
         TooltipTimer = new QTimer(this);
         TooltipTimer->setInterval(250);
@@ -184,7 +195,7 @@ bool MainWindow::event(QEvent* event) {
                 TooltipTimer->stop();
                 return;
             }
-            QToolTip::showText(TooltipAt, ElapsedText(), this);
+            QToolTip::showText(TooltipAt, TooltipText(), this);
         });
     }
     TooltipTimer->start();

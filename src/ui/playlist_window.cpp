@@ -161,13 +161,17 @@ PlaylistWindow::PlaylistWindow(PlaylistModel& model, QWidget* parent)
     connect(&Model, &PlaylistModel::AddingFinished, this, &PlaylistWindow::UpdateStatus);
     connect(&Model, &PlaylistModel::CurrentChanged, this, &PlaylistWindow::ShowCurrent);
     connect(&Model, &PlaylistModel::EntriesFailed, this, [this](int count, const QString& first) {
-        if (!FailureNote.isEmpty()) return; // once
-        FailureNote = count == 1 ? QStringLiteral("Skipped: %1").arg(first)
-                                 : QStringLiteral("%1 files skipped (%2, …)").arg(count).arg(first);
+        if (FailedFiles == 0) FirstFailure = first;
+        FailedFiles += count;
+        FailureNote =
+            FailedFiles == 1
+                ? QStringLiteral("Skipped: %1").arg(FirstFailure)
+                : QStringLiteral("%1 files skipped (%2, …)").arg(FailedFiles).arg(FirstFailure);
         UpdateStatus();
     });
     connect(&Model, &PlaylistModel::modelReset, this, [this] {
         FailureNote.clear();
+        FailedFiles = 0;
         UpdateStatus();
     });
     UpdateStatus();

@@ -72,7 +72,11 @@ class PlaylistWindow : public QWidget {
     QLabel* Status;
     QCheckBox* ShuffleBox;
     QComboBox* RepeatBox;
-    QString FailureNote; // said once, until the next adding starts
+    // The files skipped since the list was last cleared, counted over every
+    // batch they came in, and the first of them with its reason.
+    int FailedFiles = 0;
+    QString FirstFailure;
+    QString FailureNote;
     void PlayIndex(const QModelIndex& proxyIndex);
     void RemoveSelected();
     void UpdateStatus();

@@ -2,6 +2,7 @@
 #include "ui/position_bar.h"
 
 #include "playback/player.h"
+#include "playback/playlist.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,12 +14,23 @@ namespace {
 // The slider counts tenths of a second.
 constexpr uint64_t FramesPerStep = OutputRate / 10;
 
-// The span the slider covers for a song without a length: the default
-// rendering length, or longer once the song has played past it.
+// Whether the song ends at the length its entry gives: a playlist song
+// always does, another one only while song lengths are followed (else it
+// plays on past it).
+bool LengthEndsSong(const Player& player) {
+    return player.FromPlaylist() || player.Settings().FollowSongLengths;
+}
+
+// The span the slider covers: the song's length when the song ends there;
+// for a song without one, the default rendering length, or longer once the
+// song has played past it (also past a length it does not end at).
 uint64_t SpanOf(const Player& player) {
     const NowPlayingInfo now = player.NowPlaying();
     const SongEntry* song = now.Current();
-    if (song && song->Length.Frames != 0) return song->Length.Frames;
+    if (song && song->Length.Frames != 0) {
+        if (LengthEndsSong(player)) return song->Length.Frames;
+        return std::max(song->Length.Frames, player.Elapsed() + 30 * OutputRate);
+    }
     const auto fallback = static_cast<uint64_t>(DefaultSongSeconds * OutputRate);
     return std::max(fallback, player.Elapsed() + 30 * OutputRate);
 }
@@ -60,7 +72,12 @@ QString PlayedText(const Player& player) {
     const NowPlayingInfo now = player.NowPlaying();
     const SongEntry* song = now.Current();
     if (song == nullptr || song->Length.Frames == 0) return played;
-    return played + QStringLiteral(" / ") + MinutesAndSeconds(song->Length.Frames);
+    // Lengths rounded as the song menu and the playlist round them. A song
+    // that plays on past its length shows the length as the file's, not as
+    // an end ("7:02 / 0:52" would say the impossible).
+    const QString length = FramesText(song->Length.Frames);
+    if (!LengthEndsSong(player)) return played + QStringLiteral(" (length ") + length + u')';
+    return played + QStringLiteral(" / ") + length;
 }
 
 QString PositionBar::TimeText() const { return PlayedText(player_); }

@@ -395,7 +395,7 @@ void NoSoundServerChild::TestBody() {
     form.OpenAndPlay(e2e::DemoFile("demo.ay"));
     QCoreApplication::processEvents(); // the boxes come up from the event loop
     ASSERT_EQ(messages.Messages.size(), 1u);
-    EXPECT_EQ(messages.Messages[0].Caption, QStringLiteral("WaveOutOpen"));
+    EXPECT_EQ(messages.Messages[0].Caption, QStringLiteral("The sound output could not be opened"));
     EXPECT_EQ(messages.Messages[0].Text, QStringLiteral("No audio output device is available"));
     EXPECT_EQ(messages.Messages[0].Icon, MessageIcon::None);
     EXPECT_FALSE(form.Playing());
@@ -411,7 +411,7 @@ void NoSoundServerChild::TestBody() {
     EXPECT_EQ(form.NowPlaying().Number, 2);
     QCoreApplication::processEvents(); // the boxes come up from the event loop
     ASSERT_EQ(messages.Messages.size(), 2u);
-    EXPECT_EQ(messages.Messages[1].Caption, QStringLiteral("WaveOutOpen"));
+    EXPECT_EQ(messages.Messages[1].Caption, QStringLiteral("The sound output could not be opened"));
     form.OpenAndPlay(e2e::DemoFile("tune.asm.ay"));
     QCoreApplication::processEvents(); // the boxes come up from the event loop
     EXPECT_EQ(messages.Messages.size(), 3u);

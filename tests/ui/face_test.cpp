@@ -399,7 +399,8 @@ TEST_F(MainWindow, MinimizeAndAboutButtons) {
     const QStringList lines = box.Text.split(QLatin1Char('\r'));
     ASSERT_EQ(lines.size(), 8);
     EXPECT_EQ(lines[0], QStringLiteral("Zirrafon"));
-    EXPECT_EQ(lines[1], QStringLiteral("An AY and AYM files player"));
+    EXPECT_EQ(lines[1],
+              QStringLiteral("A player of .ay, .aym, .ym, .vtx, .psg, .pt3 and .pt2 chip music"));
     EXPECT_EQ(lines[2], QStringLiteral("Version 1.0"));
     for (const QString& line : lines) EXPECT_FALSE(line.trimmed().isEmpty());
     EXPECT_FALSE(box.Text.contains(QLatin1Char('\n')));

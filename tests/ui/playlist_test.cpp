@@ -83,10 +83,11 @@ TEST(PlaylistAdding, FoldersSortedListsExpandedOddFilesRefusedWithoutOpening) {
     EXPECT_EQ(finished.at(0).at(0).toInt(), job);
 
     // Folders first, then files, case-insensitively, at every level; only
-    // song files from folders, everything a list or the caller names.
+    // song files from folders, everything a list or the caller names; a file
+    // already listed (A.ay and a/z.ay, named by the list too) only once.
     EXPECT_EQ(Names(model, root),
               (QStringList{"a/z.ay", "B/y.ay", "A.ay", "b.aym", "bad.ay", "c.AY", "gone.ay",
-                           "pipe.ay", "A.ay", "a/z.ay", "lists/missing.ay", "notes.txt"}));
+                           "pipe.ay", "lists/missing.ay", "notes.txt"}));
     const auto status = [&](int row) { return model.EntryAt(row).Status; };
     const auto reason = [&](int row) { return model.EntryAt(row).Reason.toStdString(); };
     EXPECT_EQ(status(4), EntryStatus::Refused);
@@ -95,9 +96,16 @@ TEST(PlaylistAdding, FoldersSortedListsExpandedOddFilesRefusedWithoutOpening) {
     EXPECT_EQ(reason(6), "File not found");
     EXPECT_EQ(status(7), EntryStatus::Refused);
     EXPECT_EQ(reason(7), "Not a regular file");
-    EXPECT_EQ(status(10), EntryStatus::Missing);
-    EXPECT_EQ(status(11), EntryStatus::Refused);
+    EXPECT_EQ(status(8), EntryStatus::Missing);
+    EXPECT_EQ(status(9), EntryStatus::Refused);
     ASSERT_GE(failed.count(), 1);
+    // Added again, the folder lists nothing new; asked for, a file comes twice.
+    model.Add({root});
+    ASSERT_TRUE(WaitIdle(model));
+    EXPECT_EQ(model.Count(), 10);
+    model.Add({root + "/c.AY"}, true);
+    ASSERT_TRUE(WaitIdle(model));
+    EXPECT_EQ(Names(model, root).last(), "c.AY");
 
     // A song file's details are what the session says of it.
     SongSession session;
@@ -181,6 +189,12 @@ TEST(PlaylistAdding, ManyFilesArriveInOrderInSeveralBatchesAndCanBeCancelled) {
     QCoreApplication::processEvents();
     ASSERT_EQ(model.Count(), 1 + QDir(SongsDir).entryList({"*.ay", "*.AY"}, QDir::Files).size());
     EXPECT_EQ(model.EntryAt(0).Path, expected[7]);
+
+    // Files found failing one at a time (while they play) are all counted.
+    model.MarkFailed(0, EntryStatus::Missing, "File not found");
+    model.MarkFailed(1, EntryStatus::Missing, "File not found");
+    EXPECT_TRUE(window.StatusText().endsWith(" — 2 files skipped (s0007.ay: File not found, …)"))
+        << window.StatusText().toStdString();
 }
 
 // The order over entries of 2, 0 (failed), 3 and 1 songs.

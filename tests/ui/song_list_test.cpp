@@ -6,6 +6,8 @@
 #include "../formats/stream_writer.h"
 #include "platform/messages.h"
 #include "playback/player.h"
+#include "playback/playlist.h"
+#include "playback/playlist_playback.h"
 #include "playback/song_export.h"
 #include "playback/voice_scope.h"
 #include "player_bed.h"
@@ -137,12 +139,17 @@ TEST(SongListMenu, ListsTheSongsAndActsThroughThePlayer) {
     EXPECT_EQ(bed.Playback->NowPlaying().Song, 2);
     EXPECT_EQ(bed.Playback->State(), PlayState::Playing);
     EXPECT_EQ(bed.Playback->NowPlaying().Number, 3);
-    EXPECT_EQ(form.ElapsedText(), "0:00 / 2:03"); // the tooltip
+    // The tooltip: a length is an end only while song lengths are followed.
+    EXPECT_EQ(form.ElapsedText(), "0:00 (length 2:03)");
+    EXPECT_EQ(form.TooltipText(), "Song 3\nTest Author\nTest Misc\n0:00 (length 2:03)");
     actions[1]->trigger();
     EXPECT_EQ(form.ElapsedText(), "0:00"); // no length given
     actions[4]->trigger();
     EXPECT_TRUE(bed.Settings().FollowSongLengths);
     EXPECT_TRUE(form.BuildContextMenu()->actions()[4]->isChecked());
+    actions[2]->trigger();
+    EXPECT_EQ(form.ElapsedText(), "0:00 / 2:03");
+    actions[1]->trigger();
 
     // Voices: checked while heard. 1-4 mute and bring back, Shift+1-4 play
     // one alone (again: all come back); the menu shows it and acts alike.
@@ -170,6 +177,24 @@ TEST(SongListMenu, ListsTheSongsAndActsThroughThePlayer) {
     QTest::keyClick(&form, Qt::Key_2, Qt::ShiftModifier);
     EXPECT_EQ(heard(), "xxxx");
     EXPECT_EQ(mix.BeeperAmplitude, ComputeBeeperAmplitude(16384, VolumeSteps, VolumeSteps));
+
+    // From the playlist, the list's mark follows a song changed within the
+    // file as the menu and Next (C) change it.
+    bed.Playback->Stop();
+    bed.App->PlaylistPlayer().Enqueue({song});
+    QElapsedTimer clock;
+    clock.start();
+    while (!(bed.Playback->FromPlaylist() && bed.Playback->State() == PlayState::Playing) &&
+           clock.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(bed.Playback->FromPlaylist());
+    const PlaylistModel& list = bed.App->Playlist();
+    EXPECT_EQ(list.CurrentSong(), bed.Playback->NowPlaying().Song);
+    form.BuildContextMenu()->actions()[0]->trigger();
+    EXPECT_EQ(list.CurrentSong(), 0);
+    bed.Playback->Next();
+    EXPECT_EQ(bed.Playback->NowPlaying().Song, 1);
+    EXPECT_EQ(list.CurrentSong(), 1);
 
     // A recent file that is gone leaves the list, with a message naming it.
     ASSERT_TRUE(QFile::remove(song));
@@ -216,12 +241,12 @@ TEST(SongListMenu, LeftAndRightSeekSampleExact) {
         if (a->text() == "Position bar") a->trigger();
     auto* bar = bed.Form->findChild<PositionBar*>();
     ASSERT_NE(bar, nullptr);
-    EXPECT_EQ(bar->TimeText(), "0:05 / 0:13");
+    EXPECT_EQ(bar->TimeText(), "0:05 (length 0:13)");
     EXPECT_EQ(bar->Slider()->value(), 50);
     bar->Slider()->triggerAction(QAbstractSlider::SliderPageStepAdd);
     QCoreApplication::processEvents();
     EXPECT_TRUE(writtenFrom(10));
-    EXPECT_EQ(bar->TimeText(), "0:10 / 0:13");
+    EXPECT_EQ(bar->TimeText(), "0:10 (length 0:13)");
     QTest::keyClick(bed.Form, Qt::Key_Left);
     QTest::keyClick(bed.Form, Qt::Key_Left);
     QTest::keyClick(bed.Form, Qt::Key_Left);
