@@ -322,6 +322,12 @@ void PlaylistModel::Clear() {
     OpenJobs.clear();
     RepeatingJobs.clear();
     beginResetModel();
+    // A list cleared by mistake can be had back while nothing else came in.
+    if (!Entries.empty()) {
+        Cleared = std::move(Entries);
+        ClearedCurrent = Current;
+        ClearedCurrentSong = CurrentSongIndex;
+    }
     Entries.clear();
     RowsDirty = true;
     Songs = 0;
@@ -330,6 +336,21 @@ void PlaylistModel::Clear() {
     CurrentSongIndex = 0;
     endResetModel();
     for (const int job : cancelled) emit AddingFinished(job);
+    emit TotalsChanged();
+    emit CurrentChanged();
+    emit Changed();
+}
+
+void PlaylistModel::UndoClear() {
+    if (!CanUndoClear()) return;
+    beginResetModel();
+    Entries = std::move(Cleared);
+    Cleared.clear();
+    RowsDirty = true;
+    for (const PlaylistEntry& e : Entries) Tally(e, +1);
+    Current = ClearedCurrent;
+    CurrentSongIndex = ClearedCurrentSong;
+    endResetModel();
     emit TotalsChanged();
     emit CurrentChanged();
     emit Changed();
@@ -376,6 +397,7 @@ void PlaylistModel::Arrive(int job, QVector<PlaylistEntry> batch) {
         Entries.push_back(std::move(e));
     }
     endInsertRows();
+    Cleared.clear(); // a new list has begun: the cleared one is gone for good
     emit EntriesArrived(job, first, static_cast<int>(batch.size()));
     if (failed) emit EntriesFailed(failed, firstReason);
     emit TotalsChanged();

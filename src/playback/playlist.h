@@ -105,8 +105,11 @@ class PlaylistModel : public QAbstractItemModel {
     int Add(const QStringList& paths, bool again = false);
     // The row of the entry for file `path`, or -1.
     int RowOfPath(const QString& path) const;
-    // Drops every entry and every job not yet finished.
+    // Drops every entry and every job not yet finished. The entries are kept
+    // aside: while the list stays empty, UndoClear brings them back.
     void Clear();
+    bool CanUndoClear() const { return Entries.empty() && !Cleared.empty(); }
+    void UndoClear();
     // Entries whose details are known already (a restored list's own files
     // are re-read all the same: they may have changed).
     int Count() const { return static_cast<int>(Entries.size()); }
@@ -160,6 +163,9 @@ class PlaylistModel : public QAbstractItemModel {
 
   private:
     std::deque<PlaylistEntry> Entries;
+    std::deque<PlaylistEntry> Cleared; // what the last Clear dropped
+    quint64 ClearedCurrent = 0;
+    int ClearedCurrentSong = 0;
     quint64 NextId = 1;
     quint64 Current = 0;
     int CurrentSongIndex = 0;

@@ -137,7 +137,13 @@ PlaylistWindow::PlaylistWindow(PlaylistModel& model, QWidget* parent)
     }));
     buttons->addWidget(button(QStringLiteral("Save playlist as…"), [this] { SaveAs(); }));
     buttons->addWidget(button(QStringLiteral("Remove"), [this] { RemoveSelected(); }));
-    buttons->addWidget(button(QStringLiteral("Clear"), [this] { Model.Clear(); }));
+    ClearButton = button(QStringLiteral("Clear"), [this] {
+        if (Model.CanUndoClear())
+            Model.UndoClear();
+        else
+            Model.Clear();
+    });
+    buttons->addWidget(ClearButton);
     buttons->addStretch();
     ShuffleBox = new QCheckBox(QStringLiteral("Shuffle"), this);
     connect(ShuffleBox, &QCheckBox::toggled, this, &PlaylistWindow::ShuffleChosen);
@@ -158,6 +164,10 @@ PlaylistWindow::PlaylistWindow(PlaylistModel& model, QWidget* parent)
     layout->addWidget(Status);
 
     connect(&Model, &PlaylistModel::TotalsChanged, this, &PlaylistWindow::UpdateStatus);
+    connect(&Model, &PlaylistModel::Changed, this, [this] {
+        ClearButton->setText(Model.CanUndoClear() ? QStringLiteral("Undo clear")
+                                                  : QStringLiteral("Clear"));
+    });
     connect(&Model, &PlaylistModel::AddingFinished, this, &PlaylistWindow::UpdateStatus);
     connect(&Model, &PlaylistModel::CurrentChanged, this, &PlaylistWindow::ShowCurrent);
     connect(&Model, &PlaylistModel::EntriesFailed, this, [this](int count, const QString& first) {

@@ -24,6 +24,7 @@
 class PlaylistModel;
 class PlaylistOrder;
 class QCheckBox;
+class QPushButton;
 class QComboBox;
 
 class PlaylistWindow : public QWidget {
@@ -71,6 +72,7 @@ class PlaylistWindow : public QWidget {
     QLineEdit* FilterField;
     QLabel* Status;
     QCheckBox* ShuffleBox;
+    QPushButton* ClearButton; // "Undo clear" while the list cleared can come back
     QComboBox* RepeatBox;
     // The files skipped since the list was last cleared, counted over every
     // batch they came in, and the first of them with its reason.

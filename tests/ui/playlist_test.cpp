@@ -164,12 +164,18 @@ TEST(PlaylistAdding, ManyFilesArriveInOrderInSeveralBatchesAndCanBeCancelled) {
     EXPECT_EQ(model.CurrentId(), 0u);
     EXPECT_EQ(model.SongCount(), 447 * 5);
 
-    // Clearing drops what is still being read: nothing more arrives.
-    model.Add({dir.path()});
+    // Clearing drops what is still being read: nothing more arrives. It can
+    // be undone while the list stays empty.
+    model.Add({dir.path() + "/s0100.ay"}, true);
     model.Clear();
     ASSERT_TRUE(WaitIdle(model));
     QCoreApplication::processEvents();
     EXPECT_EQ(model.Count(), 0);
+    ASSERT_TRUE(model.CanUndoClear());
+    model.UndoClear();
+    EXPECT_EQ(model.Count(), 447);
+    EXPECT_EQ(model.SongCount(), 447 * 5);
+    model.Clear();
 
     // Files and folders dropped on the window's rows (as a file manager drags
     // them) join the list.
