@@ -191,12 +191,14 @@ void InstanceConnection::Disconnect() {
 }
 
 HandOverOutcome HandOver(InstanceConnection& connection, const QList<QByteArray>& arguments) {
-    if (arguments.isEmpty()) return HandOverOutcome::NothingToSend;
+    // An empty batch needs no area: it only asks the player for its window.
     HandOverSender area;
-    switch (area.Create()) {
-    case HandOverSender::Result::Created: break;
-    case HandOverSender::Result::Busy: return HandOverOutcome::AreaBusy;
-    case HandOverSender::Result::Failed: return HandOverOutcome::AreaFailed;
+    if (!arguments.isEmpty()) {
+        switch (area.Create()) {
+        case HandOverSender::Result::Created: break;
+        case HandOverSender::Result::Busy: return HandOverOutcome::AreaBusy;
+        case HandOverSender::Result::Failed: return HandOverOutcome::AreaFailed;
+        }
     }
     bool ok = connection.Send(0, Batch::BeginHandOver);
     for (const QByteArray& argument : arguments) {
