@@ -538,6 +538,48 @@ TEST(Session, ShuffleMovesOverAllSongsOfAllFilesAndBackThroughThoseHeard) {
     bed.Playback->Stop();
 }
 
+// A file marked missing (its folder moved away, a disk unplugged) is looked at
+// again when it is played by name and when the playlist window is shown:
+// back in place, it plays again.
+TEST(Session, FilesThatComeBackPlayAgain) {
+    PlayerBed bed;
+    const QString disk = bed.Root.filePath("disk"), away = bed.Root.filePath("away");
+    const QString a = disk + "/songs/a.ay", b = disk + "/songs/b.aym";
+    ASSERT_TRUE(QDir().mkpath(disk + "/songs"));
+    ASSERT_TRUE(QFile::copy(DemoSong("demo.ay"), a) && QFile::copy(DemoSong("demo.aym"), b));
+    PlaylistModel& list = bed.App->Playlist();
+    PlaylistPlayback& lists = bed.App->PlaylistPlayer();
+    bed.Batch({"-e", disk});
+    Settle(list);
+    ASSERT_EQ(list.Count(), 2);
+    bed.Playback->Stop();
+    const auto status = [&list](int row) { return list.EntryAt(row).Status; };
+
+    ASSERT_TRUE(QDir().rename(disk, away));
+    EXPECT_FALSE(lists.Play(list.EntryAt(1).Id, 0));
+    EXPECT_EQ(status(1), EntryStatus::Missing);
+    ASSERT_TRUE(QDir().rename(away, disk));
+    EXPECT_TRUE(lists.Play(list.EntryAt(1).Id, 0));
+    EXPECT_EQ(bed.Playback->NowPlaying().FileName, b);
+
+    ASSERT_TRUE(QDir().rename(disk, away));
+    EXPECT_FALSE(lists.Play(list.EntryAt(0).Id, 0));
+    EXPECT_EQ(status(0), EntryStatus::Missing);
+    EXPECT_EQ(status(1), EntryStatus::Missing);
+    ASSERT_TRUE(QDir().rename(away, disk));
+    bed.App->PlaylistView().show();
+    QElapsedTimer clock;
+    clock.start();
+    while ((status(0) != EntryStatus::Ready || status(1) != EntryStatus::Ready) &&
+           clock.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(status(0), EntryStatus::Ready);
+    EXPECT_EQ(status(1), EntryStatus::Ready);
+    EXPECT_EQ(list.SongCount(), 4);
+    bed.App->PlaylistView().hide();
+    bed.Playback->Stop();
+}
+
 // ---- Hand-over between two starts ---------------------------------------------------------
 
 class HandOverTest : public ::testing::Test {
