@@ -171,9 +171,9 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
         const QChar letter = argument[2].toLower();
         int32_t priorityClass;
         if (letter == QLatin1Char('n'))
-            priorityClass = NormalPriorityClass;
+            priorityClass = Priority::Normal;
         else if (letter == QLatin1Char('h'))
-            priorityClass = HighPriorityClass;
+            priorityClass = Priority::High;
         else
             return;
         Playback.Settings().SetPriorityClass(priorityClass);

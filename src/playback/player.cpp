@@ -20,7 +20,7 @@ QString SongText(const std::string& bytes) {
 }
 
 QString PriorityRefusalText(int32_t priorityClass, int error) {
-    const QString wanted = priorityClass == HighPriorityClass
+    const QString wanted = priorityClass == Priority::High
                                ? QStringLiteral("high priority (nice -10)")
                                : QStringLiteral("normal priority (nice 0)");
     return QStringLiteral(
@@ -102,10 +102,10 @@ NowPlayingInfo Player::NowPlaying() const {
 
 // ---- Wave output cycle ----------------------------------------------------------------
 
-void Player::FormClose() {
+void Player::Shutdown() {
     StopPlaying();
     Session.Close();
-    Settings_.SetPriorityClass(NormalPriorityClass);
+    Settings_.SetPriorityClass(Priority::Normal);
 }
 
 void Player::SetPlaying(bool playing, bool paused) {
@@ -183,7 +183,7 @@ void Player::PlayCurrent(uint64_t from, bool paused) {
         ReportWaveError(r, "WaveOutWriteN2");
 }
 
-void Player::wmdone(WaveHeader* header) {
+void Player::OnBufferPlayed(WaveHeader* header) {
     if (!WaveOut) return; // only a stray notice can get here without a device
     const bool first = header == &Header1;
     WaveHeader& h = first ? Header1 : Header2;
@@ -246,7 +246,7 @@ void Player::Pause() {
 
 void Player::customEvent(QEvent* event) {
     if (event->type() == WaveDoneEventType) {
-        wmdone(static_cast<WaveDoneEvent*>(event)->Header);
+        OnBufferPlayed(static_cast<WaveDoneEvent*>(event)->Header);
         return;
     }
     QObject::customEvent(event);

@@ -1,6 +1,6 @@
 // The player: one song session, the two sample buffers with their headers, the
 // wave device, and the user-level actions on them (open and play, play, stop,
-// pause, previous, next). No widgets: the face (ui/form1.h) calls the actions,
+// pause, previous, next). No widgets: the face (ui/main_window.h) calls the actions,
 // asks the queries and shows what the signals tell it, failures included;
 // tests drive it on a fake wave device.
 //
@@ -12,7 +12,7 @@
 //     player.NowPlaying().Title;              // what the face shows
 //
 // Everything runs on the thread that owns the player: the wave device posts a
-// completion notice for every buffer it has played, and `wmdone` refills that
+// completion notice for every buffer it has played, and `OnBufferPlayed` refills that
 // buffer by running the emulation.
 //
 // Where it knowingly differs from a classic wave-out player:
@@ -145,7 +145,7 @@ class Player : public QObject {
     void Solo(int voice);
     // The player's part of closing the window: stop, close the song file,
     // normal priority.
-    void FormClose();
+    void Shutdown();
 
     // ---- Songs from the playlist ----------------------------------------------
     // A song started from the playlist always ends: at its RenderTiming (the
@@ -217,7 +217,7 @@ class Player : public QObject {
     // stream stands at `from` already; `paused`: nothing is heard until a resume.
     void PlayCurrent(uint64_t from = 0, bool paused = false);
     // A buffer came back from the device: refill it and queue it again.
-    void wmdone(WaveHeader* header);
+    void OnBufferPlayed(WaveHeader* header);
     // Tears the device down; drops completion notices still queued.
     void StopPlaying();
     // Fills `buffer` (the one of `header`) with the next BufferValues values:

@@ -19,7 +19,7 @@ QString BuildStartupOptions(int chipMode, int32_t beeperSetting, int32_t priorit
     if (chipMode != DefaultChipMode && chipMode >= 0 && chipMode < ChipModeCount)
         s = QStringLiteral("/h") + QLatin1String(ChipModeNames[chipMode]);
     if (beeperSetting != DefaultBeeperSetting) s += QStringLiteral(" /u%1").arg(beeperSetting);
-    if (priorityClass != NormalPriorityClass) s += QStringLiteral(" /rh");
+    if (priorityClass != Priority::Normal) s += QStringLiteral(" /rh");
     if (!skinFile.isEmpty()) s += QStringLiteral(" /p\"") + skinFile + QLatin1Char('"');
     return s;
 }

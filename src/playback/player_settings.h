@@ -27,7 +27,7 @@ constexpr int32_t HighPriorityClass = 0x80;
 
 // The nice value of a priority class: normal 0, high -10.
 constexpr int NiceValueOf(int32_t priorityClass) {
-    return priorityClass == HighPriorityClass ? -10 : 0;
+    return priorityClass == Priority::High ? -10 : 0;
 }
 
 // Gives the process the nice value; 0, or the errno of the refusal
@@ -60,9 +60,9 @@ class PlayerSettings : public QObject {
     int32_t Volume = VolumeSteps;
     // The class last chosen (by the dialog or an option): what "Save
     // parameters" stores, even when the system refused it.
-    int32_t PriorityClass = NormalPriorityClass;
+    int32_t PriorityClass = Priority::Normal;
     // The class the process runs at: the last one the system accepted.
-    int32_t PriorityInForce = NormalPriorityClass;
+    int32_t PriorityInForce = Priority::Normal;
     // How the nice value is set (tests put a refusing one in its place).
     std::function<int(int niceValue)> NiceSetter = SetProcessNice;
     QString SkinFile; // empty: the built-in skin

@@ -8,7 +8,7 @@
 #include "platform/settings.h"
 #include "playback/song_export.h"
 #include "player_bed.h"
-#include "ui/form1.h"
+#include "ui/main_window.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -623,7 +623,7 @@ TEST_F(Playback, PreviousAndNextStepWithinTheFileWithoutWrapping) {
 TEST_F(Playback, OpenButtonUsesTheDialogAndACancelChangesNothing) {
     const QString path = DefaultSong();
     SongExport exporter;
-    TForm1 face(*player, exporter);
+    MainWindow face(*player, exporter);
     // The open button's key (L), as a user presses it.
     const auto openButton = [&face] {
         QKeyEvent press(QEvent::KeyPress, Qt::Key_L, Qt::NoModifier);
@@ -663,19 +663,19 @@ TEST_F(Playback, OpenButtonUsesTheDialogAndACancelChangesNothing) {
 }
 
 TEST_F(Playback, ClosingStopsClosesTheFileAndRestoresNormalPriority) {
-    player->Settings().SetPriorityClass(HighPriorityClass);
-    EXPECT_EQ(player->Settings().PriorityClass, HighPriorityClass);
+    player->Settings().SetPriorityClass(Priority::High);
+    EXPECT_EQ(player->Settings().PriorityClass, Priority::High);
     if (geteuid() == 0) {
         EXPECT_EQ(getpriority(PRIO_PROCESS, 0), -10);
     }
 
-    player->FormClose(); // nothing playing, no file: only the priority changes
+    player->Shutdown(); // nothing playing, no file: only the priority changes
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_EQ(player->Settings().PriorityClass, NormalPriorityClass);
+    EXPECT_EQ(player->Settings().PriorityClass, Priority::Normal);
     EXPECT_EQ(getpriority(PRIO_PROCESS, 0), 0);
 
     StartFresh(DefaultSong());
-    player->FormClose();
+    player->Shutdown();
     EXPECT_EQ(driver.Calls, (Calls{"Reset", "Unprepare H1", "Unprepare H2", "Close"}));
     EXPECT_FALSE(Playing());
     EXPECT_FALSE(Shown().FileOpen);

@@ -111,7 +111,7 @@ TEST_F(Export, WritesWhatTheRendererWritesAndNeverLeavesHalfAFile) {
 
 TEST(SongListMenu, ListsTheSongsAndActsThroughThePlayer) {
     PlayerBed bed;
-    TForm1& form = *bed.Form;
+    MainWindow& form = *bed.Form;
     const QString song = bed.Root.filePath("menu.ay");
     {
         QFile f(song);
