@@ -19,10 +19,9 @@ QString SongText(const std::string& bytes) {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-QString PriorityRefusalText(int32_t priorityClass, int error) {
-    const QString wanted = priorityClass == Priority::High
-                               ? QStringLiteral("high priority (nice -10)")
-                               : QStringLiteral("normal priority (nice 0)");
+QString PriorityRefusalText(Priority priority, int error) {
+    const QString wanted = priority == Priority::High ? QStringLiteral("high priority (nice -10)")
+                                                      : QStringLiteral("normal priority (nice 0)");
     return QStringLiteral(
                "The system did not let the player run at %1: %2.\n"
                "The player goes on at the priority it had; the choice is kept and is saved "
@@ -47,11 +46,11 @@ Player::Player(WaveOutFactory waveOutFactory, QObject* parent)
     // Every song is mapped ahead, so that a seek anywhere costs little.
     Stream.MapSongsAhead(true);
     connect(&Settings_, &PlayerSettings::PriorityRefused, this,
-            [this](int priorityClass, int error) {
+            [this](Priority priority, int error) {
                 if (PriorityRefusalShown) return;
                 PriorityRefusalShown = true;
-                Fail(PriorityRefusalText(priorityClass, error),
-                     QString::fromLatin1(ApplicationTitle), MessageIcon::Warning);
+                Fail(PriorityRefusalText(priority, error), QString::fromLatin1(ApplicationTitle),
+                     MessageIcon::Warning);
             });
 }
 

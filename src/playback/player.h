@@ -280,6 +280,6 @@ class Player : public QObject {
 // Song texts are bytes; each becomes one character.
 QString SongText(const std::string& bytes);
 
-// The message shown when the system refuses the priority class `priorityClass`
+// The message shown when the system refuses the priority `priority`
 // with `error`: the reason and how to grant it.
-QString PriorityRefusalText(int32_t priorityClass, int error);
+QString PriorityRefusalText(Priority priority, int error);

@@ -151,9 +151,8 @@ ParametersDialog::ParametersDialog(PlayerSettings& settings, SkinChanger changeS
     });
     // The priority buttons show the class in force: a refused "High" goes
     // back to the class the process still runs at.
-    connect(&Settings, &PlayerSettings::PriorityInForceChanged, this, [this](int priorityClass) {
-        (priorityClass == Priority::High ? HighPriorityButton : NormalPriorityButton)
-            ->setChecked(true);
+    connect(&Settings, &PlayerSettings::PriorityInForceChanged, this, [this](Priority priority) {
+        (priority == Priority::High ? HighPriorityButton : NormalPriorityButton)->setChecked(true);
     });
     connect(&Settings, &PlayerSettings::SkinFileChanged, this,
             [this](const QString& path) { SkinFileEdit->setText(path); });

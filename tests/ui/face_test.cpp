@@ -2,7 +2,7 @@
 // (the skin, the labels, the numbers, the volume bar) compared with the pixels
 // of the skin bitmap itself, and how mouse presses, drags, double clicks, keys
 // and dropped files reach the zones and the actions.
-#include "../songs/song_files.h"
+#include "../formats/song_files.h"
 #include "fake_wave_out.h"
 #include "platform/messages.h"
 #include "player_bed.h"

@@ -1,7 +1,7 @@
 // The player's wave output cycle and playback actions on a fake wave device:
 // the order of the device calls, what every failing call shows and leaves
 // behind, the refill cycle, pause and stop, and opening files by extension.
-#include "../songs/song_files.h"
+#include "../formats/song_files.h"
 #include "fake_wave_out.h"
 #include "platform/messages.h"
 #include "platform/opendialog.h"

@@ -27,7 +27,7 @@
 // - A missing "End!" mark at the end of a YM5/YM6 file is not an error.
 // - PSG writes to registers 14 and 15 (the chip's I/O ports) and to register
 //   numbers above 15 are skipped.
-#include "songs/songs.h"
+#include "formats/song_file.h"
 
 #include <algorithm>
 #include <cmath>

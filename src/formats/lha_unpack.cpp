@@ -3,7 +3,7 @@
 // "-lh5-" stream after their header. The packed bytes are already in memory;
 // liblhasa reads them through callbacks. What comes out is capped, so a small
 // hostile file cannot claim gigabytes.
-#include "songs/register_stream.h"
+#include "formats/register_stream.h"
 
 #include <lhasa.h>
 
