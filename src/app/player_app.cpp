@@ -5,6 +5,7 @@
 #include "ui/position_bar.h"
 
 #include <QEvent>
+#include <QFileInfo>
 #include <utility>
 
 namespace {
@@ -134,8 +135,11 @@ PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
 
 void PlayerApp::RememberSession() {
     const NowPlayingInfo now = Player_.NowPlaying();
+    const int row = Playlist_.CurrentRow();
     QStringList resume;
-    if (now.FileOpen && now.Entry != 0 && now.Entry == Playlist_.CurrentId() &&
+    // The playlist's current song, also when a plain open played its file.
+    if (now.FileOpen && row >= 0 &&
+        QFileInfo(now.FileName).absoluteFilePath() == Playlist_.EntryAt(row).Path &&
         now.Song == Playlist_.CurrentSong())
         resume = {now.FileName, QString::number(now.Song), QString::number(Player_.Elapsed()),
                   Player_.State() == PlayState::Paused ? QStringLiteral("paused")

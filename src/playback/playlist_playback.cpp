@@ -176,6 +176,8 @@ void PlaylistPlayback::SetShuffle(bool shuffle) {
     if (Order.Shuffle == shuffle) return;
     Order.Shuffle = shuffle;
     Order.Reset();
+    // The song heard counts as played: the shuffle does not come back to it first.
+    if (const auto heard = Heard()) Order.Played(*heard);
     emit OrderChanged(Order.Shuffle, static_cast<int>(Order.Repeat));
 }
 

@@ -259,7 +259,9 @@ TEST(HandOver, AChipOptionSwitchesTheModeBeforeTheFilePlays) {
     EXPECT_NE(e2e::CompareAligned(rec, ayabc, 2 * ValuesPerSecond), "");
 }
 
-TEST(HandOver, ASecondStartWithoutArgumentsContactsNobody) {
+// A start without arguments (a launcher clicked again) brings the running
+// player's window forward.
+TEST(HandOver, ASecondStartWithoutArgumentsRaisesTheWindow) {
     E2E_REQUIRE_BED();
     Session session;
     auto player = session.StartPlayer();
@@ -267,8 +269,8 @@ TEST(HandOver, ASecondStartWithoutArgumentsContactsNobody) {
     clock.start();
     session.SecondStart({});
     EXPECT_LT(clock.elapsed(), 5000);
-    QTest::qWait(300);
-    EXPECT_TRUE(session.Trace().isEmpty()) << session.Trace().join('\n').toStdString();
+    EXPECT_TRUE(session.WaitForTrace("raise")) << session.Trace().join('\n').toStdString();
+    EXPECT_EQ(session.Trace(), (QStringList{"begin 2", "end 3", "raise"}));
     EXPECT_EQ(player->state(), QProcess::Running);
     EXPECT_TRUE(session.PlayerAnswers());
     Stop(*player);
