@@ -524,15 +524,16 @@ QString Player::OpenFromPlaylist(const PlaylistStep& step, bool cue, uint64_t fr
         ShowFile(step.File);
         if (!cue) {
             PlaySong();
-        } else if (paused) {
-            PlaySong(frame, true);
         } else {
-            // In place, silent: Play starts it there.
-            Cue = FollowedTiming(step.Song).Frames == 0 || frame < FollowedTiming(step.Song).Frames
-                      ? frame
-                      : 0;
-            ShowSong(step.Song);
-            emit PlaylistSongStarted(step.Entry, step.Song);
+            if (paused) PlaySong(frame, true);
+            // In place, silent, when not paused (or the device would not
+            // open): Play starts it there.
+            if (!Playing) {
+                const uint64_t frames = FollowedTiming(step.Song).Frames;
+                Cue = frames == 0 || frame < frames ? frame : 0;
+                ShowSong(step.Song);
+                emit PlaylistSongStarted(step.Entry, step.Song);
+            }
         }
     } catch (const SongIOError& e) {
         return QString::fromLocal8Bit(e.what());

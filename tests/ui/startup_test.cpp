@@ -448,8 +448,9 @@ TEST_F(Options, NoStoredOptionsAndNoArgumentsMeanNoBatch) {
 
 // After a restart the playlist's current song is back in place at the frame
 // heard: paused there when it was left paused (a resume goes on from there),
-// else stopped, Play starting it there; both sound as a render from there.
-// Next then moves on from it.
+// else stopped, Play starting it there (also when the device would not open
+// for the pause, which is said); both sound as a render from there. Next then
+// moves on from it.
 TEST(Session, TheSongLeftComesBackInPlaceAndPlaysOnFromThere) {
     PlayerBed bed;
     const QString ay = DemoSong("demo.ay"), aym = DemoSong("demo.aym");
@@ -459,14 +460,24 @@ TEST(Session, TheSongLeftComesBackInPlaceAndPlaysOnFromThere) {
     const std::vector<int16_t> from10 = Rendered(ay, 1, {"--start", "10"});
     ASSERT_GE(from10.size(), size_t{BufferValues});
     const uint64_t at = 10 * 44100;
-    for (const bool paused : {true, false}) {
-        SCOPED_TRACE(paused ? "left paused" : "left playing");
+    for (const auto& [leftPaused, noDevice] :
+         {std::pair{true, false}, {false, false}, {true, true}}) {
+        SCOPED_TRACE(leftPaused ? noDevice ? "left paused, no device" : "left paused"
+                                : "left playing");
         bed.Playback->Seek(at);
-        if (paused) bed.Playback->Pause();
+        if (leftPaused) bed.Playback->Pause();
         bed.Form->close();
         bed.MakePlayer();
+        if (noDevice) bed.Driver.FailOn("Open", WaveErrorNoDevice);
         bed.App->Start({});
         Settle(bed.App->Playlist());
+        if (noDevice) {
+            ASSERT_EQ(bed.Messages.Messages.size(), size_t{1});
+            EXPECT_EQ(bed.Messages.Messages[0].Caption, "WaveOutOpen");
+            bed.Messages.Messages.clear();
+            bed.Driver.Failures.clear();
+        }
+        const bool paused = leftPaused && !noDevice;
         EXPECT_EQ(bed.Playback->State(), paused ? PlayState::Paused : PlayState::Stopped);
         const NowPlayingInfo now = bed.Playback->NowPlaying();
         EXPECT_EQ(now.FileName, ay);
