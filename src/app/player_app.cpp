@@ -141,7 +141,8 @@ void PlayerApp::RememberSession() {
     if (now.FileOpen && row >= 0 &&
         QFileInfo(now.FileName).absoluteFilePath() == Playlist_.EntryAt(row).Path &&
         now.Song == Playlist_.CurrentSong())
-        resume = {now.FileName, QString::number(now.Song), QString::number(Player_.Elapsed()),
+        resume = {Playlist_.EntryAt(row).Path, QString::number(now.Song),
+                  QString::number(Player_.Elapsed()),
                   Player_.State() == PlayState::Paused ? QStringLiteral("paused")
                                                        : QStringLiteral("stopped")};
     Player_.Settings().StoreValue(ResumeKey, resume);
