@@ -92,11 +92,9 @@ void ArgumentBatches::RunHandOver(const QList<QByteArray>& arguments) {
     EnqueuePaths.clear();
     for (const QByteArray& argument : arguments) InterpretArgument(QFile::decodeName(argument));
     EndBatch(BatchMessage::EndHandOver);
-    // A start with nothing to hand over asks for the window.
-    if (arguments.isEmpty() && Raise) {
-        Trace(QStringLiteral("raise"));
-        Raise();
-    }
+    // Files or options handed over from a file manager or a terminal: the
+    // window the user is about to look at comes forward.
+    if (Raise) Raise();
 }
 
 void ArgumentBatches::EndBatch(BatchMessage end) {

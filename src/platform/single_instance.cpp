@@ -191,14 +191,12 @@ void InstanceConnection::Disconnect() {
 }
 
 HandOverOutcome HandOver(InstanceConnection& connection, const QList<QByteArray>& arguments) {
-    // An empty batch needs no area: it only asks the player for its window.
+    if (arguments.isEmpty()) return HandOverOutcome::NothingToSend;
     HandOverSender area;
-    if (!arguments.isEmpty()) {
-        switch (area.Create()) {
-        case HandOverSender::Result::Created: break;
-        case HandOverSender::Result::Busy: return HandOverOutcome::AreaBusy;
-        case HandOverSender::Result::Failed: return HandOverOutcome::AreaFailed;
-        }
+    switch (area.Create()) {
+    case HandOverSender::Result::Created: break;
+    case HandOverSender::Result::Busy: return HandOverOutcome::AreaBusy;
+    case HandOverSender::Result::Failed: return HandOverOutcome::AreaFailed;
     }
     bool ok = connection.Send(0, Batch::BeginHandOver);
     for (const QByteArray& argument : arguments) {

@@ -146,10 +146,11 @@ class InstanceConnection {
 
 // What became of a hand-over.
 enum class HandOverOutcome {
-    Delivered,  // the end message was acknowledged
-    AreaBusy,   // another hand-over is in progress: nothing was sent
-    AreaFailed, // the area could not be made: nothing was sent
-    PlayerLost, // the player went away during the hand-over
+    NothingToSend, // no arguments: the player was not contacted
+    Delivered,     // the end message was acknowledged
+    AreaBusy,      // another hand-over is in progress: nothing was sent
+    AreaFailed,    // the area could not be made: nothing was sent
+    PlayerLost,    // the player went away during the hand-over
 };
 
 // The whole hand-over of a second start: area, begin, each argument, end.

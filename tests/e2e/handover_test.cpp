@@ -259,9 +259,7 @@ TEST(HandOver, AChipOptionSwitchesTheModeBeforeTheFilePlays) {
     EXPECT_NE(e2e::CompareAligned(rec, ayabc, 2 * ValuesPerSecond), "");
 }
 
-// A start without arguments (a launcher clicked again) brings the running
-// player's window forward.
-TEST(HandOver, ASecondStartWithoutArgumentsRaisesTheWindow) {
+TEST(HandOver, ASecondStartWithoutArgumentsContactsNobody) {
     E2E_REQUIRE_BED();
     Session session;
     auto player = session.StartPlayer();
@@ -269,8 +267,8 @@ TEST(HandOver, ASecondStartWithoutArgumentsRaisesTheWindow) {
     clock.start();
     session.SecondStart({});
     EXPECT_LT(clock.elapsed(), 5000);
-    EXPECT_TRUE(session.WaitForTrace("raise")) << session.Trace().join('\n').toStdString();
-    EXPECT_EQ(session.Trace(), (QStringList{"begin 2", "end 3", "raise"}));
+    QTest::qWait(300);
+    EXPECT_TRUE(session.Trace().isEmpty()) << session.Trace().join('\n').toStdString();
     EXPECT_EQ(player->state(), QProcess::Running);
     EXPECT_TRUE(session.PlayerAnswers());
     Stop(*player);

@@ -644,15 +644,16 @@ TEST_F(HandOverTest, OptionsAndTheLastFileArriveAndLongArgumentsAreCut) {
     EXPECT_FALSE(bed.Batches->Area.IsOpen());
 
     // The area is gone, so the next start hands over as well.
+    // A hand-over brings the window forward; a start without arguments
+    // contacts nobody.
+    int raised = 0;
+    bed.Batches->Raise = [&raised] { ++raised; };
     EXPECT_EQ(Send({"/u100"}), HandOverOutcome::Delivered);
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 100);
     EXPECT_EQ(bed.Dialog->BeeperLevelEdit->text(), "100");
-    // A start without arguments only asks for the window.
-    int raised = 0;
-    bed.Batches->Raise = [&raised] { ++raised; };
-    EXPECT_EQ(Send({}), HandOverOutcome::Delivered);
     EXPECT_EQ(raised, 1);
-    EXPECT_EQ(bed.Trace().last(), "raise");
+    EXPECT_EQ(Send({}), HandOverOutcome::NothingToSend);
+    EXPECT_EQ(raised, 1);
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
 
