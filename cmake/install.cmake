@@ -41,11 +41,12 @@ set(CPACK_PACKAGE_DESCRIPTION
     "code with its music) and .aym files (a Z80 memory image with a header). It\n"
     "emulates a Z80 at ZX Spectrum speed driving an AY-3-8910 or YM2149F sound\n"
     "chip and the Spectrum beeper, and renders the sound at 44,100 Hz in stereo.\n"
+    "It also plays the chip's register streams (.ym, .vtx, .psg) and Pro Tracker\n"
+    "3 and 2 modules (.pt3, .pt2) as their standard player plays them.\n"
     "The package also holds zirrafon-render, which renders songs to WAV files;\n"
     "libzirrafon, a C library with the same engine for other programs (header and\n"
     "pkg-config file included); and a GStreamer plugin, so that GStreamer players\n"
-    "(Rhythmbox, Totem, Strawberry, gst-play-1.0 ...) play .ay, .aym, .ym, .vtx\n"
-    "and .psg files with it.")
+    "(Rhythmbox, Totem, Strawberry, gst-play-1.0 ...) play these files with it.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

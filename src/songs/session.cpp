@@ -3,6 +3,7 @@
 #include "songs/session.h"
 
 #include "songs/silence.h"
+#include "songs/tracker_engine.h"
 
 #include <algorithm>
 #include <cctype>
@@ -55,6 +56,8 @@ SongKind SongKindByExtension(std::string_view fileName) {
     if (ext == ".ym") return SongKind::YM;
     if (ext == ".vtx") return SongKind::VTX;
     if (ext == ".psg") return SongKind::PSG;
+    if (ext == ".pt3") return SongKind::PT3;
+    if (ext == ".pt2") return SongKind::PT2;
     return SongKind::Unknown;
 }
 
@@ -63,6 +66,7 @@ SongKind KindOfContent(const uint8_t* head, size_t size) {
         const size_t n = std::strlen(id);
         return size >= at + n && std::memcmp(head + at, id, n) == 0;
     };
+    if (LooksLikePT3({head, size})) return SongKind::PT3;
     if (is(0, "ZXAY")) return SongKind::AY;
     if (is(0, "AYM")) return SongKind::AYM;
     if (is(0, "PSG\x1A")) return SongKind::PSG;
@@ -80,7 +84,7 @@ SongKind KindOfFile(const std::string& fileName) {
     } catch (const SongIOError&) {
         return SongKind::AY; // let the reader report the file-system error
     }
-    uint8_t head[4]{};
+    uint8_t head[17]{};
     return KindOfContent(head, file.ReadUpTo(0, head, sizeof head));
 }
 
@@ -122,6 +126,17 @@ bool SongSession::Open(const std::string& fileName, SongKind kind,
     case SongKind::YM: return OpenStreamFile(List, fileName, StreamFormat::YM, formatError);
     case SongKind::VTX: return OpenStreamFile(List, fileName, StreamFormat::VTX, formatError);
     case SongKind::PSG: return OpenStreamFile(List, fileName, StreamFormat::PSG, formatError);
+    case SongKind::PT3:
+    case SongKind::PT2: {
+        const TrackerFormat format =
+            kind == SongKind::PT3 ? TrackerFormat::PT3 : TrackerFormat::PT2;
+        return OpenStreamFile(
+            List, fileName, kind,
+            [format](std::span<const uint8_t> bytes, std::string& refusal) {
+                return ModuleFileStream(format, bytes, refusal);
+            },
+            formatError);
+    }
     case SongKind::Unknown: break;
     }
     return false;
@@ -215,7 +230,7 @@ SongTiming SongSession::RenderTiming(int index, std::optional<double> seconds,
 
 const char* SongSession::MachineName() const {
     if (List.Stream) {
-        static const char* const formats[] = {"ym", "vtx", "psg"};
+        static const char* const formats[] = {"ym", "vtx", "psg", "pt3", "pt2"};
         return formats[static_cast<int>(List.Stream->Format)];
     }
     const OutHandlerFn handler = Engine->Chip.Machine.OutHandler;
@@ -226,7 +241,7 @@ std::unique_ptr<SongSession> OpenSongFile(const std::string& fileName) {
     auto session = std::make_unique<SongSession>();
     const SongKind kind = KindOfFile(fileName);
     std::string refusal =
-        kind == SongKind::Unknown ? "Not an .ay, .aym, .ym, .vtx or .psg file" : "";
+        kind == SongKind::Unknown ? "Not an .ay, .aym, .ym, .vtx, .psg, .pt3 or .pt2 file" : "";
     const FormatErrorSink sink = [&refusal](const std::string& text) { refusal = text; };
     if (!session->Open(fileName, kind, sink)) throw std::runtime_error(refusal);
     return session;

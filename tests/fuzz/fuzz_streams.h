@@ -1,5 +1,6 @@
 // The shared body of the register-stream fuzz targets (fuzz_ym.cpp,
-// fuzz_vtx.cpp, fuzz_psg.cpp).
+// fuzz_vtx.cpp, fuzz_psg.cpp) and of the module targets (fuzz_pt3.cpp,
+// fuzz_pt2.cpp, fuzz_modules.h).
 #pragma once
 
 #include "songs/register_player.h"
@@ -9,6 +10,17 @@
 #include <string>
 #include <vector>
 
+// Plays one buffer of an accepted stream through the register player.
+inline void FuzzPlayStream(const RegisterStream& stream) {
+    if (stream.FrameCount == 0 || stream.LoopFrame >= stream.FrameCount) std::abort();
+    SoundEngine engine;
+    std::vector<int16_t> buffer(BufferValues);
+    RegisterPlayer player;
+    player.Start(engine, stream, buffer.data());
+    player.FillBuffer(engine);
+    if (engine.Chip.Cursor.OutputCount != BufferValues) std::abort();
+}
+
 inline void FuzzStream(StreamFormat format, const uint8_t* data, size_t size) {
     std::string refusal;
     const std::optional<RegisterStream> stream =
@@ -17,11 +29,5 @@ inline void FuzzStream(StreamFormat format, const uint8_t* data, size_t size) {
         if (refusal.empty()) std::abort(); // a refusal always says why
         return;
     }
-    if (stream->FrameCount == 0 || stream->LoopFrame >= stream->FrameCount) std::abort();
-    SoundEngine engine;
-    std::vector<int16_t> buffer(BufferValues);
-    RegisterPlayer player;
-    player.Start(engine, *stream, buffer.data());
-    player.FillBuffer(engine);
-    if (engine.Chip.Cursor.OutputCount != BufferValues) std::abort();
+    FuzzPlayStream(*stream);
 }

@@ -99,7 +99,7 @@ check "nothing outside /usr" test "$(ls "$root")" = usr
 entry=$root/usr/share/applications/zirrafon.desktop
 check "desktop-file-validate" desktop-file-validate "$entry"
 check "Exec runs zirrafon from the PATH" grep -qx 'Exec=zirrafon %F' "$entry"
-check "entry handles the song types" grep -qx 'MimeType=audio/x-zxay;audio/x-aym;audio/x-ym;audio/x-vtx;audio/x-psg;' "$entry"
+check "entry handles the song types" grep -qx 'MimeType=audio/x-zxay;audio/x-aym;audio/x-ym;audio/x-vtx;audio/x-psg;audio/x-pt3;audio/x-pt2;' "$entry"
 
 mime=$scratch/mime
 mkdir -p "$mime/packages"

@@ -16,8 +16,8 @@ constexpr double MaxSeconds = 6 * 3600; // keeps the WAV data below 4 GiB
 
 const char* const HelpText =
     "Usage: zirrafon-render [options] FILE...\n"
-    "Renders songs of .ay, .aym, .ym, .vtx and .psg files to 16-bit stereo WAV at\n"
-    "44,100 Hz.\n"
+    "Renders songs of .ay, .aym, .ym, .vtx and .psg files and of .pt3 and .pt2\n"
+    "tracker modules to 16-bit stereo WAV at 44,100 Hz.\n"
     "\n"
     "  -o, --output PATH   a .wav file when one song is rendered, a folder (made when\n"
     "                      missing) when several are; '-' writes the one song to\n"
@@ -31,7 +31,8 @@ const char* const HelpText =
     "                      first song)\n"
     "      --all-songs     render every song of each file\n"
     "  -t, --seconds S     length (default: the song's length from the .ay header\n"
-    "                      when it gives one, else 180)\n"
+    "                      when it gives one, a register stream's frames, a\n"
+    "                      module's length to its end, else 180)\n"
     "      --fade S        fade out linearly over the last S seconds (default: the\n"
     "                      header's fade length when the header gives a length, else 0)\n"
     "      --start S       write the song from S seconds on: the same samples a render\n"
