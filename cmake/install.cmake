@@ -46,7 +46,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "The package also holds zirrafon-render, which renders songs to WAV files;\n"
     "libzirrafon, a C library with the same engine for other programs (header and\n"
     "pkg-config file included); and a GStreamer plugin, so that GStreamer players\n"
-    "(Rhythmbox, Totem, Strawberry, gst-play-1.0 ...) play these files with it.")
+    "(Rhythmbox, gst-play-1.0 ...) play these files with it.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
