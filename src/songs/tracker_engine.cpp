@@ -478,7 +478,14 @@ void PT2Player::NextPosition(bool& ended) {
 void PT2Player::ReadRow(Channel& c) {
     bool glissNext = false;
     for (;;) {
-        const uint8_t b = c.Started ? Byte(c.Track++) : 0x70;
+        if (!c.Started) break; // no position has given it a track yet
+        if (c.Track >= m_->Data.size()) {
+            // A track that runs off the module: the rest of the row is
+            // missing (zeros would be commands that never end it).
+            past_ = true;
+            break;
+        }
+        const uint8_t b = Byte(c.Track++);
         if (b >= 0xE1) {
             c.Sample = m_->SampleAt[b - 0xE0];
         } else if (b == 0xE0 || b >= 0x80) {
@@ -616,7 +623,7 @@ constexpr int MaxLoopPasses = 8;
 // Plays `player` into `s` until it finds its state at an end the same as at
 // an earlier end (the frames between repeat for ever) or the limits stop it.
 // The first end is the song's length; false when there is none.
-template <class Player> bool Record(Player& player, RegisterStream& s) {
+template <class Player> bool Record(Player& player, RegisterStream& s, uint32_t frameLimit) {
     struct End {
         uint32_t Frame;
         Player State;
@@ -624,7 +631,7 @@ template <class Player> bool Record(Player& player, RegisterStream& s) {
     };
     std::vector<End> ends;
     Registers r;
-    for (uint32_t frame = 0; frame < MaxModuleFrames; ++frame) {
+    for (uint32_t frame = 0; frame < frameLimit; ++frame) {
         bool ended = false;
         player.Play(r, ended);
         if (ended) {
@@ -649,7 +656,7 @@ template <class Player> bool Record(Player& player, RegisterStream& s) {
 } // namespace
 
 std::optional<RegisterStream> ModuleStream(const TrackerModule& whole, std::string& refusal,
-                                           int chip) {
+                                           int chip, uint32_t frameLimit) {
     const TrackerModule& module = chip == 1 && whole.SecondChip ? *whole.SecondChip : whole;
     RegisterStream s;
     s.Format = module.Format == TrackerFormat::PT3 ? StreamFormat::PT3 : StreamFormat::PT2;
@@ -661,11 +668,11 @@ std::optional<RegisterStream> ModuleStream(const TrackerModule& whole, std::stri
     bool ended;
     if (module.Format == TrackerFormat::PT3) {
         PT3Player player(module, chip == 1);
-        ended = Record(player, s);
+        ended = Record(player, s, frameLimit);
         s.ReadPastModule = player.ReadPast();
     } else {
         PT2Player player(module);
-        ended = Record(player, s);
+        ended = Record(player, s, frameLimit);
         s.ReadPastModule = player.ReadPast();
     }
     if (!ended) {
@@ -678,12 +685,12 @@ std::optional<RegisterStream> ModuleStream(const TrackerModule& whole, std::stri
 }
 
 std::optional<RegisterStream> ModuleFileStream(TrackerFormat format, std::span<const uint8_t> bytes,
-                                               std::string& refusal) {
+                                               std::string& refusal, uint32_t frameLimit) {
     std::optional<TrackerModule> read =
         format == TrackerFormat::PT3 ? ReadPT3File(bytes, refusal) : ReadPT2File(bytes, refusal);
     if (!read) return std::nullopt;
     auto module = std::make_shared<const TrackerModule>(std::move(*read));
-    std::optional<RegisterStream> stream = ModuleStream(*module, refusal);
+    std::optional<RegisterStream> stream = ModuleStream(*module, refusal, 0, frameLimit);
     if (stream) stream->Module = std::move(module);
     return stream;
 }

@@ -34,11 +34,13 @@ inline constexpr uint32_t MaxModuleFrames = 1u << 20;
 
 // The register stream a module plays: 16 bytes a frame (registers 14 and 15
 // zero) and whether the frame wrote register 13. Refused (nothing, with
-// `refusal` set) when the song does not end within MaxModuleFrames. `chip` 1:
-// what a two-chip module plays on its second chip.
+// `refusal` set) when the song does not end within `frameLimit` frames (the
+// fuzz targets keep it short). `chip` 1: what a two-chip module plays on its
+// second chip.
 std::optional<RegisterStream> ModuleStream(const TrackerModule& module, std::string& refusal,
-                                           int chip = 0);
+                                           int chip = 0, uint32_t frameLimit = MaxModuleFrames);
 // A module file's bytes read and played: the stream with its module, or a
 // refusal ("Damaged .PT3 file: ...").
 std::optional<RegisterStream> ModuleFileStream(TrackerFormat format, std::span<const uint8_t> bytes,
-                                               std::string& refusal);
+                                               std::string& refusal,
+                                               uint32_t frameLimit = MaxModuleFrames);
