@@ -5,11 +5,17 @@
 # share/mime/packages, the program and file-type icons in the hicolor theme
 # and the README in share/doc/zirrafon, all under the prefix.
 #
-# `cpack -G DEB` builds zirrafon_1.0.0_<arch>.deb with the prefix /usr. The
+# The C library (libzirrafon.so.1 with its header and pkg-config file) and
+# the GStreamer plugin are installed by cmake/lib.cmake's rules.
+#
+# `cpack -G DEB` builds zirrafon_1.0.0_<arch>.deb with the prefix /usr: one
+# package with the player, the renderer, the library for other programs and
+# the plugin that lets every GStreamer player play the songs. The
 # desktop's caches (MIME database, desktop entry index, icon cache) are
 # refreshed by the triggers that shared-mime-info, desktop-file-utils and the
 # icon theme register for those folders, so the package has no maintainer
-# scripts of its own.
+# scripts of its own; CPack adds the two that run ldconfig for the shared
+# library.
 
 # cpack (and the package test) package what the build made; they must not
 # start a build of every target of the tree on their own.
@@ -37,7 +43,10 @@ set(CPACK_PACKAGE_DESCRIPTION
     "chip and the Spectrum beeper, and renders the sound at 44,100 Hz in stereo.\n"
     "It also plays the chip's register streams (.ym, .vtx, .psg) and Pro Tracker\n"
     "3 and 2 modules (.pt3, .pt2) as their standard player plays them.\n"
-    "The package also holds zirrafon-render, which renders songs to WAV files.")
+    "The package also holds zirrafon-render, which renders songs to WAV files;\n"
+    "libzirrafon, a C library with the same engine for other programs (header and\n"
+    "pkg-config file included); and a GStreamer plugin, so that GStreamer players\n"
+    "(Rhythmbox, Totem, Strawberry, gst-play-1.0 ...) play these files with it.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -48,6 +57,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Libraries the programs link come from dpkg-shlibdeps; the Qt platform
 # plugins are loaded at run time and so are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The shared library's shlibs file and the ldconfig trigger that goes with it.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, desktop-file-utils, hicolor-icon-theme")
 include(CPack)

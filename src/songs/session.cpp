@@ -61,6 +61,21 @@ SongKind SongKindByExtension(std::string_view fileName) {
     return SongKind::Unknown;
 }
 
+SongKind KindOfContent(const uint8_t* head, size_t size) {
+    const auto is = [&](size_t at, const char* id) {
+        const size_t n = std::strlen(id);
+        return size >= at + n && std::memcmp(head + at, id, n) == 0;
+    };
+    if (LooksLikePT3({head, size})) return SongKind::PT3;
+    if (is(0, "ZXAY")) return SongKind::AY;
+    if (is(0, "AYM")) return SongKind::AYM;
+    if (is(0, "PSG\x1A")) return SongKind::PSG;
+    if (is(0, "YM")) return SongKind::YM;
+    if (size >= 4 && is(2, "-l")) return SongKind::YM; // an LHA archive
+    if (is(0, "ay") || is(0, "ym")) return SongKind::VTX;
+    return SongKind::Unknown;
+}
+
 SongKind KindOfFile(const std::string& fileName) {
     if (const SongKind kind = SongKindByExtension(fileName); kind != SongKind::Unknown) return kind;
     SongFileHandle file;
@@ -69,17 +84,8 @@ SongKind KindOfFile(const std::string& fileName) {
     } catch (const SongIOError&) {
         return SongKind::AY; // let the reader report the file-system error
     }
-    char id[17]{};
-    const size_t n = file.ReadUpTo(0, id, sizeof id);
-    if (LooksLikePT3({reinterpret_cast<const uint8_t*>(id), n})) return SongKind::PT3;
-    if (n >= 4 && std::memcmp(id, "ZXAY", 4) == 0) return SongKind::AY;
-    if (n >= 3 && std::memcmp(id, "AYM", 3) == 0) return SongKind::AYM;
-    if (n >= 4 && std::memcmp(id, "PSG\x1A", 4) == 0) return SongKind::PSG;
-    if (n >= 2 && std::memcmp(id, "YM", 2) == 0) return SongKind::YM;
-    if (n >= 4 && std::memcmp(id + 2, "-l", 2) == 0) return SongKind::YM; // an LHA archive
-    if (n >= 2 && (std::memcmp(id, "ay", 2) == 0 || std::memcmp(id, "ym", 2) == 0))
-        return SongKind::VTX;
-    return SongKind::Unknown;
+    uint8_t head[17]{};
+    return KindOfContent(head, file.ReadUpTo(0, head, sizeof head));
 }
 
 void ApplyChipSettings(ChipState& chip, const ChipSettings& settings) {

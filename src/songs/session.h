@@ -59,6 +59,9 @@ SongKind SongKindByExtension(std::string_view fileName);
 // or "Vortex Tracker II"); a file that cannot be opened counts as AY so that
 // the reader reports its error.
 SongKind KindOfFile(const std::string& fileName);
+// The kind the first bytes of a file (`size` of them at `head`; 17 are enough)
+// say it is, by the signatures above; Unknown when none fits.
+SongKind KindOfContent(const uint8_t* head, size_t size);
 
 // How long a song plays and over how many of its last frames it fades, in
 // output frames (44,100 a second). Frames 0: the song plays until stopped.

@@ -332,7 +332,7 @@ TEST_F(AssociationTest, WrittenDefinitionsMatchTheInstalledOnesAndAreRecognised)
 
     // A real song with an upper-case extension, an AYM file by its name, and
     // a renamed AY file by its content.
-    const auto contentType = [this](const QString& file) {
+    const auto contentType = [](const QString& file) {
         return RunTool("gio", {"info", "-a", "standard::content-type", file});
     };
     EXPECT_NE(contentType(ZIRRAFON_TESTDATA_DIR "/ay/Alien8.AY").find("audio/x-zxay"),
