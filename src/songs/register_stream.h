@@ -43,6 +43,9 @@ struct RegisterStream {
     uint32_t ChipClock = AtariChipClock; // Hz
     uint32_t FrameRate = 50;             // frames per second
     std::string Title, Author, Comment;
+    // What was wrong with the file but could be played past (a stream cut
+    // short); empty for a sound file.
+    std::string Warning;
     // VTX only: what the file declares (shown, never applied: the user's chip
     // mode decides the tables and the layout).
     std::string DeclaredChip, DeclaredLayout, Program, Tracker;

@@ -24,7 +24,10 @@
 //   not take (and no chip ever ran that slowly).
 // - "YM2!" files were made for a player with built-in drum samples that the
 //   file does not hold: they play as plain YM3 streams.
-// - A missing "End!" mark at the end of a YM5/YM6 file is not an error.
+// - A missing "End!" mark at the end of a YM5/YM6 file is not an error, and
+//   a YM5/YM6 stream cut short plays the whole frames it holds, with a
+//   warning that says so.
+// - "MIX1" sample mixes and "YMT1"/"YMT2" tracker files are refused by name.
 // - PSG writes to registers 14 and 15 (the chip's I/O ports) and to register
 //   numbers above 15 are skipped.
 #include "songs/songs.h"
@@ -78,16 +81,19 @@ class ByteReader {
 };
 
 // The 14 (or 16) registers of `frames` frames from `data`, interleaved or
-// frame after frame; R13 = 0xFF is an envelope shape not written.
+// frame after frame; R13 = 0xFF is an envelope shape not written. Interleaved
+// registers lie `stride` frames apart: the frames the file declares, of which
+// a stream cut short holds fewer whole ones.
 void FillFrames(RegisterStream& s, const uint8_t* data, uint32_t frames, int perFrame,
-                bool interleaved) {
+                bool interleaved, uint32_t stride = 0) {
+    if (stride == 0) stride = frames;
     s.FrameCount = frames;
     s.Registers.assign(size_t{frames} * StreamRegisters, 0);
     s.Written.assign(frames, 0);
     for (uint32_t f = 0; f < frames; ++f) {
         uint8_t* regs = &s.Registers[size_t{f} * StreamRegisters];
         for (int r = 0; r < perFrame; ++r)
-            regs[r] = interleaved ? data[size_t(r) * frames + f] : data[size_t{f} * perFrame + r];
+            regs[r] = interleaved ? data[size_t(r) * stride + f] : data[size_t{f} * perFrame + r];
         s.Written[f] =
             static_cast<uint16_t>(ChipRegistersWritten & ~(regs[13] == 0xFF ? 1u << 13 : 0));
     }
@@ -165,10 +171,22 @@ bool ReadYM5or6(RegisterStream& s, std::span<const uint8_t> bytes, std::string& 
     s.Title = *texts[0];
     s.Author = *texts[1];
     s.Comment = *texts[2];
-    if (frames == 0 || frames > MaxFrames || in.Left() < size_t{frames} * StreamRegisters)
-        return Refuse(refusal, damaged);
-    FillFrames(s, in.Take(size_t{frames} * StreamRegisters), frames, StreamRegisters,
-               s.Interleaved);
+    if (frames == 0 || frames > MaxFrames) return Refuse(refusal, damaged);
+    // A stream cut short plays the frames it holds whole: frame after frame,
+    // those before the cut; interleaved, those whose last register (the
+    // column cut first) is still there.
+    const size_t left = in.Left();
+    const size_t whole = size_t{frames} * StreamRegisters;
+    const size_t lastColumn = size_t{frames} * (StreamRegisters - 1);
+    const auto held = static_cast<uint32_t>(left >= whole       ? frames
+                                            : !s.Interleaved    ? left / StreamRegisters
+                                            : left > lastColumn ? left - lastColumn
+                                                                : 0);
+    if (held == 0) return Refuse(refusal, damaged);
+    if (held < frames)
+        s.Warning = "Stream cut short: " + std::to_string(held) + " of " + std::to_string(frames) +
+                    " frames";
+    FillFrames(s, in.Take(std::min(left, whole)), held, StreamRegisters, s.Interleaved, frames);
     return true;
 }
 
@@ -185,6 +203,11 @@ std::optional<RegisterStream> ReadYMFile(std::span<const uint8_t> bytes, std::st
         unpacked = std::move(*out);
         bytes = unpacked;
         s.Packed = true;
+    }
+    // Sample mixes of the same family hold no chip registers at all.
+    if (bytes.size() >= 4 && std::memcmp(bytes.data(), "MIX1", 4) == 0) {
+        refusal = "Unsupported .YM format MIX1";
+        return std::nullopt;
     }
     if (bytes.size() < 4 || bytes[0] != 'Y' || bytes[1] != 'M') {
         refusal = "Not .YM file";

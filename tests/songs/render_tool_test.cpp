@@ -2,6 +2,7 @@
 // exit codes, samples equal to a direct rendering with the engine, outputs
 // that survive every failure, and the voices rendered apart.
 #include "song_files.h"
+#include "stream_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -278,6 +279,23 @@ TEST(RenderTool, ListsSongsAsTextAndJsonAndBenchmarks) {
     const ToolRun text = RunTool(dir, "--info " + file);
     EXPECT_EQ(text.Status, 0);
     EXPECT_NE(text.Out.find("Author: Nick Jones"), std::string::npos) << text.Out;
+
+    // A register stream cut short lists the frames it plays and says why.
+    YMPlan cut;
+    cut.Version = "YM5!";
+    cut.Frames.assign(100, StreamFrame(16, 1));
+    Bytes ym = MakeYM(cut);
+    ym.resize(ym.size() - 30); // "End!" and 26 bytes of the last register's column
+    dir.Write("cut.ym", ym);
+    const char* const warning = "Stream cut short: 74 of 100 frames";
+    const ToolRun warned = RunTool(dir, "--info cut.ym");
+    EXPECT_EQ(warned.Status, 0) << warned.Err;
+    EXPECT_NE(warned.Out.find(std::string("Warning: ") + warning), std::string::npos) << warned.Out;
+    const ToolRun warnedJson = RunTool(dir, "--info --json cut.ym");
+    EXPECT_TRUE(IsJson(warnedJson.Out)) << warnedJson.Out;
+    EXPECT_NE(warnedJson.Out.find(std::string("\"warning\": \"") + warning + "\""),
+              std::string::npos)
+        << warnedJson.Out;
 
     const ToolRun bench = RunTool(dir, "--bench -t 1 -s 1 " + file);
     EXPECT_EQ(bench.Status, 0) << bench.Err;
