@@ -1,4 +1,4 @@
-// Cost of one refill of the player's wave output: what `wmdone` does when the
+// Cost of one refill of the player's wave output: what `OnBufferPlayed` does when the
 // device hands a buffer back, i.e. one `MakeBuffer` of 32,640 values
 // (0.370 s of sound) continuing a song where the previous buffer ended.
 // The refill runs on the GUI thread, so this is the time the window is busy

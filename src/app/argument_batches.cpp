@@ -156,15 +156,16 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
     case u'r': {
         if (argument.size() != 3) return;
         const QChar letter = argument[2].toLower();
-        int32_t priorityClass;
+        Priority priority;
         if (letter == QLatin1Char('n'))
-            priorityClass = NormalPriorityClass;
+            priority = Priority::Normal;
         else if (letter == QLatin1Char('h'))
-            priorityClass = HighPriorityClass;
+            priority = Priority::High;
         else
             return;
-        Playback.Settings().SetPriorityClass(priorityClass);
-        Trace(QStringLiteral("priority %1").arg(priorityClass));
+        Playback.Settings().SetPriorityClass(priority);
+        Trace(priority == Priority::High ? QStringLiteral("priority high")
+                                         : QStringLiteral("priority normal"));
         return;
     }
     case u'p': {

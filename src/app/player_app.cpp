@@ -5,13 +5,14 @@
 #include "ui/position_bar.h"
 
 PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
-    : Player_(std::move(waveOutFactory)), Face_(std::make_unique<TForm1>(Player_, Export)) {
-    TForm1& face = *Face_;
+    : Player_(std::move(waveOutFactory)), Face_(std::make_unique<MainWindow>(Player_, Export)) {
+    MainWindow& face = *Face_;
     const auto changeSkin = [&face](SkinSource source, const QString& path) {
         return face.ChangeSkin(source, path);
     };
-    Parameters_ = new TForm2(Player_.Settings(), changeSkin, &face); // hidden
-    QObject::connect(&face, &TForm1::ParametersAsked, Parameters_, [this] { Parameters_->exec(); });
+    Parameters_ = new ParametersDialog(Player_.Settings(), changeSkin, &face); // hidden
+    QObject::connect(&face, &MainWindow::ParametersAsked, Parameters_,
+                     [this] { Parameters_->exec(); });
 
     // "Follow song lengths" and the recent files, stored beside the options.
     PlayerSettings& settings = Player_.Settings();
@@ -46,7 +47,7 @@ PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
                      [&lists](bool on) { lists.SetShuffle(on); });
     QObject::connect(&window, &PlaylistWindow::RepeatChosen, &face,
                      [&lists](int repeat) { lists.SetRepeat(static_cast<RepeatMode>(repeat)); });
-    QObject::connect(&face, &TForm1::PlaylistAsked, &window, [&window] {
+    QObject::connect(&face, &MainWindow::PlaylistAsked, &window, [&window] {
         window.show();
         window.raise();
         window.activateWindow();

@@ -17,8 +17,8 @@
 #include "playback/playlist_playback.h"
 #include "playback/playlist_store.h"
 #include "playback/song_export.h"
-#include "ui/form1.h"
-#include "ui/form2.h"
+#include "ui/main_window.h"
+#include "ui/parameters_dialog.h"
 #include "ui/playlist_window.h"
 
 #include <QStringList>
@@ -34,8 +34,8 @@ class PlayerApp {
     PlayerApp& operator=(const PlayerApp&) = delete;
 
     Player& Playback() { return Player_; }
-    TForm1& Face() { return *Face_; }
-    TForm2& Parameters() { return *Parameters_; }
+    MainWindow& Face() { return *Face_; }
+    ParametersDialog& Parameters() { return *Parameters_; }
     ArgumentBatches& Batches() { return *Batches_; }
     MediaPlayerInterface& MediaPlayer() { return *MediaPlayer_; }
     PlaylistModel& Playlist() { return Playlist_; }
@@ -57,8 +57,8 @@ class PlayerApp {
     std::unique_ptr<PlaylistStore> Store_;
     std::unique_ptr<PlaylistPlayback> Lists_;
     std::unique_ptr<PlaylistWindow> PlaylistWindow_;
-    std::unique_ptr<TForm1> Face_;
-    TForm2* Parameters_ = nullptr; // owned by the face
+    std::unique_ptr<MainWindow> Face_;
+    ParametersDialog* Parameters_ = nullptr; // owned by the face
     std::unique_ptr<ArgumentBatches> Batches_;
     std::unique_ptr<MediaPlayerInterface> MediaPlayer_;
 };

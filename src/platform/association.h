@@ -71,11 +71,11 @@
 //   update-desktop-database. A tool that is not installed is skipped (there
 //   is then no cache to refresh); a tool that fails is reported.
 //
-// Notes for the Parameters dialog (`TForm2`), which owns one `FileAssociation`
+// Notes for the Parameters dialog (`ParametersDialog`), which owns one `FileAssociation`
 // made with the running program's path (QCoreApplication::applicationFilePath())
 // and an error sink that shows `RegError`: caption
 // "Ошибка работы с реестром #" + code, text = the system text passed in.
-//   FormShow:
+//   OnShow:
 //       Association.RegPathOk = Association.CheckRegPath();
 //       AyAssociated = Association.CheckRegistration(".ay");
 //       AymAssociated = Association.CheckRegistration(".aym");

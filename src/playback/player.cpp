@@ -18,10 +18,9 @@ QString SongText(const std::string& bytes) {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-QString PriorityRefusalText(int32_t priorityClass, int error) {
-    const QString wanted = priorityClass == HighPriorityClass
-                               ? QStringLiteral("high priority (nice -10)")
-                               : QStringLiteral("normal priority (nice 0)");
+QString PriorityRefusalText(Priority priority, int error) {
+    const QString wanted = priority == Priority::High ? QStringLiteral("high priority (nice -10)")
+                                                      : QStringLiteral("normal priority (nice 0)");
     return QStringLiteral(
                "The system did not let the player run at %1: %2.\n"
                "The player goes on at the priority it had; the choice is kept and is saved "
@@ -46,11 +45,11 @@ Player::Player(WaveOutFactory waveOutFactory, QObject* parent)
     // Every song is mapped ahead, so that a seek anywhere costs little.
     Stream.MapSongsAhead(true);
     connect(&Settings_, &PlayerSettings::PriorityRefused, this,
-            [this](int priorityClass, int error) {
+            [this](Priority priority, int error) {
                 if (PriorityRefusalShown) return;
                 PriorityRefusalShown = true;
-                Fail(PriorityRefusalText(priorityClass, error),
-                     QString::fromLatin1(ApplicationTitle), MessageIcon::Warning);
+                Fail(PriorityRefusalText(priority, error), QString::fromLatin1(ApplicationTitle),
+                     MessageIcon::Warning);
             });
 }
 
@@ -101,10 +100,10 @@ NowPlayingInfo Player::NowPlaying() const {
 
 // ---- Wave output cycle ----------------------------------------------------------------
 
-void Player::FormClose() {
+void Player::Shutdown() {
     StopPlaying();
     Session.Close();
-    Settings_.SetPriorityClass(NormalPriorityClass);
+    Settings_.SetPriorityClass(Priority::Normal);
 }
 
 void Player::SetPlaying(bool playing, bool paused) {
@@ -173,7 +172,7 @@ void Player::PlayCurrent() {
         ReportWaveError(r, "WaveOutWriteN2");
 }
 
-void Player::wmdone(WaveHeader* header) {
+void Player::OnBufferPlayed(WaveHeader* header) {
     if (!WaveOut) return; // only a stray notice can get here without a device
     const bool first = header == &Header1;
     WaveHeader& h = first ? Header1 : Header2;
@@ -236,7 +235,7 @@ void Player::Pause() {
 
 void Player::customEvent(QEvent* event) {
     if (event->type() == WaveDoneEventType) {
-        wmdone(static_cast<WaveDoneEvent*>(event)->Header);
+        OnBufferPlayed(static_cast<WaveDoneEvent*>(event)->Header);
         return;
     }
     QObject::customEvent(event);

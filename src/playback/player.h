@@ -1,6 +1,6 @@
 // The player: one song session, the two sample buffers with their headers, the
 // wave device, and the user-level actions on them (open and play, play, stop,
-// pause, previous, next). No widgets: the face (ui/form1.h) calls the actions,
+// pause, previous, next). No widgets: the face (ui/main_window.h) calls the actions,
 // asks the queries and shows what the signals tell it, failures included;
 // tests drive it on a fake wave device.
 //
@@ -12,7 +12,7 @@
 //     player.NowPlaying().Title;              // what the face shows
 //
 // Everything runs on the thread that owns the player: the wave device posts a
-// completion notice for every buffer it has played, and `wmdone` refills that
+// completion notice for every buffer it has played, and `OnBufferPlayed` refills that
 // buffer by running the emulation.
 //
 // Where it knowingly differs from a classic wave-out player:
@@ -142,7 +142,7 @@ class Player : public QObject {
     void Solo(int voice);
     // The player's part of closing the window: stop, close the song file,
     // normal priority.
-    void FormClose();
+    void Shutdown();
 
     // ---- Songs from the playlist ----------------------------------------------
     // A song started from the playlist always ends: at its RenderTiming (the
@@ -208,7 +208,7 @@ class Player : public QObject {
     // Opens the device, resets the engine, fills and queues both buffers.
     void PlayCurrent();
     // A buffer came back from the device: refill it and queue it again.
-    void wmdone(WaveHeader* header);
+    void OnBufferPlayed(WaveHeader* header);
     // Tears the device down; drops completion notices still queued.
     void StopPlaying();
     // Fills `buffer` (the one of `header`) with the next BufferValues values:
@@ -269,6 +269,6 @@ class Player : public QObject {
 // Song texts are bytes; each becomes one character.
 QString SongText(const std::string& bytes);
 
-// The message shown when the system refuses the priority class `priorityClass`
+// The message shown when the system refuses the priority `priority`
 // with `error`: the reason and how to grant it.
-QString PriorityRefusalText(int32_t priorityClass, int error);
+QString PriorityRefusalText(Priority priority, int error);

@@ -13,13 +13,13 @@ int SetProcessNice(int niceValue) {
     return setpriority(PRIO_PROCESS, 0, niceValue) == 0 ? 0 : errno;
 }
 
-QString BuildStartupOptions(int chipMode, int32_t beeperSetting, int32_t priorityClass,
+QString BuildStartupOptions(int chipMode, int32_t beeperSetting, Priority priority,
                             const QString& skinFile) {
     QString s;
     if (chipMode != DefaultChipMode && chipMode >= 0 && chipMode < ChipModeCount)
         s = QStringLiteral("/h") + QLatin1String(ChipModeNames[chipMode]);
     if (beeperSetting != DefaultBeeperSetting) s += QStringLiteral(" /u%1").arg(beeperSetting);
-    if (priorityClass != NormalPriorityClass) s += QStringLiteral(" /rh");
+    if (priority != Priority::Normal) s += QStringLiteral(" /rh");
     if (!skinFile.isEmpty()) s += QStringLiteral(" /p\"") + skinFile + QLatin1Char('"');
     return s;
 }
@@ -70,13 +70,13 @@ void PlayerSettings::SetMutedVoices(unsigned voices) {
     emit MutedVoicesChanged(voices);
 }
 
-void PlayerSettings::SetPriorityClass(int32_t priorityClass) {
-    PriorityClass = priorityClass;
-    const int error = NiceSetter ? NiceSetter(NiceValueOf(priorityClass)) : 0;
-    if (error == 0) PriorityInForce = priorityClass;
+void PlayerSettings::SetPriorityClass(Priority priority) {
+    PriorityClass = priority;
+    const int error = NiceSetter ? NiceSetter(NiceValueOf(priority)) : 0;
+    if (error == 0) PriorityInForce = priority;
     emit PriorityInForceChanged(PriorityInForce);
     // Raising the priority needs a privilege an ordinary user may lack.
-    if (error == EACCES || error == EPERM) emit PriorityRefused(priorityClass, error);
+    if (error == EACCES || error == EPERM) emit PriorityRefused(priority, error);
 }
 
 void PlayerSettings::SetSkinFile(const QString& path) {

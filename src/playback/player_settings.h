@@ -21,14 +21,11 @@
 #include <functional>
 #include <optional>
 
-// Process priority classes as the settings store them.
-constexpr int32_t NormalPriorityClass = 0x20;
-constexpr int32_t HighPriorityClass = 0x80;
+// The process priority the player runs at; "/rh" in the start-up options.
+enum class Priority { Normal, High };
 
-// The nice value of a priority class: normal 0, high -10.
-constexpr int NiceValueOf(int32_t priorityClass) {
-    return priorityClass == HighPriorityClass ? -10 : 0;
-}
+// The nice value of a priority: normal 0, high -10.
+constexpr int NiceValueOf(Priority priority) { return priority == Priority::High ? -10 : 0; }
 
 // Gives the process the nice value; 0, or the errno of the refusal
 // (an ordinary user may not lower it: EACCES or EPERM).
@@ -46,7 +43,7 @@ inline constexpr const char* ChipModeEntries[ChipModeCount] = {
 // mode is 2, " /u" + level unless it is 16384, " /rh" for high priority,
 // " /p" + the quoted skin path unless the built-in skin is in use; empty
 // when everything is at its default.
-QString BuildStartupOptions(int chipMode, int32_t beeperSetting, int32_t priorityClass,
+QString BuildStartupOptions(int chipMode, int32_t beeperSetting, Priority priority,
                             const QString& skinFile);
 
 class PlayerSettings : public QObject {
@@ -58,11 +55,11 @@ class PlayerSettings : public QObject {
     int ChipMode = DefaultChipMode; // 0..13: chip type (even AY, odd YM) and layout
     // 0..39; the volume bar edits it in place and then calls ApplyVolume.
     int32_t Volume = VolumeSteps;
-    // The class last chosen (by the dialog or an option): what "Save
+    // The priority last chosen (by the dialog or an option): what "Save
     // parameters" stores, even when the system refused it.
-    int32_t PriorityClass = NormalPriorityClass;
-    // The class the process runs at: the last one the system accepted.
-    int32_t PriorityInForce = NormalPriorityClass;
+    Priority PriorityClass = Priority::Normal;
+    // The priority the process runs at: the last one the system accepted.
+    Priority PriorityInForce = Priority::Normal;
     // How the nice value is set (tests put a refusing one in its place).
     std::function<int(int niceValue)> NiceSetter = SetProcessNice;
     QString SkinFile; // empty: the built-in skin
@@ -96,7 +93,7 @@ class PlayerSettings : public QObject {
     // Chooses the process priority (normal: nice 0, high: nice -10). The
     // choice is recorded whether or not the system agreed; the class in
     // force changes only when it did, and a refusal is signalled.
-    void SetPriorityClass(int32_t priorityClass);
+    void SetPriorityClass(Priority priority);
     void SetSkinFile(const QString& path);
 
     // Reads the stored "Follow song lengths" and recent files; from then on
@@ -124,10 +121,10 @@ class PlayerSettings : public QObject {
     void BeeperSettingChanged(int level);
     void VolumeChanged(int volume);
     void MutedVoicesChanged(unsigned voices);
-    // After every choice: the class in force (which the dialog shows).
-    void PriorityInForceChanged(int priorityClass);
-    // The system refused `priorityClass` with `error` (EACCES or EPERM).
-    void PriorityRefused(int priorityClass, int error);
+    // After every choice: the priority in force (which the dialog shows).
+    void PriorityInForceChanged(Priority priority);
+    // The system refused `priority` with `error` (EACCES or EPERM).
+    void PriorityRefused(Priority priority, int error);
     void SkinFileChanged(const QString& path);
     void FollowSongLengthsChanged(bool follow);
     void RecentFilesChanged(const QStringList& files);

@@ -1,7 +1,7 @@
 // The playlist model, its reader thread and the order rules (see playlist.h).
 #include "playback/playlist.h"
 
-#include "songs/m3u.h"
+#include "formats/m3u.h"
 #include "songs/session.h"
 
 #include <QColor>

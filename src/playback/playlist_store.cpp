@@ -1,8 +1,8 @@
 // The playlist kept between runs (see playlist_store.h).
 #include "playback/playlist_store.h"
 
+#include "formats/m3u.h"
 #include "playback/playlist.h"
-#include "songs/m3u.h"
 
 #include <QDir>
 #include <QFile>

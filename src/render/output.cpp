@@ -1,7 +1,7 @@
 // Outputs that are never destroyed (see output.h).
 #include "render/output.h"
 
-#include "songs/songs.h"
+#include "formats/song_file.h"
 
 #include <atomic>
 #include <cerrno>

@@ -9,7 +9,7 @@
 const char* const VoiceNames[VoiceCount] = {"A", "B", "C", "beeper"};
 
 VoiceSplitter::VoiceSplitter(SoundEngine& engine, const ChipSettings& settings,
-                             const RenderJob& job, StreamPlayer* streamer)
+                             const RenderJob& job, RegisterPlayer* streamer)
     : engine_(engine), job_(job), streamer_(streamer) {
     if (streamer) voiceStreamers_.assign(VoiceCount, *streamer);
     constexpr int Beeper = 3;

@@ -26,7 +26,7 @@ class VoiceSplitter final : public Z80Ports, FrameEndObserver {
     // A register stream's song (`streamer` not null) has no OUTs to note: each
     // voice chip plays the stream itself, from the same start.
     VoiceSplitter(SoundEngine& engine, const ChipSettings& settings, const RenderJob& job,
-                  StreamPlayer* streamer = nullptr);
+                  RegisterPlayer* streamer = nullptr);
     ~VoiceSplitter();
     VoiceSplitter(const VoiceSplitter&) = delete;
     VoiceSplitter& operator=(const VoiceSplitter&) = delete;
@@ -65,8 +65,8 @@ class VoiceSplitter final : public Z80Ports, FrameEndObserver {
     const RenderJob& job_;
     std::vector<Event> events_; // of the buffer being made
     std::unique_ptr<SoundEngine> voices_[VoiceCount];
-    StreamPlayer* streamer_;
-    std::vector<StreamPlayer> voiceStreamers_;
+    RegisterPlayer* streamer_;
+    std::vector<RegisterPlayer> voiceStreamers_;
     std::vector<int16_t> buffers_[VoiceCount]; // stereo, left = right
     std::vector<uint8_t> bytes_;
 };

@@ -14,7 +14,8 @@
 // device here; file-system errors are thrown as `SongIOError`.
 #pragma once
 
-#include "songs/songs.h"
+#include "formats/song_file.h"
+#include "songs/register_player.h"
 
 #include <cstdint>
 #include <memory>
@@ -88,7 +89,7 @@ class SongSession {
 
     std::unique_ptr<SoundEngine> Engine; // the one Z80 and chip of the session
     SongList List;                       // Kind, FileOpen, SongFile, CurrentSong, ...
-    StreamPlayer Streamer;               // drives the chip for a register-stream file
+    RegisterPlayer Streamer;             // drives the chip for a register-stream file
 
     // Opens a file of the given kind and builds its song list (the old file is
     // closed first). Unknown kinds change nothing and return false without a

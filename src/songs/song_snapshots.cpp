@@ -45,7 +45,7 @@ void LoadProcessor(Z80State& to, const Z80Processor& from) {
 }
 
 // One buffer of the song: from its Z80, or from its stream.
-void MakeSongBuffer(SoundEngine& e, StreamPlayer* streamer) {
+void MakeSongBuffer(SoundEngine& e, RegisterPlayer* streamer) {
     if (streamer)
         streamer->FillBuffer(e);
     else
@@ -55,7 +55,7 @@ void MakeSongBuffer(SoundEngine& e, StreamPlayer* streamer) {
 } // namespace
 
 SongSnapshots::SongSnapshots(const SoundEngine& start, uint64_t frames, bool ahead,
-                             const StreamPlayer* streamer,
+                             const RegisterPlayer* streamer,
                              std::shared_ptr<const RegisterStream> stream)
     : buffers_(((frames ? frames : UnendingFrames) + BufferValues / 2 - 1) / (BufferValues / 2)),
       runner_(std::make_unique<SoundEngine>()), stream_(std::move(stream)), scratch_(BufferValues) {
@@ -85,9 +85,9 @@ SongSnapshots::SongSnapshots(const SoundEngine& start, uint64_t frames, bool ahe
 
 SongSnapshots::~SongSnapshots() = default; // the worker is asked to stop and joined
 
-SongSnapshots::Snapshot SongSnapshots::Take(const SoundEngine& engine, const StreamPlayer* streamer,
-                                            uint64_t buffer, const Snapshot* previous,
-                                            size_t& added) const {
+SongSnapshots::Snapshot SongSnapshots::Take(const SoundEngine& engine,
+                                            const RegisterPlayer* streamer, uint64_t buffer,
+                                            const Snapshot* previous, size_t& added) const {
     Snapshot s;
     s.Buffer = buffer;
     if (streamer) s.Streamer = *streamer;
@@ -113,7 +113,7 @@ SongSnapshots::Snapshot SongSnapshots::Take(const SoundEngine& engine, const Str
 void SongSnapshots::Map(std::stop_token stop) {
     SoundEngine& e = *runner_;
     Snapshot last = snapshots_.front();
-    StreamPlayer* const streamer = streamer_ ? &*streamer_ : nullptr;
+    RegisterPlayer* const streamer = streamer_ ? &*streamer_ : nullptr;
     for (uint64_t b = 1; b <= buffers_ && !stop.stop_requested(); ++b) {
         MakeSongBuffer(e, streamer);
         if (b % BuffersApart != 0) continue;
@@ -141,10 +141,10 @@ SongSnapshots::Snapshot SongSnapshots::LatestAtOrBefore(uint64_t buffer) const {
     return *(after - 1); // the song's start is always there
 }
 
-void SongSnapshots::Reach(SoundEngine& engine, uint64_t buffer, StreamPlayer* streamer) const {
+void SongSnapshots::Reach(SoundEngine& engine, uint64_t buffer, RegisterPlayer* streamer) const {
     const Snapshot s = LatestAtOrBefore(buffer);
     // The stream player comes along, playing the caller's stream.
-    std::optional<StreamPlayer> runnerStreamer;
+    std::optional<RegisterPlayer> runnerStreamer;
     if (streamer && s.Streamer) {
         runnerStreamer.emplace(*streamer);
         runnerStreamer->LoadState(*s.Streamer);

@@ -22,7 +22,7 @@
 #pragma once
 
 #include "chip/chip.h"
-#include "songs/register_stream.h"
+#include "songs/register_player.h"
 
 #include <optional>
 
@@ -48,7 +48,7 @@ class SongSnapshots {
     // others at once, else `Reach` runs from the song's start. A
     // register-stream song names its player and stream too.
     SongSnapshots(const SoundEngine& start, uint64_t frames, bool ahead = true,
-                  const StreamPlayer* streamer = nullptr,
+                  const RegisterPlayer* streamer = nullptr,
                   std::shared_ptr<const RegisterStream> stream = {});
     // Stops the worker.
     ~SongSnapshots();
@@ -60,7 +60,7 @@ class SongSnapshots {
     // run without output. The engine keeps its mix, its output buffer and
     // where its Z80's port calls go; a register-stream song's `streamer`
     // (playing the song's stream) is brought there with it.
-    void Reach(SoundEngine& engine, uint64_t buffer, StreamPlayer* streamer = nullptr) const;
+    void Reach(SoundEngine& engine, uint64_t buffer, RegisterPlayer* streamer = nullptr) const;
 
     // How far the snapshots reach, in buffers, and the memory they hold.
     uint64_t MappedBuffers() const;
@@ -80,12 +80,12 @@ class SongSnapshots {
         std::array<std::shared_ptr<const Page>, PageCount> Pages;
         uint8_t MirrorByte = 0;
         ChipState Chip; // in the silent mix
-        std::optional<StreamPlayer> Streamer;
+        std::optional<RegisterPlayer> Streamer;
     };
 
     // Keeps `engine`'s state as a snapshot at `buffer`, sharing the pages that
     // equal the previous snapshot's; returns the bytes it added.
-    Snapshot Take(const SoundEngine& engine, const StreamPlayer* streamer, uint64_t buffer,
+    Snapshot Take(const SoundEngine& engine, const RegisterPlayer* streamer, uint64_t buffer,
                   const Snapshot* previous, size_t& added) const;
     // The snapshot at or before `buffer`, copied out under the lock.
     Snapshot LatestAtOrBefore(uint64_t buffer) const;
@@ -94,7 +94,7 @@ class SongSnapshots {
     const uint64_t buffers_; // to map
     std::unique_ptr<SoundEngine> runner_;
     std::shared_ptr<const RegisterStream> stream_; // the worker's, while it maps
-    std::optional<StreamPlayer> streamer_;         // the worker's, bound to `stream_`
+    std::optional<RegisterPlayer> streamer_;       // the worker's, bound to `stream_`
     std::vector<int16_t> scratch_;
     mutable std::mutex lock_;
     mutable std::condition_variable mapped_;

@@ -2,7 +2,7 @@
 // songs through the sound server into the bed's PulseAudio null sink, the sink's
 // monitor is recorded, and the recording must equal zirrafon-render's output
 // for the same song sample for sample (after the leading silence).
-#include "../songs/song_files.h"
+#include "../formats/song_files.h"
 #include "e2e_util.h"
 #include "platform/messages.h"
 #include "playback/mpris.h"

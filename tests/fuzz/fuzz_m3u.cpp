@@ -2,7 +2,7 @@
 // in a folder; what was read is written back and read again, which must give
 // the same entries (paths, lengths) and the same current position. Only the
 // sanitizers and that check may stop it.
-#include "songs/m3u.h"
+#include "formats/m3u.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // fuzz_vtx.cpp, fuzz_psg.cpp).
 #pragma once
 
-#include "songs/register_stream.h"
+#include "songs/register_player.h"
 
 #include <cstdlib>
 #include <span>
@@ -20,7 +20,7 @@ inline void FuzzStream(StreamFormat format, const uint8_t* data, size_t size) {
     if (stream->FrameCount == 0 || stream->LoopFrame >= stream->FrameCount) std::abort();
     SoundEngine engine;
     std::vector<int16_t> buffer(BufferValues);
-    StreamPlayer player;
+    RegisterPlayer player;
     player.Start(engine, *stream, buffer.data());
     player.FillBuffer(engine);
     if (engine.Chip.Cursor.OutputCount != BufferValues) std::abort();

@@ -1,6 +1,6 @@
 // Start-up of an AY song: the memory image, the start-up program, the
 // registers, and a first buffer of a small song that proves the program runs.
-#include "song_files.h"
+#include "../formats/song_files.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Real song files: every song opens and plays; and damaged copies of them
 // (every truncation, random byte changes) end in acceptance or a clear error,
 // never in a crash, a hang or a read outside the file or the memory.
+#include "../formats/song_files.h"
 #include "../fuzz/fuzz_play.h"
-#include "song_files.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // zirrafon-render through its real binary: WAV output, song choice, listing,
 // exit codes, samples equal to a direct rendering with the engine, outputs
 // that survive every failure, and the voices rendered apart.
-#include "song_files.h"
-#include "stream_writer.h"
+#include "../formats/song_files.h"
+#include "../formats/stream_writer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Seeking in a song stream: wherever a stream goes on from, it hands out
 // exactly what a play from the song's start hands out there, faded alike,
 // and past the song's end the song is over.
-#include "song_files.h"
-#include "stream_writer.h"
+#include "../formats/song_files.h"
+#include "../formats/stream_writer.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // the YM5/YM6 timer effects at their instants inside the frame (measured on
 // the chip's output), and the round trip of an emulated song through the
 // register dumps.
+#include "../formats/stream_writer.h"
 #include "songs/session.h"
-#include "stream_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@ StreamFrame Quiet() {
 std::vector<int16_t> Render(const RegisterStream& s, double seconds, int mode = 0) {
     SoundEngine e;
     SetChipAndChannels(e.Chip, mode, 1, 1); // full volume
-    StreamPlayer player;
+    RegisterPlayer player;
     std::vector<int16_t> buffer(BufferValues), left;
     player.Start(e, s, buffer.data());
     while (left.size() < seconds * OutputRate) {
@@ -73,7 +73,7 @@ TEST(StreamPlayback, ChipRateFollowsTheFileClockLikeTheMachinesConstants) {
         const RegisterStream s = Read(MakeYM(p));
         SoundEngine e;
         std::vector<int16_t> buffer(BufferValues);
-        StreamPlayer player;
+        RegisterPlayer player;
         player.Start(e, s, buffer.data());
         EXPECT_EQ(e.Chip.Machine.TicksPerTState, perTState) << clock;
         EXPECT_EQ(e.Chip.Machine.TicksPerSample, perSample) << clock;

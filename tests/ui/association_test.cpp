@@ -455,7 +455,7 @@ TEST(InstalledPackage, EveryClickLeavesTheDesktopAnsweringAsTheBoxesShow) {
                                            "Exec=cat %f\nMimeType=audio/x-zxay;audio/x-aym;\n");
     RunTool("update-desktop-database", {apps});
 
-    TForm2& dialog = *bed.Dialog;
+    ParametersDialog& dialog = *bed.Dialog;
     const struct {
         QCheckBox* Box;
         const char* Mime;
@@ -473,7 +473,7 @@ TEST(InstalledPackage, EveryClickLeavesTheDesktopAnsweringAsTheBoxesShow) {
         const bool ay = dialog.AyAssociationBox->isChecked(),
                    aym = dialog.AymAssociationBox->isChecked();
         EXPECT_TRUE(Eventually([&] {
-            dialog.FormShow();
+            dialog.OnShow();
             return dialog.AyAssociationBox->isChecked() == ay &&
                    dialog.AymAssociationBox->isChecked() == aym;
         })) << "shown again";
@@ -482,7 +482,7 @@ TEST(InstalledPackage, EveryClickLeavesTheDesktopAnsweringAsTheBoxesShow) {
     // "Other" comes before the installed entry for .ay files; nothing else
     // comes before it for .aym files.
     ASSERT_TRUE(Eventually([&] {
-        dialog.FormShow();
+        dialog.OnShow();
         return dialog.Association.RegPathOk && dialog.AymAssociationBox->isChecked();
     }));
     EXPECT_FALSE(dialog.AyAssociationBox->isChecked());

@@ -2,12 +2,12 @@
 // (the skin, the labels, the numbers, the volume bar) compared with the pixels
 // of the skin bitmap itself, and how mouse presses, drags, double clicks, keys
 // and dropped files reach the zones and the actions.
-#include "../songs/song_files.h"
+#include "../formats/song_files.h"
 #include "fake_wave_out.h"
 #include "platform/messages.h"
 #include "player_bed.h"
-#include "ui/form1.h"
-#include "ui/form2.h"
+#include "ui/main_window.h"
+#include "ui/parameters_dialog.h"
 #include "ui/skin.h"
 
 #include <QApplication>
@@ -128,7 +128,7 @@ class MainWindow : public ::testing::Test {
     void SetUp() override {
         messages.Install();
         player = std::make_unique<Player>(driver.Factory());
-        form = std::make_unique<TForm1>(*player, exporter);
+        form = std::make_unique<::MainWindow>(*player, exporter);
         form->show();
     }
     void TearDown() override {
@@ -180,7 +180,7 @@ class MainWindow : public ::testing::Test {
     MessageRecorder messages;
     std::unique_ptr<Player> player;
     SongExport exporter;
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<::MainWindow> form;
 };
 
 // ---- The face ---------------------------------------------------------------------------
@@ -196,7 +196,7 @@ TEST_F(MainWindow, IsABorderlessFixedSkinCentredOnTheScreen) {
                                   screen.top() + (screen.height() - 152) / 2));
     EXPECT_EQ(player->Settings().Volume, 39);
     EXPECT_EQ(player->Engine().Chip.Mix.BeeperAmplitude, -16384);
-    EXPECT_EQ(player->Settings().PriorityClass, 32);
+    EXPECT_EQ(player->Settings().PriorityClass, Priority::Normal);
 
     // Everything but the three (empty) labels is the skin's face; an empty
     // label is its background colour from the first to the last column.

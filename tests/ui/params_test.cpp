@@ -25,8 +25,8 @@ namespace {
 class Params : public ::testing::Test {
   protected:
     PlayerBed bed;
-    TForm1& form() { return *bed.Form; }
-    TForm2& dialog() { return *bed.Dialog; }
+    MainWindow& form() { return *bed.Form; }
+    ParametersDialog& dialog() { return *bed.Dialog; }
 
     QVariant Stored(const QString& key = "1.0/Startup") const {
         QSettings settings(bed.SettingsFile(), QSettings::IniFormat);
@@ -70,7 +70,7 @@ TEST_F(Params, ControlsStandAtTheirPlacesWithTheirTexts) {
         QWidget* parent;
         QString text;
     };
-    TForm2& d = dialog();
+    ParametersDialog& d = dialog();
     const Control controls[] = {
         {d.ChipGroup, &d, "Chip and channels"},
         {d.ChipList, d.ChipGroup, "AY-3-8910 ABC Stereo"},
@@ -127,11 +127,11 @@ TEST_F(Params, ControlsStandAtTheirPlacesWithTheirTexts) {
 
     EXPECT_EQ(d.SkinDialog.Title, "Choose skin bitmap");
     EXPECT_EQ(QtFileDialogFilter(d.SkinDialog.Filter), "Bitmap files (BMP) (*.bmp)");
-    EXPECT_STREQ(TForm2::SkinDefaultSuffix, "bmp");
+    EXPECT_STREQ(ParametersDialog::SkinDefaultSuffix, "bmp");
 }
 
 TEST_F(Params, TabGoesChipBeeperCloseDefaultRegisterPrioritySkin) {
-    TForm2& d = dialog();
+    ParametersDialog& d = dialog();
     const QList<QWidget*> controls = {d.ChipList,
                                       d.BeeperLevelEdit,
                                       d.CloseButton,
@@ -249,9 +249,9 @@ TEST_F(Params, TypedBeeperLevelsInRangeTakeEffect) {
 
 TEST_F(Params, PriorityButtons) {
     QTest::mouseClick(dialog().HighPriorityButton, Qt::LeftButton);
-    EXPECT_EQ(bed.Settings().PriorityClass, HighPriorityClass);
+    EXPECT_EQ(bed.Settings().PriorityClass, Priority::High);
     QTest::mouseClick(dialog().NormalPriorityButton, Qt::LeftButton);
-    EXPECT_EQ(bed.Settings().PriorityClass, NormalPriorityClass);
+    EXPECT_EQ(bed.Settings().PriorityClass, Priority::Normal);
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 
     // A system that does not let this user raise the priority: the buttons
@@ -264,8 +264,8 @@ TEST_F(Params, PriorityButtons) {
     };
     QTest::mouseClick(dialog().HighPriorityButton, Qt::LeftButton);
     EXPECT_TRUE(dialog().NormalPriorityButton->isChecked());
-    EXPECT_EQ(bed.Settings().PriorityClass, HighPriorityClass);
-    EXPECT_EQ(bed.Settings().PriorityInForce, NormalPriorityClass);
+    EXPECT_EQ(bed.Settings().PriorityClass, Priority::High);
+    EXPECT_EQ(bed.Settings().PriorityInForce, Priority::Normal);
     QTest::mouseClick(dialog().HighPriorityButton, Qt::LeftButton);
     bed.Batch({"/rh"});
     EXPECT_TRUE(dialog().NormalPriorityButton->isChecked());
@@ -284,7 +284,7 @@ TEST_F(Params, PriorityButtons) {
 
     // Back to normal, which the system always allows.
     QTest::mouseClick(dialog().NormalPriorityButton, Qt::LeftButton);
-    EXPECT_EQ(bed.Settings().PriorityClass, NormalPriorityClass);
+    EXPECT_EQ(bed.Settings().PriorityClass, Priority::Normal);
     EXPECT_EQ(asked, (std::vector<int>{-10, -10, -10, 0}));
     EXPECT_EQ(bed.Messages.Messages.size(), 1u);
     bed.Settings().NiceSetter = SetProcessNice; // `asked` goes before the bed
@@ -342,7 +342,7 @@ TEST_F(Params, DefaultResetsTheSettingsButNotVolumeOrAssociations) {
     EXPECT_EQ(dialog().ChipList->currentIndex(), 2);
     EXPECT_EQ(bed.Settings().ChipMode, 2);
     EXPECT_TRUE(dialog().NormalPriorityButton->isChecked());
-    EXPECT_EQ(bed.Settings().PriorityClass, NormalPriorityClass);
+    EXPECT_EQ(bed.Settings().PriorityClass, Priority::Normal);
     EXPECT_TRUE(dialog().SkinFileEdit->text().isEmpty());
     EXPECT_EQ(bed.SkinLoads.back(), std::make_pair(SkinSource::BuiltIn, QString()));
     EXPECT_EQ(bed.Settings().Volume, 20);
@@ -369,12 +369,12 @@ TEST_F(Params, SavedStringsAndTheirWayBack) {
     EXPECT_EQ(bed.Settings().ChipMode, 3);
     EXPECT_EQ(bed.Dialog->ChipList->currentIndex(), 3);
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 8000);
-    EXPECT_EQ(bed.Settings().PriorityClass, HighPriorityClass);
+    EXPECT_EQ(bed.Settings().PriorityClass, Priority::High);
     EXPECT_TRUE(bed.Dialog->HighPriorityButton->isChecked());
     EXPECT_EQ(bed.Dialog->SkinFileEdit->text(), skin);
 
     // Only the level differs: a leading blank.
-    bed.Playback->Settings().SetPriorityClass(NormalPriorityClass);
+    bed.Playback->Settings().SetPriorityClass(Priority::Normal);
     bed.Dialog->NormalPriorityButton->setChecked(true);
     bed.Settings().SetChipMode(2);
     bed.Settings().SetSkinFile(QString());

@@ -1,14 +1,14 @@
 // The player's wave output cycle and playback actions on a fake wave device:
 // the order of the device calls, what every failing call shows and leaves
 // behind, the refill cycle, pause and stop, and opening files by extension.
-#include "../songs/song_files.h"
+#include "../formats/song_files.h"
 #include "fake_wave_out.h"
 #include "platform/messages.h"
 #include "platform/opendialog.h"
 #include "platform/settings.h"
 #include "playback/song_export.h"
 #include "player_bed.h"
-#include "ui/form1.h"
+#include "ui/main_window.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -623,7 +623,7 @@ TEST_F(Playback, PreviousAndNextStepWithinTheFileWithoutWrapping) {
 TEST_F(Playback, OpenButtonUsesTheDialogAndACancelChangesNothing) {
     const QString path = DefaultSong();
     SongExport exporter;
-    TForm1 face(*player, exporter);
+    MainWindow face(*player, exporter);
     // The open button's key (L), as a user presses it.
     const auto openButton = [&face] {
         QKeyEvent press(QEvent::KeyPress, Qt::Key_L, Qt::NoModifier);
@@ -663,19 +663,19 @@ TEST_F(Playback, OpenButtonUsesTheDialogAndACancelChangesNothing) {
 }
 
 TEST_F(Playback, ClosingStopsClosesTheFileAndRestoresNormalPriority) {
-    player->Settings().SetPriorityClass(HighPriorityClass);
-    EXPECT_EQ(player->Settings().PriorityClass, HighPriorityClass);
+    player->Settings().SetPriorityClass(Priority::High);
+    EXPECT_EQ(player->Settings().PriorityClass, Priority::High);
     if (geteuid() == 0) {
         EXPECT_EQ(getpriority(PRIO_PROCESS, 0), -10);
     }
 
-    player->FormClose(); // nothing playing, no file: only the priority changes
+    player->Shutdown(); // nothing playing, no file: only the priority changes
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_EQ(player->Settings().PriorityClass, NormalPriorityClass);
+    EXPECT_EQ(player->Settings().PriorityClass, Priority::Normal);
     EXPECT_EQ(getpriority(PRIO_PROCESS, 0), 0);
 
     StartFresh(DefaultSong());
-    player->FormClose();
+    player->Shutdown();
     EXPECT_EQ(driver.Calls, (Calls{"Reset", "Unprepare H1", "Unprepare H2", "Close"}));
     EXPECT_FALSE(Playing());
     EXPECT_FALSE(Shown().FileOpen);

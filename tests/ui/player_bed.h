@@ -9,8 +9,8 @@
 #include "desktop_folders.h"
 #include "fake_wave_out.h"
 #include "platform/messages.h"
-#include "ui/form1.h"
-#include "ui/form2.h"
+#include "ui/main_window.h"
+#include "ui/parameters_dialog.h"
 #include "ui/skin.h"
 
 #include <QDir>
@@ -68,8 +68,8 @@ class PlayerBed {
     std::vector<std::pair<SkinSource, QString>> SkinLoads; // (mode, path) of each load asked for
     std::unique_ptr<PlayerApp> App;
     Player* Playback = nullptr;
-    TForm1* Form = nullptr;
-    TForm2* Dialog = nullptr;
+    MainWindow* Form = nullptr;
+    ParametersDialog* Dialog = nullptr;
     ArgumentBatches* Batches = nullptr; // the start-up options and hand-overs
 
     PlayerBed() {
@@ -78,12 +78,12 @@ class PlayerBed {
         MakePlayer();
     }
     ~PlayerBed() {
-        if (Playback) Playback->Settings().SetPriorityClass(NormalPriorityClass);
+        if (Playback) Playback->Settings().SetPriorityClass(Priority::Normal);
     }
 
     // A new player, main window and dialog, as a new start makes them.
     void MakePlayer() {
-        if (Playback) Playback->Settings().SetPriorityClass(NormalPriorityClass);
+        if (Playback) Playback->Settings().SetPriorityClass(Priority::Normal);
         App.reset();
         Driver.Names.clear();
         App = std::make_unique<PlayerApp>(Driver.Factory());

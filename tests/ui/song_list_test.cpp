@@ -2,8 +2,8 @@
 // byte) and the song list menu that offers it with the songs, following song
 // lengths and the recent files. The player's side of song lengths and recent
 // files is in playback_test.cpp.
-#include "../songs/song_files.h"
-#include "../songs/stream_writer.h"
+#include "../formats/song_files.h"
+#include "../formats/stream_writer.h"
 #include "platform/messages.h"
 #include "playback/player.h"
 #include "playback/song_export.h"
@@ -111,7 +111,7 @@ TEST_F(Export, WritesWhatTheRendererWritesAndNeverLeavesHalfAFile) {
 
 TEST(SongListMenu, ListsTheSongsAndActsThroughThePlayer) {
     PlayerBed bed;
-    TForm1& form = *bed.Form;
+    MainWindow& form = *bed.Form;
     const QString song = bed.Root.filePath("menu.ay");
     {
         QFile f(song);

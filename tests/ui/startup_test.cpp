@@ -220,8 +220,8 @@ TEST(ArgumentBatches, SetThePlayerAndPlayTheLastFileWithoutAWindow) {
 class Options : public ::testing::Test {
   protected:
     PlayerBed bed;
-    TForm1& form() { return *bed.Form; }
-    TForm2& dialog() { return *bed.Dialog; }
+    MainWindow& form() { return *bed.Form; }
+    ParametersDialog& dialog() { return *bed.Dialog; }
 };
 
 TEST_F(Options, ChipModeNamesInAnyLetterCase) {
@@ -274,12 +274,12 @@ TEST_F(Options, BeeperLevelInRangeOnly) {
 
 TEST_F(Options, PriorityTakesExactlyOneLetter) {
     bed.Batch({"/rH"});
-    EXPECT_EQ(bed.Settings().PriorityClass, HighPriorityClass);
+    EXPECT_EQ(bed.Settings().PriorityClass, Priority::High);
     EXPECT_TRUE(dialog().HighPriorityButton->isChecked());
     bed.Batch({"/rnormal", "/rx", "/r"});
-    EXPECT_EQ(bed.Settings().PriorityClass, HighPriorityClass);
+    EXPECT_EQ(bed.Settings().PriorityClass, Priority::High);
     bed.Batch({"/rn"});
-    EXPECT_EQ(bed.Settings().PriorityClass, NormalPriorityClass);
+    EXPECT_EQ(bed.Settings().PriorityClass, Priority::Normal);
     EXPECT_TRUE(dialog().NormalPriorityButton->isChecked());
     EXPECT_FALSE(dialog().HighPriorityButton->isChecked());
 }

@@ -15,7 +15,7 @@
 //   "Read beyond end of file" instead of loading garbage.
 // - A first-song index that names no song starts the file on song 0.
 // - On any failure the file is closed and the song list is left as it was.
-#include "songs/songs.h"
+#include "formats/song_file.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
-// The main window `TForm1`: what the player reports, shown on the face, and
+// The main window `MainWindow`: what the player reports, shown on the face, and
 // its failures as message boxes (the skinned face, mouse, keys and drops are
-// in form1_face.cpp).
-#include "ui/form1.h"
+// in main_window_face.cpp).
+#include "ui/main_window.h"
 #include "ui/position_bar.h"
 #include "ui/voices_view.h"
 
@@ -10,7 +10,7 @@
 #include <QCloseEvent>
 #include <QDir>
 
-TForm1::TForm1(Player& player, SongExport& exporter, QWidget* parent)
+MainWindow::MainWindow(Player& player, SongExport& exporter, QWidget* parent)
     : QWidget(parent), Playback(player), Settings(player.Settings()), Export(exporter) {
     setWindowTitle(QString::fromLatin1(MainWindowCaption));
     setFixedSize(240, 152);
@@ -24,19 +24,19 @@ TForm1::TForm1(Player& player, SongExport& exporter, QWidget* parent)
         ".YM files|*.ym|.VTX files|*.vtx|.PSG files|*.psg");
     OpenDialog.InitialDir = QDir::homePath();
 
-    connect(&Playback, &Player::NowPlayingChanged, this, &TForm1::ShowNowPlaying);
+    connect(&Playback, &Player::NowPlayingChanged, this, &MainWindow::ShowNowPlaying);
     connect(&Playback, &Player::Failed, this,
             [this](const QString& text, const QString& caption, MessageIcon icon) {
                 ShowMessage(this, text, caption, icon);
             });
     connect(&Settings, &PlayerSettings::VolumeChanged, this, [this] { PaintVolumeBar(); });
 
-    FormCreate();
+    OnCreate();
 }
 
-TForm1::~TForm1() { FormDestroy(); }
+MainWindow::~MainWindow() { OnDestroy(); }
 
-void TForm1::ShowNowPlaying(NowPlayingParts parts) {
+void MainWindow::ShowNowPlaying(NowPlayingParts parts) {
     if (parts & NowPlayingPart::File) {
         const QString fileName = Playback.NowPlaying().FileName;
         OpenDialog.InitialDir = fileName.left(fileName.lastIndexOf(QLatin1Char('/')) + 1);
@@ -49,16 +49,16 @@ void TForm1::ShowNowPlaying(NowPlayingParts parts) {
     if (parts & NowPlayingPart::Number) PrintNumber(1);
 }
 
-void TForm1::closeEvent(QCloseEvent* event) {
-    Playback.FormClose();
+void MainWindow::closeEvent(QCloseEvent* event) {
+    Playback.Shutdown();
     event->accept();
 }
 
-void TForm1::OpenButtonAction() {
+void MainWindow::OpenButtonAction() {
     if (OpenDialog.Execute(this)) Playback.OpenAndPlay(OpenDialog.FileName);
 }
 
-bool TForm1::ChangeSkin(SkinSource source, const QString& path) {
+bool MainWindow::ChangeSkin(SkinSource source, const QString& path) {
     if (!SkinLoader || !SkinLoader(source, path)) return false;
     PrintNumber(1);
     PrintNumber(2);

@@ -4,7 +4,7 @@
 // do nothing else on the face, so the menu takes nothing away from it. And
 // the tooltip with the time played of the song.
 #include "platform/messages.h"
-#include "ui/form1.h"
+#include "ui/main_window.h"
 #include "ui/position_bar.h"
 #include "ui/voices_view.h"
 
@@ -36,7 +36,7 @@ QString RecentFileText(const QString& path) {
 
 } // namespace
 
-std::unique_ptr<QMenu> TForm1::BuildContextMenu() {
+std::unique_ptr<QMenu> MainWindow::BuildContextMenu() {
     auto menu = std::make_unique<QMenu>(this);
     const NowPlayingInfo now = Playback.NowPlaying();
     if (now.FileOpen) {
@@ -98,7 +98,7 @@ std::unique_ptr<QMenu> TForm1::BuildContextMenu() {
     return menu;
 }
 
-void TForm1::ToggleVoicesView() {
+void MainWindow::ToggleVoicesView() {
     if (!Voices) Voices = std::make_unique<VoicesView>(Playback, this);
     if (Voices->isVisible()) {
         Voices->hide();
@@ -108,17 +108,17 @@ void TForm1::ToggleVoicesView() {
     Voices->raise();
 }
 
-void TForm1::ShowContextMenu(const QPoint& globalPosition) {
+void MainWindow::ShowContextMenu(const QPoint& globalPosition) {
     std::unique_ptr<QMenu> menu = BuildContextMenu();
     menu->exec(globalPosition);
 }
 
-void TForm1::contextMenuEvent(QContextMenuEvent* event) {
+void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
     ShowContextMenu(event->globalPos());
     event->accept();
 }
 
-void TForm1::OpenRecentFile(const QString& path) {
+void MainWindow::OpenRecentFile(const QString& path) {
     if (!QFileInfo(path).isFile()) {
         Settings.ForgetRecentFile(path);
         ShowMessage(this,
@@ -131,7 +131,7 @@ void TForm1::OpenRecentFile(const QString& path) {
     Playback.OpenAndPlayIfReadable(path);
 }
 
-void TForm1::ExportSong() {
+void MainWindow::ExportSong() {
     const NowPlayingInfo now = Playback.NowPlaying();
     if (!now.FileOpen || Export.Running()) return;
     SongExportRequest request;
@@ -169,9 +169,9 @@ void TForm1::ExportSong() {
     Export.Start(request);
 }
 
-QString TForm1::ElapsedText() const { return PlayedText(Playback); }
+QString MainWindow::ElapsedText() const { return PlayedText(Playback); }
 
-bool TForm1::event(QEvent* event) {
+bool MainWindow::event(QEvent* event) {
     if (event->type() != QEvent::ToolTip) return QWidget::event(event);
     TooltipAt = static_cast<QHelpEvent*>(event)->globalPos();
     QToolTip::showText(TooltipAt, ElapsedText(), this);

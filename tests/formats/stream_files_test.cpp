@@ -2,7 +2,7 @@
 // YM, VTX and PSG, their loops, effects' data and texts, and damaged headers
 // and streams, which must be refused with a message and never read outside
 // the file.
-#include "songs/register_stream.h"
+#include "formats/register_stream.h"
 #include "stream_writer.h"
 
 #include <gtest/gtest.h>

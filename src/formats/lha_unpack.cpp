@@ -11,7 +11,7 @@
 // and CRC (the packers that made some of those files wrote a size byte or a
 // checksum that does not match their header). The unpacked bytes' CRC is
 // checked all the same, so a wrong guess is never taken for music.
-#include "songs/register_stream.h"
+#include "formats/register_stream.h"
 
 #include <lhasa.h>
 

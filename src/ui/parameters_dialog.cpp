@@ -1,6 +1,6 @@
-// The Parameters dialog `TForm2` (see form2.h): its controls at their pixel
+// The Parameters dialog `ParametersDialog` (see parameters_dialog.h): its controls at their pixel
 // places, its handlers, and the option string it saves.
-#include "ui/form2.h"
+#include "ui/parameters_dialog.h"
 
 #include "platform/messages.h"
 
@@ -30,7 +30,8 @@ template <typename Widget> Widget* Place(Widget* widget, int left, int top, int 
 
 } // namespace
 
-TForm2::TForm2(PlayerSettings& settings, SkinChanger changeSkin, QWidget* parent)
+ParametersDialog::ParametersDialog(PlayerSettings& settings, SkinChanger changeSkin,
+                                   QWidget* parent)
     : QDialog(parent), Settings(settings), ChangeSkin(std::move(changeSkin)),
       Association(QCoreApplication::applicationFilePath().toStdString(),
                   [this](int code, const std::string& text) {
@@ -107,20 +108,24 @@ TForm2::TForm2(PlayerSettings& settings, SkinChanger changeSkin, QWidget* parent
     for (size_t i = 0; i + 1 < std::size(tabOrder); ++i) setTabOrder(tabOrder[i], tabOrder[i + 1]);
 
     // Only what the user does runs a handler: the program sets the controls
-    // without side effects (the start-up options, FormShow).
-    connect(ChipList, &QComboBox::activated, this, &TForm2::ChipListChange);
-    connect(BeeperLevelEdit, &QLineEdit::textEdited, this, &TForm2::BeeperLevelEdited);
-    connect(NormalPriorityButton, &QRadioButton::clicked, this, &TForm2::NormalPriorityClick);
-    connect(HighPriorityButton, &QRadioButton::clicked, this, &TForm2::HighPriorityClick);
-    connect(LoadSkinButton, &QPushButton::clicked, this, &TForm2::LoadSkinClick);
-    connect(StandardSkinButton, &QPushButton::clicked, this, &TForm2::StandardSkinClick);
-    connect(DefaultButton, &QPushButton::clicked, this, &TForm2::DefaultClick);
-    connect(SaveParametersButton, &QPushButton::clicked, this, &TForm2::SaveParametersClick);
-    connect(RemoveParametersButton, &QPushButton::clicked, this, &TForm2::RemoveParametersClick);
+    // without side effects (the start-up options, OnShow).
+    connect(ChipList, &QComboBox::activated, this, &ParametersDialog::ChipListChange);
+    connect(BeeperLevelEdit, &QLineEdit::textEdited, this, &ParametersDialog::BeeperLevelEdited);
+    connect(NormalPriorityButton, &QRadioButton::clicked, this,
+            &ParametersDialog::NormalPriorityClick);
+    connect(HighPriorityButton, &QRadioButton::clicked, this, &ParametersDialog::HighPriorityClick);
+    connect(LoadSkinButton, &QPushButton::clicked, this, &ParametersDialog::LoadSkinClick);
+    connect(StandardSkinButton, &QPushButton::clicked, this, &ParametersDialog::StandardSkinClick);
+    connect(DefaultButton, &QPushButton::clicked, this, &ParametersDialog::DefaultClick);
+    connect(SaveParametersButton, &QPushButton::clicked, this,
+            &ParametersDialog::SaveParametersClick);
+    connect(RemoveParametersButton, &QPushButton::clicked, this,
+            &ParametersDialog::RemoveParametersClick);
     connect(CloseButton, &QPushButton::clicked, this, &QDialog::reject);
-    connect(AyAssociationBox, &QCheckBox::clicked, this, &TForm2::AyAssociationClick);
-    connect(AymAssociationBox, &QCheckBox::clicked, this, &TForm2::AymAssociationClick);
-    connect(StreamAssociationBox, &QCheckBox::clicked, this, &TForm2::StreamAssociationClick);
+    connect(AyAssociationBox, &QCheckBox::clicked, this, &ParametersDialog::AyAssociationClick);
+    connect(AymAssociationBox, &QCheckBox::clicked, this, &ParametersDialog::AymAssociationClick);
+    connect(StreamAssociationBox, &QCheckBox::clicked, this,
+            &ParametersDialog::StreamAssociationClick);
 
     SkinDialog.Title = QStringLiteral("Choose skin bitmap");
     SkinDialog.Filter = QStringLiteral("Bitmap files (BMP)|*.bmp");
@@ -146,31 +151,30 @@ TForm2::TForm2(PlayerSettings& settings, SkinChanger changeSkin, QWidget* parent
     });
     // The priority buttons show the class in force: a refused "High" goes
     // back to the class the process still runs at.
-    connect(&Settings, &PlayerSettings::PriorityInForceChanged, this, [this](int priorityClass) {
-        (priorityClass == HighPriorityClass ? HighPriorityButton : NormalPriorityButton)
-            ->setChecked(true);
+    connect(&Settings, &PlayerSettings::PriorityInForceChanged, this, [this](Priority priority) {
+        (priority == Priority::High ? HighPriorityButton : NormalPriorityButton)->setChecked(true);
     });
     connect(&Settings, &PlayerSettings::SkinFileChanged, this,
             [this](const QString& path) { SkinFileEdit->setText(path); });
 
-    FormCreate();
+    OnCreate();
 }
 
-TForm2::~TForm2() = default;
+ParametersDialog::~ParametersDialog() = default;
 
-void TForm2::FormCreate() { ChipList->setCurrentIndex(DefaultChipMode); }
+void ParametersDialog::OnCreate() { ChipList->setCurrentIndex(DefaultChipMode); }
 
-void TForm2::showEvent(QShowEvent* event) {
+void ParametersDialog::showEvent(QShowEvent* event) {
     // Centred on the screen each time it is shown.
     if (QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));
     }
-    FormShow();
+    OnShow();
     QDialog::showEvent(event);
 }
 
-void TForm2::FormShow() {
+void ParametersDialog::OnShow() {
     BeeperLevelEdit->setText(QString::number(Settings.BeeperSetting()));
     Association.RegPathOk = Association.CheckRegPath();
     AyAssociated = Association.CheckRegistration(".ay");
@@ -183,20 +187,20 @@ void TForm2::FormShow() {
     StreamAssociationBox->setChecked(StreamAssociated);
 }
 
-void TForm2::ChipListChange(int index) { Settings.SetChipMode(index); }
+void ParametersDialog::ChipListChange(int index) { Settings.SetChipMode(index); }
 
-void TForm2::BeeperLevelEdited(const QString& text) {
+void ParametersDialog::BeeperLevelEdited(const QString& text) {
     bool ok = false;
     const int level = text.toInt(&ok);
     if (!ok || level < 0 || level > 32768) return; // kept as typed, nothing changes
     Settings.SetBeeperSetting(level);
 }
 
-void TForm2::NormalPriorityClick() { Settings.SetPriorityClass(NormalPriorityClass); }
+void ParametersDialog::NormalPriorityClick() { Settings.SetPriorityClass(Priority::Normal); }
 
-void TForm2::HighPriorityClick() { Settings.SetPriorityClass(HighPriorityClass); }
+void ParametersDialog::HighPriorityClick() { Settings.SetPriorityClass(Priority::High); }
 
-void TForm2::LoadSkinClick() {
+void ParametersDialog::LoadSkinClick() {
     // The skin dialog starts where the skin in use lies, else at home.
     SkinDialog.InitialDir = Settings.SkinFile.isEmpty()
                                 ? QDir::homePath()
@@ -206,12 +210,12 @@ void TForm2::LoadSkinClick() {
     if (ChangeSkin && ChangeSkin(SkinSource::File, path)) Settings.SetSkinFile(path);
 }
 
-void TForm2::StandardSkinClick() {
+void ParametersDialog::StandardSkinClick() {
     if (Settings.SkinFile.isEmpty()) return; // the built-in skin is in use
     if (ChangeSkin && ChangeSkin(SkinSource::BuiltIn, QString())) Settings.SetSkinFile(QString());
 }
 
-void TForm2::DefaultClick() {
+void ParametersDialog::DefaultClick() {
     BeeperLevelEdit->setText(QString::number(DefaultBeeperSetting));
     Settings.SetDefaultBeeper();
     ChipList->setCurrentIndex(DefaultChipMode);
@@ -221,13 +225,13 @@ void TForm2::DefaultClick() {
     StandardSkinClick();
 }
 
-SettingsStore TForm2::Store() {
+SettingsStore ParametersDialog::Store() {
     return SettingsStore([this](int code, const QString& text) { RegError(this, code, text); });
 }
 
-void TForm2::RemoveOldPaths() { Store().RemoveOldPaths(); }
+void ParametersDialog::RemoveOldPaths() { Store().RemoveOldPaths(); }
 
-void TForm2::SaveParametersClick() {
+void ParametersDialog::SaveParametersClick() {
     RemoveOldPaths();
     const QString options = BuildStartupOptions(Settings.ChipMode, Settings.BeeperSetting(),
                                                 Settings.PriorityClass, Settings.SkinFile);
@@ -240,7 +244,7 @@ void TForm2::SaveParametersClick() {
     store.WriteStartup(options);
 }
 
-void TForm2::RemoveParametersClick() {
+void ParametersDialog::RemoveParametersClick() {
     SettingsStore store = Store();
     if (!store.RemoveOldPaths()) return;
     if (!store.RemoveSettings()) return;
@@ -257,7 +261,7 @@ void TForm2::RemoveParametersClick() {
     StreamAssociationBox->setChecked(false);
 }
 
-void TForm2::AssociationClick(QCheckBox* box, bool& flag, const char* extension) {
+void ParametersDialog::AssociationClick(QCheckBox* box, bool& flag, const char* extension) {
     // The box keeps the state the user gave it even when registering fails;
     // the flag holds the result for the next change.
     if (box->isChecked()) {
@@ -269,11 +273,15 @@ void TForm2::AssociationClick(QCheckBox* box, bool& flag, const char* extension)
     }
 }
 
-void TForm2::AyAssociationClick() { AssociationClick(AyAssociationBox, AyAssociated, ".ay"); }
+void ParametersDialog::AyAssociationClick() {
+    AssociationClick(AyAssociationBox, AyAssociated, ".ay");
+}
 
-void TForm2::AymAssociationClick() { AssociationClick(AymAssociationBox, AymAssociated, ".aym"); }
+void ParametersDialog::AymAssociationClick() {
+    AssociationClick(AymAssociationBox, AymAssociated, ".aym");
+}
 
-void TForm2::StreamAssociationClick() {
+void ParametersDialog::StreamAssociationClick() {
     // One box, three types: each is registered or unregistered as the box
     // says; the flag is true only when all three are ours.
     if (StreamAssociationBox->isChecked()) {
@@ -289,7 +297,7 @@ void TForm2::StreamAssociationClick() {
     }
 }
 
-void TForm2::RegError(QWidget* window, int code, const QString& systemText) {
+void ParametersDialog::RegError(QWidget* window, int code, const QString& systemText) {
     const QString text =
         systemText.isEmpty() ? QString::fromLocal8Bit(std::strerror(code)) : systemText;
     ShowMessage(window, text, QStringLiteral("Ошибка работы с реестром #%1").arg(code),

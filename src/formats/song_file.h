@@ -5,7 +5,7 @@
 #pragma once
 
 #include "chip/chip.h"
-#include "songs/register_stream.h"
+#include "formats/register_stream.h"
 
 #include <cstdint>
 #include <functional>

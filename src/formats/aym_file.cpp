@@ -13,7 +13,7 @@
 // - A song-number slot above 11 lies outside the register image and is ignored.
 // - A first-song number outside the file's range of songs starts on song 0.
 // - On any failure the file is closed.
-#include "songs/songs.h"
+#include "formats/song_file.h"
 
 #include <algorithm>
 #include <cstring>

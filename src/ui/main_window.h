@@ -1,4 +1,4 @@
-// The main window, `TForm1`: the player's face.
+// The main window, `MainWindow`: the player's face.
 //
 // The player itself (engine, song file, buffers, wave device, actions) is a
 // `Player` (playback/player.h) that the program's composition root owns
@@ -9,7 +9,7 @@
 // The face is the skin (ui/skin.h): a borderless 240x152 window whose back
 // buffer `SkinBitmap` the zones paint into; mouse presses, drags and releases
 // go to the zones, keys map to the actions and the volume, and files dropped
-// on the window are played (form1_face.cpp). The face is drawn only through
+// on the window are played (main_window_face.cpp). The face is drawn only through
 // `PaintLabels`, `PaintTitleLabel`, `PrintNumber` and `DrawVolume`.
 #pragma once
 
@@ -51,13 +51,13 @@ inline constexpr const char* MainWindowCaption = "Zirrafon v1.0";
 // there, else the copy built into the program.
 QIcon ApplicationIcon();
 
-class TForm1 : public QWidget {
+class MainWindow : public QWidget {
     Q_OBJECT
 
   public:
     // Shows `player` and acts on it; exports go through `exporter`.
-    TForm1(Player& player, SongExport& exporter, QWidget* parent = nullptr);
-    ~TForm1() override;
+    MainWindow(Player& player, SongExport& exporter, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // Loads a skin (mode 0: the built-in one, 1: the BMP file at `path`);
     // false, with nothing changed, when it cannot be read. The face installs
@@ -134,22 +134,22 @@ class TForm1 : public QWidget {
     // from the skin's digit strip at (48 * which, 104).
     void PrintNumber(int which);
 
-    // ---- The skinned face (form1_face.cpp) ----------------------------------------------
+    // ---- The skinned face (main_window_face.cpp) ----------------------------------------------
     // Sound settings, skin and zones, volume 39, drops; called by the constructor.
-    void FormCreate();
+    void OnCreate();
     // Frees the zones and images; called by the destructor.
-    void FormDestroy();
+    void OnDestroy();
     // The mouse as the face sees it: `buttons` is the state after the event,
     // `secondPress` marks the second press of a double click.
-    void FormMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons,
-                       Qt::KeyboardModifiers modifiers, bool secondPress, int x, int y);
-    void FormMouseMove(Qt::MouseButtons buttons, int x, int y);
-    void FormMouseUp(int x, int y);
-    void FormDblClick();
+    void OnMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons,
+                     Qt::KeyboardModifiers modifiers, bool secondPress, int x, int y);
+    void OnMouseMove(Qt::MouseButtons buttons, int x, int y);
+    void OnMouseUp(int x, int y);
+    void OnDoubleClick();
     // Volume keys act on every press, auto-repeat included.
-    void FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
+    void OnKeyDown(int key, Qt::KeyboardModifiers modifiers);
     // Action keys act once, when the key is released.
-    void FormKeyUp(int key, Qt::KeyboardModifiers modifiers);
+    void OnKeyUp(int key, Qt::KeyboardModifiers modifiers);
     // Shows the settings' `Volume` in the volume bar and applies it to the sound.
     void DrawVolume();
     // Shows the volume bar only.

@@ -1,4 +1,4 @@
-// The Parameters dialog, `TForm2`: chip type and channel layout, beeper level,
+// The Parameters dialog, `ParametersDialog`: chip type and channel layout, beeper level,
 // process priority and skin, the ".ay"/".aym" file association, and saving
 // the settings as the start-up option string (or removing them).
 //
@@ -37,7 +37,7 @@ class QPushButton;
 class QRadioButton;
 class QShowEvent;
 
-class TForm2 : public QDialog {
+class ParametersDialog : public QDialog {
     Q_OBJECT
 
   public:
@@ -46,8 +46,8 @@ class TForm2 : public QDialog {
     using SkinChanger = std::function<bool(SkinSource source, const QString& path)>;
 
     // Made hidden, owned by `parent` (the main window).
-    TForm2(PlayerSettings& settings, SkinChanger changeSkin, QWidget* parent = nullptr);
-    ~TForm2() override;
+    ParametersDialog(PlayerSettings& settings, SkinChanger changeSkin, QWidget* parent = nullptr);
+    ~ParametersDialog() override;
 
     PlayerSettings& Settings; // the player's, shared with the main window
     SkinChanger ChangeSkin;
@@ -84,8 +84,8 @@ class TForm2 : public QDialog {
     static constexpr const char* StreamExtensions[] = {".ym", ".vtx", ".psg"};
 
     // ---- Handlers ----------------------------------------------------------
-    void FormCreate();
-    void FormShow();
+    void OnCreate();
+    void OnShow();
     void ChipListChange(int index);
     void BeeperLevelEdited(const QString& text);
     void NormalPriorityClick();

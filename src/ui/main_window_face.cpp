@@ -28,7 +28,7 @@
 //   program entry makes the program's folder the current one before the
 //   window exists, so creation has nothing to do for either.
 #include "platform/messages.h"
-#include "ui/form1.h"
+#include "ui/main_window.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -157,7 +157,7 @@ bool HasLocalFile(const QMimeData* data) {
 
 // ---- Creation and destruction -------------------------------------------------------
 
-void TForm1::FormCreate() {
+void MainWindow::OnCreate() {
     // No frame and no caption bar: the skin is the whole face. The window takes
     // every key itself (it has no children that could take them first).
     setWindowFlag(Qt::FramelessWindowHint);
@@ -206,7 +206,7 @@ void TForm1::FormCreate() {
     setAcceptDrops(true);
 }
 
-void TForm1::FormDestroy() {
+void MainWindow::OnDestroy() {
     // The skin frees the move zones, then the label zones, then the button
     // zones with the strips, then the back buffer.
     SkinLoader = nullptr;
@@ -215,7 +215,7 @@ void TForm1::FormDestroy() {
     FaceSkin.reset();
 }
 
-void TForm1::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
     if (!CentredOnce && !event->spontaneous()) {
         CentredOnce = true;
         if (const QScreen* s = screen()) {
@@ -228,7 +228,7 @@ void TForm1::showEvent(QShowEvent* event) {
 
 // ---- Painting ---------------------------------------------------------------------------
 
-void TForm1::paintEvent(QPaintEvent* /*event*/) {
+void MainWindow::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     if (!FaceSkin) {
         painter.fillRect(rect(), Qt::black);
@@ -241,7 +241,7 @@ void TForm1::paintEvent(QPaintEvent* /*event*/) {
     painter.drawImage(QPoint(0, 0), face, rect());
 }
 
-void TForm1::PaintLabels() {
+void MainWindow::PaintLabels() {
     if (!FaceSkin) return;
     const NowPlayingInfo now = Playback.NowPlaying();
     AuthorLabel->SetText(LabelBytes(now.Author));
@@ -252,13 +252,13 @@ void TForm1::PaintLabels() {
     TitleLabel->Paint(true);
 }
 
-void TForm1::PaintTitleLabel() {
+void MainWindow::PaintTitleLabel() {
     if (!FaceSkin) return;
     TitleLabel->SetText(LabelBytes(Playback.NowPlaying().Title));
     TitleLabel->Paint(true);
 }
 
-void TForm1::PrintNumber(int which) {
+void MainWindow::PrintNumber(int which) {
     if (!FaceSkin) return;
     const NowPlayingInfo now = Playback.NowPlaying();
     const int32_t value = which == 1 ? now.Number : now.Count;
@@ -278,13 +278,13 @@ void TForm1::PrintNumber(int which) {
     FaceSkin->UpdateScreen(QRect(left, NumberTop, 3 * DigitWidth, DigitHeight));
 }
 
-void TForm1::DrawVolume() {
+void MainWindow::DrawVolume() {
     if (!FaceSkin) return;
     PaintVolumeBar();
     Settings.ApplyVolume();
 }
 
-void TForm1::PaintVolumeBar() {
+void MainWindow::PaintVolumeBar() {
     if (!FaceSkin) return;
     const int height = VolumeZone->Bottom - VolumeZone->Top; // 39
     const int lit = std::clamp(Settings.Volume, 0, height);
@@ -297,7 +297,7 @@ void TForm1::PaintVolumeBar() {
     FaceSkin->UpdateScreen(QRect(VolumeZone->Left, VolumeZone->Top, width, height));
 }
 
-void TForm1::ShowAbout() {
+void MainWindow::ShowAbout() {
     const QStringList lines = {
         QStringLiteral("Zirrafon"),
         QStringLiteral("An AY and AYM files player"),
@@ -314,8 +314,8 @@ void TForm1::ShowAbout() {
 
 // ---- Mouse ---------------------------------------------------------------------------------
 
-void TForm1::FormMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons,
-                           Qt::KeyboardModifiers modifiers, bool secondPress, int x, int y) {
+void MainWindow::OnMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons,
+                             Qt::KeyboardModifiers modifiers, bool secondPress, int x, int y) {
     LastPress = QPoint(x, y);
     if (!FaceSkin) return;
     // Exactly the left button, without Shift, Ctrl or Alt, and not the second
@@ -346,7 +346,7 @@ void TForm1::FormMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons,
     }
 }
 
-void TForm1::FormMouseMove(Qt::MouseButtons buttons, int x, int y) {
+void MainWindow::OnMouseMove(Qt::MouseButtons buttons, int x, int y) {
     if (!FaceSkin || !(buttons & Qt::LeftButton)) return;
     if (TButtonZone* b =
             FaceSkin->ButtonZones.Find([](const TButtonZone& z) { return z.Captured; })) {
@@ -371,7 +371,7 @@ void TForm1::FormMouseMove(Qt::MouseButtons buttons, int x, int y) {
     }
 }
 
-void TForm1::FormMouseUp(int x, int y) {
+void MainWindow::OnMouseUp(int x, int y) {
     if (!FaceSkin) return;
     if (TButtonZone* b =
             FaceSkin->ButtonZones.Find([](const TButtonZone& z) { return z.Captured; })) {
@@ -384,7 +384,7 @@ void TForm1::FormMouseUp(int x, int y) {
     FaceSkin->LabelZones.ForEach([](TLabelZone& z) { z.Dragging = false; });
 }
 
-void TForm1::FormDblClick() {
+void MainWindow::OnDoubleClick() {
     if (!FaceSkin) return;
     if (TButtonZone* b = FaceSkin->ButtonZones.FindAt(LastPress.x(), LastPress.y())) {
         b->Captured = false;
@@ -393,33 +393,33 @@ void TForm1::FormDblClick() {
     }
 }
 
-void TForm1::mousePressEvent(QMouseEvent* event) {
+void MainWindow::mousePressEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
-    FormMouseDown(event->button(), event->buttons(), event->modifiers(), false, p.x(), p.y());
+    OnMouseDown(event->button(), event->buttons(), event->modifiers(), false, p.x(), p.y());
 }
 
 // The double click comes before the second press, which captures nothing: a
 // double click on a button runs its action once for the first click and once
 // for the double click.
-void TForm1::mouseDoubleClickEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) FormDblClick();
+void MainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) OnDoubleClick();
     const QPoint p = event->position().toPoint();
-    FormMouseDown(event->button(), event->buttons(), event->modifiers(), true, p.x(), p.y());
+    OnMouseDown(event->button(), event->buttons(), event->modifiers(), true, p.x(), p.y());
 }
 
-void TForm1::mouseMoveEvent(QMouseEvent* event) {
+void MainWindow::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
-    FormMouseMove(event->buttons(), p.x(), p.y());
+    OnMouseMove(event->buttons(), p.x(), p.y());
 }
 
-void TForm1::mouseReleaseEvent(QMouseEvent* event) {
+void MainWindow::mouseReleaseEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
-    FormMouseUp(p.x(), p.y());
+    OnMouseUp(p.x(), p.y());
 }
 
 // ---- Keys ------------------------------------------------------------------------------------
 
-void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+void MainWindow::OnKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     if (!FaceSkin || (modifiers & ShiftCtrlAlt)) return;
     const bool keypad = modifiers & Qt::KeypadModifier;
     if (key == Qt::Key_Left && !keypad) {
@@ -440,7 +440,7 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     }
 }
 
-void TForm1::FormKeyUp(int key, Qt::KeyboardModifiers modifiers) {
+void MainWindow::OnKeyUp(int key, Qt::KeyboardModifiers modifiers) {
     const Qt::KeyboardModifiers held = modifiers & ShiftCtrlAlt;
     // Ctrl+P counts however its keys come up: P pressed under Ctrl alone is
     // enough, also when Ctrl is let go first.
@@ -474,7 +474,7 @@ void TForm1::FormKeyUp(int key, Qt::KeyboardModifiers modifiers) {
         ToggleVoicesView();
 }
 
-void TForm1::keyPressEvent(QKeyEvent* event) {
+void MainWindow::keyPressEvent(QKeyEvent* event) {
     // The song list menu: the Menu key, or Shift+F10, as everywhere else.
     const Qt::KeyboardModifiers held = event->modifiers() & ShiftCtrlAlt;
     if ((event->key() == Qt::Key_Menu && !held) ||
@@ -492,10 +492,10 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
             Playback.Solo(voice);
         return;
     }
-    FormKeyDown(event->key(), event->modifiers());
+    OnKeyDown(event->key(), event->modifiers());
 }
 
-void TForm1::wheelEvent(QWheelEvent* event) {
+void MainWindow::wheelEvent(QWheelEvent* event) {
     // Over the volume bar, a notch of the wheel is a step of the volume.
     const QPoint p = event->position().toPoint();
     const int notch = event->angleDelta().y();
@@ -512,14 +512,14 @@ void TForm1::wheelEvent(QWheelEvent* event) {
     event->accept();
 }
 
-void TForm1::keyReleaseEvent(QKeyEvent* event) {
+void MainWindow::keyReleaseEvent(QKeyEvent* event) {
     if (event->isAutoRepeat()) return;
-    FormKeyUp(KeyByPlace(*event), event->modifiers());
+    OnKeyUp(KeyByPlace(*event), event->modifiers());
 }
 
 // ---- Dropped files ----------------------------------------------------------------------------
 
-void TForm1::DropFiles(const QList<QUrl>& urls) {
+void MainWindow::DropFiles(const QList<QUrl>& urls) {
     Playback.Stop();
     for (const QUrl& url : urls)
         if (url.isLocalFile()) {
@@ -528,11 +528,11 @@ void TForm1::DropFiles(const QList<QUrl>& urls) {
         }
 }
 
-void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
     if (HasLocalFile(event->mimeData())) event->acceptProposedAction();
 }
 
-void TForm1::dropEvent(QDropEvent* event) {
+void MainWindow::dropEvent(QDropEvent* event) {
     if (!HasLocalFile(event->mimeData())) return;
     event->acceptProposedAction();
     QTimer::singleShot(0, this, [this, urls = event->mimeData()->urls()] { DropFiles(urls); });

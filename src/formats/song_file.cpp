@@ -3,7 +3,7 @@
 // current. Every failure becomes a `SongIOError` carrying the system's text;
 // a read that runs past the end of the file says "Read beyond end of file" and
 // a missing file says "File not found", the texts the player shows for them.
-#include "songs/songs.h"
+#include "formats/song_file.h"
 
 #include <cerrno>
 #include <cstring>

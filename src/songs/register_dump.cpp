@@ -1,7 +1,7 @@
 // Register dumps: the chip's registers at every frame end of an emulated
 // song, written as an uncompressed YM6 file or as a PSG file, for players on
 // real chips and for other players of these formats.
-#include "songs/register_stream.h"
+#include "songs/register_player.h"
 
 #include <algorithm>
 

@@ -30,7 +30,7 @@
 // - "MIX1" sample mixes and "YMT1"/"YMT2" tracker files are refused by name.
 // - PSG writes to registers 14 and 15 (the chip's I/O ports) and to register
 //   numbers above 15 are skipped.
-#include "songs/songs.h"
+#include "formats/song_file.h"
 
 #include <algorithm>
 #include <cmath>

@@ -23,7 +23,7 @@
 //
 // Where this differs from the Atari: YM6's sinus-SID (a voice's level stepping
 // through a sine) is played as a SID voice.
-#include "songs/register_stream.h"
+#include "songs/register_player.h"
 
 #include <algorithm>
 
@@ -42,7 +42,7 @@ constexpr uint32_t Round(uint64_t numerator, uint64_t denominator) {
 
 } // namespace
 
-void StreamPlayer::Start(SoundEngine& e, const RegisterStream& stream, int16_t* firstBuffer) {
+void RegisterPlayer::Start(SoundEngine& e, const RegisterStream& stream, int16_t* firstBuffer) {
     StartPlayback(e, firstBuffer);
     ChipState& c = e.Chip;
     // Chip ticks (clock / 8) per T-state in 32.32 and per output frame in
@@ -63,7 +63,7 @@ void StreamPlayer::Start(SoundEngine& e, const RegisterStream& stream, int16_t* 
     std::fill(std::begin(volume_), std::end(volume_), 0);
 }
 
-void StreamPlayer::PlanTimer(Timer& t, int kind, int voice, int64_t period, const uint8_t* regs) {
+void RegisterPlayer::PlanTimer(Timer& t, int kind, int voice, int64_t period, const uint8_t* regs) {
     if (kind == SinusSid) kind = SidVoice;
     if (kind == Digidrum) {
         // A drum starts afresh in every frame that names it; the register
@@ -79,13 +79,12 @@ void StreamPlayer::PlanTimer(Timer& t, int kind, int voice, int64_t period, cons
         t = Timer{};
         return;
     }
-    if (t.Kind != kind || t.Voice != voice)
-        t = Timer{kind, voice, period, period, true, 0, 0};
+    if (t.Kind != kind || t.Voice != voice) t = Timer{kind, voice, period, period, true, 0, 0};
     t.Period = period;
     t.Next = std::min(t.Next, period);
 }
 
-void StreamPlayer::PlanEffects(const uint8_t* regs) {
+void RegisterPlayer::PlanEffects(const uint8_t* regs) {
     const bool ym6 = stream_->Version == "YM6!";
     // Effect 1: R1 bits 4-5 the voice (0 none), R6 bits 5-7 the predivisor, R14
     // the count; effect 2 likewise from R3, R8 and R15. YM5 has a SID voice as
@@ -108,7 +107,7 @@ void StreamPlayer::PlanEffects(const uint8_t* regs) {
     }
 }
 
-void StreamPlayer::BeginFrame(SoundEngine& e) {
+void RegisterPlayer::BeginFrame(SoundEngine& e) {
     const RegisterStream& s = *stream_;
     if (frame_ >= s.FrameCount) frame_ = s.LoopFrame;
     const uint8_t* regs = s.Frame(frame_);
@@ -184,7 +183,7 @@ void StreamPlayer::BeginFrame(SoundEngine& e) {
                      [](const Write& a, const Write& b) { return a.At < b.At; });
 }
 
-void StreamPlayer::FillBuffer(SoundEngine& e, FrameEndObserver* observer) {
+void RegisterPlayer::FillBuffer(SoundEngine& e, FrameEndObserver* observer) {
     ChipState& c = e.Chip;
     if (!BeginBuffer(e)) {
         SettleGenerators(c);

@@ -1,5 +1,5 @@
 // Playlist files: reading and writing (see m3u.h).
-#include "songs/m3u.h"
+#include "formats/m3u.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,0 +1,79 @@
+// Register-stream songs: ".ym", ".vtx" and ".psg" files hold no player code,
+// only the values the chip's registers take frame after frame. This header
+// reads them into one in-memory form; songs/register_player.h plays that form
+// on the chip engine without a Z80 and writes register dumps back out.
+//
+//     std::string refusal;
+//     std::optional<RegisterStream> song = ReadStreamFile(StreamFormat::YM, bytes, refusal);
+//     if (!song) show(refusal);
+//
+// Every file is treated as hostile: every offset and count is checked against
+// the bytes there are, the unpacked size is capped, and a refused file gives a
+// message instead of a song.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+enum class StreamFormat : uint8_t { YM, VTX, PSG };
+
+// The registers a frame carries: the chip's 14, and for YM5/YM6 two more
+// whose bytes time the effects (the Atari's timer counts).
+inline constexpr int StreamRegisters = 16;
+// The biggest unpacked stream a reader accepts (about 5.8 hours of YM6 at 50 Hz).
+inline constexpr size_t MaxStreamBytes = 16u << 20;
+// The T-state clock of the engine's timeline (69888 T-states per 50 Hz frame).
+inline constexpr uint32_t TStatesPerSecond = 3494400;
+inline constexpr uint32_t SpectrumChipClock = 1773400;
+inline constexpr uint32_t AtariChipClock = 2000000;
+
+struct RegisterStream {
+    StreamFormat Format = StreamFormat::YM;
+    std::string Version; // "YM2!", "YM3!", "YM3b", "YM5!", "YM6!", "VTX", "PSG"
+    bool Packed = false; // the file was LHA-packed (YM) or lh5 (VTX, always)
+    bool Interleaved = true;
+    uint32_t FrameCount = 0;
+    uint32_t LoopFrame = 0;              // below FrameCount
+    uint32_t ChipClock = AtariChipClock; // Hz
+    uint32_t FrameRate = 50;             // frames per second
+    std::string Title, Author, Comment;
+    // What was wrong with the file but could be played past (a stream cut
+    // short); empty for a sound file.
+    std::string Warning;
+    // VTX only: what the file declares (shown, never applied: the user's chip
+    // mode decides the tables and the layout).
+    std::string DeclaredChip, DeclaredLayout, Program, Tracker;
+    uint16_t Year = 0;
+    // YM5/YM6: the file's attribute bits and digidrums as chip levels 0..15.
+    uint32_t Attributes = 0;
+    std::vector<std::vector<uint8_t>> Digidrums;
+    // StreamRegisters bytes per frame, frame after frame; bit r of Written[f]
+    // says whether frame f writes register r (an envelope shape written
+    // restarts the envelope even with the value it had).
+    std::vector<uint8_t> Registers;
+    std::vector<uint16_t> Written;
+
+    const uint8_t* Frame(uint32_t f) const { return &Registers[size_t{f} * StreamRegisters]; }
+    // The YM5/YM6 effects (digidrums, SID voice, sync-buzzer) are in the stream.
+    bool HasEffects() const { return Version == "YM5!" || Version == "YM6!"; }
+    double Seconds() const { return FrameRate ? double(FrameCount) / FrameRate : 0; }
+};
+
+// The readers, on a whole file's bytes. A refused file returns nothing and
+// sets `refusal` to the message shown for it.
+std::optional<RegisterStream> ReadYMFile(std::span<const uint8_t> bytes, std::string& refusal);
+std::optional<RegisterStream> ReadVTXFile(std::span<const uint8_t> bytes, std::string& refusal);
+std::optional<RegisterStream> ReadPSGFile(std::span<const uint8_t> bytes, std::string& refusal);
+std::optional<RegisterStream> ReadStreamFile(StreamFormat format, std::span<const uint8_t> bytes,
+                                             std::string& refusal);
+
+// Unpacking (liblhasa). The only file of an LHA archive, at most `limit`
+// bytes, its CRC checked; nothing when `bytes` is no archive or is damaged.
+std::optional<std::vector<uint8_t>> UnpackLhaArchive(std::span<const uint8_t> bytes, size_t limit,
+                                                     std::string& refusal);
+// A raw "-lh5-" stream that unpacks to exactly `length` bytes.
+std::optional<std::vector<uint8_t>> UnpackLh5(std::span<const uint8_t> bytes, size_t length,
+                                              std::string& refusal);
