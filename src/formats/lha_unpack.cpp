@@ -203,6 +203,34 @@ std::optional<std::vector<uint8_t>> UnpackLhaArchive(std::span<const uint8_t> by
     return std::nullopt;
 }
 
+std::optional<std::vector<uint8_t>> UnpackLhaArchiveStart(std::span<const uint8_t> bytes,
+                                                          size_t limit, size_t wanted,
+                                                          size_t& length, std::string& refusal) {
+    const std::optional<Member> checked = CheckedMember(bytes);
+    if (!checked) {
+        // Only a whole file's CRC tells which lenient reading is right.
+        std::optional<std::vector<uint8_t>> whole = UnpackLhaArchive(bytes, limit, refusal);
+        if (whole) {
+            length = whole->size();
+            whole->resize(std::min(wanted, whole->size()));
+        }
+        return whole;
+    }
+    if (checked->Length > limit) {
+        refusal = "Packed file too large";
+        return std::nullopt;
+    }
+    const Member& m = *checked;
+    std::vector<uint8_t> out = Decode(bytes, m, wanted);
+    if (out.size() < std::min(wanted, m.Length) ||
+        (out.size() == m.Length && Crc16(out) != m.Crc)) {
+        refusal = "Damaged LHA archive";
+        return std::nullopt;
+    }
+    length = m.Length;
+    return out;
+}
+
 std::optional<std::vector<uint8_t>> UnpackLh5(std::span<const uint8_t> bytes, size_t length,
                                               std::string& refusal) {
     // lh5 packs register streams about 10 to 50 times; a length far beyond

@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -136,6 +137,15 @@ std::vector<ReaderCase> Cases() {
                    })),
          "", With(TitleAuthorComment, "YM6!", 40, 0, 2000000, 50)},
         {"YM6Lh5Packed", F::YM, packed, "", With(TitleAuthorComment, "YM6!", 40, 0, 2000000)},
+        // A header past what a list unpacks first (4 KiB).
+        {"YM6PackedDrumsBeforeTexts", F::YM,
+         MakeYM(YM("YM6!", 300,
+                   [](YMPlan& p) {
+                       p.Drums = {Bytes(9000, 7)};
+                       p.Attributes = 4;
+                       p.Packed = true;
+                   })),
+         "", With(TitleAuthorComment, "YM6!", 300, 0, 2000000)},
         {"YM6StoredInArchive", F::YM, stream_writer::Lha(ym6, false), "",
          With(TitleAuthorComment, "YM6!", 40, 0, 2000000)},
         {"YM6WithDrums", F::YM,
@@ -249,6 +259,9 @@ TEST_P(StreamReaders, ReadOrRefuse) {
     if (!c.Refusal.empty()) {
         EXPECT_FALSE(s);
         EXPECT_EQ(refusal, c.Refusal);
+        std::string listRefusal;
+        EXPECT_FALSE(ReadStreamFile(c.Format, c.File, listRefusal, StreamDetail::ListOnly));
+        EXPECT_EQ(listRefusal, c.Refusal);
         return;
     }
     ASSERT_TRUE(s) << refusal;
@@ -261,6 +274,16 @@ TEST_P(StreamReaders, ReadOrRefuse) {
     EXPECT_EQ(s->Author, c.Want.Author);
     EXPECT_EQ(s->Comment, c.Want.Comment);
     EXPECT_EQ(s->Warning, c.Want.Warning);
+    // A song list reads the same without the frames.
+    std::string listRefusal;
+    const std::optional<RegisterStream> listed =
+        ReadStreamFile(c.Format, c.File, listRefusal, StreamDetail::ListOnly);
+    ASSERT_TRUE(listed) << listRefusal;
+    EXPECT_EQ(std::tie(listed->Version, listed->FrameCount, listed->LoopFrame, listed->ChipClock,
+                       listed->FrameRate, listed->Title, listed->Author, listed->Comment,
+                       listed->Warning),
+              std::tie(s->Version, s->FrameCount, s->LoopFrame, s->ChipClock, s->FrameRate,
+                       s->Title, s->Author, s->Comment, s->Warning));
     ASSERT_EQ(s->Registers.size(), size_t{s->FrameCount} * StreamRegisters);
     if (c.Format == StreamFormat::PSG) return; // its frames are checked below
     // Every register of every frame as made, whatever the layout and packing;
