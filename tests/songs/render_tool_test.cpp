@@ -168,6 +168,33 @@ TEST(RenderTool, NamesFilesAfterTheSongAndRendersInParallelAlike) {
         EXPECT_EQ(one.size(), 44u + 22050 * 4) << name;
         EXPECT_EQ(one, ReadFileBytes(dir.Path("folder/" + name))) << name;
     }
+    // A folder: the song files in its tree (hidden ones and other files left
+    // out), the tree kept under the output folder, so that songs of one name
+    // in different folders stay apart; without -o, under the current folder.
+    for (const char* sub : {"Coll/A", "Coll/B/deep", "Coll/.hidden"})
+        std::filesystem::create_directories(dir.Path(sub));
+    std::filesystem::copy_file(Songs + "Exolon.AY", dir.Path("Coll/A/X.ay"));
+    std::filesystem::copy_file(Songs + "Renegade.ay", dir.Path("Coll/B/deep/X.ay"));
+    std::filesystem::copy_file(Songs + "Alien8.AY", dir.Path("Coll/.hidden/Y.ay"));
+    dir.Write("Coll/B/notes.txt", Bytes{'x'});
+    ASSERT_EQ(RunTool(dir, "-t 0.5 --fade 0 -s 1 -o tree Coll/").Status, 0);
+    ASSERT_EQ(RunTool(dir, "-t 0.5 --fade 0 -s 1 Coll").Status, 0);
+    for (const auto& [out, song] : {std::pair{"tree/Coll/A/X.wav", "Exolon.AY"},
+                                    {"tree/Coll/B/deep/X.wav", "Renegade.ay"},
+                                    {"Coll/A/X.wav", "Exolon.AY"}}) {
+        const Bytes wav = ReadFileBytes(dir.Path(out));
+        ASSERT_EQ(wav.size(), 44u + 22050 * 4) << out;
+        EXPECT_EQ(Samples(wav), RenderDirect(Songs + song, 0, 22050)) << out;
+    }
+    size_t written = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.Path("tree")))
+        written += entry.is_regular_file();
+    EXPECT_EQ(written, 2u);
+    std::filesystem::create_directories(dir.Path("empty"));
+    const ToolRun empty = RunTool(dir, "-t 0.5 empty");
+    EXPECT_EQ(empty.Status, 1);
+    EXPECT_NE(empty.Err.find("empty: no song files in this folder"), std::string::npos);
+
     // Without -t: the header's length (Alien8 #2: 175 frames = 3.5 s).
     ASSERT_EQ(RunTool(dir, "-s 2 " + file).Status, 0);
     EXPECT_EQ(ReadFileBytes(dir.Path("Alien8.wav")).size(), 44u + 154350 * 4);
@@ -202,6 +229,12 @@ TEST(RenderTool, RefusesBadFilesAndBadUsage) {
     const ToolRun noSong = RunTool(dir, "-s 6 -t 1 '" + Songs + "Alien8.AY'");
     EXPECT_EQ(noSong.Status, 1);
     EXPECT_NE(noSong.Err.find("Alien8.AY: no song 6"), std::string::npos) << noSong.Err;
+    // A start past the song's end (Alien8 #2: 3.5 s) writes nothing.
+    const ToolRun late = RunTool(dir, "-s 2 --start 3.5 -o late.wav '" + Songs + "Alien8.AY'");
+    EXPECT_EQ(late.Status, 1);
+    EXPECT_NE(late.Err.find("--start 3.50 s is past the song's end (3.50 s)"), std::string::npos)
+        << late.Err;
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("late.wav")));
 
     // Wrong usage, and runs in which two songs would write one file (or one
     // would write over a song file): refused before anything is written.
@@ -481,6 +514,16 @@ TEST(RenderTool, RendersTheVoicesApart) {
             ASSERT_LE(mutedOver, fading ? 2 : 1) << "muted " << f;
         }
     }
+
+    // A register stream drives no beeper: no beeper voice for it.
+    YMPlan ym;
+    ym.Frames.assign(50, StreamFrame{1, 2, 3, 4, 5, 6, 7, 0x38, 15, 15, 15, 0, 0, 0xFF, 0, 0});
+    dir.Write("tones.ym", MakeYM(ym));
+    ASSERT_EQ(RunTool(dir, "--stems-only -o tones.wav tones.ym").Status, 0);
+    for (const char* voice : voices)
+        EXPECT_EQ(std::filesystem::exists(dir.Path(std::string("tones-") + voice + ".wav")),
+                  std::string(voice) != "beeper")
+            << voice;
 
     // Without the mix, named as the mix would be under --all-songs.
     ASSERT_EQ(

@@ -15,9 +15,12 @@ namespace {
 constexpr double MaxSeconds = 6 * 3600; // keeps the WAV data below 4 GiB
 
 const char* const HelpText =
-    "Usage: zirrafon-render [options] FILE...\n"
+    "Usage: zirrafon-render [options] FILE|FOLDER...\n"
     "Renders songs of .ay, .aym, .ym, .vtx and .psg files to 16-bit stereo WAV at\n"
-    "44,100 Hz.\n"
+    "44,100 Hz. A folder stands for the song files in it and its subfolders (by\n"
+    "extension, hidden ones left out); their outputs keep that tree, starting\n"
+    "with a folder of the folder's own name, so songs of one name in different\n"
+    "folders never meet.\n"
     "\n"
     "  -o, --output PATH   a .wav file when one song is rendered, a folder (made when\n"
     "                      missing) when several are; '-' writes the one song to\n"
@@ -36,7 +39,7 @@ const char* const HelpText =
     "                      header's fade length when the header gives a length, else 0)\n"
     "      --start S       write the song from S seconds on: the same samples a render\n"
     "                      from the start has there (length and fade still count from\n"
-    "                      the song's start; nothing is left at or past its end)\n"
+    "                      the song's start; a start at or past its end is refused)\n"
     "      --mute LIST     leave voices out of the mix: a comma-separated list of A, B,\n"
     "                      C (the chip's channels) and beeper; the others sound exactly\n"
     "                      as they do with every voice in\n"
@@ -50,7 +53,8 @@ const char* const HelpText =
     "  -j, --jobs N        songs rendered at once, one thread each (default 1)\n"
     "      --stems         also write each voice of each song on its own, as mono\n"
     "                      WAV files named like the song's WAV with -A, -B, -C (the\n"
-    "                      chip's channels) or -beeper added: STEM-A.wav ... or\n"
+    "                      chip's channels) or -beeper added (not for .ym, .vtx and\n"
+    "                      .psg files, which drive no beeper): STEM-A.wav ... or\n"
     "                      STEM-NN-A.wav ... with --all-songs, FILE-A.wav ... with\n"
     "                      -o FILE.wav. Each voice has the level it has in the mix\n"
     "                      of the chip's mono mode (AYMONO or YMMONO), and the\n"
