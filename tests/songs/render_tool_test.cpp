@@ -5,6 +5,9 @@
 #include "../formats/stream_writer.h"
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
+#include <taglib/fileref.h>
+#include <taglib/tpropertymap.h>
 
 #include <algorithm>
 #include <cmath>
@@ -334,6 +337,70 @@ TEST(RenderTool, ListsSongsAsTextAndJsonAndBenchmarks) {
     EXPECT_EQ(bench.Status, 0) << bench.Err;
     EXPECT_NE(bench.Out.find("Exolon.AY #1: "), std::string::npos) << bench.Out;
     EXPECT_NE(bench.Out.find("x real time, spectrum"), std::string::npos) << bench.Out;
+}
+
+// The compressed outputs: FLAC holds exactly the WAV's samples; Vorbis,
+// Opus (at 48 kHz) and MP3 last the song's length; each carries the song's
+// tags as a tag library reads them. --all-songs names them as WAV files are
+// named, with their own extension.
+TEST(RenderTool, WritesCompressedFormatsWithTags) {
+    TempDir dir;
+    const std::string alien = "'" + Songs + "Alien8.AY'";
+    ASSERT_EQ(RunTool(dir, "-s 2 -o song.wav " + alien).Status, 0);
+    const std::vector<int16_t> wav = Samples(ReadFileBytes(dir.Path("song.wav")));
+    const struct {
+        const char* Args;
+        const char* File;
+        int Rate;
+        const char* Program; // the tag that names the program
+    } cases[] = {
+        {"-s 2 -o song.flac", "song.flac", 44100, "SOFTWARE"},
+        {"-s 2 -o song.ogg", "song.ogg", 44100, "SOFTWARE"},
+        {"-s 2 -f opus -o song.opus", "song.opus", 48000, "ENCODER"},
+        {"-s 2 -o song.MP3", "song.MP3", 44100, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.File);
+        const ToolRun run = RunTool(dir, std::string(c.Args) + " " + alien);
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        SF_INFO info{};
+        SNDFILE* file = sf_open(dir.Path(c.File).c_str(), SFM_READ, &info);
+        ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+        std::vector<int16_t> samples(static_cast<size_t>(info.frames) * 2);
+        EXPECT_EQ(sf_readf_short(file, samples.data(), info.frames), info.frames);
+        sf_close(file);
+        EXPECT_EQ(info.samplerate, c.Rate);
+        EXPECT_EQ(info.channels, 2);
+        // Alien8 #2 lasts 175 frames of 1/50 s: 3.5 s.
+        EXPECT_NEAR(double(info.frames) / info.samplerate, 3.5, 0.05);
+        if (std::string(c.File).ends_with(".flac")) {
+            EXPECT_EQ(samples, wav);
+        }
+
+        const TagLib::FileRef tagged(dir.Path(c.File).c_str());
+        ASSERT_FALSE(tagged.isNull());
+        EXPECT_NEAR(tagged.audioProperties()->lengthInMilliseconds(), 3500, 50);
+        const TagLib::PropertyMap tags = tagged.file()->properties();
+        const auto tag = [&tags](const char* name) {
+            return tags.contains(name) ? tags[name].toString().to8Bit(true) : std::string();
+        };
+        EXPECT_EQ(tag("TITLE"), "Alien 8 - Start Game (Beeper)");
+        EXPECT_EQ(tag("ALBUM"), "Alien8");
+        EXPECT_EQ(tag("ARTIST"), "Unknown");
+        EXPECT_EQ(tag("COMMENT"), "(c) 1985 Ultimate");
+        EXPECT_EQ(tag("TRACKNUMBER"), "2/5");
+        if (c.Program) {
+            EXPECT_TRUE(tag(c.Program).starts_with("Zirrafon ")) << tag(c.Program);
+        }
+    }
+
+    // Every song of a file, named as WAV files are; WAV to a pipe only.
+    ASSERT_EQ(RunTool(dir, "--all-songs -t 0.5 -f flac -o all " + alien).Status, 0);
+    for (int song = 1; song <= 5; ++song)
+        EXPECT_TRUE(
+            std::filesystem::exists(dir.Path("all/Alien8-0" + std::to_string(song) + ".flac")));
+    EXPECT_EQ(RunTool(dir, "-f ogg -o - " + alien).Status, 2);
+    EXPECT_EQ(RunTool(dir, "-f ogg -o x.mp3 " + alien).Status, 2);
 }
 
 // Whatever stands at the output path survives a song that fails, a write that

@@ -43,10 +43,10 @@ bool IsFileName(const std::string& path) {
     return ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
 }
 
+// The path without the extension of an output format (".wav", ".flac" ...).
 std::string WithoutWav(const std::string& path) {
-    const size_t n = path.size();
-    if (n > 4 && path[n - 5] != '/' && strcasecmp(path.c_str() + n - 4, ".wav") == 0)
-        return path.substr(0, n - 4);
+    if (const std::optional<OutputFormat> format = OutputFormatOfPath(path))
+        return path.substr(0, path.size() - std::strlen(OutputExtension(*format)));
     return path;
 }
 
@@ -293,7 +293,11 @@ int Run(const Options& o) {
                     outputFolders.insert(place.substr(0, place.size() - 1));
                 const std::string base =
                     named ? WithoutWav(*o.Output) : place + Stem(files[f]) + suffix;
-                if (o.Mix) t.OutputPath = named ? *o.Output : base + ".wav";
+                // The format --format names, else the one -o's name asks for.
+                const std::optional<OutputFormat> asked =
+                    named && *o.Output != "-" ? OutputFormatOfPath(*o.Output) : std::nullopt;
+                t.Job.Format = o.Format ? *o.Format : asked ? *asked : OutputFormat::Wav;
+                if (o.Mix) t.OutputPath = named ? *o.Output : base + OutputExtension(t.Job.Format);
                 // "-o X.ym" or "-o X.psg": the song's registers instead of its sound.
                 if (named) {
                     const std::string ext = SongFileExtension(*o.Output);
