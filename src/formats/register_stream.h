@@ -1,7 +1,9 @@
 // Register-stream songs: ".ym", ".vtx" and ".psg" files hold no player code,
 // only the values the chip's registers take frame after frame. This header
 // reads them into one in-memory form; songs/register_player.h plays that form
-// on the chip engine without a Z80 and writes register dumps back out.
+// on the chip engine without a Z80 and writes register dumps back out. The
+// tracker engine (songs/tracker_engine.h) turns Pro Tracker modules into the
+// same form.
 //
 //     std::string refusal;
 //     std::optional<RegisterStream> song = ReadStreamFile(StreamFormat::YM, bytes, refusal);
@@ -12,13 +14,18 @@
 // message instead of a song.
 #pragma once
 
+#include "formats/tracker_module.h"
+
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
-enum class StreamFormat : uint8_t { YM, VTX, PSG };
+// YM, VTX and PSG are files of registers; PT3 and PT2 are tracker modules,
+// whose registers the tracker engine makes.
+enum class StreamFormat : uint8_t { YM, VTX, PSG, PT3, PT2 };
 
 // The registers a frame carries: the chip's 14, and for YM5/YM6 two more
 // whose bytes time the effects (the Atari's timer counts).
@@ -55,11 +62,21 @@ struct RegisterStream {
     // restarts the envelope even with the value it had).
     std::vector<uint8_t> Registers;
     std::vector<uint16_t> Written;
+    // A tracker module's stream: the module, and the frames to its first end
+    // (the song's length: the stream goes on with the module's loop, and
+    // loops from LoopFrame only after that); 0 in a file of registers. And
+    // whether the module made its player read bytes outside it, which
+    // played as zeros.
+    std::shared_ptr<const TrackerModule> Module;
+    uint32_t SongFrames = 0;
+    bool ReadPastModule = false;
 
     const uint8_t* Frame(uint32_t f) const { return &Registers[size_t{f} * StreamRegisters]; }
     // The YM5/YM6 effects (digidrums, SID voice, sync-buzzer) are in the stream.
     bool HasEffects() const { return Version == "YM5!" || Version == "YM6!"; }
-    double Seconds() const { return FrameRate ? double(FrameCount) / FrameRate : 0; }
+    // The song's length: to a module's first end, else all the frames.
+    uint32_t LengthFrames() const { return SongFrames ? SongFrames : FrameCount; }
+    double Seconds() const { return FrameRate ? double(LengthFrames()) / FrameRate : 0; }
 };
 
 // How much of a file a reader takes in: all of it, or what a song list shows

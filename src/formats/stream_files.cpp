@@ -392,12 +392,25 @@ std::optional<RegisterStream> ReadStreamFile(StreamFormat format, std::span<cons
     case StreamFormat::YM: return ReadYMFile(bytes, refusal, detail);
     case StreamFormat::VTX: return ReadVTXFile(bytes, refusal);
     case StreamFormat::PSG: return ReadPSGFile(bytes, refusal);
+    case StreamFormat::PT3:
+    case StreamFormat::PT2: break; // modules are played, not read (songs/tracker_engine.h)
     }
     return std::nullopt;
 }
 
 bool OpenStreamFile(SongList& list, const std::string& fileName, StreamFormat format,
                     const FormatErrorSink& formatError, StreamDetail detail) {
+    static constexpr SongKind kinds[] = {SongKind::YM, SongKind::VTX, SongKind::PSG};
+    return OpenStreamFile(
+        list, fileName, kinds[static_cast<int>(format)],
+        [format, detail](std::span<const uint8_t> bytes, std::string& refusal) {
+            return ReadStreamFile(format, bytes, refusal, detail);
+        },
+        formatError);
+}
+
+bool OpenStreamFile(SongList& list, const std::string& fileName, SongKind kind,
+                    const StreamMaker& make, const FormatErrorSink& formatError) {
     if (list.FileOpen) {
         list.SongFile.Close();
         list.FileOpen = false;
@@ -411,7 +424,7 @@ bool OpenStreamFile(SongList& list, const std::string& fileName, StreamFormat fo
         if (size <= MaxStreamBytes) {
             std::vector<uint8_t> bytes(size);
             list.SongFile.ReadAt(0, bytes.data(), bytes.size());
-            stream = ReadStreamFile(format, bytes, refusal, detail);
+            stream = make(bytes, refusal);
         }
     } catch (...) {
         list.SongFile.Close();
@@ -422,8 +435,7 @@ bool OpenStreamFile(SongList& list, const std::string& fileName, StreamFormat fo
         if (formatError) formatError(refusal);
         return false;
     }
-    static constexpr SongKind kinds[] = {SongKind::YM, SongKind::VTX, SongKind::PSG};
-    list.Kind = kinds[static_cast<int>(format)];
+    list.Kind = kind;
     list.SongCount = 1;
     list.FirstSong = 0;
     list.CurrentSong = 0;

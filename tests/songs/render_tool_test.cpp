@@ -333,6 +333,25 @@ TEST(RenderTool, ListsSongsAsTextAndJsonAndBenchmarks) {
               std::string::npos)
         << warnedJson.Out;
 
+    // Tracker modules: what made them and how they play, and a note for one
+    // that makes its player read outside its bytes.
+    const std::string pt = ZIRRAFON_TESTDATA_DIR "/pt3/";
+    const ToolRun modules = RunTool(dir, "--info --json '" + pt + "winky.pt3' '" + pt +
+                                             "13.pt2' '" + pt + "WeBberTS.pt3'");
+    EXPECT_EQ(modules.Status, 0);
+    EXPECT_TRUE(IsJson(modules.Out)) << modules.Out;
+    for (const char* member :
+         {"\"type\": \"pt3\"", "\"tracker\": \"Vortex Tracker II\"", "\"version\": \"3.6\"",
+          "\"noteTable\": 2", "\"tempo\": 5", "\"positions\": 5", "\"patterns\": 5",
+          "\"readsOutsideModule\": true", "\"length\": 28.00", "\"type\": \"pt2\"",
+          "\"version\": \"2\"", "\"noteTable\": null", "\"length\": 38.40", "\"version\": \"3.7\"",
+          "\"chips\": 2", "\"patterns\": 48"})
+        EXPECT_NE(modules.Out.find(member), std::string::npos) << member << "\n" << modules.Out;
+    const ToolRun moduleText = RunTool(dir, "--info '" + pt + "winky.pt3'");
+    EXPECT_NE(moduleText.Out.find("Note: the module makes its player read bytes outside it"),
+              std::string::npos)
+        << moduleText.Out;
+
     const ToolRun bench = RunTool(dir, "--bench -t 1 -s 1 " + file);
     EXPECT_EQ(bench.Status, 0) << bench.Err;
     EXPECT_NE(bench.Out.find("Exolon.AY #1: "), std::string::npos) << bench.Out;

@@ -1,0 +1,689 @@
+// The tracker engine (see tracker_engine.h): Pro Tracker 3 and 2 modules
+// played as their standard Z80 player plays them, one call a frame.
+//
+// A call counts the tempo down; when it runs out, each channel whose skip
+// count has run out reads its next row, channel A first (finding its track's
+// end moves all three to the next position; past the last one the player goes
+// back to the loop position and signals the song's end). Then each channel
+// makes its tone, level and mixer bits from its note, its sample's line and
+// its ornament's line, and the noise and envelope registers are made last.
+// The player's own rules that decide registers:
+// - Pro Tracker 3: the version digit picks the note table (3.3 and earlier
+//   had their own tables 0, 2 and 3) and the volume table (3.4 and earlier:
+//   the older one); byte 99's low two bits pick the note table's number; a
+//   Vortex Tracker II module plays as 3.6.
+// - An effect's parameters follow the row, the last effect's first.
+// - A portamento works out its distance from the note table (the stored one
+//   is skipped); from 3.6 on it starts from where the previous slide had got
+//   to. A glissade with delay 0 does nothing before 3.7 and from 3.7 shifts
+//   the note once, for its whole length.
+// - The envelope offsets of the three channels' sample lines are summed in a
+//   byte, which is added to the envelope period with its sign. The noise
+//   offset is the last channel's with noise on; the noise base (the row's
+//   noise command, which the tracker compiles into channel B) starts at 0 in
+//   every pattern.
+// - A skip count stays until changed, across patterns; any tempo plays,
+//   1 and 2 included (every channel reads its row in the same call).
+// - Register 13 is written only in a frame whose row set an envelope (every
+//   write restarts the envelope), with the shape last set.
+// - Pro Tracker 2: note table 1 and the newer volume table; samples of three
+//   bytes a line (vibrato with its sign, tone and noise masks, level),
+//   glissade and portamento by a signed step a frame, the envelope period as
+//   the row gives it. A channel plays a silent sample until one is named.
+#include "songs/tracker_engine.h"
+
+#include "songs/tracker_tables.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The table number of the note tables (tracker_tables.cpp) for a Pro Tracker 3
+// version and note table number: 3.3 and earlier had their own tables 0, 2
+// and 3; table 1 never changed.
+int NoteTableIndex(int version, int number) {
+    number &= 3;
+    if (number == 1) return 1;
+    if (version <= 3) return number;
+    return number == 0 ? 4 : number + 3;
+}
+
+// One frame's registers, as the player leaves them.
+struct Registers {
+    uint8_t Value[14]{};
+    bool EnvelopeWritten = false;
+    bool operator==(const Registers&) const = default;
+};
+
+// ---------------------------------------------------------------------------
+// Pro Tracker 3
+
+class PT3Player {
+  public:
+    // `secondChip`: the second chip's part of a Pro Tracker 3.7 two-chip module.
+    PT3Player(const TrackerModule& m, bool secondChip)
+        : m_(&m), secondChip_(secondChip && m.SharedPatterns != 0),
+          notes_(TrackerNoteTables[NoteTableIndex(m.Version, m.NoteTable)]),
+          volumes_(TrackerVolumeTables[m.Version <= 4 ? 0 : 1]) {
+        delay_ = m.Tempo;
+        for (Channel& c : ch_) {
+            c.Track = EmptyTrack;
+            c.Sample = EmptySample;
+            c.Ornament = EmptyOrnament;
+        }
+    }
+
+    // One call of the player: the registers after it. `ended` is set in the
+    // call that finds the position list run out.
+    void Play(Registers& r, bool& ended);
+    bool ReadPast() const { return past_; }
+    // The same state: the same frames follow.
+    bool operator==(const PT3Player&) const = default;
+
+  private:
+    // Where the player points a channel before a module names anything: a
+    // track that ends at once, a silent one-line sample (noise and tone off,
+    // volume 0) and an ornament of one 0.
+    static constexpr uint32_t EmptyTrack = 0xFFFFFFFF;
+    static constexpr uint32_t EmptySample = 0xFFFFFFFE;
+    static constexpr uint32_t EmptyOrnament = 0xFFFFFFFD;
+
+    struct Channel {
+        uint32_t Track = 0;    // offset of the next byte of its track
+        uint32_t Sample = 0;   // offset of the sample's header (loop, length)
+        uint32_t Ornament = 0; // offset of the ornament's header
+        uint8_t Note = 0, SlideToNote = 0;
+        uint8_t SamplePosition = 0, OrnamentPosition = 0;
+        uint8_t Volume = 15;
+        uint8_t SkipRows = 1, SkipCounter = 1;
+        bool Enabled = false, Envelope = false;
+        uint16_t ToneAccumulator = 0, ToneSliding = 0, SlideStep = 0, ToneDelta = 0;
+        uint8_t SlideDelay = 0, SlideCount = 0;
+        bool SimpleGliss = false;
+        int8_t AmplitudeSliding = 0;
+        uint8_t NoiseSliding = 0, EnvelopeSliding = 0;
+        uint8_t OnDelay = 0, OffDelay = 0, OnOffCount = 0;
+        uint16_t Tone = 0;
+        uint8_t Amplitude = 0;
+        bool operator==(const Channel&) const = default;
+    };
+
+    uint8_t Byte(uint32_t offset) { return m_->Byte(offset, past_); }
+    uint16_t Word(uint32_t offset) {
+        return static_cast<uint16_t>(Byte(offset) | Byte(offset + 1) << 8);
+    }
+    uint8_t SampleByte(const Channel& c, uint32_t at);
+    uint8_t OrnamentByte(const Channel& c, uint32_t at);
+    void SetSample(Channel& c, uint8_t number) { c.Sample = m_->SampleAt[number & 31]; }
+    void SetOrnament(Channel& c, uint8_t number) { c.Ornament = m_->OrnamentAt[number & 15]; }
+    void SetEnvelope(Channel& c, uint8_t shape, uint32_t at);
+    void NextPosition(bool& ended);
+    void ReadRow(Channel& c);
+    void ChannelRegisters(Channel& c, uint8_t& mixer);
+
+    const TrackerModule* m_;
+    bool secondChip_;
+    const uint16_t* notes_;
+    const uint8_t* volumes_;
+    bool past_ = false;
+    Channel ch_[3];
+    uint8_t delay_ = 0, delayCounter_ = 1;
+    uint32_t position_ = 0; // index of the playing position
+    bool started_ = false;
+    uint8_t noiseBase_ = 0, addToNoise_ = 0, addToEnvelope_ = 0;
+    uint16_t envelopeBase_ = 0, envelopeSlide_ = 0, envelopeSlideAdd_ = 0;
+    uint8_t envelopeDelay_ = 0, envelopeCounter_ = 0;
+    uint8_t shape_ = 0;
+    bool shapeWritten_ = false;
+};
+
+uint8_t PT3Player::SampleByte(const Channel& c, uint32_t at) {
+    if (c.Sample == EmptySample) {
+        // The player's own silent line; its tone offset is whatever memory
+        // follows it on the machine, taken as zeros here.
+        static constexpr uint8_t empty[4] = {0, 1, 0, 0x90};
+        if (at < sizeof empty) return empty[at];
+        past_ = true;
+        return 0;
+    }
+    return Byte(c.Sample + at);
+}
+
+uint8_t PT3Player::OrnamentByte(const Channel& c, uint32_t at) {
+    if (c.Ornament == EmptyOrnament) {
+        static constexpr uint8_t empty[3] = {0, 1, 0};
+        return at < sizeof empty ? empty[at] : 0;
+    }
+    return Byte(c.Ornament + at);
+}
+
+void PT3Player::SetEnvelope(Channel& c, uint8_t shape, uint32_t at) {
+    shape_ = shape;
+    shapeWritten_ = true;
+    // The period is stored high byte first.
+    envelopeBase_ = static_cast<uint16_t>(Byte(at) << 8 | Byte(at + 1));
+    c.Envelope = true;
+    envelopeSlide_ = 0;
+    envelopeCounter_ = 0;
+}
+
+void PT3Player::NextPosition(bool& ended) {
+    if (started_) ++position_;
+    started_ = true;
+    if (position_ >= m_->Positions.size()) {
+        position_ = m_->LoopPosition;
+        ended = true;
+    }
+    uint32_t number = m_->Positions[position_];
+    if (secondChip_) number = m_->SharedPatterns - 1u - number; // the reader checked it
+    const uint32_t pattern = m_->PatternsAt + 6u * number;
+    for (int i = 0; i < 3; ++i) ch_[i].Track = Word(pattern + 2u * i);
+    noiseBase_ = 0;
+}
+
+void PT3Player::ReadRow(Channel& c) {
+    const uint8_t previousNote = c.Note;
+    const uint16_t previousSliding = c.ToneSliding;
+    uint8_t effects[16];
+    int effectCount = 0;
+    for (;;) {
+        const uint8_t b = c.Track == EmptyTrack ? 0 : Byte(c.Track++);
+        if (b >= 0xF0) {
+            SetOrnament(c, b - 0xF0);
+            SetSample(c, Byte(c.Track++) / 2);
+            c.Envelope = false;
+            c.OrnamentPosition = 0;
+        } else if (b >= 0xD1) {
+            SetSample(c, b - 0xD0);
+        } else if (b == 0xD0) {
+            break;
+        } else if (b >= 0xC1) {
+            c.Volume = b - 0xC0;
+        } else if (b == 0xC0 || (b >= 0x50 && b <= 0xAF)) {
+            c.SamplePosition = 0;
+            c.AmplitudeSliding = 0;
+            c.NoiseSliding = 0;
+            c.EnvelopeSliding = 0;
+            c.OrnamentPosition = 0;
+            c.SlideCount = 0;
+            c.ToneSliding = 0;
+            c.ToneAccumulator = 0;
+            c.OnOffCount = 0;
+            c.Enabled = b != 0xC0;
+            if (b != 0xC0) c.Note = b - 0x50;
+            break;
+        } else if (b >= 0xB2) {
+            SetEnvelope(c, b - 0xB1, c.Track);
+            c.Track += 2;
+            c.OrnamentPosition = 0;
+        } else if (b == 0xB1) {
+            c.SkipRows = Byte(c.Track++);
+        } else if (b == 0xB0) {
+            c.Envelope = false;
+            c.OrnamentPosition = 0;
+        } else if (b >= 0x40) {
+            SetOrnament(c, b - 0x40);
+            c.OrnamentPosition = 0;
+        } else if (b >= 0x20) {
+            noiseBase_ = b - 0x20;
+        } else if (b >= 0x10) {
+            if (b == 0x10) {
+                c.Envelope = false;
+            } else {
+                SetEnvelope(c, b - 0x10, c.Track);
+                c.Track += 2;
+            }
+            SetSample(c, Byte(c.Track++) / 2);
+            c.OrnamentPosition = 0;
+        } else if (b >= 0x01) {
+            if (effectCount < 16) effects[effectCount++] = b;
+        } else {
+            break; // a track's end inside a row (only past a module's end)
+        }
+    }
+    // The effects' parameters follow the row, the last effect's first.
+    while (effectCount > 0) {
+        switch (effects[--effectCount]) {
+        case 1:
+            c.SlideDelay = Byte(c.Track++);
+            c.SlideCount = c.SlideDelay;
+            c.SlideStep = Word(c.Track);
+            c.Track += 2;
+            c.SimpleGliss = true;
+            c.OnOffCount = 0;
+            // 3.7: a delay of 0 slides once, a lasting offset of the note.
+            if (c.SlideCount == 0 && m_->Version >= 7) ++c.SlideCount;
+            break;
+        case 2: {
+            c.SimpleGliss = false;
+            c.OnOffCount = 0;
+            c.SlideDelay = Byte(c.Track++);
+            c.SlideCount = c.SlideDelay;
+            c.Track += 2; // the stored distance: the player works it out itself
+            uint16_t step = Word(c.Track);
+            c.Track += 2;
+            if (step & 0x8000) step = static_cast<uint16_t>(-step);
+            c.ToneDelta = static_cast<uint16_t>(notes_[c.Note] - notes_[previousNote]);
+            c.SlideToNote = c.Note;
+            c.Note = previousNote;
+            if (m_->Version >= 6) c.ToneSliding = previousSliding;
+            if (static_cast<int16_t>(c.ToneDelta - c.ToneSliding) < 0)
+                step = static_cast<uint16_t>(-step);
+            c.SlideStep = step;
+            break;
+        }
+        case 3: c.SamplePosition = Byte(c.Track++); break;
+        case 4: c.OrnamentPosition = Byte(c.Track++); break;
+        case 5:
+            c.OnDelay = Byte(c.Track++);
+            c.OffDelay = Byte(c.Track++);
+            c.OnOffCount = c.OnDelay;
+            c.SlideCount = 0;
+            c.ToneSliding = 0;
+            break;
+        case 8:
+            envelopeDelay_ = Byte(c.Track++);
+            envelopeCounter_ = envelopeDelay_;
+            envelopeSlideAdd_ = Word(c.Track);
+            c.Track += 2;
+            break;
+        case 9: delay_ = Byte(c.Track++); break;
+        default: break;
+        }
+    }
+    c.SkipCounter = c.SkipRows;
+}
+
+void PT3Player::ChannelRegisters(Channel& c, uint8_t& mixer) {
+    if (c.Enabled) {
+        const uint32_t line = 2 + 4u * c.SamplePosition;
+        const uint8_t b0 = SampleByte(c, line), b1 = SampleByte(c, line + 1);
+        const uint16_t toneOffset =
+            static_cast<uint16_t>(SampleByte(c, line + 2) | SampleByte(c, line + 3) << 8);
+        uint16_t tone = static_cast<uint16_t>(c.ToneAccumulator + toneOffset);
+        if (b1 & 0x40) c.ToneAccumulator = tone;
+        uint8_t note = static_cast<uint8_t>(c.Note + OrnamentByte(c, 2u + c.OrnamentPosition));
+        if (note & 0x80)
+            note = 0;
+        else if (note > 95)
+            note = 95;
+        c.Tone = static_cast<uint16_t>((tone + c.ToneSliding + notes_[note]) & 0x0FFF);
+        if (c.SlideCount > 0 && --c.SlideCount == 0) {
+            c.ToneSliding = static_cast<uint16_t>(c.ToneSliding + c.SlideStep);
+            c.SlideCount = c.SlideDelay;
+            if (!c.SimpleGliss) {
+                const auto sliding = static_cast<int16_t>(c.ToneSliding);
+                const auto delta = static_cast<int16_t>(c.ToneDelta);
+                if ((static_cast<int16_t>(c.SlideStep) < 0 && sliding <= delta) ||
+                    (static_cast<int16_t>(c.SlideStep) >= 0 && sliding >= delta)) {
+                    c.Note = c.SlideToNote;
+                    c.SlideCount = 0;
+                    c.ToneSliding = 0;
+                }
+            }
+        }
+        if (b0 & 0x80) {
+            if (b0 & 0x40) {
+                if (c.AmplitudeSliding < 15) ++c.AmplitudeSliding;
+            } else if (c.AmplitudeSliding > -15) {
+                --c.AmplitudeSliding;
+            }
+        }
+        int amplitude = (b1 & 0x0F) + c.AmplitudeSliding;
+        amplitude = std::clamp(amplitude, 0, 15);
+        c.Amplitude = volumes_[c.Volume * 16 + amplitude];
+        if (!(b0 & 1) && c.Envelope) c.Amplitude |= 0x10;
+        if (b1 & 0x80) {
+            uint8_t offset = (b0 >> 1) & 0x1F;
+            if (offset & 0x10) offset |= 0xF0;
+            offset = static_cast<uint8_t>(offset + c.EnvelopeSliding);
+            if (b1 & 0x20) c.EnvelopeSliding = offset;
+            addToEnvelope_ = static_cast<uint8_t>(addToEnvelope_ + offset);
+        } else {
+            addToNoise_ = static_cast<uint8_t>((b0 >> 1) + c.NoiseSliding);
+            if (b1 & 0x20) c.NoiseSliding = addToNoise_;
+        }
+        mixer |= (b1 >> 1) & 0x48;
+        uint8_t sp = static_cast<uint8_t>(c.SamplePosition + 1);
+        if (sp >= SampleByte(c, 1)) sp = SampleByte(c, 0);
+        c.SamplePosition = sp;
+        uint8_t op = static_cast<uint8_t>(c.OrnamentPosition + 1);
+        if (op >= OrnamentByte(c, 1)) op = OrnamentByte(c, 0);
+        c.OrnamentPosition = op;
+    } else {
+        c.Amplitude = 0;
+    }
+    mixer >>= 1;
+    if (c.OnOffCount > 0 && --c.OnOffCount == 0) {
+        c.Enabled = !c.Enabled;
+        c.OnOffCount = c.Enabled ? c.OnDelay : c.OffDelay;
+    }
+}
+
+void PT3Player::Play(Registers& r, bool& ended) {
+    addToEnvelope_ = 0;
+    shapeWritten_ = false;
+    if (--delayCounter_ == 0) {
+        Channel& a = ch_[0];
+        if (--a.SkipCounter == 0) {
+            if (a.Track == EmptyTrack || Byte(a.Track) == 0) NextPosition(ended);
+            ReadRow(a);
+        }
+        for (int i = 1; i < 3; ++i)
+            if (--ch_[i].SkipCounter == 0) ReadRow(ch_[i]);
+        delayCounter_ = delay_;
+    }
+    uint8_t mixer = 0;
+    for (Channel& c : ch_) ChannelRegisters(c, mixer);
+
+    for (int i = 0; i < 3; ++i) {
+        r.Value[2 * i] = static_cast<uint8_t>(ch_[i].Tone);
+        r.Value[2 * i + 1] = static_cast<uint8_t>(ch_[i].Tone >> 8);
+        r.Value[8 + i] = ch_[i].Amplitude;
+    }
+    r.Value[6] = static_cast<uint8_t>((noiseBase_ + addToNoise_) & 0x1F);
+    r.Value[7] = mixer;
+    const uint16_t envelope =
+        static_cast<uint16_t>(envelopeBase_ + static_cast<int8_t>(addToEnvelope_) + envelopeSlide_);
+    r.Value[11] = static_cast<uint8_t>(envelope);
+    r.Value[12] = static_cast<uint8_t>(envelope >> 8);
+    r.Value[13] = shape_;
+    r.EnvelopeWritten = shapeWritten_;
+    if (envelopeCounter_ > 0 && --envelopeCounter_ == 0) {
+        envelopeCounter_ = envelopeDelay_;
+        envelopeSlide_ = static_cast<uint16_t>(envelopeSlide_ + envelopeSlideAdd_);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Pro Tracker 2
+
+class PT2Player {
+  public:
+    explicit PT2Player(const TrackerModule& m)
+        : m_(&m), notes_(TrackerNoteTables[1]), volumes_(TrackerVolumeTables[1]) {
+        delay_ = m.Tempo;
+        for (Channel& c : ch_) {
+            c.Sample = EmptySample;
+            c.Ornament = m.OrnamentAt[0];
+        }
+    }
+
+    void Play(Registers& r, bool& ended);
+    bool ReadPast() const { return past_; }
+    bool operator==(const PT2Player&) const = default;
+
+  private:
+    // The sample a channel plays before the module names one: silent lines
+    // (tone and noise on, volume 0, no vibrato).
+    static constexpr uint32_t EmptySample = 0xFFFFFFFF;
+
+    struct Channel {
+        uint32_t Track = 0, Sample = 0, Ornament = 0;
+        bool Started = false; // its track was given by a position
+        uint8_t Note = 0, SlideToNote = 0;
+        uint8_t SamplePosition = 0, OrnamentPosition = 0;
+        uint8_t Volume = 15;
+        uint8_t SkipRows = 1, SkipCounter = 1;
+        bool Enabled = false, Envelope = false;
+        uint8_t NoiseAdd = 0;
+        int Gliss = 0; // 0 none, 1 glissade, 2 portamento
+        uint8_t GlissStep = 0;
+        uint16_t Distance = 0, Sliding = 0, Tone = 0;
+        uint8_t Amplitude = 0;
+        bool operator==(const Channel&) const = default;
+    };
+
+    uint8_t Byte(uint32_t offset) { return m_->Byte(offset, past_); }
+    uint16_t Word(uint32_t offset) {
+        return static_cast<uint16_t>(Byte(offset) | Byte(offset + 1) << 8);
+    }
+    uint8_t SampleByte(const Channel& c, uint32_t at) {
+        return c.Sample == EmptySample ? 0 : Byte(c.Sample + at);
+    }
+    void NextPosition(bool& ended);
+    void ReadRow(Channel& c);
+    void ChannelRegisters(Channel& c, uint8_t& mixer);
+
+    const TrackerModule* m_;
+    const uint16_t* notes_;
+    const uint8_t* volumes_;
+    bool past_ = false;
+    Channel ch_[3];
+    uint8_t delay_ = 0, delayCounter_ = 1;
+    uint32_t position_ = 0;
+    bool started_ = false;
+    uint8_t noise_ = 0;
+    uint16_t envelope_ = 0;
+    uint8_t shape_ = 0;
+    bool shapeWritten_ = false;
+};
+
+void PT2Player::NextPosition(bool& ended) {
+    if (started_) ++position_;
+    started_ = true;
+    if (position_ >= m_->Positions.size()) {
+        position_ = m_->LoopPosition;
+        ended = true;
+    }
+    const uint32_t pattern = m_->PatternsAt + 6u * m_->Positions[position_];
+    for (int i = 0; i < 3; ++i) {
+        ch_[i].Track = Word(pattern + 2u * i);
+        ch_[i].Started = true;
+    }
+}
+
+void PT2Player::ReadRow(Channel& c) {
+    bool glissNext = false;
+    for (;;) {
+        const uint8_t b = c.Started ? Byte(c.Track++) : 0x70;
+        if (b >= 0xE1) {
+            c.Sample = m_->SampleAt[b - 0xE0];
+        } else if (b == 0xE0 || b >= 0x80) {
+            c.SamplePosition = 0;
+            c.OrnamentPosition = 0;
+            c.Sliding = 0;
+            c.Enabled = b != 0xE0;
+            // A row's glissade or portamento goes with its note; any other
+            // note stops the one before.
+            if (!glissNext) c.Gliss = 0;
+            if (b == 0xE0) break;
+            if (c.Gliss == 2)
+                c.SlideToNote = b - 0x80; // the old note slides to this one
+            else
+                c.Note = b - 0x80;
+            break;
+        } else if (b == 0x70) {
+            break;
+        } else if (b >= 0x71) {
+            if (b == 0x7F) {
+                c.Envelope = false;
+            } else {
+                shape_ = b - 0x70;
+                shapeWritten_ = true;
+                envelope_ = Word(c.Track);
+                c.Track += 2;
+                c.Envelope = true;
+            }
+        } else if (b >= 0x60) {
+            c.Ornament = m_->OrnamentAt[b - 0x60];
+            c.OrnamentPosition = 0;
+        } else if (b >= 0x20) {
+            c.SkipRows = static_cast<uint8_t>(b - 0x20 + 1);
+        } else if (b >= 0x10) {
+            c.Volume = b - 0x10;
+        } else if (b == 0x0F) {
+            delay_ = Byte(c.Track++);
+        } else if (b == 0x0E) {
+            c.GlissStep = Byte(c.Track++);
+            c.Gliss = 1;
+            glissNext = true;
+        } else if (b == 0x0D) {
+            c.GlissStep = Byte(c.Track++);
+            c.Distance = Word(c.Track);
+            c.Track += 2;
+            c.Gliss = 2;
+            glissNext = true;
+        } else if (b == 0x0C) {
+            c.Gliss = 0;
+        } else {
+            c.NoiseAdd = Byte(c.Track++);
+        }
+    }
+    c.SkipCounter = c.SkipRows;
+}
+
+void PT2Player::ChannelRegisters(Channel& c, uint8_t& mixer) {
+    if (c.Enabled) {
+        const uint32_t line = 2 + 3u * c.SamplePosition;
+        const uint8_t b0 = SampleByte(c, line), b1 = SampleByte(c, line + 1),
+                      b2 = SampleByte(c, line + 2);
+        uint8_t note = static_cast<uint8_t>(c.Note + Byte(c.Ornament + 2 + c.OrnamentPosition));
+        if (note & 0x80)
+            note = 0;
+        else if (note > 95)
+            note = 95;
+        const uint16_t vibrato = static_cast<uint16_t>((b1 & 0x0F) << 8 | b2);
+        uint16_t tone = notes_[note];
+        tone = static_cast<uint16_t>(b0 & 4 ? tone + vibrato : tone - vibrato);
+        c.Tone = static_cast<uint16_t>((tone + c.Sliding) & 0x0FFF);
+        if (c.Gliss == 1) {
+            c.Sliding = static_cast<uint16_t>(c.Sliding + static_cast<int8_t>(c.GlissStep));
+        } else if (c.Gliss == 2) {
+            const int step = std::abs(static_cast<int8_t>(c.GlissStep));
+            if (c.Distance < step) {
+                c.Note = c.SlideToNote;
+                c.Gliss = 0;
+                c.Sliding = 0;
+            } else {
+                c.Distance = static_cast<uint16_t>(c.Distance - step);
+                c.Sliding = static_cast<uint16_t>(c.Sliding + static_cast<int8_t>(c.GlissStep));
+            }
+        }
+        c.Amplitude = volumes_[c.Volume * 16 + (b1 >> 4)];
+        if (c.Envelope) c.Amplitude |= 0x10;
+        if (!(b0 & 1)) noise_ = static_cast<uint8_t>((b0 >> 3) + c.NoiseAdd);
+        mixer |= (b0 & 1) << 6 | (b0 & 2) << 2;
+        uint8_t sp = static_cast<uint8_t>(c.SamplePosition + 1);
+        if (sp >= SampleByte(c, 0)) sp = SampleByte(c, 1);
+        c.SamplePosition = sp;
+        uint8_t op = static_cast<uint8_t>(c.OrnamentPosition + 1);
+        if (op >= Byte(c.Ornament)) op = Byte(c.Ornament + 1);
+        c.OrnamentPosition = op;
+    } else {
+        c.Amplitude = 0;
+    }
+    mixer >>= 1;
+}
+
+void PT2Player::Play(Registers& r, bool& ended) {
+    shapeWritten_ = false;
+    if (--delayCounter_ == 0) {
+        Channel& a = ch_[0];
+        if (--a.SkipCounter == 0) {
+            if (!a.Started || Byte(a.Track) == 0) NextPosition(ended);
+            ReadRow(a);
+        }
+        for (int i = 1; i < 3; ++i)
+            if (--ch_[i].SkipCounter == 0) ReadRow(ch_[i]);
+        delayCounter_ = delay_;
+    }
+    uint8_t mixer = 0;
+    for (Channel& c : ch_) ChannelRegisters(c, mixer);
+    for (int i = 0; i < 3; ++i) {
+        r.Value[2 * i] = static_cast<uint8_t>(ch_[i].Tone);
+        r.Value[2 * i + 1] = static_cast<uint8_t>(ch_[i].Tone >> 8);
+        r.Value[8 + i] = ch_[i].Amplitude;
+    }
+    r.Value[6] = noise_ & 0x1F;
+    r.Value[7] = mixer;
+    r.Value[11] = static_cast<uint8_t>(envelope_);
+    r.Value[12] = static_cast<uint8_t>(envelope_ >> 8);
+    r.Value[13] = shape_;
+    r.EnvelopeWritten = shapeWritten_;
+}
+
+} // namespace
+
+namespace {
+
+// The most passes from the loop position a stream holds when the module's
+// state does not come back the same after one.
+constexpr int MaxLoopPasses = 8;
+
+// Plays `player` into `s` until it finds its state at an end the same as at
+// an earlier end (the frames between repeat for ever) or the limits stop it.
+// The first end is the song's length; false when there is none.
+template <class Player> bool Record(Player& player, RegisterStream& s) {
+    struct End {
+        uint32_t Frame;
+        Player State;
+        Registers Output;
+    };
+    std::vector<End> ends;
+    Registers r;
+    for (uint32_t frame = 0; frame < MaxModuleFrames; ++frame) {
+        bool ended = false;
+        player.Play(r, ended);
+        if (ended) {
+            for (const End& e : ends)
+                if (e.State == player && e.Output == r) {
+                    s.LoopFrame = e.Frame;
+                    return true;
+                }
+            if (ends.size() > MaxLoopPasses) break;
+            if (ends.empty()) s.SongFrames = frame;
+            ends.push_back({frame, player, r});
+            s.LoopFrame = frame;
+        }
+        uint8_t bytes[StreamRegisters]{};
+        std::memcpy(bytes, r.Value, 14);
+        s.Registers.insert(s.Registers.end(), bytes, bytes + StreamRegisters);
+        s.Written.push_back(static_cast<uint16_t>(r.EnvelopeWritten ? 0x3FFF : 0x1FFF));
+    }
+    return !ends.empty();
+}
+
+} // namespace
+
+std::optional<RegisterStream> ModuleStream(const TrackerModule& whole, std::string& refusal,
+                                           int chip) {
+    const TrackerModule& module = chip == 1 && whole.SecondChip ? *whole.SecondChip : whole;
+    RegisterStream s;
+    s.Format = module.Format == TrackerFormat::PT3 ? StreamFormat::PT3 : StreamFormat::PT2;
+    s.ChipClock = SpectrumChipClock;
+    s.FrameRate = 50;
+    s.Version = module.Format == TrackerFormat::PT2 ? "2" : "3." + std::to_string(module.Version);
+    s.Title = module.Title;
+    s.Author = module.Author;
+    bool ended;
+    if (module.Format == TrackerFormat::PT3) {
+        PT3Player player(module, chip == 1);
+        ended = Record(player, s);
+        s.ReadPastModule = player.ReadPast();
+    } else {
+        PT2Player player(module);
+        ended = Record(player, s);
+        s.ReadPastModule = player.ReadPast();
+    }
+    if (!ended) {
+        refusal = module.Format == TrackerFormat::PT3 ? "Damaged .PT3 file: the song does not end"
+                                                      : "Damaged .PT2 file: the song does not end";
+        return std::nullopt;
+    }
+    s.FrameCount = static_cast<uint32_t>(s.Written.size());
+    return s;
+}
+
+std::optional<RegisterStream> ModuleFileStream(TrackerFormat format, std::span<const uint8_t> bytes,
+                                               std::string& refusal) {
+    std::optional<TrackerModule> read =
+        format == TrackerFormat::PT3 ? ReadPT3File(bytes, refusal) : ReadPT2File(bytes, refusal);
+    if (!read) return std::nullopt;
+    auto module = std::make_shared<const TrackerModule>(std::move(*read));
+    std::optional<RegisterStream> stream = ModuleStream(*module, refusal);
+    if (stream) stream->Module = std::move(module);
+    return stream;
+}
