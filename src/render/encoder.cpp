@@ -138,12 +138,23 @@ const char* OutputExtension(OutputFormat format) { return KnownOf(format).Extens
 struct Encoder::Stream {
     SNDFILE* File = nullptr;
     soxr_t Resampler = nullptr; // Opus only
+    bool Lossy = false;         // all but FLAC
     std::vector<int16_t> Resampled;
+    std::vector<float> Floats;
     void Check(sf_count_t written, sf_count_t wanted) const {
         if (written != wanted) throw SongIOError(sf_strerror(File));
     }
     void Put(const int16_t* values, size_t frames) {
-        Check(sf_writef_short(File, values, static_cast<sf_count_t>(frames)),
+        if (!Lossy) {
+            Check(sf_writef_short(File, values, static_cast<sf_count_t>(frames)),
+                  static_cast<sf_count_t>(frames));
+            return;
+        }
+        // The lossy encoders take floats: libsndfile 1.2.0's MP3 encoder
+        // copies only half of each block of 16-bit values it is given.
+        Floats.resize(2 * frames);
+        for (size_t i = 0; i < 2 * frames; ++i) Floats[i] = values[i] / 32768.0f;
+        Check(sf_writef_float(File, Floats.data(), static_cast<sf_count_t>(frames)),
               static_cast<sf_count_t>(frames));
     }
     // Runs `frames` frames through the resampler and writes what comes out;
@@ -181,6 +192,7 @@ Encoder::Encoder(std::FILE* output, OutputFormat format, const SongTags& tags)
     info.format = KnownOf(format).SndFormat;
     stream_->File = sf_open_virtual(&FileIO, SFM_WRITE, &info, output);
     if (!stream_->File) throw SongIOError(sf_strerror(nullptr));
+    stream_->Lossy = format != OutputFormat::Flac;
     // Tags before the first samples: some formats write them at the start.
     const auto text = [&](const std::string& t) {
         return format == OutputFormat::Mp3 ? Latin1(Utf8(t)) : Utf8(t);
