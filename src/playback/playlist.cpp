@@ -87,7 +87,7 @@ PlaylistEntry ReadPlaylistEntry(const QString& path, SongSession& session) {
     }
     std::string refusal;
     try {
-        if (!session.Open(local, kind, [&refusal](const std::string& t) { refusal = t; })) {
+        if (!session.OpenForList(local, kind, [&refusal](const std::string& t) { refusal = t; })) {
             e.Status = EntryStatus::Refused;
             e.Reason = QString::fromStdString(refusal);
             return e;
