@@ -1,7 +1,8 @@
 # Installation layout and the Debian package.
 #
 # `cmake --install` puts the player and the renderer in bin/, the desktop
-# entry in share/applications, the MIME definitions of .ay and .aym files in
+# entry in share/applications, what software centres show of it (AppStream)
+# in share/metainfo, the MIME definitions of the song files in
 # share/mime/packages, the program and file-type icons in the hicolor theme
 # and the README in share/doc/zirrafon, all under the prefix.
 #
@@ -26,6 +27,8 @@ if(TARGET zirrafon-render)
 endif()
 
 install(FILES assets/zirrafon.desktop DESTINATION share/applications)
+install(FILES assets/zirrafon.metainfo.xml DESTINATION share/metainfo
+        RENAME org.ostrowind.Zirrafon.metainfo.xml)
 install(FILES assets/zirrafon-mime.xml DESTINATION share/mime/packages RENAME zirrafon.xml)
 install(DIRECTORY assets/icons/hicolor DESTINATION share/icons)
 install(FILES README.md DESTINATION share/doc/zirrafon)
@@ -35,18 +38,20 @@ set(CPACK_PACKAGE_NAME zirrafon)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Zirrafon project")
 set(CPACK_PACKAGE_CONTACT "Zirrafon project")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "player of AY and AYM chip music files")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "player of AY, AYM, YM, VTX, PSG and Pro Tracker chip music")
 set(CPACK_PACKAGE_DESCRIPTION
     "Zirrafon plays the chip music of 8-bit home computers: .ay files (Z80 player\n"
-    "code with its music) and .aym files (a Z80 memory image with a header). It\n"
-    "emulates a Z80 at ZX Spectrum speed driving an AY-3-8910 or YM2149F sound\n"
-    "chip and the Spectrum beeper, and renders the sound at 44,100 Hz in stereo.\n"
-    "It also plays the chip's register streams (.ym, .vtx, .psg) and Pro Tracker\n"
-    "3 and 2 modules (.pt3, .pt2) as their standard player plays them.\n"
-    "The package also holds zirrafon-render, which renders songs to WAV files;\n"
-    "libzirrafon, a C library with the same engine for other programs (header and\n"
-    "pkg-config file included); and a GStreamer plugin, so that GStreamer players\n"
-    "(Rhythmbox, Totem, Strawberry, gst-play-1.0 ...) play these files with it.")
+    "code with its music) and .aym files (a Z80 memory image with a header), for\n"
+    "which it emulates a Z80 at ZX Spectrum speed driving an AY-3-8910 or YM2149F\n"
+    "sound chip and the Spectrum beeper; the chip's register streams: .ym files\n"
+    "(YM2 to YM6, LHA-packed or not), .vtx files and .psg dumps; and Pro Tracker\n"
+    "3 and 2 modules (.pt3, .pt2) as their standard player plays them. It renders\n"
+    "the sound at 44,100 Hz in stereo. The package also holds zirrafon-render,\n"
+    "which renders songs and whole folders of them to WAV, FLAC, Ogg Vorbis, Opus\n"
+    "and MP3 files with tags; libzirrafon, a C library with the same engine for\n"
+    "other programs (header and pkg-config file included); and a GStreamer plugin,\n"
+    "so that GStreamer players (Rhythmbox, Totem, gst-play-1.0 ...)\n"
+    "play these files with it.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -47,6 +47,9 @@ struct RegisterStream {
     uint32_t ChipClock = AtariChipClock; // Hz
     uint32_t FrameRate = 50;             // frames per second
     std::string Title, Author, Comment;
+    // What was wrong with the file but could be played past (a stream cut
+    // short); empty for a sound file.
+    std::string Warning;
     // VTX only: what the file declares. The chip it names is the one the
     // file plays on unless the user chose one; the layout is only shown (the
     // user's chip mode decides it).
@@ -77,18 +80,33 @@ struct RegisterStream {
     double Seconds() const { return FrameRate ? double(LengthFrames()) / FrameRate : 0; }
 };
 
+// How much of a file a reader takes in: all of it, or what a song list shows
+// (version, texts, clock, rate, loop and the frame count) without the frames,
+// for lists of thousands of files. A list-only stream cannot be played. A
+// packed YM file is unpacked only as far as its header: one damaged past it
+// (its CRC checked only when the header needed all of it) shows in a list
+// and is refused when it is played. VTX and PSG files are read as a whole.
+enum class StreamDetail : uint8_t { Whole, ListOnly };
+
 // The readers, on a whole file's bytes. A refused file returns nothing and
 // sets `refusal` to the message shown for it.
-std::optional<RegisterStream> ReadYMFile(std::span<const uint8_t> bytes, std::string& refusal);
+std::optional<RegisterStream> ReadYMFile(std::span<const uint8_t> bytes, std::string& refusal,
+                                         StreamDetail detail = StreamDetail::Whole);
 std::optional<RegisterStream> ReadVTXFile(std::span<const uint8_t> bytes, std::string& refusal);
 std::optional<RegisterStream> ReadPSGFile(std::span<const uint8_t> bytes, std::string& refusal);
 std::optional<RegisterStream> ReadStreamFile(StreamFormat format, std::span<const uint8_t> bytes,
-                                             std::string& refusal);
+                                             std::string& refusal,
+                                             StreamDetail detail = StreamDetail::Whole);
 
 // Unpacking (liblhasa). The only file of an LHA archive, at most `limit`
 // bytes, its CRC checked; nothing when `bytes` is no archive or is damaged.
 std::optional<std::vector<uint8_t>> UnpackLhaArchive(std::span<const uint8_t> bytes, size_t limit,
                                                      std::string& refusal);
+// The first `wanted` bytes of that file (all of it when it is shorter), its
+// whole length in `length`; the CRC is checked only when all of it came out.
+std::optional<std::vector<uint8_t>> UnpackLhaArchiveStart(std::span<const uint8_t> bytes,
+                                                          size_t limit, size_t wanted,
+                                                          size_t& length, std::string& refusal);
 // A raw "-lh5-" stream that unpacks to exactly `length` bytes.
 std::optional<std::vector<uint8_t>> UnpackLh5(std::span<const uint8_t> bytes, size_t length,
                                               std::string& refusal);

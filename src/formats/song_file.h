@@ -123,8 +123,9 @@ void LoadAYMSong(SongList& list, SoundEngine& engine, int index);
 // Opens a ".ym", ".vtx" or ".psg" file: reads it whole into `list.Stream`,
 // one song whose texts are the file's. False after a format error (reported
 // to `formatError`, file closed); throws SongIOError on I/O errors.
+// `detail` ListOnly: what a song list shows, no frames (see StreamDetail).
 bool OpenStreamFile(SongList& list, const std::string& fileName, StreamFormat format,
-                    const FormatErrorSink& formatError);
+                    const FormatErrorSink& formatError, StreamDetail detail = StreamDetail::Whole);
 // The same for any file whose one song is a register stream: `make` turns the
 // file's bytes into the stream, or refuses them with a message.
 using StreamMaker =

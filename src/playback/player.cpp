@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QMetaObject>
 #include <algorithm>
+#include <utility>
 
 #include <cstring>
 
@@ -49,10 +50,6 @@ Player::Player(WaveOutFactory waveOutFactory, QObject* parent)
     Stream.MapSongsAhead(true);
     // A voice muted or brought back is heard at once: the two buffers in
     // flight would otherwise keep the old voices for most of a second.
-    connect(this, &Player::PlaylistSongStarted, this, [this](quint64 entry, int song) {
-        MarkedEntry = entry;
-        MarkedSong = song;
-    });
     connect(&Settings_, &PlayerSettings::MutedVoicesChanged, this,
             [this](unsigned) { Requeue(std::nullopt); });
     connect(&Settings_, &PlayerSettings::PriorityRefused, this,
@@ -80,19 +77,19 @@ PlayState Player::State() const {
 }
 
 uint64_t Player::Elapsed() const {
-    if (!Playing || !WaveOut) return 0;
+    if (!Playing || !WaveOut) return Cue;
     const uint64_t played = WaveOut->PlayedFrames();
     const int64_t elapsed = static_cast<int64_t>(played) - Run.HeardFrom;
     return elapsed > 0 ? static_cast<uint64_t>(elapsed) : 0;
 }
 
 bool Player::CanGoNext() const {
-    if (PlaylistLed && PlaylistHasNext && PlaylistHasNext()) return true;
+    if (PlaylistLed && PlaylistHasNext) return PlaylistHasNext();
     return List.FileOpen && List.CurrentSong < List.SongCount - 1;
 }
 
 bool Player::CanGoPrevious() const {
-    if (PlaylistLed && PlaylistHasPrevious && PlaylistHasPrevious()) return true;
+    if (PlaylistLed && PlaylistHasPrevious) return PlaylistHasPrevious();
     return List.FileOpen && List.CurrentSong > 0;
 }
 
@@ -140,7 +137,7 @@ void Player::ReportWaveError(WaveResult code, const char* caption) {
 
 void Player::CloseDevice() { WaveOut.reset(); }
 
-void Player::PlayCurrent() {
+void Player::PlayCurrent(uint64_t from, bool paused) {
     WaveOut = WaveOutMaker ? WaveOutMaker() : nullptr;
     if (!WaveOut) {
         Fail(WaveErrorText(WaveErrorNoDevice), QString::fromLatin1(NoSoundCaption),
@@ -154,6 +151,15 @@ void Player::PlayCurrent() {
     }
 
     Run = SongRun{};
+    // The stream was put at `from` already: the device's frame 0 is that place.
+    Run.HeardFrom = -static_cast<int64_t>(from);
+    // Paused before anything is queued, so that nothing is heard until a resume.
+    if (paused) {
+        if (WaveResult r = WaveOut->Pause(); r != WaveNoError) {
+            ReportWaveError(r, "WaveOutPause");
+            paused = false;
+        }
+    }
 
     Header1 = WaveHeader{};
     Header1.Data = Buffer1.get();
@@ -175,7 +181,7 @@ void Player::PlayCurrent() {
         CloseDevice();
         return;
     }
-    SetPlaying(true, false);
+    SetPlaying(true, paused);
 
     Header2 = WaveHeader{};
     Header2.Data = Buffer2.get();
@@ -407,6 +413,7 @@ void Player::OpenAndPlayFile(const QString& fileName) {
     if (!OpenInSession(fileName, formatError)) return;
 
     PlaylistLed = false;
+    Cue = 0;
     Settings_.NoteRecentFile(fileName);
     List.CurrentSong = Session.StartingSong();
     ShowFile(fileName);
@@ -443,49 +450,72 @@ void Player::OpenAndPlayIfReadable(const QString& fileName) {
 }
 
 void Player::Play() {
-    ReportingIOErrors([&] { PlaySong(); });
+    // A song a restored session put in place starts where it was left, once.
+    ReportingIOErrors([&] { PlaySong(std::exchange(Cue, 0)); });
 }
 
-void Player::PlaySong() {
+void Player::PlaySong(uint64_t from, bool paused) {
     if (!List.FileOpen) return;
     StopPlaying();
-    Stream.Start(List.CurrentSong, FollowedTiming(List.CurrentSong),
-                 SilenceLimit(List.CurrentSong));
-    ShowSong(List.CurrentSong);
-    PlayCurrent();
-    // The list's mark follows a song changed within the file (Next, Previous,
-    // the song menu) as it follows one the list started.
-    if (PlaylistLed && (CurrentEntry != MarkedEntry || List.CurrentSong != MarkedSong))
-        emit PlaylistSongStarted(CurrentEntry, List.CurrentSong);
+    const int song = List.CurrentSong;
+    const SongTiming timing = FollowedTiming(song);
+    Stream.Start(song, timing, SilenceLimit(song));
+    // A place beyond the song's end (the file changed since) is its start.
+    if (timing.Frames != 0 && from >= timing.Frames) from = 0;
+    if (from != 0) Stream.Seek(from);
+    ShowSong(song);
+    PlayCurrent(from, paused);
+    // The list's current song and its order follow whatever started the song.
+    if (PlaylistLed) emit PlaylistSongStarted(CurrentEntry, song);
 }
 
-void Player::Stop() { StopPlaying(); }
+void Player::Stop() {
+    Cue = 0;
+    StopPlaying();
+}
 
 void Player::PlaySongAt(int index) {
     if (index < 0 || index >= List.SongCount) return;
+    Cue = 0;
     List.CurrentSong = index;
     Play();
 }
 
+// A song from the playlist moves in the playlist's order only (in order, the
+// file's songs and then the next file's; shuffled, across all songs of all
+// files, and back through the songs heard), never to a song number the order
+// did not choose.
 void Player::Previous() {
-    if (PlaylistLed && PlaylistPrevious && (List.CurrentSong == 0 || !List.FileOpen) &&
-        PlaylistPrevious())
+    if (PlaylistLed && PlaylistPrevious) {
+        PlaylistPrevious();
         return;
+    }
     if (List.CurrentSong == 0) return;
+    Cue = 0;
     --List.CurrentSong;
     Play();
 }
 
 void Player::Next() {
-    if (PlaylistLed && PlaylistNext && (List.CurrentSong >= List.SongCount - 1 || !List.FileOpen) &&
-        PlaylistNext())
+    if (PlaylistLed && PlaylistNext) {
+        PlaylistNext();
         return;
+    }
     if (List.CurrentSong == List.SongCount - 1) return;
+    Cue = 0;
     ++List.CurrentSong;
     Play();
 }
 
 QString Player::PlayFromPlaylist(const PlaylistStep& step) {
+    return OpenFromPlaylist(step, false, 0, false);
+}
+
+QString Player::CueFromPlaylist(const PlaylistStep& step, uint64_t frame, bool paused) {
+    return OpenFromPlaylist(step, true, frame, paused);
+}
+
+QString Player::OpenFromPlaylist(const PlaylistStep& step, bool cue, uint64_t frame, bool paused) {
     const std::string name = LocalFileName(step.File);
     // Read first in a session of its own: a file that cannot be played
     // stops nothing.
@@ -510,9 +540,21 @@ QString Player::PlayFromPlaylist(const PlaylistStep& step) {
         PlaylistLed = true;
         CurrentEntry = step.Entry;
         List.CurrentSong = step.Song;
+        Cue = 0;
         ShowFile(step.File);
-        MarkedEntry = 0; // started by the list: marked, also when it is the same song again
-        PlaySong();
+        if (!cue) {
+            PlaySong();
+        } else {
+            if (paused) PlaySong(frame, true);
+            // In place, silent, when not paused (or the device would not
+            // open): Play starts it there.
+            if (!Playing) {
+                const uint64_t frames = FollowedTiming(step.Song).Frames;
+                Cue = frames == 0 || frame < frames ? frame : 0;
+                ShowSong(step.Song);
+                emit PlaylistSongStarted(step.Entry, step.Song);
+            }
+        }
     } catch (const SongIOError& e) {
         return QString::fromLocal8Bit(e.what());
     }
@@ -564,7 +606,7 @@ void Player::Requeue(std::optional<uint64_t> to) {
         const SongTiming timing = FollowedTiming(heard);
         if (timing.Frames != 0 && frame >= timing.Frames) {
             // Past the end: the song ends there, as it would have.
-            if (heard + 1 < List.SongCount || (PlaylistLed && PlaylistHasNext && PlaylistHasNext()))
+            if (CanGoNext())
                 Next();
             else
                 StopPlaying();

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <iterator>
 #include <stdexcept>
+#include <utility>
 
 const char* const ChipModeNames[ChipModeCount] = {
     "AYMONO", "YMMONO", "AYABC", "YMABC", "AYACB", "YMACB", "AYBAC",
@@ -152,6 +153,20 @@ bool SongSession::Open(const std::string& fileName, SongKind kind,
     return false;
 }
 
+bool SongSession::OpenForList(const std::string& fileName, SongKind kind,
+                              const FormatErrorSink& formatError) {
+    static constexpr std::pair<SongKind, StreamFormat> streams[] = {
+        {SongKind::YM, StreamFormat::YM},
+        {SongKind::VTX, StreamFormat::VTX},
+        {SongKind::PSG, StreamFormat::PSG}};
+    for (const auto& [streamKind, format] : streams)
+        if (kind == streamKind) {
+            List.Stream.reset();
+            return OpenStreamFile(List, fileName, format, formatError, StreamDetail::ListOnly);
+        }
+    return Open(fileName, kind, formatError);
+}
+
 void SongSession::Close() {
     if (!List.FileOpen) return;
     List.SongFile.Close();
@@ -174,6 +189,8 @@ void StartSongOn(SongList& list, SoundEngine& engine, int index, int16_t* firstB
 void SongSession::LoadSong(int index) { LoadSongOn(List, *Engine, index); }
 
 void SongSession::StartPlayback(int16_t* firstBuffer) {
+    if (List.Stream && List.Stream->Registers.empty())
+        throw std::logic_error("a register stream opened for its song list only");
     if (List.Stream)
         Streamer.Start(*Engine, *List.Stream, firstBuffer);
     else

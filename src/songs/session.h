@@ -122,6 +122,13 @@ class SongSession {
     // message. A format error goes to `formatError` and returns false (no file
     // is open then); I/O errors are thrown.
     bool Open(const std::string& fileName, SongKind kind, const FormatErrorSink& formatError);
+    // The same for a song list only: the texts and the songs with their
+    // lengths as Open gives them, without reading a register stream's frames
+    // (a packed file is unpacked only as far as its header), so that folders
+    // of them are listed quickly. What is opened so cannot be played: a
+    // playback start throws std::logic_error.
+    bool OpenForList(const std::string& fileName, SongKind kind,
+                     const FormatErrorSink& formatError);
     // Closes the song file, if one is open.
     void Close();
     // Builds the machine for song `index` of the open file. Throws SongIOError

@@ -25,9 +25,17 @@ inline void FuzzStream(StreamFormat format, const uint8_t* data, size_t size) {
     std::string refusal;
     const std::optional<RegisterStream> stream =
         ReadStreamFile(format, std::span<const uint8_t>(data, size), refusal);
+    // A song list's read of the same bytes: a refusal there is the same.
+    std::string listRefusal;
+    const std::optional<RegisterStream> listed = ReadStreamFile(
+        format, std::span<const uint8_t>(data, size), listRefusal, StreamDetail::ListOnly);
     if (!stream) {
-        if (refusal.empty()) std::abort(); // a refusal always says why
+        if (refusal.empty()) std::abort();    // a refusal always says why
+        if (listed && listed->Packed) return; // damaged past the header a list reads
+        if (listed || listRefusal != refusal) std::abort();
         return;
     }
+    if (!listed || listed->FrameCount != stream->FrameCount || listed->Title != stream->Title)
+        std::abort();
     FuzzPlayStream(*stream);
 }

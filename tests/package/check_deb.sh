@@ -45,7 +45,7 @@ check "Maintainer" test "$(field Maintainer)" = "Zirrafon project"
 depends=$(field Depends)
 echo "Depends: $depends"
 for lib in libqt6widgets6 libpulse0 libc6 qt6-qpa-plugins liblhasa0 libgstreamer1.0-0 \
-  libgstreamer-plugins-bad1.0-0; do
+  libgstreamer-plugins-bad1.0-0 libsndfile1 libsoxr0; do
   check "Depends names $lib" grep -q "$lib" <<<"$depends"
 done
 
@@ -71,6 +71,7 @@ files=(
   usr/bin/zirrafon
   usr/bin/zirrafon-render
   usr/share/applications/zirrafon.desktop
+  usr/share/metainfo/org.ostrowind.Zirrafon.metainfo.xml
   usr/share/mime/packages/zirrafon.xml
   usr/share/doc/zirrafon/README.md
   usr/share/icons/hicolor/scalable/apps/zirrafon.svg
@@ -95,6 +96,18 @@ done
 check "zirrafon is executable" test -x "$root/usr/bin/zirrafon"
 check "zirrafon-render is executable" test -x "$root/usr/bin/zirrafon-render"
 check "nothing outside /usr" test "$(ls "$root")" = usr
+
+# The description names every kind of song file the player reads.
+description=$(field Description | tr -s ' \n' '  ')
+for kind in .ay .aym .ym .vtx .psg; do
+  check "description names $kind" grep -q -- "$kind files\|$kind dumps" <<<"$description"
+done
+
+# What software centres read: valid, and launching the installed entry.
+metainfo=$root/usr/share/metainfo/org.ostrowind.Zirrafon.metainfo.xml
+check "appstreamcli validate" appstreamcli validate --no-net "$metainfo"
+check "metainfo launches the desktop entry" \
+  grep -q '<launchable type="desktop-id">zirrafon.desktop</launchable>' "$metainfo"
 
 entry=$root/usr/share/applications/zirrafon.desktop
 check "desktop-file-validate" desktop-file-validate "$entry"

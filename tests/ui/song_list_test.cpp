@@ -319,6 +319,8 @@ TEST(SongListMenu, VoicesViewShowsTheStemsOfTheFramesHeard) {
                 for (qsizetype i = 44; i + 1 < wav.size(); i += 2)
                     stems[v].push_back(static_cast<int16_t>(static_cast<uint8_t>(wav[i]) |
                                                             static_cast<uint8_t>(wav[i + 1]) << 8));
+                // A file without a beeper gets no beeper stem: its beeper is silent.
+                if (wav.isEmpty() && v == VoiceCount - 1) stems[v].assign(mix.size() / 4, 0);
                 ASSERT_GT(stems[v].size(), c.Seek + BufferValues);
             }
         }

@@ -104,6 +104,7 @@ std::string StreamJson(const RegisterStream* s) {
                       ", \"loopFrame\": " + std::to_string(s->LoopFrame) +
                       ", \"comment\": " + JsonString(s->Comment) +
                       ", \"digidrums\": " + std::to_string(s->Digidrums.size());
+    if (!s->Warning.empty()) out += ", \"warning\": " + JsonString(s->Warning);
     if (s->Format == StreamFormat::VTX)
         out += ", \"chip\": " + JsonString(s->DeclaredChip) +
                ", \"layout\": " + JsonString(s->DeclaredLayout) +
@@ -138,6 +139,7 @@ void PrintInfo(const SongSession& file, const std::string& fileName) {
             std::printf("Chip: %s %s, year %u\nProgram: %s\nTracker: %s\n", s->DeclaredChip.c_str(),
                         s->DeclaredLayout.c_str(), s->Year, s->Program.c_str(), s->Tracker.c_str());
         if (!s->Digidrums.empty()) std::printf("Digidrums: %zu\n", s->Digidrums.size());
+        if (!s->Warning.empty()) std::printf("Warning: %s\n", s->Warning.c_str());
     }
     std::printf("Songs: %d, first %d\n", list.SongCount, list.FirstSong + 1);
     for (int i = 0; i < list.SongCount; ++i) {
