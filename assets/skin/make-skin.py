@@ -471,8 +471,9 @@ def build():
 
     # --- title lettering and a small subtitle
     draw_gradient_text(cv, title, 8, 3, "Zirrafon", (236, 244, 255), ACCENT, EDGE_DARK, spacing=1)
-    sub = "AY / AYM player"
-    small.draw(cv, 203 - small.width(sub), 9, sub, ACCENT_DIM, shadow=EDGE_DARK)
+    # every kind of file the player plays, in two short lines
+    for sub, top in (("AY AYM YM VTX", 2), ("PSG PT3 PT2", 14)):
+        small.draw(cv, 203 - small.width(sub), top, sub, ACCENT_DIM, shadow=EDGE_DARK)
     # an accent hairline under the title that fades out to the right
     for x in range(2, 200):
         cv.set(x, 28, mix(ACCENT_DIM, cv.get(x, 28), min(1.0, (x - 2) / 198) ** 0.6))
