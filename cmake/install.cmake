@@ -50,7 +50,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "which renders songs and whole folders of them to WAV, FLAC, Ogg Vorbis, Opus\n"
     "and MP3 files with tags; libzirrafon, a C library with the same engine for\n"
     "other programs (header and pkg-config file included); and a GStreamer plugin,\n"
-    "so that GStreamer players (Rhythmbox, Totem, Strawberry, gst-play-1.0 ...)\n"
+    "so that GStreamer players (Rhythmbox, Totem, gst-play-1.0 ...)\n"
     "play these files with it.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -28,6 +28,8 @@ static const finder finders[] = {
     {ZIRRAFON_KIND_YM, "zirrafon-ym", "audio/x-ym", "ym"},
     {ZIRRAFON_KIND_VTX, "zirrafon-vtx", "audio/x-vtx", "vtx"},
     {ZIRRAFON_KIND_PSG, "zirrafon-psg", "audio/x-psg", "psg"},
+    {ZIRRAFON_KIND_PT3, "zirrafon-pt3", "audio/x-pt3", "pt3"},
+    {ZIRRAFON_KIND_PT2, "zirrafon-pt2", "audio/x-pt2", "pt2"},
 };
 
 static gboolean starts(const guint8* h, gsize n, gsize at, const char* text) {
@@ -56,6 +58,19 @@ static gboolean vtx_header(const guint8* h, gsize n) {
            size % 14 == 0;
 }
 
+/* A Pro Tracker 2 header, which has no signature: a tempo, offsets of
+ * samples, ornaments and patterns that lie within a file that 16-bit offsets
+ * can address, and a title of printable characters. */
+static gboolean pt2_header(const guint8* h, gsize n, guint64 length) {
+    int i;
+    if (n < 131 || length < 132 || length > 0x10000 || h[0] == 0) return FALSE;
+    for (i = 3; i < 101; i += 2)
+        if ((guint)(h[i] | h[i + 1] << 8) >= length) return FALSE;
+    for (i = 101; i < 131; ++i)
+        if (h[i] != 0 && (h[i] < 0x20 || h[i] > 0x7e)) return FALSE;
+    return TRUE;
+}
+
 /* How surely the first bytes say `kind`: 2 for a signature no other file
  * has, 1 for a weak one that needs the whole file opened to be sure, 0 when
  * they say something else. */
@@ -70,6 +85,7 @@ static int signature(zirrafon_kind kind, const guint8* h, gsize n) {
         if (starts(h, n, 0, "YM2!") || starts(h, n, 0, "YM3!") || starts(h, n, 0, "YM3b")) return 2;
         return lha_header(h, n) ? 1 : 0;
     case ZIRRAFON_KIND_VTX: return vtx_header(h, n) ? 1 : 0;
+    case ZIRRAFON_KIND_PT3: return zirrafon_kind_of_content(h, n) == ZIRRAFON_KIND_PT3 ? 2 : 0;
     default: return 0;
     }
 }
@@ -91,6 +107,17 @@ static void find_type(GstTypeFind* tf, gpointer user_data) {
     const guint8* head = gst_type_find_peek(tf, 0, (guint)seen);
     const guint8* whole;
     int sure;
+    if (f->kind == ZIRRAFON_KIND_PT2) {
+        /* Only a whole small file that opens: likely then, since the header
+         * and every offset in it have been found sound, but less than a
+         * signature makes certain. */
+        head = gst_type_find_peek(tf, 0, 131);
+        if (!head || !pt2_header(head, 131, length)) return;
+        whole = gst_type_find_peek(tf, 0, (guint)length);
+        if (whole && opens_as(f->kind, whole, (gsize)length))
+            gst_type_find_suggest_empty_simple(tf, GST_TYPE_FIND_LIKELY, f->media_type);
+        return;
+    }
     if (!head) head = gst_type_find_peek(tf, 0, (guint)(seen = 8));
     if (!head || (sure = signature(f->kind, head, seen)) == 0) return;
     whole =
@@ -132,5 +159,5 @@ static gboolean plugin_init(GstPlugin* plugin) {
 #endif
 
 GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, zirrafon,
-                  "AY/YM chip music: .ay, .aym, .ym, .vtx and .psg files", plugin_init,
+                  "AY/YM chip music: .ay, .aym, .ym, .vtx, .psg, .pt3 and .pt2 files", plugin_init,
                   ZIRRAFON_PLUGIN_VERSION, "unknown", "zirrafon", "Zirrafon project")

@@ -1,5 +1,5 @@
 /* zirrafondec: a GStreamer decoder for AY/YM chip music (.ay, .aym, .ym,
- * .vtx, .psg) on libzirrafon, built on GstNonstreamAudioDecoder, the base
+ * .vtx, .psg, .pt3, .pt2) on libzirrafon, built on GstNonstreamAudioDecoder, the base
  * class for music formats that are decoded from the whole file at once.
  *
  * The element plays one song of a file (the base class's "current-subsong";
@@ -41,7 +41,8 @@ G_DEFINE_TYPE(GstZirrafonDec, gst_zirrafon_dec, GST_TYPE_NONSTREAM_AUDIO_DECODER
  * file. */
 static GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
     "sink", GST_PAD_SINK, GST_PAD_ALWAYS,
-    GST_STATIC_CAPS("audio/x-ay; audio/x-aym; audio/x-ym; audio/x-vtx; audio/x-psg"));
+    GST_STATIC_CAPS("audio/x-ay; audio/x-aym; audio/x-ym; audio/x-vtx; audio/x-psg; "
+                    "audio/x-pt3; audio/x-pt2"));
 
 static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS,
@@ -234,6 +235,8 @@ static const char* container_name(zirrafon_kind kind) {
     case ZIRRAFON_KIND_YM: return "YM";
     case ZIRRAFON_KIND_VTX: return "VTX";
     case ZIRRAFON_KIND_PSG: return "PSG";
+    case ZIRRAFON_KIND_PT3: return "Pro Tracker 3";
+    case ZIRRAFON_KIND_PT2: return "Pro Tracker 2";
     default: return "";
     }
 }
@@ -329,7 +332,7 @@ static void gst_zirrafon_dec_class_init(GstZirrafonDecClass* klass) {
     gst_element_class_add_static_pad_template(element_class, &src_template);
     gst_element_class_set_static_metadata(
         element_class, "AY/YM chip music decoder", "Codec/Decoder/Audio",
-        "Plays .ay, .aym, .ym, .vtx and .psg chip music by emulating the machine that made it",
+        "Plays .ay, .aym, .ym, .vtx, .psg, .pt3 and .pt2 chip music as the machine that made it",
         "Zirrafon project");
 
     dec_class->loads_from_sinkpad = TRUE;

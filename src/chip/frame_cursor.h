@@ -101,7 +101,7 @@ inline int32_t LeftSide(uint64_t v) {
     return static_cast<int32_t>(static_cast<int64_t>(above) >> 32);
 }
 
-// The output side of the event renderer, for frames as the frame loop leaves
+// The output side of the fast renderers, for frames as the frame loop leaves
 // them (the open frame short of ticks, every frame at least one tick). Tick
 // positions count from the span's start. The open frame's end is kept in
 // 16.16 fixed point: it closes after tick `End >> 16`, and the fraction is the

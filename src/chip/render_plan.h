@@ -24,6 +24,9 @@
 #include <cstring>
 
 namespace chip_detail {
+// The helpers below are each renderer file's own (an unnamed namespace), as
+// the frame cursor's are, so that they inline as a file's own functions do.
+namespace {
 
 // Bits of a hearing mask: the tones of A, B, C, the noise, the envelope.
 enum : uint32_t { HearNoise = 1u << 3, HearEnvelope = 1u << 4 };
@@ -82,9 +85,6 @@ constexpr uint32_t Never = UINT32_MAX; // the tick of a change that does not com
     return p;
 }
 
-// Event by event (render_events.cpp), for `total` ticks from where the
-// span stands.
-void RenderEvents(ChipState& c, const RenderPlan& plan, uint32_t total);
 // Spans in which a heard generator changes every few ticks: a noise period
 // of at most `DenseNoiseSpacing` / 2, or a heard tone period of at most
 // `DenseTonePeriod`, at levels that stay (no envelope heard, or one that
@@ -105,6 +105,11 @@ inline bool IsDense(const ChipState& c, const RenderPlan& plan) {
     return false;
 }
 
+} // namespace
+
+// Event by event (render_events.cpp), for `total` ticks from where the
+// span stands.
+void RenderEvents(ChipState& c, const RenderPlan& plan, uint32_t total);
 // 64 ticks at a time (render_dense.cpp), for the spans IsDense takes.
 void RenderDense(ChipState& c, const RenderPlan& plan, uint32_t total);
 // The span from `LastSynthTState` up to `tStates`, rendered (synthesizer.cpp).

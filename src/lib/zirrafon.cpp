@@ -102,6 +102,8 @@ zirrafon_kind KindCode(SongKind kind) {
     case SongKind::YM: return ZIRRAFON_KIND_YM;
     case SongKind::VTX: return ZIRRAFON_KIND_VTX;
     case SongKind::PSG: return ZIRRAFON_KIND_PSG;
+    case SongKind::PT3: return ZIRRAFON_KIND_PT3;
+    case SongKind::PT2: return ZIRRAFON_KIND_PT2;
     default: return ZIRRAFON_KIND_UNKNOWN; // kinds this interface does not name yet
     }
 }
@@ -116,7 +118,7 @@ struct zirrafon {
     SongKind Kind = SongKind::Unknown;
     std::unique_ptr<SongSession> Listing;
     std::vector<std::string> Titles;
-    std::string Author, Misc;
+    std::string Author, Misc, Format;
     // The song playing: a session of its own, and its stream.
     std::unique_ptr<SongSession> Playing;
     std::unique_ptr<SongStream> Stream;
@@ -163,7 +165,7 @@ struct zirrafon {
     // A fresh session on the open file, with the chip as set.
     std::unique_ptr<SongSession> OpenSession() const {
         auto session = std::make_unique<SongSession>();
-        std::string refusal = "Not an .ay, .aym, .ym, .vtx or .psg file";
+        std::string refusal = "Not an .ay, .aym, .ym, .vtx, .psg, .pt3 or .pt2 file";
         const FormatErrorSink sink = [&refusal](const std::string& text) { refusal = text; };
         if (!session->Open(File->Path(), Kind, sink)) throw Failure{ZIRRAFON_ERROR_FORMAT, refusal};
         session->Engine->Chip.Mix.MutedVoices = static_cast<uint8_t>(Muted & AllVoices);
@@ -177,7 +179,19 @@ struct zirrafon {
         File = std::make_unique<MemoryFile>(data, size);
         Kind = byContent != SongKind::Unknown ? byContent : byName;
         try {
-            Listing = OpenSession();
+            // A Pro Tracker 2 module has no signature: a file of no known
+            // kind is tried as one, and refused as of no kind if it is not.
+            if (Kind == SongKind::Unknown) {
+                Kind = SongKind::PT2;
+                try {
+                    Listing = OpenSession();
+                } catch (const Failure&) {
+                    Kind = SongKind::Unknown;
+                } catch (const SongIOError&) {
+                    Kind = SongKind::Unknown;
+                }
+            }
+            if (!Listing) Listing = OpenSession();
         } catch (...) {
             CloseFile();
             throw;
@@ -239,6 +253,8 @@ ZIRRAFON_API const char* zirrafon_kind_name(int kind) {
     case ZIRRAFON_KIND_YM: return "ym";
     case ZIRRAFON_KIND_VTX: return "vtx";
     case ZIRRAFON_KIND_PSG: return "psg";
+    case ZIRRAFON_KIND_PT3: return "pt3";
+    case ZIRRAFON_KIND_PT2: return "pt2";
     default: return "";
     }
 }
@@ -307,7 +323,9 @@ ZIRRAFON_API int zirrafon_get_file_info(zirrafon* z, zirrafon_file_info* info) {
         info->author = z->Author.c_str();
         info->misc = z->Misc.c_str();
         if (const RegisterStream* stream = list.Stream.get()) {
-            info->format = stream->Version.c_str();
+            const bool module = list.Kind == SongKind::PT3 || list.Kind == SongKind::PT2;
+            z->Format = module ? "PT" + stream->Version : stream->Version;
+            info->format = z->Format.c_str();
             info->chip_clock = stream->ChipClock;
             info->frame_rate = stream->FrameRate;
             info->frame_count = stream->FrameCount;

@@ -37,6 +37,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -52,7 +53,7 @@ int NoteTableIndex(int version, int number) {
 
 // One frame's registers, as the player leaves them.
 struct Registers {
-    uint8_t Value[14]{};
+    uint8_t Value[StreamRegisters]{}; // the last two stay 0
     bool EnvelopeWritten = false;
     bool operator==(const Registers&) const = default;
 };
@@ -79,6 +80,8 @@ class PT3Player {
     // call that finds the position list run out.
     void Play(Registers& r, bool& ended);
     bool ReadPast() const { return past_; }
+    // The last call moved to the loop position.
+    bool EnteredLoopPosition() const { return enteredLoop_; }
     // The same state: the same frames follow.
     bool operator==(const PT3Player&) const = default;
 
@@ -110,7 +113,11 @@ class PT3Player {
         bool operator==(const Channel&) const = default;
     };
 
-    uint8_t Byte(uint32_t offset) { return m_->Byte(offset, past_); }
+    uint8_t Byte(uint32_t offset) {
+        if (offset < size_) return data_[offset];
+        past_ = true;
+        return 0;
+    }
     uint16_t Word(uint32_t offset) {
         return static_cast<uint16_t>(Byte(offset) | Byte(offset + 1) << 8);
     }
@@ -124,6 +131,8 @@ class PT3Player {
     void ChannelRegisters(Channel& c, uint8_t& mixer);
 
     const TrackerModule* m_;
+    const uint8_t* data_ = m_->Data.data();
+    uint32_t size_ = static_cast<uint32_t>(m_->Data.size());
     bool secondChip_;
     const uint16_t* notes_;
     const uint8_t* volumes_;
@@ -131,6 +140,7 @@ class PT3Player {
     Channel ch_[3];
     uint8_t delay_ = 0, delayCounter_ = 1;
     uint32_t position_ = 0; // index of the playing position
+    bool enteredLoop_ = false;
     bool started_ = false;
     uint8_t noiseBase_ = 0, addToNoise_ = 0, addToEnvelope_ = 0;
     uint16_t envelopeBase_ = 0, envelopeSlide_ = 0, envelopeSlideAdd_ = 0;
@@ -176,6 +186,7 @@ void PT3Player::NextPosition(bool& ended) {
         position_ = m_->LoopPosition;
         ended = true;
     }
+    enteredLoop_ = position_ == m_->LoopPosition;
     uint32_t number = m_->Positions[position_];
     if (secondChip_) number = m_->SharedPatterns - 1u - number; // the reader checked it
     const uint32_t pattern = m_->PatternsAt + 6u * number;
@@ -365,6 +376,7 @@ void PT3Player::ChannelRegisters(Channel& c, uint8_t& mixer) {
 void PT3Player::Play(Registers& r, bool& ended) {
     addToEnvelope_ = 0;
     shapeWritten_ = false;
+    enteredLoop_ = false;
     if (--delayCounter_ == 0) {
         Channel& a = ch_[0];
         if (--a.SkipCounter == 0) {
@@ -413,6 +425,8 @@ class PT2Player {
 
     void Play(Registers& r, bool& ended);
     bool ReadPast() const { return past_; }
+    // The last call moved to the loop position.
+    bool EnteredLoopPosition() const { return enteredLoop_; }
     bool operator==(const PT2Player&) const = default;
 
   private:
@@ -436,7 +450,11 @@ class PT2Player {
         bool operator==(const Channel&) const = default;
     };
 
-    uint8_t Byte(uint32_t offset) { return m_->Byte(offset, past_); }
+    uint8_t Byte(uint32_t offset) {
+        if (offset < size_) return data_[offset];
+        past_ = true;
+        return 0;
+    }
     uint16_t Word(uint32_t offset) {
         return static_cast<uint16_t>(Byte(offset) | Byte(offset + 1) << 8);
     }
@@ -448,12 +466,15 @@ class PT2Player {
     void ChannelRegisters(Channel& c, uint8_t& mixer);
 
     const TrackerModule* m_;
+    const uint8_t* data_ = m_->Data.data();
+    uint32_t size_ = static_cast<uint32_t>(m_->Data.size());
     const uint16_t* notes_;
     const uint8_t* volumes_;
     bool past_ = false;
     Channel ch_[3];
     uint8_t delay_ = 0, delayCounter_ = 1;
     uint32_t position_ = 0;
+    bool enteredLoop_ = false;
     bool started_ = false;
     uint8_t noise_ = 0;
     uint16_t envelope_ = 0;
@@ -468,6 +489,7 @@ void PT2Player::NextPosition(bool& ended) {
         position_ = m_->LoopPosition;
         ended = true;
     }
+    enteredLoop_ = position_ == m_->LoopPosition;
     const uint32_t pattern = m_->PatternsAt + 6u * m_->Positions[position_];
     for (int i = 0; i < 3; ++i) {
         ch_[i].Track = Word(pattern + 2u * i);
@@ -478,7 +500,14 @@ void PT2Player::NextPosition(bool& ended) {
 void PT2Player::ReadRow(Channel& c) {
     bool glissNext = false;
     for (;;) {
-        const uint8_t b = c.Started ? Byte(c.Track++) : 0x70;
+        if (!c.Started) break; // no position has given it a track yet
+        if (c.Track >= size_) {
+            // A track that runs off the module: the rest of the row is
+            // missing (zeros would be commands that never end it).
+            past_ = true;
+            break;
+        }
+        const uint8_t b = Byte(c.Track++);
         if (b >= 0xE1) {
             c.Sample = m_->SampleAt[b - 0xE0];
         } else if (b == 0xE0 || b >= 0x80) {
@@ -580,6 +609,7 @@ void PT2Player::ChannelRegisters(Channel& c, uint8_t& mixer) {
 
 void PT2Player::Play(Registers& r, bool& ended) {
     shapeWritten_ = false;
+    enteredLoop_ = false;
     if (--delayCounter_ == 0) {
         Channel& a = ch_[0];
         if (--a.SkipCounter == 0) {
@@ -613,20 +643,39 @@ namespace {
 // state does not come back the same after one.
 constexpr int MaxLoopPasses = 8;
 
-// Plays `player` into `s` until it finds its state at an end the same as at
-// an earlier end (the frames between repeat for ever) or the limits stop it.
-// The first end is the song's length; false when there is none.
-template <class Player> bool Record(Player& player, RegisterStream& s) {
+// Plays `player` into `s` until it finds its state at an end the same as where
+// the song first reached its loop position, or as at an earlier end (the
+// frames between repeat for ever), or the limits stop it. The first end is the
+// song's length; false when there is none.
+template <class Player>
+bool Record(Player& player, const TrackerModule& module, RegisterStream& s, uint32_t frameLimit) {
     struct End {
         uint32_t Frame;
         Player State;
         Registers Output;
     };
     std::vector<End> ends;
+    // Room for two passes of 64-row patterns at the starting tempo, so the
+    // stream seldom has to move while it grows.
+    const uint64_t guess = std::min<uint64_t>(uint64_t{2} * module.Positions.size() * 64 *
+                                                  std::max<uint8_t>(module.Tempo, 1),
+                                              frameLimit);
+    s.Registers.reserve(guess * StreamRegisters);
+    s.Written.reserve(guess);
+    // The state the song first reached its loop position in: when the end
+    // brings it back there unchanged, the song itself is its loop.
+    std::optional<End> loopStart;
     Registers r;
-    for (uint32_t frame = 0; frame < MaxModuleFrames; ++frame) {
+    for (uint32_t frame = 0; frame < frameLimit; ++frame) {
         bool ended = false;
         player.Play(r, ended);
+        if (!ended && !loopStart && player.EnteredLoopPosition()) loopStart = End{frame, player, r};
+        if (ended && ends.empty() && loopStart && loopStart->State == player &&
+            loopStart->Output == r) {
+            s.SongFrames = frame;
+            s.LoopFrame = loopStart->Frame;
+            return true;
+        }
         if (ended) {
             for (const End& e : ends)
                 if (e.State == player && e.Output == r) {
@@ -638,9 +687,9 @@ template <class Player> bool Record(Player& player, RegisterStream& s) {
             ends.push_back({frame, player, r});
             s.LoopFrame = frame;
         }
-        uint8_t bytes[StreamRegisters]{};
-        std::memcpy(bytes, r.Value, 14);
-        s.Registers.insert(s.Registers.end(), bytes, bytes + StreamRegisters);
+        const size_t at = s.Registers.size();
+        s.Registers.resize(at + StreamRegisters);
+        std::memcpy(s.Registers.data() + at, r.Value, StreamRegisters);
         s.Written.push_back(static_cast<uint16_t>(r.EnvelopeWritten ? 0x3FFF : 0x1FFF));
     }
     return !ends.empty();
@@ -649,7 +698,7 @@ template <class Player> bool Record(Player& player, RegisterStream& s) {
 } // namespace
 
 std::optional<RegisterStream> ModuleStream(const TrackerModule& whole, std::string& refusal,
-                                           int chip) {
+                                           int chip, uint32_t frameLimit) {
     const TrackerModule& module = chip == 1 && whole.SecondChip ? *whole.SecondChip : whole;
     RegisterStream s;
     s.Format = module.Format == TrackerFormat::PT3 ? StreamFormat::PT3 : StreamFormat::PT2;
@@ -661,11 +710,11 @@ std::optional<RegisterStream> ModuleStream(const TrackerModule& whole, std::stri
     bool ended;
     if (module.Format == TrackerFormat::PT3) {
         PT3Player player(module, chip == 1);
-        ended = Record(player, s);
+        ended = Record(player, module, s, frameLimit);
         s.ReadPastModule = player.ReadPast();
     } else {
         PT2Player player(module);
-        ended = Record(player, s);
+        ended = Record(player, module, s, frameLimit);
         s.ReadPastModule = player.ReadPast();
     }
     if (!ended) {
@@ -678,12 +727,12 @@ std::optional<RegisterStream> ModuleStream(const TrackerModule& whole, std::stri
 }
 
 std::optional<RegisterStream> ModuleFileStream(TrackerFormat format, std::span<const uint8_t> bytes,
-                                               std::string& refusal) {
+                                               std::string& refusal, uint32_t frameLimit) {
     std::optional<TrackerModule> read =
         format == TrackerFormat::PT3 ? ReadPT3File(bytes, refusal) : ReadPT2File(bytes, refusal);
     if (!read) return std::nullopt;
     auto module = std::make_shared<const TrackerModule>(std::move(*read));
-    std::optional<RegisterStream> stream = ModuleStream(*module, refusal);
+    std::optional<RegisterStream> stream = ModuleStream(*module, refusal, 0, frameLimit);
     if (stream) stream->Module = std::move(module);
     return stream;
 }

@@ -10,15 +10,19 @@
 //     RegisterPlayer player; player.Start(engine, *s, buffer1);   // as any register stream
 //
 // The stream holds the song up to its end (where the player finds its
-// position list run out and goes back to the loop position) and one more
-// pass from the loop position, after which it loops to that pass's start; a
-// module plays on from its loop position, as the player does, with the
-// channels as the first pass left them.
+// position list run out and goes back to the loop position; SongFrames) and
+// goes on as the player does, from the loop position with the channels as the
+// song left them: the engine plays on until its whole state comes back to one
+// it had at an earlier end, or at the loop position's first frame, and the
+// stream loops there, so it repeats exactly what the player would. A state
+// that never comes back is cut after eight passes and loops to the last one.
 //
 // Where this knowingly differs from the player on the Spectrum: bytes the
-// player would read past the module's end (a track, sample or ornament that
-// runs off it, in about one real module in twenty) are zeros here, where the
-// machine has whatever memory lies there; the stream notes that it happened.
+// player would read outside the module (a track, sample or ornament that
+// runs off its end, or the tone offset of the player's own silent sample,
+// which follows it in the player's memory; about one real module in twenty
+// needs one) are zeros here, where the machine has whatever memory lies
+// there; the stream notes that it happened.
 #pragma once
 
 #include "formats/register_stream.h"
@@ -29,16 +33,18 @@
 #include <string>
 
 // The longest song a module may have before its first end, and the most
-// frames a stream holds (the first end and the loop pass together): 5.8 hours.
+// frames a stream holds (the song and its loop passes together): 5.8 hours.
 inline constexpr uint32_t MaxModuleFrames = 1u << 20;
 
 // The register stream a module plays: 16 bytes a frame (registers 14 and 15
 // zero) and whether the frame wrote register 13. Refused (nothing, with
-// `refusal` set) when the song does not end within MaxModuleFrames. `chip` 1:
-// what a two-chip module plays on its second chip.
+// `refusal` set) when the song does not end within `frameLimit` frames (the
+// fuzz targets keep it short). `chip` 1: what a two-chip module plays on its
+// second chip.
 std::optional<RegisterStream> ModuleStream(const TrackerModule& module, std::string& refusal,
-                                           int chip = 0);
+                                           int chip = 0, uint32_t frameLimit = MaxModuleFrames);
 // A module file's bytes read and played: the stream with its module, or a
 // refusal ("Damaged .PT3 file: ...").
 std::optional<RegisterStream> ModuleFileStream(TrackerFormat format, std::span<const uint8_t> bytes,
-                                               std::string& refusal);
+                                               std::string& refusal,
+                                               uint32_t frameLimit = MaxModuleFrames);

@@ -8,10 +8,14 @@
 #include "fuzz_streams.h"
 #include "songs/tracker_engine.h"
 
+// The frames the engine plays of an input at most (about three minutes):
+// every rule is met within them, and the fuzzer keeps its pace.
+constexpr uint32_t FuzzFrameLimit = 8192;
+
 inline void FuzzModule(TrackerFormat format, const uint8_t* data, size_t size) {
     std::string refusal;
     const std::optional<RegisterStream> stream =
-        ModuleFileStream(format, std::span<const uint8_t>(data, size), refusal);
+        ModuleFileStream(format, std::span<const uint8_t>(data, size), refusal, FuzzFrameLimit);
     if (!stream) {
         if (refusal.empty()) std::abort();
         return;
@@ -19,7 +23,8 @@ inline void FuzzModule(TrackerFormat format, const uint8_t* data, size_t size) {
     if (!stream->Module || stream->SongFrames == 0 || stream->SongFrames > stream->FrameCount)
         std::abort();
     if (stream->Module->Chips == 2) {
-        const std::optional<RegisterStream> second = ModuleStream(*stream->Module, refusal, 1);
+        const std::optional<RegisterStream> second =
+            ModuleStream(*stream->Module, refusal, 1, FuzzFrameLimit);
         if (!second && refusal.empty()) std::abort();
     }
     FuzzPlayStream(*stream);

@@ -70,6 +70,8 @@ ym6 $scratch/song.ym
 ym-packed $scratch/packed.ym
 vtx $scratch/song.vtx
 psg $scratch/song.psg
+pt3 $testdata/pt3/megamix.pt3
+pt2 $testdata/pt3/4jour-2.pt2
 EOF
 
 # Song 2 of several, chosen on the element.
@@ -115,6 +117,8 @@ done
 # --- the typefinders ---------------------------------------------------------------------------
 cp "$scratch/song.vtx" "$scratch/vtx-without-extension"
 cp "$scratch/packed.ym" "$scratch/ym-packed.dat"
+cp "$testdata/pt3/199Xnostalgy.pt3" "$scratch/pt3-module"
+cp "$testdata/pt3/PITON.pt2" "$scratch/pt2-module"
 printf 'Just some words.\n' >"$scratch/words.ay"
 gst-launch-1.0 -q audiotestsrc num-buffers=40 ! lamemp3enc ! filesink location="$scratch/tone.mp3" \
   >>"$scratch/checks.log" 2>&1
@@ -130,12 +134,14 @@ audio/x-ym $scratch/song.ym
 audio/x-ym $scratch/ym-packed.dat
 audio/x-vtx $scratch/vtx-without-extension
 audio/x-psg $scratch/song.psg
+audio/x-pt3 $scratch/pt3-module
+audio/x-pt2 $scratch/pt2-module
 EOF
 for file in "$scratch/ay-first-song.expected.wav" "$source/assets/icons/hicolor/48x48/apps/zirrafon.png" \
   "$source/README.md" "$scratch/words.ay" "$scratch/tone.mp3"; do
   got=$(typefind "$file")
   case $got in
-  audio/x-ay | audio/x-aym | audio/x-ym | audio/x-vtx | audio/x-psg)
+  audio/x-ay | audio/x-aym | audio/x-ym | audio/x-vtx | audio/x-psg | audio/x-pt3 | audio/x-pt2)
     fail "typefind claims $(basename "$file") as $got" ;;
   *) pass ;;
   esac

@@ -2,8 +2,8 @@
 // uncompressed YM6 file (a zirrafon-render register dump of a real song) an
 // LHA-packed copy of it and a VTX file of the same frames.
 // Usage: make_stream_files SONG.ym PACKED.ym SONG.vtx
-#include "stream_writer.h"
 #include "formats/register_stream.h"
+#include "stream_writer.h"
 
 #include <cstdio>
 #include <fstream>

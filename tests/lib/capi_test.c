@@ -198,6 +198,10 @@ static void check_songs(void) {
          ZIRRAFON_LAYOUT_ABC, 16384, 39, 0, 15, -1, 5, 7.7, 0},
         {"PSG register stream", "s", "renegade.psg", 0, "-m YMACB", ZIRRAFON_CHIP_YM,
          ZIRRAFON_LAYOUT_ACB, 16384, 39, 0, -1, -1, 5, 0, 0},
+        {"Pro Tracker 3 module, seek", "t", "pt3/autumn_colors.pt3", 0, "--start 12.5",
+         ZIRRAFON_CHIP_AY, ZIRRAFON_LAYOUT_ABC, 16384, 39, 0, -1, -1, 5, 12.5, 0},
+        {"Pro Tracker 2 module from memory: no signature", "t", "pt3/13.pt2", 0, "",
+         ZIRRAFON_CHIP_AY, ZIRRAFON_LAYOUT_ABC, 16384, 39, 0, -1, -1, 5, 0, 1},
     };
     size_t i;
     for (i = 0; i < sizeof cases / sizeof cases[0]; ++i) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -159,6 +160,31 @@ TEST(TrackerEngine, ModulesWithoutADumpPlayAndSayWhatTheyAre) {
     // The table above covers every dump there is (an empty folder would
     // instantiate nothing and pass).
     EXPECT_EQ(Dumps().size(), 53u);
+}
+
+// A track that runs off the module's end (its offset in the file, its bytes
+// not) ends its row there, in both formats: zeros past the end would be, in
+// a Pro Tracker 2 track, commands that never end a row.
+TEST(TrackerEngine, TracksRunningOffTheModuleEndTheirRows) {
+    for (const char* name : {"13.pt2", "megamix.pt3"}) {
+        SCOPED_TRACE(name);
+        std::vector<uint8_t> bytes = Load(Folder + name);
+        const bool pt2 = std::string(name).ends_with(".pt2");
+        const size_t patterns = pt2 ? bytes[99] | bytes[100] << 8 : bytes[103] | bytes[104] << 8;
+        // Channel C of the first position's pattern: its last byte is the file's.
+        const size_t entry = patterns + 6 * (pt2 ? bytes[131] : bytes[201] / 3) + 4;
+        bytes[entry] = static_cast<uint8_t>(bytes.size() - 1);
+        bytes[entry + 1] = static_cast<uint8_t>((bytes.size() - 1) >> 8);
+        std::string refusal;
+        const auto start = std::chrono::steady_clock::now();
+        const std::optional<RegisterStream> s =
+            ModuleFileStream(pt2 ? TrackerFormat::PT2 : TrackerFormat::PT3, bytes, refusal);
+        ASSERT_TRUE(s) << refusal;
+        EXPECT_TRUE(s->ReadPastModule);
+        // Reading on through 4 GB of zeros would take seconds; a module opens
+        // in milliseconds.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    }
 }
 
 // The whole way a module's registers go: opened by zirrafon-render, played

@@ -1,7 +1,8 @@
 /* libzirrafon: the Zirrafon engine as a C library. It plays chip music of
  * 8-bit home computers: ".ay" files (Z80 player code and its music, run on an
  * emulated ZX Spectrum or Amstrad CPC), ".aym" files (a Z80 memory image), and
- * the chip's register streams ".ym" (packed or not), ".vtx" and ".psg"; the
+ * the chip's register streams ".ym" (packed or not), ".vtx" and ".psg", and
+ * Pro Tracker 3 and 2 modules (".pt3", ".pt2"); the
  * sound is 16-bit signed stereo at 44,100 frames a second, the same samples
  * zirrafon-render writes for the same song and options.
  *
@@ -79,7 +80,9 @@ typedef enum zirrafon_kind {
     ZIRRAFON_KIND_AYM = 2, /* ".aym": a Z80 memory image with a header */
     ZIRRAFON_KIND_YM = 3,  /* ".ym": register stream YM2! .. YM6!, LHA-packed or not */
     ZIRRAFON_KIND_VTX = 4, /* ".vtx": packed register stream */
-    ZIRRAFON_KIND_PSG = 5  /* ".psg": register writes frame by frame */
+    ZIRRAFON_KIND_PSG = 5, /* ".psg": register writes frame by frame */
+    ZIRRAFON_KIND_PT3 = 6, /* ".pt3": Pro Tracker 3 module (Vortex Tracker II's too) */
+    ZIRRAFON_KIND_PT2 = 7  /* ".pt2": Pro Tracker 2 module */
 } zirrafon_kind;
 
 /* The sound chip: its volume curve, and where its three channels A, B and C
@@ -119,10 +122,11 @@ ZIRRAFON_API unsigned zirrafon_version(void);
 /* A short text for a status code ("file cannot be read", ...). */
 ZIRRAFON_API const char* zirrafon_status_text(int status);
 /* The kind of song file the first bytes of a file say it is, from `size`
- * bytes at `data` (8 are enough): the signature alone, without reading the
- * rest; ZIRRAFON_KIND_UNKNOWN when none fits. */
+ * bytes at `data` (17 are enough): the signature alone, without reading the
+ * rest; ZIRRAFON_KIND_UNKNOWN when none fits (also for a Pro Tracker 2
+ * module, which has no signature). */
 ZIRRAFON_API zirrafon_kind zirrafon_kind_of_content(const void* data, size_t size);
-/* "ay", "aym", "ym", "vtx", "psg"; "" for ZIRRAFON_KIND_UNKNOWN. */
+/* "ay", "aym", "ym", "vtx", "psg", "pt3", "pt2"; "" for ZIRRAFON_KIND_UNKNOWN. */
 ZIRRAFON_API const char* zirrafon_kind_name(int kind);
 /* "A", "B", "C", "beeper"; "" for a number that names no voice. */
 ZIRRAFON_API const char* zirrafon_voice_name(int voice);
@@ -137,7 +141,8 @@ ZIRRAFON_API zirrafon* zirrafon_create(void);
 ZIRRAFON_API void zirrafon_destroy(zirrafon* z);
 /* Opens a song file, closing the one open before (also when the new one
  * fails). The kind comes from the file's content, else from its name's
- * extension. No song is started yet. */
+ * extension; a file that neither names is tried as a Pro Tracker 2 module.
+ * No song is started yet. */
 ZIRRAFON_API int zirrafon_open_file(zirrafon* z, const char* path);
 /* The same from `size` bytes in memory (copied: the caller may free them). */
 ZIRRAFON_API int zirrafon_open_memory(zirrafon* z, const void* data, size_t size);
@@ -153,14 +158,15 @@ typedef struct zirrafon_file_info {
     zirrafon_kind kind;
     int song_count;
     int first_song;       /* the song the file starts with */
-    const char* format;   /* "ZXAYEMUL", "AYM", "YM2!" .. "YM6!", "VTX", "PSG" */
+    const char* format;   /* "ZXAYEMUL", "AYM", "YM2!" .. "YM6!", "VTX", "PSG", "PT3.0" ..
+                             "PT3.7", "PT2" */
     const char* author;   /* of the file; "" when it names none */
     const char* misc;     /* the file's other text; "" when none */
     uint32_t chip_clock;  /* Hz; a Z80 file's is the Spectrum's 1,773,400 (a CPC song's code
                              drives 1,000,000 once it runs) */
     uint32_t frame_rate;  /* how many times a second the chip is driven (register streams) */
-    uint32_t frame_count; /* a register stream's frames; 0 for AY and AYM files */
-    uint32_t loop_frame;  /* the frame a register stream goes on from after its last */
+    uint32_t frame_count; /* a register stream's or module's frames; 0 for AY and AYM files */
+    uint32_t loop_frame;  /* the frame it goes on from after its last */
     int packed;           /* the file was compressed (LHA, lh5) */
 } zirrafon_file_info;
 
