@@ -43,16 +43,16 @@ const SongEntry* NowPlayingInfo::Current() const {
 }
 
 Player::Player(WaveOutFactory waveOutFactory, QObject* parent)
-    : QObject(parent), List(Session.List), Settings_(*Session.Engine),
+    : QObject(parent), List(Session.List), OwnSettings(*Session.Engine),
       Buffer1(std::make_unique<int16_t[]>(BufferValues)),
       Buffer2(std::make_unique<int16_t[]>(BufferValues)), WaveOutMaker(std::move(waveOutFactory)) {
     // Every song is mapped ahead, so that a seek anywhere costs little.
     Stream.MapSongsAhead(true);
     // A voice muted or brought back is heard at once: the two buffers in
     // flight would otherwise keep the old voices for most of a second.
-    connect(&Settings_, &PlayerSettings::MutedVoicesChanged, this,
+    connect(&OwnSettings, &PlayerSettings::MutedVoicesChanged, this,
             [this](unsigned) { Requeue(std::nullopt); });
-    connect(&Settings_, &PlayerSettings::PriorityRefused, this,
+    connect(&OwnSettings, &PlayerSettings::PriorityRefused, this,
             [this](Priority priority, int error) {
                 if (PriorityRefusalShown) return;
                 PriorityRefusalShown = true;
@@ -114,7 +114,7 @@ NowPlayingInfo Player::NowPlaying() const {
 void Player::Shutdown() {
     StopPlaying();
     Session.Close();
-    Settings_.SetPriorityClass(Priority::Normal);
+    OwnSettings.SetPriorityClass(Priority::Normal);
 }
 
 void Player::SetPlaying(bool playing, bool paused) {
@@ -264,7 +264,7 @@ void Player::customEvent(QEvent* event) {
 
 SongTiming Player::FollowedTiming(int index) const {
     if (PlaylistLed) return Session.RenderTiming(index);
-    return Settings_.FollowSongLengths ? Session.FileTiming(index) : SongTiming{};
+    return OwnSettings.FollowSongLengths ? Session.FileTiming(index) : SongTiming{};
 }
 
 uint64_t Player::SilenceLimit(int index) const {
@@ -351,7 +351,7 @@ bool Player::OpenInSession(const QString& fileName, const FormatErrorSink& forma
     if (!Session.Open(name, SongKindByExtension(name), formatError)) return false;
     // What is rendered from now on is this file's: on its chip, when the
     // mode follows the file.
-    Settings_.SetFileChip(Session.YMFile());
+    OwnSettings.SetFileChip(Session.YMFile());
     return true;
 }
 
@@ -414,7 +414,7 @@ void Player::OpenAndPlayFile(const QString& fileName) {
 
     PlaylistLed = false;
     Cue = 0;
-    Settings_.NoteRecentFile(fileName);
+    OwnSettings.NoteRecentFile(fileName);
     List.CurrentSong = Session.StartingSong();
     ShowFile(fileName);
     PlaySong();
@@ -640,11 +640,11 @@ void Player::Requeue(std::optional<uint64_t> to) {
 
 void Player::ToggleMute(int voice) {
     if (voice < 0 || voice >= VoiceCount) return;
-    Settings_.SetMutedVoices(MutedVoices() ^ (1u << voice));
+    OwnSettings.SetMutedVoices(MutedVoices() ^ (1u << voice));
 }
 
 void Player::Solo(int voice) {
     if (voice < 0 || voice >= VoiceCount) return;
     const unsigned alone = AllVoices & ~(1u << voice);
-    Settings_.SetMutedVoices(MutedVoices() == alone ? 0 : alone);
+    OwnSettings.SetMutedVoices(MutedVoices() == alone ? 0 : alone);
 }
