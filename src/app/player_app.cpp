@@ -5,38 +5,38 @@
 #include "ui/position_bar.h"
 
 PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
-    : Player_(std::move(waveOutFactory)), Face_(std::make_unique<MainWindow>(Player_, Export)) {
-    MainWindow& face = *Face_;
+    : MainPlayer(std::move(waveOutFactory)),
+      Window(std::make_unique<MainWindow>(MainPlayer, Export)) {
+    MainWindow& face = *Window;
     const auto changeSkin = [&face](SkinSource source, const QString& path) {
         return face.ChangeSkin(source, path);
     };
-    Parameters_ = new ParametersDialog(Player_.Settings(), changeSkin, &face); // hidden
-    QObject::connect(&face, &MainWindow::ParametersAsked, Parameters_,
-                     [this] { Parameters_->exec(); });
+    Dialog = new ParametersDialog(MainPlayer.Settings(), changeSkin, &face); // hidden
+    QObject::connect(&face, &MainWindow::ParametersAsked, Dialog, [this] { Dialog->exec(); });
 
     // "Follow song lengths" and the recent files, stored beside the options.
-    PlayerSettings& settings = Player_.Settings();
+    PlayerSettings& settings = MainPlayer.Settings();
     settings.StoreError = [this](int code, const QString& text) {
-        Parameters_->RegError(Face_.get(), code, text);
+        Dialog->RegError(Window.get(), code, text);
     };
     settings.LoadStored();
 
-    Batches_ = std::make_unique<ArgumentBatches>(Player_, changeSkin);
-    MediaPlayer_ = std::make_unique<MediaPlayerInterface>(Player_);
+    Arguments = std::make_unique<ArgumentBatches>(MainPlayer, changeSkin);
+    Mpris = std::make_unique<MediaPlayerInterface>(MainPlayer);
 
     // The playlist: kept in its file, played through the player, shown in its
     // own window, fed by the batches.
-    Store_ = std::make_unique<PlaylistStore>(Playlist_);
-    Lists_ = std::make_unique<PlaylistPlayback>(Player_, Playlist_);
-    PlaylistWindow_ = std::make_unique<PlaylistWindow>(Playlist_);
-    PlaylistWindow_->AddPositionBar(new PositionBar(Player_, PlaylistWindow_.get(), true));
-    MediaPlayer_->SetPlaylist(Lists_.get());
-    PlaylistPlayback& lists = *Lists_;
-    PlaylistWindow& window = *PlaylistWindow_;
+    ListStore = std::make_unique<PlaylistStore>(ListModel);
+    ListPlayback = std::make_unique<PlaylistPlayback>(MainPlayer, ListModel);
+    ListWindow = std::make_unique<PlaylistWindow>(ListModel);
+    ListWindow->AddPositionBar(new PositionBar(MainPlayer, ListWindow.get(), true));
+    Mpris->SetPlaylist(ListPlayback.get());
+    PlaylistPlayback& lists = *ListPlayback;
+    PlaylistWindow& window = *ListWindow;
     const auto showFailure = [&face](const QString& text, const QString& caption) {
         ShowMessage(&face, text, caption, MessageIcon::Warning);
     };
-    QObject::connect(Store_.get(), &PlaylistStore::Failed, &face, showFailure,
+    QObject::connect(ListStore.get(), &PlaylistStore::Failed, &face, showFailure,
                      Qt::QueuedConnection);
     QObject::connect(&window, &PlaylistWindow::Failed, &face, showFailure);
     QObject::connect(&window, &PlaylistWindow::PlayRequested, &face,
@@ -52,9 +52,9 @@ PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
         window.raise();
         window.activateWindow();
     });
-    Batches_->Enqueue = [&lists](const QStringList& paths) { lists.Enqueue(paths); };
-    Batches_->ReplacePlaylist = [&lists](const QString& file) { lists.ReplaceWith(file); };
-    Batches_->FilePlayed = [&lists](const QString& file, int song) {
+    Arguments->Enqueue = [&lists](const QStringList& paths) { lists.Enqueue(paths); };
+    Arguments->ReplacePlaylist = [&lists](const QString& file) { lists.ReplaceWith(file); };
+    Arguments->FilePlayed = [&lists](const QString& file, int song) {
         lists.AddAsCurrent(file, song);
     };
 
@@ -84,8 +84,8 @@ PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
                          settings.StoreValue(QStringLiteral("Repeat"), repeat);
                          window.ShowOrder(shuffle, repeat);
                      });
-    QObject::connect(MediaPlayer_.get(), &MediaPlayerInterface::QuitAsked, &face, &QWidget::close);
-    QObject::connect(MediaPlayer_.get(), &MediaPlayerInterface::RaiseAsked, &face, [&face] {
+    QObject::connect(Mpris.get(), &MediaPlayerInterface::QuitAsked, &face, &QWidget::close);
+    QObject::connect(Mpris.get(), &MediaPlayerInterface::RaiseAsked, &face, [&face] {
         face.setWindowState(face.windowState() & ~Qt::WindowMinimized);
         face.show();
         face.raise();
@@ -95,19 +95,19 @@ PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
 
 PlayerApp::~PlayerApp() {
     // Whatever refers to the player and the export goes first.
-    if (Face_) Player_.Settings().StoreValue(QStringLiteral("WindowPosition"), Face_->pos());
-    MediaPlayer_.reset();
-    PlaylistWindow_.reset();
-    Lists_.reset();
-    Store_.reset(); // saves what is not saved yet
-    Batches_.reset();
-    Face_.reset();
+    if (Window) MainPlayer.Settings().StoreValue(QStringLiteral("WindowPosition"), Window->pos());
+    Mpris.reset();
+    ListWindow.reset();
+    ListPlayback.reset();
+    ListStore.reset(); // saves what is not saved yet
+    Arguments.reset();
+    Window.reset();
 }
 
-bool PlayerApp::RegisterMediaPlayer() { return MediaPlayer_->Register(); }
+bool PlayerApp::RegisterMediaPlayer() { return Mpris->Register(); }
 
 void PlayerApp::Start(const QStringList& arguments) {
-    Store_->Restore();
-    Batches_->CheckCommandLineAndReg(arguments);
-    Face_->show();
+    ListStore->Restore();
+    Arguments->CheckCommandLineAndReg(arguments);
+    Window->show();
 }
