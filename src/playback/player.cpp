@@ -39,11 +39,16 @@ const SongEntry* NowPlayingInfo::Current() const {
 }
 
 Player::Player(WaveOutFactory waveOutFactory, QObject* parent)
-    : QObject(parent), List(Session.List), OwnSettings(*Session.Engine),
-      Buffer1(std::make_unique<int16_t[]>(BufferValues)),
+    : QObject(parent), List(Session.List), Buffer1(std::make_unique<int16_t[]>(BufferValues)),
       Buffer2(std::make_unique<int16_t[]>(BufferValues)), WaveOutMaker(std::move(waveOutFactory)) {
     // Every song is mapped ahead, so that a seek anywhere costs little.
     Stream.MapSongsAhead(true);
+    // The engine's mix as the settings start: the default beeper, volume 39.
+    ChipState& chip = Session.Engine->Chip;
+    chip.Mix.BeeperAmplitude = -DefaultBeeperSetting;
+    chip.Mix.BeeperSetting = DefaultBeeperSetting;
+    SetChipAndChannels(chip, OwnSettings.ChipMode(), OwnSettings.Volume(), VolumeSteps);
+    connect(&OwnSettings, &PlayerSettings::MixChanged, this, &Player::ApplyMix);
     connect(&OwnSettings, &PlayerSettings::PriorityRefused, this,
             [this](Priority priority, int error) {
                 if (PriorityRefusalShown) return;
@@ -76,12 +81,12 @@ uint64_t Player::Elapsed() const {
 }
 
 bool Player::CanGoNext() const {
-    if (PlaylistLed && PlaylistHasNext && PlaylistHasNext()) return true;
+    if (PlaylistLed && Playlist && Playlist->CanGoNext()) return true;
     return List.FileOpen && List.CurrentSong < List.SongCount - 1;
 }
 
 bool Player::CanGoPrevious() const {
-    if (PlaylistLed && PlaylistHasPrevious && PlaylistHasPrevious()) return true;
+    if (PlaylistLed && Playlist && Playlist->CanGoPrevious()) return true;
     return List.FileOpen && List.CurrentSong > 0;
 }
 
@@ -243,7 +248,7 @@ void Player::customEvent(QEvent* event) {
 
 SongTiming Player::FollowedTiming(int index) const {
     if (PlaylistLed) return Session.RenderTiming(index);
-    return OwnSettings.FollowSongLengths ? Session.FileTiming(index) : SongTiming{};
+    return OwnSettings.FollowSongLengths() ? Session.FileTiming(index) : SongTiming{};
 }
 
 uint64_t Player::SilenceLimit(int index) const {
@@ -294,10 +299,10 @@ bool Player::StartFollowedSong(int index) {
 }
 
 bool Player::LoadNextFromPlaylist() {
-    if (!NextFromPlaylist) return false;
+    if (!Playlist) return false;
     // Every failure takes a file out of the list's choices, so this ends.
     for (;;) {
-        const std::optional<PlaylistStep> step = NextFromPlaylist();
+        const std::optional<PlaylistStep> step = Playlist->NextStep();
         if (!step) return false;
         QString reason;
         try {
@@ -323,7 +328,7 @@ bool Player::LoadNextFromPlaylist() {
             Run.NextFromList = true;
             return true;
         }
-        if (PlaylistStepFailed) PlaylistStepFailed(*step, reason);
+        Playlist->StepFailed(*step, reason);
     }
 }
 
@@ -440,8 +445,8 @@ void Player::PlaySongAt(int index) {
 }
 
 void Player::Previous() {
-    if (PlaylistLed && PlaylistPrevious && (List.CurrentSong == 0 || !List.FileOpen) &&
-        PlaylistPrevious())
+    if (PlaylistLed && Playlist && (List.CurrentSong == 0 || !List.FileOpen) &&
+        Playlist->Previous())
         return;
     if (List.CurrentSong == 0) return;
     --List.CurrentSong;
@@ -449,8 +454,8 @@ void Player::Previous() {
 }
 
 void Player::Next() {
-    if (PlaylistLed && PlaylistNext && (List.CurrentSong >= List.SongCount - 1 || !List.FileOpen) &&
-        PlaylistNext())
+    if (PlaylistLed && Playlist && (List.CurrentSong >= List.SongCount - 1 || !List.FileOpen) &&
+        Playlist->Next())
         return;
     if (List.CurrentSong == List.SongCount - 1) return;
     ++List.CurrentSong;
@@ -517,7 +522,7 @@ void Player::Seek(uint64_t frame) {
         const SongTiming timing = FollowedTiming(heard);
         if (timing.Frames != 0 && frame >= timing.Frames) {
             // Past the end: the song ends there, as it would have.
-            if (heard + 1 < List.SongCount || (PlaylistLed && PlaylistHasNext && PlaylistHasNext()))
+            if (heard + 1 < List.SongCount || (PlaylistLed && Playlist && Playlist->CanGoNext()))
                 Next();
             else
                 StopPlaying();
@@ -551,6 +556,35 @@ void Player::Seek(uint64_t frame) {
 }
 
 // ---- Voices ----------------------------------------------------------------------------
+
+void Player::ApplyMix(MixChange what) {
+    ChipState& chip = Session.Engine->Chip;
+    const PlayerSettings& s = OwnSettings;
+    const bool beeperMuted = (s.MutedVoices() >> VoiceBeeper) & 1;
+    switch (what) {
+    case MixChange::ChipMode:
+    case MixChange::Volume: SetChipAndChannels(chip, s.ChipMode(), s.Volume(), VolumeSteps); break;
+    case MixChange::BeeperLevel:
+        chip.Mix.BeeperSetting = s.BeeperSetting();
+        if (!beeperMuted)
+            chip.Mix.BeeperAmplitude =
+                ComputeBeeperAmplitude(s.BeeperSetting(), s.Volume(), VolumeSteps);
+        break;
+    case MixChange::DefaultBeeper:
+        chip.Mix.BeeperSetting = DefaultBeeperSetting;
+        if (!beeperMuted) chip.Mix.BeeperAmplitude = -DefaultBeeperSetting;
+        break;
+    case MixChange::MutedVoices: {
+        chip.Mix.MutedVoices = static_cast<uint8_t>(s.MutedVoices());
+        // The default beeper's amplitude outlives a rebuild of the tables, as
+        // it would have without the mute.
+        const int32_t amplitude = chip.Mix.BeeperAmplitude;
+        SetChipAndChannels(chip, s.ChipMode(), s.Volume(), VolumeSteps);
+        if (!beeperMuted && amplitude != 0) chip.Mix.BeeperAmplitude = amplitude;
+        break;
+    }
+    }
+}
 
 void Player::ToggleMute(int voice) {
     if (voice < 0 || voice >= VoiceCount) return;

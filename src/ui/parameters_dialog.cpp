@@ -202,16 +202,16 @@ void ParametersDialog::HighPriorityClick() { Settings.SetPriorityClass(Priority:
 
 void ParametersDialog::LoadSkinClick() {
     // The skin dialog starts where the skin in use lies, else at home.
-    SkinDialog.InitialDir = Settings.SkinFile.isEmpty()
+    SkinDialog.InitialDir = Settings.SkinFile().isEmpty()
                                 ? QDir::homePath()
-                                : QFileInfo(Settings.SkinFile).absolutePath();
+                                : QFileInfo(Settings.SkinFile()).absolutePath();
     if (!SkinDialog.Execute(this)) return;
     const QString path = SkinDialog.FileName;
     if (ChangeSkin && ChangeSkin(SkinSource::File, path)) Settings.SetSkinFile(path);
 }
 
 void ParametersDialog::StandardSkinClick() {
-    if (Settings.SkinFile.isEmpty()) return; // the built-in skin is in use
+    if (Settings.SkinFile().isEmpty()) return; // the built-in skin is in use
     if (ChangeSkin && ChangeSkin(SkinSource::BuiltIn, QString())) Settings.SetSkinFile(QString());
 }
 
@@ -233,8 +233,8 @@ void ParametersDialog::RemoveOldPaths() { Store().RemoveOldPaths(); }
 
 void ParametersDialog::SaveParametersClick() {
     RemoveOldPaths();
-    const QString options = BuildStartupOptions(Settings.ChipMode, Settings.BeeperSetting(),
-                                                Settings.PriorityClass, Settings.SkinFile);
+    const QString options = BuildStartupOptions(Settings.ChipMode(), Settings.BeeperSetting(),
+                                                Settings.PriorityClass(), Settings.SkinFile());
     SettingsStore store = Store();
     if (options.isEmpty()) {
         store.DeleteStartup();

@@ -211,12 +211,12 @@ TEST_F(Params, AMovedProgramShowsClearedBoxesUntilABoxIsTickedAgain) {
 // ---- What the controls do -----------------------------------------------------------
 
 TEST_F(Params, TheChipListChangesTheSoundAtOnce) {
-    bed.Settings().Volume = 20;
+    bed.Settings().SetVolume(20);
     dialog().show();
     dialog().ChipList->setFocus();
     QTest::keyClick(dialog().ChipList, Qt::Key_Down);
     EXPECT_EQ(dialog().ChipList->currentIndex(), 3);
-    EXPECT_EQ(bed.Settings().ChipMode, 3);
+    EXPECT_EQ(bed.Settings().ChipMode(), 3);
     ChipState expected;
     SetChipAndChannels(expected, 3, 20, VolumeSteps);
     EXPECT_EQ(std::memcmp(expected.Mix.VolumeTable, bed.Playback->Engine().Chip.Mix.VolumeTable,
@@ -224,11 +224,11 @@ TEST_F(Params, TheChipListChangesTheSoundAtOnce) {
               0);
     // Set by the program, the list does not act.
     dialog().ChipList->setCurrentIndex(9);
-    EXPECT_EQ(bed.Settings().ChipMode, 3);
+    EXPECT_EQ(bed.Settings().ChipMode(), 3);
 }
 
 TEST_F(Params, TypedBeeperLevelsInRangeTakeEffect) {
-    bed.Settings().Volume = 20;
+    bed.Settings().SetVolume(20);
     const ChipState& chip = bed.Playback->Engine().Chip;
     Paste(dialog().BeeperLevelEdit, "40000");
     EXPECT_EQ(chip.Mix.BeeperSetting, 16384);
@@ -249,23 +249,23 @@ TEST_F(Params, TypedBeeperLevelsInRangeTakeEffect) {
 
 TEST_F(Params, PriorityButtons) {
     QTest::mouseClick(dialog().HighPriorityButton, Qt::LeftButton);
-    EXPECT_EQ(bed.Settings().PriorityClass, Priority::High);
+    EXPECT_EQ(bed.Settings().PriorityClass(), Priority::High);
     QTest::mouseClick(dialog().NormalPriorityButton, Qt::LeftButton);
-    EXPECT_EQ(bed.Settings().PriorityClass, Priority::Normal);
+    EXPECT_EQ(bed.Settings().PriorityClass(), Priority::Normal);
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 
     // A system that does not let this user raise the priority: the buttons
     // show the class in force, the choice is kept for saving, and the reason
     // with its remedy is told once per run, however it is asked for again.
     std::vector<int> asked;
-    bed.Settings().NiceSetter = [&asked](int niceValue) {
+    bed.Settings().SetNiceSetter([&asked](int niceValue) {
         asked.push_back(niceValue);
         return niceValue < 0 ? EPERM : 0;
-    };
+    });
     QTest::mouseClick(dialog().HighPriorityButton, Qt::LeftButton);
     EXPECT_TRUE(dialog().NormalPriorityButton->isChecked());
-    EXPECT_EQ(bed.Settings().PriorityClass, Priority::High);
-    EXPECT_EQ(bed.Settings().PriorityInForce, Priority::Normal);
+    EXPECT_EQ(bed.Settings().PriorityClass(), Priority::High);
+    EXPECT_EQ(bed.Settings().PriorityInForce(), Priority::Normal);
     QTest::mouseClick(dialog().HighPriorityButton, Qt::LeftButton);
     bed.Batch({"/rh"});
     EXPECT_TRUE(dialog().NormalPriorityButton->isChecked());
@@ -284,10 +284,10 @@ TEST_F(Params, PriorityButtons) {
 
     // Back to normal, which the system always allows.
     QTest::mouseClick(dialog().NormalPriorityButton, Qt::LeftButton);
-    EXPECT_EQ(bed.Settings().PriorityClass, Priority::Normal);
+    EXPECT_EQ(bed.Settings().PriorityClass(), Priority::Normal);
     EXPECT_EQ(asked, (std::vector<int>{-10, -10, -10, 0}));
     EXPECT_EQ(bed.Messages.Messages.size(), 1u);
-    bed.Settings().NiceSetter = SetProcessNice; // `asked` goes before the bed
+    bed.Settings().SetNiceSetter(SetProcessNice); // `asked` goes before the bed
 }
 
 TEST_F(Params, LoadAndStandardSkin) {
@@ -330,7 +330,7 @@ TEST_F(Params, LoadAndStandardSkin) {
 TEST_F(Params, DefaultResetsTheSettingsButNotVolumeOrAssociations) {
     const QString skin = bed.WriteSkin("skin.bmp");
     bed.Batch({"/hYMBAC", "/u100", "/rh", "/p" + skin});
-    bed.Settings().Volume = 20;
+    bed.Settings().SetVolume(20);
     QTest::mouseClick(dialog().AyAssociationBox, Qt::LeftButton);
     ASSERT_TRUE(dialog().AyAssociated) << bed.MessageList();
 
@@ -340,12 +340,12 @@ TEST_F(Params, DefaultResetsTheSettingsButNotVolumeOrAssociations) {
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude,
               ComputeBeeperAmplitude(16384, 20, VolumeSteps));
     EXPECT_EQ(dialog().ChipList->currentIndex(), 2);
-    EXPECT_EQ(bed.Settings().ChipMode, 2);
+    EXPECT_EQ(bed.Settings().ChipMode(), 2);
     EXPECT_TRUE(dialog().NormalPriorityButton->isChecked());
-    EXPECT_EQ(bed.Settings().PriorityClass, Priority::Normal);
+    EXPECT_EQ(bed.Settings().PriorityClass(), Priority::Normal);
     EXPECT_TRUE(dialog().SkinFileEdit->text().isEmpty());
     EXPECT_EQ(bed.SkinLoads.back(), std::make_pair(SkinSource::BuiltIn, QString()));
-    EXPECT_EQ(bed.Settings().Volume, 20);
+    EXPECT_EQ(bed.Settings().Volume(), 20);
     EXPECT_TRUE(dialog().AyAssociationBox->isChecked());
     EXPECT_TRUE(dialog().AyAssociated);
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
@@ -366,10 +366,10 @@ TEST_F(Params, SavedStringsAndTheirWayBack) {
     // A new start applies them again.
     bed.MakePlayer();
     bed.Batches->CheckCommandLineAndReg({});
-    EXPECT_EQ(bed.Settings().ChipMode, 3);
+    EXPECT_EQ(bed.Settings().ChipMode(), 3);
     EXPECT_EQ(bed.Dialog->ChipList->currentIndex(), 3);
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 8000);
-    EXPECT_EQ(bed.Settings().PriorityClass, Priority::High);
+    EXPECT_EQ(bed.Settings().PriorityClass(), Priority::High);
     EXPECT_TRUE(bed.Dialog->HighPriorityButton->isChecked());
     EXPECT_EQ(bed.Dialog->SkinFileEdit->text(), skin);
 

@@ -453,7 +453,12 @@ TEST(SkinLoad, SmallerSkinIsAccepted) {
 TEST(MoveZone, VolumeDragStaysWithinTheBar) {
     int volume = 20;
     int draws = 0;
-    TMoveZone zone(217, 104, 231, 143, VolumeDragRoutine(volume, [&] { ++draws; }));
+    TMoveZone zone(217, 104, 231, 143,
+                   VolumeDragRoutine([&] { return volume; },
+                                     [&](int v) {
+                                         volume = v;
+                                         ++draws;
+                                     }));
     zone.LastY = 143 - volume;
 
     DragMove(zone, 220, 122);

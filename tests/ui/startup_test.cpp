@@ -205,9 +205,9 @@ TEST(ArgumentBatches, SetThePlayerAndPlayTheLastFileWithoutAWindow) {
     batches.DeliverArgument(QFile::encodeName(song));
     EXPECT_EQ(player.State(), PlayState::Stopped) << "a file plays when its batch ends";
     batches.CommandLineInterpreter(BatchMessage::EndLocal);
-    EXPECT_EQ(player.Settings().ChipMode, 9);
+    EXPECT_EQ(player.Settings().ChipMode(), 9);
     EXPECT_EQ(player.Engine().Chip.Mix.BeeperSetting, 123);
-    EXPECT_EQ(player.Settings().SkinFile, "/skin.bmp"); // the one that loaded
+    EXPECT_EQ(player.Settings().SkinFile(), "/skin.bmp"); // the one that loaded
     EXPECT_EQ(skins, (std::vector<std::pair<SkinSource, QString>>{
                          {SkinSource::File, "/skin.bmp"}, {SkinSource::File, "/nowhere.bmp"}}));
     EXPECT_EQ(player.State(), PlayState::Playing);
@@ -226,33 +226,34 @@ class Options : public ::testing::Test {
 
 TEST_F(Options, ChipModeNamesInAnyLetterCase) {
     bed.Batch({"/hymacb"});
-    EXPECT_EQ(bed.Settings().ChipMode, 5);
+    EXPECT_EQ(bed.Settings().ChipMode(), 5);
     EXPECT_EQ(dialog().ChipList->currentIndex(), 5);
     ChipState expected;
-    SetChipAndChannels(expected, 5, bed.Settings().Volume, VolumeSteps);
+    SetChipAndChannels(expected, 5, bed.Settings().Volume(), VolumeSteps);
     EXPECT_EQ(std::memcmp(expected.Mix.VolumeTable, bed.Playback->Engine().Chip.Mix.VolumeTable,
                           sizeof expected.Mix.VolumeTable),
               0);
 
     bed.Batch({"/HAYABC"});
-    EXPECT_EQ(bed.Settings().ChipMode, 2);
+    EXPECT_EQ(bed.Settings().ChipMode(), 2);
     EXPECT_EQ(dialog().ChipList->currentIndex(), 2);
 
     // Unknown names, and names hidden past the 31 characters considered.
     bed.Batch({"/hYM", "/hYMACBX", "/h", "/hYMACB" + QString(30, 'x')});
-    EXPECT_EQ(bed.Settings().ChipMode, 2);
+    EXPECT_EQ(bed.Settings().ChipMode(), 2);
     bed.Batch({"/hYMCBA" + QString(24, ' ')}); // 31 characters: not a name either
-    EXPECT_EQ(bed.Settings().ChipMode, 2);
+    EXPECT_EQ(bed.Settings().ChipMode(), 2);
     EXPECT_EQ(bed.TraceStarting("chip"), (QStringList{"chip 5", "chip 2"}));
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
 
 TEST_F(Options, BeeperLevelInRangeOnly) {
-    bed.Settings().Volume = 20;
+    bed.Settings().SetVolume(20);
+    const int32_t amplitude = bed.Playback->Engine().Chip.Mix.BeeperAmplitude;
     for (const char* bad : {"/u40000", "/u-1", "/uabc", "/u", "/u32769", "/u1e3"}) {
         bed.Batch({bad});
         EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 16384) << bad;
-        EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude, -16384) << bad;
+        EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude, amplitude) << bad;
     }
     EXPECT_TRUE(dialog().BeeperLevelEdit->text().isEmpty());
 
@@ -274,12 +275,12 @@ TEST_F(Options, BeeperLevelInRangeOnly) {
 
 TEST_F(Options, PriorityTakesExactlyOneLetter) {
     bed.Batch({"/rH"});
-    EXPECT_EQ(bed.Settings().PriorityClass, Priority::High);
+    EXPECT_EQ(bed.Settings().PriorityClass(), Priority::High);
     EXPECT_TRUE(dialog().HighPriorityButton->isChecked());
     bed.Batch({"/rnormal", "/rx", "/r"});
-    EXPECT_EQ(bed.Settings().PriorityClass, Priority::High);
+    EXPECT_EQ(bed.Settings().PriorityClass(), Priority::High);
     bed.Batch({"/rn"});
-    EXPECT_EQ(bed.Settings().PriorityClass, Priority::Normal);
+    EXPECT_EQ(bed.Settings().PriorityClass(), Priority::Normal);
     EXPECT_TRUE(dialog().NormalPriorityButton->isChecked());
     EXPECT_FALSE(dialog().HighPriorityButton->isChecked());
 }
@@ -306,7 +307,7 @@ TEST_F(Options, SkinFileAndTheBuiltInSkin) {
 
 TEST_F(Options, OtherSlashArgumentsAreIgnored) {
     bed.Batch({"/", "/x", "/zzz", "/?"});
-    EXPECT_EQ(bed.Settings().ChipMode, 2);
+    EXPECT_EQ(bed.Settings().ChipMode(), 2);
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 16384);
     EXPECT_TRUE(bed.SkinLoads.empty());
     EXPECT_TRUE(bed.TraceStarting("play").isEmpty());
@@ -392,7 +393,7 @@ TEST_F(Options, AnExistingAbsoluteFileIsAFileEvenWhenItLooksLikeAnOption) {
     ASSERT_TRUE(QFile::copy(DemoSong("demo.aym"), song));
     bed.Batch({song});
     EXPECT_EQ(bed.TraceStarting("play"), QStringList{"play " + song});
-    EXPECT_EQ(bed.Settings().ChipMode, 2);
+    EXPECT_EQ(bed.Settings().ChipMode(), 2);
     EXPECT_EQ(AbsoluteArguments({song}, "/"), QStringList{song});
 }
 
@@ -420,7 +421,7 @@ TEST_F(Options, StoredOptionsComeFirstAndTheCommandLineOverridesThem) {
                                "end 0",
                                "play " + DemoSong("demo.aym"),
                            }));
-    EXPECT_EQ(bed.Settings().ChipMode, 5);
+    EXPECT_EQ(bed.Settings().ChipMode(), 5);
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 8000);
     EXPECT_EQ(bed.Playback->NowPlaying().Count, 1);
 }
@@ -479,7 +480,7 @@ TEST_F(HandOverTest, OptionsAndTheLastFileArriveAndLongArgumentsAreCut) {
     EXPECT_EQ(Send({"/hymacb", QFile::encodeName(DemoSong("demo.ay")), longArgument,
                     QFile::encodeName(DemoSong("demo.aym"))}),
               HandOverOutcome::Delivered);
-    EXPECT_EQ(bed.Settings().ChipMode, 5);
+    EXPECT_EQ(bed.Settings().ChipMode(), 5);
     EXPECT_EQ(bed.Dialog->ChipList->currentIndex(), 5);
     EXPECT_EQ(bed.TraceStarting("play"), QStringList{"play " + DemoSong("demo.aym")});
     EXPECT_TRUE(bed.TraceStarting("arg ").contains("arg /x" + QString(258, 'L')));
@@ -501,7 +502,7 @@ TEST_F(HandOverTest, AnotherHandOverInProgressMeansNothingIsSent) {
     inProgress.setNativeKey(HandOverAreaKey());
     ASSERT_TRUE(inProgress.create(HandOverAreaSize));
     EXPECT_EQ(Send({"/hYMACB"}), HandOverOutcome::AreaBusy);
-    EXPECT_EQ(bed.Settings().ChipMode, 2);
+    EXPECT_EQ(bed.Settings().ChipMode(), 2);
     EXPECT_TRUE(bed.Trace().isEmpty());
 }
 
