@@ -55,6 +55,13 @@ inline QString MakeFolder(const QString& path) {
     return path;
 }
 
+// A window's control found by its object name; a failure when there is none.
+template <class W> W* Control(const QObject& window, const char* name) {
+    W* control = window.findChild<W*>(QLatin1String(name));
+    if (control == nullptr) ADD_FAILURE() << "no control " << name;
+    return control;
+}
+
 class PlayerBed {
   public:
     const bool DesktopEmptied = ResetDesktopFolders();

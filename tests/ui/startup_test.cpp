@@ -227,7 +227,7 @@ class Options : public ::testing::Test {
 TEST_F(Options, ChipModeNamesInAnyLetterCase) {
     bed.Batch({"/hymacb"});
     EXPECT_EQ(bed.Settings().ChipMode(), 5);
-    EXPECT_EQ(dialog().ChipList->currentIndex(), 5);
+    EXPECT_EQ(Control<QComboBox>(dialog(), "ChipList")->currentIndex(), 5);
     ChipState expected;
     SetChipAndChannels(expected, 5, bed.Settings().Volume(), VolumeSteps);
     EXPECT_EQ(std::memcmp(expected.Mix.VolumeTable, bed.Playback->Engine().Chip.Mix.VolumeTable,
@@ -236,7 +236,7 @@ TEST_F(Options, ChipModeNamesInAnyLetterCase) {
 
     bed.Batch({"/HAYABC"});
     EXPECT_EQ(bed.Settings().ChipMode(), 2);
-    EXPECT_EQ(dialog().ChipList->currentIndex(), 2);
+    EXPECT_EQ(Control<QComboBox>(dialog(), "ChipList")->currentIndex(), 2);
 
     // Unknown names, and names hidden past the 31 characters considered.
     bed.Batch({"/hYM", "/hYMACBX", "/h", "/hYMACB" + QString(30, 'x')});
@@ -255,19 +255,19 @@ TEST_F(Options, BeeperLevelInRangeOnly) {
         EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 16384) << bad;
         EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude, amplitude) << bad;
     }
-    EXPECT_TRUE(dialog().BeeperLevelEdit->text().isEmpty());
+    EXPECT_TRUE(Control<QLineEdit>(dialog(), "BeeperLevelEdit")->text().isEmpty());
 
     bed.Batch({"/u8000"});
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 8000);
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude,
               ComputeBeeperAmplitude(8000, 20, VolumeSteps));
     EXPECT_NE(ComputeBeeperAmplitude(8000, 20, VolumeSteps), -8000);
-    EXPECT_EQ(dialog().BeeperLevelEdit->text(), "8000");
+    EXPECT_EQ(Control<QLineEdit>(dialog(), "BeeperLevelEdit")->text(), "8000");
 
     bed.Batch({"/U0"});
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 0);
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude, 0); // silent
-    EXPECT_EQ(dialog().BeeperLevelEdit->text(), "0");
+    EXPECT_EQ(Control<QLineEdit>(dialog(), "BeeperLevelEdit")->text(), "0");
 
     bed.Batch({"/u32768"});
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 32768);
@@ -276,29 +276,29 @@ TEST_F(Options, BeeperLevelInRangeOnly) {
 TEST_F(Options, PriorityTakesExactlyOneLetter) {
     bed.Batch({"/rH"});
     EXPECT_EQ(bed.Settings().PriorityClass(), Priority::High);
-    EXPECT_TRUE(dialog().HighPriorityButton->isChecked());
+    EXPECT_TRUE(Control<QRadioButton>(dialog(), "HighPriorityButton")->isChecked());
     bed.Batch({"/rnormal", "/rx", "/r"});
     EXPECT_EQ(bed.Settings().PriorityClass(), Priority::High);
     bed.Batch({"/rn"});
     EXPECT_EQ(bed.Settings().PriorityClass(), Priority::Normal);
-    EXPECT_TRUE(dialog().NormalPriorityButton->isChecked());
-    EXPECT_FALSE(dialog().HighPriorityButton->isChecked());
+    EXPECT_TRUE(Control<QRadioButton>(dialog(), "NormalPriorityButton")->isChecked());
+    EXPECT_FALSE(Control<QRadioButton>(dialog(), "HighPriorityButton")->isChecked());
 }
 
 TEST_F(Options, SkinFileAndTheBuiltInSkin) {
     const QString skin = bed.WriteSkin("blue skin.bmp");
     bed.Batch({"/p" + skin});
-    EXPECT_EQ(dialog().SkinFileEdit->text(), skin);
+    EXPECT_EQ(Control<QLineEdit>(dialog(), "SkinFileEdit")->text(), skin);
     EXPECT_EQ(bed.FaceSkin.SkinBitmap.pixelColor(10, 10), QColor(10, 120, 200));
 
     // A file that cannot be loaded changes nothing.
     bed.Batch({"/p" + bed.Root.filePath("missing.bmp"), "/p" + DemoSong("demo.ay")});
-    EXPECT_EQ(dialog().SkinFileEdit->text(), skin);
+    EXPECT_EQ(Control<QLineEdit>(dialog(), "SkinFileEdit")->text(), skin);
     EXPECT_EQ(bed.FaceSkin.SkinBitmap.pixelColor(10, 10), QColor(10, 120, 200));
 
     // "/p" alone: the built-in skin, and the dialog's skin field empties.
     bed.Batch({"/p"});
-    EXPECT_TRUE(dialog().SkinFileEdit->text().isEmpty());
+    EXPECT_TRUE(Control<QLineEdit>(dialog(), "SkinFileEdit")->text().isEmpty());
     EXPECT_NE(bed.FaceSkin.SkinBitmap.pixelColor(10, 10), QColor(10, 120, 200));
     ASSERT_EQ(bed.SkinLoads.size(), 4u);
     EXPECT_EQ(bed.SkinLoads.back(), std::make_pair(SkinSource::BuiltIn, QString()));
@@ -481,7 +481,7 @@ TEST_F(HandOverTest, OptionsAndTheLastFileArriveAndLongArgumentsAreCut) {
                     QFile::encodeName(DemoSong("demo.aym"))}),
               HandOverOutcome::Delivered);
     EXPECT_EQ(bed.Settings().ChipMode(), 5);
-    EXPECT_EQ(bed.Dialog->ChipList->currentIndex(), 5);
+    EXPECT_EQ(Control<QComboBox>(*bed.Dialog, "ChipList")->currentIndex(), 5);
     EXPECT_EQ(bed.TraceStarting("play"), QStringList{"play " + DemoSong("demo.aym")});
     EXPECT_TRUE(bed.TraceStarting("arg ").contains("arg /x" + QString(258, 'L')));
     EXPECT_EQ(bed.Trace().first(), "begin 2");
@@ -491,7 +491,7 @@ TEST_F(HandOverTest, OptionsAndTheLastFileArriveAndLongArgumentsAreCut) {
     // The area is gone, so the next start hands over as well.
     EXPECT_EQ(Send({"/u100"}), HandOverOutcome::Delivered);
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 100);
-    EXPECT_EQ(bed.Dialog->BeeperLevelEdit->text(), "100");
+    EXPECT_EQ(Control<QLineEdit>(*bed.Dialog, "BeeperLevelEdit")->text(), "100");
     EXPECT_EQ(Send({}), HandOverOutcome::NothingToSend);
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
