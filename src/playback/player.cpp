@@ -40,12 +40,12 @@ const SongEntry* NowPlayingInfo::Current() const {
 }
 
 Player::Player(WaveOutFactory waveOutFactory, QObject* parent)
-    : QObject(parent), List(Session.List), Settings_(*Session.Engine),
+    : QObject(parent), List(Session.List), OwnSettings(*Session.Engine),
       Buffer1(std::make_unique<int16_t[]>(BufferValues)),
       Buffer2(std::make_unique<int16_t[]>(BufferValues)), WaveOutMaker(std::move(waveOutFactory)) {
     // Every song is mapped ahead, so that a seek anywhere costs little.
     Stream.MapSongsAhead(true);
-    connect(&Settings_, &PlayerSettings::PriorityRefused, this,
+    connect(&OwnSettings, &PlayerSettings::PriorityRefused, this,
             [this](Priority priority, int error) {
                 if (PriorityRefusalShown) return;
                 PriorityRefusalShown = true;
@@ -104,7 +104,7 @@ NowPlayingInfo Player::NowPlaying() const {
 void Player::Shutdown() {
     StopPlaying();
     Session.Close();
-    Settings_.SetPriorityClass(Priority::Normal);
+    OwnSettings.SetPriorityClass(Priority::Normal);
 }
 
 void Player::SetPlaying(bool playing, bool paused) {
@@ -253,7 +253,7 @@ void Player::customEvent(QEvent* event) {
 
 SongTiming Player::FollowedTiming(int index) const {
     if (PlaylistLed) return Session.RenderTiming(index);
-    return Settings_.FollowSongLengths ? Session.FileTiming(index) : SongTiming{};
+    return OwnSettings.FollowSongLengths ? Session.FileTiming(index) : SongTiming{};
 }
 
 uint64_t Player::SilenceLimit(int index) const {
@@ -394,7 +394,7 @@ void Player::OpenAndPlayFile(const QString& fileName) {
 
     PlaylistLed = false;
     Cue = 0;
-    Settings_.NoteRecentFile(fileName);
+    OwnSettings.NoteRecentFile(fileName);
     List.CurrentSong = Session.StartingSong();
     ShowFile(fileName);
     PlaySong();
@@ -604,11 +604,11 @@ void Player::Seek(uint64_t frame) {
 
 void Player::ToggleMute(int voice) {
     if (voice < 0 || voice >= VoiceCount) return;
-    Settings_.SetMutedVoices(MutedVoices() ^ (1u << voice));
+    OwnSettings.SetMutedVoices(MutedVoices() ^ (1u << voice));
 }
 
 void Player::Solo(int voice) {
     if (voice < 0 || voice >= VoiceCount) return;
     const unsigned alone = AllVoices & ~(1u << voice);
-    Settings_.SetMutedVoices(MutedVoices() == alone ? 0 : alone);
+    OwnSettings.SetMutedVoices(MutedVoices() == alone ? 0 : alone);
 }

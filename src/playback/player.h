@@ -92,8 +92,8 @@ class Player : public QObject {
     // The settings apply to this player's engine as they change (chip mode,
     // beeper level, volume), so they live with it; the face, the dialog, the
     // start-up options and the media-player interface all change them here.
-    PlayerSettings& Settings() { return Settings_; }
-    const PlayerSettings& Settings() const { return Settings_; }
+    PlayerSettings& Settings() { return OwnSettings; }
+    const PlayerSettings& Settings() const { return OwnSettings; }
     // The chip as the settings have built it (its tables, the beeper level).
     const SoundEngine& Engine() const { return *Session.Engine; }
 
@@ -139,7 +139,7 @@ class Player : public QObject {
     void Seek(uint64_t frame);
     // The voices left out of the mix (a set of chip.h's `Voice`s), heard
     // within the buffers in flight; not stored.
-    unsigned MutedVoices() const { return Settings_.MutedVoices(); }
+    unsigned MutedVoices() const { return OwnSettings.MutedVoices(); }
     void ToggleMute(int voice);
     // The voice alone; soloed again, every voice comes back.
     void Solo(int voice);
@@ -200,7 +200,7 @@ class Player : public QObject {
   private:
     SongSession Session;
     SongList& List; // the session's
-    PlayerSettings Settings_;
+    PlayerSettings OwnSettings;
     NowPlayingInfo Shown; // texts and numbers as last announced
 
     std::unique_ptr<int16_t[]> Buffer1; // BufferValues 16-bit values (65,280 bytes)
