@@ -6,8 +6,9 @@
 #   bench/playlist_enqueue.sh [BUILD_DIR] [FILES] [SONG_DIR]
 #       (defaults: build/release, 658, ../shared/testdata/ay)
 #
-# The folder holds FILES copies of the song files of SONG_DIR and the demo
-# songs, 50 to a subfolder. A fresh player without a song runs in a session of
+# The folder holds FILES copies of the song files of SONG_DIR (.ay, .aym, .ym,
+# .vtx, .psg; with the demo songs when no SONG_DIR is given), 50 to a
+# subfolder. A fresh player without a song runs in a session of
 # its own; the hand-over is timed until $XDG_DATA_HOME/Ostrowind/Zirrafon/
 # playlist.m3u8 names FILES entries. Meanwhile the media-player interface is
 # asked for its Position again and again: the GUI thread answers those calls,
@@ -19,6 +20,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build/release}
 files=${2:-658}
 songs=${3:-../shared/testdata/ay}
+demo=$([ $# -ge 3 ] || echo "$(pwd)/assets/demo")
 [ -x "$build/zirrafon" ] || { echo "build $build/zirrafon first" >&2; exit 1; }
 
 # shellcheck disable=SC1091
@@ -31,12 +33,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
-python3 - "$build/zirrafon" "$files" "$songs" "$work" "$(pwd)/assets/demo" <<'EOF'
+python3 - "$build/zirrafon" "$files" "$songs" "$work" "$demo" <<'EOF'
 import glob, os, shutil, statistics, subprocess, sys, threading, time
 
 player, count, songs, work, demo = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5]
-sources = sorted(glob.glob(os.path.join(songs, "*"))) + [os.path.join(demo, "demo.ay"), os.path.join(demo, "demo.aym")]
-sources = [s for s in sources if s.lower().endswith((".ay", ".aym"))]
+sources = sorted(glob.glob(os.path.join(songs, "*")))
+if demo:
+    sources += [os.path.join(demo, "demo.ay"), os.path.join(demo, "demo.aym")]
+sources = [s for s in sources if s.lower().endswith((".ay", ".aym", ".ym", ".vtx", ".psg"))]
 folder = os.path.join(work, "collection")
 for i in range(count):
     src = sources[i % len(sources)]

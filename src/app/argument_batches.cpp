@@ -61,6 +61,7 @@ void ArgumentBatches::CommandLineInterpreter(BatchMessage message) {
     case BatchMessage::BeginLocal:
         Trace(QStringLiteral("begin 1"));
         PendingFileSet = false;
+        BatchFiles.clear();
         Enqueuing = false;
         EnqueuePaths.clear();
         return;
@@ -86,10 +87,14 @@ void ArgumentBatches::CommandLineInterpreter(BatchMessage message) {
 void ArgumentBatches::RunHandOver(const QList<QByteArray>& arguments) {
     Trace(QStringLiteral("begin 2"));
     PendingFileSet = false;
+    BatchFiles.clear();
     Enqueuing = false;
     EnqueuePaths.clear();
     for (const QByteArray& argument : arguments) InterpretArgument(QFile::decodeName(argument));
     EndBatch(BatchMessage::EndHandOver);
+    // Files or options handed over from a file manager or a terminal: the
+    // window the user is about to look at comes forward.
+    if (Raise) Raise();
 }
 
 void ArgumentBatches::EndBatch(BatchMessage end) {
@@ -100,6 +105,7 @@ void ArgumentBatches::EndBatch(BatchMessage end) {
     if (PendingFileSet) {
         PendingFileSet = false;
         const QString file = std::exchange(PendingFile, QString());
+        QStringList files = std::exchange(BatchFiles, {});
         if (IsPlaylistFile(file) && ReplacePlaylist) {
             Trace(QStringLiteral("playlist ") + file);
             ReplacePlaylist(file);
@@ -108,9 +114,13 @@ void ArgumentBatches::EndBatch(BatchMessage end) {
         Trace(QStringLiteral("play ") + file);
         Playback.Stop();
         Playback.OpenAndPlay(file);
-        if (const NowPlayingInfo now = Playback.NowPlaying();
-            FilePlayed && now.FileOpen && now.FileName == file)
-            FilePlayed(file, now.Song);
+        // The batch's files join the playlist in order (a file manager hands
+        // over a whole selection); a last file that could not be opened does not.
+        const NowPlayingInfo now = Playback.NowPlaying();
+        const bool played = now.FileOpen && now.FileName == file;
+        if (!played && !files.isEmpty()) files.removeLast();
+        if (FilesGiven && (played || !files.isEmpty()))
+            FilesGiven(files, played ? file : QString(), now.Song);
     }
 }
 
@@ -132,6 +142,7 @@ void ArgumentBatches::InterpretArgument(const QString& argument) {
         Playback.Stop();
         PendingFileSet = true;
         PendingFile = argument;
+        BatchFiles << argument;
         Trace(QStringLiteral("file ") + argument);
         return;
     }

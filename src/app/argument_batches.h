@@ -61,12 +61,17 @@ class ArgumentBatches : public QObject {
     std::function<void(const QStringList& paths)> Enqueue;
     // A batch's last file is a playlist file: it replaces the playlist.
     std::function<void(const QString& playlistFile)> ReplacePlaylist;
-    // A batch's last file was opened and plays: it joins the playlist.
-    std::function<void(const QString& file, int song)> FilePlayed;
+    // A batch's files join the playlist in order; the last one was opened and
+    // plays (`song` of it) unless `played` is empty.
+    std::function<void(const QStringList& files, const QString& played, int song)> FilesGiven;
+    // A second start without arguments: the main window comes to the front.
+    std::function<void()> Raise;
 
     // The `PendingFile` flag and name: the last existing file of a batch.
     bool PendingFileSet = false;
     QString PendingFile;
+    // Every existing file of the batch, in order (the last is `PendingFile`).
+    QStringList BatchFiles;
     // The hand-over area while a hand-over batch is open.
     HandOverArea Area;
 

@@ -7,8 +7,9 @@ namespace {
 
 constexpr const char* HelpText =
     "Usage: zirrafon [OPTION]... [FILE]\n"
-    "Plays .ay and .aym chip music files. Only one player runs per session: a\n"
-    "later start hands its options and files to the running player and ends.\n"
+    "Plays .ay and .aym chip music files, .ym, .vtx and .psg register streams and\n"
+    ".pt3 and .pt2 tracker modules. Only one player runs per session: a later\n"
+    "start hands its options and files to the running player and ends.\n"
     "\n"
     "  /hNAME     chip and channel layout: AYMONO YMMONO AYABC YMABC AYACB YMACB\n"
     "             AYBAC YMBAC AYBCA YMBCA AYCAB YMCAB AYCBA YMCBA\n"

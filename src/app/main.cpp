@@ -32,8 +32,9 @@ int main(int argc, char* argv[]) {
 
     InstanceLock lock;
     lock.Acquire();
-    // A player is running: hand over and end. Without arguments it is not
-    // contacted at all; a hand-over that cannot be made ends quietly too.
+    // A player is running: hand over and end (the player then brings its
+    // window forward). Without arguments it is not contacted at all; a
+    // hand-over that cannot be made ends quietly too.
     {
         InstanceConnection player;
         if (player.Connect(InstanceServerPath())) {

@@ -4,6 +4,35 @@
 #include "platform/messages.h"
 #include "ui/position_bar.h"
 
+#include <QEvent>
+#include <QFileInfo>
+#include <utility>
+
+namespace {
+
+// Calls `OnClose` when the watched window is about to close, before the
+// window's own handler has stopped the song.
+class CloseWatcher final : public QObject {
+  public:
+    explicit CloseWatcher(std::function<void()> onClose, QObject* parent)
+        : QObject(parent), OnClose(std::move(onClose)) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Close) OnClose();
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    std::function<void()> OnClose;
+};
+
+// The settings' key of where the current song was left: its file, its song
+// index, the frame heard and "paused" or "stopped".
+const QString ResumeKey = QStringLiteral("Resume");
+
+} // namespace
+
 PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
     : MainPlayer(std::move(waveOutFactory)),
       Window(std::make_unique<MainWindow>(MainPlayer, Export)) {
@@ -53,8 +82,8 @@ PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
     });
     Arguments->Enqueue = [&lists](const QStringList& paths) { lists.Enqueue(paths); };
     Arguments->ReplacePlaylist = [&lists](const QString& file) { lists.ReplaceWith(file); };
-    Arguments->FilePlayed = [&lists](const QString& file, int song) {
-        lists.AddAsCurrent(file, song);
+    Arguments->FilesGiven = [&lists](const QStringList& files, const QString& played, int song) {
+        lists.AddAsCurrent(files, played, song);
     };
 
     // Volume, window position, shuffle and repeat, beside "Follow song lengths".
@@ -84,12 +113,53 @@ PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
                          window.ShowOrder(shuffle, repeat);
                      });
     QObject::connect(Mpris.get(), &MediaPlayerInterface::QuitAsked, &face, &QWidget::close);
-    QObject::connect(Mpris.get(), &MediaPlayerInterface::RaiseAsked, &face, [&face] {
+    const auto raise = [&face] {
         face.setWindowState(face.windowState() & ~Qt::WindowMinimized);
         face.show();
         face.raise();
         face.activateWindow();
-    });
+    };
+    QObject::connect(Mpris.get(), &MediaPlayerInterface::RaiseAsked, &face, raise);
+    Arguments->Raise = raise;
+
+    // The program ends with its main window, also while the playlist window
+    // is open.
+    window.setAttribute(Qt::WA_QuitOnClose, false);
+
+    // The session comes back as it was left: the song, and where in it.
+    face.installEventFilter(new CloseWatcher([this] { RememberSession(); }, &face));
+    QObject::connect(ListStore.get(), &PlaylistStore::CurrentRestored, &face,
+                     [this](quint64 id, int song) { ResumeSession(id, song); });
+}
+
+void PlayerApp::RememberSession() {
+    const NowPlayingInfo now = MainPlayer.NowPlaying();
+    const int row = ListModel.CurrentRow();
+    QStringList resume;
+    // The playlist's current song, also when a plain open played its file.
+    if (now.FileOpen && row >= 0 &&
+        QFileInfo(now.FileName).absoluteFilePath() == ListModel.EntryAt(row).Path &&
+        now.Song == ListModel.CurrentSong())
+        resume = {ListModel.EntryAt(row).Path, QString::number(now.Song),
+                  QString::number(MainPlayer.Elapsed()),
+                  MainPlayer.State() == PlayState::Paused ? QStringLiteral("paused")
+                                                          : QStringLiteral("stopped")};
+    MainPlayer.Settings().StoreValue(ResumeKey, resume);
+}
+
+void PlayerApp::ResumeSession(quint64 id, int song) {
+    uint64_t frame = 0;
+    bool paused = false;
+    const int row = ListModel.RowOf(id);
+    if (const auto stored = MainPlayer.Settings().StoredValue(ResumeKey); stored && row >= 0) {
+        const QStringList resume = stored->toStringList();
+        if (resume.size() == 4 && resume[0] == ListModel.EntryAt(row).Path &&
+            resume[1] == QString::number(song)) {
+            frame = resume[2].toULongLong();
+            paused = resume[3] == QLatin1String("paused");
+        }
+    }
+    ListPlayback->Cue(id, song, frame, paused);
 }
 
 PlayerApp::~PlayerApp() {

@@ -51,6 +51,11 @@ class PlayerApp {
     void Start(const QStringList& arguments);
 
   private:
+    // The song heard and where: stored as the window closes, put back in
+    // place, silent, once the restored playlist has its current song.
+    void RememberSession();
+    void ResumeSession(quint64 id, int song);
+
     Player MainPlayer;
     SongExport Export;
     PlaylistModel ListModel;

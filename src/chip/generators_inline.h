@@ -6,6 +6,7 @@
 // are compared sample for sample and state for state in the tests).
 #pragma once
 
+#include "chip/checks.h"
 #include "chip/chip.h"
 
 #include <array>
@@ -34,6 +35,7 @@ constexpr uint32_t NoiseShiftOnce(uint32_t s) {
 // the k new bits all depend on bits of the old value only: shift i (0-based) feeds NOT (old bit
 // 16-i XOR old bit 13-i) and that bit ends at position k-1-i.
 inline uint32_t NoiseShiftBlock(uint32_t s, int k) {
+    ZIRRAFON_ASSERT(k >= 0 && k <= 14);
     const uint32_t fresh = ~((s >> (17 - k)) ^ (s >> (14 - k))) & ((1u << k) - 1);
     return ((s << k) & 0x1FFFF) | fresh;
 }
@@ -82,6 +84,7 @@ inline constexpr std::array<NoiseJump, 17> NoiseJumps = MakeNoiseJumps();
 
 // 1 <= n <= 28 shifts: one block, seldom two.
 inline uint32_t NoiseShiftFew(uint32_t s, uint32_t n) {
+    ZIRRAFON_ASSERT(n >= 1 && n <= 28);
     if (n > 14) [[unlikely]] {
         s = NoiseShiftBlock(s, 14);
         n -= 14;

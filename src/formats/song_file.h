@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -82,9 +84,10 @@ struct TAYMHeader {
     uint8_t BlockCount() const { return Raw[68]; }
 };
 
-// The kinds of song file: ".ay" (ZXAYEMUL), ".aym", and the register streams
-// ".ym", ".vtx" and ".psg" (no Z80 runs for them); Unknown for any other.
-enum class SongKind { Unknown, AY, AYM, YM, VTX, PSG };
+// The kinds of song file: ".ay" (ZXAYEMUL), ".aym", the register streams
+// ".ym", ".vtx" and ".psg", and the Pro Tracker modules ".pt3" and ".pt2" (no
+// Z80 runs for these last five); Unknown for any other.
+enum class SongKind { Unknown, AY, AYM, YM, VTX, PSG, PT3, PT2 };
 
 // The open song file and its song list, held by a song session (session.h):
 // the player keeps one for its whole run, the renderer opens one per song.
@@ -99,7 +102,8 @@ struct SongList {
     std::vector<std::string> SongNames;
     std::string AuthorText, MiscText, SongNameText;
     TAYMHeader AYMHeader;
-    // A register-stream file's one song (YM, VTX, PSG); null for AY and AYM.
+    // A register-stream file's or a module's one song (YM, VTX, PSG, PT3, PT2);
+    // null for AY and AYM.
     std::shared_ptr<const RegisterStream> Stream;
 };
 
@@ -119,5 +123,12 @@ void LoadAYMSong(SongList& list, SoundEngine& engine, int index);
 // Opens a ".ym", ".vtx" or ".psg" file: reads it whole into `list.Stream`,
 // one song whose texts are the file's. False after a format error (reported
 // to `formatError`, file closed); throws SongIOError on I/O errors.
+// `detail` ListOnly: what a song list shows, no frames (see StreamDetail).
 bool OpenStreamFile(SongList& list, const std::string& fileName, StreamFormat format,
-                    const FormatErrorSink& formatError);
+                    const FormatErrorSink& formatError, StreamDetail detail = StreamDetail::Whole);
+// The same for any file whose one song is a register stream: `make` turns the
+// file's bytes into the stream, or refuses them with a message.
+using StreamMaker =
+    std::function<std::optional<RegisterStream>(std::span<const uint8_t>, std::string& refusal)>;
+bool OpenStreamFile(SongList& list, const std::string& fileName, SongKind kind,
+                    const StreamMaker& make, const FormatErrorSink& formatError);

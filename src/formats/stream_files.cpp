@@ -24,7 +24,10 @@
 //   not take (and no chip ever ran that slowly).
 // - "YM2!" files were made for a player with built-in drum samples that the
 //   file does not hold: they play as plain YM3 streams.
-// - A missing "End!" mark at the end of a YM5/YM6 file is not an error.
+// - A missing "End!" mark at the end of a YM5/YM6 file is not an error, and
+//   a YM5/YM6 stream cut short plays the whole frames it holds, with a
+//   warning that says so.
+// - "MIX1" sample mixes and "YMT1"/"YMT2" tracker files are refused by name.
 // - PSG writes to registers 14 and 15 (the chip's I/O ports) and to register
 //   numbers above 15 are skipped.
 #include "formats/song_file.h"
@@ -78,16 +81,19 @@ class ByteReader {
 };
 
 // The 14 (or 16) registers of `frames` frames from `data`, interleaved or
-// frame after frame; R13 = 0xFF is an envelope shape not written.
+// frame after frame; R13 = 0xFF is an envelope shape not written. Interleaved
+// registers lie `stride` frames apart: the frames the file declares, of which
+// a stream cut short holds fewer whole ones.
 void FillFrames(RegisterStream& s, const uint8_t* data, uint32_t frames, int perFrame,
-                bool interleaved) {
+                bool interleaved, uint32_t stride = 0) {
+    if (stride == 0) stride = frames;
     s.FrameCount = frames;
     s.Registers.assign(size_t{frames} * StreamRegisters, 0);
     s.Written.assign(frames, 0);
     for (uint32_t f = 0; f < frames; ++f) {
         uint8_t* regs = &s.Registers[size_t{f} * StreamRegisters];
         for (int r = 0; r < perFrame; ++r)
-            regs[r] = interleaved ? data[size_t(r) * frames + f] : data[size_t{f} * perFrame + r];
+            regs[r] = interleaved ? data[size_t(r) * stride + f] : data[size_t{f} * perFrame + r];
         s.Written[f] =
             static_cast<uint16_t>(ChipRegistersWritten & ~(regs[13] == 0xFF ? 1u << 13 : 0));
     }
@@ -139,74 +145,144 @@ std::vector<uint8_t> DrumLevels(const uint8_t* data, size_t size, uint32_t attri
     return levels;
 }
 
-bool ReadYM5or6(RegisterStream& s, std::span<const uint8_t> bytes, std::string& refusal) {
+// How far a reader got with the bytes at hand.
+enum class Outcome {
+    Read,
+    Refused,
+    Short, // it needs bytes past those at hand (a file's start only)
+};
+
+// The YM5/YM6 file whose first bytes are `bytes`, of `total` bytes in all.
+// Without `frames` only the header is read and the frames are counted.
+Outcome ReadYM5or6(RegisterStream& s, std::span<const uint8_t> bytes, size_t total, bool frames,
+                   std::string& refusal) {
     constexpr const char* damaged = "Damaged .YM file";
+    const auto refused = [&] {
+        refusal = damaged;
+        return Outcome::Refused;
+    };
+    // Past the bytes at hand: more are needed, or there are none.
+    const auto cut = [&] { return bytes.size() < total ? Outcome::Short : refused(); };
     ByteReader in(bytes);
     const uint8_t* h = in.Take(34);
-    if (!h || std::memcmp(h + 4, "LeOnArD!", 8) != 0) return Refuse(refusal, damaged);
-    const uint32_t frames = Be32(h + 12);
+    if (!h) return cut();
+    if (std::memcmp(h + 4, "LeOnArD!", 8) != 0) return refused();
+    const uint32_t frameCount = Be32(h + 12);
     s.Attributes = Be32(h + 16);
     s.Interleaved = s.Attributes & 1;
     const uint16_t drums = Be16(h + 20);
-    if (!CheckTiming(s, Be32(h + 22), Be16(h + 26), AtariChipClock, refusal, damaged)) return false;
+    if (!CheckTiming(s, Be32(h + 22), Be16(h + 26), AtariChipClock, refusal, damaged))
+        return Outcome::Refused;
     s.LoopFrame = Be32(h + 28);
-    if (!in.Take(Be16(h + 32))) return Refuse(refusal, damaged);
+    if (!in.Take(Be16(h + 32))) return cut();
     for (uint16_t d = 0; d < drums; ++d) {
         const uint8_t* sizeField = in.Take(4);
-        if (!sizeField) return Refuse(refusal, damaged);
+        if (!sizeField) return cut();
         const uint32_t size = Be32(sizeField);
         const uint8_t* data = in.Take(size);
-        if (!data) return Refuse(refusal, damaged);
+        if (!data) return cut();
         s.Digidrums.push_back(DrumLevels(data, size, s.Attributes));
     }
     std::optional<std::string> texts[3];
     for (auto& t : texts)
-        if (!(t = in.Text())) return Refuse(refusal, damaged);
+        if (!(t = in.Text())) return cut();
     s.Title = *texts[0];
     s.Author = *texts[1];
     s.Comment = *texts[2];
-    if (frames == 0 || frames > MaxFrames || in.Left() < size_t{frames} * StreamRegisters)
-        return Refuse(refusal, damaged);
-    FillFrames(s, in.Take(size_t{frames} * StreamRegisters), frames, StreamRegisters,
-               s.Interleaved);
-    return true;
+    if (frameCount == 0 || frameCount > MaxFrames) return refused();
+    // A stream cut short plays the frames it holds whole: frame after frame,
+    // those before the cut; interleaved, those whose last register (the
+    // column cut first) is still there.
+    const size_t left = total - in.Position();
+    const size_t whole = size_t{frameCount} * StreamRegisters;
+    const size_t lastColumn = size_t{frameCount} * (StreamRegisters - 1);
+    const auto held = static_cast<uint32_t>(left >= whole       ? frameCount
+                                            : !s.Interleaved    ? left / StreamRegisters
+                                            : left > lastColumn ? left - lastColumn
+                                                                : 0);
+    if (held == 0) return refused();
+    if (held < frameCount)
+        s.Warning = "Stream cut short: " + std::to_string(held) + " of " +
+                    std::to_string(frameCount) + " frames";
+    if (!frames) {
+        s.FrameCount = held;
+        return Outcome::Read;
+    }
+    FillFrames(s, in.Take(std::min(left, whole)), held, StreamRegisters, s.Interleaved, frameCount);
+    return Outcome::Read;
 }
 
-} // namespace
-
-std::optional<RegisterStream> ReadYMFile(std::span<const uint8_t> bytes, std::string& refusal) {
-    std::optional<RegisterStream> result(std::in_place);
-    RegisterStream& s = *result;
-    s.Format = StreamFormat::YM;
-    std::vector<uint8_t> unpacked;
-    if (LooksLikeLhaArchive(bytes)) {
-        std::optional<std::vector<uint8_t>> out = UnpackLhaArchive(bytes, MaxStreamBytes, refusal);
-        if (!out) return std::nullopt;
-        unpacked = std::move(*out);
-        bytes = unpacked;
-        s.Packed = true;
+// The YM file whose first bytes (after unpacking) are `bytes`, of `total`
+// bytes in all; `frames` as above.
+Outcome ReadYMBytes(RegisterStream& s, std::span<const uint8_t> bytes, size_t total, bool frames,
+                    std::string& refusal) {
+    if (bytes.size() < 4 && bytes.size() < total) return Outcome::Short;
+    // Sample mixes of the same family hold no chip registers at all.
+    if (bytes.size() >= 4 && std::memcmp(bytes.data(), "MIX1", 4) == 0) {
+        refusal = "Unsupported .YM format MIX1";
+        return Outcome::Refused;
     }
     if (bytes.size() < 4 || bytes[0] != 'Y' || bytes[1] != 'M') {
         refusal = "Not .YM file";
-        return std::nullopt;
+        return Outcome::Refused;
     }
     s.Version.assign(bytes.begin(), bytes.begin() + 4);
     if (s.Version == "YM2!" || s.Version == "YM3!" || s.Version == "YM3b") {
         const bool loop = s.Version == "YM3b";
-        const size_t data = bytes.size() - 4 - (loop ? 4 : 0);
-        if (bytes.size() < 4 + (loop ? 4u : 0u) || data / 14 == 0 || data / 14 > MaxFrames) {
+        // The loop frame is in the file's last bytes.
+        if (bytes.size() < total && (frames || loop)) return Outcome::Short;
+        const size_t data = total - 4 - (loop ? 4 : 0);
+        if (total < 4 + (loop ? 4u : 0u) || data / 14 == 0 || data / 14 > MaxFrames) {
             refusal = "Damaged .YM file";
-            return std::nullopt;
+            return Outcome::Refused;
         }
-        FillFrames(s, bytes.data() + 4, static_cast<uint32_t>(data / 14), 14, true);
-        if (loop) s.LoopFrame = Be32(bytes.data() + bytes.size() - 4);
+        if (frames)
+            FillFrames(s, bytes.data() + 4, static_cast<uint32_t>(data / 14), 14, true);
+        else
+            s.FrameCount = static_cast<uint32_t>(data / 14);
+        if (loop) s.LoopFrame = Be32(bytes.data() + total - 4);
     } else if (s.Version == "YM5!" || s.Version == "YM6!") {
-        if (!ReadYM5or6(s, bytes, refusal)) return std::nullopt;
+        const Outcome o = ReadYM5or6(s, bytes, total, frames, refusal);
+        if (o != Outcome::Read) return o;
     } else {
         refusal = "Unsupported .YM format " + std::string(s.Version);
-        return std::nullopt;
+        return Outcome::Refused;
     }
     if (s.LoopFrame >= s.FrameCount) s.LoopFrame = 0;
+    return Outcome::Read;
+}
+
+} // namespace
+
+std::optional<RegisterStream> ReadYMFile(std::span<const uint8_t> bytes, std::string& refusal,
+                                         StreamDetail detail) {
+    std::optional<RegisterStream> result(std::in_place);
+    RegisterStream& s = *result;
+    s.Format = StreamFormat::YM;
+    const bool frames = detail == StreamDetail::Whole;
+    std::vector<uint8_t> unpacked;
+    if (LooksLikeLhaArchive(bytes)) {
+        s.Packed = true;
+        // A list needs the header, which is near the start: unpack more only
+        // while it needs more. A file refused on the way is read whole for
+        // the reason it is refused.
+        for (size_t wanted = 4096; !frames; wanted *= 16) {
+            size_t length = 0;
+            std::string ignored;
+            const std::optional<std::vector<uint8_t>> start =
+                UnpackLhaArchiveStart(bytes, MaxStreamBytes, wanted, length, ignored);
+            if (!start) break;
+            RegisterStream listed = s;
+            const Outcome o = ReadYMBytes(listed, *start, length, false, ignored);
+            if (o == Outcome::Read) return listed;
+            if (o == Outcome::Refused || start->size() >= length) break;
+        }
+        std::optional<std::vector<uint8_t>> out = UnpackLhaArchive(bytes, MaxStreamBytes, refusal);
+        if (!out) return std::nullopt;
+        unpacked = std::move(*out);
+        bytes = unpacked;
+    }
+    if (ReadYMBytes(s, bytes, bytes.size(), frames, refusal) != Outcome::Read) return std::nullopt;
     return result;
 }
 
@@ -311,17 +387,30 @@ std::optional<RegisterStream> ReadPSGFile(std::span<const uint8_t> bytes, std::s
 }
 
 std::optional<RegisterStream> ReadStreamFile(StreamFormat format, std::span<const uint8_t> bytes,
-                                             std::string& refusal) {
+                                             std::string& refusal, StreamDetail detail) {
     switch (format) {
-    case StreamFormat::YM: return ReadYMFile(bytes, refusal);
+    case StreamFormat::YM: return ReadYMFile(bytes, refusal, detail);
     case StreamFormat::VTX: return ReadVTXFile(bytes, refusal);
     case StreamFormat::PSG: return ReadPSGFile(bytes, refusal);
+    case StreamFormat::PT3:
+    case StreamFormat::PT2: break; // modules are played, not read (songs/tracker_engine.h)
     }
     return std::nullopt;
 }
 
 bool OpenStreamFile(SongList& list, const std::string& fileName, StreamFormat format,
-                    const FormatErrorSink& formatError) {
+                    const FormatErrorSink& formatError, StreamDetail detail) {
+    static constexpr SongKind kinds[] = {SongKind::YM, SongKind::VTX, SongKind::PSG};
+    return OpenStreamFile(
+        list, fileName, kinds[static_cast<int>(format)],
+        [format, detail](std::span<const uint8_t> bytes, std::string& refusal) {
+            return ReadStreamFile(format, bytes, refusal, detail);
+        },
+        formatError);
+}
+
+bool OpenStreamFile(SongList& list, const std::string& fileName, SongKind kind,
+                    const StreamMaker& make, const FormatErrorSink& formatError) {
     if (list.FileOpen) {
         list.SongFile.Close();
         list.FileOpen = false;
@@ -335,7 +424,7 @@ bool OpenStreamFile(SongList& list, const std::string& fileName, StreamFormat fo
         if (size <= MaxStreamBytes) {
             std::vector<uint8_t> bytes(size);
             list.SongFile.ReadAt(0, bytes.data(), bytes.size());
-            stream = ReadStreamFile(format, bytes, refusal);
+            stream = make(bytes, refusal);
         }
     } catch (...) {
         list.SongFile.Close();
@@ -346,8 +435,7 @@ bool OpenStreamFile(SongList& list, const std::string& fileName, StreamFormat fo
         if (formatError) formatError(refusal);
         return false;
     }
-    static constexpr SongKind kinds[] = {SongKind::YM, SongKind::VTX, SongKind::PSG};
-    list.Kind = kinds[static_cast<int>(format)];
+    list.Kind = kind;
     list.SongCount = 1;
     list.FirstSong = 0;
     list.CurrentSong = 0;

@@ -36,7 +36,7 @@ Icon=zirrafon
 Exec=zirrafon %F
 Terminal=false
 Categories=AudioVideo;Audio;Player;
-MimeType=audio/x-zxay;audio/x-aym;audio/x-ym;audio/x-vtx;audio/x-psg;
+MimeType=audio/x-zxay;audio/x-aym;audio/x-ym;audio/x-vtx;audio/x-psg;audio/x-pt3;audio/x-pt2;
 Keywords=chiptune;AY;YM;Spectrum;CPC;
 Actions=Enqueue;
 
@@ -48,8 +48,9 @@ Exec=zirrafon --enqueue %F
 // The MIME definitions; the installed copy is assets/zirrafon-mime.xml. Globs
 // are matched without regard to letter case, so "SONG.AY" is one too. The
 // magic strings are the files' identifiers: "ZXAYEMUL", "AYM" with revision
-// "0", the unpacked YM versions and "PSG" 0x1A. VTX files (and LHA-packed YM
-// files) carry no identifier of their own: they go by name only.
+// "0", the unpacked YM versions, "PSG" 0x1A and the Pro Tracker 3 modules'
+// signatures. VTX files, LHA-packed YM files and Pro Tracker 2 modules carry
+// no identifier of their own: they go by name only.
 constexpr const char* MimeXml = R"(<?xml version="1.0" encoding="UTF-8"?>
 <!-- The song files Zirrafon plays. -->
 <mime-info xmlns="http://www.freedesktop.org/standards/shared-mime-info">
@@ -98,6 +99,22 @@ constexpr const char* MimeXml = R"(<?xml version="1.0" encoding="UTF-8"?>
       <match type="string" offset="0" value="PSG\x1a"/>
     </magic>
     <glob pattern="*.psg"/>
+  </mime-type>
+  <mime-type type="audio/x-pt3">
+    <comment>Pro Tracker 3 Module</comment>
+    <icon name="zirrafon-audio-file"/>
+    <generic-icon name="audio-x-generic"/>
+    <magic priority="50">
+      <match type="string" offset="0" value="ProTracker 3."/>
+      <match type="string" offset="0" value="Vortex Tracker II"/>
+    </magic>
+    <glob pattern="*.pt3"/>
+  </mime-type>
+  <mime-type type="audio/x-pt2">
+    <comment>Pro Tracker 2 Module</comment>
+    <icon name="zirrafon-audio-file"/>
+    <generic-icon name="audio-x-generic"/>
+    <glob pattern="*.pt2"/>
   </mime-type>
 </mime-info>
 )";
@@ -320,7 +337,7 @@ int SaveMimeApps(const std::string& path, const MimeAppsList& list) {
 
 // The MIME types the player plays.
 constexpr const char* OurTypes[] = {"audio/x-zxay", "audio/x-aym", "audio/x-ym", "audio/x-vtx",
-                                    "audio/x-psg"};
+                                    "audio/x-psg",  "audio/x-pt3", "audio/x-pt2"};
 
 // The desktop's default application for `mime`, as GIO picks it, or empty.
 std::string DesktopDefault(const std::string& mime) {
@@ -385,6 +402,8 @@ std::string FileAssociation::MimeTypeOf(const std::string& extension) {
     if (extension == ".ym") return "audio/x-ym";
     if (extension == ".vtx") return "audio/x-vtx";
     if (extension == ".psg") return "audio/x-psg";
+    if (extension == ".pt3") return "audio/x-pt3";
+    if (extension == ".pt2") return "audio/x-pt2";
     return {};
 }
 

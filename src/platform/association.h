@@ -148,7 +148,8 @@ class FileAssociation {
     static constexpr const char* BeforeGroup = "Before Zirrafon";
 
     // ".ay" -> "audio/x-zxay", ".aym" -> "audio/x-aym", ".ym" -> "audio/x-ym",
-    // ".vtx" -> "audio/x-vtx", ".psg" -> "audio/x-psg", else "".
+    // ".vtx" -> "audio/x-vtx", ".psg" -> "audio/x-psg", ".pt3" -> "audio/x-pt3",
+    // ".pt2" -> "audio/x-pt2", else "".
     static std::string MimeTypeOf(const std::string& extension);
 
     // The MIME definitions, exactly as written (the installed copy in

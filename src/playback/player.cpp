@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QMetaObject>
 #include <algorithm>
+#include <utility>
 
 #include <cstring>
 
@@ -74,19 +75,19 @@ PlayState Player::State() const {
 }
 
 uint64_t Player::Elapsed() const {
-    if (!Playing || !WaveOut) return 0;
+    if (!Playing || !WaveOut) return Cue;
     const uint64_t played = WaveOut->PlayedFrames();
     const int64_t elapsed = static_cast<int64_t>(played) - Run.HeardFrom;
     return elapsed > 0 ? static_cast<uint64_t>(elapsed) : 0;
 }
 
 bool Player::CanGoNext() const {
-    if (PlaylistLed && Playlist && Playlist->CanGoNext()) return true;
+    if (PlaylistLed && Playlist) return Playlist->CanGoNext();
     return List.FileOpen && List.CurrentSong < List.SongCount - 1;
 }
 
 bool Player::CanGoPrevious() const {
-    if (PlaylistLed && Playlist && Playlist->CanGoPrevious()) return true;
+    if (PlaylistLed && Playlist) return Playlist->CanGoPrevious();
     return List.FileOpen && List.CurrentSong > 0;
 }
 
@@ -131,7 +132,7 @@ void Player::ReportWaveError(WaveResult code, const char* caption) {
 
 void Player::CloseDevice() { WaveOut.reset(); }
 
-void Player::PlayCurrent() {
+void Player::PlayCurrent(uint64_t from, bool paused) {
     WaveOut = WaveOutMaker ? WaveOutMaker() : nullptr;
     if (!WaveOut) {
         Fail(WaveErrorText(WaveErrorNoDevice), QStringLiteral("WaveOutOpen"), MessageIcon::None);
@@ -144,6 +145,15 @@ void Player::PlayCurrent() {
     }
 
     Run = SongRun{};
+    // The stream was put at `from` already: the device's frame 0 is that place.
+    Run.HeardFrom = -static_cast<int64_t>(from);
+    // Paused before anything is queued, so that nothing is heard until a resume.
+    if (paused) {
+        if (WaveResult r = WaveOut->Pause(); r != WaveNoError) {
+            ReportWaveError(r, "WaveOutPause");
+            paused = false;
+        }
+    }
 
     Header1 = WaveHeader{};
     Header1.Data = Buffer1.get();
@@ -165,7 +175,7 @@ void Player::PlayCurrent() {
         CloseDevice();
         return;
     }
-    SetPlaying(true, false);
+    SetPlaying(true, paused);
 
     Header2 = WaveHeader{};
     Header2.Data = Buffer2.get();
@@ -388,6 +398,7 @@ void Player::OpenAndPlayFile(const QString& fileName) {
     if (!Session.Open(name, SongKindByExtension(name), formatError)) return;
 
     PlaylistLed = false;
+    Cue = 0;
     OwnSettings.NoteRecentFile(fileName);
     List.CurrentSong = Session.StartingSong();
     ShowFile(fileName);
@@ -424,45 +435,72 @@ void Player::OpenAndPlayIfReadable(const QString& fileName) {
 }
 
 void Player::Play() {
-    ReportingIOErrors([&] { PlaySong(); });
+    // A song a restored session put in place starts where it was left, once.
+    ReportingIOErrors([&] { PlaySong(std::exchange(Cue, 0)); });
 }
 
-void Player::PlaySong() {
+void Player::PlaySong(uint64_t from, bool paused) {
     if (!List.FileOpen) return;
     StopPlaying();
-    Stream.Start(List.CurrentSong, FollowedTiming(List.CurrentSong),
-                 SilenceLimit(List.CurrentSong));
-    ShowSong(List.CurrentSong);
-    PlayCurrent();
+    const int song = List.CurrentSong;
+    const SongTiming timing = FollowedTiming(song);
+    Stream.Start(song, timing, SilenceLimit(song));
+    // A place beyond the song's end (the file changed since) is its start.
+    if (timing.Frames != 0 && from >= timing.Frames) from = 0;
+    if (from != 0) Stream.Seek(from);
+    ShowSong(song);
+    PlayCurrent(from, paused);
+    // The list's current song and its order follow whatever started the song.
+    if (PlaylistLed) emit PlaylistSongStarted(CurrentEntry, song);
 }
 
-void Player::Stop() { StopPlaying(); }
+void Player::Stop() {
+    Cue = 0;
+    StopPlaying();
+}
 
 void Player::PlaySongAt(int index) {
     if (index < 0 || index >= List.SongCount) return;
+    Cue = 0;
     List.CurrentSong = index;
     Play();
 }
 
+// A song from the playlist moves in the playlist's order only (in order, the
+// file's songs and then the next file's; shuffled, across all songs of all
+// files, and back through the songs heard), never to a song number the order
+// did not choose.
 void Player::Previous() {
-    if (PlaylistLed && Playlist && (List.CurrentSong == 0 || !List.FileOpen) &&
-        Playlist->Previous())
+    if (PlaylistLed && Playlist) {
+        Playlist->Previous();
         return;
+    }
     if (List.CurrentSong == 0) return;
+    Cue = 0;
     --List.CurrentSong;
     Play();
 }
 
 void Player::Next() {
-    if (PlaylistLed && Playlist && (List.CurrentSong >= List.SongCount - 1 || !List.FileOpen) &&
-        Playlist->Next())
+    if (PlaylistLed && Playlist) {
+        Playlist->Next();
         return;
+    }
     if (List.CurrentSong == List.SongCount - 1) return;
+    Cue = 0;
     ++List.CurrentSong;
     Play();
 }
 
 QString Player::PlayFromPlaylist(const PlaylistStep& step) {
+    return OpenFromPlaylist(step, false, 0, false);
+}
+
+QString Player::CueFromPlaylist(const PlaylistStep& step, uint64_t frame, bool paused) {
+    return OpenFromPlaylist(step, true, frame, paused);
+}
+
+QString Player::OpenFromPlaylist(const PlaylistStep& step, bool cue, uint64_t frame, bool paused) {
     const std::string name = LocalFileName(step.File);
     // Read first in a session of its own: a file that cannot be played
     // stops nothing.
@@ -487,9 +525,21 @@ QString Player::PlayFromPlaylist(const PlaylistStep& step) {
         PlaylistLed = true;
         CurrentEntry = step.Entry;
         List.CurrentSong = step.Song;
+        Cue = 0;
         ShowFile(step.File);
-        PlaySong();
-        emit PlaylistSongStarted(step.Entry, step.Song);
+        if (!cue) {
+            PlaySong();
+        } else {
+            if (paused) PlaySong(frame, true);
+            // In place, silent, when not paused (or the device would not
+            // open): Play starts it there.
+            if (!Playing) {
+                const uint64_t frames = FollowedTiming(step.Song).Frames;
+                Cue = frames == 0 || frame < frames ? frame : 0;
+                ShowSong(step.Song);
+                emit PlaylistSongStarted(step.Entry, step.Song);
+            }
+        }
     } catch (const SongIOError& e) {
         return QString::fromLocal8Bit(e.what());
     }
@@ -522,7 +572,7 @@ void Player::Seek(uint64_t frame) {
         const SongTiming timing = FollowedTiming(heard);
         if (timing.Frames != 0 && frame >= timing.Frames) {
             // Past the end: the song ends there, as it would have.
-            if (heard + 1 < List.SongCount || (PlaylistLed && Playlist && Playlist->CanGoNext()))
+            if (CanGoNext())
                 Next();
             else
                 StopPlaying();

@@ -128,7 +128,8 @@ class Player : public QObject {
     PlayState State() const;
     // Time since the current song started, as frames of 1/44,100 s that the
     // sound device has played: paused time does not count, nor does sound
-    // still waiting in the buffers. 0 when stopped. The elapsed time the
+    // still waiting in the buffers. When stopped, where Play will start: 0,
+    // or where a restored session left the song. The elapsed time the
     // player shows and the media-player interface's position both use it.
     uint64_t Elapsed() const;
     // Whether Next and Previous have a song to go to: a file is open and the
@@ -145,11 +146,13 @@ class Player : public QObject {
     // ("File not found: /music/x.ay"). For the ways in this project adds
     // (the media-player interface, the recent files).
     void OpenAndPlayIfReadable(const QString& fileName);
-    void Play();  // (re)starts the current song from its beginning
+    // (Re)starts the current song from its beginning; a song a restored
+    // session put in place (CueFromPlaylist) starts where it was left.
+    void Play();
     void Stop();  // the file stays open and the song selected
     void Pause(); // pauses, or resumes a paused song
     // At the first (last) song they do nothing; without a file only the song
-    // index moves.
+    // index moves. A song from the playlist moves in the playlist's order.
     void Previous();
     void Next();
     // Plays song `index` of the open file (the song list's choice).
@@ -186,6 +189,11 @@ class Player : public QObject {
     // nothing and is reported by the return value, not by a box) and plays its
     // song as a playlist song. Empty on success, else the reason.
     QString PlayFromPlaylist(const PlaylistStep& step);
+    // The same without a sound: `step`'s song is put in place at `frame`,
+    // stopped (Play starts it there) or, with `paused`, paused there (a
+    // resume goes on from it), as a session was left. A place beyond the
+    // song's end is its start.
+    QString CueFromPlaylist(const PlaylistStep& step, uint64_t frame, bool paused);
     // The playing (or last played) song came from the playlist.
     bool FromPlaylist() const { return PlaylistLed; }
 
@@ -219,8 +227,9 @@ class Player : public QObject {
     bool Paused = false;
 
     // ---- Wave output cycle --------------------------------------------------
-    // Opens the device, resets the engine, fills and queues both buffers.
-    void PlayCurrent();
+    // Opens the device, resets the engine, fills and queues both buffers; the
+    // stream stands at `from` already; `paused`: nothing is heard until a resume.
+    void PlayCurrent(uint64_t from = 0, bool paused = false);
     // A buffer came back from the device: refill it and queue it again.
     void OnBufferPlayed(WaveHeader* header);
     // Tears the device down; drops completion notices still queued.
@@ -266,7 +275,9 @@ class Player : public QObject {
     // The bodies of the actions; SongIOError passes through them and is
     // reported once by the action the user started.
     void OpenAndPlayFile(const QString& fileName);
-    void PlaySong();
+    void PlaySong(uint64_t from = 0, bool paused = false);
+    QString OpenFromPlaylist(const PlaylistStep& step, bool cue, uint64_t frame, bool paused);
+    uint64_t Cue = 0; // where Play starts the song a restored session put in place
     template <typename Body> void ReportingIOErrors(Body body);
     bool PriorityRefusalShown = false;
     PlaylistSource* Playlist = nullptr;

@@ -87,7 +87,7 @@ PlaylistEntry ReadPlaylistEntry(const QString& path, SongSession& session) {
     }
     std::string refusal;
     try {
-        if (!session.Open(local, kind, [&refusal](const std::string& t) { refusal = t; })) {
+        if (!session.OpenForList(local, kind, [&refusal](const std::string& t) { refusal = t; })) {
             e.Status = EntryStatus::Refused;
             e.Reason = QString::fromStdString(refusal);
             return e;
@@ -204,7 +204,16 @@ class PlaylistReader {
     void Queue(int job, QStringList paths) {
         {
             std::lock_guard lock(Mutex);
-            Jobs.push_back({job, std::move(paths)});
+            Jobs.push_back({job, std::move(paths), {}});
+        }
+        Wake.notify_all();
+    }
+    // Entries to read again, each by its id and path; they come back through
+    // `Refresh`, then `RecheckDone`.
+    void QueueRecheck(QVector<QPair<quint64, QString>> entries) {
+        {
+            std::lock_guard lock(Mutex);
+            Jobs.push_back({0, {}, std::move(entries)});
         }
         Wake.notify_all();
     }
@@ -217,11 +226,14 @@ class PlaylistReader {
 
     std::function<void(int, QVector<PlaylistEntry>)> Deliver;
     std::function<void(int)> Done;
+    std::function<void(QVector<PlaylistEntry>)> Refresh;
+    std::function<void()> RecheckDone;
 
   private:
     struct Job {
         int Number;
         QStringList Paths;
+        QVector<QPair<quint64, QString>> Recheck;
     };
     // A batch goes out when it holds this many entries or is this old.
     static constexpr int BatchEntries = 200;
@@ -256,6 +268,19 @@ class PlaylistReader {
                 std::lock_guard lock(Mutex);
                 return Stopping || Generation != generation;
             };
+            if (!job.Recheck.isEmpty()) {
+                QVector<PlaylistEntry> again;
+                for (const auto& [id, path] : job.Recheck) {
+                    again.push_back(ReadPlaylistEntry(path, session));
+                    again.back().Id = id;
+                }
+                if (!cancelled())
+                    Post([this, b = std::move(again)]() mutable {
+                        Refresh(std::move(b));
+                        RecheckDone();
+                    });
+                continue;
+            }
             const QStringList files = ExpandPlaylistPaths(job.Paths);
             QVector<PlaylistEntry> batch;
             QElapsedTimer age;
@@ -292,6 +317,8 @@ PlaylistModel::PlaylistModel(QObject* parent)
         Arrive(job, std::move(batch));
     };
     Reader->Done = [this](int job) { Finish(job); };
+    Reader->Refresh = [this](QVector<PlaylistEntry> batch) { Refresh(std::move(batch)); };
+    Reader->RecheckDone = [this] { Rechecking = false; };
 }
 
 PlaylistModel::~PlaylistModel() { Reader.reset(); }
@@ -307,6 +334,7 @@ bool PlaylistModel::Busy() const { return !OpenJobs.empty(); }
 
 void PlaylistModel::Clear() {
     Reader->CancelAll();
+    Rechecking = false;
     const std::set<int> cancelled = std::move(OpenJobs);
     OpenJobs.clear();
     beginResetModel();
@@ -403,6 +431,36 @@ void PlaylistModel::ReadNow(int row) {
     if (row < 0 || row >= Count() || Entries[row].Status != EntryStatus::Pending) return;
     SongSession session;
     ReplaceEntry(row, ReadPlaylistEntry(Entries[row].Path, session));
+}
+
+void PlaylistModel::ReadAgain(int row) {
+    if (row < 0 || row >= Count()) return;
+    const EntryStatus status = Entries[row].Status;
+    if (status != EntryStatus::Missing && status != EntryStatus::Refused) return;
+    SongSession session;
+    PlaylistEntry e = ReadPlaylistEntry(Entries[row].Path, session);
+    if (e.Status != status || e.Reason != Entries[row].Reason) ReplaceEntry(row, std::move(e));
+}
+
+void PlaylistModel::RecheckMissing() {
+    if (Rechecking) return;
+    QVector<QPair<quint64, QString>> missing;
+    for (const PlaylistEntry& e : Entries)
+        if (e.Status == EntryStatus::Missing) missing.push_back({e.Id, e.Path});
+    if (missing.isEmpty()) return;
+    Rechecking = true;
+    Reader->QueueRecheck(std::move(missing));
+}
+
+void PlaylistModel::Refresh(QVector<PlaylistEntry> batch) {
+    for (PlaylistEntry& e : batch) {
+        const int row = RowOf(e.Id);
+        // Only what is still missing here and is not missing any more.
+        if (row < 0 || Entries[row].Status != EntryStatus::Missing ||
+            e.Status == EntryStatus::Missing)
+            continue;
+        ReplaceEntry(row, std::move(e));
+    }
 }
 
 void PlaylistModel::MarkFailed(int row, EntryStatus status, const QString& reason) {
@@ -692,11 +750,18 @@ PlaylistOrder::PlaylistOrder(uint32_t seed) : Random(seed) {}
 void PlaylistOrder::Reset() {
     PlayedSet.clear();
     History.clear();
+    Ahead.clear();
 }
 
 void PlaylistOrder::Played(PlaylistPosition position) {
     PlayedSet.insert(position);
-    if (History.empty() || History.back() != position) History.push_back(position);
+    if (!History.empty() && History.back() == position) return; // the same song again
+    // Forward again through songs gone back over; any other song starts a new way on.
+    if (!Ahead.empty() && Ahead.back() == position)
+        Ahead.pop_back();
+    else
+        Ahead.clear();
+    History.push_back(position);
 }
 
 std::optional<PlaylistPosition> PlaylistOrder::Next(const QVector<OrderItem>& items,
@@ -710,6 +775,14 @@ std::optional<PlaylistPosition> PlaylistOrder::Next(const QVector<OrderItem>& it
             if (item.Id == from->Id && from->Song < item.Songs) return from;
     }
     if (Shuffle) {
+        // After going back, on again through the songs that had followed.
+        const auto holds = [&](PlaylistPosition p) {
+            for (const OrderItem& item : items)
+                if (item.Id == p.Id) return p.Song < item.Songs;
+            return false;
+        };
+        while (!Ahead.empty() && !holds(Ahead.back())) Ahead.pop_back();
+        if (!Ahead.empty()) return Ahead.back();
         const auto unplayed = [&] {
             int n = 0;
             for (const OrderItem& item : items)
@@ -758,13 +831,17 @@ std::optional<PlaylistPosition> PlaylistOrder::Previous(const QVector<OrderItem>
         return false;
     };
     if (Shuffle) {
-        while (!History.empty() && History.back() == from) History.pop_back();
-        while (!History.empty()) {
-            const PlaylistPosition p = History.back();
-            History.pop_back();
-            if (exists(p)) return p;
-        }
-        return std::nullopt;
+        // Back through the songs heard (those gone from the list passed
+        // over); the ones left behind come again on Next.
+        size_t n = History.size();
+        while (n > 0 && History[n - 1] == from) --n;
+        while (n > 0 && !exists(History[n - 1])) --n;
+        if (n == 0) return std::nullopt;
+        for (size_t k = History.size(); k > n; --k)
+            if (exists(History[k - 1]) && (Ahead.empty() || Ahead.back() != History[k - 1]))
+                Ahead.push_back(History[k - 1]);
+        History.resize(n);
+        return History.back();
     }
     int row = -1;
     for (int r = 0; r < items.size(); ++r)

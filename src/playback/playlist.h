@@ -116,6 +116,12 @@ class PlaylistModel : public QAbstractItemModel {
     void ReadNow(int row);
     // Marks an entry that failed to open when it was played.
     void MarkFailed(int row, EntryStatus status, const QString& reason);
+    // A file that was missing or refused may be back (a folder moved back, a
+    // disk plugged in again): ReadAgain reads entry `row` again now, on this
+    // thread; RecheckMissing has the reader look again at every entry marked
+    // missing and puts back those that are there.
+    void ReadAgain(int row);
+    void RecheckMissing();
     bool Busy() const; // jobs are running
 
     // ---- The current song ---------------------------------------------------------------
@@ -168,7 +174,9 @@ class PlaylistModel : public QAbstractItemModel {
     int EntryRowOf(const QModelIndex& index) const;
     int NextJob = 1;
 
+    bool Rechecking = false; // a RecheckMissing is under way
     void Arrive(int job, QVector<PlaylistEntry> batch);
+    void Refresh(QVector<PlaylistEntry> batch);
     void Finish(int job);
     void Tally(const PlaylistEntry& e, int sign);
     void ReplaceEntry(int row, PlaylistEntry e);
@@ -208,7 +216,8 @@ class PlaylistOrder {
     std::optional<PlaylistPosition> Next(const QVector<OrderItem>& items,
                                          std::optional<PlaylistPosition> from, bool byUser);
     // The song before `from`: in order the previous song (crossing entries);
-    // shuffled, the one played before it.
+    // shuffled, the one played before it (and Next then goes forward again
+    // through the songs that had followed it).
     std::optional<PlaylistPosition> Previous(const QVector<OrderItem>& items,
                                              PlaylistPosition from);
     // The song starts playing: shuffle counts it as played.
@@ -219,7 +228,8 @@ class PlaylistOrder {
   private:
     std::mt19937 Random;
     std::set<PlaylistPosition> PlayedSet;
-    std::vector<PlaylistPosition> History;
+    std::vector<PlaylistPosition> History; // shuffled: the songs heard, the current one last
+    std::vector<PlaylistPosition> Ahead;   // gone back over: the next one forward last
 };
 
 QVector<OrderItem> OrderItems(const PlaylistModel& model);

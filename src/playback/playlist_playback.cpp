@@ -13,16 +13,17 @@ PlaylistPlayback::PlaylistPlayback(Player& player, PlaylistModel& model, QObject
     connect(&Model, &PlaylistModel::EntriesArrived, this, [this](int job, int first, int count) {
         if (job == StartJob) TryStart(first, count);
         if (job == CurrentJob) {
-            for (int row = first; row < first + count; ++row)
+            // The file played is the last of the job that names it.
+            for (int row = first + count - 1; row >= first; --row)
                 if (Model.EntryAt(row).Path == CurrentFile) {
                     Model.SetCurrent(Model.EntryAt(row).Id, CurrentFileSong);
-                    CurrentJob = 0;
                     break;
                 }
         }
     });
     connect(&Model, &PlaylistModel::AddingFinished, this, [this](int job) {
         if (job == StartJob) StartJob = 0;
+        if (job == CurrentJob) CurrentJob = 0;
     });
 }
 
@@ -60,6 +61,8 @@ std::optional<PlaylistPosition> PlaylistPlayback::Heard() const {
 }
 
 bool PlaylistPlayback::Play(quint64 id, int song) {
+    // A file asked for by name is looked at again: it may be back.
+    Model.ReadAgain(Model.RowOf(id));
     std::optional<PlaylistPosition> at = PlaylistPosition{id, song};
     // Each failure marks a file as not playable, so this ends within the list.
     for (int tries = 0; at && tries <= Model.Count() + 1; ++tries) {
@@ -80,6 +83,21 @@ bool PlaylistPlayback::Play(quint64 id, int song) {
         }
         at = Order.Next(OrderItems(Model), at, true);
     }
+    return false;
+}
+
+bool PlaylistPlayback::Cue(quint64 id, int song, uint64_t frame, bool paused) {
+    if (Playback.NowPlaying().FileOpen || StartJob != 0) return false;
+    const int row = Model.RowOf(id);
+    if (row < 0) return false;
+    Model.ReadNow(row);
+    const PlaylistEntry& e = Model.EntryAt(row);
+    if (!e.Playable() || song < 0 || song >= e.Songs.size()) return false;
+    Rendering = PlaylistPosition{id, song};
+    const QString reason = Playback.CueFromPlaylist(StepAt(*Rendering), frame, paused);
+    if (reason.isEmpty()) return true;
+    Model.MarkFailed(row, QFileInfo::exists(e.Path) ? EntryStatus::Refused : EntryStatus::Missing,
+                     reason);
     return false;
 }
 
@@ -112,10 +130,13 @@ void PlaylistPlayback::ReplaceWith(const QString& playlistFile) {
     StartAlways = true;
 }
 
-void PlaylistPlayback::AddAsCurrent(const QString& file, int song) {
-    CurrentFile = QFileInfo(file).absoluteFilePath();
+void PlaylistPlayback::AddAsCurrent(const QStringList& files, const QString& playing, int song) {
+    CurrentFile = playing.isEmpty() ? QString() : QFileInfo(playing).absoluteFilePath();
     CurrentFileSong = song;
-    CurrentJob = Model.Add({CurrentFile});
+    QStringList paths;
+    for (const QString& file : files) paths << QFileInfo(file).absoluteFilePath();
+    const int job = Model.Add(paths);
+    CurrentJob = CurrentFile.isEmpty() ? 0 : job;
 }
 
 bool PlaylistPlayback::Next() {
@@ -146,6 +167,8 @@ void PlaylistPlayback::SetShuffle(bool shuffle) {
     if (Order.Shuffle == shuffle) return;
     Order.Shuffle = shuffle;
     Order.Reset();
+    // The song heard counts as played: the shuffle does not come back to it first.
+    if (const auto heard = Heard()) Order.Played(*heard);
     emit OrderChanged(Order.Shuffle, static_cast<int>(Order.Repeat));
 }
 

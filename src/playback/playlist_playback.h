@@ -31,15 +31,20 @@ class PlaylistPlayback : public QObject, public PlaylistSource {
     // Plays song `song` of entry `id`; when it cannot be played, the next
     // playable song in the order. False when nothing could be played.
     bool Play(quint64 id, int song);
+    // Puts song `song` of entry `id` in the player without a sound, at
+    // `frame`, stopped or paused (a restored session); only when the player
+    // has no file and nothing added waits to start. False when it was not.
+    bool Cue(quint64 id, int song, uint64_t frame, bool paused);
     // Adds files, folders and lists at the end; when the player is stopped,
     // the first song added that can be played starts.
     void Enqueue(const QStringList& paths);
     // Replaces the list with a playlist file's entries and plays its first
     // playable song.
     void ReplaceWith(const QString& playlistFile);
-    // A file the seed's own paths are playing (`song` of it) joins the list
-    // as its current entry.
-    void AddAsCurrent(const QString& file, int song);
+    // Files given together (a command line, a file manager's selection) join
+    // the list in order; the one the seed's own paths are playing (`song` of
+    // `playing`; none when empty) becomes its current entry.
+    void AddAsCurrent(const QStringList& files, const QString& playing, int song);
     // Across entries, in the order; false when there is nothing that way.
     bool Next() override;
     bool Previous() override;
@@ -50,6 +55,9 @@ class PlaylistPlayback : public QObject, public PlaylistSource {
     RepeatMode Repeat() const { return Order.Repeat; }
     void SetShuffle(bool shuffle);
     void SetRepeat(RepeatMode repeat);
+    // A fresh order (shuffle and repeat off, nothing played) whose shuffle
+    // draws from `seed`, so that a run can be repeated.
+    void RestartOrder(uint32_t seed) { Order = PlaylistOrder(seed); }
 
     // What the player asks when a playlist song ends or cannot be opened.
     std::optional<PlaylistStep> NextStep() override;

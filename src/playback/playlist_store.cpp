@@ -79,6 +79,7 @@ PlaylistStore::PlaylistStore(PlaylistModel& model, QString path, QObject* parent
     connect(&Model, &PlaylistModel::EntriesArrived, this, [this](int job, int first, int count) {
         if (job != RestoreJob || RestoreEntry < first || RestoreEntry >= first + count) return;
         Model.SetCurrent(Model.EntryAt(RestoreEntry).Id, RestoreSong);
+        emit CurrentRestored(Model.EntryAt(RestoreEntry).Id, RestoreSong);
     });
     connect(&Model, &PlaylistModel::AddingFinished, this, [this](int job) {
         if (job != RestoreJob) return;

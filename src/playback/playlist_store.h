@@ -52,6 +52,8 @@ class PlaylistStore : public QObject {
     // A saved list was damaged and kept aside, or a save failed (said once a run).
     void Failed(const QString& text, const QString& caption);
     void Saved();
+    // The restored list's current song is in the list again (its row read).
+    void CurrentRestored(quint64 id, int song);
 
   private:
     PlaylistModel& Model;

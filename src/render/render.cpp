@@ -95,6 +95,26 @@ template <typename Write> void WriteDump(SongSession& file, const RenderJob& job
 
 } // namespace
 
+SongTags TagsOf(const SongSession& session, const std::string& fileName, int index) {
+    const SongList& list = session.List;
+    SongTags tags;
+    // An AY file has no title of its own (the one shown is its first song's).
+    if (list.Kind != SongKind::AY) tags.Album = list.SongNameText;
+    if (tags.Album.empty()) {
+        const size_t slash = fileName.rfind('/');
+        tags.Album = fileName.substr(slash == std::string::npos ? 0 : slash + 1);
+        const size_t dot = tags.Album.rfind('.');
+        if (dot != std::string::npos && dot > 0) tags.Album.erase(dot);
+    }
+    tags.Title = session.SongTitle(index);
+    if (tags.Title.empty()) tags.Title = tags.Album;
+    tags.Artist = list.AuthorText;
+    tags.Comment = list.MiscText;
+    tags.Track = index + 1;
+    tags.TrackCount = list.SongCount;
+    return tags;
+}
+
 RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
                          const std::function<void(uint64_t frames)>& progress) {
     const double cpuStart = ThreadCpuSeconds();
@@ -128,8 +148,14 @@ RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
     const uint64_t frames = job.Frames - std::min(job.StartFrame, job.Frames);
 
     uint8_t header[44];
-    MakeWavHeader(header, frames);
-    write(header, sizeof header);
+    std::unique_ptr<Encoder> encoder;
+    if (job.Format == OutputFormat::Wav) {
+        MakeWavHeader(header, frames);
+        write(header, sizeof header);
+    } else {
+        encoder =
+            std::make_unique<Encoder>(output, job.Format, TagsOf(*file, job.FileName, job.Song));
+    }
 
     std::unique_ptr<VoiceSplitter> voices;
     if (std::any_of(std::begin(job.Voices), std::end(job.Voices), [](std::FILE* f) { return f; })) {
@@ -147,14 +173,19 @@ RenderOutcome RenderSong(const RenderJob& job, const ChipSettings& settings,
         // and the voices' buffers line up with it.
         const auto offset = static_cast<uint32_t>(first % BufferFrames);
         const uint32_t values = stream.Fill(buffer.data(), BufferValues - 2 * offset);
-        // The stream makes every value it hands out, so the bytes may be
-        // made in place.
-        ToOutputBytes(buffer.data(), values);
-        write(buffer.data(), values * sizeof(int16_t));
+        if (encoder) {
+            encoder->Write(buffer.data(), values / 2);
+        } else {
+            // The stream makes every value it hands out, so the bytes may be
+            // made in place.
+            ToOutputBytes(buffer.data(), values);
+            write(buffer.data(), values * sizeof(int16_t));
+        }
         if (voices) voices->Write(first, values / 2, stream.Timing(), offset);
         if (progress) progress(values / 2);
     }
-    if (stream.Frames() < job.Frames && std::fseek(output, 0, SEEK_SET) == 0) {
+    if (encoder) encoder->Finish();
+    if (!encoder && stream.Frames() < job.Frames && std::fseek(output, 0, SEEK_SET) == 0) {
         MakeWavHeader(header, stream.Frames() - std::min(job.StartFrame, stream.Frames()));
         write(header, sizeof header);
         std::fseek(output, 0, SEEK_END);

@@ -12,6 +12,7 @@
 //     out.Commit();
 #pragma once
 
+#include "render/encoder.h"
 #include "songs/session.h"
 
 #include <cstdint>
@@ -45,7 +46,16 @@ struct RenderJob {
     // null: the voices are not rendered apart.
     std::FILE* Voices[VoiceCount]{};
     DumpFormat Dump = DumpFormat::None; // not None: `Output` gets a register dump
+    // What `Output` gets of the sound: WAV, or a compressed format with the
+    // song's tags (TagsOf); those need a regular file.
+    OutputFormat Format = OutputFormat::Wav;
 };
+
+// The tags of song `index` of an open file: its name (else the file's
+// title) as title, the author as artist, the file's title (an AY file, which
+// has none, and one without: the file's name without its extension) as album, the misc text as comment, the song's
+// number and the file's song count.
+SongTags TagsOf(const SongSession& session, const std::string& fileName, int index);
 
 struct RenderOutcome {
     double CpuSeconds = 0;    // thread CPU time of the whole song: opening, emulating, writing

@@ -3,6 +3,7 @@
 #include "songs/session.h"
 
 #include "songs/silence.h"
+#include "songs/tracker_engine.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <iterator>
 #include <stdexcept>
+#include <utility>
 
 const char* const ChipModeNames[ChipModeCount] = {
     "AYMONO", "YMMONO", "AYABC", "YMABC", "AYACB", "YMACB", "AYBAC",
@@ -55,6 +57,23 @@ SongKind SongKindByExtension(std::string_view fileName) {
     if (ext == ".ym") return SongKind::YM;
     if (ext == ".vtx") return SongKind::VTX;
     if (ext == ".psg") return SongKind::PSG;
+    if (ext == ".pt3") return SongKind::PT3;
+    if (ext == ".pt2") return SongKind::PT2;
+    return SongKind::Unknown;
+}
+
+SongKind KindOfContent(const uint8_t* head, size_t size) {
+    const auto is = [&](size_t at, const char* id) {
+        const size_t n = std::strlen(id);
+        return size >= at + n && std::memcmp(head + at, id, n) == 0;
+    };
+    if (LooksLikePT3({head, size})) return SongKind::PT3;
+    if (is(0, "ZXAY")) return SongKind::AY;
+    if (is(0, "AYM")) return SongKind::AYM;
+    if (is(0, "PSG\x1A")) return SongKind::PSG;
+    if (is(0, "YM")) return SongKind::YM;
+    if (size >= 4 && is(2, "-l")) return SongKind::YM; // an LHA archive
+    if (is(0, "ay") || is(0, "ym")) return SongKind::VTX;
     return SongKind::Unknown;
 }
 
@@ -66,16 +85,8 @@ SongKind KindOfFile(const std::string& fileName) {
     } catch (const SongIOError&) {
         return SongKind::AY; // let the reader report the file-system error
     }
-    char id[4]{};
-    const size_t n = file.ReadUpTo(0, id, sizeof id);
-    if (n >= 4 && std::memcmp(id, "ZXAY", 4) == 0) return SongKind::AY;
-    if (n >= 3 && std::memcmp(id, "AYM", 3) == 0) return SongKind::AYM;
-    if (n >= 4 && std::memcmp(id, "PSG\x1A", 4) == 0) return SongKind::PSG;
-    if (n >= 2 && std::memcmp(id, "YM", 2) == 0) return SongKind::YM;
-    if (n >= 4 && std::memcmp(id + 2, "-l", 2) == 0) return SongKind::YM; // an LHA archive
-    if (n >= 2 && (std::memcmp(id, "ay", 2) == 0 || std::memcmp(id, "ym", 2) == 0))
-        return SongKind::VTX;
-    return SongKind::Unknown;
+    uint8_t head[17]{};
+    return KindOfContent(head, file.ReadUpTo(0, head, sizeof head));
 }
 
 void ApplyChipSettings(ChipState& chip, const ChipSettings& settings) {
@@ -116,9 +127,34 @@ bool SongSession::Open(const std::string& fileName, SongKind kind,
     case SongKind::YM: return OpenStreamFile(List, fileName, StreamFormat::YM, formatError);
     case SongKind::VTX: return OpenStreamFile(List, fileName, StreamFormat::VTX, formatError);
     case SongKind::PSG: return OpenStreamFile(List, fileName, StreamFormat::PSG, formatError);
+    case SongKind::PT3:
+    case SongKind::PT2: {
+        const TrackerFormat format =
+            kind == SongKind::PT3 ? TrackerFormat::PT3 : TrackerFormat::PT2;
+        return OpenStreamFile(
+            List, fileName, kind,
+            [format](std::span<const uint8_t> bytes, std::string& refusal) {
+                return ModuleFileStream(format, bytes, refusal);
+            },
+            formatError);
+    }
     case SongKind::Unknown: break;
     }
     return false;
+}
+
+bool SongSession::OpenForList(const std::string& fileName, SongKind kind,
+                              const FormatErrorSink& formatError) {
+    static constexpr std::pair<SongKind, StreamFormat> streams[] = {
+        {SongKind::YM, StreamFormat::YM},
+        {SongKind::VTX, StreamFormat::VTX},
+        {SongKind::PSG, StreamFormat::PSG}};
+    for (const auto& [streamKind, format] : streams)
+        if (kind == streamKind) {
+            List.Stream.reset();
+            return OpenStreamFile(List, fileName, format, formatError, StreamDetail::ListOnly);
+        }
+    return Open(fileName, kind, formatError);
 }
 
 void SongSession::Close() {
@@ -143,6 +179,8 @@ void StartSongOn(SongList& list, SoundEngine& engine, int index, int16_t* firstB
 void SongSession::LoadSong(int index) { LoadSongOn(List, *Engine, index); }
 
 void SongSession::StartPlayback(int16_t* firstBuffer) {
+    if (List.Stream && List.Stream->Registers.empty())
+        throw std::logic_error("a register stream opened for its song list only");
     if (List.Stream)
         Streamer.Start(*Engine, *List.Stream, firstBuffer);
     else
@@ -209,7 +247,7 @@ SongTiming SongSession::RenderTiming(int index, std::optional<double> seconds,
 
 const char* SongSession::MachineName() const {
     if (List.Stream) {
-        static const char* const formats[] = {"ym", "vtx", "psg"};
+        static const char* const formats[] = {"ym", "vtx", "psg", "pt3", "pt2"};
         return formats[static_cast<int>(List.Stream->Format)];
     }
     const OutHandlerFn handler = Engine->Chip.Machine.OutHandler;
@@ -220,7 +258,7 @@ std::unique_ptr<SongSession> OpenSongFile(const std::string& fileName) {
     auto session = std::make_unique<SongSession>();
     const SongKind kind = KindOfFile(fileName);
     std::string refusal =
-        kind == SongKind::Unknown ? "Not an .ay, .aym, .ym, .vtx or .psg file" : "";
+        kind == SongKind::Unknown ? "Not an .ay, .aym, .ym, .vtx, .psg, .pt3 or .pt2 file" : "";
     const FormatErrorSink sink = [&refusal](const std::string& text) { refusal = text; };
     if (!session->Open(fileName, kind, sink)) throw std::runtime_error(refusal);
     return session;

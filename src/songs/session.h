@@ -51,13 +51,17 @@ void ApplyChipSettings(ChipState& chip, const ChipSettings& settings);
 // the last "/" on, without blanks and control characters at either end, in
 // lower case; empty when there is none.
 std::string SongFileExtension(std::string_view fileName);
-// The player's rule: ".ay", ".aym", ".ym", ".vtx" and ".psg" by extension,
-// anything else Unknown.
+// The player's rule: ".ay", ".aym", ".ym", ".vtx", ".psg", ".pt3" and ".pt2"
+// by extension, anything else Unknown.
 SongKind SongKindByExtension(std::string_view fileName);
 // zirrafon-render's rule: by extension, else by the file's first bytes ("ZXAY",
-// "AYM", "YM", an LHA archive, "PSG" 0x1A, VTX's "ay" or "ym"); a file that cannot be opened counts
-// as AY so that the reader reports its error.
+// "AYM", "YM", an LHA archive, "PSG" 0x1A, VTX's "ay" or "ym", "ProTracker 3."
+// or "Vortex Tracker II"); a file that cannot be opened counts as AY so that
+// the reader reports its error.
 SongKind KindOfFile(const std::string& fileName);
+// The kind the first bytes of a file (`size` of them at `head`; 17 are enough)
+// say it is, by the signatures above; Unknown when none fits.
+SongKind KindOfContent(const uint8_t* head, size_t size);
 
 // How long a song plays and over how many of its last frames it fades, in
 // output frames (44,100 a second). Frames 0: the song plays until stopped.
@@ -96,6 +100,13 @@ class SongSession {
     // message. A format error goes to `formatError` and returns false (no file
     // is open then); I/O errors are thrown.
     bool Open(const std::string& fileName, SongKind kind, const FormatErrorSink& formatError);
+    // The same for a song list only: the texts and the songs with their
+    // lengths as Open gives them, without reading a register stream's frames
+    // (a packed file is unpacked only as far as its header), so that folders
+    // of them are listed quickly. What is opened so cannot be played: a
+    // playback start throws std::logic_error.
+    bool OpenForList(const std::string& fileName, SongKind kind,
+                     const FormatErrorSink& formatError);
     // Closes the song file, if one is open.
     void Close();
     // Builds the machine for song `index` of the open file. Throws SongIOError

@@ -19,9 +19,10 @@ MainWindow::MainWindow(Player& player, SongExport& exporter, QWidget* parent)
     // of the last song file opened (never in the program's own folder, which
     // on an installed system holds no songs).
     OpenDialog.Title = QStringLiteral("Open and play file");
-    OpenDialog.Filter = QStringLiteral(
-        "All supported files|*.ay;*.aym;*.ym;*.vtx;*.psg|.AY files|*.ay|.AYM files|*.aym|"
-        ".YM files|*.ym|.VTX files|*.vtx|.PSG files|*.psg");
+    OpenDialog.Filter =
+        QStringLiteral("All supported files|*.ay;*.aym;*.ym;*.vtx;*.psg;*.pt3;*.pt2|.AY files|*.ay|"
+                       ".AYM files|*.aym|.YM files|*.ym|.VTX files|*.vtx|.PSG files|*.psg|"
+                       ".PT3 files|*.pt3|.PT2 files|*.pt2");
     OpenDialog.InitialDir = QDir::homePath();
 
     connect(&Playback, &Player::NowPlayingChanged, this, &MainWindow::ShowNowPlaying);

@@ -254,6 +254,8 @@ void PlaylistWindow::showEvent(QShowEvent* event) {
             restoreGeometry(geometry->toByteArray());
     }
     QWidget::showEvent(event);
+    // Files that were missing may be back by now.
+    Model.RecheckMissing();
     ShowCurrent();
 }
 

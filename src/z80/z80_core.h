@@ -32,6 +32,19 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace z80core {
 
+// What a handler looks at or changes of the processor besides its registers,
+// memory and PC, as bits. The fast runner (z80_run.cpp) keeps R, the T-state
+// count and EIDelay in locals between instructions; each page states here,
+// beside its handlers, which of them need those stored first, and the runner
+// checks its way of taking every opcode against that at compile time.
+enum HandlerUse : unsigned {
+    UsesNothing = 0,
+    UsesTStates = 1u << 0, // reads the T-state count (HALT)
+    UsesR = 1u << 1,       // reads, sets or counts R (LD A,R; LD R,A; a prefix's second fetch)
+    SetsEIDelay = 1u << 2, // holds off the interrupt for a pass (EI, DD after DD or FD)
+    UsesPorts = 1u << 3,   // calls the ports, which see the processor as it stands
+};
+
 // ---- the step's own dispatch ---------------------------------------------------
 // The ED and DD/FD pages once more, as the prefix steps call them: entry n
 // performs exactly what entry n of EDTable or IndexTable performs, but also

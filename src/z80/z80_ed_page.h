@@ -196,6 +196,18 @@ template <int Op> inline int32_t EDBody(Z80State& s, uint16_t pc) {
     }
 }
 
+// What the handler of ED Op uses of the processor (see HandlerUse).
+constexpr unsigned EDPageUses(int op) {
+    const int y = (op >> 3) & 7, z = op & 7;
+    if (op >= 0x40 && op < 0x80) {
+        if ((z == 0 || z == 1) && y != 6) return UsesPorts; // IN r,(C) and OUT (C),r
+        if (z == 7 && (y == 1 || y == 3)) return UsesR;     // LD R,A and LD A,R
+        return UsesNothing;
+    }
+    if (op >= 0xA0 && op < 0xC0 && z == 3) return UsesPorts; // OUTI, OUTD, OTIR, OTDR
+    return UsesNothing;
+}
+
 // The handler of EDTable entry Op.
 template <int Op> Z80_HANDLER int32_t EDOp(Z80State& s) { return EDBody<Op>(s, s.PC); }
 

@@ -178,6 +178,14 @@ template <int Op> inline int32_t IndexBody(Z80State& s, uint16_t& x, uint16_t pc
     }
 }
 
+// What the handler of DD Op or FD Op uses of the processor (see HandlerUse):
+// an opcode without an index form runs as the unprefixed one.
+constexpr unsigned IndexPageUses(int op) {
+    if (!HasIndexForm(op)) return MainPageUses(op);
+    if (op == 0xDD) return SetsEIDelay | UsesR; // fetched again, counted once
+    return UsesNothing;
+}
+
 // The handler of IndexTable entry Op.
 template <int Op> Z80_HANDLER int32_t IndexOp(Z80State& s, uint16_t& x) {
     return IndexBody<Op>(s, x, s.PC);

@@ -331,6 +331,21 @@ template <int Op> inline int32_t MainBodyPC(Z80State& s, uint16_t& pc) {
     }
 }
 
+// What the handler of opcode Op uses of the processor (see HandlerUse).
+constexpr unsigned MainPageUses(int op) {
+    switch (op) {
+    case 0x76: return UsesTStates; // HALT runs on to the frame end
+    case 0xD3:                     // OUT (n),A
+    case 0xDB: return UsesPorts;   // IN A,(n)
+    case 0xFB: return SetsEIDelay; // EI
+    case 0xCB:                     // the prefixes count their second opcode's fetch
+    case 0xDD:
+    case 0xED:
+    case 0xFD: return UsesR;
+    default: return UsesNothing;
+    }
+}
+
 // The same with PC in s.PC as well: the handler of MainStepTable entry Op.
 template <int Op> inline int32_t MainBody(Z80State& s, uint16_t pc) {
     const int32_t t = MainBodyPC<Op>(s, pc);

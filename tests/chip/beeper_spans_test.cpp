@@ -112,21 +112,21 @@ TEST(BeeperSpans, SilentGeneratorsStillAdvanceExactly) {
         ToggleBeeper(
             seed, 20000,
             [](Pair& p, std::mt19937& rng) {
-                p.Write(6, 31); // noise counter climbs while R6 is large
+                p.Write(NoisePeriod, 31); // noise counter climbs while R6 is large
                 p.Advance(2000);
-                p.Write(6, static_cast<uint8_t>(rng() % 2));
+                p.Write(NoisePeriod, static_cast<uint8_t>(rng() % 2));
                 for (int reg = 0; reg < 6; ++reg)
                     p.Write(reg, reg % 2 ? 0 : static_cast<uint8_t>(rng() % 2));
-                if (rng() % 2) p.Write(2, 7); // one tone with a longer period
-                p.Write(11, static_cast<uint8_t>(rng() % 3));
-                p.Write(13, static_cast<uint8_t>(8 + rng() % 8)); // repeating shapes
+                if (rng() % 2) p.Write(ToneFineB, 7); // one tone with a longer period
+                p.Write(EnvelopeFine, static_cast<uint8_t>(rng() % 3));
+                p.Write(EnvelopeShape, static_cast<uint8_t>(8 + rng() % 8)); // repeating shapes
                 // Channels A and B silent by level; C steady at level 9 or
                 // silent, tone and noise off.
                 const bool steady = rng() % 2;
-                p.Write(7, steady ? 0x24 : static_cast<uint8_t>(rng()));
-                p.Write(8, 0);
-                p.Write(9, 0);
-                p.Write(10, steady ? 9 : 0);
+                p.Write(Mixer, steady ? 0x24 : static_cast<uint8_t>(rng()));
+                p.Write(VolumeA, 0);
+                p.Write(VolumeB, 0);
+                p.Write(VolumeC, steady ? 9 : 0);
             },
             nullptr);
         if (HasFatalFailure()) return;
@@ -142,13 +142,13 @@ TEST(BeeperSpans, SoundingChipMatchesTickByTick) {
                 for (int reg = 0; reg < 6; ++reg)
                     p.Write(reg, reg % 2 ? static_cast<uint8_t>(rng() % 2)
                                          : static_cast<uint8_t>(rng() % 40));
-                p.Write(6, static_cast<uint8_t>(rng() % 4));
-                p.Write(7, static_cast<uint8_t>(rng() & 0x3F));
-                p.Write(8, 15);
-                p.Write(9, 0x10); // follows the envelope
-                p.Write(10, static_cast<uint8_t>(rng() % 16));
-                p.Write(11, static_cast<uint8_t>(1 + rng() % 20));
-                p.Write(13, static_cast<uint8_t>(8 + rng() % 8));
+                p.Write(NoisePeriod, static_cast<uint8_t>(rng() % 4));
+                p.Write(Mixer, static_cast<uint8_t>(rng() & 0x3F));
+                p.Write(VolumeA, 15);
+                p.Write(VolumeB, 0x10); // follows the envelope
+                p.Write(VolumeC, static_cast<uint8_t>(rng() % 16));
+                p.Write(EnvelopeFine, static_cast<uint8_t>(1 + rng() % 20));
+                p.Write(EnvelopeShape, static_cast<uint8_t>(8 + rng() % 8));
             },
             nullptr);
         if (HasFatalFailure()) return;
@@ -164,9 +164,9 @@ TEST(BeeperSpans, FastPeriodsAdvanceLikeSingleSteps) {
         ChipState& c = a.C();
         for (int reg = 0; reg < 6; ++reg) WriteRegister(c, reg, reg % 2 || rng() % 2 ? 0 : 1);
         if (trial % 5 == 0) WriteRegister(c, 2 * static_cast<int>(rng() % 3), 2 + rng() % 9);
-        WriteRegister(c, 6, static_cast<int>(rng() % 2));
-        WriteRegister(c, 11, static_cast<int>(rng() % 3));
-        WriteRegister(c, 13, static_cast<int>(rng() % 16));
+        WriteRegister(c, NoisePeriod, static_cast<int>(rng() % 2));
+        WriteRegister(c, EnvelopeFine, static_cast<int>(rng() % 3));
+        WriteRegister(c, EnvelopeShape, static_cast<int>(rng() % 16));
         for (int ch = 0; ch < 3; ++ch) {
             c.Generators.ToneCounter[ch] =
                 static_cast<uint16_t>(rng() % 2 ? rng() % 2 : rng() % 300);

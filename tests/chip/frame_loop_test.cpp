@@ -180,8 +180,11 @@ void LoadBusySpectrumProgram(Z80State& z) {
     h.Ei().Ret();
     h.LoadInto(z);
     Asm a(0x100);
-    a.SpectrumWrite(7, 0x38).SpectrumWrite(8, 15).SpectrumWrite(9, 0x10).SpectrumWrite(0, 90);
-    a.SpectrumWrite(11, 3).SpectrumWrite(13, 10).SpectrumWrite(10, 12);
+    a.SpectrumWrite(Mixer, 0x38)
+        .SpectrumWrite(VolumeA, 15)
+        .SpectrumWrite(VolumeB, 0x10)
+        .SpectrumWrite(ToneFineA, 90);
+    a.SpectrumWrite(EnvelopeFine, 3).SpectrumWrite(EnvelopeShape, 10).SpectrumWrite(VolumeC, 12);
     a.Ei().Halt().JrSelf(1);
     a.LoadInto(z);
     z.PC = 0x100;
@@ -228,7 +231,7 @@ TEST(MakeBuffer, SpectrumToneHasItsPeriodInSamples) {
     Rig rig;
     Z80State& z = rig.Z();
     Asm a(0x100);
-    a.SpectrumWrite(0, 100).SpectrumWrite(7, 0x3E).SpectrumWrite(8, 15);
+    a.SpectrumWrite(ToneFineA, 100).SpectrumWrite(Mixer, 0x3E).SpectrumWrite(VolumeA, 15);
     // Read R7 back through the select port, and the ULA port (nothing there).
     a.LdBC(0xFFFD).LdA(7).OutCA().InAC().LdMemFromA(0x9001);
     a.LdA(0x7F).InAN(0xFE).LdMemFromA(0x9002);
@@ -251,7 +254,7 @@ TEST(MakeBuffer, SpectrumToneHasItsPeriodInSamples) {
 TEST(MakeBuffer, CpcSongIsDetectedAndClockedAtOneMegahertz) {
     Rig rig;
     Asm a(0x100);
-    a.CpcWrite(0, 100).CpcWrite(7, 0x3E).CpcWrite(8, 15);
+    a.CpcWrite(ToneFineA, 100).CpcWrite(Mixer, 0x3E).CpcWrite(VolumeA, 15);
     a.Im1().Ei().Halt().JrSelf(1);
     const std::vector<int16_t> all = TwoBuffersOf(rig, a);
     ASSERT_FALSE(HasFailure());
@@ -259,9 +262,9 @@ TEST(MakeBuffer, CpcSongIsDetectedAndClockedAtOneMegahertz) {
     EXPECT_EQ(c.Machine.OutHandler, OutCpc);
     EXPECT_EQ(c.Machine.TicksPerTState, CpcTicksPerTState);
     EXPECT_EQ(c.Machine.TicksPerSample, CpcTicksPerSample);
-    EXPECT_EQ(c.Registers.Values[0], 100);
-    EXPECT_EQ(c.Registers.Values[7], 0x3E);
-    EXPECT_EQ(c.Registers.Values[8], 15);
+    EXPECT_EQ(c.Registers.Values[ToneFineA], 100);
+    EXPECT_EQ(c.Registers.Values[Mixer], 0x3E);
+    EXPECT_EQ(c.Registers.Values[VolumeA], 15);
     EXPECT_EQ(c.Beeper.Level, 0);
     // 125000 / 200 = 625 Hz: 70.56 output frames per period.
     const auto [period, edges] = RisingEdges(all, 8192);
@@ -278,7 +281,7 @@ TEST(MakeBuffer, StartPlaybackResetsChipAndProcessor) {
     StartPlayback(rig.E(), rig.Buffer2.data());
     EXPECT_EQ(rig.C().Machine.OutHandler, OutAuto);
     EXPECT_EQ(rig.C().Cursor.OutputBuffer, rig.Buffer2.data());
-    EXPECT_EQ(rig.C().Registers.Values[8], 0);
+    EXPECT_EQ(rig.C().Registers.Values[VolumeA], 0);
     EXPECT_EQ(rig.Z().TStates, 0);
     EXPECT_EQ(rig.Z().IFF1, 0);
     EXPECT_EQ(rig.Z().IM, 0);

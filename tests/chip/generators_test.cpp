@@ -25,7 +25,7 @@ std::vector<int> ToneFlipTicks(ChipState& c, int ch, int ticks) {
 TEST(Tone, PeriodsZeroAndOneFlipEveryTick) {
     for (int period : {0, 1}) {
         Rig rig;
-        WriteRegister(rig.C(), 2, period);
+        WriteRegister(rig.C(), ToneFineB, period);
         const std::vector<int> flips = ToneFlipTicks(rig.C(), 1, 10);
         EXPECT_EQ(flips, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10})) << period;
     }
@@ -34,17 +34,17 @@ TEST(Tone, PeriodsZeroAndOneFlipEveryTick) {
 TEST(Tone, PeriodCountsTicksAndChangesTakeEffectAtOnce) {
     Rig rig;
     ChipState& c = rig.C();
-    WriteRegister(c, 4, 0x05);
-    WriteRegister(c, 5, 0x01); // channel C: 261
+    WriteRegister(c, ToneFineC, 0x05);
+    WriteRegister(c, ToneCoarseC, 0x01); // channel C: 261
     EXPECT_EQ(ToneFlipTicks(c, 2, 800), (std::vector<int>{261, 522, 783}));
     EXPECT_EQ(c.Generators.ToneCounter[2], 17);
     // A period below the running count flips on the next tick.
-    WriteRegister(c, 5, 0);
-    WriteRegister(c, 4, 10);
+    WriteRegister(c, ToneCoarseC, 0);
+    WriteRegister(c, ToneFineC, 10);
     EXPECT_EQ(ToneFlipTicks(c, 2, 21), (std::vector<int>{1, 11, 21}));
     // The largest period, 4095.
-    WriteRegister(c, 4, 0xFF);
-    WriteRegister(c, 5, 0xFF);
+    WriteRegister(c, ToneFineC, 0xFF);
+    WriteRegister(c, ToneCoarseC, 0xFF);
     EXPECT_EQ(ToneFlipTicks(c, 2, 8190), (std::vector<int>{4095, 8190}));
 }
 
@@ -57,7 +57,7 @@ TEST(Noise, SequenceAfterResetAtSeveralPeriods) {
     for (int r6 : {0, 1, 2, 31, 0x3F}) {
         Rig rig;
         ChipState& c = rig.C();
-        WriteRegister(c, 6, r6);
+        WriteRegister(c, NoisePeriod, r6);
         const int spacing = 2 * std::max(r6 & 0x1F, 1);
         // Before the first shift (which comes on tick `spacing`) the output is
         // the reset value's bit 16: 0.
@@ -144,8 +144,8 @@ TEST(Envelope, EveryShapeFollowsItsCurve) {
         for (int shape = 0; shape < 16; ++shape) {
             Rig rig;
             ChipState& c = rig.C();
-            WriteRegister(c, 11, period);
-            WriteRegister(c, 13, shape);
+            WriteRegister(c, EnvelopeFine, period);
+            WriteRegister(c, EnvelopeShape, shape);
             std::vector<int> seen;
             for (int t = 0; t < 200; ++t) {
                 StepGenerators(c);
@@ -159,9 +159,9 @@ TEST(Envelope, EveryShapeFollowsItsCurve) {
 TEST(Envelope, StepsOnTheFirstTickThenEveryPeriod) {
     Rig rig;
     ChipState& c = rig.C();
-    WriteRegister(c, 11, 0x2C);
-    WriteRegister(c, 12, 0x01); // 300
-    WriteRegister(c, 13, 13);
+    WriteRegister(c, EnvelopeFine, 0x2C);
+    WriteRegister(c, EnvelopeCoarse, 0x01); // 300
+    WriteRegister(c, EnvelopeShape, 13);
     std::vector<int> steps;
     int16_t last = c.Generators.EnvelopePosition;
     for (int t = 1; t <= 1000; ++t) {
@@ -172,8 +172,8 @@ TEST(Envelope, StepsOnTheFirstTickThenEveryPeriod) {
     EXPECT_EQ(steps, (std::vector<int>{1, 301, 601, 901}));
     // Lowering the period below the count: the count resets on the next tick,
     // the step follows one tick later.
-    WriteRegister(c, 12, 0);
-    WriteRegister(c, 11, 50);
+    WriteRegister(c, EnvelopeCoarse, 0);
+    WriteRegister(c, EnvelopeFine, 50);
     steps.clear();
     for (int t = 1; t <= 60; ++t) {
         StepGenerators(c);

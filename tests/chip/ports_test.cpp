@@ -21,7 +21,7 @@ TEST(Registers, WritesAreMaskedAndUpdateTheFlags) {
         EXPECT_EQ(c.Registers.FixedVolume[ch], 0);
     }
 
-    WriteRegister(c, 7, 0x2A); // tone B off, noise A and C off
+    WriteRegister(c, Mixer, 0x2A); // tone B off, noise A and C off
     EXPECT_EQ(c.Registers.ToneOn[0], 1);
     EXPECT_EQ(c.Registers.ToneOn[1], 0);
     EXPECT_EQ(c.Registers.ToneOn[2], 1);
@@ -29,11 +29,11 @@ TEST(Registers, WritesAreMaskedAndUpdateTheFlags) {
     EXPECT_EQ(c.Registers.NoiseOn[1], 1);
     EXPECT_EQ(c.Registers.NoiseOn[2], 0);
 
-    WriteRegister(c, 9, 0x1F);
-    EXPECT_EQ(c.Registers.Values[9], 0x1F);
+    WriteRegister(c, VolumeB, 0x1F);
+    EXPECT_EQ(c.Registers.Values[VolumeB], 0x1F);
     EXPECT_EQ(c.Registers.FixedVolume[1], 0);
-    WriteRegister(c, 9, 0x0F);
-    EXPECT_EQ(c.Registers.Values[9], 0x0F);
+    WriteRegister(c, VolumeB, 0x0F);
+    EXPECT_EQ(c.Registers.Values[VolumeB], 0x0F);
     EXPECT_EQ(c.Registers.FixedVolume[1], 1);
 }
 
@@ -44,22 +44,22 @@ TEST(Registers, EveryShapeWriteRestartsTheEnvelope) {
         c.Generators.EnvelopeCounter = 77;
         c.Generators.EnvelopeFlag = 0;
         c.Generators.EnvelopePosition = 5;
-        WriteRegister(c, 13, 0xF0 | shape);
-        EXPECT_EQ(c.Registers.Values[13], shape);
+        WriteRegister(c, EnvelopeShape, 0xF0 | shape);
+        EXPECT_EQ(c.Registers.Values[EnvelopeShape], shape);
         EXPECT_EQ(c.Generators.EnvelopePosition, (shape & 4) ? -1 : 32) << shape;
         EXPECT_EQ(c.Generators.EnvelopeCounter, 0u);
         EXPECT_EQ(c.Generators.EnvelopeFlag, 1);
         EXPECT_EQ(c.Generators.EnvelopeStep, EnvelopeShapes[shape]);
     }
     // The same shape again restarts again; R11 and R12 do not restart.
-    WriteRegister(c, 13, 14);
+    WriteRegister(c, EnvelopeShape, 14);
     c.Generators.EnvelopeCounter = 9;
     c.Generators.EnvelopePosition = 3;
-    WriteRegister(c, 11, 1);
-    WriteRegister(c, 12, 2);
+    WriteRegister(c, EnvelopeFine, 1);
+    WriteRegister(c, EnvelopeCoarse, 2);
     EXPECT_EQ(c.Generators.EnvelopeCounter, 9u);
     EXPECT_EQ(c.Generators.EnvelopePosition, 3);
-    WriteRegister(c, 13, 14);
+    WriteRegister(c, EnvelopeShape, 14);
     EXPECT_EQ(c.Generators.EnvelopeCounter, 0u);
     EXPECT_EQ(c.Generators.EnvelopePosition, -1);
 }
@@ -85,7 +85,7 @@ TEST(SpectrumPorts, SelectWriteAndRead) {
     EXPECT_EQ(c.Registers.Selected, 7);
     EXPECT_EQ(c.Machine.OutHandler, OutSpectrum);
     rig.OutAt(0, 0xBFFD, 0xF8);
-    EXPECT_EQ(c.Registers.Values[7], 0x38);
+    EXPECT_EQ(c.Registers.Values[Mixer], 0x38);
     for (int ch = 0; ch < 3; ++ch) {
         EXPECT_EQ(c.Registers.ToneOn[ch], 1);
         EXPECT_EQ(c.Registers.NoiseOn[ch], 0);
@@ -93,7 +93,7 @@ TEST(SpectrumPorts, SelectWriteAndRead) {
     // Partial decoding: any port with A15=1, A14=1, A1=0 selects; A15=1, A14=0, A1=0 writes.
     rig.OutAt(0, 0xC0FD, 1);
     rig.OutAt(0, 0x8001, 0xFF);
-    EXPECT_EQ(c.Registers.Values[1], 0x0F);
+    EXPECT_EQ(c.Registers.Values[ToneCoarseA], 0x0F);
     EXPECT_EQ(rig.E().In(0xFFFD), 0x0F);
     EXPECT_EQ(rig.E().In(0xC000), 0x0F);
     EXPECT_EQ(rig.E().In(0xBFFD), 0xFF);
@@ -127,7 +127,7 @@ TEST(SpectrumPorts, BeeperFollowsBit4OfEvenPorts) {
     // 0xBFFC is even and writes the data port.
     rig.OutAt(0, 0xBFFC, 0x0C);
     EXPECT_EQ(c.Beeper.Level, 0);
-    EXPECT_EQ(c.Registers.Values[9], 0x0C);
+    EXPECT_EQ(c.Registers.Values[VolumeB], 0x0C);
 }
 
 TEST(CpcPorts, SelectAndWriteThroughThePpi) {
@@ -144,19 +144,19 @@ TEST(CpcPorts, SelectAndWriteThroughThePpi) {
     EXPECT_EQ(c.Machine.PpiControl, 0);
     rig.OutAt(0, 0xF400, 0x38);
     rig.OutAt(0, 0xF600, 0x80);
-    EXPECT_EQ(c.Registers.Values[7], 0);
+    EXPECT_EQ(c.Registers.Values[Mixer], 0);
     rig.OutAt(0, 0xF6FF, 0x3F); // low bits do not matter: f = 0 completes
-    EXPECT_EQ(c.Registers.Values[7], 0x38);
+    EXPECT_EQ(c.Registers.Values[Mixer], 0x38);
     EXPECT_EQ(c.Machine.PpiControl, 0);
     // A write while R14 is selected is dropped but ends the function.
-    rig.WriteCpc(0, 14, 0x55);
+    rig.WriteCpc(0, IoPortA, 0x55);
     EXPECT_EQ(c.Machine.PpiControl, 0);
     // Spectrum ports and the beeper mean nothing to the CPC.
     rig.OutAt(0, 0xFFFD, 1);
     rig.OutAt(0, 0xBFFD, 9);
     rig.OutAt(0, 0x00FE, 0x10);
     EXPECT_EQ(c.Registers.Selected, 14);
-    EXPECT_EQ(c.Registers.Values[1], 0);
+    EXPECT_EQ(c.Registers.Values[ToneCoarseA], 0);
     EXPECT_EQ(c.Beeper.Level, 0);
     // Reads decode the same mask whatever the machine: 0xF4xx with A1 clear reads.
     rig.OutAt(0, 0xF400, 7);
@@ -177,8 +177,8 @@ TEST(CpcPorts, ReadRequestEndsAtTheNextInactiveControlWrite) {
     rig.OutAt(0, 0xF600, 0x00);
     EXPECT_EQ(c.Machine.PpiControl, 0);
     // Decoding goes on normally afterwards.
-    rig.WriteCpc(0, 2, 0x99);
-    EXPECT_EQ(c.Registers.Values[2], 0x99);
+    rig.WriteCpc(0, ToneFineB, 0x99);
+    EXPECT_EQ(c.Registers.Values[ToneFineB], 0x99);
 }
 
 TEST(MachineDetection, SpectrumSelectSwitchesWithoutTimingChange) {
@@ -187,7 +187,7 @@ TEST(MachineDetection, SpectrumSelectSwitchesWithoutTimingChange) {
     EXPECT_EQ(c.Machine.OutHandler, OutAuto);
     rig.OutAt(0, 0xBFFD, 0x22); // data write while R0 selected
     EXPECT_EQ(c.Machine.OutHandler, OutSpectrum);
-    EXPECT_EQ(c.Registers.Values[0], 0x22);
+    EXPECT_EQ(c.Registers.Values[ToneFineA], 0x22);
     EXPECT_EQ(c.Machine.TicksPerTState, SpectrumTicksPerTState);
 
     Rig rig2;
@@ -219,7 +219,7 @@ TEST(MachineDetection, CpcWriteSwitchesTimingAndSilencesTheBeeper) {
     EXPECT_EQ(c.Machine.OutHandler, OutAuto);
     rig.OutAt(3000, 0xF601, 0x00);
     EXPECT_EQ(c.Machine.OutHandler, OutCpc);
-    EXPECT_EQ(c.Registers.Values[7], 0x38);
+    EXPECT_EQ(c.Registers.Values[Mixer], 0x38);
     EXPECT_EQ(c.Beeper.Level, 0);
     EXPECT_EQ(c.Machine.TicksPerTState, CpcTicksPerTState);
     EXPECT_EQ(c.Machine.TicksPerSample, CpcTicksPerSample);
@@ -246,7 +246,7 @@ TEST(MachineDetection, CpcWriteSwitchesTimingAndSilencesTheBeeper) {
         r->OutAt(0, 0x00FE, 0x10);
         if (r == &rendered) r->RenderTo(1000);
         r->OutAt(1000, 0x00FE, 0x00);
-        r->WriteCpc(3000, 7, 0x38);
+        r->WriteCpc(3000, Mixer, 0x38);
         r->RenderTo(9000);
     }
     ASSERT_EQ(waited.C().Cursor.OutputCount, rendered.C().Cursor.OutputCount);
@@ -300,19 +300,19 @@ TEST(DeferredChange, BeeperWriteThatFillsTheBufferWaitsForTheNext) {
 TEST(DeferredChange, RegisterWriteThatFillsTheBufferWaitsForTheNext) {
     Rig rig;
     ChipState& c = rig.C();
-    WriteRegister(c, 7, 0x3F);
+    WriteRegister(c, Mixer, 0x3F);
     NearlyFill(rig, 1);
     rig.OutAt(0, 0xFFFD, 8);
     rig.OutAt(500, 0xBFFD, 0xEF); // R8 := 15 (masked 0x0F)
     EXPECT_EQ(c.Deferred.WritePending, 1);
     EXPECT_EQ(c.Deferred.Register, 8);
     EXPECT_EQ(c.Deferred.Value, 0xEF);
-    EXPECT_EQ(c.Registers.Values[8], 0);
+    EXPECT_EQ(c.Registers.Values[VolumeA], 0);
     EXPECT_EQ(rig.E().In(0xFFFD), 0); // not yet visible
     c.Cursor.OutputBuffer = rig.Buffer2.data();
     ASSERT_TRUE(BeginBuffer(rig.E()));
     EXPECT_EQ(c.Deferred.WritePending, 0);
-    EXPECT_EQ(c.Registers.Values[8], 0x0F);
+    EXPECT_EQ(c.Registers.Values[VolumeA], 0x0F);
     for (int i = 0; i < c.Cursor.OutputCount; ++i) EXPECT_EQ(rig.Buffer2[i], 0);
 }
 
@@ -334,20 +334,20 @@ TEST(DeferredChange, EvenDataPortFillingTheBufferDefersBothChanges) {
     c.Cursor.OutputBuffer = rig.Buffer2.data();
     ASSERT_TRUE(BeginBuffer(rig.E()));
     EXPECT_EQ(c.Beeper.Level, -16384);
-    EXPECT_EQ(c.Registers.Values[9], 0x1F);
+    EXPECT_EQ(c.Registers.Values[VolumeB], 0x1F);
 }
 
 TEST(DeferredChange, SplitAtAnyPointGivesTheSameSound) {
     // The same OUTs rendered into one buffer and split over two at every
     // possible frame: the concatenation must match, without loss or repetition.
     auto play = [](Rig& rig) {
-        rig.WriteSpectrum(0, 7, 0x3E);
-        rig.WriteSpectrum(0, 8, 12);
-        rig.WriteSpectrum(1000, 0, 7);
+        rig.WriteSpectrum(0, Mixer, 0x3E);
+        rig.WriteSpectrum(0, VolumeA, 12);
+        rig.WriteSpectrum(1000, ToneFineA, 7);
         rig.OutAt(3000, 0x00FE, 0x10);
-        rig.WriteSpectrum(6400, 8, 5);
+        rig.WriteSpectrum(6400, VolumeA, 5);
         rig.OutAt(7000, 0x00FE, 0x00);
-        rig.WriteSpectrum(9000, 0, 3);
+        rig.WriteSpectrum(9000, ToneFineA, 3);
         rig.RenderTo(15000);
     };
     Rig whole;
@@ -360,8 +360,8 @@ TEST(DeferredChange, SplitAtAnyPointGivesTheSameSound) {
         const int offset = BufferValues - 2 * split;
         std::vector<int16_t> out;
         // Render, moving to the second buffer whenever the first fills.
-        rig.WriteSpectrum(0, 7, 0x3E);
-        rig.WriteSpectrum(0, 8, 12);
+        rig.WriteSpectrum(0, Mixer, 0x3E);
+        rig.WriteSpectrum(0, VolumeA, 12);
         auto step = [&](auto action) {
             action();
             if (rig.C().Cursor.OutputCount >= BufferValues &&
@@ -371,11 +371,11 @@ TEST(DeferredChange, SplitAtAnyPointGivesTheSameSound) {
                 ASSERT_TRUE(BeginBuffer(rig.E()));
             }
         };
-        step([&] { rig.WriteSpectrum(1000, 0, 7); });
+        step([&] { rig.WriteSpectrum(1000, ToneFineA, 7); });
         step([&] { rig.OutAt(3000, 0x00FE, 0x10); });
-        step([&] { rig.WriteSpectrum(6400, 8, 5); });
+        step([&] { rig.WriteSpectrum(6400, VolumeA, 5); });
         step([&] { rig.OutAt(7000, 0x00FE, 0x00); });
-        step([&] { rig.WriteSpectrum(9000, 0, 3); });
+        step([&] { rig.WriteSpectrum(9000, ToneFineA, 3); });
         step([&] { rig.RenderTo(15000); });
         ASSERT_EQ(rig.C().Cursor.OutputBuffer, rig.Buffer2.data()) << split;
         out.insert(out.end(), rig.Buffer2.begin(),

@@ -24,14 +24,14 @@ TEST(RunPasses, PrefixesRefreshPortsHaltAndImTwo) {
         h.Bytes({0xF5, 0xC5})                 // PUSH AF; PUSH BC
             .Bytes({0xED, 0x5F})              // LD A,R
             .OutNA(0xFE)                      // beeper from bit 4 of R
-            .SpectrumWrite(8, 0x0C)           // channel A at a fixed level
+            .SpectrumWrite(VolumeA, 0x0C)     // channel A at a fixed level
             .InAN(0xFE)                       // IN A,(0xFE)
             .Bytes({0xC1, 0xF1, 0xFB, 0xC9}); // POP BC; POP AF; EI; RET
         h.LoadInto(z);
         Asm m(0x0100);
         m.Di().LdSp(0xF000).LdA(0x3B).LdAI().Im2();
         m.LdA(0x85).Bytes({0xED, 0x4F}); // LD R,A: sets bit 7 of R
-        m.SpectrumWrite(7, 0x3E).SpectrumWrite(0, 0x40);
+        m.SpectrumWrite(Mixer, 0x3E).SpectrumWrite(ToneFineA, 0x40);
         m.Ei();
         const uint16_t loop = m.Here();
         m.Bytes({0xDD, 0xDD, 0x21, 0x34, 0x12}) // DD DD LD IX,nn

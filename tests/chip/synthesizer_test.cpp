@@ -1,5 +1,6 @@
 // Volume tables and channel layouts, and the synthesizer's conversion of
 // T-states to ticks and ticks to output frames.
+#include "chip/frame_cursor.h"
 #include "chip_test_util.h"
 
 #include <gtest/gtest.h>
@@ -155,8 +156,8 @@ TEST(Synthesizer, FramesAverageTheirTicks) {
     Rig rig;
     ChipState& c = rig.C();
     SetChipAndChannels(c, 0, 39, 39);
-    WriteRegister(c, 8, 15); // A: tone of period 0, flipping every tick
-    WriteRegister(c, 7, 0x3E);
+    WriteRegister(c, VolumeA, 15); // A: tone of period 0, flipping every tick
+    WriteRegister(c, Mixer, 0x3E);
     c.Beeper.Level = -16384;
     // First frame: 5 ticks, the tone on in ticks 1, 3, 5.
     rig.RenderTo(79); // 5.01 ticks
@@ -171,8 +172,8 @@ TEST(Synthesizer, ModeThreeExampleAndSilence) {
     Rig rig;
     ChipState& c = rig.C();
     SetChipAndChannels(c, 3, 39, 39);
-    WriteRegister(c, 7, 0x3F);
-    WriteRegister(c, 8, 15);
+    WriteRegister(c, Mixer, 0x3F);
+    WriteRegister(c, VolumeA, 15);
     rig.RenderTo(10000);
     ASSERT_GT(c.Cursor.OutputCount, 100);
     for (int i = 0; i < c.Cursor.OutputCount; i += 2) {
@@ -192,8 +193,8 @@ TEST(Synthesizer, ModeThreeExampleAndSilence) {
 TEST(Synthesizer, ModeChangeAppliesFromTheNextTick) {
     Rig rig;
     ChipState& c = rig.C();
-    WriteRegister(c, 7, 0x3F);
-    WriteRegister(c, 9, 15); // B, in the centre
+    WriteRegister(c, Mixer, 0x3F);
+    WriteRegister(c, VolumeB, 15); // B, in the centre
     rig.RenderTo(3000);
     EXPECT_EQ(rig.Buffer1[c.Cursor.OutputCount - 1], 10922);
     SetChipAndChannels(c, 3, 39, 39); // YM ABC
@@ -206,9 +207,9 @@ TEST(Synthesizer, ModeChangeAppliesFromTheNextTick) {
 TEST(Synthesizer, BufferHoldsExactlyItsValuesAndTheRestCarriesOver) {
     Rig rig;
     ChipState& c = rig.C();
-    WriteRegister(c, 7, 0x3E);
-    WriteRegister(c, 8, 15);
-    WriteRegister(c, 0, 100);
+    WriteRegister(c, Mixer, 0x3E);
+    WriteRegister(c, VolumeA, 15);
+    WriteRegister(c, ToneFineA, 100);
     // 1.4 million T-states: more than a buffer's worth (1.29 million).
     rig.RenderTo(1400000);
     EXPECT_EQ(c.Cursor.OutputCount, BufferValues);
@@ -227,7 +228,7 @@ TEST(Synthesizer, BufferHoldsExactlyItsValuesAndTheRestCarriesOver) {
 TEST(Synthesizer, RestLongerThanABufferKeepsChangesPending) {
     Rig rig;
     ChipState& c = rig.C();
-    rig.WriteSpectrum(0, 8, 15);
+    rig.WriteSpectrum(0, VolumeA, 15);
     rig.Z().TStates = 2700000; // two buffers' worth and more
     rig.E().Out(0xBFFD, 3);
     EXPECT_EQ(c.Deferred.WritePending, 1);
@@ -235,10 +236,25 @@ TEST(Synthesizer, RestLongerThanABufferKeepsChangesPending) {
     EXPECT_FALSE(BeginBuffer(rig.E()));
     EXPECT_EQ(c.Cursor.OutputCount, BufferValues);
     EXPECT_EQ(c.Deferred.WritePending, 1);
-    EXPECT_EQ(c.Registers.Values[8], 15);
+    EXPECT_EQ(c.Registers.Values[VolumeA], 15);
     c.Cursor.OutputBuffer = rig.Buffer1.data();
     EXPECT_TRUE(BeginBuffer(rig.E()));
     EXPECT_EQ(c.Deferred.WritePending, 0);
-    EXPECT_EQ(c.Registers.Values[8], 3);
+    EXPECT_EQ(c.Registers.Values[VolumeA], 3);
     EXPECT_LT(c.Cursor.OutputCount, BufferValues);
+}
+
+// The fast paths' stated bounds stop the program in the builds that hunt
+// faults (sanitizers, fuzzing), and cost nothing elsewhere: there the
+// condition is not even evaluated.
+TEST(BoundChecks, StopTheProgramOnlyWhereEnabled) {
+#if defined(ZIRRAFON_CHECKS)
+    EXPECT_DEATH(chip_detail::DivideShortSum(1 << 29, 1), "bound broken");
+    EXPECT_DEATH(chip_detail::DivideShortSum(8, 9), "bound broken");
+    EXPECT_EQ(chip_detail::DivideShortSum(-(1 << 29) + 1, 8), (-(1 << 29) + 1) / 8);
+#else
+    int evaluated = 0;
+    ZIRRAFON_ASSERT(++evaluated == 0);
+    EXPECT_EQ(evaluated, 0);
+#endif
 }

@@ -7,9 +7,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include <algorithm>
 #include <cstdio>
@@ -244,6 +247,169 @@ TEST(MediaPlayerInterface, PlayerctlSteersThePlayerAsItsButtonsDo) {
     // runs up to two buffers, 0.74 s, ahead).
     EXPECT_LE(position, positionAt - nextAt + 0.05);
     EXPECT_GE(position, positionAt - nextAt - 0.4);
+}
+
+// A key typed into the player's main window (found by its caption).
+bool TypeIntoPlayer(const QProcessEnvironment& env, const QString& key) {
+    const auto run = [&env](const QStringList& arguments) {
+        QProcess tool;
+        tool.setProcessEnvironment(env);
+        tool.start(QStringLiteral("xdotool"), arguments);
+        tool.waitForFinished(10000);
+        return std::make_pair(tool.exitCode(), QString::fromUtf8(tool.readAllStandardOutput()));
+    };
+    const auto [found, ids] = run({"search", "--name", "^Zirrafon v1\\.0"});
+    const QString id = ids.split('\n', Qt::SkipEmptyParts).value(0);
+    return found == 0 && !id.isEmpty() && run({"windowfocus", "--sync", id}).first == 0 &&
+           run({"key", key}).first == 0;
+}
+
+// A week of use in one session of the real program: three files from one
+// start all join the playlist; with shuffle on, Next goes over every song of
+// every file once and Previous back through those heard; Quit ends the
+// program with the playlist window open; the next start has the song back
+// where it was left, paused, and goes on from there when asked to play; and
+// files whose folder moved away and back play again once the playlist window
+// is shown.
+TEST(MediaPlayerInterface, ASessionShufflesEndsAndComesBackAsItWasLeft) {
+    E2E_REQUIRE_BED();
+    ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "no X server";
+    for (const char* tool : {"dbus-daemon", "playerctl", "dbus-send", "xdotool"})
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            GTEST_FAIL() << tool << " is not installed (scripts/setup installs it)";
+    BusSession session;
+    std::string error;
+    ASSERT_TRUE(session.Start(error)) << error;
+    QTemporaryDir dir;
+    const QString disk = dir.filePath("disk"), away = dir.filePath("away");
+    ASSERT_TRUE(QDir().mkpath(disk));
+    const QStringList files = {disk + "/a.ay", disk + "/b.aym", disk + "/c.ay"};
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(QFile::copy(e2e::DemoFile(i == 1 ? "demo.aym" : "demo.ay"), files[i]));
+    const auto waitFor = [&session](const QString& question, const auto& good, int ms = 5000) {
+        QElapsedTimer clock;
+        clock.start();
+        QString answer = session.Ctl(question);
+        while (!good(answer) && clock.elapsed() < ms) {
+            QTest::qWait(50);
+            answer = session.Ctl(question);
+        }
+        return answer;
+    };
+    const auto is = [](const QString& wanted) {
+        return [wanted](const QString& answer) { return answer == wanted; };
+    };
+    const auto quit = [&session](QProcess& player) {
+        auto call = session.Start(
+            "dbus-send", {"--session", "--print-reply", "--dest=org.mpris.MediaPlayer2.zirrafon",
+                          "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Quit"});
+        call->waitForFinished(10000);
+        return player.waitForFinished(5000);
+    };
+
+    // All three join the list in order; the last one plays.
+    auto player = session.Start(e2e::BinaryPath("zirrafon"), files);
+    ASSERT_EQ(waitFor("status", is("Playing"), 10000), "Playing") << "the player is not on the bus";
+    EXPECT_EQ(session.Ctl("metadata xesam:url"), QUrl::fromLocalFile(files[2]).toString());
+    QFile saved(session.Path("data/Ostrowind/Zirrafon/playlist.m3u8"));
+    QStringList listed;
+    for (QElapsedTimer clock; clock.isValid() ? clock.elapsed() < 5000 : (clock.start(), true);
+         QTest::qWait(50)) {
+        if (!saved.open(QIODevice::ReadOnly)) continue;
+        listed = QString::fromUtf8(saved.readAll()).split('\n', Qt::SkipEmptyParts);
+        saved.close();
+        if (listed.filter(QRegularExpression("^[^#]")).size() >= 3) break;
+    }
+    EXPECT_EQ(listed.filter(QRegularExpression("^[^#]")), files);
+    EXPECT_TRUE(listed.contains("#ZIRRAFON-CURRENT:2,0")) << listed.join('\n').toStdString();
+
+    // A file added to the list while nothing plays starts from the list.
+    session.Ctl("stop");
+    const QString added = disk + "/d.ay";
+    ASSERT_TRUE(QFile::copy(e2e::DemoFile("demo.ay"), added));
+    auto enqueue = session.Start(e2e::BinaryPath("zirrafon"), {"--enqueue", added});
+    ASSERT_TRUE(enqueue->waitForFinished(10000));
+    const QString addedUrl = QUrl::fromLocalFile(added).toString();
+    ASSERT_EQ(waitFor("metadata xesam:url", is(addedUrl)), addedUrl);
+
+    // Shuffled: every song of every file once, then back the same way.
+    session.Ctl("shuffle On");
+    ASSERT_EQ(waitFor("shuffle", is("On")), "On");
+    QStringList forth{session.Ctl("metadata mpris:trackid")};
+    for (int i = 0; i < 9; ++i) {
+        session.Ctl("next");
+        forth << waitFor("metadata mpris:trackid",
+                         [&forth](const QString& id) { return id != forth.last(); });
+    }
+    EXPECT_EQ(QSet<QString>(forth.begin(), forth.end()).size(), 10)
+        << forth.join(' ').toStdString();
+    EXPECT_EQ(session.Ctl("next"), ""); // nothing is left: the song plays on
+    QTest::qWait(300);
+    EXPECT_EQ(session.Ctl("metadata mpris:trackid"), forth.last());
+    QStringList back{forth.last()};
+    for (int i = 0; i < 9; ++i) {
+        session.Ctl("previous");
+        back << waitFor("metadata mpris:trackid",
+                        [&back](const QString& id) { return id != back.last(); });
+    }
+    std::reverse(back.begin(), back.end());
+    EXPECT_EQ(back, forth);
+
+    // Left paused in the song first heard, with the playlist window open.
+    e2e::Recording recording;
+    ASSERT_TRUE(recording.Start(error)) << error;
+    session.Ctl("position 10");
+    QTest::qWait(300);
+    session.Ctl("pause");
+    ASSERT_EQ(waitFor("status", is("Paused")), "Paused");
+    const QString url = session.Ctl("metadata xesam:url"),
+                  track = session.Ctl("metadata xesam:trackNumber"),
+                  leftAt = session.Ctl("position");
+    ASSERT_TRUE(TypeIntoPlayer(session.Environment(), "p"));
+    QTest::qWait(500);
+    EXPECT_TRUE(quit(*player)) << "Quit left the program running with the playlist window open";
+    BusSession::End(*player);
+
+    // Back where it was left, paused; play goes on from there.
+    player = session.Start(e2e::BinaryPath("zirrafon"), {});
+    EXPECT_EQ(waitFor("status", is("Paused"), 10000), "Paused");
+    EXPECT_EQ(session.Ctl("metadata xesam:url"), url);
+    EXPECT_EQ(session.Ctl("metadata xesam:trackNumber"), track);
+    EXPECT_EQ(session.Ctl("position"), leftAt);
+    session.Ctl("play");
+    EXPECT_EQ(waitFor("status", is("Playing")), "Playing");
+    QTest::qWait(1500);
+    EXPECT_GT(session.Ctl("position").toDouble(), leftAt.toDouble() + 0.5);
+    const std::vector<int16_t> rec = recording.Stop();
+    const std::vector<int16_t> song =
+        e2e::Render(QUrl(url).toLocalFile(), track.toInt(), 13, error);
+    ASSERT_FALSE(song.empty()) << error;
+    const size_t resumed =
+        static_cast<size_t>((leftAt.toDouble() + 0.5) * e2e::Rate) * 2; // half a second on
+    ASSERT_LT(resumed + 8820, song.size());
+    EXPECT_TRUE(Find(rec,
+                     std::vector<int16_t>(song.begin() + static_cast<ptrdiff_t>(resumed),
+                                          song.begin() + static_cast<ptrdiff_t>(resumed + 8820)),
+                     0))
+        << "the song did not go on from where it was left";
+
+    // The folder goes away: nothing of it can be played. Back again, the
+    // playlist window looks at the files again and they play.
+    ASSERT_TRUE(QDir().rename(disk, away));
+    const QString playing = session.Ctl("metadata mpris:trackid");
+    session.Ctl("next");
+    QTest::qWait(500);
+    EXPECT_EQ(session.Ctl("metadata mpris:trackid"), playing);
+    ASSERT_TRUE(QDir().rename(away, disk));
+    ASSERT_TRUE(TypeIntoPlayer(session.Environment(), "p"));
+    QTest::qWait(1000);
+    session.Ctl("next");
+    const QString now =
+        waitFor("metadata mpris:trackid", [&playing](const QString& id) { return id != playing; });
+    EXPECT_NE(now, playing) << "the files that came back do not play";
+    EXPECT_EQ(session.Ctl("status"), "Playing");
+    EXPECT_TRUE(quit(*player));
+    BusSession::End(*player);
 }
 
 // Seeking from the desktop: SetPosition to 20 s, then back to 5 s. After

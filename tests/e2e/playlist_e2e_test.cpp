@@ -1,8 +1,8 @@
-// A playlist on the real audio path: three files (one with three songs, all
-// with lengths) and a missing one, played from a playlist file into the
-// bed's null sink. What the sink heard must be zirrafon-render's output of
-// the five songs one after the other, sample for sample, with no gap; the
-// missing file is passed over without a box.
+// A playlist on the real audio path: three AY files (one with three songs, all
+// with lengths), a Pro Tracker 3 module and a missing file, played from a
+// playlist file into the bed's null sink. What the sink heard must be
+// zirrafon-render's output of the six songs one after the other, sample for
+// sample, with no gap; the missing file is passed over without a box.
 #include "e2e_util.h"
 #include "platform/messages.h"
 #include "playback/player.h"
@@ -46,26 +46,40 @@ bool WriteShortened(const QString& from, const QString& to,
     return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
 }
 
+// A copy of a Pro Tracker 3 module cut to its first position at tempo 1.
+bool WriteShortModule(const QString& from, const QString& to) {
+    QFile in(from);
+    if (!in.open(QIODevice::ReadOnly)) return false;
+    QByteArray bytes = in.readAll();
+    if (bytes.size() < 203) return false;
+    bytes[100] = 1;                       // the tempo
+    bytes[102] = 0;                       // the loop position
+    bytes[202] = static_cast<char>(0xFF); // the position list's end
+    QFile out(to);
+    return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
+}
+
 TEST(PlaylistOutput, FilesAndSongsFollowEachOtherGaplesslyAsRenderedAndAMissingOneIsPassedOver) {
     E2E_REQUIRE_BED();
     MessageRecorder messages;
     messages.Install();
     QTemporaryDir dir;
     const QString three = dir.filePath("three.ay"), one = dir.filePath("one.ay"),
-                  other = dir.filePath("other.ay");
+                  other = dir.filePath("other.ay"), module = dir.filePath("module.pt3");
     ASSERT_TRUE(WriteShortened(e2e::DemoFile("demo.ay"), three, {{75, 15}, {50, 0}, {60, 10}}));
     ASSERT_TRUE(WriteShortened(e2e::DemoFile("demo.ay"), one, {{40, 0}}));
     ASSERT_TRUE(WriteShortened(QStringLiteral(ZIRRAFON_TESTDATA_DIR "/ay/Beeper_Demo_part_1.ay"),
                                other, {{55, 5}}));
+    ASSERT_TRUE(WriteShortModule(QStringLiteral(ZIRRAFON_TESTDATA_DIR "/pt3/megamix.pt3"), module));
     QFile list(dir.filePath("list.m3u8"));
     ASSERT_TRUE(list.open(QIODevice::WriteOnly));
-    list.write("#EXTM3U\nthree.ay\nmissing.ay\none.ay\nother.ay\n");
+    list.write("#EXTM3U\nthree.ay\nmissing.ay\none.ay\nmodule.pt3\nother.ay\n");
     list.close();
 
     // What each song sounds like on its own, by zirrafon-render's defaults.
     std::vector<int16_t> expected;
     for (const auto& [file, song] : std::vector<std::pair<QString, int>>{
-             {three, 1}, {three, 2}, {three, 3}, {one, 1}, {other, 1}}) {
+             {three, 1}, {three, 2}, {three, 3}, {one, 1}, {module, 1}, {other, 1}}) {
         std::string error;
         const std::vector<int16_t> part = e2e::Render(file, song, 0, error);
         ASSERT_FALSE(part.empty()) << error;
@@ -96,9 +110,9 @@ TEST(PlaylistOutput, FilesAndSongsFollowEachOtherGaplesslyAsRenderedAndAMissingO
     // All of it, from the first sound to the last value of the last song.
     const size_t lead = e2e::FirstNonZero(expected).value_or(0);
     EXPECT_EQ(e2e::CompareAligned(recorded, expected, expected.size() - lead), "");
-    ASSERT_EQ(model.Count(), 4);
+    ASSERT_EQ(model.Count(), 5);
     EXPECT_EQ(model.EntryAt(1).Status, EntryStatus::Missing);
-    EXPECT_EQ(model.CurrentRow(), 3); // the last song heard is the current one
+    EXPECT_EQ(model.CurrentRow(), 4); // the last song heard is the current one
     EXPECT_TRUE(messages.Messages.empty()) << messages.Messages.front().Text.toStdString();
 }
 

@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -49,6 +50,7 @@ struct Expect {
     std::string Version;
     uint32_t Frames = 0, Loop = 0, Clock = 0, Rate = 50;
     std::string Title, Author, Comment;
+    std::string Warning;
 };
 
 struct ReaderCase {
@@ -69,8 +71,12 @@ Bytes Flip(Bytes b, size_t at) {
     b.at(at) ^= 0x5A;
     return b;
 }
+Bytes Poke(Bytes b, size_t at, uint8_t value) {
+    b.at(at) = value;
+    return b;
+}
 
-const Expect TitleAuthorComment{"", 0, 0, 0, 50, "Title", "Author", "Comment"};
+const Expect TitleAuthorComment{"", 0, 0, 0, 50, "Title", "Author", "Comment", ""};
 Expect With(Expect e, const std::string& version, uint32_t frames, uint32_t loop, uint32_t clock,
             uint32_t rate = 50) {
     e.Version = version;
@@ -81,11 +87,27 @@ Expect With(Expect e, const std::string& version, uint32_t frames, uint32_t loop
     return e;
 }
 const Expect NoTexts{};
+Expect Warned(Expect e, const std::string& warning) {
+    e.Warning = warning;
+    return e;
+}
 
 std::vector<ReaderCase> Cases() {
     const Bytes ym6 = MakeYM(YM("YM6!", 40));
     const Bytes packed = MakeYM(YM("YM6!", 40, [](YMPlan& p) { p.Packed = true; }));
     const Bytes vtx = MakeVTX(VTX([](VTXPlan&) {}));
+    const Bytes level1 = stream_writer::Lha(ym6, true, 1);
+    const Expect ym6As40 = With(TitleAuthorComment, "YM6!", 40, 0, 2000000);
+    // "End!" and 85 bytes more cut off the end.
+    const auto cutShort = [](const Bytes& b) { return Cut(b, b.size() - 89); };
+    // A file of another kind of the family: its name, "LeOnArD!" and zeros.
+    const auto family = [](const std::string& id) {
+        Bytes b;
+        stream_writer::Append(b, id + "LeOnArD!");
+        b.resize(40, 0);
+        return b;
+    };
+    const Bytes mix = family("MIX1");
     using F = StreamFormat;
     return {
         {"YM2", F::YM, MakeYM(YM("YM2!", 20)), "", With(NoTexts, "YM2!", 20, 0, 2000000)},
@@ -115,6 +137,15 @@ std::vector<ReaderCase> Cases() {
                    })),
          "", With(TitleAuthorComment, "YM6!", 40, 0, 2000000, 50)},
         {"YM6Lh5Packed", F::YM, packed, "", With(TitleAuthorComment, "YM6!", 40, 0, 2000000)},
+        // A header past what a list unpacks first (4 KiB).
+        {"YM6PackedDrumsBeforeTexts", F::YM,
+         MakeYM(YM("YM6!", 300,
+                   [](YMPlan& p) {
+                       p.Drums = {Bytes(9000, 7)};
+                       p.Attributes = 4;
+                       p.Packed = true;
+                   })),
+         "", With(TitleAuthorComment, "YM6!", 300, 0, 2000000)},
         {"YM6StoredInArchive", F::YM, stream_writer::Lha(ym6, false), "",
          With(TitleAuthorComment, "YM6!", 40, 0, 2000000)},
         {"YM6WithDrums", F::YM,
@@ -132,11 +163,19 @@ std::vector<ReaderCase> Cases() {
          {}},
         {"YM3WithoutFrames", F::YM, Bytes{'Y', 'M', '3', '!', 1, 2, 3}, "Damaged .YM file", {}},
         {"YM6HeaderCut", F::YM, Cut(ym6, 30), "Damaged .YM file", {}},
-        {"YM6MoreFramesThanData",
-         F::YM,
-         MakeYM(YM("YM6!", 40, [](YMPlan& p) { p.FrameCountShift = 1; })),
-         "Damaged .YM file",
-         {}},
+        // A stream cut short plays the whole frames it holds: interleaved,
+        // those whose last register column is still there.
+        {"YM5CutShortInterleaved", F::YM, cutShort(MakeYM(YM("YM5!", 200))), "",
+         Warned(With(TitleAuthorComment, "YM5!", 115, 0, 2000000),
+                "Stream cut short: 115 of 200 frames")},
+        {"YM6CutShortFrameAfterFrame", F::YM,
+         cutShort(MakeYM(YM("YM6!", 40, [](YMPlan& p) { p.Interleaved = false; }))), "",
+         Warned(With(TitleAuthorComment, "YM6!", 34, 0, 2000000),
+                "Stream cut short: 34 of 40 frames")},
+        {"YM6CutShortThenPacked", F::YM, stream_writer::Lha(cutShort(MakeYM(YM("YM6!", 200)))), "",
+         Warned(With(TitleAuthorComment, "YM6!", 115, 0, 2000000),
+                "Stream cut short: 115 of 200 frames")},
+        {"YM6CutBeforeAnyWholeFrame", F::YM, cutShort(ym6), "Damaged .YM file", {}},
         {"YM6FrameCountHuge",
          F::YM,
          MakeYM(YM("YM6!", 40, [](YMPlan& p) { p.FrameCountShift = 0x7FFFFFF0; })),
@@ -154,18 +193,35 @@ std::vector<ReaderCase> Cases() {
          "Damaged .YM file",
          {}},
         {"ArchiveCrcWrong", F::YM, Flip(packed, packed.size() - 40), "Damaged LHA archive", {}},
+        // Archive headers as the packers of the time wrote them, which the
+        // YM players read: a checksum that misses a time or attribute set
+        // after packing, a size byte that does not fit the name, level 1.
+        {"ArchiveChecksumStale", F::YM, Poke(packed, 15, 0), "", ym6As40},
+        {"ArchiveAttributeChecksumStale", F::YM, Poke(packed, 19, 0xFF), "", ym6As40},
+        {"ArchiveSizeByteShort", F::YM, Poke(packed, 0, packed[0] - 2), "", ym6As40},
+        {"ArchiveSizeByteLong", F::YM, Poke(packed, 0, packed[0] + 2), "", ym6As40},
+        {"ArchiveLevel1", F::YM, level1, "", ym6As40},
+        {"ArchiveLevel1ChecksumStale", F::YM, Poke(level1, 1, level1[1] ^ 0xFF), "", ym6As40},
+        {"ArchiveLevelUnknown", F::YM, Poke(packed, 20, 0x20), "Damaged LHA archive", {}},
+        {"MIX1Unsupported", F::YM, mix, "Unsupported .YM format MIX1", {}},
+        {"MIX1PackedUnsupported",
+         F::YM,
+         stream_writer::Lha(mix),
+         "Unsupported .YM format MIX1",
+         {}},
+        {"YMT1Unsupported", F::YM, family("YMT1"), "Unsupported .YM format YMT1", {}},
+        {"YMT2Unsupported", F::YM, family("YMT2"), "Unsupported .YM format YMT2", {}},
         {"ArchiveCut", F::YM, Cut(packed, packed.size() / 2), "Damaged LHA archive", {}},
-        {"VTX", F::VTX, vtx, "",
-         With({"", 0, 0, 0, 50, "Title", "Author", "Comment"}, "VTX", 30, 0, 1773400)},
+        {"VTX", F::VTX, vtx, "", With(TitleAuthorComment, "VTX", 30, 0, 1773400)},
         {"VTXYmAt1MHz100HzLoop", F::VTX, MakeVTX(VTX([](VTXPlan& p) {
              p.Chip = "ym";
              p.Clock = 1000000;
              p.Rate = 100;
              p.Loop = 12;
          })),
-         "", With({"", 0, 0, 0, 50, "Title", "Author", "Comment"}, "VTX", 30, 12, 1000000, 100)},
+         "", With(TitleAuthorComment, "VTX", 30, 12, 1000000, 100)},
         {"VTXLoopPastEnd", F::VTX, MakeVTX(VTX([](VTXPlan& p) { p.Loop = 30; })), "",
-         With({"", 0, 0, 0, 50, "Title", "Author", "Comment"}, "VTX", 30, 0, 1773400)},
+         With(TitleAuthorComment, "VTX", 30, 0, 1773400)},
         {"NotVTX", F::VTX, Bytes(20, 'x'), "Not .VTX file", {}},
         {"VTXSizeBeyondStream",
          F::VTX,
@@ -203,6 +259,9 @@ TEST_P(StreamReaders, ReadOrRefuse) {
     if (!c.Refusal.empty()) {
         EXPECT_FALSE(s);
         EXPECT_EQ(refusal, c.Refusal);
+        std::string listRefusal;
+        EXPECT_FALSE(ReadStreamFile(c.Format, c.File, listRefusal, StreamDetail::ListOnly));
+        EXPECT_EQ(listRefusal, c.Refusal);
         return;
     }
     ASSERT_TRUE(s) << refusal;
@@ -214,6 +273,17 @@ TEST_P(StreamReaders, ReadOrRefuse) {
     EXPECT_EQ(s->Title, c.Want.Title);
     EXPECT_EQ(s->Author, c.Want.Author);
     EXPECT_EQ(s->Comment, c.Want.Comment);
+    EXPECT_EQ(s->Warning, c.Want.Warning);
+    // A song list reads the same without the frames.
+    std::string listRefusal;
+    const std::optional<RegisterStream> listed =
+        ReadStreamFile(c.Format, c.File, listRefusal, StreamDetail::ListOnly);
+    ASSERT_TRUE(listed) << listRefusal;
+    EXPECT_EQ(std::tie(listed->Version, listed->FrameCount, listed->LoopFrame, listed->ChipClock,
+                       listed->FrameRate, listed->Title, listed->Author, listed->Comment,
+                       listed->Warning),
+              std::tie(s->Version, s->FrameCount, s->LoopFrame, s->ChipClock, s->FrameRate,
+                       s->Title, s->Author, s->Comment, s->Warning));
     ASSERT_EQ(s->Registers.size(), size_t{s->FrameCount} * StreamRegisters);
     if (c.Format == StreamFormat::PSG) return; // its frames are checked below
     // Every register of every frame as made, whatever the layout and packing;

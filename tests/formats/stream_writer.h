@@ -100,25 +100,33 @@ inline uint16_t Crc16(const Bytes& bytes) {
     return crc;
 }
 
-// An LHA archive (level-0 header) of one file, "-lh5-" or stored ("-lh0-").
-inline Bytes Lha(const Bytes& file, bool compress = true) {
+// An LHA archive of one file, "-lh5-" or stored ("-lh0-"), with a level-0
+// header, or a level-1 header with one extended header (a Unix time) as the
+// Amiga and DOS packers wrote them.
+inline Bytes Lha(const Bytes& file, bool compress = true, int level = 0) {
     const Bytes packed = compress ? Lh5(file) : file;
     const std::string name = "song.ym";
+    const Bytes extended = {0x54, 0x00, 0x00, 0x2B, 0x5F, 0x00, 0x00}; // type, time, next size
     Bytes h;
     const std::string method = compress ? "-lh5-" : "-lh0-";
     h.insert(h.end(), method.begin(), method.end());
-    Le32(h, static_cast<uint32_t>(packed.size()));
+    Le32(h, static_cast<uint32_t>(packed.size() + (level == 1 ? extended.size() : 0)));
     Le32(h, static_cast<uint32_t>(file.size()));
-    Le32(h, 0x21210000); // a DOS time
-    h.push_back(0x20);   // attribute
-    h.push_back(0);      // header level
+    Le32(h, 0x21210000);                      // a DOS time
+    h.push_back(0x20);                        // attribute
+    h.push_back(static_cast<uint8_t>(level)); // header level
     h.push_back(static_cast<uint8_t>(name.size()));
     h.insert(h.end(), name.begin(), name.end());
     Le16(h, Crc16(file));
+    if (level == 1) {
+        h.push_back('M'); // the packer's system
+        Le16(h, static_cast<uint16_t>(extended.size()));
+    }
     uint8_t sum = 0;
     for (uint8_t b : h) sum = static_cast<uint8_t>(sum + b);
     Bytes out{static_cast<uint8_t>(h.size()), sum};
     Append(out, h);
+    if (level == 1) Append(out, extended);
     Append(out, packed);
     out.push_back(0); // end of archive
     return out;

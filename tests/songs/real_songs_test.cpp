@@ -42,10 +42,14 @@ std::vector<std::string> FuzzFindings() {
     return files;
 }
 
-// The real songs, the project's demo songs (when they are built) and two
-// built files: an AYM file and an AY file whose pointers point backwards.
+// The real songs, the project's demo songs (when they are built), two
+// built files (an AYM file and an AY file whose pointers point backwards) and
+// two real tracker modules (a Pro Tracker 3 module that reads past its own
+// data and a Pro Tracker 2 module).
 std::vector<std::string> DamageSources(const TempDir& dir) {
     std::vector<std::string> files = RealSongs();
+    files.push_back(ZIRRAFON_TESTDATA_DIR "/pt3/winky.pt3");
+    files.push_back(ZIRRAFON_TESTDATA_DIR "/pt3/13.pt2");
     for (const std::string& demo : FilesIn(ZIRRAFON_SOURCE_DIR "/assets/demo/"))
         files.push_back(demo);
     AYMFilePlan aym;

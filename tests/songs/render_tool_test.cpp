@@ -2,8 +2,12 @@
 // exit codes, samples equal to a direct rendering with the engine, outputs
 // that survive every failure, and the voices rendered apart.
 #include "../formats/song_files.h"
+#include "../formats/stream_writer.h"
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
+#include <taglib/fileref.h>
+#include <taglib/tpropertymap.h>
 
 #include <algorithm>
 #include <cmath>
@@ -167,6 +171,33 @@ TEST(RenderTool, NamesFilesAfterTheSongAndRendersInParallelAlike) {
         EXPECT_EQ(one.size(), 44u + 22050 * 4) << name;
         EXPECT_EQ(one, ReadFileBytes(dir.Path("folder/" + name))) << name;
     }
+    // A folder: the song files in its tree (hidden ones and other files left
+    // out), the tree kept under the output folder, so that songs of one name
+    // in different folders stay apart; without -o, under the current folder.
+    for (const char* sub : {"Coll/A", "Coll/B/deep", "Coll/.hidden"})
+        std::filesystem::create_directories(dir.Path(sub));
+    std::filesystem::copy_file(Songs + "Exolon.AY", dir.Path("Coll/A/X.ay"));
+    std::filesystem::copy_file(Songs + "Renegade.ay", dir.Path("Coll/B/deep/X.ay"));
+    std::filesystem::copy_file(Songs + "Alien8.AY", dir.Path("Coll/.hidden/Y.ay"));
+    dir.Write("Coll/B/notes.txt", Bytes{'x'});
+    ASSERT_EQ(RunTool(dir, "-t 0.5 --fade 0 -s 1 -o tree Coll/").Status, 0);
+    ASSERT_EQ(RunTool(dir, "-t 0.5 --fade 0 -s 1 Coll").Status, 0);
+    for (const auto& [out, song] : {std::pair{"tree/Coll/A/X.wav", "Exolon.AY"},
+                                    {"tree/Coll/B/deep/X.wav", "Renegade.ay"},
+                                    {"Coll/A/X.wav", "Exolon.AY"}}) {
+        const Bytes wav = ReadFileBytes(dir.Path(out));
+        ASSERT_EQ(wav.size(), 44u + 22050 * 4) << out;
+        EXPECT_EQ(Samples(wav), RenderDirect(Songs + song, 0, 22050)) << out;
+    }
+    size_t written = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.Path("tree")))
+        written += entry.is_regular_file();
+    EXPECT_EQ(written, 2u);
+    std::filesystem::create_directories(dir.Path("empty"));
+    const ToolRun empty = RunTool(dir, "-t 0.5 empty");
+    EXPECT_EQ(empty.Status, 1);
+    EXPECT_NE(empty.Err.find("empty: no song files in this folder"), std::string::npos);
+
     // Without -t: the header's length (Alien8 #2: 175 frames = 3.5 s).
     ASSERT_EQ(RunTool(dir, "-s 2 " + file).Status, 0);
     EXPECT_EQ(ReadFileBytes(dir.Path("Alien8.wav")).size(), 44u + 154350 * 4);
@@ -201,6 +232,12 @@ TEST(RenderTool, RefusesBadFilesAndBadUsage) {
     const ToolRun noSong = RunTool(dir, "-s 6 -t 1 '" + Songs + "Alien8.AY'");
     EXPECT_EQ(noSong.Status, 1);
     EXPECT_NE(noSong.Err.find("Alien8.AY: no song 6"), std::string::npos) << noSong.Err;
+    // A start past the song's end (Alien8 #2: 3.5 s) writes nothing.
+    const ToolRun late = RunTool(dir, "-s 2 --start 3.5 -o late.wav '" + Songs + "Alien8.AY'");
+    EXPECT_EQ(late.Status, 1);
+    EXPECT_NE(late.Err.find("--start 3.50 s is past the song's end (3.50 s)"), std::string::npos)
+        << late.Err;
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("late.wav")));
 
     // Wrong usage, and runs in which two songs would write one file (or one
     // would write over a song file): refused before anything is written.
@@ -279,10 +316,118 @@ TEST(RenderTool, ListsSongsAsTextAndJsonAndBenchmarks) {
     EXPECT_EQ(text.Status, 0);
     EXPECT_NE(text.Out.find("Author: Nick Jones"), std::string::npos) << text.Out;
 
+    // A register stream cut short lists the frames it plays and says why.
+    YMPlan cut;
+    cut.Version = "YM5!";
+    cut.Frames.assign(100, StreamFrame(16, 1));
+    Bytes ym = MakeYM(cut);
+    ym.resize(ym.size() - 30); // "End!" and 26 bytes of the last register's column
+    dir.Write("cut.ym", ym);
+    const char* const warning = "Stream cut short: 74 of 100 frames";
+    const ToolRun warned = RunTool(dir, "--info cut.ym");
+    EXPECT_EQ(warned.Status, 0) << warned.Err;
+    EXPECT_NE(warned.Out.find(std::string("Warning: ") + warning), std::string::npos) << warned.Out;
+    const ToolRun warnedJson = RunTool(dir, "--info --json cut.ym");
+    EXPECT_TRUE(IsJson(warnedJson.Out)) << warnedJson.Out;
+    EXPECT_NE(warnedJson.Out.find(std::string("\"warning\": \"") + warning + "\""),
+              std::string::npos)
+        << warnedJson.Out;
+
+    // Tracker modules: what made them and how they play, and a note for one
+    // that makes its player read outside its bytes.
+    const std::string pt = ZIRRAFON_TESTDATA_DIR "/pt3/";
+    const ToolRun modules = RunTool(dir, "--info --json '" + pt + "winky.pt3' '" + pt +
+                                             "13.pt2' '" + pt + "WeBberTS.pt3'");
+    EXPECT_EQ(modules.Status, 0);
+    EXPECT_TRUE(IsJson(modules.Out)) << modules.Out;
+    for (const char* member :
+         {"\"type\": \"pt3\"", "\"tracker\": \"Vortex Tracker II\"", "\"version\": \"3.6\"",
+          "\"noteTable\": 2", "\"tempo\": 5", "\"positions\": 5", "\"patterns\": 5",
+          "\"readsOutsideModule\": true", "\"length\": 28.00", "\"type\": \"pt2\"",
+          "\"version\": \"2\"", "\"noteTable\": null", "\"length\": 38.40", "\"version\": \"3.7\"",
+          "\"chips\": 2", "\"patterns\": 48"})
+        EXPECT_NE(modules.Out.find(member), std::string::npos) << member << "\n" << modules.Out;
+    const ToolRun moduleText = RunTool(dir, "--info '" + pt + "winky.pt3'");
+    EXPECT_NE(moduleText.Out.find("Note: the module makes its player read bytes outside it"),
+              std::string::npos)
+        << moduleText.Out;
+
     const ToolRun bench = RunTool(dir, "--bench -t 1 -s 1 " + file);
     EXPECT_EQ(bench.Status, 0) << bench.Err;
     EXPECT_NE(bench.Out.find("Exolon.AY #1: "), std::string::npos) << bench.Out;
     EXPECT_NE(bench.Out.find("x real time, spectrum"), std::string::npos) << bench.Out;
+}
+
+// The compressed outputs: FLAC holds exactly the WAV's samples; Vorbis,
+// Opus (at 48 kHz) and MP3 last the song's length; each carries the song's
+// tags as a tag library reads them. --all-songs names them as WAV files are
+// named, with their own extension.
+TEST(RenderTool, WritesCompressedFormatsWithTags) {
+    TempDir dir;
+    const std::string alien = "'" + Songs + "Alien8.AY'";
+    ASSERT_EQ(RunTool(dir, "-s 2 -o song.wav " + alien).Status, 0);
+    const std::vector<int16_t> wav = Samples(ReadFileBytes(dir.Path("song.wav")));
+    const struct {
+        const char* Args;
+        const char* File;
+        int Rate;
+        const char* Program; // the tag that names the program
+    } cases[] = {
+        {"-s 2 -o song.flac", "song.flac", 44100, "SOFTWARE"},
+        {"-s 2 -o song.ogg", "song.ogg", 44100, "SOFTWARE"},
+        {"-s 2 -f opus -o song.opus", "song.opus", 48000, "ENCODER"},
+        {"-s 2 -o song.MP3", "song.MP3", 44100, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.File);
+        const ToolRun run = RunTool(dir, std::string(c.Args) + " " + alien);
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        SF_INFO info{};
+        SNDFILE* file = sf_open(dir.Path(c.File).c_str(), SFM_READ, &info);
+        ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+        std::vector<int16_t> samples(static_cast<size_t>(info.frames) * 2);
+        EXPECT_EQ(sf_readf_short(file, samples.data(), info.frames), info.frames);
+        sf_close(file);
+        EXPECT_EQ(info.samplerate, c.Rate);
+        EXPECT_EQ(info.channels, 2);
+        // Alien8 #2 lasts 175 frames of 1/50 s: 3.5 s.
+        EXPECT_NEAR(double(info.frames) / info.samplerate, 3.5, 0.05);
+        if (std::string(c.File).ends_with(".flac")) {
+            EXPECT_EQ(samples, wav);
+        } else if (c.Rate == 44100 && samples.size() == wav.size()) {
+            // Lossy, but the song's sound: little of it lost, nothing added.
+            double error = 0, power = 0;
+            for (size_t i = 0; i < wav.size(); ++i) {
+                error += std::pow(double(samples[i]) - wav[i], 2);
+                power += std::pow(double(wav[i]), 2);
+            }
+            EXPECT_LT(error / power, 0.05);
+        }
+
+        const TagLib::FileRef tagged(dir.Path(c.File).c_str());
+        ASSERT_FALSE(tagged.isNull());
+        EXPECT_NEAR(tagged.audioProperties()->lengthInMilliseconds(), 3500, 50);
+        const TagLib::PropertyMap tags = tagged.file()->properties();
+        const auto tag = [&tags](const char* name) {
+            return tags.contains(name) ? tags[name].toString().to8Bit(true) : std::string();
+        };
+        EXPECT_EQ(tag("TITLE"), "Alien 8 - Start Game (Beeper)");
+        EXPECT_EQ(tag("ALBUM"), "Alien8");
+        EXPECT_EQ(tag("ARTIST"), "Unknown");
+        EXPECT_EQ(tag("COMMENT"), "(c) 1985 Ultimate");
+        EXPECT_EQ(tag("TRACKNUMBER"), "2/5");
+        if (c.Program) {
+            EXPECT_TRUE(tag(c.Program).starts_with("Zirrafon ")) << tag(c.Program);
+        }
+    }
+
+    // Every song of a file, named as WAV files are; WAV to a pipe only.
+    ASSERT_EQ(RunTool(dir, "--all-songs -t 0.5 -f flac -o all " + alien).Status, 0);
+    for (int song = 1; song <= 5; ++song)
+        EXPECT_TRUE(
+            std::filesystem::exists(dir.Path("all/Alien8-0" + std::to_string(song) + ".flac")));
+    EXPECT_EQ(RunTool(dir, "-f ogg -o - " + alien).Status, 2);
+    EXPECT_EQ(RunTool(dir, "-f ogg -o x.mp3 " + alien).Status, 2);
 }
 
 // Whatever stands at the output path survives a song that fails, a write that
@@ -463,6 +608,16 @@ TEST(RenderTool, RendersTheVoicesApart) {
             ASSERT_LE(mutedOver, fading ? 2 : 1) << "muted " << f;
         }
     }
+
+    // A register stream drives no beeper: no beeper voice for it.
+    YMPlan ym;
+    ym.Frames.assign(50, StreamFrame{1, 2, 3, 4, 5, 6, 7, 0x38, 15, 15, 15, 0, 0, 0xFF, 0, 0});
+    dir.Write("tones.ym", MakeYM(ym));
+    ASSERT_EQ(RunTool(dir, "--stems-only -o tones.wav tones.ym").Status, 0);
+    for (const char* voice : voices)
+        EXPECT_EQ(std::filesystem::exists(dir.Path(std::string("tones-") + voice + ".wav")),
+                  std::string(voice) != "beeper")
+            << voice;
 
     // Without the mix, named as the mix would be under --all-songs.
     ASSERT_EQ(

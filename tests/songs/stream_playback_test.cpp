@@ -200,7 +200,7 @@ TEST(StreamPlayback, EmulatedSongRoundTripsThroughDumps) {
     }
     const std::vector<uint8_t>& frames = recorder.Frames();
     ASSERT_GE(recorder.FrameCount(), 1490u);
-    const auto restarts = [&frames](const RegisterStream& s) {
+    const auto restarts = [](const RegisterStream& s) {
         int n = 0;
         for (uint32_t f = 0; f < s.FrameCount; ++f) n += (s.Written[f] >> 13) & 1;
         return n;

@@ -301,9 +301,9 @@ TEST_F(AssociationTest, ExecLineQuotesOnlyWhatNeedsIt) {
 // The per-user entry and MIME definitions are the installed ones with the
 // program's own path, and the desktop recognises the song files by them.
 TEST_F(AssociationTest, WrittenDefinitionsMatchTheInstalledOnesAndAreRecognised) {
-    // Every box ticked, one after the other ("YM" stands for three types).
+    // Every type registered, one after the other ("YM" stands for three).
     FileAssociation assoc = Make(Program);
-    for (const char* extension : {".ay", ".aym", ".ym", ".vtx", ".psg"}) {
+    for (const char* extension : {".ay", ".aym", ".ym", ".vtx", ".psg", ".pt3", ".pt2"}) {
         ASSERT_TRUE(assoc.CreateZirrafonPath());
         ASSERT_TRUE(assoc.RegisterFile(extension)) << extension;
     }
@@ -326,12 +326,13 @@ TEST_F(AssociationTest, WrittenDefinitionsMatchTheInstalledOnesAndAreRecognised)
     EXPECT_NE(globs.find(":audio/x-zxay:*.ay"), std::string::npos) << globs;
     EXPECT_NE(globs.find(":audio/x-aym:*.aym"), std::string::npos) << globs;
     EXPECT_NE(globs.find(":audio/x-psg:*.psg"), std::string::npos) << globs;
+    EXPECT_NE(globs.find(":audio/x-pt2:*.pt2"), std::string::npos) << globs;
     EXPECT_NE(ReadText(Data + "/mime/generic-icons").find("audio/x-zxay:audio-x-generic"),
               std::string::npos);
 
     // A real song with an upper-case extension, an AYM file by its name, and
     // a renamed AY file by its content.
-    const auto contentType = [this](const QString& file) {
+    const auto contentType = [](const QString& file) {
         return RunTool("gio", {"info", "-a", "standard::content-type", file});
     };
     EXPECT_NE(contentType(ZIRRAFON_TESTDATA_DIR "/ay/Alien8.AY").find("audio/x-zxay"),
@@ -340,6 +341,8 @@ TEST_F(AssociationTest, WrittenDefinitionsMatchTheInstalledOnesAndAreRecognised)
     EXPECT_NE(contentType(Root.filePath("tune.aym")).find("audio/x-aym"), std::string::npos);
     WriteText(Root.filePath("dump.bin"), std::string("PSG\x1a") + std::string(20, '\xff'));
     EXPECT_NE(contentType(Root.filePath("dump.bin")).find("audio/x-psg"), std::string::npos);
+    QFile::copy(ZIRRAFON_TESTDATA_DIR "/pt3/megamix.pt3", Root.filePath("megamix.bin"));
+    EXPECT_NE(contentType(Root.filePath("megamix.bin")).find("audio/x-pt3"), std::string::npos);
     QFile::copy(ZIRRAFON_TESTDATA_DIR "/ay/Exolon.AY", Root.filePath("exolon.bin"));
     EXPECT_NE(contentType(Root.filePath("exolon.bin")).find("audio/x-zxay"), std::string::npos);
 

@@ -642,8 +642,9 @@ TEST_F(Playback, OpenButtonUsesTheDialogAndACancelChangesNothing) {
     openButton();
     EXPECT_EQ(offeredTitle, QStringLiteral("Open and play file"));
     EXPECT_EQ(offeredFilter,
-              QStringLiteral("All supported files|*.ay;*.aym;*.ym;*.vtx;*.psg|.AY files|*.ay|"
-                             ".AYM files|*.aym|.YM files|*.ym|.VTX files|*.vtx|.PSG files|*.psg"));
+              QStringLiteral("All supported files|*.ay;*.aym;*.ym;*.vtx;*.psg;*.pt3;*.pt2|"
+                             ".AY files|*.ay|.AYM files|*.aym|.YM files|*.ym|.VTX files|*.vtx|"
+                             ".PSG files|*.psg|.PT3 files|*.pt3|.PT2 files|*.pt2"));
     // First the user's home, never the program's folder.
     EXPECT_EQ(offeredDir, QDir::homePath());
     EXPECT_NE(offeredDir, QCoreApplication::applicationDirPath());
@@ -657,9 +658,10 @@ TEST_F(Playback, OpenButtonUsesTheDialogAndACancelChangesNothing) {
     EXPECT_TRUE(Playing());
 
     EXPECT_EQ(QtFileDialogFilter(face.OpenDialog.Filter),
-              QStringLiteral("All supported files (*.ay *.aym *.ym *.vtx *.psg);;.AY files (*.ay);;"
-                             ".AYM files (*.aym);;.YM files (*.ym);;.VTX files (*.vtx);;"
-                             ".PSG files (*.psg)"));
+              QStringLiteral("All supported files (*.ay *.aym *.ym *.vtx *.psg *.pt3 *.pt2);;"
+                             ".AY files (*.ay);;.AYM files (*.aym);;.YM files (*.ym);;"
+                             ".VTX files (*.vtx);;.PSG files (*.psg);;.PT3 files (*.pt3);;"
+                             ".PT2 files (*.pt2)"));
 }
 
 TEST_F(Playback, ClosingStopsClosesTheFileAndRestoresNormalPriority) {

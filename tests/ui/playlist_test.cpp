@@ -252,12 +252,21 @@ TEST(PlaylistOrderRules, ShufflePlaysEverySongOnceBeforeAnyAgain) {
         }
         EXPECT_EQ(heard.size(), 6u);
         EXPECT_EQ(order.Next(Items(), at, false), std::nullopt); // repeat off: the round ends
-        // Previous walks back through what was played.
+        // Previous walks back through what was played, Next forward again;
+        // a restart of the song heard changes neither way.
         EXPECT_EQ(order.Previous(Items(), played[5]), played[4]);
+        order.Played(played[4]);
+        EXPECT_EQ(order.Previous(Items(), played[4]), played[3]);
+        order.Played(played[3]);
+        order.Played(played[3]);
+        for (const int k : {4, 5}) {
+            EXPECT_EQ(order.Next(Items(), played[k - 1], true), played[k]);
+            order.Played(played[k]);
+        }
         order.Repeat = RepeatMode::All;
-        const auto again = order.Next(Items(), played[3], false);
+        const auto again = order.Next(Items(), played[5], false);
         ASSERT_TRUE(again);
-        EXPECT_NE(*again, played[3]); // a new round does not start with the song just heard
+        EXPECT_NE(*again, played[5]); // a new round does not start with the song just heard
     }
 }
 

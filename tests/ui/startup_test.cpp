@@ -7,6 +7,7 @@
 #include "platform/single_instance.h"
 #include "playback/player.h"
 #include "playback/playlist.h"
+#include "playback/playlist_playback.h"
 #include "player_bed.h"
 
 #include <QComboBox>
@@ -217,6 +218,16 @@ TEST(ArgumentBatches, SetThePlayerAndPlayTheLastFileWithoutAWindow) {
 
 // ---- Options and files of a batch ------------------------------------------------------
 
+// Until the playlist has read everything it was given.
+void Settle(PlaylistModel& list) {
+    for (QElapsedTimer t; t.isValid() ? t.elapsed() < 5000 : (t.start(), true);) {
+        QCoreApplication::processEvents();
+        if (!list.Busy()) break;
+        QThread::msleep(5);
+    }
+    QCoreApplication::processEvents();
+}
+
 class Options : public ::testing::Test {
   protected:
     PlayerBed bed;
@@ -336,18 +347,11 @@ TEST_F(Options, TheLastExistingFileOfABatchPlays) {
 
 // The playlist's ways in through the batches: --enqueue (and -e) adds files
 // and folders, starting the first song added only when nothing plays; a
-// playlist file replaces the list and plays it; a plain song file plays as
-// before and joins the list as its current entry.
-TEST_F(Options, EnqueueAddsAPlaylistFileReplacesAndAPlainFileJoins) {
+// playlist file replaces the list and plays it; plain song files join the
+// list in order, and the last one plays as before and is its current entry.
+TEST_F(Options, EnqueueAddsAPlaylistFileReplacesAndPlainFilesJoin) {
     PlaylistModel& list = bed.App->Playlist();
-    const auto settle = [&list] {
-        for (QElapsedTimer t; t.isValid() ? t.elapsed() < 5000 : (t.start(), true);) {
-            QCoreApplication::processEvents();
-            if (!list.Busy()) break;
-            QThread::msleep(5);
-        }
-        QCoreApplication::processEvents();
-    };
+    const auto settle = [&list] { Settle(list); };
     const QString ay = DemoSong("demo.ay"), aym = DemoSong("demo.aym");
     const QString folder = QFileInfo(ay).absolutePath(); // demo.ay and demo.aym among sources
     bed.Batch({"--enqueue", ay, folder});
@@ -371,11 +375,16 @@ TEST_F(Options, EnqueueAddsAPlaylistFileReplacesAndAPlainFileJoins) {
     EXPECT_EQ(list.Count(), 2);
     EXPECT_EQ(bed.Playback->NowPlaying().FileName, aym) << "its first playable song plays";
 
-    bed.Batch({ay});
+    const QString other = bed.Root.filePath("other.ay");
+    ASSERT_TRUE(QFile::copy(ay, other));
+    bed.Batch({other, aym, ay});
     settle();
-    EXPECT_EQ(list.Count(), 3);
+    EXPECT_EQ(bed.TraceStarting("play "), QStringList{"play " + ay});
+    ASSERT_EQ(list.Count(), 5);
+    for (const int row : {2, 3, 4})
+        EXPECT_EQ(list.EntryAt(row).Path, (QStringList{other, aym, ay}[row - 2]));
     EXPECT_EQ(bed.Playback->NowPlaying().FileName, ay);
-    EXPECT_EQ(list.CurrentRow(), 2);
+    EXPECT_EQ(list.CurrentRow(), 4);
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
     bed.Playback->Stop();
 }
@@ -436,6 +445,153 @@ TEST_F(Options, NoStoredOptionsAndNoArgumentsMeanNoBatch) {
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
 
+// ---- The session kept between runs ------------------------------------------------------------
+
+// After a restart the playlist's current song is back in place at the frame
+// heard: paused there when it was left paused (a resume goes on from there),
+// else stopped, Play starting it there (also when the device would not open
+// for the pause, which is said); both sound as a render from there. Next then
+// moves on from it.
+TEST(Session, TheSongLeftComesBackInPlaceAndPlaysOnFromThere) {
+    PlayerBed bed;
+    const QString ay = DemoSong("demo.ay"), aym = DemoSong("demo.aym");
+    bed.Batch({"-e", ay, aym});
+    Settle(bed.App->Playlist());
+    ASSERT_EQ(bed.Playback->State(), PlayState::Playing);
+    const std::vector<int16_t> from10 = Rendered(ay, 1, {"--start", "10"});
+    ASSERT_GE(from10.size(), size_t{BufferValues});
+    const uint64_t at = 10 * 44100;
+    for (const auto& [leftPaused, noDevice] :
+         {std::pair{true, false}, {false, false}, {true, true}}) {
+        SCOPED_TRACE(leftPaused ? noDevice ? "left paused, no device" : "left paused"
+                                : "left playing");
+        bed.Playback->Seek(at);
+        if (leftPaused) bed.Playback->Pause();
+        bed.Form->close();
+        bed.MakePlayer();
+        if (noDevice) bed.Driver.FailOn("Open", WaveErrorNoDevice);
+        bed.App->Start({});
+        Settle(bed.App->Playlist());
+        if (noDevice) {
+            ASSERT_EQ(bed.Messages.Messages.size(), size_t{1});
+            EXPECT_EQ(bed.Messages.Messages[0].Caption, "WaveOutOpen");
+            bed.Messages.Messages.clear();
+            bed.Driver.Failures.clear();
+        }
+        const bool paused = leftPaused && !noDevice;
+        EXPECT_EQ(bed.Playback->State(), paused ? PlayState::Paused : PlayState::Stopped);
+        const NowPlayingInfo now = bed.Playback->NowPlaying();
+        EXPECT_EQ(now.FileName, ay);
+        EXPECT_EQ(now.Song, 0);
+        EXPECT_NE(now.Entry, 0u);
+        EXPECT_EQ(bed.Playback->Elapsed(), at);
+        EXPECT_TRUE(bed.Playback->CanGoNext());
+        if (paused)
+            bed.Playback->Pause();
+        else
+            bed.Playback->Play();
+        EXPECT_EQ(bed.Playback->State(), PlayState::Playing);
+        const std::vector<int16_t> first = bed.Driver.LastWritten("H1");
+        ASSERT_EQ(first.size(), size_t{BufferValues});
+        EXPECT_TRUE(std::equal(first.begin(), first.end(), from10.begin()))
+            << "not the song from 10 s";
+    }
+    bed.Playback->Next();
+    EXPECT_EQ(bed.Playback->NowPlaying().FileName, ay);
+    EXPECT_EQ(bed.Playback->NowPlaying().Song, 1);
+    EXPECT_EQ(bed.App->Playlist().CurrentSong(), 1);
+    EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
+    bed.Playback->Stop();
+}
+
+// With shuffle on, Next goes through every song of every file once, in the
+// order's choice (never the file's next song by number), and Previous back
+// through the songs heard, as the order itself gives them.
+TEST(Session, ShuffleMovesOverAllSongsOfAllFilesAndBackThroughThoseHeard) {
+    PlayerBed bed;
+    const QString ay = DemoSong("demo.ay"), aym = DemoSong("demo.aym"),
+                  other = bed.Root.filePath("other.ay");
+    ASSERT_TRUE(QFile::copy(ay, other));
+    PlaylistModel& list = bed.App->Playlist();
+    PlaylistPlayback& lists = bed.App->PlaylistPlayer();
+    bed.Batch({"-e", ay, aym, other});
+    Settle(list);
+    constexpr uint32_t Seed = 5;
+    lists.RestartOrder(Seed);
+    lists.SetShuffle(true);
+    ASSERT_TRUE(lists.Play(list.EntryAt(0).Id, 0));
+
+    // What the order alone gives from there.
+    PlaylistOrder reference(Seed);
+    reference.Shuffle = true;
+    std::vector<PlaylistPosition> expected{{list.EntryAt(0).Id, 0}};
+    reference.Played(expected.back());
+    while (const auto next = reference.Next(OrderItems(list), expected.back(), true)) {
+        expected.push_back(*next);
+        reference.Played(*next);
+    }
+    ASSERT_EQ(expected.size(), size_t{7});
+
+    const auto heard = [&bed] {
+        const NowPlayingInfo now = bed.Playback->NowPlaying();
+        return PlaylistPosition{now.Entry, now.Song};
+    };
+    std::vector<PlaylistPosition> forth{heard()}, back;
+    while (bed.Playback->CanGoNext() && forth.size() < 10) {
+        bed.Playback->Next();
+        forth.push_back(heard());
+    }
+    EXPECT_EQ(forth, expected);
+    while (bed.Playback->CanGoPrevious() && back.size() < 10) {
+        bed.Playback->Previous();
+        back.push_back(heard());
+    }
+    EXPECT_EQ(back, std::vector<PlaylistPosition>(expected.rbegin() + 1, expected.rend()));
+    bed.Playback->Stop();
+}
+
+// A file marked missing (its folder moved away, a disk unplugged) is looked at
+// again when it is played by name and when the playlist window is shown:
+// back in place, it plays again.
+TEST(Session, FilesThatComeBackPlayAgain) {
+    PlayerBed bed;
+    const QString disk = bed.Root.filePath("disk"), away = bed.Root.filePath("away");
+    const QString a = disk + "/songs/a.ay", b = disk + "/songs/b.aym";
+    ASSERT_TRUE(QDir().mkpath(disk + "/songs"));
+    ASSERT_TRUE(QFile::copy(DemoSong("demo.ay"), a) && QFile::copy(DemoSong("demo.aym"), b));
+    PlaylistModel& list = bed.App->Playlist();
+    PlaylistPlayback& lists = bed.App->PlaylistPlayer();
+    bed.Batch({"-e", disk});
+    Settle(list);
+    ASSERT_EQ(list.Count(), 2);
+    bed.Playback->Stop();
+    const auto status = [&list](int row) { return list.EntryAt(row).Status; };
+
+    ASSERT_TRUE(QDir().rename(disk, away));
+    EXPECT_FALSE(lists.Play(list.EntryAt(1).Id, 0));
+    EXPECT_EQ(status(1), EntryStatus::Missing);
+    ASSERT_TRUE(QDir().rename(away, disk));
+    EXPECT_TRUE(lists.Play(list.EntryAt(1).Id, 0));
+    EXPECT_EQ(bed.Playback->NowPlaying().FileName, b);
+
+    ASSERT_TRUE(QDir().rename(disk, away));
+    EXPECT_FALSE(lists.Play(list.EntryAt(0).Id, 0));
+    EXPECT_EQ(status(0), EntryStatus::Missing);
+    EXPECT_EQ(status(1), EntryStatus::Missing);
+    ASSERT_TRUE(QDir().rename(away, disk));
+    bed.App->PlaylistView().show();
+    QElapsedTimer clock;
+    clock.start();
+    while ((status(0) != EntryStatus::Ready || status(1) != EntryStatus::Ready) &&
+           clock.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(status(0), EntryStatus::Ready);
+    EXPECT_EQ(status(1), EntryStatus::Ready);
+    EXPECT_EQ(list.SongCount(), 4);
+    bed.App->PlaylistView().hide();
+    bed.Playback->Stop();
+}
+
 // ---- Hand-over between two starts ---------------------------------------------------------
 
 class HandOverTest : public ::testing::Test {
@@ -489,10 +645,16 @@ TEST_F(HandOverTest, OptionsAndTheLastFileArriveAndLongArgumentsAreCut) {
     EXPECT_FALSE(bed.Batches->Area.IsOpen());
 
     // The area is gone, so the next start hands over as well.
+    // A hand-over brings the window forward; a start without arguments
+    // contacts nobody.
+    int raised = 0;
+    bed.Batches->Raise = [&raised] { ++raised; };
     EXPECT_EQ(Send({"/u100"}), HandOverOutcome::Delivered);
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 100);
     EXPECT_EQ(Control<QLineEdit>(*bed.Dialog, "BeeperLevelEdit")->text(), "100");
+    EXPECT_EQ(raised, 1);
     EXPECT_EQ(Send({}), HandOverOutcome::NothingToSend);
+    EXPECT_EQ(raised, 1);
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
 

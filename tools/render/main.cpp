@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -42,10 +43,10 @@ bool IsFileName(const std::string& path) {
     return ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
 }
 
+// The path without the extension of an output format (".wav", ".flac" ...).
 std::string WithoutWav(const std::string& path) {
-    const size_t n = path.size();
-    if (n > 4 && path[n - 5] != '/' && strcasecmp(path.c_str() + n - 4, ".wav") == 0)
-        return path.substr(0, n - 4);
+    if (const std::optional<OutputFormat> format = OutputFormatOfPath(path))
+        return path.substr(0, path.size() - std::strlen(OutputExtension(*format)));
     return path;
 }
 
@@ -96,6 +97,101 @@ bool OutputsCollide(const std::vector<Task>& tasks, const std::vector<std::strin
     return collide;
 }
 
+// A song file to render, and for one found in a folder argument, the folder
+// its outputs go to under the output folder: the tree from the folder
+// argument down, so that songs of one name in different folders stay apart.
+struct Input {
+    std::string Path;
+    std::string Mirror; // empty for a file named on the command line
+};
+
+// The song files in `folder` and below, by extension, folders before files,
+// each by name without regard to case (then exactly); hidden entries and
+// folders met a second time (through links) are passed over.
+void AddFolder(const std::filesystem::path& folder, const std::string& mirror,
+               std::vector<Input>& out, std::set<std::string>& seen, int depth) {
+    std::error_code error;
+    const std::filesystem::path canonical = std::filesystem::canonical(folder, error);
+    if (error || !seen.insert(canonical.string()).second || depth > 64) return;
+    struct Entry {
+        std::string Name;
+        bool Folder;
+    };
+    std::vector<Entry> entries;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.empty() || name[0] == '.') continue;
+        std::error_code kindError;
+        const bool isFolder = it->is_directory(kindError);
+        if (isFolder || SongKindByExtension(name) != SongKind::Unknown)
+            entries.push_back({name, isFolder});
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        if (a.Folder != b.Folder) return a.Folder;
+        const int c = strcasecmp(a.Name.c_str(), b.Name.c_str());
+        return c != 0 ? c < 0 : a.Name < b.Name;
+    });
+    for (const Entry& e : entries) {
+        const std::string path = (folder / e.Name).string();
+        if (e.Folder)
+            AddFolder(path, mirror.empty() ? e.Name : mirror + "/" + e.Name, out, seen, depth + 1);
+        else
+            out.push_back({path, mirror});
+    }
+}
+
+// The arguments with every folder replaced by the song files in it. A folder
+// keeps its own name under the output folder ("." and ".." put their songs
+// straight in); one without song files is said and counts as a failure.
+std::vector<Input> ExpandFolders(const std::vector<std::string>& arguments, int& status) {
+    std::vector<Input> inputs;
+    for (const std::string& argument : arguments) {
+        if (!IsFolder(argument)) {
+            inputs.push_back({argument, ""});
+            continue;
+        }
+        std::string name = std::filesystem::path(argument).lexically_normal().filename().string();
+        if (name.empty()) // "dir/", normalised to "dir/": the name before the slash
+            name = std::filesystem::path(argument)
+                       .lexically_normal()
+                       .parent_path()
+                       .filename()
+                       .string();
+        if (name == "." || name == "..") name.clear();
+        std::set<std::string> seen;
+        const size_t before = inputs.size();
+        AddFolder(argument, name, inputs, seen, 0);
+        if (inputs.size() == before) {
+            std::fprintf(stderr, "zirrafon-render: %s: no song files in this folder\n",
+                         argument.c_str());
+            status = 1;
+        }
+    }
+    return inputs;
+}
+
+std::vector<std::string> Paths(const std::vector<Input>& inputs) {
+    std::vector<std::string> paths;
+    for (const Input& i : inputs) paths.push_back(i.Path);
+    return paths;
+}
+
+// Makes the folders the outputs go into; false (said) when one cannot be made.
+bool MakeFolders(const std::set<std::string>& folders) {
+    for (const std::string& folder : folders) {
+        std::error_code error;
+        if (IsFolder(folder)) continue;
+        std::filesystem::create_directories(folder, error);
+        if (error) {
+            std::fprintf(stderr, "zirrafon-render: %s: %s\n", folder.c_str(),
+                         error.message().c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 int Run(const Options& o) {
     int status = 0;
     const auto refuse = [&status](const std::string& file, const std::string& text) {
@@ -103,12 +199,15 @@ int Run(const Options& o) {
         status = 1;
     };
 
-    if (o.Info) return PrintSongLists(o.Files, o.Json);
+    const bool folderGiven = std::any_of(o.Files.begin(), o.Files.end(), IsFolder);
+    const std::vector<Input> inputs = ExpandFolders(o.Files, status);
+    const std::vector<std::string> files = Paths(inputs);
+    if (o.Info) return std::max(PrintSongLists(files, o.Json), status);
 
     // One WAV file, or a folder of them?
-    bool several = o.Files.size() > 1;
+    bool several = files.size() > 1 || folderGiven;
     std::vector<std::unique_ptr<SongSession>> opened;
-    for (const std::string& name : o.Files) {
+    for (const std::string& name : files) {
         try {
             opened.push_back(OpenSongFile(name));
             if (o.AllSongs && opened.back()->List.SongCount > 1) several = true;
@@ -147,7 +246,8 @@ int Run(const Options& o) {
     }
 
     std::vector<Task> tasks;
-    for (size_t f = 0; f < o.Files.size(); ++f) {
+    std::set<std::string> outputFolders; // made once the outputs are known not to collide
+    for (size_t f = 0; f < files.size(); ++f) {
         if (!opened[f]) continue;
         const SongSession& file = *opened[f];
         const int count = file.List.SongCount;
@@ -155,15 +255,15 @@ int Run(const Options& o) {
         if (o.AllSongs) {
             for (int i = 0; i < count; ++i) songs.push_back(i);
         } else if (o.Song > count) {
-            refuse(o.Files[f], "no song " + std::to_string(o.Song) + " (the file has " +
-                                   std::to_string(count) + ")");
+            refuse(files[f], "no song " + std::to_string(o.Song) + " (the file has " +
+                                 std::to_string(count) + ")");
             continue;
         } else {
             songs.push_back(o.Song ? o.Song - 1 : file.List.FirstSong);
         }
         for (int song : songs) {
             Task t;
-            t.Job.FileName = o.Files[f];
+            t.Job.FileName = files[f];
             t.Job.Song = song;
             const SongTiming timing = file.RenderTiming(song, o.Seconds, o.Fade);
             t.Seconds = static_cast<double>(timing.Frames) / OutputRate;
@@ -172,38 +272,51 @@ int Run(const Options& o) {
             t.Job.StartFrame = static_cast<uint64_t>(std::llround(o.Start * OutputRate));
             t.Job.MutedVoices = o.MutedVoices;
             t.Job.SilenceFrames = file.SilenceLimit(song, o.Silence);
-            t.Label = o.Files[f] + " #" + std::to_string(song + 1);
+            t.Label = files[f] + " #" + std::to_string(song + 1);
+            if (t.Job.StartFrame >= timing.Frames) {
+                char text[96];
+                std::snprintf(text, sizeof text, "--start %.2f s is past the song's end (%.2f s)",
+                              o.Start, t.Seconds);
+                refuse(t.Label, text);
+                continue;
+            }
             if (!o.Bench) {
                 char suffix[16] = "";
                 if (o.AllSongs && count > 1)
                     std::snprintf(suffix, sizeof suffix, "-%02d", song + 1);
                 // The mix's name without ".wav"; a voice's adds "-A" and so on.
                 const bool named = o.Output && folder.empty();
-                const std::string base = named ? WithoutWav(*o.Output)
-                                         : folder.empty()
-                                             ? Stem(o.Files[f]) + suffix
-                                             : folder + "/" + Stem(o.Files[f]) + suffix;
-                if (o.Mix) t.OutputPath = named ? *o.Output : base + ".wav";
+                // A song found in a folder keeps the tree it was found in.
+                std::string place = folder.empty() ? "" : folder + "/";
+                if (!inputs[f].Mirror.empty()) place += inputs[f].Mirror + "/";
+                if (!named && !place.empty())
+                    outputFolders.insert(place.substr(0, place.size() - 1));
+                const std::string base =
+                    named ? WithoutWav(*o.Output) : place + Stem(files[f]) + suffix;
+                // The format --format names, else the one -o's name asks for.
+                const std::optional<OutputFormat> asked =
+                    named && *o.Output != "-" ? OutputFormatOfPath(*o.Output) : std::nullopt;
+                t.Job.Format = o.Format ? *o.Format : asked ? *asked : OutputFormat::Wav;
+                if (o.Mix) t.OutputPath = named ? *o.Output : base + OutputExtension(t.Job.Format);
                 // "-o X.ym" or "-o X.psg": the song's registers instead of its sound.
                 if (named) {
                     const std::string ext = SongFileExtension(*o.Output);
                     if (ext == ".ym") t.Job.Dump = DumpFormat::YM;
                     if (ext == ".psg") t.Job.Dump = DumpFormat::PSG;
                 }
+                // A register stream drives no beeper: it has no beeper voice.
                 if (o.Stems)
                     for (int v = 0; v < VoiceCount; ++v)
-                        t.VoicePaths[v] = base + "-" + VoiceNames[v] + ".wav";
+                        if (v != VoiceBeeper || !file.List.Stream)
+                            t.VoicePaths[v] = base + "-" + VoiceNames[v] + ".wav";
             }
             tasks.push_back(std::move(t));
         }
     }
     opened.clear();
 
-    if (OutputsCollide(tasks, o.Files)) return 2;
-    if (several && !folder.empty() && !IsFolder(folder) && ::mkdir(folder.c_str(), 0777) != 0) {
-        std::fprintf(stderr, "zirrafon-render: %s: %s\n", folder.c_str(), std::strerror(errno));
-        return 1;
-    }
+    if (OutputsCollide(tasks, files)) return 2;
+    if (!MakeFolders(outputFolders)) return 1;
     RunTasks(tasks, o.Settings, o.Jobs, o.Progress && !o.Bench, !o.Bench);
     if (StopSignal()) return 1; // said once, by main
 

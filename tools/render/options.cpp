@@ -15,28 +15,39 @@ namespace {
 constexpr double MaxSeconds = 6 * 3600; // keeps the WAV data below 4 GiB
 
 const char* const HelpText =
-    "Usage: zirrafon-render [options] FILE...\n"
-    "Renders songs of .ay, .aym, .ym, .vtx and .psg files to 16-bit stereo WAV at\n"
-    "44,100 Hz.\n"
+    "Usage: zirrafon-render [options] FILE|FOLDER...\n"
+    "Renders songs of .ay, .aym, .ym, .vtx and .psg files and of .pt3 and .pt2\n"
+    "tracker modules to 16-bit stereo WAV at 44,100 Hz. A folder stands for the\n"
+    "song files in it and its subfolders (by extension, hidden ones left out);\n"
+    "their outputs keep that tree, starting with a folder of the folder's own\n"
+    "name, so songs of one name in different folders never meet.\n"
     "\n"
-    "  -o, --output PATH   a .wav file when one song is rendered, a folder (made when\n"
-    "                      missing) when several are; '-' writes the one song to\n"
-    "                      standard output. Without it the files go to the current\n"
+    "  -o, --output PATH   a .wav file when one song is rendered (.flac, .ogg, .opus or\n"
+    "                      .mp3: that format), a folder (made when missing) when\n"
+    "                      several are; '-' writes the one song to standard output\n"
+    "                      (WAV only). Without it the files go to the current\n"
     "                      directory as STEM.wav, or STEM-NN.wav (NN = song number)\n"
     "                      with --all-songs; STEM is the song file's name without\n"
     "                      its extension. A .ym or .psg file gets the song's\n"
     "                      register dump instead: the chip's registers at every\n"
     "                      frame end (uncompressed YM6 with the texts, or PSG)\n"
+    "  -f, --format NAME   wav, flac, ogg (Vorbis), opus (48 kHz) or mp3 (default: by\n"
+    "                      the extension of -o, else wav); all but WAV carry the\n"
+    "                      song's tags: title (the song's name, else the file's\n"
+    "                      title), artist, album (the file's title), track number\n"
+    "                      and count, comment (the file's misc text), and the\n"
+    "                      program. FLAC holds exactly the WAV's samples\n"
     "  -s, --song N        the song to render, counted from 1 (default: the file's\n"
     "                      first song)\n"
     "      --all-songs     render every song of each file\n"
     "  -t, --seconds S     length (default: the song's length from the .ay header\n"
-    "                      when it gives one, else 180)\n"
+    "                      when it gives one, a register stream's frames, a\n"
+    "                      module's length to its end, else 180)\n"
     "      --fade S        fade out linearly over the last S seconds (default: the\n"
     "                      header's fade length when the header gives a length, else 0)\n"
     "      --start S       write the song from S seconds on: the same samples a render\n"
     "                      from the start has there (length and fade still count from\n"
-    "                      the song's start; nothing is left at or past its end)\n"
+    "                      the song's start; a start at or past its end is refused)\n"
     "      --mute LIST     leave voices out of the mix: a comma-separated list of A, B,\n"
     "                      C (the chip's channels) and beeper; the others sound exactly\n"
     "                      as they do with every voice in\n"
@@ -50,7 +61,8 @@ const char* const HelpText =
     "  -j, --jobs N        songs rendered at once, one thread each (default 1)\n"
     "      --stems         also write each voice of each song on its own, as mono\n"
     "                      WAV files named like the song's WAV with -A, -B, -C (the\n"
-    "                      chip's channels) or -beeper added: STEM-A.wav ... or\n"
+    "                      chip's channels) or -beeper added (not for .ym, .vtx and\n"
+    "                      .psg files, which drive no beeper): STEM-A.wav ... or\n"
     "                      STEM-NN-A.wav ... with --all-songs, FILE-A.wav ... with\n"
     "                      -o FILE.wav. Each voice has the level it has in the mix\n"
     "                      of the chip's mono mode (AYMONO or YMMONO), and the\n"
@@ -160,15 +172,22 @@ Options ParseOptions(int argc, char** argv) {
                                          {"stems-only", no_argument, nullptr, StemsOnly},
                                          {"version", no_argument, nullptr, Version},
                                          {"progress", no_argument, nullptr, Progress},
+                                         {"format", required_argument, nullptr, 'f'},
                                          {nullptr, 0, nullptr, 0}};
     Options o;
     opterr = 0;
     for (;;) {
-        const int c = getopt_long(argc, argv, ":o:s:t:m:b:v:j:h", longOptions, nullptr);
+        const int c = getopt_long(argc, argv, ":o:f:s:t:m:b:v:j:h", longOptions, nullptr);
         if (c == -1) break;
         double seconds = 0;
         switch (c) {
         case 'o': o.Output = optarg; break;
+        case 'f':
+            o.Format = OutputFormatByName(optarg);
+            if (!o.Format)
+                throw UsageError{"format must be wav, flac, ogg, opus or mp3: " +
+                                 std::string(optarg)};
+            break;
         case 's':
             if (!ParseInt(optarg, 1, 256, o.Song))
                 throw UsageError{"song number must be 1..256: " + std::string(optarg)};
@@ -227,5 +246,12 @@ Options ParseOptions(int argc, char** argv) {
         throw UsageError{"--stems has no use with --info or --bench"};
     if (o.Stems && o.Output && *o.Output == "-")
         throw UsageError{"--stems writes files; it cannot go with --output -"};
+    if (o.Output && *o.Output != "-" && o.Format) {
+        const std::optional<OutputFormat> named = OutputFormatOfPath(*o.Output);
+        if (named && named != o.Format)
+            throw UsageError{"--format and the extension of " + *o.Output + " disagree"};
+    }
+    if (o.Output && *o.Output == "-" && o.Format && *o.Format != OutputFormat::Wav)
+        throw UsageError{"standard output takes WAV only"};
     return o;
 }

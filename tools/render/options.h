@@ -20,7 +20,8 @@ struct Options {
     ChipSettings Settings;
     int Jobs = 1;
     bool Info = false, Json = false, Bench = false;
-    bool Progress = false; // progress and summary also when stderr is no terminal
+    bool Progress = false;              // progress and summary also when stderr is no terminal
+    std::optional<OutputFormat> Format; // --format; else by -o's extension, else WAV
     std::vector<std::string> Files;
 };
 
