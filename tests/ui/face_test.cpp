@@ -4,6 +4,7 @@
 // and dropped files reach the zones and the actions.
 #include "../formats/song_files.h"
 #include "fake_wave_out.h"
+#include "pixels.h"
 #include "platform/messages.h"
 #include "player_bed.h"
 #include "ui/main_window.h"
@@ -36,21 +37,6 @@ namespace {
 QImage RawSkin() {
     Skin registers; // makes sure the resource is registered
     return QImage(QString::fromLatin1(Skin::BuiltInPath)).convertToFormat(QImage::Format_RGB32);
-}
-
-QImage Region(const QImage& image, int x, int y, int w, int h) {
-    return image.copy(x, y, w, h).convertToFormat(QImage::Format_RGB32);
-}
-
-::testing::AssertionResult SamePixels(const QImage& a, const QImage& b) {
-    if (a.size() != b.size())
-        return ::testing::AssertionFailure() << "sizes " << a.width() << "x" << a.height()
-                                             << " and " << b.width() << "x" << b.height();
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x)
-            if ((a.pixel(x, y) & 0xFFFFFF) != (b.pixel(x, y) & 0xFFFFFF))
-                return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") differs";
-    return ::testing::AssertionSuccess();
 }
 
 // Where the glyph of a character code lies in the skin bitmap.
