@@ -3,7 +3,7 @@
 // of the skin bitmap itself, and how mouse presses, drags, double clicks, keys
 // and dropped files reach the zones and the actions.
 #include "../formats/song_files.h"
-#include "fake_wave_out.h"
+#include "../playback/fake_wave_out.h"
 #include "pixels.h"
 #include "platform/messages.h"
 #include "player_bed.h"

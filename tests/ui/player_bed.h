@@ -7,7 +7,7 @@
 
 #include "app/player_app.h"
 #include "desktop_folders.h"
-#include "fake_wave_out.h"
+#include "../playback/fake_wave_out.h"
 #include "platform/messages.h"
 #include "ui/main_window.h"
 #include "ui/parameters_dialog.h"

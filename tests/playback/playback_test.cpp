@@ -7,7 +7,7 @@
 #include "platform/opendialog.h"
 #include "platform/settings.h"
 #include "playback/song_export.h"
-#include "player_bed.h"
+#include "../ui/player_bed.h"
 #include "ui/main_window.h"
 
 #include <QCoreApplication>
