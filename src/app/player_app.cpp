@@ -34,38 +34,37 @@ const QString ResumeKey = QStringLiteral("Resume");
 } // namespace
 
 PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
-    : Player_(std::move(waveOutFactory)), Face_(std::make_unique<MainWindow>(Player_, Export)) {
-    MainWindow& face = *Face_;
+    : MainPlayer(std::move(waveOutFactory)),
+      Window(std::make_unique<MainWindow>(MainPlayer, Export)) {
+    MainWindow& face = *Window;
     const auto changeSkin = [&face](SkinSource source, const QString& path) {
         return face.ChangeSkin(source, path);
     };
-    Parameters_ = new ParametersDialog(Player_.Settings(), changeSkin, &face); // hidden
-    QObject::connect(&face, &MainWindow::ParametersAsked, Parameters_,
-                     [this] { Parameters_->exec(); });
+    Dialog = new ParametersDialog(MainPlayer.Settings(), changeSkin, &face); // hidden
+    QObject::connect(&face, &MainWindow::ParametersAsked, Dialog, [this] { Dialog->exec(); });
 
     // "Follow song lengths" and the recent files, stored beside the options.
-    PlayerSettings& settings = Player_.Settings();
-    settings.StoreError = [this](int code, const QString& text) {
-        Parameters_->RegError(Face_.get(), code, text);
-    };
+    PlayerSettings& settings = MainPlayer.Settings();
+    settings.SetStoreErrorHandler(
+        [this](int code, const QString& text) { Dialog->RegError(Window.get(), code, text); });
     settings.LoadStored();
 
-    Batches_ = std::make_unique<ArgumentBatches>(Player_, changeSkin);
-    MediaPlayer_ = std::make_unique<MediaPlayerInterface>(Player_);
+    Arguments = std::make_unique<ArgumentBatches>(MainPlayer, changeSkin);
+    Mpris = std::make_unique<MediaPlayerInterface>(MainPlayer);
 
     // The playlist: kept in its file, played through the player, shown in its
     // own window, fed by the batches.
-    Store_ = std::make_unique<PlaylistStore>(Playlist_);
-    Lists_ = std::make_unique<PlaylistPlayback>(Player_, Playlist_);
-    PlaylistWindow_ = std::make_unique<PlaylistWindow>(Playlist_);
-    PlaylistWindow_->AddPositionBar(new PositionBar(Player_, PlaylistWindow_.get(), true));
-    MediaPlayer_->SetPlaylist(Lists_.get());
-    PlaylistPlayback& lists = *Lists_;
-    PlaylistWindow& window = *PlaylistWindow_;
+    ListStore = std::make_unique<PlaylistStore>(ListModel);
+    ListPlayback = std::make_unique<PlaylistPlayback>(MainPlayer, ListModel);
+    ListWindow = std::make_unique<PlaylistWindow>(ListModel);
+    ListWindow->AddPositionBar(new PositionBar(MainPlayer, ListWindow.get(), true));
+    Mpris->SetPlaylist(ListPlayback.get());
+    PlaylistPlayback& lists = *ListPlayback;
+    PlaylistWindow& window = *ListWindow;
     const auto showFailure = [&face](const QString& text, const QString& caption) {
         ShowMessage(&face, text, caption, MessageIcon::Warning);
     };
-    QObject::connect(Store_.get(), &PlaylistStore::Failed, &face, showFailure,
+    QObject::connect(ListStore.get(), &PlaylistStore::Failed, &face, showFailure,
                      Qt::QueuedConnection);
     QObject::connect(&window, &PlaylistWindow::Failed, &face, showFailure);
     QObject::connect(&window, &PlaylistWindow::PlayRequested, &face,
@@ -81,9 +80,9 @@ PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
         window.raise();
         window.activateWindow();
     });
-    Batches_->Enqueue = [&lists](const QStringList& paths) { lists.Enqueue(paths); };
-    Batches_->ReplacePlaylist = [&lists](const QString& file) { lists.ReplaceWith(file); };
-    Batches_->FilesGiven = [&lists](const QStringList& files, const QString& played, int song) {
+    Arguments->Enqueue = [&lists](const QStringList& paths) { lists.Enqueue(paths); };
+    Arguments->ReplacePlaylist = [&lists](const QString& file) { lists.ReplaceWith(file); };
+    Arguments->FilesGiven = [&lists](const QStringList& files, const QString& played, int song) {
         lists.AddAsCurrent(files, played, song);
     };
 
@@ -101,7 +100,7 @@ PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
     }
     if (const auto position = settings.StoredValue(QStringLiteral("WindowPosition")))
         face.move(position->toPoint());
-    window.ShowOrder(lists.Order.Shuffle, static_cast<int>(lists.Order.Repeat));
+    window.ShowOrder(lists.Shuffle(), static_cast<int>(lists.Repeat()));
     QObject::connect(&settings, &PlayerSettings::VolumeChanged, &face, [&settings](int volume) {
         settings.StoreValue(QStringLiteral("Volume"), volume);
     });
@@ -113,15 +112,15 @@ PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
                          settings.StoreValue(QStringLiteral("Repeat"), repeat);
                          window.ShowOrder(shuffle, repeat);
                      });
-    QObject::connect(MediaPlayer_.get(), &MediaPlayerInterface::QuitAsked, &face, &QWidget::close);
+    QObject::connect(Mpris.get(), &MediaPlayerInterface::QuitAsked, &face, &QWidget::close);
     const auto raise = [&face] {
         face.setWindowState(face.windowState() & ~Qt::WindowMinimized);
         face.show();
         face.raise();
         face.activateWindow();
     };
-    QObject::connect(MediaPlayer_.get(), &MediaPlayerInterface::RaiseAsked, &face, raise);
-    Batches_->Raise = raise;
+    QObject::connect(Mpris.get(), &MediaPlayerInterface::RaiseAsked, &face, raise);
+    Arguments->Raise = raise;
 
     // The program ends with its main window, also while the playlist window
     // is open.
@@ -129,55 +128,55 @@ PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
 
     // The session comes back as it was left: the song, and where in it.
     face.installEventFilter(new CloseWatcher([this] { RememberSession(); }, &face));
-    QObject::connect(Store_.get(), &PlaylistStore::CurrentRestored, &face,
+    QObject::connect(ListStore.get(), &PlaylistStore::CurrentRestored, &face,
                      [this](quint64 id, int song) { ResumeSession(id, song); });
 }
 
 void PlayerApp::RememberSession() {
-    const NowPlayingInfo now = Player_.NowPlaying();
-    const int row = Playlist_.CurrentRow();
+    const NowPlayingInfo now = MainPlayer.NowPlaying();
+    const int row = ListModel.CurrentRow();
     QStringList resume;
     // The playlist's current song, also when a plain open played its file.
     if (now.FileOpen && row >= 0 &&
-        QFileInfo(now.FileName).absoluteFilePath() == Playlist_.EntryAt(row).Path &&
-        now.Song == Playlist_.CurrentSong())
-        resume = {Playlist_.EntryAt(row).Path, QString::number(now.Song),
-                  QString::number(Player_.Elapsed()),
-                  Player_.State() == PlayState::Paused ? QStringLiteral("paused")
-                                                       : QStringLiteral("stopped")};
-    Player_.Settings().StoreValue(ResumeKey, resume);
+        QFileInfo(now.FileName).absoluteFilePath() == ListModel.EntryAt(row).Path &&
+        now.Song == ListModel.CurrentSong())
+        resume = {ListModel.EntryAt(row).Path, QString::number(now.Song),
+                  QString::number(MainPlayer.Elapsed()),
+                  MainPlayer.State() == PlayState::Paused ? QStringLiteral("paused")
+                                                          : QStringLiteral("stopped")};
+    MainPlayer.Settings().StoreValue(ResumeKey, resume);
 }
 
 void PlayerApp::ResumeSession(quint64 id, int song) {
     uint64_t frame = 0;
     bool paused = false;
-    const int row = Playlist_.RowOf(id);
-    if (const auto stored = Player_.Settings().StoredValue(ResumeKey); stored && row >= 0) {
+    const int row = ListModel.RowOf(id);
+    if (const auto stored = MainPlayer.Settings().StoredValue(ResumeKey); stored && row >= 0) {
         const QStringList resume = stored->toStringList();
-        if (resume.size() == 4 && resume[0] == Playlist_.EntryAt(row).Path &&
+        if (resume.size() == 4 && resume[0] == ListModel.EntryAt(row).Path &&
             resume[1] == QString::number(song)) {
             frame = resume[2].toULongLong();
             paused = resume[3] == QLatin1String("paused");
         }
     }
-    Lists_->Cue(id, song, frame, paused);
+    ListPlayback->Cue(id, song, frame, paused);
 }
 
 PlayerApp::~PlayerApp() {
     // Whatever refers to the player and the export goes first.
-    if (Face_) Player_.Settings().StoreValue(QStringLiteral("WindowPosition"), Face_->pos());
-    MediaPlayer_.reset();
-    PlaylistWindow_.reset();
-    Lists_.reset();
-    Store_.reset(); // saves what is not saved yet
-    Batches_.reset();
-    Face_.reset();
+    if (Window) MainPlayer.Settings().StoreValue(QStringLiteral("WindowPosition"), Window->pos());
+    Mpris.reset();
+    ListWindow.reset();
+    ListPlayback.reset();
+    ListStore.reset(); // saves what is not saved yet
+    Arguments.reset();
+    Window.reset();
 }
 
-bool PlayerApp::RegisterMediaPlayer() { return MediaPlayer_->Register(); }
+bool PlayerApp::RegisterMediaPlayer() { return Mpris->Register(); }
 
 void PlayerApp::Start(const QStringList& arguments) {
-    Store_->Restore();
-    Batches_->CheckCommandLineAndReg(arguments);
-    Face_->show();
+    ListStore->Restore();
+    Arguments->CheckCommandLineAndReg(arguments);
+    Window->show();
 }

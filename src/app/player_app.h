@@ -33,14 +33,14 @@ class PlayerApp {
     PlayerApp(const PlayerApp&) = delete;
     PlayerApp& operator=(const PlayerApp&) = delete;
 
-    Player& Playback() { return Player_; }
-    MainWindow& Face() { return *Face_; }
-    ParametersDialog& Parameters() { return *Parameters_; }
-    ArgumentBatches& Batches() { return *Batches_; }
-    MediaPlayerInterface& MediaPlayer() { return *MediaPlayer_; }
-    PlaylistModel& Playlist() { return Playlist_; }
-    PlaylistPlayback& PlaylistPlayer() { return *Lists_; }
-    PlaylistWindow& PlaylistView() { return *PlaylistWindow_; }
+    Player& Playback() { return MainPlayer; }
+    MainWindow& Face() { return *Window; }
+    ParametersDialog& Parameters() { return *Dialog; }
+    ArgumentBatches& Batches() { return *Arguments; }
+    MediaPlayerInterface& MediaPlayer() { return *Mpris; }
+    PlaylistModel& Playlist() { return ListModel; }
+    PlaylistPlayback& PlaylistPlayer() { return *ListPlayback; }
+    PlaylistWindow& PlaylistView() { return *ListWindow; }
 
     // Media keys, sound menus and playerctl steer the player through it; false
     // without a session bus (the player plays on without it, silently). Made
@@ -56,14 +56,14 @@ class PlayerApp {
     void RememberSession();
     void ResumeSession(quint64 id, int song);
 
-    Player Player_;
+    Player MainPlayer;
     SongExport Export;
-    PlaylistModel Playlist_;
-    std::unique_ptr<PlaylistStore> Store_;
-    std::unique_ptr<PlaylistPlayback> Lists_;
-    std::unique_ptr<PlaylistWindow> PlaylistWindow_;
-    std::unique_ptr<MainWindow> Face_;
-    ParametersDialog* Parameters_ = nullptr; // owned by the face
-    std::unique_ptr<ArgumentBatches> Batches_;
-    std::unique_ptr<MediaPlayerInterface> MediaPlayer_;
+    PlaylistModel ListModel;
+    std::unique_ptr<PlaylistStore> ListStore;
+    std::unique_ptr<PlaylistPlayback> ListPlayback;
+    std::unique_ptr<PlaylistWindow> ListWindow;
+    std::unique_ptr<MainWindow> Window;
+    ParametersDialog* Dialog = nullptr; // owned by the face
+    std::unique_ptr<ArgumentBatches> Arguments;
+    std::unique_ptr<MediaPlayerInterface> Mpris;
 };

@@ -29,19 +29,19 @@ namespace {
 // that parsing a song table costs a handful of system calls.
 class FileCursor {
   public:
-    explicit FileCursor(const SongFileHandle& file) : file_(file) {}
+    explicit FileCursor(const SongFileHandle& file) : File(file) {}
 
-    void Seek(int64_t position) { position_ = position; }
-    int64_t Position() const { return position_; }
+    void Seek(int64_t position) { Offset = position; }
+    int64_t Position() const { return Offset; }
 
     void Read(void* data, size_t length) {
         auto* out = static_cast<uint8_t*>(data);
         while (length > 0) {
             const size_t n = std::min(length, Fill());
-            std::memcpy(out, window_ + (position_ - windowStart_), n);
+            std::memcpy(out, Window + (Offset - WindowStart), n);
             out += n;
             length -= n;
-            position_ += static_cast<int64_t>(n);
+            Offset += static_cast<int64_t>(n);
         }
     }
 
@@ -57,7 +57,7 @@ class FileCursor {
     }
     // Reads a relative pointer and returns the absolute position it names.
     int64_t Pointer() {
-        const int64_t field = position_;
+        const int64_t field = Offset;
         return field + static_cast<int16_t>(Word());
     }
     // Bytes up to the first zero byte (which is consumed), taken as they are.
@@ -65,14 +65,14 @@ class FileCursor {
         std::string text;
         for (;;) {
             const size_t available = Fill();
-            const uint8_t* at = window_ + (position_ - windowStart_);
+            const uint8_t* at = Window + (Offset - WindowStart);
             const void* zero = std::memchr(at, 0, available);
             const size_t n =
                 zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - at) : available;
             text.append(reinterpret_cast<const char*>(at), n);
-            position_ += static_cast<int64_t>(n);
+            Offset += static_cast<int64_t>(n);
             if (zero) {
-                position_ += 1;
+                Offset += 1;
                 return text;
             }
         }
@@ -82,21 +82,21 @@ class FileCursor {
     // Makes the window hold the byte at the current position; returns how many
     // bytes from there on it holds (at least one), or throws at the end.
     size_t Fill() {
-        if (position_ < 0) throw SongIOError(std::strerror(EINVAL));
-        if (position_ < windowStart_ || position_ >= windowStart_ + windowLength_) {
-            windowStart_ = position_;
-            windowLength_ = static_cast<int64_t>(
-                file_.ReadUpTo(static_cast<uint64_t>(position_), window_, sizeof window_));
-            if (windowLength_ == 0) throw SongIOError("Read beyond end of file");
+        if (Offset < 0) throw SongIOError(std::strerror(EINVAL));
+        if (Offset < WindowStart || Offset >= WindowStart + WindowLength) {
+            WindowStart = Offset;
+            WindowLength = static_cast<int64_t>(
+                File.ReadUpTo(static_cast<uint64_t>(Offset), Window, sizeof Window));
+            if (WindowLength == 0) throw SongIOError("Read beyond end of file");
         }
-        return static_cast<size_t>(windowStart_ + windowLength_ - position_);
+        return static_cast<size_t>(WindowStart + WindowLength - Offset);
     }
 
-    const SongFileHandle& file_;
-    int64_t position_ = 0;
-    int64_t windowStart_ = 0;
-    int64_t windowLength_ = 0;
-    uint8_t window_[4096];
+    const SongFileHandle& File;
+    int64_t Offset = 0;
+    int64_t WindowStart = 0;
+    int64_t WindowLength = 0;
+    uint8_t Window[4096];
 };
 
 // The AY start-up programs, assembled at 0x0000 (INIT at 0x0002-0x0003,

@@ -39,24 +39,24 @@ void SongFileHandle::Open(const std::string& name) {
         ::close(fd);
         ThrowErrno(EISDIR);
     }
-    fd_ = fd;
-    size_ = static_cast<uint64_t>(st.st_size);
+    Fd = fd;
+    ByteCount = static_cast<uint64_t>(st.st_size);
 }
 
 void SongFileHandle::Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    size_ = 0;
+    if (Fd >= 0) ::close(Fd);
+    Fd = -1;
+    ByteCount = 0;
 }
 
 size_t SongFileHandle::ReadUpTo(uint64_t offset, void* data, size_t length) const {
-    if (fd_ < 0) ThrowErrno(EBADF);
+    if (Fd < 0) ThrowErrno(EBADF);
     auto* out = static_cast<uint8_t*>(data);
     size_t done = 0;
     while (done < length) {
         const uint64_t at = offset + done;
         if (at > static_cast<uint64_t>(INT64_MAX)) break;
-        const ssize_t n = ::pread(fd_, out + done, length - done, static_cast<off_t>(at));
+        const ssize_t n = ::pread(Fd, out + done, length - done, static_cast<off_t>(at));
         if (n < 0) {
             if (errno == EINTR) continue;
             ThrowErrno(errno);
@@ -68,9 +68,9 @@ size_t SongFileHandle::ReadUpTo(uint64_t offset, void* data, size_t length) cons
 }
 
 void SongFileHandle::ReadAt(uint64_t offset, void* data, size_t length) const {
-    if (fd_ < 0) ThrowErrno(EBADF);
+    if (Fd < 0) ThrowErrno(EBADF);
     // A position past the end is a failed read even when nothing is asked for:
     // it is how an empty block that begins beyond the file refuses to load.
-    if (length == 0 && offset > size_) ThrowPastEnd();
+    if (length == 0 && offset > ByteCount) ThrowPastEnd();
     if (ReadUpTo(offset, data, length) != length) ThrowPastEnd();
 }

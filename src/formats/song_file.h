@@ -37,8 +37,8 @@ class SongFileHandle {
 
     void Open(const std::string& name); // throws SongIOError
     void Close();
-    bool IsOpen() const { return fd_ >= 0; }
-    uint64_t Size() const { return size_; }
+    bool IsOpen() const { return Fd >= 0; }
+    uint64_t Size() const { return ByteCount; }
     // Reads exactly `length` bytes at `offset`; throws SongIOError
     // ("Read beyond end of file" when the file is shorter).
     void ReadAt(uint64_t offset, void* data, size_t length) const;
@@ -46,8 +46,8 @@ class SongFileHandle {
     size_t ReadUpTo(uint64_t offset, void* data, size_t length) const;
 
   private:
-    int fd_ = -1;
-    uint64_t size_ = 0;
+    int Fd = -1;
+    uint64_t ByteCount = 0;
 };
 
 struct TAYBlock {

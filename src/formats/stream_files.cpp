@@ -54,30 +54,30 @@ uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>((p[1] << 8) | p[0
 // A cursor over a file's bytes that never reads past the end.
 class ByteReader {
   public:
-    explicit ByteReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-    size_t Left() const { return bytes_.size() - pos_; }
-    size_t Position() const { return pos_; }
+    explicit ByteReader(std::span<const uint8_t> bytes) : Bytes(bytes) {}
+    size_t Left() const { return Bytes.size() - Offset; }
+    size_t Position() const { return Offset; }
     const uint8_t* Take(size_t n) {
         if (n > Left()) return nullptr;
-        const uint8_t* p = bytes_.data() + pos_;
-        pos_ += n;
+        const uint8_t* p = Bytes.data() + Offset;
+        Offset += n;
         return p;
     }
     // A zero-terminated text, without blanks and control characters at either end.
     std::optional<std::string> Text() {
-        const uint8_t* begin = bytes_.data() + pos_;
-        const uint8_t* end = bytes_.data() + bytes_.size();
+        const uint8_t* begin = Bytes.data() + Offset;
+        const uint8_t* end = Bytes.data() + Bytes.size();
         const uint8_t* zero = std::find(begin, end, 0);
         if (zero == end) return std::nullopt;
-        pos_ += static_cast<size_t>(zero - begin) + 1;
+        Offset += static_cast<size_t>(zero - begin) + 1;
         while (begin < zero && *begin <= ' ') ++begin;
         while (zero > begin && zero[-1] <= ' ') --zero;
         return std::string(begin, zero);
     }
 
   private:
-    std::span<const uint8_t> bytes_;
-    size_t pos_ = 0;
+    std::span<const uint8_t> Bytes;
+    size_t Offset = 0;
 };
 
 // The 14 (or 16) registers of `frames` frames from `data`, interleaved or

@@ -71,28 +71,28 @@ std::string Utf8Text(const std::string& text) {
 class MemoryFile {
   public:
     explicit MemoryFile(const uint8_t* data, size_t size) {
-        fd_ = ::memfd_create("zirrafon-song", MFD_CLOEXEC);
-        if (fd_ < 0) throw SongIOError(std::strerror(errno));
+        Fd = ::memfd_create("zirrafon-song", MFD_CLOEXEC);
+        if (Fd < 0) throw SongIOError(std::strerror(errno));
         for (size_t done = 0; done < size;) {
-            const ssize_t n = ::write(fd_, data + done, size - done);
+            const ssize_t n = ::write(Fd, data + done, size - done);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) {
                 const int error = errno;
-                ::close(fd_);
+                ::close(Fd);
                 throw SongIOError(std::strerror(error));
             }
             done += static_cast<size_t>(n);
         }
-        path_ = "/proc/self/fd/" + std::to_string(fd_);
+        FilePath = "/proc/self/fd/" + std::to_string(Fd);
     }
-    ~MemoryFile() { ::close(fd_); }
+    ~MemoryFile() { ::close(Fd); }
     MemoryFile(const MemoryFile&) = delete;
     MemoryFile& operator=(const MemoryFile&) = delete;
-    const std::string& Path() const { return path_; }
+    const std::string& Path() const { return FilePath; }
 
   private:
-    int fd_ = -1;
-    std::string path_;
+    int Fd = -1;
+    std::string FilePath;
 };
 
 zirrafon_kind KindCode(SongKind kind) {

@@ -56,7 +56,7 @@ class RootAdaptor final : public QDBusAbstractAdaptor {
 
   public:
     explicit RootAdaptor(MediaPlayerInterface* owner)
-        : QDBusAbstractAdaptor(owner), owner_(*owner) {}
+        : QDBusAbstractAdaptor(owner), Owner(*owner) {}
 
     bool CanQuit() const { return true; }
     bool CanRaise() const { return true; }
@@ -69,11 +69,11 @@ class RootAdaptor final : public QDBusAbstractAdaptor {
     }
 
   public slots:
-    void Quit() { owner_.Quit(); }
-    void Raise() { owner_.Raise(); }
+    void Quit() { Owner.Quit(); }
+    void Raise() { Owner.Raise(); }
 
   private:
-    MediaPlayerInterface& owner_;
+    MediaPlayerInterface& Owner;
 };
 
 // org.mpris.MediaPlayer2.Player: the transport buttons, the song, the volume.
@@ -98,40 +98,40 @@ class PlayerAdaptor final : public QDBusAbstractAdaptor {
 
   public:
     explicit PlayerAdaptor(MediaPlayerInterface* owner)
-        : QDBusAbstractAdaptor(owner), owner_(*owner) {}
+        : QDBusAbstractAdaptor(owner), Owner(*owner) {}
 
-    QString PlaybackStatus() const { return owner_.PlaybackStatus(); }
+    QString PlaybackStatus() const { return Owner.PlaybackStatus(); }
     double Rate() const { return 1.0; }
     void SetRate(double) {} // one speed only
-    QVariantMap Metadata() const { return owner_.Metadata(); }
-    double Volume() const { return owner_.Volume(); }
-    void SetVolume(double volume) { owner_.SetVolume(volume); }
-    qlonglong Position() const { return owner_.Position(); }
-    bool CanGoNext() const { return owner_.CanGoNext(); }
-    bool CanGoPrevious() const { return owner_.CanGoPrevious(); }
-    bool CanPlay() const { return owner_.CanPlay(); }
-    bool CanSeek() const { return owner_.CanSeek(); }
+    QVariantMap Metadata() const { return Owner.Metadata(); }
+    double Volume() const { return Owner.Volume(); }
+    void SetVolume(double volume) { Owner.SetVolume(volume); }
+    qlonglong Position() const { return Owner.Position(); }
+    bool CanGoNext() const { return Owner.CanGoNext(); }
+    bool CanGoPrevious() const { return Owner.CanGoPrevious(); }
+    bool CanPlay() const { return Owner.CanPlay(); }
+    bool CanSeek() const { return Owner.CanSeek(); }
     bool CanControl() const { return true; }
-    bool Shuffle() const { return owner_.Shuffle(); }
-    void SetShuffle(bool shuffle) { owner_.SetShuffle(shuffle); }
-    QString LoopStatus() const { return owner_.LoopStatus(); }
-    void SetLoopStatus(const QString& status) { owner_.SetLoopStatus(status); }
+    bool Shuffle() const { return Owner.Shuffle(); }
+    void SetShuffle(bool shuffle) { Owner.SetShuffle(shuffle); }
+    QString LoopStatus() const { return Owner.LoopStatus(); }
+    void SetLoopStatus(const QString& status) { Owner.SetLoopStatus(status); }
 
   public slots:
-    void Play() { owner_.Play(); }
-    void Pause() { owner_.Pause(); }
-    void PlayPause() { owner_.PlayPause(); }
-    void Stop() { owner_.Stop(); }
-    void Next() { owner_.Next(); }
-    void Previous() { owner_.Previous(); }
-    void Seek(qlonglong offset) { owner_.Seek(offset); }
+    void Play() { Owner.Play(); }
+    void Pause() { Owner.Pause(); }
+    void PlayPause() { Owner.PlayPause(); }
+    void Stop() { Owner.Stop(); }
+    void Next() { Owner.Next(); }
+    void Previous() { Owner.Previous(); }
+    void Seek(qlonglong offset) { Owner.Seek(offset); }
     void SetPosition(const QDBusObjectPath& track, qlonglong position) {
-        owner_.SetPosition(track.path(), position);
+        Owner.SetPosition(track.path(), position);
     }
     // The call itself comes last (Qt passes it; it is not part of the
     // interface), so that a refused URI can be answered with an error.
     void OpenUri(const QString& uri, const QDBusMessage& call) {
-        if (owner_.OpenUri(uri)) return;
+        if (Owner.OpenUri(uri)) return;
         call.setDelayedReply(true);
         QDBusConnection::sessionBus().send(call.createErrorReply(
             QDBusError::InvalidArgs, QStringLiteral("Only file: URIs can be opened: %1").arg(uri)));
@@ -141,29 +141,29 @@ class PlayerAdaptor final : public QDBusAbstractAdaptor {
     void Seeked(qlonglong position);
 
   private:
-    MediaPlayerInterface& owner_;
+    MediaPlayerInterface& Owner;
 };
 
 } // namespace
 
 MediaPlayerInterface::MediaPlayerInterface(Player& player, QObject* parent)
-    : QObject(parent), player_(player) {
+    : QObject(parent), Playback(player) {
     new RootAdaptor(this);
     auto* adaptor = new PlayerAdaptor(this);
     connect(this, &MediaPlayerInterface::Seeked, adaptor, &PlayerAdaptor::Seeked);
-    connect(&player_, &Player::Seeked, this,
+    connect(&Playback, &Player::Seeked, this,
             [this](uint64_t frame) { emit Seeked(Microseconds(frame)); });
-    connect(&player_, &Player::StateChanged, this, [this] { PropertiesMayHaveChanged(); });
-    connect(&player_, &Player::NowPlayingChanged, this, [this] { PropertiesMayHaveChanged(); });
-    connect(&player_.Settings(), &PlayerSettings::VolumeChanged, this,
+    connect(&Playback, &Player::StateChanged, this, [this] { PropertiesMayHaveChanged(); });
+    connect(&Playback, &Player::NowPlayingChanged, this, [this] { PropertiesMayHaveChanged(); });
+    connect(&Playback.Settings(), &PlayerSettings::VolumeChanged, this,
             [this] { PropertiesMayHaveChanged(); });
 }
 
 MediaPlayerInterface::~MediaPlayerInterface() {
-    if (busName_.isEmpty()) return;
+    if (RegisteredName.isEmpty()) return;
     QDBusConnection bus = QDBusConnection::sessionBus();
     bus.unregisterObject(ObjectPath);
-    bus.unregisterService(busName_);
+    bus.unregisterService(RegisteredName);
 }
 
 bool MediaPlayerInterface::Register() {
@@ -175,15 +175,15 @@ bool MediaPlayerInterface::Register() {
          {ServiceName,
           ServiceName + QStringLiteral(".instance%1").arg(QCoreApplication::applicationPid())}) {
         if (bus.registerService(name)) {
-            busName_ = name;
+            RegisteredName = name;
             break;
         }
     }
-    if (busName_.isEmpty()) {
+    if (RegisteredName.isEmpty()) {
         bus.unregisterObject(ObjectPath);
         return false;
     }
-    announced_.clear();
+    Announced.clear();
     Announce();
     return true;
 }
@@ -191,7 +191,7 @@ bool MediaPlayerInterface::Register() {
 // ---- Properties ----------------------------------------------------------------------
 
 QString MediaPlayerInterface::PlaybackStatus() const {
-    switch (player_.State()) {
+    switch (Playback.State()) {
     case PlayState::Playing: return QStringLiteral("Playing");
     case PlayState::Paused: return QStringLiteral("Paused");
     case PlayState::Stopped: break;
@@ -200,7 +200,7 @@ QString MediaPlayerInterface::PlaybackStatus() const {
 }
 
 QVariantMap MediaPlayerInterface::Metadata() const {
-    const NowPlayingInfo now = player_.NowPlaying();
+    const NowPlayingInfo now = Playback.NowPlaying();
     const SongEntry* song = now.Current();
     if (song == nullptr)
         return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(NoTrack))}};
@@ -220,41 +220,41 @@ QVariantMap MediaPlayerInterface::Metadata() const {
 }
 
 double MediaPlayerInterface::Volume() const {
-    return static_cast<double>(player_.Settings().Volume) / VolumeSteps;
+    return static_cast<double>(Playback.Settings().Volume()) / VolumeSteps;
 }
 
 void MediaPlayerInterface::SetVolume(double volume) {
     if (!(volume >= 0)) volume = 0; // NaN too
     const auto steps = static_cast<int32_t>(std::lround(std::min(volume, 1.0) * VolumeSteps));
-    player_.Settings().SetVolume(steps);
+    Playback.Settings().SetVolume(steps);
 }
 
-qlonglong MediaPlayerInterface::Position() const { return Microseconds(player_.Elapsed()); }
+qlonglong MediaPlayerInterface::Position() const { return Microseconds(Playback.Elapsed()); }
 
-bool MediaPlayerInterface::CanSeek() const { return player_.State() != PlayState::Stopped; }
+bool MediaPlayerInterface::CanSeek() const { return Playback.State() != PlayState::Stopped; }
 
-bool MediaPlayerInterface::CanGoNext() const { return player_.CanGoNext(); }
+bool MediaPlayerInterface::CanGoNext() const { return Playback.CanGoNext(); }
 
-bool MediaPlayerInterface::CanGoPrevious() const { return player_.CanGoPrevious(); }
+bool MediaPlayerInterface::CanGoPrevious() const { return Playback.CanGoPrevious(); }
 
-bool MediaPlayerInterface::CanPlay() const { return player_.NowPlaying().FileOpen; }
+bool MediaPlayerInterface::CanPlay() const { return Playback.NowPlaying().FileOpen; }
 
 void MediaPlayerInterface::SetPlaylist(PlaylistPlayback* lists) {
-    lists_ = lists;
-    if (lists_)
-        connect(lists_, &PlaylistPlayback::OrderChanged, this,
+    Lists = lists;
+    if (Lists)
+        connect(Lists, &PlaylistPlayback::OrderChanged, this,
                 [this] { PropertiesMayHaveChanged(); });
-    connect(&player_, &Player::PlaylistSongStarted, this, [this] { PropertiesMayHaveChanged(); });
+    connect(&Playback, &Player::PlaylistSongStarted, this, [this] { PropertiesMayHaveChanged(); });
 }
 
-bool MediaPlayerInterface::Shuffle() const { return lists_ && lists_->Order.Shuffle; }
+bool MediaPlayerInterface::Shuffle() const { return Lists && Lists->Shuffle(); }
 
 void MediaPlayerInterface::SetShuffle(bool shuffle) {
-    if (lists_) lists_->SetShuffle(shuffle);
+    if (Lists) Lists->SetShuffle(shuffle);
 }
 
 QString MediaPlayerInterface::LoopStatus() const {
-    switch (lists_ ? lists_->Order.Repeat : RepeatMode::Off) {
+    switch (Lists ? Lists->Repeat() : RepeatMode::Off) {
     case RepeatMode::One: return QStringLiteral("Track");
     case RepeatMode::All: return QStringLiteral("Playlist");
     case RepeatMode::Off: break;
@@ -263,13 +263,13 @@ QString MediaPlayerInterface::LoopStatus() const {
 }
 
 void MediaPlayerInterface::SetLoopStatus(const QString& status) {
-    if (!lists_) return;
+    if (!Lists) return;
     if (status == QLatin1String("Track"))
-        lists_->SetRepeat(RepeatMode::One);
+        Lists->SetRepeat(RepeatMode::One);
     else if (status == QLatin1String("Playlist"))
-        lists_->SetRepeat(RepeatMode::All);
+        Lists->SetRepeat(RepeatMode::All);
     else if (status == QLatin1String("None"))
-        lists_->SetRepeat(RepeatMode::Off);
+        Lists->SetRepeat(RepeatMode::Off);
 }
 
 // ---- Methods ----------------------------------------------------------------------------
@@ -284,41 +284,41 @@ template <typename Action> void MediaPlayerInterface::Later(Action action) {
 
 void MediaPlayerInterface::Play() {
     Later([this] {
-        if (player_.State() == PlayState::Stopped)
-            player_.Play();
-        else if (player_.State() == PlayState::Paused)
-            player_.Pause();
+        if (Playback.State() == PlayState::Stopped)
+            Playback.Play();
+        else if (Playback.State() == PlayState::Paused)
+            Playback.Pause();
     });
 }
 
 void MediaPlayerInterface::Pause() {
     Later([this] {
-        if (player_.State() == PlayState::Playing) player_.Pause();
+        if (Playback.State() == PlayState::Playing) Playback.Pause();
     });
 }
 
 void MediaPlayerInterface::PlayPause() {
     Later([this] {
-        if (player_.State() == PlayState::Stopped)
-            player_.Play();
+        if (Playback.State() == PlayState::Stopped)
+            Playback.Play();
         else
-            player_.Pause();
+            Playback.Pause();
     });
 }
 
 void MediaPlayerInterface::Stop() {
-    Later([this] { player_.Stop(); });
+    Later([this] { Playback.Stop(); });
 }
 
 void MediaPlayerInterface::Next() {
     Later([this] {
-        if (CanGoNext()) player_.Next();
+        if (CanGoNext()) Playback.Next();
     });
 }
 
 void MediaPlayerInterface::Previous() {
     Later([this] {
-        if (CanGoPrevious()) player_.Previous();
+        if (CanGoPrevious()) Playback.Previous();
     });
 }
 
@@ -326,23 +326,23 @@ void MediaPlayerInterface::Seek(qlonglong offset) {
     Later([this, offset] {
         if (!CanSeek()) return;
         const qlonglong to = std::max<qlonglong>(0, Position() + offset);
-        player_.Seek(Frames(to));
+        Playback.Seek(Frames(to));
     });
 }
 
 void MediaPlayerInterface::SetPosition(const QString& track, qlonglong position) {
     Later([this, track, position] {
-        if (!CanSeek() || track != TrackId(player_.NowPlaying()) || position < 0) return;
-        const SongEntry* song = player_.NowPlaying().Current();
+        if (!CanSeek() || track != TrackId(Playback.NowPlaying()) || position < 0) return;
+        const SongEntry* song = Playback.NowPlaying().Current();
         if (song && song->Length.Frames != 0 && Frames(position) > song->Length.Frames) return;
-        player_.Seek(Frames(position));
+        Playback.Seek(Frames(position));
     });
 }
 
 bool MediaPlayerInterface::OpenUri(const QString& uri) {
     const QUrl url(uri);
     if (!url.isLocalFile()) return false;
-    Later([this, fileName = url.toLocalFile()] { player_.OpenAndPlayIfReadable(fileName); });
+    Later([this, fileName = url.toLocalFile()] { Playback.OpenAndPlayIfReadable(fileName); });
     return true;
 }
 
@@ -357,10 +357,10 @@ void MediaPlayerInterface::Raise() {
 // ---- PropertiesChanged ------------------------------------------------------------------
 
 void MediaPlayerInterface::PropertiesMayHaveChanged() {
-    if (busName_.isEmpty() || announcePending_) return;
-    announcePending_ = true;
+    if (RegisteredName.isEmpty() || AnnouncePending) return;
+    AnnouncePending = true;
     QTimer::singleShot(0, this, [this] {
-        announcePending_ = false;
+        AnnouncePending = false;
         Announce();
     });
 }
@@ -380,9 +380,9 @@ void MediaPlayerInterface::Announce() {
     };
     QVariantMap changed;
     for (auto it = now.begin(); it != now.end(); ++it)
-        if (announced_.value(it.key()) != it.value()) changed.insert(it.key(), it.value());
-    const bool first = announced_.isEmpty();
-    announced_ = now;
+        if (Announced.value(it.key()) != it.value()) changed.insert(it.key(), it.value());
+    const bool first = Announced.isEmpty();
+    Announced = now;
     if (first || changed.isEmpty()) return; // nothing was announced before registering
     QDBusMessage signal =
         QDBusMessage::createSignal(ObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"),

@@ -60,7 +60,7 @@ class MediaPlayerInterface : public QObject {
     // Exports the object and claims the bus name on the session bus. False,
     // with nothing else done, when there is no session bus or it refuses.
     bool Register();
-    QString BusName() const { return busName_; } // empty until registered
+    QString BusName() const { return RegisteredName; } // empty until registered
 
     // ---- org.mpris.MediaPlayer2.Player, as the adaptors report and act ----------
     QString PlaybackStatus() const; // "Playing", "Paused" or "Stopped"
@@ -102,9 +102,9 @@ class MediaPlayerInterface : public QObject {
     // Sends PropertiesChanged for what differs from what was last announced.
     void Announce();
 
-    Player& player_;
-    PlaylistPlayback* lists_ = nullptr;
-    QString busName_;
-    QVariantMap announced_;
-    bool announcePending_ = false;
+    Player& Playback;
+    PlaylistPlayback* Lists = nullptr;
+    QString RegisteredName;
+    QVariantMap Announced;
+    bool AnnouncePending = false;
 };

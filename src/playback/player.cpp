@@ -40,12 +40,17 @@ const SongEntry* NowPlayingInfo::Current() const {
 }
 
 Player::Player(WaveOutFactory waveOutFactory, QObject* parent)
-    : QObject(parent), List(Session.List), Settings_(*Session.Engine),
-      Buffer1(std::make_unique<int16_t[]>(BufferValues)),
+    : QObject(parent), List(Session.List), Buffer1(std::make_unique<int16_t[]>(BufferValues)),
       Buffer2(std::make_unique<int16_t[]>(BufferValues)), WaveOutMaker(std::move(waveOutFactory)) {
     // Every song is mapped ahead, so that a seek anywhere costs little.
     Stream.MapSongsAhead(true);
-    connect(&Settings_, &PlayerSettings::PriorityRefused, this,
+    // The engine's mix as the settings start: the default beeper, volume 39.
+    ChipState& chip = Session.Engine->Chip;
+    chip.Mix.BeeperAmplitude = -DefaultBeeperSetting;
+    chip.Mix.BeeperSetting = DefaultBeeperSetting;
+    SetChipAndChannels(chip, OwnSettings.ChipMode(), OwnSettings.Volume(), VolumeSteps);
+    connect(&OwnSettings, &PlayerSettings::MixChanged, this, &Player::ApplyMix);
+    connect(&OwnSettings, &PlayerSettings::PriorityRefused, this,
             [this](Priority priority, int error) {
                 if (PriorityRefusalShown) return;
                 PriorityRefusalShown = true;
@@ -77,12 +82,12 @@ uint64_t Player::Elapsed() const {
 }
 
 bool Player::CanGoNext() const {
-    if (PlaylistLed && PlaylistHasNext) return PlaylistHasNext();
+    if (PlaylistLed && Playlist) return Playlist->CanGoNext();
     return List.FileOpen && List.CurrentSong < List.SongCount - 1;
 }
 
 bool Player::CanGoPrevious() const {
-    if (PlaylistLed && PlaylistHasPrevious) return PlaylistHasPrevious();
+    if (PlaylistLed && Playlist) return Playlist->CanGoPrevious();
     return List.FileOpen && List.CurrentSong > 0;
 }
 
@@ -104,7 +109,7 @@ NowPlayingInfo Player::NowPlaying() const {
 void Player::Shutdown() {
     StopPlaying();
     Session.Close();
-    Settings_.SetPriorityClass(Priority::Normal);
+    OwnSettings.SetPriorityClass(Priority::Normal);
 }
 
 void Player::SetPlaying(bool playing, bool paused) {
@@ -253,7 +258,7 @@ void Player::customEvent(QEvent* event) {
 
 SongTiming Player::FollowedTiming(int index) const {
     if (PlaylistLed) return Session.RenderTiming(index);
-    return Settings_.FollowSongLengths ? Session.FileTiming(index) : SongTiming{};
+    return OwnSettings.FollowSongLengths() ? Session.FileTiming(index) : SongTiming{};
 }
 
 uint64_t Player::SilenceLimit(int index) const {
@@ -304,10 +309,10 @@ bool Player::StartFollowedSong(int index) {
 }
 
 bool Player::LoadNextFromPlaylist() {
-    if (!NextFromPlaylist) return false;
+    if (!Playlist) return false;
     // Every failure takes a file out of the list's choices, so this ends.
     for (;;) {
-        const std::optional<PlaylistStep> step = NextFromPlaylist();
+        const std::optional<PlaylistStep> step = Playlist->NextStep();
         if (!step) return false;
         QString reason;
         try {
@@ -333,7 +338,7 @@ bool Player::LoadNextFromPlaylist() {
             Run.NextFromList = true;
             return true;
         }
-        if (PlaylistStepFailed) PlaylistStepFailed(*step, reason);
+        Playlist->StepFailed(*step, reason);
     }
 }
 
@@ -394,7 +399,7 @@ void Player::OpenAndPlayFile(const QString& fileName) {
 
     PlaylistLed = false;
     Cue = 0;
-    Settings_.NoteRecentFile(fileName);
+    OwnSettings.NoteRecentFile(fileName);
     List.CurrentSong = Session.StartingSong();
     ShowFile(fileName);
     PlaySong();
@@ -466,8 +471,8 @@ void Player::PlaySongAt(int index) {
 // files, and back through the songs heard), never to a song number the order
 // did not choose.
 void Player::Previous() {
-    if (PlaylistLed && PlaylistPrevious) {
-        PlaylistPrevious();
+    if (PlaylistLed && Playlist) {
+        Playlist->Previous();
         return;
     }
     if (List.CurrentSong == 0) return;
@@ -477,8 +482,8 @@ void Player::Previous() {
 }
 
 void Player::Next() {
-    if (PlaylistLed && PlaylistNext) {
-        PlaylistNext();
+    if (PlaylistLed && Playlist) {
+        Playlist->Next();
         return;
     }
     if (List.CurrentSong == List.SongCount - 1) return;
@@ -602,13 +607,42 @@ void Player::Seek(uint64_t frame) {
 
 // ---- Voices ----------------------------------------------------------------------------
 
+void Player::ApplyMix(MixChange what) {
+    ChipState& chip = Session.Engine->Chip;
+    const PlayerSettings& s = OwnSettings;
+    const bool beeperMuted = (s.MutedVoices() >> VoiceBeeper) & 1;
+    switch (what) {
+    case MixChange::ChipMode:
+    case MixChange::Volume: SetChipAndChannels(chip, s.ChipMode(), s.Volume(), VolumeSteps); break;
+    case MixChange::BeeperLevel:
+        chip.Mix.BeeperSetting = s.BeeperSetting();
+        if (!beeperMuted)
+            chip.Mix.BeeperAmplitude =
+                ComputeBeeperAmplitude(s.BeeperSetting(), s.Volume(), VolumeSteps);
+        break;
+    case MixChange::DefaultBeeper:
+        chip.Mix.BeeperSetting = DefaultBeeperSetting;
+        if (!beeperMuted) chip.Mix.BeeperAmplitude = -DefaultBeeperSetting;
+        break;
+    case MixChange::MutedVoices: {
+        chip.Mix.MutedVoices = static_cast<uint8_t>(s.MutedVoices());
+        // The default beeper's amplitude outlives a rebuild of the tables, as
+        // it would have without the mute.
+        const int32_t amplitude = chip.Mix.BeeperAmplitude;
+        SetChipAndChannels(chip, s.ChipMode(), s.Volume(), VolumeSteps);
+        if (!beeperMuted && amplitude != 0) chip.Mix.BeeperAmplitude = amplitude;
+        break;
+    }
+    }
+}
+
 void Player::ToggleMute(int voice) {
     if (voice < 0 || voice >= VoiceCount) return;
-    Settings_.SetMutedVoices(MutedVoices() ^ (1u << voice));
+    OwnSettings.SetMutedVoices(MutedVoices() ^ (1u << voice));
 }
 
 void Player::Solo(int voice) {
     if (voice < 0 || voice >= VoiceCount) return;
     const unsigned alone = AllVoices & ~(1u << voice);
-    Settings_.SetMutedVoices(MutedVoices() == alone ? 0 : alone);
+    OwnSettings.SetMutedVoices(MutedVoices() == alone ? 0 : alone);
 }

@@ -58,21 +58,21 @@ class VoiceScope {
     bool Follow();
     // Frees the scope's machine (the next Follow makes a new one).
     void Close();
-    bool HasMachine() const { return session_ != nullptr; }
+    bool HasMachine() const { return Session != nullptr; }
 
     // Voice `voice`'s window (a chip.h `Voice`): mono values at the chip's
     // mono mix level, faded as the player fades the song, the last one the
     // frame before the one heard; zero before the song's start, after its
     // end and while the voice is muted.
-    std::span<const int16_t> Window(int voice) const { return windows_[voice]; }
+    std::span<const int16_t> Window(int voice) const { return Windows[voice]; }
     // The largest magnitude in the window, 0..32768.
-    int Peak(int voice) const { return peaks_[voice]; }
-    bool Muted(int voice) const { return (muted_ >> voice) & 1; }
+    int Peak(int voice) const { return Peaks[voice]; }
+    bool Muted(int voice) const { return (MutedSet >> voice) & 1; }
     // The windows wait for the song's map to reach the frame heard (they are
     // all zero meanwhile).
-    bool Mapping() const { return session_ && !split_ && !failed_; }
+    bool Mapping() const { return Session && !Split && !Failed; }
     // The song frame the windows end at (the player's Elapsed at the last Follow).
-    uint64_t Heard() const { return heard_; }
+    uint64_t Heard() const { return HeardFrames; }
 
   private:
     // What the scope's machine plays: when any of it changes, it splits anew.
@@ -95,22 +95,22 @@ class VoiceScope {
     void RenderTo(uint64_t frame);
     void ClearWindows();
 
-    const Player& player_;
-    Source source_;
-    bool failed_ = false; // `source_` could not be opened
-    std::unique_ptr<SongSession> session_;
-    std::unique_ptr<SongStream> stream_;
-    RenderJob job_; // no outputs: the splitter keeps its voices for `FadedVoice`
-    std::unique_ptr<VoiceSplitter> splitter_;
-    std::vector<int16_t> buffer_; // the mix, unused
-    // The voices' frames [first_, first_ + voices_[v].size()) that were made.
-    uint64_t first_ = 0;
-    std::array<std::vector<int16_t>, VoiceCount> voices_;
-    std::array<std::vector<int16_t>, VoiceCount> windows_;
-    std::array<int, VoiceCount> peaks_{};
-    unsigned muted_ = 0;
-    uint64_t heard_ = 0;
-    bool shown_ = false;    // the windows hold sound (not the stopped state's zeros)
-    bool split_ = false;    // the splitter makes the stream's buffers from `first_` on
-    uint64_t mappedTo_ = 0; // how far the stream's song is mapped (0: not at all)
+    const Player& Playback;
+    Source LastSource;
+    bool Failed = false; // `LastSource` could not be opened
+    std::unique_ptr<SongSession> Session;
+    std::unique_ptr<SongStream> Stream;
+    RenderJob Job; // no outputs: the splitter keeps its voices for `FadedVoice`
+    std::unique_ptr<VoiceSplitter> Splitter;
+    std::vector<int16_t> Buffer; // the mix, unused
+    // The voices' frames [First, First + Voices[v].size()) that were made.
+    uint64_t First = 0;
+    std::array<std::vector<int16_t>, VoiceCount> Voices;
+    std::array<std::vector<int16_t>, VoiceCount> Windows;
+    std::array<int, VoiceCount> Peaks{};
+    unsigned MutedSet = 0;
+    uint64_t HeardFrames = 0;
+    bool Shown = false;    // the windows hold sound (not the stopped state's zeros)
+    bool Split = false;    // the splitter makes the stream's buffers from `First` on
+    uint64_t MappedTo = 0; // how far the stream's song is mapped (0: not at all)
 };

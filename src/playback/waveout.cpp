@@ -106,35 +106,35 @@ void ScaleFrame(int16_t* frame, int gain) {
 class PulseWaveOut final : public WaveOutDevice {
   public:
     PulseWaveOut() {
-        pump_.setTimerType(Qt::PreciseTimer);
-        pump_.setInterval(PumpIntervalMs);
-        QObject::connect(&pump_, &QTimer::timeout, [this] { Pump(); });
-        retry_.setInterval(ReconnectIntervalMs);
-        QObject::connect(&retry_, &QTimer::timeout, [this] { Reconnect(); });
+        PumpTimer.setTimerType(Qt::PreciseTimer);
+        PumpTimer.setInterval(PumpIntervalMs);
+        QObject::connect(&PumpTimer, &QTimer::timeout, [this] { Pump(); });
+        Retry.setInterval(ReconnectIntervalMs);
+        QObject::connect(&Retry, &QTimer::timeout, [this] { Reconnect(); });
     }
     ~PulseWaveOut() override {
         Shut();
-        if (loop_ != nullptr) {
-            pa_threaded_mainloop_stop(loop_);
-            pa_threaded_mainloop_free(loop_);
+        if (Loop != nullptr) {
+            pa_threaded_mainloop_stop(Loop);
+            pa_threaded_mainloop_free(Loop);
         }
     }
 
     WaveResult Open(QObject* notify) override {
-        if (open_) return WaveErrorOpenFailed;
-        if (loop_ == nullptr) {
-            loop_ = pa_threaded_mainloop_new();
-            if (loop_ == nullptr) return WaveErrorNoDevice;
-            if (pa_threaded_mainloop_start(loop_) < 0) {
-                pa_threaded_mainloop_free(loop_);
-                loop_ = nullptr;
+        if (IsOpen) return WaveErrorOpenFailed;
+        if (Loop == nullptr) {
+            Loop = pa_threaded_mainloop_new();
+            if (Loop == nullptr) return WaveErrorNoDevice;
+            if (pa_threaded_mainloop_start(Loop) < 0) {
+                pa_threaded_mainloop_free(Loop);
+                Loop = nullptr;
                 return WaveErrorNoDevice;
             }
         }
         {
-            Locked lock(loop_);
+            Locked lock(Loop);
             if (!Connect() || !WaitFor([this] { return ContextSettled(); }, ConnectTimeoutMs) ||
-                pa_context_get_state(context_) != PA_CONTEXT_READY) {
+                pa_context_get_state(Context) != PA_CONTEXT_READY) {
                 DropContext();
                 return WaveErrorNoDevice;
             }
@@ -143,18 +143,18 @@ class PulseWaveOut final : public WaveOutDevice {
                 return r;
             }
         }
-        open_ = true;
-        notify_ = notify;
-        paused_ = false;
-        lost_ = false;
-        rampUpLeft_ = 0;
-        earlierFrames_ = 0;
-        pump_.start();
+        IsOpen = true;
+        Notify = notify;
+        Paused = false;
+        LostStream = false;
+        RampUpLeft = 0;
+        EarlierFrames = 0;
+        PumpTimer.start();
         return WaveNoError;
     }
 
     WaveResult PrepareHeader(WaveHeader& header) override {
-        if (!open_) return WaveErrorNotOpen;
+        if (!IsOpen) return WaveErrorNotOpen;
         if (header.Data == nullptr || header.BufferLength == 0 ||
             header.BufferLength % WaveBytesPerFrame != 0)
             return WaveErrorInvalidBuffer;
@@ -163,82 +163,82 @@ class PulseWaveOut final : public WaveOutDevice {
     }
 
     WaveResult UnprepareHeader(WaveHeader& header) override {
-        if (!open_) return WaveErrorNotOpen;
+        if (!IsOpen) return WaveErrorNotOpen;
         if (header.Flags & WaveHeaderInQueue) return WaveErrorStillPlaying;
         header.Flags &= ~uint32_t{WaveHeaderPrepared};
         return WaveNoError;
     }
 
     WaveResult Write(WaveHeader& header) override {
-        if (!open_) return WaveErrorNotOpen;
+        if (!IsOpen) return WaveErrorNotOpen;
         if (!(header.Flags & WaveHeaderPrepared)) return WaveErrorUnprepared;
         if (header.Flags & WaveHeaderInQueue) return WaveErrorStillPlaying;
-        if (lost_) return WaveErrorDeviceLost;
+        if (LostStream) return WaveErrorDeviceLost;
         header.Flags = (header.Flags & ~uint32_t{WaveHeaderDone}) | WaveHeaderInQueue;
         header.Next = nullptr;
         header.BytesHanded = 0;
-        if (tail_ != nullptr)
-            tail_->Next = &header;
+        if (Tail != nullptr)
+            Tail->Next = &header;
         else
-            head_ = &header;
-        tail_ = &header;
-        if (!paused_) EnsureStream();
+            Head = &header;
+        Tail = &header;
+        if (!Paused) EnsureStream();
         Pump();
         return WaveNoError;
     }
 
     WaveResult Reset() override {
-        if (!open_) return WaveErrorNotOpen;
-        if (stream_ != nullptr) {
-            Locked lock(loop_);
+        if (!IsOpen) return WaveErrorNotOpen;
+        if (Stream != nullptr) {
+            Locked lock(Loop);
             // The fade was heard: it counts as played.
             const uint64_t end = FadeOut();
-            earlierFrames_ += end / WaveBytesPerFrame;
+            EarlierFrames += end / WaveBytesPerFrame;
             DropStream();
         }
-        paused_ = false;
-        rampUpLeft_ = 0;
+        Paused = false;
+        RampUpLeft = 0;
         HandBackAll();
         return WaveNoError;
     }
 
     WaveResult Pause() override {
-        if (!open_) return WaveErrorNotOpen;
-        if (lost_) return WaveErrorDeviceLost;
-        if (paused_) return WaveNoError;
-        paused_ = true;
-        if (stream_ != nullptr) {
-            Locked lock(loop_);
+        if (!IsOpen) return WaveErrorNotOpen;
+        if (LostStream) return WaveErrorDeviceLost;
+        if (Paused) return WaveNoError;
+        Paused = true;
+        if (Stream != nullptr) {
+            Locked lock(Loop);
             // Played to the fade's end: the next frame fades in on resume.
             TakeBackFrom(FadeOut());
             DropStream();
         }
-        rampUpLeft_ = RampFrames;
+        RampUpLeft = RampFrames;
         return WaveNoError;
     }
 
     WaveResult Restart() override {
-        if (!open_) return WaveErrorNotOpen;
-        if (lost_) return WaveErrorDeviceLost;
-        if (!paused_) return WaveNoError;
-        paused_ = false;
-        if (head_ != nullptr) EnsureStream();
+        if (!IsOpen) return WaveErrorNotOpen;
+        if (LostStream) return WaveErrorDeviceLost;
+        if (!Paused) return WaveNoError;
+        Paused = false;
+        if (Head != nullptr) EnsureStream();
         Pump();
         return WaveNoError;
     }
 
     WaveResult Close() override {
-        if (!open_) return WaveErrorNotOpen;
-        if (head_ != nullptr || playingHead_ != nullptr) return WaveErrorStillPlaying;
+        if (!IsOpen) return WaveErrorNotOpen;
+        if (Head != nullptr || PlayingHead != nullptr) return WaveErrorStillPlaying;
         Shut();
         return WaveNoError;
     }
 
     uint64_t PlayedFrames() const override {
-        if (!open_) return 0;
-        if (stream_ == nullptr) return earlierFrames_;
-        Locked lock(loop_);
-        return earlierFrames_ + PlayedBytes() / WaveBytesPerFrame;
+        if (!IsOpen) return 0;
+        if (Stream == nullptr) return EarlierFrames;
+        Locked lock(Loop);
+        return EarlierFrames + PlayedBytes() / WaveBytesPerFrame;
     }
 
     QString ErrorText(WaveResult code) const override { return WaveErrorText(code); }
@@ -246,15 +246,15 @@ class PulseWaveOut final : public WaveOutDevice {
   private:
     class Locked {
       public:
-        explicit Locked(pa_threaded_mainloop* loop) : loop_(loop) {
-            pa_threaded_mainloop_lock(loop_);
+        explicit Locked(pa_threaded_mainloop* loop) : Loop(loop) {
+            pa_threaded_mainloop_lock(Loop);
         }
-        ~Locked() { pa_threaded_mainloop_unlock(loop_); }
+        ~Locked() { pa_threaded_mainloop_unlock(Loop); }
         Locked(const Locked&) = delete;
         Locked& operator=(const Locked&) = delete;
 
       private:
-        pa_threaded_mainloop* loop_;
+        pa_threaded_mainloop* Loop;
     };
 
     // Waits, with the loop locked, until `done` holds or `ms` have passed;
@@ -264,9 +264,9 @@ class PulseWaveOut final : public WaveOutDevice {
         clock.start();
         while (!done()) {
             if (clock.elapsed() >= ms) return false;
-            pa_threaded_mainloop_unlock(loop_);
+            pa_threaded_mainloop_unlock(Loop);
             QThread::usleep(1000);
-            pa_threaded_mainloop_lock(loop_);
+            pa_threaded_mainloop_lock(Loop);
         }
         return true;
     }
@@ -278,21 +278,21 @@ class PulseWaveOut final : public WaveOutDevice {
         pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Zirrafon");
         pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "zirrafon");
         pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "zirrafon");
-        context_ =
-            pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "Zirrafon", props);
+        Context =
+            pa_context_new_with_proplist(pa_threaded_mainloop_get_api(Loop), "Zirrafon", props);
         pa_proplist_free(props);
-        if (context_ == nullptr) return false;
-        return pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
+        if (Context == nullptr) return false;
+        return pa_context_connect(Context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
     }
 
     bool ContextSettled() const {
-        const pa_context_state_t state = pa_context_get_state(context_);
+        const pa_context_state_t state = pa_context_get_state(Context);
         return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
     }
 
     bool StreamGood() const {
-        return context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY &&
-               stream_ != nullptr && pa_stream_get_state(stream_) == PA_STREAM_READY;
+        return Context != nullptr && pa_context_get_state(Context) == PA_CONTEXT_READY &&
+               Stream != nullptr && pa_stream_get_state(Stream) == PA_STREAM_READY;
     }
 
     // A stream on the default output, ready; its played time counts from 0.
@@ -300,9 +300,9 @@ class PulseWaveOut final : public WaveOutDevice {
         const pa_sample_spec spec{PA_SAMPLE_S16LE, WaveSampleRate, WaveChannels};
         pa_proplist* props = pa_proplist_new();
         pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
-        stream_ = pa_stream_new_with_proplist(context_, "Zirrafon", &spec, nullptr, props);
+        Stream = pa_stream_new_with_proplist(Context, "Zirrafon", &spec, nullptr, props);
         pa_proplist_free(props);
-        if (stream_ == nullptr) return WaveErrorOpenFailed;
+        if (Stream == nullptr) return WaveErrorOpenFailed;
         pa_buffer_attr attr;
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.tlength = ServerQueueBytes;
@@ -311,60 +311,60 @@ class PulseWaveOut final : public WaveOutDevice {
         attr.fragsize = static_cast<uint32_t>(-1);
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING |
                                                           PA_STREAM_AUTO_TIMING_UPDATE);
-        if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
+        if (pa_stream_connect_playback(Stream, nullptr, &attr, flags, nullptr, nullptr) < 0) {
             DropStream();
             return WaveErrorOpenFailed;
         }
         const bool settled = WaitFor(
             [this] {
-                const pa_stream_state_t state = pa_stream_get_state(stream_);
+                const pa_stream_state_t state = pa_stream_get_state(Stream);
                 return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
             },
             ConnectTimeoutMs);
-        if (!settled || pa_stream_get_state(stream_) != PA_STREAM_READY) {
+        if (!settled || pa_stream_get_state(Stream) != PA_STREAM_READY) {
             DropStream();
             return WaveErrorOpenFailed;
         }
-        streamBytes_ = 0;
-        lastPlayedBytes_ = 0;
+        StreamBytes = 0;
+        LastPlayedBytes = 0;
         return WaveNoError;
     }
 
     // A stream for what is queued, unless there is one, the device waits for a
     // server, or it has given up; a server found gone starts the wait.
     void EnsureStream() {
-        if (stream_ != nullptr || retry_.isActive() || lost_) return;
-        Locked lock(loop_);
-        if (context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY &&
+        if (Stream != nullptr || Retry.isActive() || LostStream) return;
+        Locked lock(Loop);
+        if (Context != nullptr && pa_context_get_state(Context) == PA_CONTEXT_READY &&
             OpenStream() == WaveNoError)
             return;
         DropContext();
-        tries_ = 0;
-        retry_.start();
+        Tries = 0;
+        Retry.start();
     }
 
     void DropStream() {
-        if (stream_ == nullptr) return;
-        pa_stream_disconnect(stream_);
-        pa_stream_unref(stream_);
-        stream_ = nullptr;
+        if (Stream == nullptr) return;
+        pa_stream_disconnect(Stream);
+        pa_stream_unref(Stream);
+        Stream = nullptr;
     }
 
     void DropContext() {
         DropStream();
-        if (context_ == nullptr) return;
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
-        context_ = nullptr;
+        if (Context == nullptr) return;
+        pa_context_disconnect(Context);
+        pa_context_unref(Context);
+        Context = nullptr;
     }
 
     // Bytes of the stream the server has played, as far as it says (its word
     // is interpolated between its reports); never more than it was handed.
     uint64_t PlayedBytes() const {
         pa_usec_t usec = 0;
-        if (stream_ == nullptr || pa_stream_get_time(stream_, &usec) < 0) return lastPlayedBytes_;
+        if (Stream == nullptr || pa_stream_get_time(Stream, &usec) < 0) return LastPlayedBytes;
         const uint64_t bytes = usec * WaveSampleRate / 1000000 * WaveBytesPerFrame;
-        return std::min(bytes, streamBytes_);
+        return std::min(bytes, StreamBytes);
     }
 
     // Where a buffer's first byte stands in the current stream. A buffer that
@@ -375,7 +375,7 @@ class PulseWaveOut final : public WaveOutDevice {
         return static_cast<int64_t>(h.EndPosition) - int64_t{h.BufferLength};
     }
     int64_t HeadStartInStream() const {
-        return static_cast<int64_t>(streamBytes_) - int64_t{head_->BytesHanded};
+        return static_cast<int64_t>(StreamBytes) - int64_t{Head->BytesHanded};
     }
 
     // Copies `bytes` of the stream from `from` on out of the buffers that hold
@@ -388,25 +388,25 @@ class PulseWaveOut final : public WaveOutDevice {
                 std::copy_n(reinterpret_cast<const char*>(h.Data) + (a - start), b - a,
                             out + (a - static_cast<int64_t>(from)));
         };
-        for (const WaveHeader* h = playingHead_; h != nullptr; h = h->Next)
+        for (const WaveHeader* h = PlayingHead; h != nullptr; h = h->Next)
             copy(*h, StartInStream(*h), static_cast<int64_t>(h->EndPosition));
-        if (head_ != nullptr && head_->BytesHanded != 0)
-            copy(*head_, HeadStartInStream(), static_cast<int64_t>(streamBytes_));
+        if (Head != nullptr && Head->BytesHanded != 0)
+            copy(*Head, HeadStartInStream(), static_cast<int64_t>(StreamBytes));
     }
 
     // Fades out what the server is about to play and silences the rest it
     // holds, and waits until the fade has been played. Where the fade ends in
     // the stream.
     uint64_t FadeOut() {
-        if (!StreamGood()) return lastPlayedBytes_;
-        if (pa_operation* update = pa_stream_update_timing_info(stream_, nullptr, nullptr)) {
+        if (!StreamGood()) return LastPlayedBytes;
+        if (pa_operation* update = pa_stream_update_timing_info(Stream, nullptr, nullptr)) {
             WaitFor([update] { return pa_operation_get_state(update) != PA_OPERATION_RUNNING; },
                     200);
             pa_operation_unref(update);
         }
         const uint64_t played = PlayedBytes();
         uint64_t start = played;
-        if (const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+        if (const pa_timing_info* timing = pa_stream_get_timing_info(Stream);
             timing != nullptr && !timing->read_index_corrupt && timing->read_index >= 0) {
             // What the server has taken to play by now.
             const uint64_t taken =
@@ -416,15 +416,15 @@ class PulseWaveOut final : public WaveOutDevice {
         }
         start += FadeMarginBytes;
         start -= start % WaveBytesPerFrame;
-        start = std::min(start, streamBytes_);
+        start = std::min(start, StreamBytes);
         const uint64_t fade =
-            std::min<uint64_t>(RampFrames * WaveBytesPerFrame, streamBytes_ - start);
-        if (start < streamBytes_) {
-            std::vector<int16_t> over((streamBytes_ - start) / sizeof(int16_t), 0);
+            std::min<uint64_t>(RampFrames * WaveBytesPerFrame, StreamBytes - start);
+        if (start < StreamBytes) {
+            std::vector<int16_t> over((StreamBytes - start) / sizeof(int16_t), 0);
             CopyQueued(start, fade, reinterpret_cast<char*>(over.data()));
             for (uint32_t k = 0; k < fade / WaveBytesPerFrame; ++k)
                 ScaleFrame(&over[2 * k], FadeOutGain(k));
-            pa_stream_write(stream_, over.data(), over.size() * sizeof(int16_t), nullptr,
+            pa_stream_write(Stream, over.data(), over.size() * sizeof(int16_t), nullptr,
                             static_cast<int64_t>(start), PA_SEEK_ABSOLUTE);
         }
         // Within the slack of its end: the server's time rounds, and a stream
@@ -439,19 +439,19 @@ class PulseWaveOut final : public WaveOutDevice {
     // to the front of the queue, in order, to be handed to the next stream
     // from their first byte not played.
     void TakeBackFrom(uint64_t played) {
-        played = std::min(played, streamBytes_);
-        earlierFrames_ += played / WaveBytesPerFrame;
+        played = std::min(played, StreamBytes);
+        EarlierFrames += played / WaveBytesPerFrame;
         const auto playedOf = [&](int64_t start) {
             const int64_t p = static_cast<int64_t>(played) - start;
             return static_cast<uint32_t>(p > 0 ? p : 0);
         };
         // The buffer being handed over when the stream ended.
-        if (head_ != nullptr && head_->BytesHanded != 0)
-            head_->BytesHanded = playedOf(HeadStartInStream());
+        if (Head != nullptr && Head->BytesHanded != 0)
+            Head->BytesHanded = playedOf(HeadStartInStream());
         std::vector<WaveHeader*> unplayed;
-        while (playingHead_ != nullptr) {
-            WaveHeader& h = *playingHead_;
-            playingHead_ = h.Next;
+        while (PlayingHead != nullptr) {
+            WaveHeader& h = *PlayingHead;
+            PlayingHead = h.Next;
             h.Next = nullptr;
             if (played >= h.EndPosition) {
                 Complete(h);
@@ -460,14 +460,14 @@ class PulseWaveOut final : public WaveOutDevice {
             h.BytesHanded = playedOf(StartInStream(h));
             unplayed.push_back(&h);
         }
-        playingTail_ = nullptr;
+        PlayingTail = nullptr;
         for (auto it = unplayed.rbegin(); it != unplayed.rend(); ++it) {
-            (*it)->Next = head_;
-            if (head_ == nullptr) tail_ = *it;
-            head_ = *it;
+            (*it)->Next = Head;
+            if (Head == nullptr) Tail = *it;
+            Head = *it;
         }
-        streamBytes_ = 0;
-        lastPlayedBytes_ = 0;
+        StreamBytes = 0;
+        LastPlayedBytes = 0;
     }
 
     // The server went away: what it last said it had played, or a little
@@ -475,85 +475,85 @@ class PulseWaveOut final : public WaveOutDevice {
     // milliseconds, about 10 measured: better a few milliseconds left out
     // than heard twice), counts as heard, and the device waits for it.
     void Lost() {
-        TakeBackFrom(lastPlayedBytes_ + LostServerLagBytes);
+        TakeBackFrom(LastPlayedBytes + LostServerLagBytes);
         DropContext();
-        rampUpLeft_ = 0;
-        tries_ = 0;
-        retry_.start();
+        RampUpLeft = 0;
+        Tries = 0;
+        Retry.start();
     }
 
     void Reconnect() {
-        Locked lock(loop_);
-        if (context_ == nullptr && !Connect()) DropContext();
-        if (context_ != nullptr && ContextSettled()) {
-            if (pa_context_get_state(context_) == PA_CONTEXT_READY &&
-                (paused_ || head_ == nullptr || OpenStream() == WaveNoError)) {
-                retry_.stop();
+        Locked lock(Loop);
+        if (Context == nullptr && !Connect()) DropContext();
+        if (Context != nullptr && ContextSettled()) {
+            if (pa_context_get_state(Context) == PA_CONTEXT_READY &&
+                (Paused || Head == nullptr || OpenStream() == WaveNoError)) {
+                Retry.stop();
                 return;
             }
             DropContext();
         }
-        if (++tries_ < ReconnectTries) return;
+        if (++Tries < ReconnectTries) return;
         // Given up: the buffers go back, and queueing them again says why.
-        retry_.stop();
+        Retry.stop();
         DropContext();
-        lost_ = true;
+        LostStream = true;
         HandBackAll();
     }
 
     // Completes the buffers the server has played, then hands it queued data
     // as far as it has room, in whole frames.
     void Pump() {
-        if (stream_ == nullptr || paused_) return;
-        Locked lock(loop_);
+        if (Stream == nullptr || Paused) return;
+        Locked lock(Loop);
         if (!StreamGood()) {
             Lost();
             return;
         }
         CompletePlayed();
-        while (head_ != nullptr) {
-            WaveHeader& h = *head_;
-            size_t room = pa_stream_writable_size(stream_);
+        while (Head != nullptr) {
+            WaveHeader& h = *Head;
+            size_t room = pa_stream_writable_size(Stream);
             if (room == static_cast<size_t>(-1)) return;
             room -= room % WaveBytesPerFrame;
             if (room == 0) return;
             const size_t size = std::min<size_t>(room, h.BufferLength - h.BytesHanded);
             if (!Send(reinterpret_cast<const char*>(h.Data) + h.BytesHanded, size)) return;
             h.BytesHanded += static_cast<uint32_t>(size);
-            streamBytes_ += size;
+            StreamBytes += size;
             if (h.BytesHanded < h.BufferLength) return;
             // Handed over whole: done once the server has played it.
-            head_ = h.Next;
-            if (head_ == nullptr) tail_ = nullptr;
+            Head = h.Next;
+            if (Head == nullptr) Tail = nullptr;
             h.Next = nullptr;
-            h.EndPosition = streamBytes_;
-            if (playingTail_ != nullptr)
-                playingTail_->Next = &h;
+            h.EndPosition = StreamBytes;
+            if (PlayingTail != nullptr)
+                PlayingTail->Next = &h;
             else
-                playingHead_ = &h;
-            playingTail_ = &h;
+                PlayingHead = &h;
+            PlayingTail = &h;
         }
     }
 
     // Hands frames to the server; the first after a resume fade in.
     bool Send(const char* data, size_t size) {
-        if (rampUpLeft_ == 0)
-            return pa_stream_write(stream_, data, size, nullptr, 0, PA_SEEK_RELATIVE) >= 0;
+        if (RampUpLeft == 0)
+            return pa_stream_write(Stream, data, size, nullptr, 0, PA_SEEK_RELATIVE) >= 0;
         std::vector<int16_t> frames(size / sizeof(int16_t));
         std::copy_n(data, size, reinterpret_cast<char*>(frames.data()));
-        for (size_t f = 0; f < frames.size() / WaveChannels && rampUpLeft_ > 0; ++f, --rampUpLeft_)
-            ScaleFrame(&frames[WaveChannels * f], FadeOutGain(rampUpLeft_ - 1));
-        return pa_stream_write(stream_, frames.data(), size, nullptr, 0, PA_SEEK_RELATIVE) >= 0;
+        for (size_t f = 0; f < frames.size() / WaveChannels && RampUpLeft > 0; ++f, --RampUpLeft)
+            ScaleFrame(&frames[WaveChannels * f], FadeOutGain(RampUpLeft - 1));
+        return pa_stream_write(Stream, frames.data(), size, nullptr, 0, PA_SEEK_RELATIVE) >= 0;
     }
 
     void CompletePlayed() {
-        if (playingHead_ == nullptr) return;
+        if (PlayingHead == nullptr) return;
         const uint64_t played = PlayedBytes();
-        lastPlayedBytes_ = played;
-        while (playingHead_ != nullptr && played + EndSlackBytes >= playingHead_->EndPosition) {
-            WaveHeader& h = *playingHead_;
-            playingHead_ = h.Next;
-            if (playingHead_ == nullptr) playingTail_ = nullptr;
+        LastPlayedBytes = played;
+        while (PlayingHead != nullptr && played + EndSlackBytes >= PlayingHead->EndPosition) {
+            WaveHeader& h = *PlayingHead;
+            PlayingHead = h.Next;
+            if (PlayingHead == nullptr) PlayingTail = nullptr;
             Complete(h);
         }
     }
@@ -561,64 +561,64 @@ class PulseWaveOut final : public WaveOutDevice {
     void Complete(WaveHeader& h) {
         h.Next = nullptr;
         h.Flags = (h.Flags & ~uint32_t{WaveHeaderInQueue}) | WaveHeaderDone;
-        if (notify_) QCoreApplication::postEvent(notify_, new WaveDoneEvent(&h));
+        if (Notify) QCoreApplication::postEvent(Notify, new WaveDoneEvent(&h));
     }
 
     void HandBackAll() {
         // Those handed over first: the order they were queued in.
-        while (playingHead_ != nullptr) {
-            WaveHeader& h = *playingHead_;
-            playingHead_ = h.Next;
+        while (PlayingHead != nullptr) {
+            WaveHeader& h = *PlayingHead;
+            PlayingHead = h.Next;
             Complete(h);
         }
-        playingTail_ = nullptr;
-        while (head_ != nullptr) {
-            WaveHeader& h = *head_;
-            head_ = h.Next;
+        PlayingTail = nullptr;
+        while (Head != nullptr) {
+            WaveHeader& h = *Head;
+            Head = h.Next;
             Complete(h);
         }
-        tail_ = nullptr;
-        streamBytes_ = 0;
+        Tail = nullptr;
+        StreamBytes = 0;
     }
 
     // Closes the connection, whatever is queued; queued headers are forgotten.
     void Shut() {
-        pump_.stop();
-        retry_.stop();
-        open_ = false;
-        if (loop_ != nullptr) {
-            Locked lock(loop_);
+        PumpTimer.stop();
+        Retry.stop();
+        IsOpen = false;
+        if (Loop != nullptr) {
+            Locked lock(Loop);
             DropContext();
         }
-        for (WaveHeader* list : {playingHead_, head_})
+        for (WaveHeader* list : {PlayingHead, Head})
             for (WaveHeader* h = list; h != nullptr;) {
                 WaveHeader* next = h->Next;
                 h->Next = nullptr;
                 h->Flags &= ~uint32_t{WaveHeaderInQueue};
                 h = next;
             }
-        head_ = tail_ = playingHead_ = playingTail_ = nullptr;
-        notify_ = nullptr;
+        Head = Tail = PlayingHead = PlayingTail = nullptr;
+        Notify = nullptr;
     }
 
-    pa_threaded_mainloop* loop_ = nullptr;
-    pa_context* context_ = nullptr;
-    pa_stream* stream_ = nullptr; // null while paused, reset or waiting for a server
-    QPointer<QObject> notify_;
-    QTimer pump_;
-    QTimer retry_; // runs while the server is away
-    int tries_ = 0;
-    bool open_ = false;
-    WaveHeader* head_ = nullptr; // queued, not yet handed over whole
-    WaveHeader* tail_ = nullptr;
-    WaveHeader* playingHead_ = nullptr; // handed over, not yet played to the end
-    WaveHeader* playingTail_ = nullptr;
-    uint64_t streamBytes_ = 0;     // handed over to the current stream
-    uint64_t lastPlayedBytes_ = 0; // of those, played as the server last said
-    uint64_t earlierFrames_ = 0;   // played by the streams before the current one
-    uint32_t rampUpLeft_ = 0;      // frames still to fade in
-    bool paused_ = false;
-    bool lost_ = false;
+    pa_threaded_mainloop* Loop = nullptr;
+    pa_context* Context = nullptr;
+    pa_stream* Stream = nullptr; // null while paused, reset or waiting for a server
+    QPointer<QObject> Notify;
+    QTimer PumpTimer;
+    QTimer Retry; // runs while the server is away
+    int Tries = 0;
+    bool IsOpen = false;
+    WaveHeader* Head = nullptr; // queued, not yet handed over whole
+    WaveHeader* Tail = nullptr;
+    WaveHeader* PlayingHead = nullptr; // handed over, not yet played to the end
+    WaveHeader* PlayingTail = nullptr;
+    uint64_t StreamBytes = 0;     // handed over to the current stream
+    uint64_t LastPlayedBytes = 0; // of those, played as the server last said
+    uint64_t EarlierFrames = 0;   // played by the streams before the current one
+    uint32_t RampUpLeft = 0;      // frames still to fade in
+    bool Paused = false;
+    bool LostStream = false;
 };
 
 } // namespace

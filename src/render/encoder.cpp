@@ -185,20 +185,20 @@ struct Encoder::Stream {
 };
 
 Encoder::Encoder(std::FILE* output, OutputFormat format, const SongTags& tags)
-    : stream_(std::make_unique<Stream>()) {
+    : State(std::make_unique<Stream>()) {
     SF_INFO info{};
     info.samplerate = format == OutputFormat::Opus ? OpusRate : InputRate;
     info.channels = 2;
     info.format = KnownOf(format).SndFormat;
-    stream_->File = sf_open_virtual(&FileIO, SFM_WRITE, &info, output);
-    if (!stream_->File) throw SongIOError(sf_strerror(nullptr));
-    stream_->Lossy = format != OutputFormat::Flac;
+    State->File = sf_open_virtual(&FileIO, SFM_WRITE, &info, output);
+    if (!State->File) throw SongIOError(sf_strerror(nullptr));
+    State->Lossy = format != OutputFormat::Flac;
     // Tags before the first samples: some formats write them at the start.
     const auto text = [&](const std::string& t) {
         return format == OutputFormat::Mp3 ? Latin1(Utf8(t)) : Utf8(t);
     };
     const auto set = [&](int which, const std::string& value) {
-        if (!value.empty()) sf_set_string(stream_->File, which, value.c_str());
+        if (!value.empty()) sf_set_string(State->File, which, value.c_str());
     };
     set(SF_STR_TITLE, text(tags.Title));
     set(SF_STR_ARTIST, text(tags.Artist));
@@ -217,23 +217,23 @@ Encoder::Encoder(std::FILE* output, OutputFormat format, const SongTags& tags)
         soxr_error_t error = nullptr;
         const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
-        stream_->Resampler = soxr_create(InputRate, OpusRate, 2, &error, &io, &quality, nullptr);
-        if (!stream_->Resampler) throw SongIOError(std::string("resampling: ") + error);
+        State->Resampler = soxr_create(InputRate, OpusRate, 2, &error, &io, &quality, nullptr);
+        if (!State->Resampler) throw SongIOError(std::string("resampling: ") + error);
     }
 }
 
 Encoder::~Encoder() = default;
 
 void Encoder::Write(const int16_t* values, uint64_t frames) {
-    if (stream_->Resampler)
-        stream_->Resample(values, static_cast<size_t>(frames));
+    if (State->Resampler)
+        State->Resample(values, static_cast<size_t>(frames));
     else
-        stream_->Put(values, static_cast<size_t>(frames));
+        State->Put(values, static_cast<size_t>(frames));
 }
 
 void Encoder::Finish() {
-    if (stream_->Resampler) stream_->Resample(nullptr, 0);
-    const int error = sf_close(stream_->File);
-    stream_->File = nullptr;
+    if (State->Resampler) State->Resample(nullptr, 0);
+    const int error = sf_close(State->File);
+    State->File = nullptr;
     if (error != 0) throw SongIOError(sf_error_number(error));
 }

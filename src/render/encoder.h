@@ -50,5 +50,5 @@ class Encoder {
 
   private:
     struct Stream;
-    std::unique_ptr<Stream> stream_;
+    std::unique_ptr<Stream> State;
 };

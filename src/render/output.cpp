@@ -87,9 +87,9 @@ void DieOfStopSignal() {
     std::_Exit(128 + signal); // the signal was blocked: the status says the same
 }
 
-OutputFile::OutputFile(const std::string& path) : path_(path) {
+OutputFile::OutputFile(const std::string& path) : GivenPath(path) {
     if (path == "-") {
-        stream_ = stdout;
+        Handle = stdout;
         return;
     }
     struct stat st {};
@@ -100,8 +100,8 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
         do fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
         while (fd < 0 && errno == EINTR && !StopSignal());
         if (fd < 0) Fail(path, errno);
-        stream_ = ::fdopen(fd, "wb");
-        if (!stream_) {
+        Handle = ::fdopen(fd, "wb");
+        if (!Handle) {
             const int error = errno;
             ::close(fd);
             Fail(path, error);
@@ -110,23 +110,23 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
     }
     // The file that ends up replaced: through a symbolic link, the file it
     // points to, so that the link stays a link.
-    target_ = path;
+    Target = path;
     if (exists) {
         // Refused like an open for writing would refuse it: renaming over a
         // write-protected file would get round its protection.
         if (::access(path.c_str(), W_OK) != 0) Fail(path, errno);
         if (char* real = ::realpath(path.c_str(), nullptr)) {
-            target_ = real;
+            Target = real;
             std::free(real);
         }
     }
     std::string folder, name;
-    SplitPath(target_, folder, name);
-    temp_ = folder + "/." + name + ".XXXXXX";
-    const int fd = CreateUnique(temp_);
+    SplitPath(Target, folder, name);
+    Temp = folder + "/." + name + ".XXXXXX";
+    const int fd = CreateUnique(Temp);
     if (fd < 0) {
         const int error = errno;
-        temp_.clear();
+        Temp.clear();
         Fail(path, error);
     }
     // The replacement keeps the owner and the permissions of the file it
@@ -136,29 +136,29 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
             // Not allowed to give it away: it stays the user's, like a copy.
         }
     }
-    if ((exists && ::fchmod(fd, st.st_mode & 07777) != 0) || !(stream_ = ::fdopen(fd, "wb"))) {
+    if ((exists && ::fchmod(fd, st.st_mode & 07777) != 0) || !(Handle = ::fdopen(fd, "wb"))) {
         const int error = errno;
         ::close(fd);
-        ::unlink(temp_.c_str()); // no destructor runs for a constructor that throws
-        temp_.clear();
+        ::unlink(Temp.c_str()); // no destructor runs for a constructor that throws
+        Temp.clear();
         Fail(path, error);
     }
 }
 
 OutputFile::~OutputFile() {
-    if (stream_ && stream_ != stdout) std::fclose(stream_);
-    if (!temp_.empty()) ::unlink(temp_.c_str());
+    if (Handle && Handle != stdout) std::fclose(Handle);
+    if (!Temp.empty()) ::unlink(Temp.c_str());
 }
 
 void OutputFile::Commit() {
-    if (stream_ == stdout) {
-        if (std::fflush(stdout) != 0) Fail(path_, errno);
+    if (Handle == stdout) {
+        if (std::fflush(stdout) != 0) Fail(GivenPath, errno);
         return;
     }
-    std::FILE* stream = stream_;
-    stream_ = nullptr;
-    if (std::fclose(stream) != 0) Fail(path_, errno);
-    if (temp_.empty()) return;
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) Fail(path_, errno);
-    temp_.clear();
+    std::FILE* stream = Handle;
+    Handle = nullptr;
+    if (std::fclose(stream) != 0) Fail(GivenPath, errno);
+    if (Temp.empty()) return;
+    if (::rename(Temp.c_str(), Target.c_str()) != 0) Fail(GivenPath, errno);
+    Temp.clear();
 }

@@ -37,17 +37,17 @@ class OutputFile {
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    std::FILE* Stream() const { return stream_; }
-    const std::string& Path() const { return path_; }
+    std::FILE* Stream() const { return Handle; }
+    const std::string& Path() const { return GivenPath; }
     // A write to it failed.
-    bool Failed() const { return stream_ && std::ferror(stream_); }
+    bool Failed() const { return Handle && std::ferror(Handle); }
     // The output is complete: flushes and closes it and moves a temporary
     // file over the target. Throws SongIOError naming the path.
     void Commit();
 
   private:
-    std::string path_;   // as given, for messages
-    std::string target_; // the file a temporary file replaces
-    std::string temp_;   // empty when written directly
-    std::FILE* stream_ = nullptr;
+    std::string GivenPath; // as given, for messages
+    std::string Target;    // the file a temporary file replaces
+    std::string Temp;      // empty when written directly
+    std::FILE* Handle = nullptr;
 };

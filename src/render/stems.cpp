@@ -10,16 +10,16 @@ const char* const VoiceNames[VoiceCount] = {"A", "B", "C", "beeper"};
 
 VoiceSplitter::VoiceSplitter(SoundEngine& engine, const ChipSettings& settings,
                              const RenderJob& job, RegisterPlayer* streamer)
-    : engine_(engine), job_(job), streamer_(streamer) {
-    if (streamer) voiceStreamers_.assign(VoiceCount, *streamer);
+    : Engine(engine), Job(job), Streamer(streamer) {
+    if (streamer) VoiceStreamers.assign(VoiceCount, *streamer);
     constexpr int Beeper = 3;
     for (int v = 0; v < VoiceCount; ++v) {
-        buffers_[v].assign(BufferValues, 0);
-        voices_[v] = std::make_unique<SoundEngine>();
-        SoundEngine& voice = *voices_[v];
+        Buffers[v].assign(BufferValues, 0);
+        VoiceFiles[v] = std::make_unique<SoundEngine>();
+        SoundEngine& voice = *VoiceFiles[v];
         ChipState& c = voice.Chip;
         c = engine.Chip; // the state the song starts from, whatever it holds
-        c.Cursor.OutputBuffer = buffers_[v].data();
+        c.Cursor.OutputBuffer = Buffers[v].data();
         // Even modes are the AY-3-8910's, odd ones the YM2149F's; 0 and 1 mono.
         ApplyChipSettings(
             c, {settings.Mode & 1, v == Beeper ? settings.BeeperSetting : 0, settings.Volume});
@@ -34,43 +34,43 @@ VoiceSplitter::VoiceSplitter(SoundEngine& engine, const ChipSettings& settings,
     for (std::FILE* out : job.Voices)
         if (out && std::fwrite(header, 1, sizeof header, out) != sizeof header)
             throw SongIOError(std::strerror(errno));
-    bytes_.resize(BufferValues);
+    Bytes.resize(BufferValues);
     engine.Z80.Ports = this;
 }
 
-VoiceSplitter::~VoiceSplitter() { engine_.Z80.Ports = &engine_; }
+VoiceSplitter::~VoiceSplitter() { Engine.Z80.Ports = &Engine; }
 
 void VoiceSplitter::FrameEnded(int32_t tStates) {
-    events_.push_back({tStates, 0, 0, Kind::FrameEnd});
+    Events.push_back({tStates, 0, 0, Kind::FrameEnd});
 }
 
 void VoiceSplitter::Out(uint16_t port, uint8_t value) {
-    events_.push_back({engine_.Z80.TStates, port, value, Kind::Out});
-    engine_.Out(port, value);
+    Events.push_back({Engine.Z80.TStates, port, value, Kind::Out});
+    Engine.Out(port, value);
 }
 
 void VoiceSplitter::MakeBuffer(int16_t* buffer) {
-    engine_.Chip.Cursor.OutputBuffer = buffer;
+    Engine.Chip.Cursor.OutputBuffer = buffer;
     // The engine's own frame loop, with the frame ends noted among the OUTs.
     // Which voices the engine's chip renders makes no difference to it.
-    if (streamer_) {
-        streamer_->FillBuffer(engine_);
+    if (Streamer) {
+        Streamer->FillBuffer(Engine);
         for (int v = 0; v < VoiceCount; ++v) {
-            voiceStreamers_[v].FillBuffer(*voices_[v]);
-            if (voices_[v]->Chip.Cursor.OutputCount != engine_.Chip.Cursor.OutputCount)
+            VoiceStreamers[v].FillBuffer(*VoiceFiles[v]);
+            if (VoiceFiles[v]->Chip.Cursor.OutputCount != Engine.Chip.Cursor.OutputCount)
                 throw std::logic_error("a voice went out of step with the mix");
         }
         return;
     }
-    events_.clear();
-    ::MakeBuffer(engine_, *this);
-    events_.push_back({engine_.Z80.TStates, 0, 0, Kind::BufferEnd});
+    Events.clear();
+    ::MakeBuffer(Engine, *this);
+    Events.push_back({Engine.Z80.TStates, 0, 0, Kind::BufferEnd});
 
-    for (const std::unique_ptr<SoundEngine>& voice : voices_) {
+    for (const std::unique_ptr<SoundEngine>& voice : VoiceFiles) {
         Replay(*voice);
         // A voice chip renders the engine's ticks, so it fills its buffer with
         // the engine's writes; anything else would be a fault here.
-        if (voice->Chip.Cursor.OutputCount != engine_.Chip.Cursor.OutputCount)
+        if (voice->Chip.Cursor.OutputCount != Engine.Chip.Cursor.OutputCount)
             throw std::logic_error("a voice went out of step with the mix");
     }
 }
@@ -84,7 +84,7 @@ void VoiceSplitter::Replay(SoundEngine& voice) const {
     // its buffer at the end of the engine's buffer instead, with the same
     // samples: a span renders alike however it is cut.
     const bool open = BeginBuffer(voice);
-    for (const Event& event : events_) {
+    for (const Event& event : Events) {
         z.TStates = event.TStates;
         switch (event.What) {
         case Kind::Out: voice.Out(event.Port, event.Value); break;
@@ -104,7 +104,7 @@ void VoiceSplitter::Replay(SoundEngine& voice) const {
 
 const int16_t* VoiceSplitter::FadedVoice(int voice, uint64_t first, uint64_t frames,
                                          const SongTiming& timing, uint64_t from) {
-    int16_t* buffer = buffers_[voice].data() + 2 * from;
+    int16_t* buffer = Buffers[voice].data() + 2 * from;
     ApplyFade(buffer, frames, first, timing);
     return buffer;
 }
@@ -112,17 +112,17 @@ const int16_t* VoiceSplitter::FadedVoice(int voice, uint64_t first, uint64_t fra
 void VoiceSplitter::Write(uint64_t first, uint64_t frames, const SongTiming& timing,
                           uint64_t from) {
     for (int v = 0; v < VoiceCount; ++v) {
-        std::FILE* out = job_.Voices[v];
+        std::FILE* out = Job.Voices[v];
         if (!out) continue;
         // The mix's fade, in the same arithmetic; then the left side of the
         // mono chip's output, as 16-bit little-endian.
         const int16_t* buffer = FadedVoice(v, first, frames, timing, from);
         for (uint64_t f = 0; f < frames; ++f) {
             const auto value = static_cast<uint16_t>(buffer[2 * f]);
-            bytes_[2 * f] = static_cast<uint8_t>(value);
-            bytes_[2 * f + 1] = static_cast<uint8_t>(value >> 8);
+            Bytes[2 * f] = static_cast<uint8_t>(value);
+            Bytes[2 * f + 1] = static_cast<uint8_t>(value >> 8);
         }
-        if (std::fwrite(bytes_.data(), 1, frames * 2, out) != frames * 2)
+        if (std::fwrite(Bytes.data(), 1, frames * 2, out) != frames * 2)
             throw SongIOError(std::strerror(errno));
     }
 }

@@ -47,8 +47,8 @@ class VoiceSplitter final : public Z80Ports, FrameEndObserver {
                               uint64_t from);
 
     void Out(uint16_t port, uint8_t value) override;
-    uint8_t In(uint16_t port) override { return engine_.In(port); }
-    bool SteadyInput() const override { return engine_.SteadyInput(); }
+    uint8_t In(uint16_t port) override { return Engine.In(port); }
+    bool SteadyInput() const override { return Engine.SteadyInput(); }
 
   private:
     enum class Kind : uint8_t { Out, FrameEnd, BufferEnd };
@@ -61,12 +61,12 @@ class VoiceSplitter final : public Z80Ports, FrameEndObserver {
     void Replay(SoundEngine& voice) const;
     void FrameEnded(int32_t tStates) override;
 
-    SoundEngine& engine_;
-    const RenderJob& job_;
-    std::vector<Event> events_; // of the buffer being made
-    std::unique_ptr<SoundEngine> voices_[VoiceCount];
-    RegisterPlayer* streamer_;
-    std::vector<RegisterPlayer> voiceStreamers_;
-    std::vector<int16_t> buffers_[VoiceCount]; // stereo, left = right
-    std::vector<uint8_t> bytes_;
+    SoundEngine& Engine;
+    const RenderJob& Job;
+    std::vector<Event> Events; // of the buffer being made
+    std::unique_ptr<SoundEngine> VoiceFiles[VoiceCount];
+    RegisterPlayer* Streamer;
+    std::vector<RegisterPlayer> VoiceStreamers;
+    std::vector<int16_t> Buffers[VoiceCount]; // stereo, left = right
+    std::vector<uint8_t> Bytes;
 };

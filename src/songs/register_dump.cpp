@@ -6,10 +6,10 @@
 #include <algorithm>
 
 RegisterRecorder::RegisterRecorder(const SoundEngine& e)
-    : engine_(e), restarts_(e.Chip.Registers.EnvelopeWrites) {}
+    : Engine(e), Restarts(e.Chip.Registers.EnvelopeWrites) {}
 
 void RegisterRecorder::FrameEnded(int32_t) {
-    const ChipState& c = engine_.Chip;
+    const ChipState& c = Engine.Chip;
     uint8_t regs[StreamRegisters]{};
     std::copy(std::begin(c.Registers.Values), std::end(c.Registers.Values), regs);
     uint32_t restarts = c.Registers.EnvelopeWrites;
@@ -19,9 +19,9 @@ void RegisterRecorder::FrameEnded(int32_t) {
         regs[c.Deferred.Register] = static_cast<uint8_t>(c.Deferred.Value);
         if (c.Deferred.Register == 13) ++restarts;
     }
-    if (restarts == restarts_) regs[13] = 0xFF; // the envelope was not restarted
-    restarts_ = restarts;
-    frames_.insert(frames_.end(), regs, regs + StreamRegisters);
+    if (restarts == Restarts) regs[13] = 0xFF; // the envelope was not restarted
+    Restarts = restarts;
+    DumpedFrames.insert(DumpedFrames.end(), regs, regs + StreamRegisters);
 }
 
 namespace {

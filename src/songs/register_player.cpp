@@ -52,15 +52,15 @@ void RegisterPlayer::Start(SoundEngine& e, const RegisterStream& stream, int16_t
                                (8 * uint64_t{TStatesPerSecond});
     c.Machine.TicksPerSample = Round(tickRate * 65536, 8 * uint64_t{44100});
     c.Cursor.SampleBoundary = c.Machine.TicksPerSample;
-    stream_ = &stream;
-    frame_ = 0;
-    framesBegun_ = 0;
-    inFrame_ = false;
-    writes_.clear();
-    nextWrite_ = 0;
-    for (Timer& t : timers_) t = Timer{};
-    mixer_ = 0;
-    std::fill(std::begin(volume_), std::end(volume_), 0);
+    Stream = &stream;
+    CurrentFrame = 0;
+    BegunFrames = 0;
+    InFrame = false;
+    Writes.clear();
+    NextWrite = 0;
+    for (Timer& t : Timers) t = Timer{};
+    Mixer = 0;
+    std::fill(std::begin(Volume), std::end(Volume), 0);
 }
 
 void RegisterPlayer::PlanTimer(Timer& t, int kind, int voice, int64_t period, const uint8_t* regs) {
@@ -69,8 +69,7 @@ void RegisterPlayer::PlanTimer(Timer& t, int kind, int voice, int64_t period, co
         // A drum starts afresh in every frame that names it; the register
         // that would hold the voice's level holds the drum's number.
         const size_t number = regs[8 + voice] & 0x1F;
-        if (period == 0 || number >= stream_->Digidrums.size() ||
-            stream_->Digidrums[number].empty())
+        if (period == 0 || number >= Stream->Digidrums.size() || Stream->Digidrums[number].empty())
             return;
         t = Timer{Digidrum, voice, period, 0, true, number, 0};
         return;
@@ -85,7 +84,7 @@ void RegisterPlayer::PlanTimer(Timer& t, int kind, int voice, int64_t period, co
 }
 
 void RegisterPlayer::PlanEffects(const uint8_t* regs) {
-    const bool ym6 = stream_->Version == "YM6!";
+    const bool ym6 = Stream->Version == "YM6!";
     // Effect 1: R1 bits 4-5 the voice (0 none), R6 bits 5-7 the predivisor, R14
     // the count; effect 2 likewise from R3, R8 and R15. YM5 has a SID voice as
     // effect 1 and a digidrum as effect 2; YM6 names each one's kind in bits
@@ -93,7 +92,7 @@ void RegisterPlayer::PlanEffects(const uint8_t* regs) {
     const uint8_t select[2] = {regs[1], regs[3]};
     const uint8_t divider[2] = {regs[6], regs[8]};
     for (int i = 0; i < 2; ++i) {
-        Timer& t = timers_[i];
+        Timer& t = Timers[i];
         const int voice = (select[i] >> 4) & 3;
         const int kind = ym6 ? select[i] >> 6 : (i == 0 ? SidVoice : Digidrum);
         const int64_t period =
@@ -108,28 +107,28 @@ void RegisterPlayer::PlanEffects(const uint8_t* regs) {
 }
 
 void RegisterPlayer::BeginFrame(SoundEngine& e) {
-    const RegisterStream& s = *stream_;
-    if (frame_ >= s.FrameCount) frame_ = s.LoopFrame;
-    const uint8_t* regs = s.Frame(frame_);
-    const uint16_t written = s.Written[frame_];
-    const uint64_t n = framesBegun_;
-    frameLength_ = static_cast<int32_t>((n + 1) * TStatesPerSecond / s.FrameRate -
-                                        n * TStatesPerSecond / s.FrameRate);
-    ++frame_;
-    ++framesBegun_;
-    writes_.clear();
-    nextWrite_ = 0;
-    if (written & (1u << 7)) mixer_ = regs[7];
+    const RegisterStream& s = *Stream;
+    if (CurrentFrame >= s.FrameCount) CurrentFrame = s.LoopFrame;
+    const uint8_t* regs = s.Frame(CurrentFrame);
+    const uint16_t written = s.Written[CurrentFrame];
+    const uint64_t n = BegunFrames;
+    FrameLength = static_cast<int32_t>((n + 1) * TStatesPerSecond / s.FrameRate -
+                                       n * TStatesPerSecond / s.FrameRate);
+    ++CurrentFrame;
+    ++BegunFrames;
+    Writes.clear();
+    NextWrite = 0;
+    if (written & (1u << 7)) Mixer = regs[7];
     for (int v = 0; v < 3; ++v)
-        if (written & (1u << (8 + v))) volume_[v] = regs[8 + v] & 0x1F;
+        if (written & (1u << (8 + v))) Volume[v] = regs[8 + v] & 0x1F;
     if (s.HasEffects()) PlanEffects(regs);
 
     // What an effect holds of a voice: a drum its level and mixer bits, a
     // SID voice switched off its level.
     uint8_t drumMask = 0;
     bool held[3]{};
-    uint8_t level[3] = {volume_[0], volume_[1], volume_[2]};
-    for (const Timer& t : timers_) {
+    uint8_t level[3] = {Volume[0], Volume[1], Volume[2]};
+    for (const Timer& t : Timers) {
         if (t.Kind == Digidrum) {
             drumMask |= static_cast<uint8_t>(9u << t.Voice);
             held[t.Voice] = true;
@@ -145,33 +144,33 @@ void RegisterPlayer::BeginFrame(SoundEngine& e) {
             if (held[r - 8]) continue;
             value = level[r - 8];
         }
-        writes_.push_back({0, static_cast<uint8_t>(r), value});
+        Writes.push_back({0, static_cast<uint8_t>(r), value});
     }
     // A drum that starts this frame sets its voice up at the frame's start.
-    for (const Timer& t : timers_)
+    for (const Timer& t : Timers)
         if (t.Kind == Digidrum && t.Next == 0 && t.DrumPosition == 0 && !(written & (1u << 7)))
-            writes_.push_back({0, 7, static_cast<uint8_t>(mixer_ | drumMask)});
+            Writes.push_back({0, 7, static_cast<uint8_t>(Mixer | drumMask)});
 
     // The timers' writes inside this frame.
-    const int64_t end = int64_t{frameLength_} * 64;
-    const size_t frameWrites = writes_.size();
+    const int64_t end = int64_t{FrameLength} * 64;
+    const size_t frameWrites = Writes.size();
     const uint8_t shape = written & (1u << 13) ? regs[13] : 0xFF;
-    for (Timer& t : timers_) {
+    for (Timer& t : Timers) {
         while (t.Kind >= 0 && t.Next < end) {
             const uint8_t voiceRegister = static_cast<uint8_t>(8 + t.Voice);
             if (t.Kind == SidVoice) {
                 t.On = !t.On;
-                writes_.push_back({t.Next, voiceRegister, t.On ? volume_[t.Voice] : uint8_t{0}});
+                Writes.push_back({t.Next, voiceRegister, t.On ? Volume[t.Voice] : uint8_t{0}});
             } else if (t.Kind == SyncBuzzer) {
                 const uint8_t current = shape != 0xFF ? shape : e.Chip.Registers.Values[13];
-                writes_.push_back({t.Next, 13, static_cast<uint8_t>(current & 0x0F)});
-            } else if (const std::vector<uint8_t>& drum = stream_->Digidrums[t.Drum];
+                Writes.push_back({t.Next, 13, static_cast<uint8_t>(current & 0x0F)});
+            } else if (const std::vector<uint8_t>& drum = Stream->Digidrums[t.Drum];
                        t.DrumPosition < drum.size()) {
-                writes_.push_back({t.Next, voiceRegister, drum[t.DrumPosition++]});
+                Writes.push_back({t.Next, voiceRegister, drum[t.DrumPosition++]});
             } else {
                 // The drum has ended: the voice is the stream's again.
-                writes_.push_back({t.Next, 7, mixer_});
-                writes_.push_back({t.Next, voiceRegister, volume_[t.Voice]});
+                Writes.push_back({t.Next, 7, Mixer});
+                Writes.push_back({t.Next, voiceRegister, Volume[t.Voice]});
                 t = Timer{};
                 break;
             }
@@ -179,7 +178,7 @@ void RegisterPlayer::BeginFrame(SoundEngine& e) {
         }
         if (t.Kind >= 0) t.Next -= end;
     }
-    std::stable_sort(writes_.begin() + static_cast<std::ptrdiff_t>(frameWrites), writes_.end(),
+    std::stable_sort(Writes.begin() + static_cast<std::ptrdiff_t>(frameWrites), Writes.end(),
                      [](const Write& a, const Write& b) { return a.At < b.At; });
 }
 
@@ -190,23 +189,23 @@ void RegisterPlayer::FillBuffer(SoundEngine& e, FrameEndObserver* observer) {
         return;
     }
     while (c.Cursor.OutputCount < BufferValues) {
-        if (!inFrame_) {
+        if (!InFrame) {
             BeginFrame(e);
-            inFrame_ = true;
+            InFrame = true;
         }
-        if (nextWrite_ < writes_.size()) {
-            const Write& w = writes_[nextWrite_++];
+        if (NextWrite < Writes.size()) {
+            const Write& w = Writes[NextWrite++];
             e.Z80.TStates = static_cast<int32_t>(w.At / 64);
             RenderAndWrite(e, w.Register, w.Value);
             continue;
         }
         // The frame's end: render up to it, then count the next frame's
         // T-states from 0 (the span still to render keeps its length).
-        e.Z80.TStates = frameLength_;
+        e.Z80.TStates = FrameLength;
         Synthesizer(e);
         e.Z80.TStates = 0;
-        c.Cursor.LastSynthTState -= frameLength_;
-        inFrame_ = false;
+        c.Cursor.LastSynthTState -= FrameLength;
+        InFrame = false;
         if (observer) observer->FrameEnded(0);
     }
     SettleGenerators(c); // the state between buffers is the whole state

@@ -27,16 +27,16 @@ class RegisterPlayer {
     // where the previous buffer ended; tells `observer` of every frame end.
     void FillBuffer(SoundEngine& e, FrameEndObserver* observer = nullptr);
     // Frames begun since the start (loops counted).
-    uint64_t FramesBegun() const { return framesBegun_; }
+    uint64_t FramesBegun() const { return BegunFrames; }
     // Plays `stream` (which must outlive the playback) from where this player
     // stands in its own: the same stream, or a copy of it.
-    void Bind(const RegisterStream& stream) { stream_ = &stream; }
+    void Bind(const RegisterStream& stream) { Stream = &stream; }
     // Takes `from`'s place in the stream, its timers and the frame it plays,
     // and keeps its own stream.
     void LoadState(const RegisterPlayer& from) {
-        const RegisterStream* const own = stream_;
+        const RegisterStream* const own = Stream;
         *this = from;
-        stream_ = own;
+        Stream = own;
     }
 
   private:
@@ -57,16 +57,16 @@ class RegisterPlayer {
     void PlanEffects(const uint8_t* regs);
     void PlanTimer(Timer& t, int kind, int voice, int64_t period, const uint8_t* regs);
 
-    const RegisterStream* stream_ = nullptr;
-    uint32_t frame_ = 0;        // the stream's frame to begin next
-    uint64_t framesBegun_ = 0;  // frames begun since the start
-    int32_t frameLength_ = 0;   // T-states of the frame being played
-    bool inFrame_ = false;      // a frame has begun and not ended
-    std::vector<Write> writes_; // of the frame being played, by instant
-    size_t nextWrite_ = 0;
-    Timer timers_[2];
-    uint8_t mixer_ = 0;   // the frame's mixer, before a drum masks its voice
-    uint8_t volume_[3]{}; // the frame's volume registers
+    const RegisterStream* Stream = nullptr;
+    uint32_t CurrentFrame = 0; // the stream's frame to begin next
+    uint64_t BegunFrames = 0;  // frames begun since the start
+    int32_t FrameLength = 0;   // T-states of the frame being played
+    bool InFrame = false;      // a frame has begun and not ended
+    std::vector<Write> Writes; // of the frame being played, by instant
+    size_t NextWrite = 0;
+    Timer Timers[2];
+    uint8_t Mixer = 0;   // the frame's mixer, before a drum masks its voice
+    uint8_t Volume[3]{}; // the frame's volume registers
 };
 
 // The registers a song leaves in the chip at every frame end, for register
@@ -79,13 +79,15 @@ class RegisterRecorder final : public FrameEndObserver {
     void FrameEnded(int32_t tStates) override;
     // 16 bytes a frame (registers 14 and 15 zero); R13 is 0xFF in a frame
     // that did not write it.
-    const std::vector<uint8_t>& Frames() const { return frames_; }
-    uint32_t FrameCount() const { return static_cast<uint32_t>(frames_.size() / StreamRegisters); }
+    const std::vector<uint8_t>& Frames() const { return DumpedFrames; }
+    uint32_t FrameCount() const {
+        return static_cast<uint32_t>(DumpedFrames.size() / StreamRegisters);
+    }
 
   private:
-    const SoundEngine& engine_;
-    uint32_t restarts_ = 0;
-    std::vector<uint8_t> frames_;
+    const SoundEngine& Engine;
+    uint32_t Restarts = 0;
+    std::vector<uint8_t> DumpedFrames;
 };
 
 // Register dumps of recorded frames. YM: an uncompressed, interleaved YM6

@@ -57,29 +57,29 @@ void MakeSongBuffer(SoundEngine& e, RegisterPlayer* streamer) {
 SongSnapshots::SongSnapshots(const SoundEngine& start, uint64_t frames, bool ahead,
                              const RegisterPlayer* streamer,
                              std::shared_ptr<const RegisterStream> stream)
-    : buffers_(((frames ? frames : UnendingFrames) + BufferValues / 2 - 1) / (BufferValues / 2)),
-      runner_(std::make_unique<SoundEngine>()), stream_(std::move(stream)), scratch_(BufferValues) {
-    if (streamer && stream_) {
-        streamer_.emplace(*streamer);
-        streamer_->Bind(*stream_);
+    : Buffers(((frames ? frames : UnendingFrames) + BufferValues / 2 - 1) / (BufferValues / 2)),
+      Runner(std::make_unique<SoundEngine>()), Stream(std::move(stream)), Scratch(BufferValues) {
+    if (streamer && Stream) {
+        Streamer.emplace(*streamer);
+        Streamer->Bind(*Stream);
     }
-    SoundEngine& e = *runner_;
+    SoundEngine& e = *Runner;
     e.Chip.TickByTick = start.Chip.TickByTick;
     SilenceMix(e.Chip);
     e.Z80 = start.Z80;
     e.Z80.Ports = &e;
-    e.Chip.Cursor.OutputBuffer = scratch_.data();
+    e.Chip.Cursor.OutputBuffer = Scratch.data();
     LoadChip(e.Chip, start.Chip);
     size_t added = 0;
-    snapshots_.push_back(Take(e, streamer_ ? &*streamer_ : nullptr, 0, nullptr, added));
-    bytes_ = added;
-    if (ahead && buffers_ > 0) {
-        worker_ = std::jthread([this](std::stop_token stop) { Map(stop); });
+    Taken.push_back(Take(e, Streamer ? &*Streamer : nullptr, 0, nullptr, added));
+    Bytes = added;
+    if (ahead && Buffers > 0) {
+        Worker = std::jthread([this](std::stop_token stop) { Map(stop); });
     } else {
-        done_ = true;
-        runner_.reset();
-        streamer_.reset();
-        stream_.reset();
+        Done = true;
+        Runner.reset();
+        Streamer.reset();
+        Stream.reset();
     }
 }
 
@@ -111,32 +111,32 @@ SongSnapshots::Snapshot SongSnapshots::Take(const SoundEngine& engine,
 }
 
 void SongSnapshots::Map(std::stop_token stop) {
-    SoundEngine& e = *runner_;
-    Snapshot last = snapshots_.front();
-    RegisterPlayer* const streamer = streamer_ ? &*streamer_ : nullptr;
-    for (uint64_t b = 1; b <= buffers_ && !stop.stop_requested(); ++b) {
+    SoundEngine& e = *Runner;
+    Snapshot last = Taken.front();
+    RegisterPlayer* const streamer = Streamer ? &*Streamer : nullptr;
+    for (uint64_t b = 1; b <= Buffers && !stop.stop_requested(); ++b) {
         MakeSongBuffer(e, streamer);
         if (b % BuffersApart != 0) continue;
         size_t added = 0;
         last = Take(e, streamer, b, &last, added);
-        const std::lock_guard<std::mutex> hold(lock_);
-        snapshots_.push_back(last);
-        bytes_ += added;
+        const std::lock_guard<std::mutex> hold(Lock);
+        Taken.push_back(last);
+        Bytes += added;
     }
-    runner_.reset(); // only the snapshots are kept
-    streamer_.reset();
-    stream_.reset();
-    scratch_ = {};
+    Runner.reset(); // only the snapshots are kept
+    Streamer.reset();
+    Stream.reset();
+    Scratch = {};
     {
-        const std::lock_guard<std::mutex> hold(lock_);
-        done_ = true;
+        const std::lock_guard<std::mutex> hold(Lock);
+        Done = true;
     }
-    mapped_.notify_all();
+    Mapped.notify_all();
 }
 
 SongSnapshots::Snapshot SongSnapshots::LatestAtOrBefore(uint64_t buffer) const {
-    const std::lock_guard<std::mutex> hold(lock_);
-    const auto after = std::upper_bound(snapshots_.begin(), snapshots_.end(), buffer,
+    const std::lock_guard<std::mutex> hold(Lock);
+    const auto after = std::upper_bound(Taken.begin(), Taken.end(), buffer,
                                         [](uint64_t b, const Snapshot& s) { return b < s.Buffer; });
     return *(after - 1); // the song's start is always there
 }
@@ -174,16 +174,16 @@ void SongSnapshots::Reach(SoundEngine& engine, uint64_t buffer, RegisterPlayer* 
 }
 
 uint64_t SongSnapshots::MappedBuffers() const {
-    const std::lock_guard<std::mutex> hold(lock_);
-    return snapshots_.back().Buffer;
+    const std::lock_guard<std::mutex> hold(Lock);
+    return Taken.back().Buffer;
 }
 
 size_t SongSnapshots::MemoryBytes() const {
-    const std::lock_guard<std::mutex> hold(lock_);
-    return bytes_;
+    const std::lock_guard<std::mutex> hold(Lock);
+    return Bytes;
 }
 
 void SongSnapshots::WaitMapped() const {
-    std::unique_lock<std::mutex> hold(lock_);
-    mapped_.wait(hold, [this] { return done_; });
+    std::unique_lock<std::mutex> hold(Lock);
+    Mapped.wait(hold, [this] { return Done; });
 }

@@ -91,15 +91,15 @@ class SongSnapshots {
     Snapshot LatestAtOrBefore(uint64_t buffer) const;
     void Map(std::stop_token stop);
 
-    const uint64_t buffers_; // to map
-    std::unique_ptr<SoundEngine> runner_;
-    std::shared_ptr<const RegisterStream> stream_; // the worker's, while it maps
-    std::optional<RegisterPlayer> streamer_;       // the worker's, bound to `stream_`
-    std::vector<int16_t> scratch_;
-    mutable std::mutex lock_;
-    mutable std::condition_variable mapped_;
-    std::vector<Snapshot> snapshots_; // by buffer, the song's start first
-    size_t bytes_ = 0;
-    bool done_ = false;
-    std::jthread worker_;
+    const uint64_t Buffers; // to map
+    std::unique_ptr<SoundEngine> Runner;
+    std::shared_ptr<const RegisterStream> Stream; // the worker's, while it maps
+    std::optional<RegisterPlayer> Streamer;       // the worker's, bound to `Stream`
+    std::vector<int16_t> Scratch;
+    mutable std::mutex Lock;
+    mutable std::condition_variable Mapped;
+    std::vector<Snapshot> Taken; // by buffer, the song's start first
+    size_t Bytes = 0;
+    bool Done = false;
+    std::jthread Worker;
 };

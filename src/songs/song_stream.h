@@ -50,7 +50,7 @@ class SongStream {
     // lengths" may change while a song plays). Values already made keep the
     // cut and fade they were made with; an end already passed ends the song
     // with the next fill.
-    void SetTiming(const SongTiming& timing) { timing_ = timing; }
+    void SetTiming(const SongTiming& timing) { CurrentTiming = timing; }
 
     // Hands out the song's next values into `out`, at most `values` (even, at
     // most BufferValues); returns how many: fewer only where the song ends,
@@ -68,45 +68,45 @@ class SongStream {
     // thread, so that a seek anywhere costs at most a few seconds of
     // emulation (the player); without, a seek runs from the song's start
     // (zirrafon-render, which seeks once).
-    void MapSongsAhead(bool ahead) { mapAhead_ = ahead; }
+    void MapSongsAhead(bool ahead) { MapAhead = ahead; }
     // The snapshots of the song playing (null before a start).
-    const SongSnapshots* Snapshots() const { return snapshots_.get(); }
+    const SongSnapshots* Snapshots() const { return SnapshotStore.get(); }
 
     // The song's last frame has been handed out.
-    bool Ended() const { return EndsHere() && held_ == 0; }
-    int Song() const { return song_; }
-    const SongTiming& Timing() const { return timing_; }
+    bool Ended() const { return EndsHere() && Held == 0; }
+    int Song() const { return SongIndex; }
+    const SongTiming& Timing() const { return CurrentTiming; }
     // Frames handed out since the start.
-    uint64_t Frames() const { return handedOut_; }
+    uint64_t Frames() const { return HandedOut; }
 
     // Who makes the song's buffers: by default the session's frame loop
     // (`SongSession::FillBuffer`). zirrafon-render's stems run the loop
     // themselves to note every port write on the way.
     using BufferMaker = std::function<void(int16_t* buffer)>;
-    void SetBufferMaker(BufferMaker maker) { maker_ = std::move(maker); }
+    void SetBufferMaker(BufferMaker maker) { Maker = std::move(maker); }
 
   private:
     // True when the values made so far reach the song's end.
     bool EndsHere() const {
-        return (timing_.Frames != 0 && made_ >= timing_.Frames) || silence_.Ended();
+        return (CurrentTiming.Frames != 0 && Made >= CurrentTiming.Frames) || Silence.Ended();
     }
     // Makes the next buffer into `buffer`, cuts and fades it; returns the
     // values that count.
     uint32_t Make(int16_t* buffer);
 
-    SongSession& session_;
-    BufferMaker maker_;
-    int song_ = 0;
-    SongTiming timing_;
-    SilenceWatch silence_;
-    uint64_t silenceFrames_ = 0;
-    uint64_t made_ = 0;      // frames made (and counted) since the start
-    uint64_t handedOut_ = 0; // frames handed out since the start
+    SongSession& Session;
+    BufferMaker Maker;
+    int SongIndex = 0;
+    SongTiming CurrentTiming;
+    SilenceWatch Silence;
+    uint64_t SilenceFrames = 0;
+    uint64_t Made = 0;      // frames made (and counted) since the start
+    uint64_t HandedOut = 0; // frames handed out since the start
     // A buffer made for a part request, and what of it is still to hand out.
-    std::unique_ptr<int16_t[]> heldBuffer_;
-    uint32_t heldAt_ = 0, held_ = 0;
+    std::unique_ptr<int16_t[]> HeldBuffer;
+    uint32_t HeldAt = 0, Held = 0;
     // Frames of the next buffer made that a seek passes over.
-    uint32_t skip_ = 0;
-    bool mapAhead_ = false;
-    std::unique_ptr<SongSnapshots> snapshots_;
+    uint32_t Skip = 0;
+    bool MapAhead = false;
+    std::unique_ptr<SongSnapshots> SnapshotStore;
 };

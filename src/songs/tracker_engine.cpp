@@ -65,11 +65,11 @@ class PT3Player {
   public:
     // `secondChip`: the second chip's part of a Pro Tracker 3.7 two-chip module.
     PT3Player(const TrackerModule& m, bool secondChip)
-        : m_(&m), secondChip_(secondChip && m.SharedPatterns != 0),
-          notes_(TrackerNoteTables[NoteTableIndex(m.Version, m.NoteTable)]),
-          volumes_(TrackerVolumeTables[m.Version <= 4 ? 0 : 1]) {
-        delay_ = m.Tempo;
-        for (Channel& c : ch_) {
+        : Module(&m), SecondChip(secondChip && m.SharedPatterns != 0),
+          Notes(TrackerNoteTables[NoteTableIndex(m.Version, m.NoteTable)]),
+          Volumes(TrackerVolumeTables[m.Version <= 4 ? 0 : 1]) {
+        Delay = m.Tempo;
+        for (Channel& c : Channels) {
             c.Track = EmptyTrack;
             c.Sample = EmptySample;
             c.Ornament = EmptyOrnament;
@@ -79,9 +79,9 @@ class PT3Player {
     // One call of the player: the registers after it. `ended` is set in the
     // call that finds the position list run out.
     void Play(Registers& r, bool& ended);
-    bool ReadPast() const { return past_; }
+    bool ReadPast() const { return Past; }
     // The last call moved to the loop position.
-    bool EnteredLoopPosition() const { return enteredLoop_; }
+    bool EnteredLoopPosition() const { return EnteredLoop; }
     // The same state: the same frames follow.
     bool operator==(const PT3Player&) const = default;
 
@@ -114,8 +114,8 @@ class PT3Player {
     };
 
     uint8_t Byte(uint32_t offset) {
-        if (offset < size_) return data_[offset];
-        past_ = true;
+        if (offset < Size) return Data[offset];
+        Past = true;
         return 0;
     }
     uint16_t Word(uint32_t offset) {
@@ -123,30 +123,30 @@ class PT3Player {
     }
     uint8_t SampleByte(const Channel& c, uint32_t at);
     uint8_t OrnamentByte(const Channel& c, uint32_t at);
-    void SetSample(Channel& c, uint8_t number) { c.Sample = m_->SampleAt[number & 31]; }
-    void SetOrnament(Channel& c, uint8_t number) { c.Ornament = m_->OrnamentAt[number & 15]; }
+    void SetSample(Channel& c, uint8_t number) { c.Sample = Module->SampleAt[number & 31]; }
+    void SetOrnament(Channel& c, uint8_t number) { c.Ornament = Module->OrnamentAt[number & 15]; }
     void SetEnvelope(Channel& c, uint8_t shape, uint32_t at);
     void NextPosition(bool& ended);
     void ReadRow(Channel& c);
     void ChannelRegisters(Channel& c, uint8_t& mixer);
 
-    const TrackerModule* m_;
-    const uint8_t* data_ = m_->Data.data();
-    uint32_t size_ = static_cast<uint32_t>(m_->Data.size());
-    bool secondChip_;
-    const uint16_t* notes_;
-    const uint8_t* volumes_;
-    bool past_ = false;
-    Channel ch_[3];
-    uint8_t delay_ = 0, delayCounter_ = 1;
-    uint32_t position_ = 0; // index of the playing position
-    bool enteredLoop_ = false;
-    bool started_ = false;
-    uint8_t noiseBase_ = 0, addToNoise_ = 0, addToEnvelope_ = 0;
-    uint16_t envelopeBase_ = 0, envelopeSlide_ = 0, envelopeSlideAdd_ = 0;
-    uint8_t envelopeDelay_ = 0, envelopeCounter_ = 0;
-    uint8_t shape_ = 0;
-    bool shapeWritten_ = false;
+    const TrackerModule* Module;
+    const uint8_t* Data = Module->Data.data();
+    uint32_t Size = static_cast<uint32_t>(Module->Data.size());
+    bool SecondChip;
+    const uint16_t* Notes;
+    const uint8_t* Volumes;
+    bool Past = false;
+    Channel Channels[3];
+    uint8_t Delay = 0, DelayCounter = 1;
+    uint32_t Position = 0; // index of the playing position
+    bool EnteredLoop = false;
+    bool Started = false;
+    uint8_t NoiseBase = 0, AddToNoise = 0, AddToEnvelope = 0;
+    uint16_t EnvelopeBase = 0, EnvelopeSlide = 0, EnvelopeSlideAdd = 0;
+    uint8_t EnvelopeDelay = 0, EnvelopeCounter = 0;
+    uint8_t Shape = 0;
+    bool ShapeWritten = false;
 };
 
 uint8_t PT3Player::SampleByte(const Channel& c, uint32_t at) {
@@ -155,7 +155,7 @@ uint8_t PT3Player::SampleByte(const Channel& c, uint32_t at) {
         // follows it on the machine, taken as zeros here.
         static constexpr uint8_t empty[4] = {0, 1, 0, 0x90};
         if (at < sizeof empty) return empty[at];
-        past_ = true;
+        Past = true;
         return 0;
     }
     return Byte(c.Sample + at);
@@ -170,28 +170,28 @@ uint8_t PT3Player::OrnamentByte(const Channel& c, uint32_t at) {
 }
 
 void PT3Player::SetEnvelope(Channel& c, uint8_t shape, uint32_t at) {
-    shape_ = shape;
-    shapeWritten_ = true;
+    Shape = shape;
+    ShapeWritten = true;
     // The period is stored high byte first.
-    envelopeBase_ = static_cast<uint16_t>(Byte(at) << 8 | Byte(at + 1));
+    EnvelopeBase = static_cast<uint16_t>(Byte(at) << 8 | Byte(at + 1));
     c.Envelope = true;
-    envelopeSlide_ = 0;
-    envelopeCounter_ = 0;
+    EnvelopeSlide = 0;
+    EnvelopeCounter = 0;
 }
 
 void PT3Player::NextPosition(bool& ended) {
-    if (started_) ++position_;
-    started_ = true;
-    if (position_ >= m_->Positions.size()) {
-        position_ = m_->LoopPosition;
+    if (Started) ++Position;
+    Started = true;
+    if (Position >= Module->Positions.size()) {
+        Position = Module->LoopPosition;
         ended = true;
     }
-    enteredLoop_ = position_ == m_->LoopPosition;
-    uint32_t number = m_->Positions[position_];
-    if (secondChip_) number = m_->SharedPatterns - 1u - number; // the reader checked it
-    const uint32_t pattern = m_->PatternsAt + 6u * number;
-    for (int i = 0; i < 3; ++i) ch_[i].Track = Word(pattern + 2u * i);
-    noiseBase_ = 0;
+    EnteredLoop = Position == Module->LoopPosition;
+    uint32_t number = Module->Positions[Position];
+    if (SecondChip) number = Module->SharedPatterns - 1u - number; // the reader checked it
+    const uint32_t pattern = Module->PatternsAt + 6u * number;
+    for (int i = 0; i < 3; ++i) Channels[i].Track = Word(pattern + 2u * i);
+    NoiseBase = 0;
 }
 
 void PT3Player::ReadRow(Channel& c) {
@@ -238,7 +238,7 @@ void PT3Player::ReadRow(Channel& c) {
             SetOrnament(c, b - 0x40);
             c.OrnamentPosition = 0;
         } else if (b >= 0x20) {
-            noiseBase_ = b - 0x20;
+            NoiseBase = b - 0x20;
         } else if (b >= 0x10) {
             if (b == 0x10) {
                 c.Envelope = false;
@@ -265,7 +265,7 @@ void PT3Player::ReadRow(Channel& c) {
             c.SimpleGliss = true;
             c.OnOffCount = 0;
             // 3.7: a delay of 0 slides once, a lasting offset of the note.
-            if (c.SlideCount == 0 && m_->Version >= 7) ++c.SlideCount;
+            if (c.SlideCount == 0 && Module->Version >= 7) ++c.SlideCount;
             break;
         case 2: {
             c.SimpleGliss = false;
@@ -276,10 +276,10 @@ void PT3Player::ReadRow(Channel& c) {
             uint16_t step = Word(c.Track);
             c.Track += 2;
             if (step & 0x8000) step = static_cast<uint16_t>(-step);
-            c.ToneDelta = static_cast<uint16_t>(notes_[c.Note] - notes_[previousNote]);
+            c.ToneDelta = static_cast<uint16_t>(Notes[c.Note] - Notes[previousNote]);
             c.SlideToNote = c.Note;
             c.Note = previousNote;
-            if (m_->Version >= 6) c.ToneSliding = previousSliding;
+            if (Module->Version >= 6) c.ToneSliding = previousSliding;
             if (static_cast<int16_t>(c.ToneDelta - c.ToneSliding) < 0)
                 step = static_cast<uint16_t>(-step);
             c.SlideStep = step;
@@ -295,12 +295,12 @@ void PT3Player::ReadRow(Channel& c) {
             c.ToneSliding = 0;
             break;
         case 8:
-            envelopeDelay_ = Byte(c.Track++);
-            envelopeCounter_ = envelopeDelay_;
-            envelopeSlideAdd_ = Word(c.Track);
+            EnvelopeDelay = Byte(c.Track++);
+            EnvelopeCounter = EnvelopeDelay;
+            EnvelopeSlideAdd = Word(c.Track);
             c.Track += 2;
             break;
-        case 9: delay_ = Byte(c.Track++); break;
+        case 9: Delay = Byte(c.Track++); break;
         default: break;
         }
     }
@@ -320,7 +320,7 @@ void PT3Player::ChannelRegisters(Channel& c, uint8_t& mixer) {
             note = 0;
         else if (note > 95)
             note = 95;
-        c.Tone = static_cast<uint16_t>((tone + c.ToneSliding + notes_[note]) & 0x0FFF);
+        c.Tone = static_cast<uint16_t>((tone + c.ToneSliding + Notes[note]) & 0x0FFF);
         if (c.SlideCount > 0 && --c.SlideCount == 0) {
             c.ToneSliding = static_cast<uint16_t>(c.ToneSliding + c.SlideStep);
             c.SlideCount = c.SlideDelay;
@@ -344,17 +344,17 @@ void PT3Player::ChannelRegisters(Channel& c, uint8_t& mixer) {
         }
         int amplitude = (b1 & 0x0F) + c.AmplitudeSliding;
         amplitude = std::clamp(amplitude, 0, 15);
-        c.Amplitude = volumes_[c.Volume * 16 + amplitude];
+        c.Amplitude = Volumes[c.Volume * 16 + amplitude];
         if (!(b0 & 1) && c.Envelope) c.Amplitude |= 0x10;
         if (b1 & 0x80) {
             uint8_t offset = (b0 >> 1) & 0x1F;
             if (offset & 0x10) offset |= 0xF0;
             offset = static_cast<uint8_t>(offset + c.EnvelopeSliding);
             if (b1 & 0x20) c.EnvelopeSliding = offset;
-            addToEnvelope_ = static_cast<uint8_t>(addToEnvelope_ + offset);
+            AddToEnvelope = static_cast<uint8_t>(AddToEnvelope + offset);
         } else {
-            addToNoise_ = static_cast<uint8_t>((b0 >> 1) + c.NoiseSliding);
-            if (b1 & 0x20) c.NoiseSliding = addToNoise_;
+            AddToNoise = static_cast<uint8_t>((b0 >> 1) + c.NoiseSliding);
+            if (b1 & 0x20) c.NoiseSliding = AddToNoise;
         }
         mixer |= (b1 >> 1) & 0x48;
         uint8_t sp = static_cast<uint8_t>(c.SamplePosition + 1);
@@ -374,38 +374,38 @@ void PT3Player::ChannelRegisters(Channel& c, uint8_t& mixer) {
 }
 
 void PT3Player::Play(Registers& r, bool& ended) {
-    addToEnvelope_ = 0;
-    shapeWritten_ = false;
-    enteredLoop_ = false;
-    if (--delayCounter_ == 0) {
-        Channel& a = ch_[0];
+    AddToEnvelope = 0;
+    ShapeWritten = false;
+    EnteredLoop = false;
+    if (--DelayCounter == 0) {
+        Channel& a = Channels[0];
         if (--a.SkipCounter == 0) {
             if (a.Track == EmptyTrack || Byte(a.Track) == 0) NextPosition(ended);
             ReadRow(a);
         }
         for (int i = 1; i < 3; ++i)
-            if (--ch_[i].SkipCounter == 0) ReadRow(ch_[i]);
-        delayCounter_ = delay_;
+            if (--Channels[i].SkipCounter == 0) ReadRow(Channels[i]);
+        DelayCounter = Delay;
     }
     uint8_t mixer = 0;
-    for (Channel& c : ch_) ChannelRegisters(c, mixer);
+    for (Channel& c : Channels) ChannelRegisters(c, mixer);
 
     for (int i = 0; i < 3; ++i) {
-        r.Value[2 * i] = static_cast<uint8_t>(ch_[i].Tone);
-        r.Value[2 * i + 1] = static_cast<uint8_t>(ch_[i].Tone >> 8);
-        r.Value[8 + i] = ch_[i].Amplitude;
+        r.Value[2 * i] = static_cast<uint8_t>(Channels[i].Tone);
+        r.Value[2 * i + 1] = static_cast<uint8_t>(Channels[i].Tone >> 8);
+        r.Value[8 + i] = Channels[i].Amplitude;
     }
-    r.Value[6] = static_cast<uint8_t>((noiseBase_ + addToNoise_) & 0x1F);
+    r.Value[6] = static_cast<uint8_t>((NoiseBase + AddToNoise) & 0x1F);
     r.Value[7] = mixer;
     const uint16_t envelope =
-        static_cast<uint16_t>(envelopeBase_ + static_cast<int8_t>(addToEnvelope_) + envelopeSlide_);
+        static_cast<uint16_t>(EnvelopeBase + static_cast<int8_t>(AddToEnvelope) + EnvelopeSlide);
     r.Value[11] = static_cast<uint8_t>(envelope);
     r.Value[12] = static_cast<uint8_t>(envelope >> 8);
-    r.Value[13] = shape_;
-    r.EnvelopeWritten = shapeWritten_;
-    if (envelopeCounter_ > 0 && --envelopeCounter_ == 0) {
-        envelopeCounter_ = envelopeDelay_;
-        envelopeSlide_ = static_cast<uint16_t>(envelopeSlide_ + envelopeSlideAdd_);
+    r.Value[13] = Shape;
+    r.EnvelopeWritten = ShapeWritten;
+    if (EnvelopeCounter > 0 && --EnvelopeCounter == 0) {
+        EnvelopeCounter = EnvelopeDelay;
+        EnvelopeSlide = static_cast<uint16_t>(EnvelopeSlide + EnvelopeSlideAdd);
     }
 }
 
@@ -415,18 +415,18 @@ void PT3Player::Play(Registers& r, bool& ended) {
 class PT2Player {
   public:
     explicit PT2Player(const TrackerModule& m)
-        : m_(&m), notes_(TrackerNoteTables[1]), volumes_(TrackerVolumeTables[1]) {
-        delay_ = m.Tempo;
-        for (Channel& c : ch_) {
+        : Module(&m), Notes(TrackerNoteTables[1]), Volumes(TrackerVolumeTables[1]) {
+        Delay = m.Tempo;
+        for (Channel& c : Channels) {
             c.Sample = EmptySample;
             c.Ornament = m.OrnamentAt[0];
         }
     }
 
     void Play(Registers& r, bool& ended);
-    bool ReadPast() const { return past_; }
+    bool ReadPast() const { return Past; }
     // The last call moved to the loop position.
-    bool EnteredLoopPosition() const { return enteredLoop_; }
+    bool EnteredLoopPosition() const { return EnteredLoop; }
     bool operator==(const PT2Player&) const = default;
 
   private:
@@ -451,8 +451,8 @@ class PT2Player {
     };
 
     uint8_t Byte(uint32_t offset) {
-        if (offset < size_) return data_[offset];
-        past_ = true;
+        if (offset < Size) return Data[offset];
+        Past = true;
         return 0;
     }
     uint16_t Word(uint32_t offset) {
@@ -465,35 +465,35 @@ class PT2Player {
     void ReadRow(Channel& c);
     void ChannelRegisters(Channel& c, uint8_t& mixer);
 
-    const TrackerModule* m_;
-    const uint8_t* data_ = m_->Data.data();
-    uint32_t size_ = static_cast<uint32_t>(m_->Data.size());
-    const uint16_t* notes_;
-    const uint8_t* volumes_;
-    bool past_ = false;
-    Channel ch_[3];
-    uint8_t delay_ = 0, delayCounter_ = 1;
-    uint32_t position_ = 0;
-    bool enteredLoop_ = false;
-    bool started_ = false;
-    uint8_t noise_ = 0;
-    uint16_t envelope_ = 0;
-    uint8_t shape_ = 0;
-    bool shapeWritten_ = false;
+    const TrackerModule* Module;
+    const uint8_t* Data = Module->Data.data();
+    uint32_t Size = static_cast<uint32_t>(Module->Data.size());
+    const uint16_t* Notes;
+    const uint8_t* Volumes;
+    bool Past = false;
+    Channel Channels[3];
+    uint8_t Delay = 0, DelayCounter = 1;
+    uint32_t Position = 0;
+    bool EnteredLoop = false;
+    bool Started = false;
+    uint8_t Noise = 0;
+    uint16_t Envelope = 0;
+    uint8_t Shape = 0;
+    bool ShapeWritten = false;
 };
 
 void PT2Player::NextPosition(bool& ended) {
-    if (started_) ++position_;
-    started_ = true;
-    if (position_ >= m_->Positions.size()) {
-        position_ = m_->LoopPosition;
+    if (Started) ++Position;
+    Started = true;
+    if (Position >= Module->Positions.size()) {
+        Position = Module->LoopPosition;
         ended = true;
     }
-    enteredLoop_ = position_ == m_->LoopPosition;
-    const uint32_t pattern = m_->PatternsAt + 6u * m_->Positions[position_];
+    EnteredLoop = Position == Module->LoopPosition;
+    const uint32_t pattern = Module->PatternsAt + 6u * Module->Positions[Position];
     for (int i = 0; i < 3; ++i) {
-        ch_[i].Track = Word(pattern + 2u * i);
-        ch_[i].Started = true;
+        Channels[i].Track = Word(pattern + 2u * i);
+        Channels[i].Started = true;
     }
 }
 
@@ -501,15 +501,15 @@ void PT2Player::ReadRow(Channel& c) {
     bool glissNext = false;
     for (;;) {
         if (!c.Started) break; // no position has given it a track yet
-        if (c.Track >= size_) {
+        if (c.Track >= Size) {
             // A track that runs off the module: the rest of the row is
             // missing (zeros would be commands that never end it).
-            past_ = true;
+            Past = true;
             break;
         }
         const uint8_t b = Byte(c.Track++);
         if (b >= 0xE1) {
-            c.Sample = m_->SampleAt[b - 0xE0];
+            c.Sample = Module->SampleAt[b - 0xE0];
         } else if (b == 0xE0 || b >= 0x80) {
             c.SamplePosition = 0;
             c.OrnamentPosition = 0;
@@ -530,21 +530,21 @@ void PT2Player::ReadRow(Channel& c) {
             if (b == 0x7F) {
                 c.Envelope = false;
             } else {
-                shape_ = b - 0x70;
-                shapeWritten_ = true;
-                envelope_ = Word(c.Track);
+                Shape = b - 0x70;
+                ShapeWritten = true;
+                Envelope = Word(c.Track);
                 c.Track += 2;
                 c.Envelope = true;
             }
         } else if (b >= 0x60) {
-            c.Ornament = m_->OrnamentAt[b - 0x60];
+            c.Ornament = Module->OrnamentAt[b - 0x60];
             c.OrnamentPosition = 0;
         } else if (b >= 0x20) {
             c.SkipRows = static_cast<uint8_t>(b - 0x20 + 1);
         } else if (b >= 0x10) {
             c.Volume = b - 0x10;
         } else if (b == 0x0F) {
-            delay_ = Byte(c.Track++);
+            Delay = Byte(c.Track++);
         } else if (b == 0x0E) {
             c.GlissStep = Byte(c.Track++);
             c.Gliss = 1;
@@ -575,7 +575,7 @@ void PT2Player::ChannelRegisters(Channel& c, uint8_t& mixer) {
         else if (note > 95)
             note = 95;
         const uint16_t vibrato = static_cast<uint16_t>((b1 & 0x0F) << 8 | b2);
-        uint16_t tone = notes_[note];
+        uint16_t tone = Notes[note];
         tone = static_cast<uint16_t>(b0 & 4 ? tone + vibrato : tone - vibrato);
         c.Tone = static_cast<uint16_t>((tone + c.Sliding) & 0x0FFF);
         if (c.Gliss == 1) {
@@ -591,9 +591,9 @@ void PT2Player::ChannelRegisters(Channel& c, uint8_t& mixer) {
                 c.Sliding = static_cast<uint16_t>(c.Sliding + static_cast<int8_t>(c.GlissStep));
             }
         }
-        c.Amplitude = volumes_[c.Volume * 16 + (b1 >> 4)];
+        c.Amplitude = Volumes[c.Volume * 16 + (b1 >> 4)];
         if (c.Envelope) c.Amplitude |= 0x10;
-        if (!(b0 & 1)) noise_ = static_cast<uint8_t>((b0 >> 3) + c.NoiseAdd);
+        if (!(b0 & 1)) Noise = static_cast<uint8_t>((b0 >> 3) + c.NoiseAdd);
         mixer |= (b0 & 1) << 6 | (b0 & 2) << 2;
         uint8_t sp = static_cast<uint8_t>(c.SamplePosition + 1);
         if (sp >= SampleByte(c, 0)) sp = SampleByte(c, 1);
@@ -608,31 +608,31 @@ void PT2Player::ChannelRegisters(Channel& c, uint8_t& mixer) {
 }
 
 void PT2Player::Play(Registers& r, bool& ended) {
-    shapeWritten_ = false;
-    enteredLoop_ = false;
-    if (--delayCounter_ == 0) {
-        Channel& a = ch_[0];
+    ShapeWritten = false;
+    EnteredLoop = false;
+    if (--DelayCounter == 0) {
+        Channel& a = Channels[0];
         if (--a.SkipCounter == 0) {
             if (!a.Started || Byte(a.Track) == 0) NextPosition(ended);
             ReadRow(a);
         }
         for (int i = 1; i < 3; ++i)
-            if (--ch_[i].SkipCounter == 0) ReadRow(ch_[i]);
-        delayCounter_ = delay_;
+            if (--Channels[i].SkipCounter == 0) ReadRow(Channels[i]);
+        DelayCounter = Delay;
     }
     uint8_t mixer = 0;
-    for (Channel& c : ch_) ChannelRegisters(c, mixer);
+    for (Channel& c : Channels) ChannelRegisters(c, mixer);
     for (int i = 0; i < 3; ++i) {
-        r.Value[2 * i] = static_cast<uint8_t>(ch_[i].Tone);
-        r.Value[2 * i + 1] = static_cast<uint8_t>(ch_[i].Tone >> 8);
-        r.Value[8 + i] = ch_[i].Amplitude;
+        r.Value[2 * i] = static_cast<uint8_t>(Channels[i].Tone);
+        r.Value[2 * i + 1] = static_cast<uint8_t>(Channels[i].Tone >> 8);
+        r.Value[8 + i] = Channels[i].Amplitude;
     }
-    r.Value[6] = noise_ & 0x1F;
+    r.Value[6] = Noise & 0x1F;
     r.Value[7] = mixer;
-    r.Value[11] = static_cast<uint8_t>(envelope_);
-    r.Value[12] = static_cast<uint8_t>(envelope_ >> 8);
-    r.Value[13] = shape_;
-    r.EnvelopeWritten = shapeWritten_;
+    r.Value[11] = static_cast<uint8_t>(Envelope);
+    r.Value[12] = static_cast<uint8_t>(Envelope >> 8);
+    r.Value[13] = Shape;
+    r.EnvelopeWritten = ShapeWritten;
 }
 
 } // namespace

@@ -26,28 +26,28 @@ uint64_t SpanOf(const Player& player) {
 } // namespace
 
 PositionBar::PositionBar(Player& player, QWidget* parent, bool embedded)
-    : QWidget(parent, embedded ? Qt::Widget : Qt::Tool), player_(player),
-      slider_(new QSlider(Qt::Horizontal, this)), time_(new QLabel(this)) {
+    : QWidget(parent, embedded ? Qt::Widget : Qt::Tool), Playback(player),
+      Bar(new QSlider(Qt::Horizontal, this)), Time(new QLabel(this)) {
     setWindowTitle(QStringLiteral("Position"));
     auto* layout = new QHBoxLayout(this);
-    layout->addWidget(slider_, 1);
-    layout->addWidget(time_);
+    layout->addWidget(Bar, 1);
+    layout->addWidget(Time);
     if (embedded)
         layout->setContentsMargins(0, 0, 0, 0);
     else
         resize(360, sizeHint().height());
-    slider_->setPageStep(50); // 5 s, as Left and Right on the main window
-    slider_->setSingleStep(10);
-    connect(slider_, &QSlider::sliderReleased, this, &PositionBar::SeekToSlider);
-    connect(slider_, &QSlider::actionTriggered, this, [this](int action) {
+    Bar->setPageStep(50); // 5 s, as Left and Right on the main window
+    Bar->setSingleStep(10);
+    connect(Bar, &QSlider::sliderReleased, this, &PositionBar::SeekToSlider);
+    connect(Bar, &QSlider::actionTriggered, this, [this](int action) {
         if (action == QAbstractSlider::SliderMove) return; // a drag seeks when let go
         // The slider takes the action's value after this signal.
         QTimer::singleShot(0, this, &PositionBar::SeekToSlider);
     });
-    timer_.setInterval(250);
-    connect(&timer_, &QTimer::timeout, this, &PositionBar::Refresh);
-    connect(&player_, &Player::Seeked, this, &PositionBar::Refresh);
-    connect(&player_, &Player::StateChanged, this, &PositionBar::Refresh);
+    Timer.setInterval(250);
+    connect(&Timer, &QTimer::timeout, this, &PositionBar::Refresh);
+    connect(&Playback, &Player::Seeked, this, &PositionBar::Refresh);
+    connect(&Playback, &Player::StateChanged, this, &PositionBar::Refresh);
 }
 
 QString MinutesAndSeconds(uint64_t frames) {
@@ -63,30 +63,30 @@ QString PlayedText(const Player& player) {
     return played + QStringLiteral(" / ") + MinutesAndSeconds(song->Length.Frames);
 }
 
-QString PositionBar::TimeText() const { return PlayedText(player_); }
+QString PositionBar::TimeText() const { return PlayedText(Playback); }
 
 void PositionBar::showEvent(QShowEvent* event) {
     Refresh();
-    timer_.start();
+    Timer.start();
     QWidget::showEvent(event);
 }
 
 void PositionBar::hideEvent(QHideEvent* event) {
-    timer_.stop();
+    Timer.stop();
     QWidget::hideEvent(event);
 }
 
 void PositionBar::Refresh() {
     if (!isVisible()) return;
-    time_->setText(TimeText());
-    slider_->setEnabled(player_.State() != PlayState::Stopped);
-    if (slider_->isSliderDown()) return; // the user holds it
-    const QSignalBlocker quiet(slider_);
-    slider_->setRange(0, static_cast<int>(SpanOf(player_) / FramesPerStep));
-    slider_->setValue(static_cast<int>(player_.Elapsed() / FramesPerStep));
+    Time->setText(TimeText());
+    Bar->setEnabled(Playback.State() != PlayState::Stopped);
+    if (Bar->isSliderDown()) return; // the user holds it
+    const QSignalBlocker quiet(Bar);
+    Bar->setRange(0, static_cast<int>(SpanOf(Playback) / FramesPerStep));
+    Bar->setValue(static_cast<int>(Playback.Elapsed() / FramesPerStep));
 }
 
 void PositionBar::SeekToSlider() {
-    player_.Seek(static_cast<uint64_t>(slider_->value()) * FramesPerStep);
+    Playback.Seek(static_cast<uint64_t>(Bar->value()) * FramesPerStep);
     Refresh();
 }

@@ -24,7 +24,7 @@ class PositionBar final : public QWidget {
     // What the bar shows now: "m:ss / m:ss", or "m:ss" for a song without a
     // length.
     QString TimeText() const;
-    QSlider* Slider() const { return slider_; }
+    QSlider* Slider() const { return Bar; }
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -34,10 +34,10 @@ class PositionBar final : public QWidget {
     void Refresh();
     void SeekToSlider();
 
-    Player& player_;
-    QSlider* slider_;
-    QLabel* time_;
-    QTimer timer_;
+    Player& Playback;
+    QSlider* Bar;
+    QLabel* Time;
+    QTimer Timer;
 };
 
 // "m:ss" of a number of output frames.

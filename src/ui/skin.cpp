@@ -67,8 +67,8 @@ QColor PixelAt(const QImage& image, int x, int y) {
 // --- Skin --------------------------------------------------------------------------
 
 Skin::Skin(SkinButtonActions actions, ScreenUpdater updateScreen)
-    : SkinBrush(Qt::black), LabelBrush(Qt::black), actions_(std::move(actions)),
-      updateScreen_(std::move(updateScreen)) {
+    : SkinBrush(Qt::black), LabelBrush(Qt::black), Actions(std::move(actions)),
+      RepaintScreen(std::move(updateScreen)) {
     RegisterSkinResource();
 }
 
@@ -119,7 +119,7 @@ void Skin::CreateButtonZones(const QImage& skin) {
     for (const Button& b : buttons)
         ButtonZones.Add(std::make_unique<TButtonZone>(*this, b.left, b.top, b.right, b.bottom, skin,
                                                       b.normalX, b.normalY, b.pressedX, b.pressedY,
-                                                      actions_.*b.action));
+                                                      Actions.*b.action));
 }
 
 bool Skin::LoadSkin(SkinSource source, const QString& path) {
@@ -174,5 +174,5 @@ void Skin::FillBuffer(const QRect& rect, const QColor& colour) {
 }
 
 void Skin::UpdateScreen(const QRect& rect) const {
-    if (updateScreen_) updateScreen_(rect);
+    if (RepaintScreen) RepaintScreen(rect);
 }

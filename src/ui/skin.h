@@ -103,8 +103,8 @@ class Skin {
   private:
     void CreateButtonZones(const QImage& skin);
 
-    SkinButtonActions actions_;
-    ScreenUpdater updateScreen_;
+    SkinButtonActions Actions;
+    ScreenUpdater RepaintScreen;
 };
 
 // Image helpers shared by the skin and the zones; all images are RGB32.

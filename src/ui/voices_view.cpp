@@ -30,35 +30,35 @@ int FullScale(int voice, const Player& player) {
 } // namespace
 
 VoicesView::VoicesView(Player& player, QWidget* parent)
-    : QWidget(parent, Qt::Tool), player_(player) {
+    : QWidget(parent, Qt::Tool), Playback(player) {
     setWindowTitle(QStringLiteral("Voices"));
     setMinimumSize(240, 160);
     resize(420, 260);
     // Every paint covers what it is asked to repaint: no back to fill first.
     setAttribute(Qt::WA_OpaquePaintEvent);
-    connect(&timer_, &QTimer::timeout, this, &VoicesView::Refresh);
+    connect(&Timer, &QTimer::timeout, this, &VoicesView::Refresh);
 }
 
 VoicesView::~VoicesView() = default;
 
 void VoicesView::showEvent(QShowEvent* event) {
-    scope_ = std::make_unique<VoiceScope>(player_);
+    OwnScope = std::make_unique<VoiceScope>(Playback);
     // One step per picture the display shows.
     const qreal rate = screen() ? screen()->refreshRate() : 60;
-    timer_.setInterval(static_cast<int>(std::lround(1000 / std::clamp<qreal>(rate, 10, 240))));
-    timer_.start();
+    Timer.setInterval(static_cast<int>(std::lround(1000 / std::clamp<qreal>(rate, 10, 240))));
+    Timer.start();
     Refresh();
     QWidget::showEvent(event);
 }
 
 void VoicesView::hideEvent(QHideEvent* event) {
-    timer_.stop();
-    scope_.reset();
+    Timer.stop();
+    OwnScope.reset();
     QWidget::hideEvent(event);
 }
 
 void VoicesView::resizeEvent(QResizeEvent* event) {
-    back_ = QPixmap();
+    Back = QPixmap();
     QWidget::resizeEvent(event);
 }
 
@@ -69,12 +69,12 @@ QRect VoicesView::Moving() const {
 }
 
 void VoicesView::Refresh() {
-    if (!scope_ || !scope_->Follow()) return;
+    if (!OwnScope || !OwnScope->Follow()) return;
     // Only the traces and the levels move; the names change with the mute.
     unsigned muted = 0;
-    for (int v = 0; v < VoiceCount; ++v) muted |= scope_->Muted(v) ? 1u << v : 0;
-    if (muted != backMuted_ || back_.isNull()) {
-        back_ = QPixmap();
+    for (int v = 0; v < VoiceCount; ++v) muted |= OwnScope->Muted(v) ? 1u << v : 0;
+    if (muted != BackMuted || Back.isNull()) {
+        Back = QPixmap();
         update();
     } else {
         update(Moving());
@@ -82,9 +82,9 @@ void VoicesView::Refresh() {
 }
 
 void VoicesView::PaintBack() {
-    back_ = QPixmap(size());
-    backMuted_ = 0;
-    QPainter painter(&back_);
+    Back = QPixmap(size());
+    BackMuted = 0;
+    QPainter painter(&Back);
     painter.fillRect(rect(), QColor(16, 20, 24));
     const int rowHeight = RowHeight();
     const int barHeight = rowHeight - 2 * Gap;
@@ -92,8 +92,8 @@ void VoicesView::PaintBack() {
     for (int v = 0; v < VoiceCount; ++v) {
         const int top = v * rowHeight;
         const int middle = top + rowHeight / 2;
-        const bool muted = scope_ && scope_->Muted(v);
-        backMuted_ |= muted ? 1u << v : 0;
+        const bool muted = OwnScope && OwnScope->Muted(v);
+        BackMuted |= muted ? 1u << v : 0;
         if (v > 0) {
             painter.setPen(QColor(48, 56, 64));
             painter.drawLine(0, top, width(), top);
@@ -109,10 +109,10 @@ void VoicesView::PaintBack() {
 }
 
 void VoicesView::paintEvent(QPaintEvent* event) {
-    if (back_.isNull()) PaintBack();
+    if (Back.isNull()) PaintBack();
     QPainter painter(this);
-    painter.drawPixmap(event->rect(), back_, event->rect());
-    if (!scope_) return;
+    painter.drawPixmap(event->rect(), Back, event->rect());
+    if (!OwnScope) return;
     const int rowHeight = RowHeight();
     const int traceLeft = LabelWidth;
     const int traceWidth = std::max(1, width() - LabelWidth - LevelWidth - 2 * Gap);
@@ -121,17 +121,17 @@ void VoicesView::paintEvent(QPaintEvent* event) {
     for (int v = 0; v < VoiceCount; ++v) {
         const int top = v * rowHeight;
         const int middle = top + rowHeight / 2;
-        const bool muted = scope_->Muted(v);
+        const bool muted = OwnScope->Muted(v);
 
         // The trace: each column a line from its lowest to its highest value
         // and on to the next column's, around the window's middle value, so
         // that a square wave of any level stands in the row's middle and a
         // silent voice is a flat line there.
-        const std::span<const int16_t> window = scope_->Window(v);
+        const std::span<const int16_t> window = OwnScope->Window(v);
         const auto [low, high] = std::minmax_element(window.begin(), window.end());
         const int centre = (int{*low} + int{*high}) / 2;
         // Fixed point: 16 bits of fraction.
-        const auto scale = static_cast<int64_t>(0.9 * rowHeight * 65536 / FullScale(v, player_));
+        const auto scale = static_cast<int64_t>(0.9 * rowHeight * 65536 / FullScale(v, Playback));
         const auto yOf = [&](int value) {
             return middle - static_cast<int>(((value - centre) * scale) >> 16);
         };
@@ -161,7 +161,7 @@ void VoicesView::paintEvent(QPaintEvent* event) {
 
         // The level: the window's largest magnitude against the voice's top.
         const int barHeight = rowHeight - 2 * Gap;
-        const double level = std::min(1.0, double(scope_->Peak(v)) / FullScale(v, player_));
+        const double level = std::min(1.0, double(OwnScope->Peak(v)) / FullScale(v, Playback));
         const int filled = static_cast<int>(std::lround(level * barHeight));
         painter.fillRect(levelLeft, top + Gap + barHeight - filled, LevelWidth, filled,
                          QColor(230, 190, 70));

@@ -27,7 +27,7 @@ class VoicesView final : public QWidget {
     ~VoicesView() override;
 
     // What the traces show (null while hidden).
-    const VoiceScope* Scope() const { return scope_.get(); }
+    const VoiceScope* Scope() const { return OwnScope.get(); }
     // Brings the scope to the player's position and redraws when it moved
     // (the timer's step; tests call it for a step of their own).
     void Refresh();
@@ -44,9 +44,9 @@ class VoicesView final : public QWidget {
     void PaintBack();
     int RowHeight() const;
     QRect Moving() const; // the traces and the level bars
-    Player& player_;
-    std::unique_ptr<VoiceScope> scope_;
-    QTimer timer_;
-    QPixmap back_;
-    unsigned backMuted_ = 0; // the voices `back_` shows muted
+    Player& Playback;
+    std::unique_ptr<VoiceScope> OwnScope;
+    QTimer Timer;
+    QPixmap Back;
+    unsigned BackMuted = 0; // the voices `Back` shows muted
 };

@@ -19,7 +19,7 @@ constexpr int GlyphHeight = 16;
 TLabelZone::TLabelZone(Skin& owner, int left, int top, int right, int bottom)
     : Left(left), Top(top), Right(right), Bottom(bottom),
       Image(std::max(0, right - left), std::max(0, bottom - top), QImage::Format_RGB32),
-      Brush(Qt::black), owner_(owner) {
+      Brush(Qt::black), Owner(owner) {
     Image.fill(Brush);
 }
 
@@ -37,7 +37,7 @@ void TLabelZone::Render() {
         int code = static_cast<unsigned char>(Text[static_cast<size_t>(i - 1)]);
         if (code >= 128) code -= 128;
         if (code < 32) code = 32;
-        CopyPixels(owner_.FontStrip, QRect(GlyphWidth * (code - 32), 0, GlyphWidth, GlyphHeight),
+        CopyPixels(Owner.FontStrip, QRect(GlyphWidth * (code - 32), 0, GlyphWidth, GlyphHeight),
                    Image, QPoint(x, 0));
         x += GlyphWidth;
     }
@@ -46,8 +46,8 @@ void TLabelZone::Render() {
 }
 
 void TLabelZone::Paint(bool toScreen) {
-    owner_.CopyToBuffer(Image, Image.rect(), QPoint(Left, Top));
-    if (toScreen) owner_.UpdateScreen(Rect());
+    Owner.CopyToBuffer(Image, Image.rect(), QPoint(Left, Top));
+    if (toScreen) Owner.UpdateScreen(Rect());
 }
 
 void TLabelZone::Scroll() {
@@ -78,7 +78,7 @@ TButtonZone::TButtonZone(Skin& owner, int left, int top, int right, int bottom, 
     : Left(left), Top(top), Right(right), Bottom(bottom),
       NormalImage(CutImage(skin, QRect(normalX, normalY, right - left, bottom - top))),
       PressedImage(CutImage(skin, QRect(pressedX, pressedY, right - left, bottom - top))),
-      Action(std::move(action)), owner_(owner) {}
+      Action(std::move(action)), Owner(owner) {}
 
 void TButtonZone::Press() {
     if (Pressed) return;
@@ -94,8 +94,8 @@ void TButtonZone::Release() {
 
 void TButtonZone::Paint(bool toScreen) {
     const QImage& look = Pressed ? PressedImage : NormalImage;
-    owner_.CopyToBuffer(look, look.rect(), QPoint(Left, Top));
-    if (toScreen) owner_.UpdateScreen(Rect());
+    Owner.CopyToBuffer(look, look.rect(), QPoint(Left, Top));
+    if (toScreen) Owner.UpdateScreen(Rect());
 }
 
 // --- TMoveZone and its routines -----------------------------------------------------
@@ -131,8 +131,10 @@ bool VolumeDragStep(TMoveZone& zone, int& volume) {
     return true;
 }
 
-TMoveZone::DragRoutine VolumeDragRoutine(int& volume, std::function<void()> drawVolume) {
-    return [&volume, drawVolume = std::move(drawVolume)](TMoveZone& zone) {
-        if (VolumeDragStep(zone, volume) && drawVolume) drawVolume();
+TMoveZone::DragRoutine VolumeDragRoutine(std::function<int()> volume,
+                                         std::function<void(int volume)> setVolume) {
+    return [volume = std::move(volume), setVolume = std::move(setVolume)](TMoveZone& zone) {
+        int v = volume();
+        if (VolumeDragStep(zone, v) && setVolume) setVolume(v);
     };
 }

@@ -41,24 +41,24 @@ template <class T> class ZoneList {
 
     // Puts the zone at the head of the list and returns it.
     T* Add(std::unique_ptr<T> zone) {
-        zone->Next = std::move(head_);
-        head_ = std::move(zone);
-        return head_.get();
+        zone->Next = std::move(FirstZone);
+        FirstZone = std::move(zone);
+        return FirstZone.get();
     }
     // Frees every zone (iteratively, so a long list cannot exhaust the stack).
     void Clear() {
-        while (head_) head_ = std::move(head_->Next);
+        while (FirstZone) FirstZone = std::move(FirstZone->Next);
     }
-    T* Head() const { return head_.get(); }
-    bool Empty() const { return !head_; }
+    T* Head() const { return FirstZone.get(); }
+    bool Empty() const { return !FirstZone; }
     std::size_t Size() const {
         std::size_t n = 0;
-        for (const T* z = head_.get(); z; z = z->Next.get()) ++n;
+        for (const T* z = FirstZone.get(); z; z = z->Next.get()) ++n;
         return n;
     }
     // The first zone from the head for which pred(zone) holds, or nullptr.
     template <class Pred> T* Find(Pred&& pred) const {
-        for (T* z = head_.get(); z; z = z->Next.get())
+        for (T* z = FirstZone.get(); z; z = z->Next.get())
             if (pred(*z)) return z;
         return nullptr;
     }
@@ -68,11 +68,11 @@ template <class T> class ZoneList {
     }
     // Calls f(zone) for every zone, from the head.
     template <class F> void ForEach(F&& f) const {
-        for (T* z = head_.get(); z; z = z->Next.get()) f(*z);
+        for (T* z = FirstZone.get(); z; z = z->Next.get()) f(*z);
     }
 
   private:
-    std::unique_ptr<T> head_;
+    std::unique_ptr<T> FirstZone;
 };
 
 // A one-line text field drawn with the skin's 8x16 font. Text is a byte string
@@ -110,7 +110,7 @@ class TLabelZone {
     QRect Rect() const { return QRect(Left, Top, Right - Left, Bottom - Top); }
 
   private:
-    Skin& owner_;
+    Skin& Owner;
 };
 
 // A push button with a normal and a pressed look, both copied from the skin
@@ -134,7 +134,7 @@ class TButtonZone {
     QRect Rect() const { return QRect(Left, Top, Right - Left, Bottom - Top); }
 
   private:
-    Skin& owner_;
+    Skin& Owner;
 };
 
 // A drag area. The window stores the pointer in PreviousX/Y and LastX/Y on
@@ -169,6 +169,7 @@ TMoveZone::DragRoutine TitleDragRoutine(std::function<void(int dx, int dy)> move
 // volume moves one step per pixel, up raises it. Returns whether it changed.
 bool VolumeDragStep(TMoveZone& zone, int& volume);
 
-// The volume bar's drag routine: VolumeDragStep on the window's volume, then
-// drawVolume() when the volume changed. `volume` must outlive the zone.
-TMoveZone::DragRoutine VolumeDragRoutine(int& volume, std::function<void()> drawVolume);
+// The volume bar's drag routine: VolumeDragStep on the volume `volume()`
+// gives, then setVolume(the new one) when it changed.
+TMoveZone::DragRoutine VolumeDragRoutine(std::function<int()> volume,
+                                         std::function<void(int volume)> setVolume);
