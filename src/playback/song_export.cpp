@@ -52,6 +52,9 @@ void SongExport::Run(SongExportRequest request) {
         const SongTiming timing = OpenSongFile(songFile)->RenderTiming(request.Song);
         job.Frames = timing.Frames;
         job.FadeFrames = timing.FadeFrames;
+        // The format the target's name asks for (FLAC, Ogg, Opus, MP3), else WAV.
+        job.Format = OutputFormatOfPath(QFile::encodeName(request.Target).toStdString())
+                         .value_or(OutputFormat::Wav);
 
         OutputFile out(QFile::encodeName(request.Target).toStdString());
         job.Output = out.Stream();

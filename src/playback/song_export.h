@@ -1,4 +1,5 @@
-// Exporting a song to a WAV file while the player goes on playing: the song
+// Exporting a song to a WAV file (or FLAC, Ogg Vorbis, Opus or MP3, by the
+// target's extension) while the player goes on playing: the song
 // is rendered on a worker thread exactly as zirrafon-render renders it with
 // the same chip mode, beeper level and volume (its length and fade too), into
 // a temporary file that takes the target's place only when the song is
@@ -25,7 +26,7 @@
 struct SongExportRequest {
     QString SongFile;  // the song file
     int Song = 0;      // zero-based
-    QString Target;    // the WAV file to write
+    QString Target;    // the file to write: .flac, .ogg, .opus, .mp3, else WAV
     ChipSettings Chip; // as the player's settings have them
 };
 

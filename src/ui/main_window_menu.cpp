@@ -140,7 +140,8 @@ void MainWindow::ExportSong() {
     request.Chip = Settings.Chip();
 
     ExportDialog.Title = QStringLiteral("Export song to WAV");
-    ExportDialog.Filter = QStringLiteral("WAV files|*.wav");
+    ExportDialog.Filter = QStringLiteral("WAV files|*.wav|FLAC files|*.flac|Ogg Vorbis files|*.ogg|"
+                                         "Opus files|*.opus|MP3 files|*.mp3");
     ExportDialog.Save = true;
     ExportDialog.InitialDir = DefaultExportName(request.SongFile, request.Song);
     if (!ExportDialog.Execute(this)) return;

@@ -71,6 +71,11 @@ TEST_F(Export, WritesWhatTheRendererWritesAndNeverLeavesHalfAFile) {
     struct stat made {};
     ASSERT_EQ(::stat(QFile::encodeName(request.Target).constData(), &made), 0);
     EXPECT_EQ(made.st_mode & 0777, 0600u);
+    // The target's extension chooses the format.
+    request.Target = dir.filePath("beeper.flac");
+    EXPECT_EQ(Run(job, request), Written);
+    EXPECT_TRUE(ReadAll(request.Target).startsWith("fLaC"));
+    QFile::remove(request.Target);
 
     // Cancelled after a few buffers: the file that was there stays as it was.
     QFile old(dir.filePath("old.wav"));
@@ -289,8 +294,14 @@ TEST(SongListMenu, VoicesViewShowsTheStemsOfTheFramesHeard) {
             ASSERT_TRUE(render.waitForFinished(60000) && render.exitCode() == 0);
             mix = ReadAll(dir.filePath("mix.wav")).mid(44);
             for (int v = 0; v < VoiceCount; ++v) {
-                const QByteArray wav =
-                    ReadAll(dir.filePath(QStringLiteral("mix-%1.wav").arg(VoiceNames[v])));
+                const QString name = dir.filePath(QStringLiteral("mix-%1.wav").arg(VoiceNames[v]));
+                if (v == VoiceBeeper && c.File == ymFile) {
+                    // A register stream drives no beeper: it gets no beeper voice.
+                    ASSERT_FALSE(QFile::exists(name));
+                    stems[v].assign(static_cast<size_t>(mix.size() / 4), 0);
+                    continue;
+                }
+                const QByteArray wav = ReadAll(name);
                 for (qsizetype i = 44; i + 1 < wav.size(); i += 2)
                     stems[v].push_back(static_cast<int16_t>(static_cast<uint8_t>(wav[i]) |
                                                             static_cast<uint8_t>(wav[i + 1]) << 8));
