@@ -80,8 +80,8 @@ class PT3Player {
     // call that finds the position list run out.
     void Play(Registers& r, bool& ended);
     bool ReadPast() const { return past_; }
-    // The last call moved to the loop position.
-    bool EnteredLoopPosition() const { return enteredLoop_; }
+    // The position the last call moved to, or -1.
+    int EnteredPosition() const { return entered_; }
     // The same state: the same frames follow.
     bool operator==(const PT3Player&) const = default;
 
@@ -140,7 +140,7 @@ class PT3Player {
     Channel ch_[3];
     uint8_t delay_ = 0, delayCounter_ = 1;
     uint32_t position_ = 0; // index of the playing position
-    bool enteredLoop_ = false;
+    int entered_ = -1;
     bool started_ = false;
     uint8_t noiseBase_ = 0, addToNoise_ = 0, addToEnvelope_ = 0;
     uint16_t envelopeBase_ = 0, envelopeSlide_ = 0, envelopeSlideAdd_ = 0;
@@ -186,7 +186,7 @@ void PT3Player::NextPosition(bool& ended) {
         position_ = m_->LoopPosition;
         ended = true;
     }
-    enteredLoop_ = position_ == m_->LoopPosition;
+    entered_ = static_cast<int>(position_);
     uint32_t number = m_->Positions[position_];
     if (secondChip_) number = m_->SharedPatterns - 1u - number; // the reader checked it
     const uint32_t pattern = m_->PatternsAt + 6u * number;
@@ -376,7 +376,7 @@ void PT3Player::ChannelRegisters(Channel& c, uint8_t& mixer) {
 void PT3Player::Play(Registers& r, bool& ended) {
     addToEnvelope_ = 0;
     shapeWritten_ = false;
-    enteredLoop_ = false;
+    entered_ = -1;
     if (--delayCounter_ == 0) {
         Channel& a = ch_[0];
         if (--a.SkipCounter == 0) {
@@ -425,8 +425,8 @@ class PT2Player {
 
     void Play(Registers& r, bool& ended);
     bool ReadPast() const { return past_; }
-    // The last call moved to the loop position.
-    bool EnteredLoopPosition() const { return enteredLoop_; }
+    // The position the last call moved to, or -1.
+    int EnteredPosition() const { return entered_; }
     bool operator==(const PT2Player&) const = default;
 
   private:
@@ -474,7 +474,7 @@ class PT2Player {
     Channel ch_[3];
     uint8_t delay_ = 0, delayCounter_ = 1;
     uint32_t position_ = 0;
-    bool enteredLoop_ = false;
+    int entered_ = -1;
     bool started_ = false;
     uint8_t noise_ = 0;
     uint16_t envelope_ = 0;
@@ -489,7 +489,7 @@ void PT2Player::NextPosition(bool& ended) {
         position_ = m_->LoopPosition;
         ended = true;
     }
-    enteredLoop_ = position_ == m_->LoopPosition;
+    entered_ = static_cast<int>(position_);
     const uint32_t pattern = m_->PatternsAt + 6u * m_->Positions[position_];
     for (int i = 0; i < 3; ++i) {
         ch_[i].Track = Word(pattern + 2u * i);
@@ -609,7 +609,7 @@ void PT2Player::ChannelRegisters(Channel& c, uint8_t& mixer) {
 
 void PT2Player::Play(Registers& r, bool& ended) {
     shapeWritten_ = false;
-    enteredLoop_ = false;
+    entered_ = -1;
     if (--delayCounter_ == 0) {
         Channel& a = ch_[0];
         if (--a.SkipCounter == 0) {
@@ -643,18 +643,12 @@ namespace {
 // state does not come back the same after one.
 constexpr int MaxLoopPasses = 8;
 
-// Plays `player` into `s` until it finds its state at an end the same as where
-// the song first reached its loop position, or as at an earlier end (the
-// frames between repeat for ever), or the limits stop it. The first end is the
-// song's length; false when there is none.
+// Plays `player` into `s` until, after the song's end, it meets a state it had
+// before at the start of the same position (the frames from there repeat for
+// ever), or the limits stop it. The first end is the song's length; false
+// when there is none.
 template <class Player>
 bool Record(Player& player, const TrackerModule& module, RegisterStream& s, uint32_t frameLimit) {
-    struct End {
-        uint32_t Frame;
-        Player State;
-        Registers Output;
-    };
-    std::vector<End> ends;
     // Room for two passes of 64-row patterns at the starting tempo, so the
     // stream seldom has to move while it grows.
     const uint64_t guess = std::min<uint64_t>(uint64_t{2} * module.Positions.size() * 64 *
@@ -662,37 +656,41 @@ bool Record(Player& player, const TrackerModule& module, RegisterStream& s, uint
                                               frameLimit);
     s.Registers.reserve(guess * StreamRegisters);
     s.Written.reserve(guess);
-    // The state the song first reached its loop position in: when the end
-    // brings it back there unchanged, the song itself is its loop.
-    std::optional<End> loopStart;
+    // The engine's state each time a position began, with that frame's
+    // registers. Once the song has ended, a state met again at the same
+    // position means that everything from the first meeting on repeats.
+    struct Seen {
+        uint32_t Frame;
+        Player State;
+        Registers Output;
+    };
+    std::vector<std::vector<Seen>> seen(module.Positions.size());
+    uint32_t ends = 0;
     Registers r;
     for (uint32_t frame = 0; frame < frameLimit; ++frame) {
         bool ended = false;
         player.Play(r, ended);
-        if (!ended && !loopStart && player.EnteredLoopPosition()) loopStart = End{frame, player, r};
-        if (ended && ends.empty() && loopStart && loopStart->State == player &&
-            loopStart->Output == r) {
-            s.SongFrames = frame;
-            s.LoopFrame = loopStart->Frame;
-            return true;
-        }
         if (ended) {
-            for (const End& e : ends)
-                if (e.State == player && e.Output == r) {
-                    s.LoopFrame = e.Frame;
-                    return true;
-                }
-            if (ends.size() > MaxLoopPasses) break;
-            if (ends.empty()) s.SongFrames = frame;
-            ends.push_back({frame, player, r});
+            if (ends > MaxLoopPasses) break; // loop to the last end
+            if (ends++ == 0) s.SongFrames = frame;
             s.LoopFrame = frame;
+        }
+        if (const int position = player.EnteredPosition(); position >= 0) {
+            std::vector<Seen>& before = seen[static_cast<size_t>(position)];
+            if (ends > 0)
+                for (const Seen& e : before)
+                    if (e.State == player && e.Output == r) {
+                        s.LoopFrame = e.Frame;
+                        return true;
+                    }
+            before.push_back({frame, player, r});
         }
         const size_t at = s.Registers.size();
         s.Registers.resize(at + StreamRegisters);
         std::memcpy(s.Registers.data() + at, r.Value, StreamRegisters);
         s.Written.push_back(static_cast<uint16_t>(r.EnvelopeWritten ? 0x3FFF : 0x1FFF));
     }
-    return !ends.empty();
+    return ends > 0;
 }
 
 } // namespace
