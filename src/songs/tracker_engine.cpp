@@ -32,6 +32,7 @@
 //   the row gives it. A channel plays a silent sample until one is named.
 #include "songs/tracker_engine.h"
 
+#include "chip/chip.h"
 #include "songs/tracker_tables.h"
 
 #include <algorithm>
@@ -693,6 +694,21 @@ bool Record(Player& player, const TrackerModule& module, RegisterStream& s, uint
     return ends > 0;
 }
 
+// The player writes registers 0-12 in every frame; the chip needs only those
+// that change (the same value written again changes nothing), so a stream
+// marks those, besides register 13 where the player wrote it: all of them in
+// its first frame and in the frame it loops to, whose previous frame is then
+// another.
+void MarkChanges(RegisterStream& s) {
+    for (uint32_t f = 0; f < s.FrameCount; ++f) {
+        uint16_t written = s.Written[f] & (1u << EnvelopeShape);
+        for (int r = 0; r < EnvelopeShape; ++r)
+            if (f == 0 || f == s.LoopFrame || s.Frame(f)[r] != s.Frame(f - 1)[r])
+                written |= static_cast<uint16_t>(1u << r);
+        s.Written[f] = written;
+    }
+}
+
 } // namespace
 
 std::optional<RegisterStream> ModuleStream(const TrackerModule& whole, std::string& refusal,
@@ -721,6 +737,7 @@ std::optional<RegisterStream> ModuleStream(const TrackerModule& whole, std::stri
         return std::nullopt;
     }
     s.FrameCount = static_cast<uint32_t>(s.Written.size());
+    MarkChanges(s);
     return s;
 }
 

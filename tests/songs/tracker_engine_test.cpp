@@ -239,7 +239,9 @@ TEST(TrackerEngine, TheLoopedStreamIsWhatTheModulePlaysOnAndOn) {
                 f < looped->FrameCount ? f : looped->LoopFrame + (f - looped->FrameCount) % period;
             ASSERT_EQ(std::memcmp(looped->Frame(at), straight->Frame(f), StreamRegisters), 0)
                 << "frame " << f;
-            ASSERT_EQ(looped->Written[at], straight->Written[f]) << "frame " << f;
+            // Register 13 written (the others are marked where they change).
+            ASSERT_EQ(looped->Written[at] >> 13 & 1, straight->Written[f] >> 13 & 1)
+                << "frame " << f;
         }
     }
 }
