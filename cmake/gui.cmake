@@ -44,16 +44,27 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/src/app/main.cpp)
   install(TARGETS zirrafon RUNTIME DESTINATION bin)
 endif()
 
-# Offscreen widget tests: real widgets, simulated input, messages captured.
-file(GLOB UI_TESTS CONFIGURE_DEPENDS tests/ui/*.cpp tests/ui/*.h)
-if(UI_TESTS)
-  add_executable(test_ui ${UI_TESTS})
-  target_link_libraries(test_ui PRIVATE zirrafon_app Qt6::Test GTest::gtest PkgConfig::GLIB)
-  target_compile_options(test_ui PRIVATE ${ZIRRAFON_WARNINGS})
-  target_compile_definitions(test_ui PRIVATE ${ZIRRAFON_TEST_DEFINES})
-  gtest_discover_tests(test_ui DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS gui ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
-endif()
+# Offscreen Qt tests, one executable per folder: real widgets and the real
+# player on a fake sound device, simulated input, messages captured. They
+# share one entry point (tests/ui/main.cpp: the QApplication and throwaway
+# desktop folders).
+function(zirrafon_gui_test name dir)
+  file(GLOB _src CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.h)
+  if(_src)
+    list(APPEND _src ${CMAKE_SOURCE_DIR}/tests/ui/main.cpp)
+    list(REMOVE_DUPLICATES _src)
+    add_executable(${name} ${_src})
+    target_link_libraries(${name} PRIVATE zirrafon_app Qt6::Test GTest::gtest PkgConfig::GLIB)
+    target_compile_options(${name} PRIVATE ${ZIRRAFON_WARNINGS})
+    target_compile_definitions(${name} PRIVATE ${ZIRRAFON_TEST_DEFINES})
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+      PROPERTIES LABELS gui ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  endif()
+endfunction()
+# The player, its settings, the playlist and its store.
+zirrafon_gui_test(test_playback tests/playback)
+# The face: main window, Parameters dialog, song list, start-up and hand-over.
+zirrafon_gui_test(test_ui tests/ui)
 
 # End-to-end tests: the real binaries under Xvfb with a PulseAudio null sink
 # (scripts/e2e-bed sets the environment up).

@@ -45,9 +45,8 @@ PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
 
     // "Follow song lengths" and the recent files, stored beside the options.
     PlayerSettings& settings = MainPlayer.Settings();
-    settings.StoreError = [this](int code, const QString& text) {
-        Dialog->RegError(Window.get(), code, text);
-    };
+    settings.SetStoreErrorHandler(
+        [this](int code, const QString& text) { Dialog->RegError(Window.get(), code, text); });
     settings.LoadStored();
 
     Arguments = std::make_unique<ArgumentBatches>(MainPlayer, changeSkin);
@@ -101,7 +100,7 @@ PlayerApp::PlayerApp(WaveOutFactory waveOutFactory)
     }
     if (const auto position = settings.StoredValue(QStringLiteral("WindowPosition")))
         face.RestorePosition(position->toPoint());
-    window.ShowOrder(lists.Order.Shuffle, static_cast<int>(lists.Order.Repeat));
+    window.ShowOrder(lists.Shuffle(), static_cast<int>(lists.Repeat()));
     QObject::connect(&settings, &PlayerSettings::VolumeChanged, &face, [&settings](int volume) {
         settings.StoreValue(QStringLiteral("Volume"), volume);
     });

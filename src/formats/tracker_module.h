@@ -12,8 +12,8 @@
 // Every offset the header gives is checked against the file: the position
 // list, every pattern it names and their three tracks, and the samples and
 // ornaments. What the engine reads while it plays (a track, a sample's lines)
-// may still run past the module's last byte in real modules; those reads give
-// zeros (see TrackerModule::Byte).
+// may still run past the module's last byte in real modules; the engine takes
+// those bytes as zeros.
 #pragma once
 
 #include <array>
@@ -53,14 +53,6 @@ struct TrackerModule {
     int Chips = 1;
     std::shared_ptr<const TrackerModule> SecondChip;
     uint8_t SharedPatterns = 0;
-
-    // The module's byte at `offset`; 0 past its end (and `past` is set), so
-    // the engine never reads outside the module's bytes.
-    uint8_t Byte(uint32_t offset, bool& past) const {
-        if (offset < Data.size()) return Data[offset];
-        past = true;
-        return 0;
-    }
 };
 
 // The readers, on a whole file's bytes. A refused file returns nothing and sets

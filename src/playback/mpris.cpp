@@ -223,7 +223,7 @@ QVariantMap MediaPlayerInterface::Metadata() const {
 }
 
 double MediaPlayerInterface::Volume() const {
-    return static_cast<double>(Playback.Settings().Volume) / VolumeSteps;
+    return static_cast<double>(Playback.Settings().Volume()) / VolumeSteps;
 }
 
 void MediaPlayerInterface::SetVolume(double volume) {
@@ -250,14 +250,14 @@ void MediaPlayerInterface::SetPlaylist(PlaylistPlayback* lists) {
     connect(&Playback, &Player::PlaylistSongStarted, this, [this] { PropertiesMayHaveChanged(); });
 }
 
-bool MediaPlayerInterface::Shuffle() const { return Lists && Lists->Order.Shuffle; }
+bool MediaPlayerInterface::Shuffle() const { return Lists && Lists->Shuffle(); }
 
 void MediaPlayerInterface::SetShuffle(bool shuffle) {
     if (Lists) Lists->SetShuffle(shuffle);
 }
 
 QString MediaPlayerInterface::LoopStatus() const {
-    switch (Lists ? Lists->Order.Repeat : RepeatMode::Off) {
+    switch (Lists ? Lists->Repeat() : RepeatMode::Off) {
     case RepeatMode::One: return QStringLiteral("Track");
     case RepeatMode::All: return QStringLiteral("Playlist");
     case RepeatMode::Off: break;

@@ -43,11 +43,16 @@ const SongEntry* NowPlayingInfo::Current() const {
 }
 
 Player::Player(WaveOutFactory waveOutFactory, QObject* parent)
-    : QObject(parent), List(Session.List), OwnSettings(*Session.Engine),
-      Buffer1(std::make_unique<int16_t[]>(BufferValues)),
+    : QObject(parent), List(Session.List), Buffer1(std::make_unique<int16_t[]>(BufferValues)),
       Buffer2(std::make_unique<int16_t[]>(BufferValues)), WaveOutMaker(std::move(waveOutFactory)) {
     // Every song is mapped ahead, so that a seek anywhere costs little.
     Stream.MapSongsAhead(true);
+    // The engine's mix as the settings start: the default beeper, volume 39.
+    ChipState& chip = Session.Engine->Chip;
+    chip.Mix.BeeperAmplitude = -DefaultBeeperSetting;
+    chip.Mix.BeeperSetting = DefaultBeeperSetting;
+    SetChipAndChannels(chip, OwnSettings.ChipModeInForce(), OwnSettings.Volume(), VolumeSteps);
+    connect(&OwnSettings, &PlayerSettings::MixChanged, this, &Player::ApplyMix);
     // A voice muted or brought back is heard at once: the two buffers in
     // flight would otherwise keep the old voices for most of a second.
     connect(&OwnSettings, &PlayerSettings::MutedVoicesChanged, this,
@@ -84,12 +89,12 @@ uint64_t Player::Elapsed() const {
 }
 
 bool Player::CanGoNext() const {
-    if (PlaylistLed && PlaylistHasNext) return PlaylistHasNext();
+    if (PlaylistLed && Playlist) return Playlist->CanGoNext();
     return List.FileOpen && List.CurrentSong < List.SongCount - 1;
 }
 
 bool Player::CanGoPrevious() const {
-    if (PlaylistLed && PlaylistHasPrevious) return PlaylistHasPrevious();
+    if (PlaylistLed && Playlist) return Playlist->CanGoPrevious();
     return List.FileOpen && List.CurrentSong > 0;
 }
 
@@ -264,7 +269,7 @@ void Player::customEvent(QEvent* event) {
 
 SongTiming Player::FollowedTiming(int index) const {
     if (PlaylistLed) return Session.RenderTiming(index);
-    return OwnSettings.FollowSongLengths ? Session.FileTiming(index) : SongTiming{};
+    return OwnSettings.FollowSongLengths() ? Session.FileTiming(index) : SongTiming{};
 }
 
 uint64_t Player::SilenceLimit(int index) const {
@@ -315,10 +320,10 @@ bool Player::StartFollowedSong(int index) {
 }
 
 bool Player::LoadNextFromPlaylist() {
-    if (!NextFromPlaylist) return false;
+    if (!Playlist) return false;
     // Every failure takes a file out of the list's choices, so this ends.
     for (;;) {
-        const std::optional<PlaylistStep> step = NextFromPlaylist();
+        const std::optional<PlaylistStep> step = Playlist->NextStep();
         if (!step) return false;
         QString reason;
         try {
@@ -342,7 +347,7 @@ bool Player::LoadNextFromPlaylist() {
             Run.NextFromList = true;
             return true;
         }
-        if (PlaylistStepFailed) PlaylistStepFailed(*step, reason);
+        Playlist->StepFailed(*step, reason);
     }
 }
 
@@ -486,8 +491,8 @@ void Player::PlaySongAt(int index) {
 // files, and back through the songs heard), never to a song number the order
 // did not choose.
 void Player::Previous() {
-    if (PlaylistLed && PlaylistPrevious) {
-        PlaylistPrevious();
+    if (PlaylistLed && Playlist) {
+        Playlist->Previous();
         return;
     }
     if (List.CurrentSong == 0) return;
@@ -497,8 +502,8 @@ void Player::Previous() {
 }
 
 void Player::Next() {
-    if (PlaylistLed && PlaylistNext) {
-        PlaylistNext();
+    if (PlaylistLed && Playlist) {
+        Playlist->Next();
         return;
     }
     if (List.CurrentSong == List.SongCount - 1) return;
@@ -637,6 +642,37 @@ void Player::Requeue(std::optional<uint64_t> to) {
 }
 
 // ---- Voices ----------------------------------------------------------------------------
+
+void Player::ApplyMix(MixChange what) {
+    ChipState& chip = Session.Engine->Chip;
+    const PlayerSettings& s = OwnSettings;
+    const bool beeperMuted = (s.MutedVoices() >> VoiceBeeper) & 1;
+    switch (what) {
+    case MixChange::ChipMode:
+    case MixChange::Volume:
+        SetChipAndChannels(chip, s.ChipModeInForce(), s.Volume(), VolumeSteps);
+        break;
+    case MixChange::BeeperLevel:
+        chip.Mix.BeeperSetting = s.BeeperSetting();
+        if (!beeperMuted)
+            chip.Mix.BeeperAmplitude =
+                ComputeBeeperAmplitude(s.BeeperSetting(), s.Volume(), VolumeSteps);
+        break;
+    case MixChange::DefaultBeeper:
+        chip.Mix.BeeperSetting = DefaultBeeperSetting;
+        if (!beeperMuted) chip.Mix.BeeperAmplitude = -DefaultBeeperSetting;
+        break;
+    case MixChange::MutedVoices: {
+        chip.Mix.MutedVoices = static_cast<uint8_t>(s.MutedVoices());
+        // The default beeper's amplitude outlives a rebuild of the tables, as
+        // it would have without the mute.
+        const int32_t amplitude = chip.Mix.BeeperAmplitude;
+        SetChipAndChannels(chip, s.ChipModeInForce(), s.Volume(), VolumeSteps);
+        if (!beeperMuted && amplitude != 0) chip.Mix.BeeperAmplitude = amplitude;
+        break;
+    }
+    }
+}
 
 void Player::ToggleMute(int voice) {
     if (voice < 0 || voice >= VoiceCount) return;

@@ -81,6 +81,33 @@ struct NowPlayingInfo {
     const SongEntry* Current() const; // the current song's entry, or null
 };
 
+// A song of the playlist: its file, its index there and the row it came from.
+struct PlaylistStep {
+    QString File;
+    int Song = 0;
+    quint64 Entry = 0; // the playlist row it came from
+};
+
+// The playlist as the player sees it while it plays the list's songs: what
+// comes next, where Next and Previous lead once the file's own songs are
+// behind them, and what to do with a file that could not be opened. The
+// playlist's playback implements it (playback/playlist_playback.h).
+class PlaylistSource {
+  public:
+    virtual ~PlaylistSource() = default;
+    // The song after the one ending; nothing at the end of the list.
+    virtual std::optional<PlaylistStep> NextStep() = 0;
+    // A file the list led to could not be opened (`reason`): the list marks
+    // it, and is asked again.
+    virtual void StepFailed(const PlaylistStep& step, const QString& reason) = 0;
+    // The list's Next and Previous, for when the buttons reach the ends of a
+    // file that came from the list; false when there was nothing that way.
+    virtual bool Next() = 0;
+    virtual bool Previous() = 0;
+    virtual bool CanGoNext() const = 0;
+    virtual bool CanGoPrevious() const = 0;
+};
+
 class Player : public QObject {
     Q_OBJECT
 
@@ -91,8 +118,8 @@ class Player : public QObject {
                     QObject* parent = nullptr);
     ~Player() override;
 
-    // The settings apply to this player's engine as they change (chip mode,
-    // beeper level, volume), so they live with it; the face, the dialog, the
+    // The player applies the settings to its engine as they change (chip
+    // mode, beeper level, volume, mutes), so they live with it; the face, the dialog, the
     // start-up options and the media-player interface all change them here.
     PlayerSettings& Settings() { return OwnSettings; }
     const PlayerSettings& Settings() const { return OwnSettings; }
@@ -154,26 +181,13 @@ class Player : public QObject {
     // A song started from the playlist always ends: at its RenderTiming (the
     // file's length and fade, else the default length, or, without a length
     // from the file, where its output has stayed unchanged for
-    // `SilenceSeconds`), whatever "Follow song lengths" says; the next one comes from
-    // `NextFromPlaylist` and follows from the very next frame, also from another file. Songs
-    // started by the open button, a plain argument or a drop keep the switch's rule.
-    struct PlaylistStep {
-        QString File;
-        int Song = 0;
-        quint64 Entry = 0; // the playlist row it came from
-    };
-    // The song after the one ending; nothing at the end of the list.
-    std::function<std::optional<PlaylistStep>()> NextFromPlaylist;
-    // A file the list led to could not be opened (`reason`): the list marks
-    // it and is asked again.
-    std::function<void(const PlaylistStep& step, const QString& reason)> PlaylistStepFailed;
-    // The playlist's Next and Previous and whether they have somewhere to go:
-    // a song that came from the list moves in its order alone; the moves
-    // return false when there was nothing.
-    std::function<bool()> PlaylistNext, PlaylistPrevious;
-    std::function<bool()> PlaylistHasNext, PlaylistHasPrevious;
+    // `SetSilenceSeconds`), whatever "Follow song lengths" says; the next one comes from
+    // the playlist source and follows from the very next frame, also from another file.
+    // Songs started by the open button, a plain argument or a drop keep the switch's rule.
+    // The source stays the caller's; null (as before any is set) plays no list.
+    void SetPlaylistSource(PlaylistSource* source) { Playlist = source; }
     // Seconds of unchanged output that end a playlist song (0: never).
-    double SilenceSeconds = DefaultSilenceSeconds;
+    void SetSilenceSeconds(double seconds) { SilenceSeconds = seconds; }
     // Opens `step`'s file (read first: a file that cannot be opened stops
     // nothing and is reported by the return value, not by a box) and plays its
     // song as a playlist song. Empty on success, else the reason.
@@ -233,6 +247,8 @@ class Player : public QObject {
     void CloseDevice(); // forgets the device after its close
     void SetPlaying(bool playing, bool paused);
     void Announce(NowPlayingParts parts) { emit NowPlayingChanged(parts); }
+    // A setting of the mix changed: the engine takes it at once.
+    void ApplyMix(MixChange what);
 
     // Song lengths: with the settings' FollowSongLengths and a file that
     // gives the song a length, the song fades and ends at that length exactly
@@ -267,6 +283,8 @@ class Player : public QObject {
     uint64_t Cue = 0; // where Play starts the song a restored session put in place
     template <typename Body> void ReportingIOErrors(Body body);
     bool PriorityRefusalShown = false;
+    PlaylistSource* Playlist = nullptr;
+    double SilenceSeconds = DefaultSilenceSeconds;
     bool PlaylistLed = false; // the song was started from the playlist
     quint64 CurrentEntry = 0; // its playlist row
     uint64_t SilenceLimit(int index) const;

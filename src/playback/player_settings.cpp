@@ -24,49 +24,45 @@ QString BuildStartupOptions(int chipMode, int32_t beeperSetting, Priority priori
     return s;
 }
 
-PlayerSettings::PlayerSettings(SoundEngine& engine, QObject* parent)
-    : QObject(parent), Engine(engine) {
-    Engine.Chip.Mix.BeeperAmplitude = -DefaultBeeperSetting;
-    Engine.Chip.Mix.BeeperSetting = DefaultBeeperSetting;
-    SetChipAndChannels(Engine.Chip, ChipModeInForce(), Volume, VolumeSteps);
-    AppliedMode = ChipModeInForce();
-}
+PlayerSettings::PlayerSettings(QObject* parent) : QObject(parent) {}
 
-void PlayerSettings::ApplyChipTables() {
-    SetChipAndChannels(Engine.Chip, ChipModeInForce(), Volume, VolumeSteps);
-    if (ChipModeInForce() == AppliedMode) return;
-    AppliedMode = ChipModeInForce();
-    emit ChipModeInForceChanged(AppliedMode);
+void PlayerSettings::AnnounceModeInForce() {
+    if (ChipModeInForce() == AnnouncedMode) return;
+    AnnouncedMode = ChipModeInForce();
+    emit ChipModeInForceChanged(AnnouncedMode);
 }
 
 void PlayerSettings::SetChipMode(int mode) {
-    ChipMode = mode;
-    ApplyChipTables();
+    Mode = mode;
+    emit MixChanged(MixChange::ChipMode);
     emit ChipModeChanged(mode);
+    AnnounceModeInForce();
 }
 
 void PlayerSettings::SetFileChip(bool ym) {
+    const int before = ChipModeInForce();
     FileChipYM = ym;
     // Only a mode that follows the file has anything to change.
-    if (ChipModeInForce() != AppliedMode) ApplyChipTables();
+    if (ChipModeInForce() == before) return;
+    emit MixChanged(MixChange::ChipMode);
+    AnnounceModeInForce();
 }
 
 void PlayerSettings::SetBeeperSetting(int32_t level) {
-    Engine.Chip.Mix.BeeperSetting = level;
-    if (!BeeperMuted())
-        Engine.Chip.Mix.BeeperAmplitude = ComputeBeeperAmplitude(level, Volume, VolumeSteps);
+    Beeper = level;
+    emit MixChanged(MixChange::BeeperLevel);
     emit BeeperSettingChanged(level);
 }
 
 void PlayerSettings::SetDefaultBeeper() {
-    Engine.Chip.Mix.BeeperSetting = DefaultBeeperSetting;
-    if (!BeeperMuted()) Engine.Chip.Mix.BeeperAmplitude = -DefaultBeeperSetting;
+    Beeper = DefaultBeeperSetting;
+    emit MixChanged(MixChange::DefaultBeeper);
     emit BeeperSettingChanged(DefaultBeeperSetting);
 }
 
 void PlayerSettings::SetVolume(int32_t volume) {
-    Volume = volume;
-    SetChipAndChannels(Engine.Chip, ChipModeInForce(), Volume, VolumeSteps);
+    Level = volume;
+    emit MixChanged(MixChange::Volume);
     if (volume == AppliedVolume) return;
     AppliedVolume = volume;
     emit VolumeChanged(volume);
@@ -74,27 +70,23 @@ void PlayerSettings::SetVolume(int32_t volume) {
 
 void PlayerSettings::SetMutedVoices(unsigned voices) {
     voices &= AllVoices;
-    if (voices == MutedVoices()) return;
-    Engine.Chip.Mix.MutedVoices = static_cast<uint8_t>(voices);
-    // The default beeper's amplitude outlives a rebuild of the tables, as it
-    // would have without the mute.
-    const int32_t amplitude = Engine.Chip.Mix.BeeperAmplitude;
-    SetChipAndChannels(Engine.Chip, ChipModeInForce(), Volume, VolumeSteps);
-    if (!BeeperMuted() && amplitude != 0) Engine.Chip.Mix.BeeperAmplitude = amplitude;
+    if (voices == Muted) return;
+    Muted = voices;
+    emit MixChanged(MixChange::MutedVoices);
     emit MutedVoicesChanged(voices);
 }
 
 void PlayerSettings::SetPriorityClass(Priority priority) {
-    PriorityClass = priority;
-    const int error = NiceSetter ? NiceSetter(NiceValueOf(priority)) : 0;
-    if (error == 0) PriorityInForce = priority;
-    emit PriorityInForceChanged(PriorityInForce);
+    Chosen = priority;
+    const int error = Nice ? Nice(NiceValueOf(priority)) : 0;
+    if (error == 0) InForce = priority;
+    emit PriorityInForceChanged(InForce);
     // Raising the priority needs a privilege an ordinary user may lack.
     if (error == EACCES || error == EPERM) emit PriorityRefused(priority, error);
 }
 
 void PlayerSettings::SetSkinFile(const QString& path) {
-    SkinFile = path;
+    SkinPath = path;
     emit SkinFileChanged(path);
 }
 
@@ -108,19 +100,19 @@ constexpr const char* RecentKey = "RecentFiles";
 void PlayerSettings::LoadStored() {
     const SettingsStore store;
     if (const auto follow = store.ReadPlayerValue(QString::fromLatin1(FollowKey)))
-        FollowSongLengths = follow->toString() == QLatin1String("true");
+        Follow = follow->toString() == QLatin1String("true");
     if (const auto recent = store.ReadPlayerValue(QString::fromLatin1(RecentKey))) {
-        RecentFiles = recent->toStringList();
-        RecentFiles.removeAll(QString());
-        while (RecentFiles.size() > RecentFileCount) RecentFiles.removeLast();
+        Recent = recent->toStringList();
+        Recent.removeAll(QString());
+        while (Recent.size() > RecentFileCount) Recent.removeLast();
     }
     Stored = StoreFollow = true;
-    emit FollowSongLengthsChanged(FollowSongLengths);
-    emit RecentFilesChanged(RecentFiles);
+    emit FollowSongLengthsChanged(Follow);
+    emit RecentFilesChanged(Recent);
 }
 
 void PlayerSettings::SetFollowSongLengths(bool follow) {
-    FollowSongLengths = follow;
+    Follow = follow;
     if (StoreFollow)
         SettingsStore(StoreError)
             .WritePlayerValue(QString::fromLatin1(FollowKey),
@@ -130,8 +122,8 @@ void PlayerSettings::SetFollowSongLengths(bool follow) {
 
 void PlayerSettings::StopStoring() {
     Stored = false;
-    RecentFiles.clear();
-    emit RecentFilesChanged(RecentFiles);
+    Recent.clear();
+    emit RecentFilesChanged(Recent);
 }
 
 void PlayerSettings::NoteRecentFile(const QString& given) {
@@ -139,20 +131,20 @@ void PlayerSettings::NoteRecentFile(const QString& given) {
     const QFileInfo file(given);
     QString path = file.canonicalFilePath();
     if (path.isEmpty()) path = QDir::cleanPath(file.absoluteFilePath());
-    RecentFiles.removeAll(path);
-    RecentFiles.prepend(path);
-    while (RecentFiles.size() > RecentFileCount) RecentFiles.removeLast();
+    Recent.removeAll(path);
+    Recent.prepend(path);
+    while (Recent.size() > RecentFileCount) Recent.removeLast();
     StoreRecentFiles();
 }
 
 void PlayerSettings::ForgetRecentFile(const QString& path) {
-    if (RecentFiles.removeAll(path) == 0) return;
+    if (Recent.removeAll(path) == 0) return;
     StoreRecentFiles();
 }
 
 void PlayerSettings::StoreRecentFiles() {
-    if (Stored) SettingsStore().WritePlayerValue(QString::fromLatin1(RecentKey), RecentFiles);
-    emit RecentFilesChanged(RecentFiles);
+    if (Stored) SettingsStore().WritePlayerValue(QString::fromLatin1(RecentKey), Recent);
+    emit RecentFilesChanged(Recent);
 }
 
 std::optional<QVariant> PlayerSettings::StoredValue(const QString& key) const {

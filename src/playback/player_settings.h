@@ -1,14 +1,14 @@
 // The player's settings, one object for the whole run: chip mode, beeper
 // level, volume, process priority and skin file. The main window, the
 // Parameters dialog and the start-up options all change them here; each
-// setter applies the change to the engine at once (also during playback) and
-// tells the controls that show it.
+// setter tells the player, which applies the change to its engine at once
+// (also during playback), and then the controls that show it.
 //
-//     PlayerSettings& s = player.Settings;
+//     PlayerSettings& s = player.Settings();
 //     s.SetChipMode(ChipModeByName("YMABC"));   // the volume tables are rebuilt
 //     s.SetFileChip(session.YMFile());          // a file's chip, for the modes that follow it
 //     s.SetBeeperSetting(8000);                 // the beeper amplitude follows
-//     BuildStartupOptions(s.ChipMode, s.BeeperSetting(), s.PriorityClass, s.SkinFile);
+//     BuildStartupOptions(s.ChipMode(), s.BeeperSetting(), s.PriorityClass(), s.SkinFile());
 #pragma once
 
 #include "chip/chip.h"
@@ -55,37 +55,39 @@ inline constexpr const char* ChipModeEntries[AllChipModeCount] = {
 QString BuildStartupOptions(int chipMode, int32_t beeperSetting, Priority priority,
                             const QString& skinFile);
 
+// Which of the settings that shape the mix changed, for whoever applies
+// them to the engine (the player).
+enum class MixChange { ChipMode, BeeperLevel, DefaultBeeper, Volume, MutedVoices };
+
 class PlayerSettings : public QObject {
     Q_OBJECT
 
   public:
-    explicit PlayerSettings(SoundEngine& engine, QObject* parent = nullptr);
+    explicit PlayerSettings(QObject* parent = nullptr);
 
     // 0..13: a chosen chip (even AY, odd YM) and layout; 14..20: a layout on
     // the chip of the file that plays (session.h).
-    int ChipMode = DefaultFileChipMode;
+    int ChipMode() const { return Mode; }
     // The mode the chip is in: `ChipMode` with the file's chip put in.
-    int ChipModeInForce() const { return ResolveChipMode(ChipMode, FileChipYM); }
-    // 0..39; the volume bar edits it in place and then calls ApplyVolume.
-    int32_t Volume = VolumeSteps;
+    int ChipModeInForce() const { return ResolveChipMode(Mode, FileChipYM); }
+    // 0..39.
+    int32_t Volume() const { return Level; }
+    // 0..32768.
+    int32_t BeeperSetting() const { return Beeper; }
     // The priority last chosen (by the dialog or an option): what "Save
     // parameters" stores, even when the system refused it.
-    Priority PriorityClass = Priority::Normal;
+    Priority PriorityClass() const { return Chosen; }
     // The priority the process runs at: the last one the system accepted.
-    Priority PriorityInForce = Priority::Normal;
-    // How the nice value is set (tests put a refusing one in its place).
-    std::function<int(int niceValue)> NiceSetter = SetProcessNice;
-    QString SkinFile; // empty: the built-in skin
-    int32_t BeeperSetting() const { return Engine.Chip.Mix.BeeperSetting; }
+    Priority PriorityInForce() const { return InForce; }
+    QString SkinFile() const { return SkinPath; } // empty: the built-in skin
     // The chip's settings as one value (for an export that renders as the
-    // player sounds). Mode and volume stay fields of their own here: the face
-    // edits the volume in place while it drags the bar.
-    ChipSettings Chip() const { return {ChipMode, BeeperSetting(), Volume}; }
+    // player sounds).
+    ChipSettings Chip() const { return {Mode, Beeper, Level}; }
     // Songs end at the length their file gives, fading as the file says, and
     // the next song of the file follows (off: a song plays until stopped).
-    bool FollowSongLengths = false;
+    bool FollowSongLengths() const { return Follow; }
     // The song files opened last, newest first, at most `RecentFileCount`.
-    QStringList RecentFiles;
+    const QStringList& RecentFiles() const { return Recent; }
     static constexpr int RecentFileCount = 8;
 
     // The chip type and layout; the volume tables are rebuilt.
@@ -98,26 +100,29 @@ class PlayerSettings : public QObject {
     // The "Default" button's beeper: level 16384 and amplitude -16384, whatever
     // the volume (the next rebuild of the tables brings the amplitude in line).
     void SetDefaultBeeper();
-    // The volume (0..39), or the one `Volume` holds now: rebuilds the tables.
+    // The volume (0..39): the tables are rebuilt, even for the volume in force.
     void SetVolume(int32_t volume);
     // The voices left out of the mix (a set of chip.h's `Voice`s), for this
     // run only: the tables are rebuilt without them, and a muted beeper stays
     // silent whatever its level is set to.
-    unsigned MutedVoices() const { return Engine.Chip.Mix.MutedVoices; }
+    unsigned MutedVoices() const { return Muted; }
     void SetMutedVoices(unsigned voices);
-    void ApplyVolume() { SetVolume(Volume); }
     // Chooses the process priority (normal: nice 0, high: nice -10). The
-    // choice is recorded whether or not the system agreed; the class in
+    // choice is recorded whether or not the system agreed; the priority in
     // force changes only when it did, and a refusal is signalled.
     void SetPriorityClass(Priority priority);
+    // How the nice value is set (tests put a refusing one in its place).
+    void SetNiceSetter(std::function<int(int niceValue)> setter) { Nice = std::move(setter); }
     void SetSkinFile(const QString& path);
 
     // Reads the stored "Follow song lengths" and recent files; from then on
     // changes of them are stored at once (the settings file's group "Player").
-    // Errors while storing the switch go to `StoreError`; the recent files are
-    // stored silently, as a by-product of opening files.
+    // Errors while storing the switch go to the handler set here; the recent
+    // files are stored silently, as a by-product of opening files.
     void LoadStored();
-    std::function<void(int code, const QString& systemText)> StoreError;
+    void SetStoreErrorHandler(std::function<void(int code, const QString& systemText)> handler) {
+        StoreError = std::move(handler);
+    }
     void SetFollowSongLengths(bool follow);
     // The stored settings were removed: the recent files are forgotten and
     // nothing is stored again in this run unless the switch is changed.
@@ -133,6 +138,9 @@ class PlayerSettings : public QObject {
     void StoreValue(const QString& key, const QVariant& value);
 
   signals:
+    // A setting of the mix changed; sent before the signal of the setting
+    // itself, so that the engine has it by then.
+    void MixChanged(MixChange what);
     void ChipModeChanged(int mode);
     // The chip and layout the sound has now (a chosen mode, or the file's chip).
     void ChipModeInForceChanged(int mode);
@@ -148,14 +156,22 @@ class PlayerSettings : public QObject {
     void RecentFilesChanged(const QStringList& files);
 
   private:
-    SoundEngine& Engine;
+    int Mode = DefaultFileChipMode;
     bool FileChipYM = false;
-    int AppliedMode = -1; // the mode in force last announced
-    // Rebuilds the tables for the mode in force and announces a new one.
-    void ApplyChipTables();
+    int AnnouncedMode = ResolveChipMode(DefaultFileChipMode, false); // the mode in force last told
+    void AnnounceModeInForce();
+    int32_t Level = VolumeSteps;
+    int32_t Beeper = DefaultBeeperSetting;
+    unsigned Muted = 0;
+    Priority Chosen = Priority::Normal;
+    Priority InForce = Priority::Normal;
+    std::function<int(int niceValue)> Nice = SetProcessNice;
+    QString SkinPath;
+    bool Follow = false;
+    QStringList Recent;
+    std::function<void(int code, const QString& systemText)> StoreError;
     int32_t AppliedVolume = VolumeSteps; // the last one the tables were built for
-    bool BeeperMuted() const { return (MutedVoices() >> VoiceBeeper) & 1; }
-    bool Stored = false;      // LoadStored ran: the recent files are stored
-    bool StoreFollow = false; // LoadStored ran: the switch is stored when changed
+    bool Stored = false;                 // LoadStored ran: the recent files are stored
+    bool StoreFollow = false;            // LoadStored ran: the switch is stored when changed
     void StoreRecentFiles();
 };

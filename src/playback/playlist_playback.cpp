@@ -5,31 +5,7 @@
 
 PlaylistPlayback::PlaylistPlayback(Player& player, PlaylistModel& model, QObject* parent)
     : QObject(parent), Playback(player), Model(model) {
-    Playback.NextFromPlaylist = [this]() -> std::optional<Player::PlaylistStep> {
-        for (int tries = 0; tries <= Model.Count(); ++tries) {
-            const auto next = Order.Next(OrderItems(Model), Rendering, false);
-            if (!next) return std::nullopt;
-            const int row = Model.RowOf(next->Id);
-            Model.ReadNow(row); // not read yet: the player needs it now
-            if (!Model.EntryAt(row).Playable()) {
-                Rendering = next; // skipped: the order goes on from it
-                continue;
-            }
-            Rendering = next;
-            return StepAt(*next);
-        }
-        return std::nullopt;
-    };
-    Playback.PlaylistStepFailed = [this](const Player::PlaylistStep& step, const QString& reason) {
-        const int row = Model.RowOf(step.Entry);
-        Model.MarkFailed(row,
-                         QFileInfo::exists(step.File) ? EntryStatus::Refused : EntryStatus::Missing,
-                         reason);
-    };
-    Playback.PlaylistNext = [this] { return Next(); };
-    Playback.PlaylistPrevious = [this] { return Previous(); };
-    Playback.PlaylistHasNext = [this] { return CanGoNext(); };
-    Playback.PlaylistHasPrevious = [this] { return CanGoPrevious(); };
+    Playback.SetPlaylistSource(this);
     connect(&Playback, &Player::PlaylistSongStarted, this, [this](quint64 entry, int song) {
         Order.Played({entry, song});
         Model.SetCurrent(entry, song);
@@ -51,16 +27,31 @@ PlaylistPlayback::PlaylistPlayback(Player& player, PlaylistModel& model, QObject
     });
 }
 
-PlaylistPlayback::~PlaylistPlayback() {
-    Playback.NextFromPlaylist = nullptr;
-    Playback.PlaylistStepFailed = nullptr;
-    Playback.PlaylistNext = nullptr;
-    Playback.PlaylistPrevious = nullptr;
-    Playback.PlaylistHasNext = nullptr;
-    Playback.PlaylistHasPrevious = nullptr;
+PlaylistPlayback::~PlaylistPlayback() { Playback.SetPlaylistSource(nullptr); }
+
+std::optional<PlaylistStep> PlaylistPlayback::NextStep() {
+    for (int tries = 0; tries <= Model.Count(); ++tries) {
+        const auto next = Order.Next(OrderItems(Model), Rendering, false);
+        if (!next) return std::nullopt;
+        const int row = Model.RowOf(next->Id);
+        Model.ReadNow(row); // not read yet: the player needs it now
+        if (!Model.EntryAt(row).Playable()) {
+            Rendering = next; // skipped: the order goes on from it
+            continue;
+        }
+        Rendering = next;
+        return StepAt(*next);
+    }
+    return std::nullopt;
 }
 
-Player::PlaylistStep PlaylistPlayback::StepAt(const PlaylistPosition& position) const {
+void PlaylistPlayback::StepFailed(const PlaylistStep& step, const QString& reason) {
+    const int row = Model.RowOf(step.Entry);
+    Model.MarkFailed(
+        row, QFileInfo::exists(step.File) ? EntryStatus::Refused : EntryStatus::Missing, reason);
+}
+
+PlaylistStep PlaylistPlayback::StepAt(const PlaylistPosition& position) const {
     return {Model.EntryAt(Model.RowOf(position.Id)).Path, position.Song, position.Id};
 }
 

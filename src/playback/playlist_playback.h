@@ -20,14 +20,13 @@
 #include <QStringList>
 #include <optional>
 
-class PlaylistPlayback : public QObject {
+class PlaylistPlayback : public QObject, public PlaylistSource {
     Q_OBJECT
 
   public:
+    // The player plays the list's songs through this object from now on.
     PlaylistPlayback(Player& player, PlaylistModel& model, QObject* parent = nullptr);
     ~PlaylistPlayback() override; // the player forgets the list
-
-    PlaylistOrder Order;
 
     // Plays song `song` of entry `id`; when it cannot be played, the next
     // playable song in the order. False when nothing could be played.
@@ -47,13 +46,22 @@ class PlaylistPlayback : public QObject {
     // `playing`; none when empty) becomes its current entry.
     void AddAsCurrent(const QStringList& files, const QString& playing, int song);
     // Across entries, in the order; false when there is nothing that way.
-    bool Next();
-    bool Previous();
-    bool CanGoNext() const;
-    bool CanGoPrevious() const;
+    bool Next() override;
+    bool Previous() override;
+    bool CanGoNext() const override;
+    bool CanGoPrevious() const override;
 
+    bool Shuffle() const { return Order.Shuffle; }
+    RepeatMode Repeat() const { return Order.Repeat; }
     void SetShuffle(bool shuffle);
     void SetRepeat(RepeatMode repeat);
+    // A fresh order (shuffle and repeat off, nothing played) whose shuffle
+    // draws from `seed`, so that a run can be repeated.
+    void RestartOrder(uint32_t seed) { Order = PlaylistOrder(seed); }
+
+    // What the player asks when a playlist song ends or cannot be opened.
+    std::optional<PlaylistStep> NextStep() override;
+    void StepFailed(const PlaylistStep& step, const QString& reason) override;
 
   signals:
     void OrderChanged(bool shuffle, int repeat);
@@ -61,6 +69,7 @@ class PlaylistPlayback : public QObject {
   private:
     Player& Playback;
     PlaylistModel& Model;
+    PlaylistOrder Order;
     std::optional<PlaylistPosition> Rendering; // the song the player renders now
     int StartJob = 0;                          // a job whose first playable song is to start
     bool StartAlways = false;
@@ -68,6 +77,6 @@ class PlaylistPlayback : public QObject {
     QString CurrentFile;
     int CurrentFileSong = 0;
     std::optional<PlaylistPosition> Heard() const;
-    Player::PlaylistStep StepAt(const PlaylistPosition& position) const;
+    PlaylistStep StepAt(const PlaylistPosition& position) const;
     void TryStart(int first, int count);
 };

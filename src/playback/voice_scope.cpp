@@ -54,7 +54,7 @@ VoiceScope::Source VoiceScope::SourceNow() const {
     // A playlist song always ends where its entry says, another one only
     // while song lengths are followed: then the player fades it there.
     const SongEntry* entry = now.Current();
-    if (entry && (now.Entry != 0 || Playback.Settings().FollowSongLengths))
+    if (entry && (now.Entry != 0 || Playback.Settings().FollowSongLengths()))
         source.Timing = entry->Length;
     const ChipSettings chip = Playback.Settings().Chip();
     source.ChipType = Playback.Settings().ChipModeInForce() & 1; // a mono mode of that chip

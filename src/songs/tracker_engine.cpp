@@ -32,6 +32,7 @@
 //   the row gives it. A channel plays a silent sample until one is named.
 #include "songs/tracker_engine.h"
 
+#include "chip/chip.h"
 #include "songs/tracker_tables.h"
 
 #include <algorithm>
@@ -80,8 +81,8 @@ class PT3Player {
     // call that finds the position list run out.
     void Play(Registers& r, bool& ended);
     bool ReadPast() const { return Past; }
-    // The last call moved to the loop position.
-    bool EnteredLoopPosition() const { return EnteredLoop; }
+    // The position the last call moved to, or -1.
+    int EnteredPosition() const { return Entered; }
     // The same state: the same frames follow.
     bool operator==(const PT3Player&) const = default;
 
@@ -140,7 +141,7 @@ class PT3Player {
     Channel Channels[3];
     uint8_t Delay = 0, DelayCounter = 1;
     uint32_t Position = 0; // index of the playing position
-    bool EnteredLoop = false;
+    int Entered = -1;
     bool Started = false;
     uint8_t NoiseBase = 0, AddToNoise = 0, AddToEnvelope = 0;
     uint16_t EnvelopeBase = 0, EnvelopeSlide = 0, EnvelopeSlideAdd = 0;
@@ -186,7 +187,7 @@ void PT3Player::NextPosition(bool& ended) {
         Position = Module->LoopPosition;
         ended = true;
     }
-    EnteredLoop = Position == Module->LoopPosition;
+    Entered = static_cast<int>(Position);
     uint32_t number = Module->Positions[Position];
     if (SecondChip) number = Module->SharedPatterns - 1u - number; // the reader checked it
     const uint32_t pattern = Module->PatternsAt + 6u * number;
@@ -376,7 +377,7 @@ void PT3Player::ChannelRegisters(Channel& c, uint8_t& mixer) {
 void PT3Player::Play(Registers& r, bool& ended) {
     AddToEnvelope = 0;
     ShapeWritten = false;
-    EnteredLoop = false;
+    Entered = -1;
     if (--DelayCounter == 0) {
         Channel& a = Channels[0];
         if (--a.SkipCounter == 0) {
@@ -425,8 +426,8 @@ class PT2Player {
 
     void Play(Registers& r, bool& ended);
     bool ReadPast() const { return Past; }
-    // The last call moved to the loop position.
-    bool EnteredLoopPosition() const { return EnteredLoop; }
+    // The position the last call moved to, or -1.
+    int EnteredPosition() const { return Entered; }
     bool operator==(const PT2Player&) const = default;
 
   private:
@@ -474,7 +475,7 @@ class PT2Player {
     Channel Channels[3];
     uint8_t Delay = 0, DelayCounter = 1;
     uint32_t Position = 0;
-    bool EnteredLoop = false;
+    int Entered = -1;
     bool Started = false;
     uint8_t Noise = 0;
     uint16_t Envelope = 0;
@@ -489,7 +490,7 @@ void PT2Player::NextPosition(bool& ended) {
         Position = Module->LoopPosition;
         ended = true;
     }
-    EnteredLoop = Position == Module->LoopPosition;
+    Entered = static_cast<int>(Position);
     const uint32_t pattern = Module->PatternsAt + 6u * Module->Positions[Position];
     for (int i = 0; i < 3; ++i) {
         Channels[i].Track = Word(pattern + 2u * i);
@@ -609,7 +610,7 @@ void PT2Player::ChannelRegisters(Channel& c, uint8_t& mixer) {
 
 void PT2Player::Play(Registers& r, bool& ended) {
     ShapeWritten = false;
-    EnteredLoop = false;
+    Entered = -1;
     if (--DelayCounter == 0) {
         Channel& a = Channels[0];
         if (--a.SkipCounter == 0) {
@@ -643,18 +644,12 @@ namespace {
 // state does not come back the same after one.
 constexpr int MaxLoopPasses = 8;
 
-// Plays `player` into `s` until it finds its state at an end the same as where
-// the song first reached its loop position, or as at an earlier end (the
-// frames between repeat for ever), or the limits stop it. The first end is the
-// song's length; false when there is none.
+// Plays `player` into `s` until, after the song's end, it meets a state it had
+// before at the start of the same position (the frames from there repeat for
+// ever), or the limits stop it. The first end is the song's length; false
+// when there is none.
 template <class Player>
 bool Record(Player& player, const TrackerModule& module, RegisterStream& s, uint32_t frameLimit) {
-    struct End {
-        uint32_t Frame;
-        Player State;
-        Registers Output;
-    };
-    std::vector<End> ends;
     // Room for two passes of 64-row patterns at the starting tempo, so the
     // stream seldom has to move while it grows.
     const uint64_t guess = std::min<uint64_t>(uint64_t{2} * module.Positions.size() * 64 *
@@ -662,37 +657,56 @@ bool Record(Player& player, const TrackerModule& module, RegisterStream& s, uint
                                               frameLimit);
     s.Registers.reserve(guess * StreamRegisters);
     s.Written.reserve(guess);
-    // The state the song first reached its loop position in: when the end
-    // brings it back there unchanged, the song itself is its loop.
-    std::optional<End> loopStart;
+    // The engine's state each time a position began, with that frame's
+    // registers. Once the song has ended, a state met again at the same
+    // position means that everything from the first meeting on repeats.
+    struct Seen {
+        uint32_t Frame;
+        Player State;
+        Registers Output;
+    };
+    std::vector<std::vector<Seen>> seen(module.Positions.size());
+    uint32_t ends = 0;
     Registers r;
     for (uint32_t frame = 0; frame < frameLimit; ++frame) {
         bool ended = false;
         player.Play(r, ended);
-        if (!ended && !loopStart && player.EnteredLoopPosition()) loopStart = End{frame, player, r};
-        if (ended && ends.empty() && loopStart && loopStart->State == player &&
-            loopStart->Output == r) {
-            s.SongFrames = frame;
-            s.LoopFrame = loopStart->Frame;
-            return true;
-        }
         if (ended) {
-            for (const End& e : ends)
-                if (e.State == player && e.Output == r) {
-                    s.LoopFrame = e.Frame;
-                    return true;
-                }
-            if (ends.size() > MaxLoopPasses) break;
-            if (ends.empty()) s.SongFrames = frame;
-            ends.push_back({frame, player, r});
+            if (ends > MaxLoopPasses) break; // loop to the last end
+            if (ends++ == 0) s.SongFrames = frame;
             s.LoopFrame = frame;
+        }
+        if (const int position = player.EnteredPosition(); position >= 0) {
+            std::vector<Seen>& before = seen[static_cast<size_t>(position)];
+            if (ends > 0)
+                for (const Seen& e : before)
+                    if (e.State == player && e.Output == r) {
+                        s.LoopFrame = e.Frame;
+                        return true;
+                    }
+            before.push_back({frame, player, r});
         }
         const size_t at = s.Registers.size();
         s.Registers.resize(at + StreamRegisters);
         std::memcpy(s.Registers.data() + at, r.Value, StreamRegisters);
         s.Written.push_back(static_cast<uint16_t>(r.EnvelopeWritten ? 0x3FFF : 0x1FFF));
     }
-    return !ends.empty();
+    return ends > 0;
+}
+
+// The player writes registers 0-12 in every frame; the chip needs only those
+// that change (the same value written again changes nothing), so a stream
+// marks those, besides register 13 where the player wrote it: all of them in
+// its first frame and in the frame it loops to, whose previous frame is then
+// another.
+void MarkChanges(RegisterStream& s) {
+    for (uint32_t f = 0; f < s.FrameCount; ++f) {
+        uint16_t written = s.Written[f] & (1u << EnvelopeShape);
+        for (int r = 0; r < EnvelopeShape; ++r)
+            if (f == 0 || f == s.LoopFrame || s.Frame(f)[r] != s.Frame(f - 1)[r])
+                written |= static_cast<uint16_t>(1u << r);
+        s.Written[f] = written;
+    }
 }
 
 } // namespace
@@ -723,6 +737,7 @@ std::optional<RegisterStream> ModuleStream(const TrackerModule& whole, std::stri
         return std::nullopt;
     }
     s.FrameCount = static_cast<uint32_t>(s.Written.size());
+    MarkChanges(s);
     return s;
 }
 

@@ -157,8 +157,8 @@ class MainWindow : public QWidget {
     void OnKeyDown(int key, Qt::KeyboardModifiers modifiers);
     // Action keys act once, when the key is released.
     void OnKeyUp(int key, Qt::KeyboardModifiers modifiers);
-    // Shows the settings' `Volume` in the volume bar and applies it to the sound.
-    void DrawVolume();
+    // Sets the volume (the sound follows) and shows it in the volume bar.
+    void DrawVolume(int volume);
     // Shows the volume bar only.
     void PaintVolumeBar();
     void OpenButtonAction();

@@ -199,7 +199,8 @@ void MainWindow::OnCreate() {
     const ZoneRect& v = VolumeBarRect;
     VolumeZone =
         FaceSkin->AddMoveZone(v.Left, v.Top, v.Right, v.Bottom,
-                              VolumeDragRoutine(Settings.Volume, [this] { DrawVolume(); }));
+                              VolumeDragRoutine([this] { return Settings.Volume(); },
+                                                [this](int volume) { DrawVolume(volume); }));
     SkinLoader = [this](SkinSource source, const QString& path) {
         return FaceSkin->LoadSkin(source, path);
     };
@@ -287,16 +288,16 @@ void MainWindow::PrintNumber(int which) {
     FaceSkin->UpdateScreen(QRect(left, NumberTop, 3 * DigitWidth, DigitHeight));
 }
 
-void MainWindow::DrawVolume() {
+void MainWindow::DrawVolume(int volume) {
     if (!FaceSkin) return;
+    Settings.SetVolume(volume); // the bar follows an actual change itself
     PaintVolumeBar();
-    Settings.ApplyVolume();
 }
 
 void MainWindow::PaintVolumeBar() {
     if (!FaceSkin) return;
     const int height = VolumeZone->Bottom - VolumeZone->Top; // 39
-    const int lit = std::clamp(Settings.Volume, 0, height);
+    const int lit = std::clamp(Settings.Volume(), 0, height);
     const int width = VolumeZone->Right - VolumeZone->Left;
     // The lit part grows from the bottom; above it the bar's background colour.
     FaceSkin->CopyToBuffer(FaceSkin->VolumeImage, QRect(0, height - lit, width, lit),
@@ -334,8 +335,7 @@ void MainWindow::OnMouseDown(Qt::MouseButton button, Qt::MouseButtons buttons,
         return;
 
     if (VolumeZone->HitTest(x, y)) {
-        Settings.Volume = VolumeZone->Bottom - y;
-        DrawVolume();
+        DrawVolume(VolumeZone->Bottom - y);
     }
     if (TButtonZone* b = FaceSkin->ButtonZones.FindAt(x, y)) {
         b->Captured = true;
@@ -437,14 +437,12 @@ void MainWindow::OnKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     } else if (key == Qt::Key_Right && !keypad) {
         Playback.Seek(Playback.Elapsed() + SeekStep);
     } else if (key == Qt::Key_Up || (keypad && key == Qt::Key_8)) {
-        if (Settings.Volume < VolumeZone->Bottom - VolumeZone->Top) {
-            ++Settings.Volume;
-            DrawVolume();
+        if (Settings.Volume() < VolumeZone->Bottom - VolumeZone->Top) {
+            DrawVolume(Settings.Volume() + 1);
         }
     } else if (key == Qt::Key_Down || (keypad && key == Qt::Key_2)) {
-        if (Settings.Volume > 0) {
-            --Settings.Volume;
-            DrawVolume();
+        if (Settings.Volume() > 0) {
+            DrawVolume(Settings.Volume() - 1);
         }
     }
 }
@@ -512,11 +510,10 @@ void MainWindow::wheelEvent(QWheelEvent* event) {
         event->ignore();
         return;
     }
-    const int volume =
-        std::clamp(Settings.Volume + (notch > 0 ? 1 : -1), 0, VolumeZone->Bottom - VolumeZone->Top);
-    if (volume != Settings.Volume) {
-        Settings.Volume = volume;
-        DrawVolume();
+    const int volume = std::clamp(Settings.Volume() + (notch > 0 ? 1 : -1), 0,
+                                  VolumeZone->Bottom - VolumeZone->Top);
+    if (volume != Settings.Volume()) {
+        DrawVolume(volume);
     }
     event->accept();
 }

@@ -56,7 +56,7 @@ std::unique_ptr<QMenu> MainWindow::BuildContextMenu() {
     }
     QAction* follow = menu->addAction(QStringLiteral("Follow song lengths"));
     follow->setCheckable(true);
-    follow->setChecked(Settings.FollowSongLengths);
+    follow->setChecked(Settings.FollowSongLengths());
     connect(follow, &QAction::toggled, this,
             [this](bool on) { Settings.SetFollowSongLengths(on); });
     // The voices: checked while heard; 1-4 and Shift+1-4 do the same.
@@ -92,8 +92,8 @@ std::unique_ptr<QMenu> MainWindow::BuildContextMenu() {
     menu->addAction(QStringLiteral("About"), this, [this] { ShowAbout(); });
     menu->addSeparator();
     QMenu* recent = menu->addMenu(QStringLiteral("Recent files"));
-    recent->setEnabled(!Settings.RecentFiles.isEmpty());
-    for (const QString& path : Settings.RecentFiles) {
+    recent->setEnabled(!Settings.RecentFiles().isEmpty());
+    for (const QString& path : Settings.RecentFiles()) {
         QAction* file =
             recent->addAction(RecentFileText(path), this, [this, path] { OpenRecentFile(path); });
         file->setToolTip(path);

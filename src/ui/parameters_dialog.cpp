@@ -21,6 +21,7 @@
 #include <algorithm>
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -34,10 +35,10 @@ template <typename Widget> Widget* Place(Widget* widget, int left, int top, int 
 ParametersDialog::ParametersDialog(PlayerSettings& settings, SkinChanger changeSkin,
                                    QWidget* parent)
     : QDialog(parent), Settings(settings), ChangeSkin(std::move(changeSkin)),
-      Association(QCoreApplication::applicationFilePath().toStdString(),
-                  [this](int code, const std::string& text) {
-                      RegError(this, code, QString::fromStdString(text));
-                  }) {
+      Associations(QCoreApplication::applicationFilePath().toStdString(),
+                   [this](int code, const std::string& text) {
+                       RegError(this, code, QString::fromStdString(text));
+                   }) {
     setWindowTitle(QStringLiteral("Parameters"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -97,6 +98,30 @@ ParametersDialog::ParametersDialog(PlayerSettings& settings, SkinChanger changeS
     CloseButton = Place(new QPushButton(QStringLiteral("Close"), this), 8, 328, 75, 25);
     DefaultButton = Place(new QPushButton(QStringLiteral("Default"), this), 96, 328, 75, 25);
     CloseButton->setDefault(true); // Enter closes; Esc closes as the dialog's cancel
+    // Each control is found by its member's name.
+    const std::pair<QWidget*, const char*> names[] = {
+        {ChipGroup, "ChipGroup"},
+        {ChipList, "ChipList"},
+        {ChipInForceLabel, "ChipInForceLabel"},
+        {BeeperGroup, "BeeperGroup"},
+        {BeeperLevelEdit, "BeeperLevelEdit"},
+        {PriorityGroup, "PriorityGroup"},
+        {NormalPriorityButton, "NormalPriorityButton"},
+        {HighPriorityButton, "HighPriorityButton"},
+        {SkinGroup, "SkinGroup"},
+        {SkinFileEdit, "SkinFileEdit"},
+        {LoadSkinButton, "LoadSkinButton"},
+        {StandardSkinButton, "StandardSkinButton"},
+        {AssociationGroup, "AssociationGroup"},
+        {AyAssociationBox, "AyAssociationBox"},
+        {AymAssociationBox, "AymAssociationBox"},
+        {StreamAssociationBox, "StreamAssociationBox"},
+        {SaveParametersButton, "SaveParametersButton"},
+        {RemoveParametersButton, "RemoveParametersButton"},
+        {CloseButton, "CloseButton"},
+        {DefaultButton, "DefaultButton"},
+    };
+    for (const auto& [widget, name] : names) widget->setObjectName(QLatin1String(name));
 
     // Tab order: chip group, beeper group, "Close", "Default", system-register
     // group, priority group, skin group.
@@ -135,9 +160,9 @@ ParametersDialog::ParametersDialog(PlayerSettings& settings, SkinChanger changeS
     connect(StreamAssociationBox, &QCheckBox::clicked, this,
             &ParametersDialog::StreamAssociationClick);
 
-    SkinDialog.Title = QStringLiteral("Choose skin bitmap");
-    SkinDialog.Filter = QStringLiteral("Bitmap files (BMP)|*.bmp");
-    SkinDialog.Chooser = [](const FileOpenDialog& d, QWidget* owner) {
+    SkinChooser.Title = QStringLiteral("Choose skin bitmap");
+    SkinChooser.Filter = QStringLiteral("Bitmap files (BMP)|*.bmp");
+    SkinChooser.Chooser = [](const FileOpenDialog& d, QWidget* owner) {
         QFileDialog dialog(owner, d.Title, d.InitialDir, QtFileDialogFilter(d.Filter));
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);
@@ -191,15 +216,14 @@ void ParametersDialog::showEvent(QShowEvent* event) {
 
 void ParametersDialog::OnShow() {
     BeeperLevelEdit->setText(QString::number(Settings.BeeperSetting()));
-    Association.RegPathOk = Association.CheckRegPath();
-    AyAssociated = Association.CheckRegistration(".ay");
-    AymAssociated = Association.CheckRegistration(".aym");
-    AyAssociationBox->setChecked(AyAssociated);
-    AymAssociationBox->setChecked(AymAssociated);
-    StreamAssociated =
-        std::all_of(std::begin(StreamExtensions), std::end(StreamExtensions),
-                    [this](const char* e) { return Association.CheckRegistration(e); });
-    StreamAssociationBox->setChecked(StreamAssociated);
+    Associations.RegPathOk = Associations.CheckRegPath();
+    AyLinked = Associations.CheckRegistration(".ay");
+    AymLinked = Associations.CheckRegistration(".aym");
+    AyAssociationBox->setChecked(AyLinked);
+    AymAssociationBox->setChecked(AymLinked);
+    StreamLinked = std::all_of(std::begin(StreamExtensions), std::end(StreamExtensions),
+                               [this](const char* e) { return Associations.CheckRegistration(e); });
+    StreamAssociationBox->setChecked(StreamLinked);
 }
 
 void ParametersDialog::ChipListChange(int index) { Settings.SetChipMode(index); }
@@ -217,16 +241,16 @@ void ParametersDialog::HighPriorityClick() { Settings.SetPriorityClass(Priority:
 
 void ParametersDialog::LoadSkinClick() {
     // The skin dialog starts where the skin in use lies, else at home.
-    SkinDialog.InitialDir = Settings.SkinFile.isEmpty()
-                                ? QDir::homePath()
-                                : QFileInfo(Settings.SkinFile).absolutePath();
-    if (!SkinDialog.Execute(this)) return;
-    const QString path = SkinDialog.FileName;
+    SkinChooser.InitialDir = Settings.SkinFile().isEmpty()
+                                 ? QDir::homePath()
+                                 : QFileInfo(Settings.SkinFile()).absolutePath();
+    if (!SkinChooser.Execute(this)) return;
+    const QString path = SkinChooser.FileName;
     if (ChangeSkin && ChangeSkin(SkinSource::File, path)) Settings.SetSkinFile(path);
 }
 
 void ParametersDialog::StandardSkinClick() {
-    if (Settings.SkinFile.isEmpty()) return; // the built-in skin is in use
+    if (Settings.SkinFile().isEmpty()) return; // the built-in skin is in use
     if (ChangeSkin && ChangeSkin(SkinSource::BuiltIn, QString())) Settings.SetSkinFile(QString());
 }
 
@@ -248,8 +272,8 @@ void ParametersDialog::RemoveOldPaths() { Store().RemoveOldPaths(); }
 
 void ParametersDialog::SaveParametersClick() {
     RemoveOldPaths();
-    const QString options = BuildStartupOptions(Settings.ChipMode, Settings.BeeperSetting(),
-                                                Settings.PriorityClass, Settings.SkinFile);
+    const QString options = BuildStartupOptions(Settings.ChipMode(), Settings.BeeperSetting(),
+                                                Settings.PriorityClass(), Settings.SkinFile());
     SettingsStore store = Store();
     if (options.isEmpty()) {
         store.DeleteStartup();
@@ -265,12 +289,12 @@ void ParametersDialog::RemoveParametersClick() {
     if (!store.RemoveSettings()) return;
     // Opening the next song must not write the removed settings back.
     Settings.StopStoring();
-    Association.UnRegisterFile(".ay");
-    Association.UnRegisterFile(".aym");
-    for (const char* extension : StreamExtensions) Association.UnRegisterFile(extension);
-    AyAssociated = false;
-    AymAssociated = false;
-    StreamAssociated = false;
+    Associations.UnRegisterFile(".ay");
+    Associations.UnRegisterFile(".aym");
+    for (const char* extension : StreamExtensions) Associations.UnRegisterFile(extension);
+    AyLinked = false;
+    AymLinked = false;
+    StreamLinked = false;
     AyAssociationBox->setChecked(false);
     AymAssociationBox->setChecked(false);
     StreamAssociationBox->setChecked(false);
@@ -281,34 +305,32 @@ void ParametersDialog::AssociationClick(QCheckBox* box, bool& flag, const char* 
     // the flag holds the result for the next change.
     if (box->isChecked()) {
         if (flag) return;
-        Association.CreateZirrafonPath();
-        flag = Association.RegisterFile(extension);
+        Associations.CreateZirrafonPath();
+        flag = Associations.RegisterFile(extension);
     } else if (flag) {
-        flag = Association.UnRegisterFile(extension);
+        flag = Associations.UnRegisterFile(extension);
     }
 }
 
-void ParametersDialog::AyAssociationClick() {
-    AssociationClick(AyAssociationBox, AyAssociated, ".ay");
-}
+void ParametersDialog::AyAssociationClick() { AssociationClick(AyAssociationBox, AyLinked, ".ay"); }
 
 void ParametersDialog::AymAssociationClick() {
-    AssociationClick(AymAssociationBox, AymAssociated, ".aym");
+    AssociationClick(AymAssociationBox, AymLinked, ".aym");
 }
 
 void ParametersDialog::StreamAssociationClick() {
     // One box, three types: each is registered or unregistered as the box
     // says; the flag is true only when all three are ours.
     if (StreamAssociationBox->isChecked()) {
-        if (StreamAssociated) return;
-        Association.CreateZirrafonPath();
+        if (StreamLinked) return;
+        Associations.CreateZirrafonPath();
         bool all = true;
         for (const char* extension : StreamExtensions)
-            all = Association.RegisterFile(extension) && all;
-        StreamAssociated = all;
-    } else if (StreamAssociated) {
-        for (const char* extension : StreamExtensions) Association.UnRegisterFile(extension);
-        StreamAssociated = false;
+            all = Associations.RegisterFile(extension) && all;
+        StreamLinked = all;
+    } else if (StreamLinked) {
+        for (const char* extension : StreamExtensions) Associations.UnRegisterFile(extension);
+        StreamLinked = false;
     }
 }
 

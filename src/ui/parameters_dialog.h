@@ -50,9 +50,34 @@ class ParametersDialog : public QDialog {
     ParametersDialog(PlayerSettings& settings, SkinChanger changeSkin, QWidget* parent = nullptr);
     ~ParametersDialog() override;
 
+    // The skin file dialog of "Load".
+    FileOpenDialog& SkinDialog() { return SkinChooser; }
+    static constexpr const char* SkinDefaultSuffix = "bmp";
+    // The association of the song files (holds `RegPathOk`).
+    FileAssociation& Association() { return Associations; }
+    // Whether ".ay", ".aym" and the register-stream files are associated with
+    // the player, as the check boxes last set or found them.
+    bool AyAssociated() const { return AyLinked; }
+    bool AymAssociated() const { return AymLinked; }
+    bool StreamAssociated() const { return StreamLinked; }
+
+    // Sets the controls to the settings in force and the association boxes to
+    // what the desktop says (each time the dialog shows).
+    void OnShow();
+
+    // Shows a settings or association error: the system's text (`systemText`,
+    // or the text for `code` when it is empty) in a box owned by `window`
+    // with the caption "Ошибка работы с реестром #" + code.
+    void RegError(QWidget* window, int code, const QString& systemText = QString());
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
     PlayerSettings& Settings; // the player's, shared with the main window
     SkinChanger ChangeSkin;
 
+    // The controls; each has its member's name as its object name.
     QGroupBox* ChipGroup; // "Chip and channels"
     QComboBox* ChipList;
     QLabel* ChipInForceLabel; // the chip and layout the sound has now
@@ -74,20 +99,15 @@ class ParametersDialog : public QDialog {
     QPushButton* CloseButton;   // "Close"
     QPushButton* DefaultButton; // "Default"
 
-    // The skin file dialog of "Load".
-    FileOpenDialog SkinDialog;
-    static constexpr const char* SkinDefaultSuffix = "bmp";
-
-    // The association of ".ay" and ".aym" (holds `RegPathOk`).
-    FileAssociation Association;
-    bool AyAssociated = false;
-    bool AymAssociated = false;
-    bool StreamAssociated = false;
+    FileOpenDialog SkinChooser;
+    FileAssociation Associations;
+    bool AyLinked = false;
+    bool AymLinked = false;
+    bool StreamLinked = false;
     static constexpr const char* StreamExtensions[] = {".ym", ".vtx", ".psg"};
 
     // ---- Handlers ----------------------------------------------------------
     void OnCreate();
-    void OnShow();
     void ChipListChange(int index);
     void ShowChipInForce(int mode);
     void BeeperLevelEdited(const QString& text);
@@ -103,15 +123,6 @@ class ParametersDialog : public QDialog {
     void AymAssociationClick();
     void StreamAssociationClick();
 
-    // Shows a settings or association error: the system's text (`systemText`,
-    // or the text for `code` when it is empty) in a box owned by `window`
-    // with the caption "Ошибка работы с реестром #" + code.
-    void RegError(QWidget* window, int code, const QString& systemText = QString());
-
-  protected:
-    void showEvent(QShowEvent* event) override;
-
-  private:
     SettingsStore Store();
     void AssociationClick(QCheckBox* box, bool& flag, const char* extension);
 };

@@ -18,7 +18,7 @@ constexpr uint64_t FramesPerStep = OutputRate / 10;
 // always does, another one only while song lengths are followed (else it
 // plays on past it).
 bool LengthEndsSong(const Player& player) {
-    return player.FromPlaylist() || player.Settings().FollowSongLengths;
+    return player.FromPlaylist() || player.Settings().FollowSongLengths();
 }
 
 // The span the slider covers: the song's length when the song ends there;

@@ -131,8 +131,10 @@ bool VolumeDragStep(TMoveZone& zone, int& volume) {
     return true;
 }
 
-TMoveZone::DragRoutine VolumeDragRoutine(int& volume, std::function<void()> drawVolume) {
-    return [&volume, drawVolume = std::move(drawVolume)](TMoveZone& zone) {
-        if (VolumeDragStep(zone, volume) && drawVolume) drawVolume();
+TMoveZone::DragRoutine VolumeDragRoutine(std::function<int()> volume,
+                                         std::function<void(int volume)> setVolume) {
+    return [volume = std::move(volume), setVolume = std::move(setVolume)](TMoveZone& zone) {
+        int v = volume();
+        if (VolumeDragStep(zone, v) && setVolume) setVolume(v);
     };
 }

@@ -169,6 +169,7 @@ TMoveZone::DragRoutine TitleDragRoutine(std::function<void(int dx, int dy)> move
 // volume moves one step per pixel, up raises it. Returns whether it changed.
 bool VolumeDragStep(TMoveZone& zone, int& volume);
 
-// The volume bar's drag routine: VolumeDragStep on the window's volume, then
-// drawVolume() when the volume changed. `volume` must outlive the zone.
-TMoveZone::DragRoutine VolumeDragRoutine(int& volume, std::function<void()> drawVolume);
+// The volume bar's drag routine: VolumeDragStep on the volume `volume()`
+// gives, then setVolume(the new one) when it changed.
+TMoveZone::DragRoutine VolumeDragRoutine(std::function<int()> volume,
+                                         std::function<void(int volume)> setVolume);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -184,6 +185,64 @@ TEST(TrackerEngine, TracksRunningOffTheModuleEndTheirRows) {
         // Reading on through 4 GB of zeros would take seconds; a module opens
         // in milliseconds.
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    }
+}
+
+// `bytes` with `extra` entries added to the end of its position list: the
+// module grows there, and every offset past that point moves with it.
+std::vector<uint8_t> WithMorePositions(std::vector<uint8_t> bytes, bool pt2,
+                                       const std::vector<uint8_t>& extra) {
+    const size_t list = pt2 ? 131 : 201;
+    const size_t end = std::find(bytes.begin() + list, bytes.end(), 0xFF) - bytes.begin();
+    bytes.insert(bytes.begin() + end, extra.begin(), extra.end());
+    const auto move = [&](size_t at) {
+        const unsigned offset = bytes[at] | bytes[at + 1] << 8;
+        if (offset < end) return;
+        bytes[at] = static_cast<uint8_t>(offset + extra.size());
+        bytes[at + 1] = static_cast<uint8_t>((offset + extra.size()) >> 8);
+    };
+    const size_t patterns = pt2 ? 99 : 103, samples = pt2 ? 3 : 105, ornaments = pt2 ? 67 : 169;
+    for (int i = 0; i < 32; ++i) move(samples + 2 * i);
+    for (int i = 0; i < 16; ++i) move(ornaments + 2 * i);
+    move(patterns);
+    const size_t table = bytes[patterns] | bytes[patterns + 1] << 8;
+    const uint8_t highest = *std::max_element(bytes.begin() + list, bytes.begin() + end);
+    for (size_t i = 0; i < 3u * (pt2 ? highest + 1u : highest / 3u + 1u); ++i) move(table + 2 * i);
+    return bytes;
+}
+
+// With song lengths not followed a module goes on from its loop position with
+// the channels as the song left them. The stream, looped where the engine
+// found its state repeating, is what the same module plays straight on when
+// its position list holds the loop twice more.
+TEST(TrackerEngine, TheLoopedStreamIsWhatTheModulePlaysOnAndOn) {
+    for (const char* name : {"13.pt2", "4jour-2.pt2", "megamix.pt3", "Lat_mix2.pt3"}) {
+        SCOPED_TRACE(name);
+        const bool pt2 = std::string(name).ends_with(".pt2");
+        const TrackerFormat format = pt2 ? TrackerFormat::PT2 : TrackerFormat::PT3;
+        const std::vector<uint8_t> bytes = Load(Folder + name);
+        std::string refusal;
+        const std::optional<RegisterStream> looped = ModuleFileStream(format, bytes, refusal);
+        ASSERT_TRUE(looped) << refusal;
+        const TrackerModule& m = *looped->Module;
+        std::vector<uint8_t> again;
+        for (int pass = 0; pass < 2; ++pass)
+            for (size_t i = m.LoopPosition; i < m.Positions.size(); ++i)
+                again.push_back(static_cast<uint8_t>(m.Positions[i] * (pt2 ? 1 : 3)));
+        const std::optional<RegisterStream> straight =
+            ModuleFileStream(format, WithMorePositions(bytes, pt2, again), refusal);
+        ASSERT_TRUE(straight) << refusal;
+        ASSERT_GT(straight->SongFrames, looped->SongFrames); // it plays the loop twice
+        const uint32_t period = looped->FrameCount - looped->LoopFrame;
+        for (uint32_t f = 0; f < straight->SongFrames; ++f) {
+            const uint32_t at =
+                f < looped->FrameCount ? f : looped->LoopFrame + (f - looped->FrameCount) % period;
+            ASSERT_EQ(std::memcmp(looped->Frame(at), straight->Frame(f), StreamRegisters), 0)
+                << "frame " << f;
+            // Register 13 written (the others are marked where they change).
+            ASSERT_EQ(looped->Written[at] >> 13 & 1, straight->Written[f] >> 13 & 1)
+                << "frame " << f;
+        }
     }
 }
 

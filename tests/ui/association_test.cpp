@@ -462,8 +462,8 @@ TEST(InstalledPackage, EveryClickLeavesTheDesktopAnsweringAsTheBoxesShow) {
     const struct {
         QCheckBox* Box;
         const char* Mime;
-    } boxes[] = {{dialog.AyAssociationBox, "audio/x-zxay"},
-                 {dialog.AymAssociationBox, "audio/x-aym"}};
+    } boxes[] = {{Control<QCheckBox>(dialog, "AyAssociationBox"), "audio/x-zxay"},
+                 {Control<QCheckBox>(dialog, "AymAssociationBox"), "audio/x-aym"}};
     const auto agree = [&] {
         for (const auto& b : boxes) {
             const std::string want = b.Box->isChecked() ? "zirrafon.desktop" : "not zirrafon";
@@ -473,12 +473,12 @@ TEST(InstalledPackage, EveryClickLeavesTheDesktopAnsweringAsTheBoxesShow) {
             EXPECT_EQ(seen(GioDefault(b.Mime)), want) << "gio mime " << b.Mime;
             EXPECT_EQ(seen(XdgDefault(b.Mime)), want) << "xdg-mime query default " << b.Mime;
         }
-        const bool ay = dialog.AyAssociationBox->isChecked(),
-                   aym = dialog.AymAssociationBox->isChecked();
+        const bool ay = Control<QCheckBox>(dialog, "AyAssociationBox")->isChecked(),
+                   aym = Control<QCheckBox>(dialog, "AymAssociationBox")->isChecked();
         EXPECT_TRUE(Eventually([&] {
             dialog.OnShow();
-            return dialog.AyAssociationBox->isChecked() == ay &&
-                   dialog.AymAssociationBox->isChecked() == aym;
+            return Control<QCheckBox>(dialog, "AyAssociationBox")->isChecked() == ay &&
+                   Control<QCheckBox>(dialog, "AymAssociationBox")->isChecked() == aym;
         })) << "shown again";
     };
 
@@ -486,18 +486,21 @@ TEST(InstalledPackage, EveryClickLeavesTheDesktopAnsweringAsTheBoxesShow) {
     // comes before it for .aym files.
     ASSERT_TRUE(Eventually([&] {
         dialog.OnShow();
-        return dialog.Association.RegPathOk && dialog.AymAssociationBox->isChecked();
+        return dialog.Association().RegPathOk &&
+               Control<QCheckBox>(dialog, "AymAssociationBox")->isChecked();
     }));
-    EXPECT_FALSE(dialog.AyAssociationBox->isChecked());
+    EXPECT_FALSE(Control<QCheckBox>(dialog, "AyAssociationBox")->isChecked());
     agree();
     const struct {
         QCheckBox* Box;
         const char* Step;
-    } clicks[] = {
-        {dialog.AymAssociationBox, "AYM cleared"}, {dialog.AyAssociationBox, "AY ticked"},
-        {dialog.AymAssociationBox, "AYM ticked"},  {dialog.AyAssociationBox, "AY cleared"},
-        {dialog.AymAssociationBox, "AYM cleared"}, {dialog.AyAssociationBox, "AY ticked"},
-        {dialog.AyAssociationBox, "AY cleared"}};
+    } clicks[] = {{Control<QCheckBox>(dialog, "AymAssociationBox"), "AYM cleared"},
+                  {Control<QCheckBox>(dialog, "AyAssociationBox"), "AY ticked"},
+                  {Control<QCheckBox>(dialog, "AymAssociationBox"), "AYM ticked"},
+                  {Control<QCheckBox>(dialog, "AyAssociationBox"), "AY cleared"},
+                  {Control<QCheckBox>(dialog, "AymAssociationBox"), "AYM cleared"},
+                  {Control<QCheckBox>(dialog, "AyAssociationBox"), "AY ticked"},
+                  {Control<QCheckBox>(dialog, "AyAssociationBox"), "AY cleared"}};
     for (const auto& click : clicks) {
         SCOPED_TRACE(click.Step);
         QTest::mouseClick(click.Box, Qt::LeftButton);

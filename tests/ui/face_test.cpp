@@ -3,7 +3,8 @@
 // of the skin bitmap itself, and how mouse presses, drags, double clicks, keys
 // and dropped files reach the zones and the actions.
 #include "../formats/song_files.h"
-#include "fake_wave_out.h"
+#include "../playback/fake_wave_out.h"
+#include "pixels.h"
 #include "platform/messages.h"
 #include "player_bed.h"
 #include "ui/main_window.h"
@@ -36,21 +37,6 @@ namespace {
 QImage RawSkin() {
     Skin registers; // makes sure the resource is registered
     return QImage(QString::fromLatin1(Skin::BuiltInPath)).convertToFormat(QImage::Format_RGB32);
-}
-
-QImage Region(const QImage& image, int x, int y, int w, int h) {
-    return image.copy(x, y, w, h).convertToFormat(QImage::Format_RGB32);
-}
-
-::testing::AssertionResult SamePixels(const QImage& a, const QImage& b) {
-    if (a.size() != b.size())
-        return ::testing::AssertionFailure() << "sizes " << a.width() << "x" << a.height()
-                                             << " and " << b.width() << "x" << b.height();
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x)
-            if ((a.pixel(x, y) & 0xFFFFFF) != (b.pixel(x, y) & 0xFFFFFF))
-                return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") differs";
-    return ::testing::AssertionSuccess();
 }
 
 // Where the glyph of a character code lies in the skin bitmap.
@@ -194,9 +180,9 @@ TEST_F(MainWindow, IsABorderlessFixedSkinCentredOnTheScreen) {
     const QRect screen = form->screen()->geometry();
     EXPECT_EQ(form->pos(), QPoint(screen.left() + (screen.width() - 240) / 2,
                                   screen.top() + (screen.height() - 152) / 2));
-    EXPECT_EQ(player->Settings().Volume, 39);
+    EXPECT_EQ(player->Settings().Volume(), 39);
     EXPECT_EQ(player->Engine().Chip.Mix.BeeperAmplitude, -16384);
-    EXPECT_EQ(player->Settings().PriorityClass, Priority::Normal);
+    EXPECT_EQ(player->Settings().PriorityClass(), Priority::Normal);
 
     // Everything but the three (empty) labels is the skin's face; an empty
     // label is its background colour from the first to the last column.
@@ -383,7 +369,7 @@ TEST_F(MainWindow, ModifiedAndOtherButtonPressesDoNothing) {
     Move({150, 20});
     Release({150, 20});
     EXPECT_EQ(AboutBoxes(), 0);
-    EXPECT_EQ(player->Settings().Volume, 39);
+    EXPECT_EQ(player->Settings().Volume(), 39);
     EXPECT_EQ(form->pos(), start);
 }
 
@@ -422,9 +408,9 @@ TEST_F(MainWindow, MinimizeAndAboutButtons) {
 }
 
 TEST_F(MainWindow, AClickInTheVolumeBarSetsTheVolumeAndADragFollowsIt) {
-    player->Settings().ChipMode = 5; // the sound follows the chip mode in force
+    player->Settings().SetChipMode(5); // the sound follows the chip mode in force
     Click({224, 142});
-    EXPECT_EQ(player->Settings().Volume, 1);
+    EXPECT_EQ(player->Settings().Volume(), 1);
     EXPECT_TRUE(SoundAtVolume(*player, 5, 1));
     // One lit row at the bottom, the bar's background colour above it.
     const QImage shown = Screen();
@@ -434,23 +420,23 @@ TEST_F(MainWindow, AClickInTheVolumeBarSetsTheVolumeAndADragFollowsIt) {
     EXPECT_TRUE(SamePixels(Region(shown, 217, 104, 14, 38), unlit));
 
     Click({224, 104});
-    EXPECT_EQ(player->Settings().Volume, 39);
+    EXPECT_EQ(player->Settings().Volume(), 39);
     EXPECT_TRUE(SamePixels(Region(Screen(), 217, 104, 14, 39), Region(raw, 217, 104, 14, 39)));
 
     Press({224, 120});
-    EXPECT_EQ(player->Settings().Volume, 23);
+    EXPECT_EQ(player->Settings().Volume(), 23);
     Move({224, 110});
-    EXPECT_EQ(player->Settings().Volume, 33);
+    EXPECT_EQ(player->Settings().Volume(), 33);
     Move({224, 0}); // far above: stops at 39
-    EXPECT_EQ(player->Settings().Volume, 39);
+    EXPECT_EQ(player->Settings().Volume(), 39);
     Move({224, 300}); // far below: stops at 0
-    EXPECT_EQ(player->Settings().Volume, 0);
+    EXPECT_EQ(player->Settings().Volume(), 0);
     EXPECT_TRUE(SoundAtVolume(*player, 5, 0));
     Move({224, 140});
-    EXPECT_EQ(player->Settings().Volume, 3);
+    EXPECT_EQ(player->Settings().Volume(), 3);
     Release({224, 140});
     Move({224, 104});
-    EXPECT_EQ(player->Settings().Volume, 3);
+    EXPECT_EQ(player->Settings().Volume(), 3);
     EXPECT_TRUE(SoundAtVolume(*player, 5, 3));
 }
 
@@ -461,34 +447,34 @@ TEST_F(MainWindow, VolumeKeysActOnEveryPressIncludingAutoRepeat) {
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier, true);
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier, true);
     SendKey(form.get(), QEvent::KeyRelease, Qt::Key_Down);
-    EXPECT_EQ(player->Settings().Volume, 36);
+    EXPECT_EQ(player->Settings().Volume(), 36);
     EXPECT_TRUE(SoundAtVolume(*player, 2, 36));
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_2, Qt::KeypadModifier);
-    EXPECT_EQ(player->Settings().Volume, 35);
+    EXPECT_EQ(player->Settings().Volume(), 35);
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_8, Qt::KeypadModifier);
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_8); // the main row's 8
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_2);
-    EXPECT_EQ(player->Settings().Volume, 36);
+    EXPECT_EQ(player->Settings().Volume(), 36);
     for (Qt::KeyboardModifier mod : {Qt::ShiftModifier, Qt::ControlModifier, Qt::AltModifier}) {
         SendKey(form.get(), QEvent::KeyPress, Qt::Key_Up, mod);
         SendKey(form.get(), QEvent::KeyPress, Qt::Key_Down, mod);
     }
-    EXPECT_EQ(player->Settings().Volume, 36);
+    EXPECT_EQ(player->Settings().Volume(), 36);
 
     for (int i = 0; i < 5; ++i) SendKey(form.get(), QEvent::KeyPress, Qt::Key_Up);
-    EXPECT_EQ(player->Settings().Volume, 39);
+    EXPECT_EQ(player->Settings().Volume(), 39);
     // At the ends nothing changes and nothing is drawn: a mark in the bar stays.
     const QRect bar(217, 104, 14, 39);
     const QColor mark(255, 0, 255);
     form->FaceSkin->FillBuffer(bar, mark);
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_Up);
-    EXPECT_EQ(player->Settings().Volume, 39);
+    EXPECT_EQ(player->Settings().Volume(), 39);
     EXPECT_EQ(QColor(Screen().pixel(224, 120)), mark);
     for (int i = 0; i < 45; ++i) SendKey(form.get(), QEvent::KeyPress, Qt::Key_Down);
-    EXPECT_EQ(player->Settings().Volume, 0);
+    EXPECT_EQ(player->Settings().Volume(), 0);
     form->FaceSkin->FillBuffer(bar, mark);
     SendKey(form.get(), QEvent::KeyPress, Qt::Key_Down);
-    EXPECT_EQ(player->Settings().Volume, 0);
+    EXPECT_EQ(player->Settings().Volume(), 0);
     EXPECT_EQ(QColor(Screen().pixel(224, 120)), mark);
 }
 
@@ -547,7 +533,7 @@ TEST_F(MainWindow, ActionKeysActOnceWhenReleased) {
     EXPECT_EQ(player->NowPlaying().Song, 0);
     EXPECT_EQ(dialogs, 2);
     EXPECT_EQ(AboutBoxes(), 1);
-    EXPECT_EQ(player->Settings().Volume, 39);
+    EXPECT_EQ(player->Settings().Volume(), 39);
 }
 
 // The Parameters dialog is modal: it is closed from inside its own event loop.

@@ -7,7 +7,7 @@
 
 #include "app/player_app.h"
 #include "desktop_folders.h"
-#include "fake_wave_out.h"
+#include "../playback/fake_wave_out.h"
 #include "platform/messages.h"
 #include "ui/main_window.h"
 #include "ui/parameters_dialog.h"
@@ -53,6 +53,13 @@ inline QString MakeFolder(const QString& path) {
     QFile::setPermissions(path,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     return path;
+}
+
+// A window's control found by its object name; a failure when there is none.
+template <class W> W* Control(const QObject& window, const char* name) {
+    W* control = window.findChild<W*>(QLatin1String(name));
+    if (control == nullptr) ADD_FAILURE() << "no control " << name;
+    return control;
 }
 
 class PlayerBed {

@@ -1,5 +1,6 @@
 // Skin loading, the built-in skin's layout, label rendering and scrolling,
 // button looks, zone lists and the two drag routines.
+#include "pixels.h"
 #include "ui/skin.h"
 #include "ui/zones.h"
 
@@ -14,19 +15,6 @@
 
 namespace {
 
-// Compares two images pixel by pixel (RGB only) and says where they differ.
-::testing::AssertionResult SamePixels(const QImage& a, const QImage& b) {
-    if (a.size() != b.size())
-        return ::testing::AssertionFailure() << "sizes " << a.width() << "x" << a.height()
-                                             << " and " << b.width() << "x" << b.height();
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x)
-            if (qRgb(qRed(a.pixel(x, y)), qGreen(a.pixel(x, y)), qBlue(a.pixel(x, y))) !=
-                qRgb(qRed(b.pixel(x, y)), qGreen(b.pixel(x, y)), qBlue(b.pixel(x, y))))
-                return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") differs";
-    return ::testing::AssertionSuccess();
-}
-
 ::testing::AssertionResult AllPixels(const QImage& image, const QColor& colour) {
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
@@ -35,10 +23,6 @@ namespace {
                        << "pixel (" << x << ", " << y << ") is "
                        << QColor(image.pixel(x, y)).name().toStdString();
     return ::testing::AssertionSuccess();
-}
-
-QImage Region(const QImage& image, int x, int y, int w, int h) {
-    return image.copy(x, y, w, h).convertToFormat(QImage::Format_RGB32);
 }
 
 // The whole built-in bitmap, 240x216, as stored in the resources.
@@ -453,7 +437,12 @@ TEST(SkinLoad, SmallerSkinIsAccepted) {
 TEST(MoveZone, VolumeDragStaysWithinTheBar) {
     int volume = 20;
     int draws = 0;
-    TMoveZone zone(217, 104, 231, 143, VolumeDragRoutine(volume, [&] { ++draws; }));
+    TMoveZone zone(217, 104, 231, 143,
+                   VolumeDragRoutine([&] { return volume; },
+                                     [&](int v) {
+                                         volume = v;
+                                         ++draws;
+                                     }));
     zone.LastY = 143 - volume;
 
     DragMove(zone, 220, 122);

@@ -150,7 +150,7 @@ TEST(SongListMenu, ListsTheSongsAndActsThroughThePlayer) {
     actions[1]->trigger();
     EXPECT_EQ(form.ElapsedText(), "0:00"); // no length given
     actions[4]->trigger();
-    EXPECT_TRUE(bed.Settings().FollowSongLengths);
+    EXPECT_TRUE(bed.Settings().FollowSongLengths());
     EXPECT_TRUE(form.BuildContextMenu()->actions()[4]->isChecked());
     actions[2]->trigger();
     EXPECT_EQ(form.ElapsedText(), "0:00 / 2:03");
@@ -206,7 +206,7 @@ TEST(SongListMenu, ListsTheSongsAndActsThroughThePlayer) {
     form.BuildContextMenu()->actions().last()->menu()->actions().first()->trigger();
     ASSERT_EQ(bed.Messages.Messages.size(), 1u);
     EXPECT_TRUE(bed.Messages.Messages[0].Text.contains(song));
-    EXPECT_TRUE(bed.Settings().RecentFiles.isEmpty());
+    EXPECT_TRUE(bed.Settings().RecentFiles().isEmpty());
     EXPECT_FALSE(form.BuildContextMenu()->actions().last()->isEnabled());
     bed.Playback->Stop();
 }

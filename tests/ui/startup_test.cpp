@@ -206,9 +206,9 @@ TEST(ArgumentBatches, SetThePlayerAndPlayTheLastFileWithoutAWindow) {
     batches.DeliverArgument(QFile::encodeName(song));
     EXPECT_EQ(player.State(), PlayState::Stopped) << "a file plays when its batch ends";
     batches.CommandLineInterpreter(BatchMessage::EndLocal);
-    EXPECT_EQ(player.Settings().ChipMode, 9);
+    EXPECT_EQ(player.Settings().ChipMode(), 9);
     EXPECT_EQ(player.Engine().Chip.Mix.BeeperSetting, 123);
-    EXPECT_EQ(player.Settings().SkinFile, "/skin.bmp"); // the one that loaded
+    EXPECT_EQ(player.Settings().SkinFile(), "/skin.bmp"); // the one that loaded
     EXPECT_EQ(skins, (std::vector<std::pair<SkinSource, QString>>{
                          {SkinSource::File, "/skin.bmp"}, {SkinSource::File, "/nowhere.bmp"}}));
     EXPECT_EQ(player.State(), PlayState::Playing);
@@ -237,51 +237,52 @@ class Options : public ::testing::Test {
 
 TEST_F(Options, ChipModeNamesInAnyLetterCase) {
     bed.Batch({"/hymacb"});
-    EXPECT_EQ(bed.Settings().ChipMode, 5);
-    EXPECT_EQ(dialog().ChipList->currentIndex(), 5);
+    EXPECT_EQ(bed.Settings().ChipMode(), 5);
+    EXPECT_EQ(Control<QComboBox>(dialog(), "ChipList")->currentIndex(), 5);
     ChipState expected;
-    SetChipAndChannels(expected, 5, bed.Settings().Volume, VolumeSteps);
+    SetChipAndChannels(expected, 5, bed.Settings().Volume(), VolumeSteps);
     EXPECT_EQ(std::memcmp(expected.Mix.VolumeTable, bed.Playback->Engine().Chip.Mix.VolumeTable,
                           sizeof expected.Mix.VolumeTable),
               0);
 
     bed.Batch({"/HAYABC"});
-    EXPECT_EQ(bed.Settings().ChipMode, 2);
-    EXPECT_EQ(dialog().ChipList->currentIndex(), 2);
+    EXPECT_EQ(bed.Settings().ChipMode(), 2);
+    EXPECT_EQ(Control<QComboBox>(dialog(), "ChipList")->currentIndex(), 2);
 
     // Unknown names, and names hidden past the 31 characters considered.
     bed.Batch({"/hYM", "/hYMACBX", "/h", "/hYMACB" + QString(30, 'x')});
-    EXPECT_EQ(bed.Settings().ChipMode, 2);
+    EXPECT_EQ(bed.Settings().ChipMode(), 2);
     bed.Batch({"/hYMCBA" + QString(24, ' ')}); // 31 characters: not a name either
-    EXPECT_EQ(bed.Settings().ChipMode, 2);
+    EXPECT_EQ(bed.Settings().ChipMode(), 2);
     // A layout alone: on the chip of each file.
     bed.Batch({"/hcba"});
-    EXPECT_EQ(bed.Settings().ChipMode, FileChipModeBase + 6);
-    EXPECT_EQ(dialog().ChipList->currentText(), "File's chip, CBA Stereo");
+    EXPECT_EQ(bed.Settings().ChipMode(), FileChipModeBase + 6);
+    EXPECT_EQ(Control<QComboBox>(dialog(), "ChipList")->currentText(), "File's chip, CBA Stereo");
     EXPECT_EQ(bed.TraceStarting("chip"), (QStringList{"chip 5", "chip 2", "chip 20"}));
     EXPECT_TRUE(bed.Messages.Messages.empty()) << bed.MessageList();
 }
 
 TEST_F(Options, BeeperLevelInRangeOnly) {
-    bed.Settings().Volume = 20;
+    bed.Settings().SetVolume(20);
+    const int32_t amplitude = bed.Playback->Engine().Chip.Mix.BeeperAmplitude;
     for (const char* bad : {"/u40000", "/u-1", "/uabc", "/u", "/u32769", "/u1e3"}) {
         bed.Batch({bad});
         EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 16384) << bad;
-        EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude, -16384) << bad;
+        EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude, amplitude) << bad;
     }
-    EXPECT_TRUE(dialog().BeeperLevelEdit->text().isEmpty());
+    EXPECT_TRUE(Control<QLineEdit>(dialog(), "BeeperLevelEdit")->text().isEmpty());
 
     bed.Batch({"/u8000"});
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 8000);
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude,
               ComputeBeeperAmplitude(8000, 20, VolumeSteps));
     EXPECT_NE(ComputeBeeperAmplitude(8000, 20, VolumeSteps), -8000);
-    EXPECT_EQ(dialog().BeeperLevelEdit->text(), "8000");
+    EXPECT_EQ(Control<QLineEdit>(dialog(), "BeeperLevelEdit")->text(), "8000");
 
     bed.Batch({"/U0"});
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 0);
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperAmplitude, 0); // silent
-    EXPECT_EQ(dialog().BeeperLevelEdit->text(), "0");
+    EXPECT_EQ(Control<QLineEdit>(dialog(), "BeeperLevelEdit")->text(), "0");
 
     bed.Batch({"/u32768"});
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 32768);
@@ -289,30 +290,30 @@ TEST_F(Options, BeeperLevelInRangeOnly) {
 
 TEST_F(Options, PriorityTakesExactlyOneLetter) {
     bed.Batch({"/rH"});
-    EXPECT_EQ(bed.Settings().PriorityClass, Priority::High);
-    EXPECT_TRUE(dialog().HighPriorityButton->isChecked());
+    EXPECT_EQ(bed.Settings().PriorityClass(), Priority::High);
+    EXPECT_TRUE(Control<QRadioButton>(dialog(), "HighPriorityButton")->isChecked());
     bed.Batch({"/rnormal", "/rx", "/r"});
-    EXPECT_EQ(bed.Settings().PriorityClass, Priority::High);
+    EXPECT_EQ(bed.Settings().PriorityClass(), Priority::High);
     bed.Batch({"/rn"});
-    EXPECT_EQ(bed.Settings().PriorityClass, Priority::Normal);
-    EXPECT_TRUE(dialog().NormalPriorityButton->isChecked());
-    EXPECT_FALSE(dialog().HighPriorityButton->isChecked());
+    EXPECT_EQ(bed.Settings().PriorityClass(), Priority::Normal);
+    EXPECT_TRUE(Control<QRadioButton>(dialog(), "NormalPriorityButton")->isChecked());
+    EXPECT_FALSE(Control<QRadioButton>(dialog(), "HighPriorityButton")->isChecked());
 }
 
 TEST_F(Options, SkinFileAndTheBuiltInSkin) {
     const QString skin = bed.WriteSkin("blue skin.bmp");
     bed.Batch({"/p" + skin});
-    EXPECT_EQ(dialog().SkinFileEdit->text(), skin);
+    EXPECT_EQ(Control<QLineEdit>(dialog(), "SkinFileEdit")->text(), skin);
     EXPECT_EQ(bed.FaceSkin.SkinBitmap.pixelColor(10, 10), QColor(10, 120, 200));
 
     // A file that cannot be loaded changes nothing.
     bed.Batch({"/p" + bed.Root.filePath("missing.bmp"), "/p" + DemoSong("demo.ay")});
-    EXPECT_EQ(dialog().SkinFileEdit->text(), skin);
+    EXPECT_EQ(Control<QLineEdit>(dialog(), "SkinFileEdit")->text(), skin);
     EXPECT_EQ(bed.FaceSkin.SkinBitmap.pixelColor(10, 10), QColor(10, 120, 200));
 
     // "/p" alone: the built-in skin, and the dialog's skin field empties.
     bed.Batch({"/p"});
-    EXPECT_TRUE(dialog().SkinFileEdit->text().isEmpty());
+    EXPECT_TRUE(Control<QLineEdit>(dialog(), "SkinFileEdit")->text().isEmpty());
     EXPECT_NE(bed.FaceSkin.SkinBitmap.pixelColor(10, 10), QColor(10, 120, 200));
     ASSERT_EQ(bed.SkinLoads.size(), 4u);
     EXPECT_EQ(bed.SkinLoads.back(), std::make_pair(SkinSource::BuiltIn, QString()));
@@ -321,7 +322,7 @@ TEST_F(Options, SkinFileAndTheBuiltInSkin) {
 
 TEST_F(Options, OtherSlashArgumentsAreIgnored) {
     bed.Batch({"/", "/x", "/zzz", "/?"});
-    EXPECT_EQ(bed.Settings().ChipMode, DefaultFileChipMode);
+    EXPECT_EQ(bed.Settings().ChipMode(), DefaultFileChipMode);
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 16384);
     EXPECT_TRUE(bed.SkinLoads.empty());
     EXPECT_TRUE(bed.TraceStarting("play").isEmpty());
@@ -408,7 +409,7 @@ TEST_F(Options, AnExistingAbsoluteFileIsAFileEvenWhenItLooksLikeAnOption) {
     ASSERT_TRUE(QFile::copy(DemoSong("demo.aym"), song));
     bed.Batch({song});
     EXPECT_EQ(bed.TraceStarting("play"), QStringList{"play " + song});
-    EXPECT_EQ(bed.Settings().ChipMode, DefaultFileChipMode);
+    EXPECT_EQ(bed.Settings().ChipMode(), DefaultFileChipMode);
     EXPECT_EQ(AbsoluteArguments({song}, "/"), QStringList{song});
 }
 
@@ -436,7 +437,7 @@ TEST_F(Options, StoredOptionsComeFirstAndTheCommandLineOverridesThem) {
                                "end 0",
                                "play " + DemoSong("demo.aym"),
                            }));
-    EXPECT_EQ(bed.Settings().ChipMode, 5);
+    EXPECT_EQ(bed.Settings().ChipMode(), 5);
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 8000);
     EXPECT_EQ(bed.Playback->NowPlaying().Count, 1);
 }
@@ -537,7 +538,7 @@ TEST(Session, ShuffleMovesOverAllSongsOfAllFilesAndBackThroughThoseHeard) {
     bed.Batch({"-e", ay, aym, other});
     Settle(list);
     constexpr uint32_t Seed = 5;
-    lists.Order = PlaylistOrder(Seed);
+    lists.RestartOrder(Seed);
     lists.SetShuffle(true);
     ASSERT_TRUE(lists.Play(list.EntryAt(0).Id, 0));
 
@@ -656,8 +657,8 @@ TEST_F(HandOverTest, OptionsAndTheLastFileArriveAndLongArgumentsAreCut) {
     EXPECT_EQ(Send({"/hymacb", QFile::encodeName(DemoSong("demo.ay")), longArgument,
                     QFile::encodeName(DemoSong("demo.aym"))}),
               HandOverOutcome::Delivered);
-    EXPECT_EQ(bed.Settings().ChipMode, 5);
-    EXPECT_EQ(bed.Dialog->ChipList->currentIndex(), 5);
+    EXPECT_EQ(bed.Settings().ChipMode(), 5);
+    EXPECT_EQ(Control<QComboBox>(*bed.Dialog, "ChipList")->currentIndex(), 5);
     EXPECT_EQ(bed.TraceStarting("play"), QStringList{"play " + DemoSong("demo.aym")});
     EXPECT_TRUE(bed.TraceStarting("arg ").contains("arg /x" + QString(258, 'L')));
     EXPECT_EQ(bed.Trace().first(), "begin 2");
@@ -671,7 +672,7 @@ TEST_F(HandOverTest, OptionsAndTheLastFileArriveAndLongArgumentsAreCut) {
     bed.Batches->Raise = [&raised] { ++raised; };
     EXPECT_EQ(Send({"/u100"}), HandOverOutcome::Delivered);
     EXPECT_EQ(bed.Playback->Engine().Chip.Mix.BeeperSetting, 100);
-    EXPECT_EQ(bed.Dialog->BeeperLevelEdit->text(), "100");
+    EXPECT_EQ(Control<QLineEdit>(*bed.Dialog, "BeeperLevelEdit")->text(), "100");
     EXPECT_EQ(raised, 1);
     EXPECT_EQ(Send({}), HandOverOutcome::NothingToSend);
     EXPECT_EQ(raised, 1);
@@ -684,7 +685,7 @@ TEST_F(HandOverTest, AnotherHandOverInProgressMeansNothingIsSent) {
     inProgress.setNativeKey(HandOverAreaKey());
     ASSERT_TRUE(inProgress.create(HandOverAreaSize));
     EXPECT_EQ(Send({"/hYMACB"}), HandOverOutcome::AreaBusy);
-    EXPECT_EQ(bed.Settings().ChipMode, DefaultFileChipMode);
+    EXPECT_EQ(bed.Settings().ChipMode(), DefaultFileChipMode);
     EXPECT_TRUE(bed.Trace().isEmpty());
 }
 

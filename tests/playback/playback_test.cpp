@@ -7,7 +7,7 @@
 #include "platform/opendialog.h"
 #include "platform/settings.h"
 #include "playback/song_export.h"
-#include "player_bed.h"
+#include "../ui/player_bed.h"
 #include "ui/main_window.h"
 
 #include <QCoreApplication>
@@ -665,14 +665,14 @@ TEST_F(Playback, OpenButtonUsesTheDialogAndACancelChangesNothing) {
 
 TEST_F(Playback, ClosingStopsClosesTheFileAndRestoresNormalPriority) {
     player->Settings().SetPriorityClass(Priority::High);
-    EXPECT_EQ(player->Settings().PriorityClass, Priority::High);
+    EXPECT_EQ(player->Settings().PriorityClass(), Priority::High);
     if (geteuid() == 0) {
         EXPECT_EQ(getpriority(PRIO_PROCESS, 0), -10);
     }
 
     player->Shutdown(); // nothing playing, no file: only the priority changes
     EXPECT_TRUE(driver.Calls.empty());
-    EXPECT_EQ(player->Settings().PriorityClass, Priority::Normal);
+    EXPECT_EQ(player->Settings().PriorityClass(), Priority::Normal);
     EXPECT_EQ(getpriority(PRIO_PROCESS, 0), 0);
 
     StartFresh(DefaultSong());
@@ -734,15 +734,14 @@ TEST_F(Playback, RecentFilesAndTheSwitchAreStoredAndRemovedWithTheParameters) {
     player->OpenAndPlay(dir.filePath(QStringLiteral("./sub/../song4.ay")));
     QStringList expected = opened.mid(0, 8);
     expected.move(5, 0);
-    EXPECT_EQ(settings.RecentFiles, expected);
+    EXPECT_EQ(settings.RecentFiles(), expected);
     settings.SetFollowSongLengths(true);
     player->Stop();
 
-    SongSession other;
-    PlayerSettings reloaded(*other.Engine);
+    PlayerSettings reloaded;
     reloaded.LoadStored();
-    EXPECT_TRUE(reloaded.FollowSongLengths);
-    EXPECT_EQ(reloaded.RecentFiles, expected);
+    EXPECT_TRUE(reloaded.FollowSongLengths());
+    EXPECT_EQ(reloaded.RecentFiles(), expected);
     const SettingsStore store;
     EXPECT_EQ(store.ReadPlayerValue("FollowSongLengths")->toString(), "true");
     // Nothing of it goes into the start-up options.
@@ -754,12 +753,12 @@ TEST_F(Playback, RecentFilesAndTheSwitchAreStoredAndRemovedWithTheParameters) {
     settings.StopStoring();
     player->OpenAndPlay(opened[0]);
     player->Stop();
-    EXPECT_EQ(settings.RecentFiles, QStringList{opened[0]}); // for this run only
+    EXPECT_EQ(settings.RecentFiles(), QStringList{opened[0]}); // for this run only
     EXPECT_FALSE(QFileInfo::exists(store.FolderPath()));
-    PlayerSettings fresh(*other.Engine);
+    PlayerSettings fresh;
     fresh.LoadStored();
-    EXPECT_FALSE(fresh.FollowSongLengths);
-    EXPECT_TRUE(fresh.RecentFiles.isEmpty());
+    EXPECT_FALSE(fresh.FollowSongLengths());
+    EXPECT_TRUE(fresh.RecentFiles().isEmpty());
 }
 
 // ---- The message seam ----------------------------------------------------------------------
