@@ -169,7 +169,7 @@ struct zirrafon {
         const FormatErrorSink sink = [&refusal](const std::string& text) { refusal = text; };
         if (!session->Open(File->Path(), Kind, sink)) throw Failure{ZIRRAFON_ERROR_FORMAT, refusal};
         session->Engine->Chip.Mix.MutedVoices = static_cast<uint8_t>(Muted & AllVoices);
-        ApplyChipSettings(session->Engine->Chip, Chip);
+        ApplyChipSettings(session->Engine->Chip, Chip, session->YMFile());
         return session;
     }
 
@@ -221,7 +221,7 @@ struct zirrafon {
     void ApplyChip() {
         if (!Playing) return;
         Playing->Engine->Chip.Mix.MutedVoices = static_cast<uint8_t>(Muted & AllVoices);
-        ApplyChipSettings(Playing->Engine->Chip, Chip);
+        ApplyChipSettings(Playing->Engine->Chip, Chip, Playing->YMFile());
     }
 };
 
@@ -398,10 +398,10 @@ ZIRRAFON_API int zirrafon_set_silence(zirrafon* z, double seconds) {
 ZIRRAFON_API int zirrafon_set_chip(zirrafon* z, zirrafon_chip chip, zirrafon_layout layout) {
     if (!z) return ZIRRAFON_ERROR_ARGUMENT;
     const int c = chip, l = layout;
-    if (c < ZIRRAFON_CHIP_AY || c > ZIRRAFON_CHIP_YM || l < ZIRRAFON_LAYOUT_MONO ||
+    if (c < ZIRRAFON_CHIP_AY || c > ZIRRAFON_CHIP_FILE || l < ZIRRAFON_LAYOUT_MONO ||
         l > ZIRRAFON_LAYOUT_CBA)
         return z->Fail({ZIRRAFON_ERROR_ARGUMENT, "No such chip or layout"});
-    z->Chip.Mode = 2 * l + c;
+    z->Chip.Mode = c == ZIRRAFON_CHIP_FILE ? FileChipModeBase + l : 2 * l + c;
     z->ApplyChip();
     return ZIRRAFON_OK;
 }

@@ -192,10 +192,10 @@ static void check_songs(void) {
          1u << ZIRRAFON_VOICE_A | 1u << ZIRRAFON_VOICE_BEEPER, -1, -1, 5, 0, 0},
         {"CPC song, seek", "d", "demo.ay", 1, "--start 47.3 -m YMBAC", ZIRRAFON_CHIP_YM,
          ZIRRAFON_LAYOUT_BAC, 16384, 39, 0, -1, -1, 5, 47.3, 0},
-        {"YM6 register stream", "s", "renegade.ym", 0, "", ZIRRAFON_CHIP_AY, ZIRRAFON_LAYOUT_ABC,
-         16384, 39, 0, -1, -1, 5, 0, 1},
-        {"YM6 seek, own length", "s", "renegade.ym", 0, "-t 15 --start 7.7", ZIRRAFON_CHIP_AY,
-         ZIRRAFON_LAYOUT_ABC, 16384, 39, 0, 15, -1, 5, 7.7, 0},
+        {"YM6 register stream, on its own chip", "s", "renegade.ym", 0, "", ZIRRAFON_CHIP_FILE,
+         ZIRRAFON_LAYOUT_ABC, 16384, 39, 0, -1, -1, 5, 0, 1},
+        {"YM6 seek, own length", "s", "renegade.ym", 0, "-t 15 --start 7.7 -m AYABC",
+         ZIRRAFON_CHIP_AY, ZIRRAFON_LAYOUT_ABC, 16384, 39, 0, 15, -1, 5, 7.7, 0},
         {"PSG register stream", "s", "renegade.psg", 0, "-m YMACB", ZIRRAFON_CHIP_YM,
          ZIRRAFON_LAYOUT_ACB, 16384, 39, 0, -1, -1, 5, 0, 0},
         {"Pro Tracker 3 module, seek", "t", "pt3/autumn_colors.pt3", 0, "--start 12.5",
@@ -323,7 +323,7 @@ static void check_refusals(void) {
     CHECK(zirrafon_start(z, -1) == ZIRRAFON_ERROR_SONG, "negative song");
     CHECK(zirrafon_get_song_info(z, 17, &song) == ZIRRAFON_ERROR_SONG, "info out of range");
     CHECK(zirrafon_seek(z, 0) == ZIRRAFON_ERROR_SONG, "seek with no song");
-    CHECK(zirrafon_set_chip(z, (zirrafon_chip)2, ZIRRAFON_LAYOUT_ABC) == ZIRRAFON_ERROR_ARGUMENT &&
+    CHECK(zirrafon_set_chip(z, (zirrafon_chip)3, ZIRRAFON_LAYOUT_ABC) == ZIRRAFON_ERROR_ARGUMENT &&
               zirrafon_set_chip(z, ZIRRAFON_CHIP_AY, (zirrafon_layout)7) == ZIRRAFON_ERROR_ARGUMENT,
           "chip out of range");
     CHECK(zirrafon_set_beeper(z, 32769) == ZIRRAFON_ERROR_ARGUMENT &&

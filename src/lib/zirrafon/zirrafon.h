@@ -87,8 +87,14 @@ typedef enum zirrafon_kind {
 
 /* The sound chip: its volume curve, and where its three channels A, B and C
  * sit in the stereo picture (MONO: all in the middle; ABC: A left, B middle,
- * C right; and so on). */
-typedef enum zirrafon_chip { ZIRRAFON_CHIP_AY = 0, ZIRRAFON_CHIP_YM = 1 } zirrafon_chip;
+ * C right; and so on). ZIRRAFON_CHIP_FILE is the chip the file was written
+ * for: the YM2149F for .ym files and for .vtx files that name it, the
+ * AY-3-8910 for every other kind (as zirrafon-render without --chip). */
+typedef enum zirrafon_chip {
+    ZIRRAFON_CHIP_AY = 0,
+    ZIRRAFON_CHIP_YM = 1,
+    ZIRRAFON_CHIP_FILE = 2
+} zirrafon_chip;
 typedef enum zirrafon_layout {
     ZIRRAFON_LAYOUT_MONO = 0,
     ZIRRAFON_LAYOUT_ABC = 1,
@@ -133,7 +139,7 @@ ZIRRAFON_API const char* zirrafon_voice_name(int voice);
 
 /* ---- handles ------------------------------------------------------------- */
 
-/* A new handle with no file, and the defaults above (chip AY, layout ABC,
+/* A new handle with no file, and the defaults above (the file's chip, layout ABC,
  * beeper 16384, volume 39, nothing muted, song lengths followed, silence rule
  * 5 s). Null only when memory runs out. */
 ZIRRAFON_API zirrafon* zirrafon_create(void);
