@@ -42,6 +42,11 @@ add_executable(test_capi tests/lib/capi_test.c)
 target_link_libraries(test_capi PRIVATE libzirrafon m Threads::Threads)
 set_target_properties(test_capi PROPERTIES C_STANDARD 99 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF)
 target_compile_options(test_capi PRIVATE -Wall -Wextra -pedantic -Werror)
+if(ZIRRAFON_SANITIZE)
+  # The library's C++ code carries clang's vptr checks, whose runtime only the
+  # C++ driver links.
+  set_target_properties(test_capi PROPERTIES LINKER_LANGUAGE CXX)
+endif()
 if(TARGET zirrafon-render)
   add_dependencies(test_capi zirrafon-render)
 endif()
