@@ -41,26 +41,8 @@ std::optional<TrackerModule> ReadPT2File(std::span<const uint8_t> bytes, std::st
     m.PositionsAt = HeaderSize;
     size_t at = HeaderSize;
     for (; at < bytes.size() && bytes[at] != 0xFF; ++at) m.Positions.push_back(bytes[at]);
-    if (at == bytes.size()) return damaged("its position list has no end");
-    if (m.Positions.empty()) return damaged("no positions");
-    if (m.LoopPosition >= m.Positions.size())
-        return damaged("the loop position is past the last position");
-    m.PatternCount = *std::max_element(m.Positions.begin(), m.Positions.end()) + 1;
-    for (uint8_t pattern : m.Positions) {
-        const size_t entry = m.PatternsAt + 6u * pattern;
-        if (entry + 6 > bytes.size())
-            return damaged("pattern " + std::to_string(pattern) + " is past the file's end");
-        for (int i = 0; i < 3; ++i)
-            if (Word(bytes, entry + 2 * i) >= bytes.size())
-                return damaged("a track of pattern " + std::to_string(pattern) +
-                               " is past the file's end");
-    }
-    for (uint16_t sample : m.SampleAt)
-        if (sample != 0 && size_t{sample} + 2 > bytes.size())
-            return damaged("a sample is past the file's end");
-    for (uint16_t ornament : m.OrnamentAt)
-        if (ornament != 0 && size_t{ornament} + 2 > bytes.size())
-            return damaged("an ornament is past the file's end");
+    if (const std::string why = CheckModuleReferences(m, bytes, at); !why.empty())
+        return damaged(why);
     m.Data.assign(bytes.begin(), bytes.end());
     return m;
 }

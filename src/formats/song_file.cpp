@@ -74,3 +74,28 @@ void SongFileHandle::ReadAt(uint64_t offset, void* data, size_t length) const {
     if (length == 0 && offset > ByteCount) ThrowPastEnd();
     if (ReadUpTo(offset, data, length) != length) ThrowPastEnd();
 }
+
+std::string SongTextUtf8(const std::string& text) {
+    std::string out;
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = s[i];
+        const size_t len = c < 0x80             ? 1
+                           : (c & 0xE0) == 0xC0 ? 2
+                           : (c & 0xF0) == 0xE0 ? 3
+                           : (c & 0xF8) == 0xF0 ? 4
+                                                : 0;
+        bool valid = len == 1 || (len > 1 && i + len <= n && c >= 0xC2 && c <= 0xF4);
+        for (size_t k = 1; valid && k < len; ++k) valid = (s[i + k] & 0xC0) == 0x80;
+        if (valid) {
+            out.append(text, i, len);
+            i += len;
+        } else {
+            out += static_cast<char>(0xC0 | c >> 6);
+            out += static_cast<char>(0x80 | (c & 0x3F));
+            ++i;
+        }
+    }
+    return out;
+}

@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+// A song file's text (a title, an author) as UTF-8: valid UTF-8 passes, any
+// other byte is taken as Latin-1, so the text is always valid UTF-8.
+std::string SongTextUtf8(const std::string& text);
+
 // A file-system error while a song file is read: the system's text, or
 // "Read beyond end of file" for a short read, "File not found" for a missing file.
 class SongIOError : public std::runtime_error {

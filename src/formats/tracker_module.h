@@ -62,3 +62,9 @@ std::optional<TrackerModule> ReadPT2File(std::span<const uint8_t> bytes, std::st
 // Whether the bytes begin as a Pro Tracker 3 module does ("ProTracker 3." or
 // "Vortex Tracker II"): the kind-by-content rule.
 bool LooksLikePT3(std::span<const uint8_t> bytes);
+// What both readers check once the position list is read (it ends at
+// `listEnd`, the 0xFF or the file's end): the list and its loop, every
+// pattern it names with its three tracks, and the samples and ornaments, all
+// within the file. Sets PatternCount. The reason a module is damaged, or
+// empty.
+std::string CheckModuleReferences(TrackerModule& m, std::span<const uint8_t> bytes, size_t listEnd);

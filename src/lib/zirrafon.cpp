@@ -40,32 +40,6 @@ struct Failure {
     std::string Text;
 };
 
-// The file's bytes as UTF-8: valid UTF-8 passes, any other byte is Latin-1.
-std::string Utf8Text(const std::string& text) {
-    std::string out;
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const size_t n = text.size();
-    for (size_t i = 0; i < n;) {
-        const unsigned char c = s[i];
-        const size_t len = c < 0x80             ? 1
-                           : (c & 0xE0) == 0xC0 ? 2
-                           : (c & 0xF0) == 0xE0 ? 3
-                           : (c & 0xF8) == 0xF0 ? 4
-                                                : 0;
-        bool valid = len == 1 || (len > 1 && i + len <= n && c >= 0xC2 && c <= 0xF4);
-        for (size_t k = 1; valid && k < len; ++k) valid = (s[i + k] & 0xC0) == 0x80;
-        if (valid) {
-            out.append(text, i, len);
-            i += len;
-        } else {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-            ++i;
-        }
-    }
-    return out;
-}
-
 // An anonymous memory file holding a song file's bytes; the session opens it
 // by its /proc name like any file.
 class MemoryFile {
@@ -197,9 +171,9 @@ struct zirrafon {
             throw;
         }
         const SongSession& s = *Listing;
-        for (int i = 0; i < s.List.SongCount; ++i) Titles.push_back(Utf8Text(s.SongTitle(i)));
-        Author = Utf8Text(s.List.AuthorText);
-        Misc = Utf8Text(s.List.MiscText);
+        for (int i = 0; i < s.List.SongCount; ++i) Titles.push_back(SongTextUtf8(s.SongTitle(i)));
+        Author = SongTextUtf8(s.List.AuthorText);
+        Misc = SongTextUtf8(s.List.MiscText);
         return ZIRRAFON_OK;
     }
 

@@ -65,32 +65,6 @@ sf_count_t Tell(void* handle) { return ::ftello(static_cast<std::FILE*>(handle))
 
 SF_VIRTUAL_IO FileIO = {FileLength, Seek, Read, Write, Tell};
 
-// A file's text as UTF-8: valid UTF-8 stays, any other byte is a Latin-1
-// character (the tags of these formats are UTF-8).
-std::string Utf8(const std::string& text) {
-    std::string out;
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    for (size_t i = 0, n = text.size(); i < n;) {
-        const unsigned char c = s[i];
-        const size_t len = c < 0x80             ? 1
-                           : (c & 0xE0) == 0xC0 ? 2
-                           : (c & 0xF0) == 0xE0 ? 3
-                           : (c & 0xF8) == 0xF0 ? 4
-                                                : 0;
-        bool valid = len == 1 || (len > 1 && i + len <= n && c >= 0xC2 && c <= 0xF4);
-        for (size_t k = 1; valid && k < len; ++k) valid = (s[i + k] & 0xC0) == 0x80;
-        if (valid) {
-            out.append(text, i, len);
-            i += len;
-        } else {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-            ++i;
-        }
-    }
-    return out;
-}
-
 // UTF-8 as Latin-1, for the MP3 encoder's ID3 tags; other characters as "?".
 std::string Latin1(const std::string& utf8) {
     std::string out;
@@ -195,7 +169,7 @@ Encoder::Encoder(std::FILE* output, OutputFormat format, const SongTags& tags)
     State->Lossy = format != OutputFormat::Flac;
     // Tags before the first samples: some formats write them at the start.
     const auto text = [&](const std::string& t) {
-        return format == OutputFormat::Mp3 ? Latin1(Utf8(t)) : Utf8(t);
+        return format == OutputFormat::Mp3 ? Latin1(SongTextUtf8(t)) : SongTextUtf8(t);
     };
     const auto set = [&](int which, const std::string& value) {
         if (!value.empty()) sf_set_string(State->File, which, value.c_str());

@@ -13,36 +13,17 @@ namespace {
 // page are taken as Latin-1, so the output always parses.
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const size_t n = text.size();
-    for (size_t i = 0; i < n;) {
-        const unsigned char c = s[i];
-        size_t len = c < 0x80             ? 1
-                     : (c & 0xE0) == 0xC0 ? 2
-                     : (c & 0xF0) == 0xE0 ? 3
-                     : (c & 0xF8) == 0xF0 ? 4
-                                          : 0;
-        bool valid = len > 1 && i + len <= n && c >= 0xC2 && c <= 0xF4;
-        for (size_t k = 1; valid && k < len; ++k) valid = (s[i + k] & 0xC0) == 0x80;
-        if (c < 0x80) {
-            if (c == '"' || c == '\\') {
-                out += '\\';
-                out += static_cast<char>(c);
-            } else if (c < 0x20 || c == 0x7F) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
-            ++i;
-        } else if (valid) {
-            out.append(text, i, len);
-            i += len;
+    for (const char ch : SongTextUtf8(text)) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20 || c == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
         } else {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-            ++i;
+            out += ch;
         }
     }
     return out + "\"";
