@@ -57,6 +57,24 @@ struct Registers {
     uint8_t Value[StreamRegisters]{}; // the last two stay 0
     bool EnvelopeWritten = false;
     bool operator==(const Registers&) const = default;
+
+    // The frame both players end with: each channel's tone and amplitude,
+    // then the noise, mixer, envelope period and shape.
+    template <class Channel>
+    void Put(const Channel (&channels)[3], uint8_t noise, uint8_t mixer, uint16_t envelope,
+             uint8_t shape, bool shapeWritten) {
+        for (int i = 0; i < 3; ++i) {
+            Value[2 * i] = static_cast<uint8_t>(channels[i].Tone);
+            Value[2 * i + 1] = static_cast<uint8_t>(channels[i].Tone >> 8);
+            Value[8 + i] = channels[i].Amplitude;
+        }
+        Value[6] = noise & 0x1F;
+        Value[7] = mixer;
+        Value[11] = static_cast<uint8_t>(envelope);
+        Value[12] = static_cast<uint8_t>(envelope >> 8);
+        Value[13] = shape;
+        EnvelopeWritten = shapeWritten;
+    }
 };
 
 // ---------------------------------------------------------------------------
@@ -390,20 +408,10 @@ void PT3Player::Play(Registers& r, bool& ended) {
     }
     uint8_t mixer = 0;
     for (Channel& c : Channels) ChannelRegisters(c, mixer);
-
-    for (int i = 0; i < 3; ++i) {
-        r.Value[2 * i] = static_cast<uint8_t>(Channels[i].Tone);
-        r.Value[2 * i + 1] = static_cast<uint8_t>(Channels[i].Tone >> 8);
-        r.Value[8 + i] = Channels[i].Amplitude;
-    }
-    r.Value[6] = static_cast<uint8_t>((NoiseBase + AddToNoise) & 0x1F);
-    r.Value[7] = mixer;
     const uint16_t envelope =
         static_cast<uint16_t>(EnvelopeBase + static_cast<int8_t>(AddToEnvelope) + EnvelopeSlide);
-    r.Value[11] = static_cast<uint8_t>(envelope);
-    r.Value[12] = static_cast<uint8_t>(envelope >> 8);
-    r.Value[13] = Shape;
-    r.EnvelopeWritten = ShapeWritten;
+    r.Put(Channels, static_cast<uint8_t>(NoiseBase + AddToNoise), mixer, envelope, Shape,
+          ShapeWritten);
     if (EnvelopeCounter > 0 && --EnvelopeCounter == 0) {
         EnvelopeCounter = EnvelopeDelay;
         EnvelopeSlide = static_cast<uint16_t>(EnvelopeSlide + EnvelopeSlideAdd);
@@ -623,17 +631,7 @@ void PT2Player::Play(Registers& r, bool& ended) {
     }
     uint8_t mixer = 0;
     for (Channel& c : Channels) ChannelRegisters(c, mixer);
-    for (int i = 0; i < 3; ++i) {
-        r.Value[2 * i] = static_cast<uint8_t>(Channels[i].Tone);
-        r.Value[2 * i + 1] = static_cast<uint8_t>(Channels[i].Tone >> 8);
-        r.Value[8 + i] = Channels[i].Amplitude;
-    }
-    r.Value[6] = Noise & 0x1F;
-    r.Value[7] = mixer;
-    r.Value[11] = static_cast<uint8_t>(Envelope);
-    r.Value[12] = static_cast<uint8_t>(Envelope >> 8);
-    r.Value[13] = Shape;
-    r.EnvelopeWritten = ShapeWritten;
+    r.Put(Channels, Noise, mixer, Envelope, Shape, ShapeWritten);
 }
 
 } // namespace
